@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// Points HOME, the XDG folders and the working directory into one temporary folder, so that a
+// test never touches the real user's files. The previous working directory and variables are
+// restored on destruction.
+class CTestEnvironment
+{
+public:
+    CTestEnvironment();
+    ~CTestEnvironment();
+    CTestEnvironment(const CTestEnvironment&) = delete;
+    CTestEnvironment& operator=(const CTestEnvironment&) = delete;
+
+    bool isValid() const { return dir.isValid(); }
+    // Root of the temporary folder, ending with "/".
+    QString root() const;
+    QString home() const { return root() + QStringLiteral("home/"); }
+    // Creates root()/relative (with parents) and returns it ending with "/".
+    QString makeDir(const QString& relative) const;
+    // Writes content into root()/relative, creating the parent folders.
+    QString writeFile(const QString& relative, const QByteArray& content) const;
+
+private:
+    QTemporaryDir dir;
+    QString previousWorkingDirectory;
+    QList<QPair<QByteArray, QByteArray>> previousVariables;
+};
