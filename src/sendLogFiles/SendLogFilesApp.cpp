@@ -1,0 +1,118 @@
+#include "sendLogFiles/SendLogFilesApp.h"
+
+#include <QBrush>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPalette>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QSpacerItem>
+#include <QStatusBar>
+#include <QWidget>
+
+namespace {
+const int windowWidth = 447;
+const int windowHeight = 130;
+
+QPalette whitePalette()
+{
+    QPalette palette;
+    QBrush white(QColor(255, 255, 255, 255));
+    white.setStyle(Qt::SolidPattern);
+    for (const QPalette::ColorGroup group :
+         {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setBrush(group, QPalette::Base, white);
+        palette.setBrush(group, QPalette::Window, white);
+    }
+    return palette;
+}
+} // namespace
+
+SendLogFilesApp::SendLogFilesApp(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+{
+    setupUi();
+}
+
+SendLogFilesApp::~SendLogFilesApp() = default;
+
+void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName)
+{
+    Q_UNUSED(bytes);
+    setVisible(true);
+    // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
+    ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(fileName, 0, QLatin1Char(' ')));
+    ui.prgrBarCopyDialag->setMinimum(0);
+    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(total));
+    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(actual));
+    // There is no event loop: this is the window's only chance to repaint and react to input.
+    QCoreApplication::processEvents();
+}
+
+void SendLogFilesApp::setupUi()
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("SendLogFilesAppClass"));
+    resize(windowWidth, windowHeight);
+    setMinimumSize(windowWidth, windowHeight);
+    setMaximumSize(windowWidth, windowHeight);
+    setPalette(whitePalette());
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/images/icons/images/logo/syncarium_icon.png"), QSize(),
+                 QIcon::Normal, QIcon::Off);
+    setWindowIcon(icon);
+    setAutoFillBackground(true);
+    setAnimated(false);
+
+    ui.centralWidget = new QWidget(this);
+    ui.centralWidget->setObjectName(QStringLiteral("centralWidget"));
+    ui.gridLayout = new QGridLayout(ui.centralWidget);
+    ui.gridLayout->setSpacing(6);
+    ui.gridLayout->setContentsMargins(11, 11, 11, 11);
+    ui.gridLayout->setObjectName(QStringLiteral("gridLayout"));
+
+    ui.lblCopyFiles = new QLabel(ui.centralWidget);
+    ui.lblCopyFiles->setObjectName(QStringLiteral("lblCopyFiles"));
+    ui.lblCopyFiles->setMinimumSize(64, 64);
+    ui.lblCopyFiles->setMaximumSize(64, 64);
+    ui.lblCopyFiles->setPixmap(QPixmap(QStringLiteral(":/images/icons/images/zip.png")));
+    ui.lblCopyFiles->setScaledContents(true);
+    ui.gridLayout->addWidget(ui.lblCopyFiles, 0, 0, 1, 1);
+
+    ui.horizontalSpacer = new QSpacerItem(16, 16, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    ui.gridLayout->addItem(ui.horizontalSpacer, 0, 1, 1, 1);
+
+    ui.lblTextCopyFiles = new QLabel(ui.centralWidget);
+    ui.lblTextCopyFiles->setObjectName(QStringLiteral("lblTextCopyFiles"));
+    ui.lblTextCopyFiles->setPalette(whitePalette());
+    ui.lblTextCopyFiles->setAutoFillBackground(true);
+    ui.lblTextCopyFiles->setWordWrap(true);
+    ui.gridLayout->addWidget(ui.lblTextCopyFiles, 0, 2, 1, 1);
+
+    ui.prgrBarCopyDialag = new QProgressBar(ui.centralWidget);
+    ui.prgrBarCopyDialag->setObjectName(QStringLiteral("prgrBarCopyDialag"));
+    ui.prgrBarCopyDialag->setValue(24);
+    ui.prgrBarCopyDialag->setTextVisible(false);
+    ui.prgrBarCopyDialag->setOrientation(Qt::Horizontal);
+    ui.prgrBarCopyDialag->setInvertedAppearance(false);
+    ui.gridLayout->addWidget(ui.prgrBarCopyDialag, 1, 0, 1, 3);
+
+    setCentralWidget(ui.centralWidget);
+    ui.statusBar = new QStatusBar(this);
+    ui.statusBar->setObjectName(QStringLiteral("statusBar"));
+    setStatusBar(ui.statusBar);
+
+    retranslateUi();
+    QMetaObject::connectSlotsByName(this);
+}
+
+void SendLogFilesApp::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("SendLogFilesAppClass", "Preparing Logfiles"));
+    // The label shows the pixmap; an empty text leaves it in place.
+    ui.lblCopyFiles->setText(QString());
+    ui.lblTextCopyFiles->setText(
+        QCoreApplication::translate("SendLogFilesAppClass", "Compress..."));
+}
