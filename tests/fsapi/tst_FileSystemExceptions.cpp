@@ -1,0 +1,139 @@
+#include "fsapi/FileSystemExceptions.h"
+
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+using namespace Exceptions;
+
+namespace {
+
+using Thrower = std::function<void()>;
+
+template<typename T>
+Thrower thrower()
+{
+    return [] {
+        SY_FUNCTION("tst_FileSystemExceptions::thrower");
+        SY_THROW(T, QStringLiteral("File not found: /x/y"));
+    };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Thrower)
+
+class tst_FileSystemExceptions : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nameAndDescription_data();
+    void nameAndDescription();
+    void hierarchy();
+    void causeIsOwnedAndCloned();
+    void cloneKeepsMostDerivedClass();
+};
+
+void tst_FileSystemExceptions::nameAndDescription_data()
+{
+    QTest::addColumn<Thrower>("thrower");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("description");
+    const auto row = [](const char* tag, const Thrower& thrower, const char* description) {
+        QTest::newRow(tag) << thrower << QByteArray("Exceptions::") + tag + "::" + QByteArray(tag)
+                           << QByteArray(description);
+    };
+    row("FileSystemException", thrower<FileSystemException>(), "FileSystem Exceptions");
+    row("InvalidParameter", thrower<InvalidParameter>(), "Invalid parameter");
+    row("DoesNotExist", thrower<DoesNotExist>(), "Specified file/directory doesn't exist");
+    row("FileDoesNotExist", thrower<FileDoesNotExist>(), "Specified file doesn't exist");
+    row("DirectoryDoesNotExist", thrower<DirectoryDoesNotExist>(),
+        "Specified directory doesn't exist");
+    row("NotAFile", thrower<NotAFile>(), "Specified path is not a file");
+    row("NotADirectory", thrower<NotADirectory>(), "Specified path is not a directory");
+    row("FileExists", thrower<FileExists>(), "Specified file already exists");
+    row("DirectoryExists", thrower<DirectoryExists>(), "Specified directory already exists");
+    row("Locked", thrower<Locked>(), "Specified file/directory is locked");
+    row("DirectoryNotEmpty", thrower<DirectoryNotEmpty>(), "Specified directory is not empty");
+}
+
+void tst_FileSystemExceptions::nameAndDescription()
+{
+    QFETCH(Thrower, thrower);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, description);
+    try {
+        thrower();
+        QFAIL("nothing thrown");
+    } catch (const FileSystemException& exception) {
+        QCOMPARE(QByteArray(exception.name()), name);
+        QCOMPARE(exception.details(), QStringLiteral("File not found: /x/y"));
+        QCOMPARE(QByteArray(exception.function()), QByteArray("tst_FileSystemExceptions::thrower"));
+        const QByteArray what(exception.what());
+        QVERIFY2(what.startsWith(name + ":\t" + description + "\n\tthrown at ["), what.constData());
+        QVERIFY2(what.contains("Details:\nFile not found: /x/y\n"), what.constData());
+        QVERIFY2(what.contains("tst_FileSystemExceptions::thrower"), what.constData());
+    }
+}
+
+void tst_FileSystemExceptions::hierarchy()
+{
+    const auto throwFileDoesNotExist = thrower<FileDoesNotExist>();
+    QVERIFY_THROWS_EXCEPTION(DoesNotExist, throwFileDoesNotExist());
+    QVERIFY_THROWS_EXCEPTION(FileSystemException, throwFileDoesNotExist());
+    QVERIFY_THROWS_EXCEPTION(CException, throwFileDoesNotExist());
+    QVERIFY_THROWS_EXCEPTION(std::exception, throwFileDoesNotExist());
+    QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<DirectoryDoesNotExist>()());
+
+    bool caughtAsDoesNotExist = false;
+    try {
+        thrower<NotAFile>()();
+    } catch (const DoesNotExist&) {
+        caughtAsDoesNotExist = true;
+    } catch (const FileSystemException&) {
+    }
+    QVERIFY(!caughtAsDoesNotExist);
+}
+
+void tst_FileSystemExceptions::causeIsOwnedAndCloned()
+{
+    SY_FUNCTION("tst_FileSystemExceptions::causeIsOwnedAndCloned");
+    const FileExists cause(SY_HERE, QStringLiteral("Destination already exists: /d"),
+                           CCallStack::current());
+    const FileDoesNotExist byReference(SY_HERE, QStringLiteral("outer"), CCallStack::current(),
+                                       cause);
+    QVERIFY(byReference.cause());
+    QCOMPARE(QByteArray(byReference.cause()->name()),
+             QByteArray("Exceptions::FileExists::FileExists"));
+    QVERIFY(byReference.cause() != &cause);
+    QVERIFY(QByteArray(byReference.what()).contains("caused by\tExceptions::FileExists::"));
+
+    auto* owned = new Locked(SY_HERE, QStringLiteral("File is locked: /l"), CCallStack::current());
+    const DirectoryDoesNotExist byPointer(SY_HERE, QStringLiteral("outer"), CCallStack::current(),
+                                          owned);
+    QVERIFY(byPointer.cause());
+    QCOMPARE(byPointer.cause()->details(), QStringLiteral("File is locked: /l"));
+
+    const DoesNotExist withCause(SY_HERE, QString(), CCallStack::current(), cause);
+    QCOMPARE(QByteArray(withCause.cause()->name()), QByteArray(cause.name()));
+    const FileSystemException generic(SY_HERE, QString(), CCallStack::current(), cause);
+    QCOMPARE(QByteArray(generic.cause()->name()), QByteArray(cause.name()));
+}
+
+void tst_FileSystemExceptions::cloneKeepsMostDerivedClass()
+{
+    SY_FUNCTION("tst_FileSystemExceptions::cloneKeepsMostDerivedClass");
+    const DirectoryNotEmpty original(SY_HERE, QStringLiteral("Could not delete directory: /d"),
+                                     CCallStack::current());
+    const FileSystemException& asBase = original;
+    const std::unique_ptr<CException> copy(asBase.clone());
+    QVERIFY(dynamic_cast<DirectoryNotEmpty*>(copy.get()));
+    QCOMPARE(QByteArray(copy->name()),
+             QByteArray("Exceptions::DirectoryNotEmpty::DirectoryNotEmpty"));
+    QCOMPARE(QByteArray(copy->what()), QByteArray(original.what()));
+}
+
+QTEST_GUILESS_MAIN(tst_FileSystemExceptions)
+#include "tst_FileSystemExceptions.moc"
