@@ -1,0 +1,272 @@
+#include "IniFile/CZipExtractor.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <quazip/quazipfile.h>
+#include <quazip/quazipfileinfo.h>
+#include <quazip/unzip.h>
+
+#include <algorithm>
+#include <tuple>
+
+namespace {
+constexpr quint64 maxChunkSize = 4 * 1024 * 1024;
+constexpr quint16 encryptedFlag = 0x0001;
+constexpr quint16 methodStored = 0;
+constexpr quint16 methodDeflated = 8;
+// An archive without entries is its end record alone: signature, two disk numbers, two entry
+// counts, the directory's size and offset, and the comment's length, then the comment.
+constexpr qint64 endRecordSize = 22;
+constexpr qint64 maxCommentSize = 0xFFFF;
+} // namespace
+
+CZipExtractor::CZipExtractor(const QString& zipFile, const QString& basePath)
+    : zipFile(zipFile), basePath(basePath), archive(zipFile),
+      target(IExtractionTarget::open(basePath))
+{}
+
+CZipExtractor::~CZipExtractor() = default;
+
+CZipExtractor::TStatus CZipExtractor::open()
+{
+    if (!archive.open(QuaZip::mdUnzip)) {
+        code = archive.getZipError();
+        // The library cannot open an archive that holds no entry, though it writes such ones.
+        empty = isEmptyArchive(zipFile);
+        if (empty)
+            code = UNZ_OK;
+        return empty ? TStatus::Ok : TStatus::OpenFailed;
+    }
+    return checkEntries();
+}
+
+CZipExtractor::TStatus CZipExtractor::checkEntries()
+{
+    // Data ranges (start, end, entry index) of the entries, to find overlapping ones: a few
+    // kilobytes of deflated data shared by thousands of entries would unpack to terabytes.
+    std::vector<std::tuple<quint64, quint64, std::size_t>> ranges;
+    for (bool more = archive.goToFirstFile(); more; more = archive.goToNextFile()) {
+        QuaZipFileInfo64 info;
+        if (!archive.getCurrentFileInfo(&info)) {
+            code = archive.getZipError();
+            return TStatus::OpenFailed;
+        }
+        // The info's name, not getCurrentFileName(): that one is cut after 256 bytes.
+        name = printable(info.name);
+        TEntry entry{info.name, {}, info.name.endsWith(QLatin1Char('/')), info.uncompressedSize};
+        const QString problem = checkName(info.name, entry.components);
+        if (!problem.isEmpty())
+            return refuse(problem);
+        // An encrypted entry opens without a password and yields its cipher text.
+        if (info.flags & encryptedFlag)
+            return refuse(QStringLiteral("it is encrypted"));
+        if (info.method != methodStored && info.method != methodDeflated)
+            return refuse(
+                QStringLiteral("its compression method %1 is not supported").arg(info.method));
+        if (info.compressedSize > 0) {
+            QuaZipFile raw(&archive);
+            int method = 0;
+            int level = 0;
+            if (!raw.open(QIODevice::ReadOnly, &method, &level, true)) {
+                code = raw.getZipError();
+                return TStatus::OpenFailed;
+            }
+            const quint64 start = unzGetCurrentFileZStreamPos64(archive.getUnzFile());
+            ranges.emplace_back(start, start + info.compressedSize, entries.size());
+        }
+        entries.push_back(std::move(entry));
+    }
+    // A walk that ends on an error, such as an end record that counts more entries than the
+    // directory holds, leaves the error code set.
+    code = archive.getZipError();
+    if (code != UNZ_OK)
+        return TStatus::OpenFailed;
+    std::sort(ranges.begin(), ranges.end());
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        if (std::get<0>(ranges[i]) < std::get<1>(ranges[i - 1])) {
+            name = printable(entries[std::get<2>(ranges[i])].name);
+            return refuse(QStringLiteral("its data overlaps another entry's"));
+        }
+    }
+    return TStatus::Ok;
+}
+
+int CZipExtractor::entriesCount() const
+{
+    return empty ? 0 : archive.getEntriesCount();
+}
+
+bool CZipExtractor::goToFirstEntry()
+{
+    current = 0;
+    return !empty && !entries.empty() && archive.goToFirstFile();
+}
+
+bool CZipExtractor::goToNextEntry()
+{
+    ++current;
+    return archive.goToNextFile() && current < entries.size();
+}
+
+int CZipExtractor::archiveError() const
+{
+    return empty ? UNZ_OK : archive.getZipError();
+}
+
+int CZipExtractor::close()
+{
+    if (empty)
+        return UNZ_OK;
+    archive.close();
+    return archive.getZipError();
+}
+
+CZipExtractor::TStatus CZipExtractor::extractEntry(const std::function<bool()>& isAborted)
+{
+    const TEntry& entry = entries.at(current);
+    name = printable(entry.name);
+    output = basePath + entry.components.join(QLatin1Char('/'));
+    byteCount = 0;
+    code = UNZ_OK;
+    reasonText.clear();
+    QuaZipFile entryStream(&archive);
+    if (!entryStream.open(QIODevice::ReadOnly)) {
+        code = entryStream.getZipError();
+        return TStatus::EntryOpenFailed;
+    }
+    stream = entryStream.getFileName();
+    if (entry.isDirectory)
+        return fromTarget(target->makeDirectory(entry.components));
+    QFile file;
+    const TStatus created = fromTarget(target->createFile(entry.components, file));
+    if (created != TStatus::Ok)
+        return created;
+    const TStatus copied = copy(entryStream, file, entry.declaredSize, isAborted);
+    if (copied != TStatus::Ok) {
+        file.close();
+        target->removeFile(entry.components);
+    }
+    return copied;
+}
+
+CZipExtractor::TStatus CZipExtractor::copy(QuaZipFile& entryStream, QFile& file,
+                                           quint64 declaredSize,
+                                           const std::function<bool()>& isAborted)
+{
+    // At least one byte per read, so that a header declaring no data cannot stall the loop.
+    const qint64 chunkSize = static_cast<qint64>(qBound<quint64>(1, declaredSize, maxChunkSize));
+    bool aborted = false;
+    while (!entryStream.atEnd()) {
+        if (isAborted()) {
+            aborted = true;
+            break;
+        }
+        QByteArray buffer(chunkSize, '\0');
+        const qint64 count = entryStream.read(buffer.data(), chunkSize);
+        if (count < 0)
+            return TStatus::ReadFailed;
+        if (count == 0)
+            break;
+        byteCount += count;
+        if (static_cast<quint64>(byteCount) > declaredSize)
+            return refuse(QStringLiteral("it holds more bytes than its header declares"));
+        if (file.write(buffer.constData(), count) != count)
+            return TStatus::WriteFailed;
+    }
+    code = entryStream.getZipError();
+    if (code != UNZ_OK)
+        return TStatus::EntryFailed;
+    if (!aborted && static_cast<quint64>(byteCount) != declaredSize)
+        return refuse(QStringLiteral("it holds %1 bytes, its header declares %2")
+                          .arg(byteCount)
+                          .arg(declaredSize));
+    // The library compares the CRC only when the entry is closed after its last byte.
+    entryStream.close();
+    code = entryStream.getZipError();
+    if (code != UNZ_OK)
+        return TStatus::EntryFailed;
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return TStatus::WriteFailed;
+    return TStatus::Ok;
+}
+
+CZipExtractor::TStatus CZipExtractor::refuse(const QString& why)
+{
+    reasonText = why;
+    return TStatus::Refused;
+}
+
+CZipExtractor::TStatus CZipExtractor::fromTarget(IExtractionTarget::TResult result)
+{
+    switch (result) {
+    case IExtractionTarget::TResult::Done:
+        return TStatus::Ok;
+    case IExtractionTarget::TResult::Refused:
+        return refuse(QStringLiteral("its path on disk is not a plain folder below the target (%1)")
+                          .arg(target->errorString()));
+    case IExtractionTarget::TResult::Failed:
+        break;
+    }
+    reasonText = target->errorString();
+    return TStatus::CreateFailed;
+}
+
+QString CZipExtractor::checkName(const QString& name, QStringList& components)
+{
+    if (name.isEmpty())
+        return QStringLiteral("its name is empty");
+    for (const QChar character : name) {
+        // Qt and the system cut a name at U+0000; other control characters hide in listings.
+        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
+            return QStringLiteral("its name holds a control character");
+    }
+    // A separator on other systems: "..\\x" would climb out of the target there.
+    if (name.contains(QLatin1Char('\\')))
+        return QStringLiteral("its name holds a backslash");
+    if (name.startsWith(QLatin1Char('/')))
+        return QStringLiteral("its name is absolute");
+    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".."))
+            return QStringLiteral("its name holds a \"..\" component");
+        if (part != QLatin1String("."))
+            components.append(part);
+    }
+    if (components.isEmpty() && !name.endsWith(QLatin1Char('/')))
+        return QStringLiteral("its name names no file");
+    return QString();
+}
+
+QString CZipExtractor::printable(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar character : text) {
+        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(character.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += character;
+    }
+    return shown;
+}
+
+bool CZipExtractor::isEmptyArchive(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    if (size < endRecordSize || size > endRecordSize + maxCommentSize)
+        return false;
+    const QByteArray record = file.read(endRecordSize);
+    if (record.size() != endRecordSize || !record.startsWith(QByteArrayLiteral("PK\x05\x06")))
+        return false;
+    const uchar* fields = reinterpret_cast<const uchar*>(record.constData());
+    for (int offset = 4; offset < 20; offset += 2) {
+        if (qFromLittleEndian<quint16>(fields + offset) != 0)
+            return false;
+    }
+    return qFromLittleEndian<quint16>(fields + 20) == size - endRecordSize;
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "IniFile/IExtractionTarget.h"
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <quazip/quazip.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QFile;
+class QuaZipFile;
+
+// Unpacks the entries of one zip archive below a target folder, one entry per call, so that
+// the caller can report progress and stop between entries.
+//
+// open() checks every entry before anything is written and refuses the whole archive when one
+// entry could reach outside the target (an absolute name, a ".." component, a backslash, a
+// control character), is encrypted, is compressed other than stored or deflated, or has data
+// that overlaps another entry's. While unpacking, a symbolic link found on disk below the
+// target is never followed, an entry that yields a byte count or CRC other than its header
+// declares fails and leaves no file, and an entry stored as a symbolic link is written as a
+// plain file that holds the link's target text.
+//
+// The extractor owns the archive reader and the target folder; results of the last step are
+// read through the accessors.
+class CZipExtractor
+{
+public:
+    enum class TStatus
+    {
+        Ok,
+        // The archive could not be opened or read: errorCode().
+        OpenFailed,
+        // An entry is not unpacked, for reason().
+        Refused,
+        // The entry's stream could not be opened: errorCode().
+        EntryOpenFailed,
+        // The output folder or file could not be created: reason().
+        CreateFailed,
+        ReadFailed,
+        WriteFailed,
+        // The library reported an error for the entry, a CRC mismatch included: errorCode().
+        EntryFailed,
+    };
+
+    // basePath is the target folder, ending with "/".
+    CZipExtractor(const QString& zipFile, const QString& basePath);
+    ~CZipExtractor();
+    CZipExtractor(const CZipExtractor&) = delete;
+    CZipExtractor& operator=(const CZipExtractor&) = delete;
+
+    [[nodiscard]] TStatus open();
+    // The number of entries the archive declares.
+    int entriesCount() const;
+    bool goToFirstEntry();
+    bool goToNextEntry();
+    // Unpacks the current entry; isAborted is asked before each chunk, and an aborted entry
+    // keeps what was written.
+    [[nodiscard]] TStatus extractEntry(const std::function<bool()>& isAborted);
+    // The archive's error code, non-zero when walking the entries stopped on an error.
+    int archiveError() const;
+    // Closes the archive and returns its error code.
+    int close();
+
+    int errorCode() const { return code; }
+    QString reason() const { return reasonText; }
+    // The current entry's stored name, control characters shown as \xNN.
+    QString entryName() const { return name; }
+    // The base path followed by the entry's name, without a trailing "/".
+    QString outputPath() const { return output; }
+    // The entry stream's own file name, which is empty for a stream on the current entry.
+    QString streamName() const { return stream; }
+    // Bytes read from the current entry.
+    qint64 bytes() const { return byteCount; }
+
+private:
+    struct TEntry
+    {
+        QString name;
+        QStringList components;
+        bool isDirectory;
+        quint64 declaredSize;
+    };
+
+    TStatus checkEntries();
+    TStatus refuse(const QString& why);
+    TStatus fromTarget(IExtractionTarget::TResult result);
+    TStatus copy(QuaZipFile& entryStream, QFile& file, quint64 declaredSize,
+                 const std::function<bool()>& isAborted);
+    static QString printable(const QString& text);
+    static QString checkName(const QString& name, QStringList& components);
+    static bool isEmptyArchive(const QString& path);
+
+    QString zipFile;
+    QString basePath;
+    QuaZip archive;
+    std::unique_ptr<IExtractionTarget> target;
+    std::vector<TEntry> entries;
+    std::size_t current = 0;
+    bool empty = false;
+    int code = 0;
+    QString reasonText;
+    QString name;
+    QString output;
+    QString stream;
+    qint64 byteCount = 0;
+};

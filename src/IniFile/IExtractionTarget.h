@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QFile;
+
+// The folder an archive is unpacked into. Folders and files are created strictly below it:
+// an existing symbolic link on the way (or in place of the file) is never followed, so nothing
+// reaches outside the folder whatever its contents. Components are plain names, never "", "."
+// or "..". Each platform provides open().
+class IExtractionTarget
+{
+public:
+    enum class TResult
+    {
+        Done,
+        // The path on disk would lead through or onto a symbolic link, or through a non-folder.
+        Refused,
+        Failed,
+    };
+
+    virtual ~IExtractionTarget() = default;
+
+    // The folder root, opened now; operations fail when it cannot be opened.
+    static std::unique_ptr<IExtractionTarget> open(const QString& root);
+
+    // Creates the folders that are missing along components.
+    [[nodiscard]] virtual TResult makeDirectory(const QStringList& components) = 0;
+    // Creates the folders above the file, then a new empty file that file is opened on for
+    // writing. An existing file is replaced, not written through (it may be a hard link).
+    [[nodiscard]] virtual TResult createFile(const QStringList& components, QFile& file) = 0;
+    virtual bool removeFile(const QStringList& components) = 0;
+    // Why the last operation did not succeed.
+    virtual QString errorString() const = 0;
+};

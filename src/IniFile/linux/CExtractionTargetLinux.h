@@ -1,0 +1,27 @@
+#pragma once
+
+#include "IniFile/IExtractionTarget.h"
+#include "IniFile/linux/CUniqueDescriptorLinux.h"
+
+// Walks every path component with openat(O_NOFOLLOW) from a descriptor of the root folder, so a
+// symbolic link placed anywhere below the root, even while unpacking runs, stops the walk.
+class CExtractionTargetLinux : public IExtractionTarget
+{
+public:
+    explicit CExtractionTargetLinux(const QString& root);
+
+    TResult makeDirectory(const QStringList& components) override;
+    TResult createFile(const QStringList& components, QFile& file) override;
+    bool removeFile(const QStringList& components) override;
+    QString errorString() const override { return lastError; }
+
+private:
+    // The folder reached through components, creating missing ones when create is set; invalid
+    // with result and lastError set on failure.
+    CUniqueDescriptorLinux openDirectory(const QStringList& components, bool create,
+                                         TResult& result);
+    TResult fail(TResult result, const QString& what, int error);
+
+    CUniqueDescriptorLinux root;
+    QString lastError;
+};
