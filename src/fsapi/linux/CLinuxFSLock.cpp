@@ -1,0 +1,197 @@
+#include "fsapi/linux/CLinuxFSLock.h"
+
+#include "diagnostics/CLogRecord.h"
+#include "fsapi/FileSystemExceptions.h"
+#include "threading/threads/CCallStack.h"
+
+#include <QFile>
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 denyOffset = 3;
+constexpr quint32 kinds[] = {CLinuxFSLock::AccessRead, CLinuxFSLock::AccessWrite,
+                             CLinuxFSLock::AccessDelete};
+// Share bits of the same kinds, in the same order.
+constexpr quint32 shareOf[] = {CLinuxFSLock::ShareRead, CLinuxFSLock::ShareWrite,
+                               CLinuxFSLock::ShareDelete};
+
+struct flock byteLock(short type, qint64 offset)
+{
+    struct flock lock;
+    std::memset(&lock, 0, sizeof lock); // F_OFD_* insist on l_pid == 0
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = CLinuxFSLock::LockBase + offset;
+    lock.l_len = 1;
+    return lock;
+}
+
+// 0, SharingViolation when another description holds a lock on the byte, or errno.
+int takeByte(int fd, qint64 offset)
+{
+    struct flock lock = byteLock(F_RDLCK, offset);
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        return 0;
+    return errno == EAGAIN || errno == EACCES ? CLinuxFSLock::SharingViolation : errno;
+}
+
+int testByte(int fd, qint64 offset)
+{
+    struct flock lock = byteLock(F_WRLCK, offset);
+    if (::fcntl(fd, F_OFD_GETLK, &lock) != 0)
+        return errno;
+    return lock.l_type == F_UNLCK ? 0 : CLinuxFSLock::SharingViolation;
+}
+
+// Takes the bytes of an open with access and share, then checks them against the others.
+int lockSharing(int fd, quint32 access, quint32 share)
+{
+    for (int kind = 0; kind < 3; ++kind) {
+        if (access & kinds[kind]) {
+            if (const int error = takeByte(fd, kind))
+                return error;
+        }
+        if (!(share & shareOf[kind])) {
+            if (const int error = takeByte(fd, denyOffset + kind))
+                return error;
+        }
+    }
+    for (int kind = 0; kind < 3; ++kind) {
+        if (access & kinds[kind]) {
+            if (const int error = testByte(fd, denyOffset + kind))
+                return error;
+        }
+        if (!(share & shareOf[kind])) {
+            if (const int error = testByte(fd, kind))
+                return error;
+        }
+    }
+    return 0;
+}
+
+int openObject(const QByteArray& path, quint32 access)
+{
+    // O_NONBLOCK keeps a FIFO from blocking the open and reports a conflicting lease as
+    // EWOULDBLOCK.
+    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const int fd =
+        ::open(path.constData(), flags | (access & CLinuxFSLock::AccessWrite ? O_RDWR : O_RDONLY));
+    if (fd >= 0 || errno != EISDIR)
+        return fd;
+    return ::open(path.constData(), flags | O_RDONLY | O_DIRECTORY);
+}
+
+} // namespace
+
+CLinuxFSLock::CLinuxFSLock() : handle(-1) {}
+
+CLinuxFSLock::~CLinuxFSLock()
+{
+    if (handle != -1)
+        ::close(handle);
+    handle = -1;
+}
+
+bool CLinuxFSLock::getExclusiveLock(const QString& path)
+{
+    SY_FUNCTION("CLinuxFSLock::getExclusiveLock");
+    return getLock(syCallSite.function, path, ShareNone);
+}
+
+bool CLinuxFSLock::getWriteLock(const QString& path)
+{
+    SY_FUNCTION("CLinuxFSLock::getWriteLock");
+    return getLock(syCallSite.function, path, ShareRead);
+}
+
+bool CLinuxFSLock::getReadWriteLock(const QString& path)
+{
+    SY_FUNCTION("CLinuxFSLock::getReadWriteLock");
+    return getExclusiveLock(path);
+}
+
+bool CLinuxFSLock::getDeleteLock(const QString& path)
+{
+    SY_FUNCTION("CLinuxFSLock::getDeleteLock");
+    return getLock(syCallSite.function, path, ShareReadWrite);
+}
+
+bool CLinuxFSLock::getLock(const char* function, const QString& path, quint32 share)
+{
+    if (isLocked()) {
+        SY_WARNING_AT(function) << "getXXXLock called before, without release";
+        return false;
+    }
+    if (path.isEmpty() || path.size() >= 260) {
+        SY_CRITICAL_AT(function) << "invalid path given";
+        return false;
+    }
+    return checkSuccess(getFileHandle(path, handle, AccessRead, share));
+}
+
+bool CLinuxFSLock::releaseLock()
+{
+    SY_FUNCTION("CLinuxFSLock::releaseLock");
+    if (handle == -1)
+        return true;
+    const int fd = handle;
+    // Linux frees the descriptor even when close() fails, so it must not be closed again.
+    handle = -1;
+    if (::close(fd) == 0)
+        return true;
+    const int error = errno;
+    SY_CRITICAL
+        << "could not release lock : "
+        << QStringLiteral("%1 - system error code: %2").arg(getSystemErrorMsg(error)).arg(error);
+    return false;
+}
+
+bool CLinuxFSLock::isLocked() const
+{
+    return handle != -1;
+}
+
+bool CLinuxFSLock::checkSuccess(int error)
+{
+    SY_FUNCTION("CLinuxFSLock::checkSuccess");
+    if (isLocked() && error == 0)
+        return true;
+    const QString message =
+        QStringLiteral("%1 - system error code: %2").arg(getSystemErrorMsg(error)).arg(error);
+    if (error == ENOENT || error == ENOTDIR || error == SharingViolation) {
+        SY_CRITICAL << message;
+        return false;
+    }
+    SY_THROW(Exceptions::FileSystemException, message);
+}
+
+int CLinuxFSLock::getFileHandle(const QString& path, int& handle, quint32 access, quint32 share)
+{
+    SY_FUNCTION("CLinuxFSLock::getFileHandle");
+    handle = openObject(QFile::encodeName(path), access);
+    if (handle == -1)
+        return errno;
+    if (const int error = lockSharing(handle, access, share)) {
+        ::close(handle);
+        handle = -1;
+        return error;
+    }
+    return 0;
+}
+
+QString CLinuxFSLock::getSystemErrorMsg(int error)
+{
+    char buffer[256];
+    // The GNU strerror_r may answer with a static text instead of filling the buffer.
+    return QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof buffer));
+}
+
+std::unique_ptr<IFSLock> createPlatformFSLock()
+{
+    return std::make_unique<CLinuxFSLock>();
+}
