@@ -35,7 +35,7 @@ bool CAsserter::assertFailed(const char* expression, const char* function, const
               << std::endl
               << choiceText() << std::endl
               << std::endl
-              << "Your choice: " << std::flush;
+              << "Your choice: " << std::endl;
 
     const int read = std::cin.get();
     if (std::cin.eof())

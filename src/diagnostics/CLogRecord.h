@@ -17,7 +17,7 @@ public:
 // Records of an instrumented function (one that opened with SY_FUNCTION) name it through
 // its call-site record; the *_AT forms name the function explicitly.
 #define SY_LOG_AT(stream, function)                                                                \
-    stream().noquote() << CLogRecord::prefix(__FILE__, __LINE__, function).constData()
+    stream().noquote() << QLatin1String(CLogRecord::prefix(__FILE__, __LINE__, function))
 #define SY_DEBUG_AT(function) SY_LOG_AT(qDebug, function)
 #define SY_WARNING_AT(function) SY_LOG_AT(qWarning, function)
 #define SY_CRITICAL_AT(function) SY_LOG_AT(qCritical, function)
