@@ -393,6 +393,7 @@ void CBasicThread::killAllThreads(int exitCode)
             thread->m_state.storeRelaxed(ThreadTerminated);
         thread->terminate();
         thread->wait();
+        Q_EMIT thread->threadTerminated();
     }
 }
 
