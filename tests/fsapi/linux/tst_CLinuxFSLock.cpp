@@ -83,8 +83,6 @@ private:
     QProcess process;
 };
 
-const QRegularExpression anyPrefix(QStringLiteral("^\\[ .* \\] \\[ CLinuxFSLock.cpp : \\d+ : "));
-
 QRegularExpression record(const QString& function, const QString& text)
 {
     return QRegularExpression(QStringLiteral("^\\[ .* \\] \\[ CLinuxFSLock.cpp : \\d+ : ") +
