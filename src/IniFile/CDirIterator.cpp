@@ -1,0 +1,83 @@
+#include "IniFile/CDirIterator.h"
+
+#include "diagnostics/CLogRecord.h"
+#include "fsFilter/CFSFilter.h"
+#include "threading/threads/CBasicThread.h"
+#include "threading/threads/CCallStack.h"
+
+CDirIterator::CDirIterator(const QString& rootPath, QDirIterator::IteratorFlags iteratorFlags,
+                           CFSFilter* filter, const QString& basePath, quint32 filterContext)
+    : CDirIterator(rootPath, QStringList(), QDir::NoFilter, iteratorFlags, filter, basePath,
+                   filterContext)
+{}
+
+CDirIterator::CDirIterator(const QString& rootPath, QDir::Filters entryFilter,
+                           QDirIterator::IteratorFlags iteratorFlags, CFSFilter* filter,
+                           const QString& basePath, quint32 filterContext)
+    : CDirIterator(rootPath, QStringList(), entryFilter, iteratorFlags, filter, basePath,
+                   filterContext)
+{}
+
+CDirIterator::CDirIterator(const QString& rootPath, const QStringList& nameFilters,
+                           QDir::Filters entryFilter, QDirIterator::IteratorFlags iteratorFlags,
+                           CFSFilter* filter, const QString& basePath, quint32 filterContext)
+    : m_rootPath(rootPath), entryFilter(entryFilter), nameFilters(nameFilters),
+      iteratorFlags(iteratorFlags), filter(filter), filterContext(filterContext),
+      basePath(basePath.isEmpty() ? rootPath : basePath), abortFlag(false)
+{}
+
+CDirIterator::~CDirIterator() = default;
+
+bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint64& totalSize,
+                              bool caching, bool checkThread)
+{
+    SY_FUNCTION("CDirIterator::dirIterate");
+    dirs.clear();
+    files.clear();
+    SY_DEBUG << "scanning" << m_rootPath;
+
+    QDir root(m_rootPath);
+    root.setFilter(entryFilter);
+    if (!nameFilters.isEmpty())
+        root.setNameFilters(nameFilters);
+    QDirIterator it(root, iteratorFlags);
+    quint32 type = 0;
+    while (it.hasNext()) {
+        it.next();
+        const bool aborted = abortFlag.load(std::memory_order_relaxed);
+        const bool threadStopped = checkThread && !CBasicThread::isCurrentThreadRunning();
+        if (aborted || threadStopped) {
+            SY_DEBUG << "scanning aborted" << aborted << checkThread << threadStopped;
+            return false;
+        }
+        QFileInfo info = it.fileInfo();
+        // The listing already knows the entry's type; asking before caching is switched off
+        // spares a second stat() per entry.
+        const bool isDirectory = info.isDir();
+        info.setCaching(caching);
+        if (filter && filter->isFiltered(filterContext, basePath, info.path(), info.fileName(),
+                                         isDirectory, type))
+            continue;
+        if (isDirectory) {
+            dirs.append(info);
+        } else {
+            totalSize += info.size();
+            files.append(info);
+        }
+    }
+    SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size()
+             << "complete file size" << totalSize;
+    return true;
+}
+
+bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, bool caching,
+                              bool checkThread)
+{
+    qint64 totalSize = 0;
+    return dirIterate(dirs, files, totalSize, caching, checkThread);
+}
+
+void CDirIterator::setAbort(bool abort)
+{
+    abortFlag.store(abort, std::memory_order_relaxed);
+}

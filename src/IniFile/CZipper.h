@@ -1,0 +1,58 @@
+#pragma once
+
+#include "IniFile/CDirIterator.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+
+// Packs a directory tree or a single file into a zip archive, as a new archive or added to an
+// existing one, reporting entry by entry through signals. Failures are a false result, a
+// critical log line and error(0). abort() may come from any thread; the running operation
+// acts on it between steps and clears it. Also keeps a table of zip jobs (source path to
+// archive path) that processZipJobs() works through. Owns its directory scanner.
+class CZipper : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CZipper(QObject* parent = nullptr);
+    ~CZipper() override;
+
+    // With append false, target must not exist; with append true, it must be an archive.
+    bool zip(const QString& source, const QString& target, bool append);
+
+    bool isAborted() const;
+    // Also resets the scanner's own flag; called with false once an abort has been handled.
+    void setAborted(bool aborted);
+
+    bool addZipJob(const QString& source, const QString& target);
+    bool removeZipJob(const QString& source, const QString& target);
+    void clearZipJobs();
+
+public Q_SLOTS:
+    void processZipJobs();
+    void abort();
+
+Q_SIGNALS:
+    void error(quint32 errorCode);
+    void jobsStarted();
+    void jobsFinished();
+    void zipStarted();
+    void zipFinished();
+    void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    void unzipStarted();
+    void unzipFinished();
+    void unzipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+
+private:
+    bool fail();
+
+    mutable QRecursiveMutex abortLock;
+    bool abortFlag;
+    QMap<QString, QString> zipJobs;
+    QMutex jobLock;
+    CDirIterator scanner;
+};
