@@ -40,14 +40,12 @@ bool openEntry(QuaZipFile& entry, const QuaZipNewInfo& info)
 } // namespace
 
 CZipper::CZipper(QObject* parent)
-    : QObject(parent),
-      abortFlag(false),
+    : QObject(parent), abortFlag(false),
       scanner(QString(),
               QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System |
                   QDir::NoDotAndDotDot,
               QDirIterator::Subdirectories, nullptr, QString(), 0)
-{
-}
+{}
 
 CZipper::~CZipper() = default;
 

@@ -1,0 +1,16 @@
+#include "IniFile/CZipWorkerThread.h"
+
+#include "IniFile/CZipper.h"
+#include "threading/threads/CCallStack.h"
+
+CZipWorkerThread::CZipWorkerThread(QObject* parent)
+    : CBasicThread(true, parent, "CZipWorkerThread::CZipWorkerThread")
+{}
+
+int CZipWorkerThread::runMethod()
+{
+    SY_FUNCTION("CZipWorkerThread::runMethod");
+    if (CZipper* zipper = qobject_cast<CZipper*>(impl()))
+        zipper->processZipJobs();
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include "IniFile/CZipperThread.h"
+
+CZipperThread::CZipperThread(QObject* parent)
+    : CBasicThread(true, parent, "CZipperThread::CZipperThread")
+{}
