@@ -1,9 +1,27 @@
 #include "IniFile/CDirIterator.h"
 
+#include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
 #include "fsFilter/CFSFilter.h"
 #include "threading/threads/CBasicThread.h"
 #include "threading/threads/CCallStack.h"
+
+namespace {
+
+QString absoluteRootPath(const QDir& dir)
+{
+    // joinDirPath strips leading separators, and on this platform the leading one is the root.
+    const QString path = CPathOperations::joinDirPath(dir.absolutePath(), QString(), false);
+    return path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path;
+}
+
+} // namespace
+
+CDirIterator::CDirIterator(const QDir& dir, QDirIterator::IteratorFlags iteratorFlags,
+                           CFSFilter* filter, const QString& basePath, quint32 filterContext)
+    : CDirIterator(absoluteRootPath(dir), dir.nameFilters(), dir.filter(), iteratorFlags, filter,
+                   basePath, filterContext)
+{}
 
 CDirIterator::CDirIterator(const QString& rootPath, QDirIterator::IteratorFlags iteratorFlags,
                            CFSFilter* filter, const QString& basePath, quint32 filterContext)

@@ -18,6 +18,9 @@ class CFSFilter;
 class CDirIterator
 {
 public:
+    // Scans the directory's absolute path with its entry filter and name filters.
+    CDirIterator(const QDir& dir, QDirIterator::IteratorFlags iteratorFlags, CFSFilter* filter,
+                 const QString& basePath, quint32 filterContext);
     CDirIterator(const QString& rootPath, QDirIterator::IteratorFlags iteratorFlags,
                  CFSFilter* filter, const QString& basePath, quint32 filterContext);
     CDirIterator(const QString& rootPath, QDir::Filters entryFilter,

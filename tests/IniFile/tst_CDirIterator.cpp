@@ -111,6 +111,7 @@ private Q_SLOTS:
     void basePathDefaultsToRoot_data();
     void basePathDefaultsToRoot();
     void nameFilters();
+    void fromDir();
 
 private:
     CTestEnvironment environment;
@@ -308,6 +309,31 @@ void tst_CDirIterator::nameFilters()
     QList<QFileInfo> files;
     QVERIFY(scanner.dirIterate(dirs, files, false, false));
     QCOMPARE(names(files, root), QStringList{QStringLiteral("a.log")});
+}
+
+void tst_CDirIterator::fromDir()
+{
+    const QString root = environment.makeDir(QStringLiteral("qdir"));
+    environment.writeFile(QStringLiteral("qdir/a.log"), "a");
+    environment.writeFile(QStringLiteral("qdir/b.txt"), "bb");
+    environment.writeFile(QStringLiteral("qdir/.hidden.log"), "h");
+    environment.writeFile(QStringLiteral("qdir/sub/c.log"), "ccc");
+    QDir::setCurrent(root);
+    // A relative QDir: the scanner works on its absolute path, with its filters.
+    const QDir dir(QStringLiteral("."), QStringLiteral("*.log"), QDir::NoSort, QDir::Files);
+    CRecordingFilter filter([](const Query&) { return false; });
+    CDirIterator scanner(dir, QDirIterator::Subdirectories, &filter, QString(), 1);
+    QDir::setCurrent(environment.root());
+    QList<QFileInfo> dirs;
+    QList<QFileInfo> files;
+    qint64 totalSize = 0;
+    QTest::ignoreMessage(QtDebugMsg, record(QStringLiteral("scanning ") + root));
+    QTest::ignoreMessage(QtDebugMsg, record(QStringLiteral("scanning complete. dirs 0 files 2 "
+                                                           "complete file size 4")));
+    QVERIFY(scanner.dirIterate(dirs, files, totalSize, false, false));
+    QCOMPARE(names(files, root),
+             (QStringList{QStringLiteral("a.log"), QStringLiteral("sub/c.log")}));
+    QCOMPARE(filter.queries.first().spacePath, root);
 }
 
 QTEST_GUILESS_MAIN(tst_CDirIterator)
