@@ -204,8 +204,7 @@ CZipExtractor::TStatus CZipExtractor::fromTarget(IExtractionTarget::TResult resu
     case IExtractionTarget::TResult::Done:
         return TStatus::Ok;
     case IExtractionTarget::TResult::Refused:
-        return refuse(QStringLiteral("its path on disk is not a plain folder below the target (%1)")
-                          .arg(target->errorString()));
+        return refuse(QStringLiteral("on disk, ") + target->errorString());
     case IExtractionTarget::TResult::Failed:
         break;
     }

@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,8 +22,19 @@ CExtractionTargetLinux::CExtractionTargetLinux(const QString& rootPath)
 IExtractionTarget::TResult CExtractionTargetLinux::fail(TResult result, const QString& what,
                                                         int error)
 {
-    lastError = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+    lastError = what + QStringLiteral(": ") + qt_error_string(error);
     return result;
+}
+
+IExtractionTarget::TResult CExtractionTargetLinux::refuse(int directory, const QStringList& path)
+{
+    struct stat status;
+    const bool isLink = ::fstatat(directory, QFile::encodeName(path.last()).constData(), &status,
+                                  AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(status.st_mode);
+    lastError = path.join(QLatin1Char('/')) + (isLink ? QStringLiteral(" is a symbolic link")
+                                                      : QStringLiteral(" is not a folder"));
+    return TResult::Refused;
 }
 
 CUniqueDescriptorLinux CExtractionTargetLinux::openDirectory(const QStringList& components,
@@ -39,6 +49,7 @@ CUniqueDescriptorLinux CExtractionTargetLinux::openDirectory(const QStringList& 
         result = fail(TResult::Failed, QStringLiteral("dup"), errno);
         return current;
     }
+    int walked = 0;
     for (const QString& component : components) {
         const QByteArray name = QFile::encodeName(component);
         const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -52,12 +63,16 @@ CUniqueDescriptorLinux CExtractionTargetLinux::openDirectory(const QStringList& 
             next = ::openat(current.get(), name.constData(), flags);
         }
         if (next < 0) {
-            // O_NOFOLLOW reports a link as ELOOP, a file as ENOTDIR: neither may be walked.
             const int error = errno;
-            result = fail(error == ELOOP || error == ENOTDIR ? TResult::Refused : TResult::Failed,
-                          component, error);
+            // With O_DIRECTORY a link is reported as ENOTDIR like a file; neither may be walked.
+            if (error == ELOOP || error == ENOTDIR) {
+                result = refuse(current.get(), components.mid(0, walked + 1));
+                return CUniqueDescriptorLinux();
+            }
+            result = fail(TResult::Failed, component, error);
             return CUniqueDescriptorLinux();
         }
+        ++walked;
         current = CUniqueDescriptorLinux(next);
     }
     result = TResult::Done;
@@ -86,7 +101,7 @@ IExtractionTarget::TResult CExtractionTargetLinux::createFile(const QStringList&
     struct stat status;
     if (::fstatat(parent.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(status.st_mode))
-            return fail(TResult::Refused, leaf, ELOOP);
+            return refuse(parent.get(), components);
         if (S_ISDIR(status.st_mode))
             return fail(TResult::Failed, leaf, EISDIR);
         // A hard link would carry the new contents to its other names: replace the file.
@@ -99,9 +114,11 @@ IExtractionTarget::TResult CExtractionTargetLinux::createFile(const QStringList&
                                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                                0666));
     if (!descriptor.isValid()) {
+        // Something took the name since the check above.
         const int error = errno;
-        return fail(error == EEXIST || error == ELOOP ? TResult::Refused : TResult::Failed, leaf,
-                    error);
+        if (error == EEXIST || error == ELOOP)
+            return refuse(parent.get(), components);
+        return fail(TResult::Failed, leaf, error);
     }
     if (!file.open(descriptor.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
         return fail(TResult::Failed, leaf, EBADF);

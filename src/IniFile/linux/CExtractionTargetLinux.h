@@ -21,6 +21,8 @@ private:
     CUniqueDescriptorLinux openDirectory(const QStringList& components, bool create,
                                          TResult& result);
     TResult fail(TResult result, const QString& what, int error);
+    // Names what stands in the way at path, whose last component lies in directory.
+    TResult refuse(int directory, const QStringList& path);
 
     CUniqueDescriptorLinux root;
     QString lastError;
