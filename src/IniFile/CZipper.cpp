@@ -1,9 +1,11 @@
 #include "IniFile/CZipper.h"
 
+#include "IniFile/CZipExtractor.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -185,6 +187,77 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     }
     Q_EMIT zipFinished();
     return archive.getZipError() == ZIP_OK;
+}
+
+bool CZipper::unzip(const QString& zipFile, const QString& target)
+{
+    SY_FUNCTION("CZipper::unzip");
+    const QFileInfo archiveInfo(zipFile);
+    if (!archiveInfo.exists() || archiveInfo.isDir())
+        return fail();
+    if (!QFileInfo::exists(target))
+        QDir().mkpath(target);
+    const QString basePath = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
+
+    Q_EMIT unzipStarted();
+    CZipExtractor extractor(zipFile, basePath);
+    const auto failed = [&](CZipExtractor::TStatus status) {
+        switch (status) {
+        case CZipExtractor::TStatus::Ok:
+            break;
+        case CZipExtractor::TStatus::OpenFailed:
+            SY_CRITICAL << "failed to create zip target:" << target << extractor.errorCode();
+            break;
+        case CZipExtractor::TStatus::Refused:
+            SY_CRITICAL << "refusing entry:" << extractor.entryName() << "-" << extractor.reason();
+            break;
+        case CZipExtractor::TStatus::EntryOpenFailed:
+            SY_CRITICAL << "failed to open";
+            break;
+        case CZipExtractor::TStatus::CreateFailed:
+            SY_CRITICAL << "failed to create target:" << extractor.outputPath();
+            break;
+        case CZipExtractor::TStatus::ReadFailed:
+            SY_CRITICAL << "failed to read:" << extractor.streamName();
+            break;
+        case CZipExtractor::TStatus::WriteFailed:
+            SY_CRITICAL << "failed to write:" << extractor.outputPath();
+            break;
+        case CZipExtractor::TStatus::EntryFailed:
+            SY_CRITICAL << "error zipping file:" << extractor.outputPath() << extractor.errorCode();
+            break;
+        }
+        return fail();
+    };
+    const CZipExtractor::TStatus opened = extractor.open();
+    if (opened != CZipExtractor::TStatus::Ok)
+        return failed(opened);
+
+    const quint32 total = static_cast<quint32>(extractor.entriesCount());
+    quint32 actual = 1;
+    const auto aborted = [this] { return isAborted(); };
+    for (bool more = extractor.goToFirstEntry(); more && !isAborted();
+         more = extractor.goToNextEntry()) {
+        const CZipExtractor::TStatus status = extractor.extractEntry(aborted);
+        if (status != CZipExtractor::TStatus::Ok)
+            return failed(status);
+        Q_EMIT unzipProgress(total, actual, extractor.bytes(), extractor.streamName());
+        ++actual;
+    }
+    // Walking the entries again may stop on an error if the archive changed since it was
+    // checked.
+    if (extractor.archiveError() != 0) {
+        SY_CRITICAL << "failed to read:" << zipFile << extractor.archiveError();
+        return fail();
+    }
+
+    const int closed = extractor.close();
+    if (isAborted()) {
+        SY_CRITICAL << "aborting ...";
+        setAborted(false);
+    }
+    Q_EMIT unzipFinished();
+    return closed == 0;
 }
 
 bool CZipper::isAborted() const

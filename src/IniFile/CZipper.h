@@ -23,6 +23,10 @@ public:
 
     // With append false, target must not exist; with append true, it must be an archive.
     bool zip(const QString& source, const QString& target, bool append);
+    // Unpacks the archive zipFile below the folder target, creating the folder when missing.
+    // An archive with an entry that could land outside target is refused before anything is
+    // written (see CZipExtractor).
+    bool unzip(const QString& zipFile, const QString& target);
 
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
