@@ -24,7 +24,8 @@ public:
 
     virtual ~IExtractionTarget() = default;
 
-    // The folder root, opened now; operations fail when it cannot be opened.
+    // The folder root, opened now and followed if it is a link itself (the caller named it);
+    // operations fail when it cannot be opened.
     static std::unique_ptr<IExtractionTarget> open(const QString& root);
 
     // Creates the folders that are missing along components.

@@ -18,7 +18,7 @@ END = b"PK\x05\x06"
 
 
 def build(entries, compression=zipfile.ZIP_DEFLATED):
-    """entries: list of (name, data) or ZipInfo-data pairs; returns the archive bytes."""
+    """entries: list of (name, data) pairs; returns the archive bytes."""
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", compression) as archive:
         for name, data in entries:
@@ -44,8 +44,7 @@ def patch(blob, local_field, central_field, fmt, value):
     """Overwrites one field in every local and central header (offsets from the signature)."""
     for signature, index in headers(blob):
         offset = local_field if signature == LOCAL else central_field
-        if offset is not None:
-            struct.pack_into(fmt, blob, index + offset, value)
+        struct.pack_into(fmt, blob, index + offset, value)
     return blob
 
 
@@ -92,8 +91,7 @@ def streamed(entries):
 
 def corrupt(blob, name_length):
     """Overwrites the middle of the first entry's compressed data."""
-    start = 30 + name_length
-    middle = start + 4
+    middle = 30 + name_length + 4
     blob[middle:middle + 16] = b"\xff" * 16
     return blob
 
