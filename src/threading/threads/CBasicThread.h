@@ -5,6 +5,7 @@
 #include <QAtomicInt>
 #include <QByteArray>
 #include <QMutex>
+#include <QPointer>
 #include <QString>
 #include <QThread>
 #include <QWaitCondition>
@@ -12,7 +13,8 @@
 #include <climits>
 #include <string>
 
-enum TThreadPriority {
+enum TThreadPriority
+{
     PriorityIdle = QThread::IdlePriority,
     PriorityLowest = QThread::LowestPriority,
     PriorityLow = QThread::LowPriority,
@@ -23,7 +25,8 @@ enum TThreadPriority {
     PriorityInherit = QThread::InheritPriority
 };
 
-enum TThreadState {
+enum TThreadState
+{
     ThreadCreated = 0,
     ThreadStarting = 1,
     ThreadRunning = 2,
@@ -94,7 +97,7 @@ protected:
     virtual int runMethod();
     void setExceptionHandlers();
 
-    QObject* impl() const { return m_impl; }
+    QObject* impl() const { return m_impl.data(); }
 
 private Q_SLOTS:
     void onTermination();
@@ -109,7 +112,8 @@ private:
     bool useEventLoop;
     qint32 m_threadNumber;
     qint32 m_exitCode;
-    QObject* m_impl;
+    // Not owned; cleared by Qt if impl dies first, which the destructor relies on.
+    QPointer<QObject> m_impl;
     QThread* homeThread;
     QString m_description;
     QByteArray descriptionBytes;
