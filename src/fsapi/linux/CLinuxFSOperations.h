@@ -1,0 +1,103 @@
+#pragma once
+
+#include "fsapi/IFSOperations.h"
+
+#include <QList>
+
+struct CCallSiteRecord;
+
+// The file-system operations on Linux, with paths in native form. The sharing modes of the
+// lock probes are emulated by CLinuxFSLock; ReadOnly is the absence of every write permission
+// bit, Hidden and System have no counterpart and are accepted without effect. A symbolic link
+// counts as a file, whatever it points to, so that no operation follows one out of the tree it
+// works on. Operations that use other operations call them through the interface, so that a
+// derived class sees the nested calls. The object keeps no state.
+class CLinuxFSOperations : public IFSOperations
+{
+public:
+    CLinuxFSOperations();
+    CLinuxFSOperations(const CLinuxFSOperations&) = delete;
+    CLinuxFSOperations& operator=(const CLinuxFSOperations&) = delete;
+    ~CLinuxFSOperations() override;
+
+    bool tryExclusiveLock(const QString& path) override;
+    bool tryWriteLock(const QString& path) override;
+    bool fileExists(const QString& path) override;
+    bool directoryExists(const QString& path) override;
+    // The exchange is carried out by CFSOperations; here it answers false.
+    bool safeExchangeFile(const QString& xchgIn, const QString& xchgOut,
+                          const QString& originalPath, const QString& xchgSrcName,
+                          const QString& originalName, const QDateTime& created,
+                          const QDateTime& modified) override;
+    bool copyFile(const QString& src, const QString& dest, bool force, bool checkLock,
+                  bool failIfExists) override;
+    bool safeCopyFile(const QString& src, const QString& dest, const QString& safePath, bool force,
+                      bool checkLock, bool failIfExists) override;
+    bool copyDirectory(const QString& src, const QString& dest) override;
+    bool createFile(const QString& path, const QDateTime& creation, const QDateTime& lastAccess,
+                    const QDateTime& lastWrite, quint32 attributes) override;
+    bool createDirectory(const QString& path, const QDateTime& creation,
+                         const QDateTime& lastAccess, const QDateTime& lastWrite,
+                         quint32 attributes, bool force) override;
+    bool safeCreateDirectory(const QString& path, const QString& safePath,
+                             const QDateTime& creation, const QDateTime& lastAccess,
+                             const QDateTime& lastWrite, quint32 attributes, bool force) override;
+    bool renameFile(const QString& src, const QString& dest, bool overwrite) override;
+    bool safeRenameFile(const QString& src, const QString& dest, const QString& safePath,
+                        bool overwrite) override;
+    bool renameDirectory(const QString& src, const QString& dest) override;
+    bool safeRenameDirectory(const QString& src, const QString& dest,
+                             const QString& safePath) override;
+    bool moveFile(const QString& src, const QString& dest, bool force, bool overwrite) override;
+    bool safeMoveFile(const QString& src, const QString& dest, const QString& safePath, bool force,
+                      bool overwrite) override;
+    bool moveDirectory(const QString& src, const QString& dest, bool force) override;
+    bool safeMoveDirectory(const QString& src, const QString& dest, const QString& safePath,
+                           bool force) override;
+    bool deleteFile(const QString& path, bool force) override;
+    bool safeDeleteFile(const QString& path, const QString& safePath, bool force) override;
+    bool deleteDirectory(const QString& path, bool force) override;
+    bool safeDeleteDirectory(const QString& path, const QString& safePath, bool force) override;
+    bool cleanDirectory(const QString& path, bool force) override;
+    bool safeCleanDirectory(const QString& path, const QString& safePath, bool force) override;
+    // Linux keeps no creation time: that stamp is checked and otherwise ignored.
+    bool setTimeStamps(const QString& path, const QDateTime& creation, const QDateTime& lastAccess,
+                       const QDateTime& lastWrite, bool isDirectory) override;
+    bool safeSetTimeStamps(const QString& path, const QString& safePath, const QDateTime& creation,
+                           const QDateTime& lastAccess, const QDateTime& lastWrite,
+                           bool isDirectory) override;
+    bool setAttributes(const QString& path, quint32 attributes) override;
+    bool removeAttributes(const QString& path, quint32 attributes) override;
+    // id is "<device>:<inode>" of the object itself (a link is not followed).
+    bool getFSID(const QString& path, QString& id) override;
+    bool isSymbolicLink(const QString& path) override;
+
+protected:
+    // Copies up to length bytes between the descriptors at their current offsets. Answers the
+    // number of bytes copied (0 at the end of the source), or -1 with errno set.
+    virtual qint64 copyChunk(int from, int to, qint64 length);
+
+private:
+    struct Entry
+    {
+        QString name;
+        bool isDirectory;
+    };
+
+    bool lockProbe(const CCallSiteRecord& syCallSite, const QString& path, quint32 share);
+    bool copyDirContents(const QString& src, const QString& dest);
+    // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
+    int copyObject(const QString& src, const QString& dest, bool& sourceSide);
+    int copyContents(int from, int to);
+    void createParent(const CCallSiteRecord& syCallSite, const QString& path);
+    void removeReadOnlyOrLog(const CCallSiteRecord& syCallSite, const QString& path);
+    void rollbackCreatedDirectory(const CCallSiteRecord& syCallSite, const QString& path);
+    void parkObject(const CCallSiteRecord& syCallSite, const QString& path, const QString& safePath,
+                    bool isDirectory, bool overwrite);
+    void moveBack(const CCallSiteRecord& syCallSite, const QString& safePath, const QString& path,
+                  bool isDirectory);
+    [[noreturn]] static void throwSystemError(const CCallSiteRecord& syCallSite, int error);
+    static QString parentOf(const CCallSiteRecord& syCallSite, const QString& path);
+    // 0 with the entries of path (without "." and ".."), or the errno value of the listing.
+    static int listDirectory(const QString& path, QList<Entry>& entries);
+};
