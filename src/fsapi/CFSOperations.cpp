@@ -1,0 +1,354 @@
+#include "fsapi/CFSOperations.h"
+
+#include "dbapi/CPathOperations.h"
+#include "diagnostics/CLogRecord.h"
+#include "fsapi/FSAttributes.h"
+#include "fsapi/FileSystemExceptions.h"
+#include "threading/threads/CCallStack.h"
+
+#include <QDir>
+
+namespace {
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// A native path joined from its parts; an absolute first part keeps its root.
+QString joinNative(const QString& first, const QString& second, const QString& extension)
+{
+    const QString joined = CPathOperations::joinPath(first, second, extension, true, false);
+    if (first.startsWith(QDir::separator()) && !joined.startsWith(QDir::separator()))
+        return QDir::separator() + joined;
+    return joined;
+}
+
+} // namespace
+
+CFSOperations::CFSOperations() : impl(createPlatformFSOperations()) {}
+
+CFSOperations::CFSOperations(std::unique_ptr<IFSOperations> implementation)
+    : impl(std::move(implementation))
+{}
+
+CFSOperations::~CFSOperations() = default;
+
+bool CFSOperations::safeExchangeFile(const QString& xchgIn, const QString& xchgOut,
+                                     const QString& originalPath, const QString& xchgSrcName,
+                                     const QString& originalName, const QDateTime& created,
+                                     const QDateTime& modified)
+{
+    SY_FUNCTION("CFSOperations::safeExchangeFile");
+    return internalSafeExchangeFile(native(xchgIn), native(xchgOut), native(originalPath),
+                                    native(xchgSrcName), native(originalName), created, modified);
+}
+
+bool CFSOperations::tryExclusiveLock(const QString& path)
+{
+    SY_FUNCTION("CFSOperations::tryExclusiveLock");
+    return impl && impl->tryExclusiveLock(native(path));
+}
+
+bool CFSOperations::tryWriteLock(const QString& path)
+{
+    SY_FUNCTION("CFSOperations::tryWriteLock");
+    return impl && impl->tryWriteLock(native(path));
+}
+
+bool CFSOperations::fileExists(const QString& path)
+{
+    SY_FUNCTION("CFSOperations::fileExists");
+    return impl && impl->fileExists(native(path));
+}
+
+bool CFSOperations::directoryExists(const QString& path)
+{
+    SY_FUNCTION("CFSOperations::directoryExists");
+    return impl && impl->directoryExists(native(path));
+}
+
+bool CFSOperations::copyFile(const QString& src, const QString& dest, bool force, bool checkLock,
+                             bool failIfExists)
+{
+    SY_FUNCTION("CFSOperations::copyFile");
+    return impl && impl->copyFile(native(src), native(dest), force, checkLock, failIfExists);
+}
+
+bool CFSOperations::safeCopyFile(const QString& src, const QString& dest, const QString& safePath,
+                                 bool force, bool checkLock, bool failIfExists)
+{
+    SY_FUNCTION("CFSOperations::safeCopyFile");
+    return impl && impl->safeCopyFile(native(src), native(dest), native(safePath), force, checkLock,
+                                      failIfExists);
+}
+
+bool CFSOperations::copyDirectory(const QString& src, const QString& dest)
+{
+    SY_FUNCTION("CFSOperations::copyDirectory");
+    return impl && impl->copyDirectory(native(src), native(dest));
+}
+
+bool CFSOperations::createFile(const QString& path, const QDateTime& creation,
+                               const QDateTime& lastAccess, const QDateTime& lastWrite,
+                               quint32 attributes)
+{
+    SY_FUNCTION("CFSOperations::createFile");
+    return impl && impl->createFile(native(path), creation, lastAccess, lastWrite, attributes);
+}
+
+bool CFSOperations::createDirectory(const QString& path, const QDateTime& creation,
+                                    const QDateTime& lastAccess, const QDateTime& lastWrite,
+                                    quint32 attributes, bool force)
+{
+    SY_FUNCTION("CFSOperations::createDirectory");
+    return impl &&
+           impl->createDirectory(native(path), creation, lastAccess, lastWrite, attributes, force);
+}
+
+bool CFSOperations::safeCreateDirectory(const QString& path, const QString& safePath,
+                                        const QDateTime& creation, const QDateTime& lastAccess,
+                                        const QDateTime& lastWrite, quint32 attributes, bool force)
+{
+    SY_FUNCTION("CFSOperations::safeCreateDirectory");
+    return impl && impl->safeCreateDirectory(native(path), native(safePath), creation, lastAccess,
+                                             lastWrite, attributes, force);
+}
+
+bool CFSOperations::renameFile(const QString& src, const QString& dest, bool overwrite)
+{
+    SY_FUNCTION("CFSOperations::renameFile");
+    return impl && impl->renameFile(native(src), native(dest), overwrite);
+}
+
+bool CFSOperations::safeRenameFile(const QString& src, const QString& dest, const QString& safePath,
+                                   bool overwrite)
+{
+    SY_FUNCTION("CFSOperations::safeRenameFile");
+    return impl && impl->safeRenameFile(native(src), native(dest), native(safePath), overwrite);
+}
+
+bool CFSOperations::renameDirectory(const QString& src, const QString& dest)
+{
+    SY_FUNCTION("CFSOperations::renameDirectory");
+    return impl && impl->renameDirectory(native(src), native(dest));
+}
+
+bool CFSOperations::safeRenameDirectory(const QString& src, const QString& dest,
+                                        const QString& safePath)
+{
+    SY_FUNCTION("CFSOperations::safeRenameDirectory");
+    return impl && impl->safeRenameDirectory(native(src), native(dest), native(safePath));
+}
+
+bool CFSOperations::moveFile(const QString& src, const QString& dest, bool force, bool overwrite)
+{
+    SY_FUNCTION("CFSOperations::moveFile");
+    return impl && impl->moveFile(native(src), native(dest), force, overwrite);
+}
+
+bool CFSOperations::safeMoveFile(const QString& src, const QString& dest, const QString& safePath,
+                                 bool force, bool overwrite)
+{
+    SY_FUNCTION("CFSOperations::safeMoveFile");
+    return impl &&
+           impl->safeMoveFile(native(src), native(dest), native(safePath), force, overwrite);
+}
+
+bool CFSOperations::moveDirectory(const QString& src, const QString& dest, bool force)
+{
+    SY_FUNCTION("CFSOperations::moveDirectory");
+    return impl && impl->moveDirectory(native(src), native(dest), force);
+}
+
+bool CFSOperations::safeMoveDirectory(const QString& src, const QString& dest,
+                                      const QString& safePath, bool force)
+{
+    SY_FUNCTION("CFSOperations::safeMoveDirectory");
+    return impl && impl->safeMoveDirectory(native(src), native(dest), native(safePath), force);
+}
+
+bool CFSOperations::deleteFile(const QString& path, bool force)
+{
+    SY_FUNCTION("CFSOperations::deleteFile");
+    return impl && impl->deleteFile(native(path), force);
+}
+
+bool CFSOperations::safeDeleteFile(const QString& path, const QString& safePath, bool force)
+{
+    SY_FUNCTION("CFSOperations::safeDeleteFile");
+    return impl && impl->safeDeleteFile(native(path), native(safePath), force);
+}
+
+bool CFSOperations::deleteDirectory(const QString& path, bool force)
+{
+    SY_FUNCTION("CFSOperations::deleteDirectory");
+    return impl && impl->deleteDirectory(native(path), force);
+}
+
+bool CFSOperations::safeDeleteDirectory(const QString& path, const QString& safePath, bool force)
+{
+    SY_FUNCTION("CFSOperations::safeDeleteDirectory");
+    return impl && impl->safeDeleteDirectory(native(path), native(safePath), force);
+}
+
+bool CFSOperations::cleanDirectory(const QString& path, bool force)
+{
+    SY_FUNCTION("CFSOperations::cleanDirectory");
+    return impl && impl->cleanDirectory(native(path), force);
+}
+
+bool CFSOperations::safeCleanDirectory(const QString& path, const QString& safePath, bool force)
+{
+    SY_FUNCTION("CFSOperations::safeCleanDirectory");
+    return impl && impl->safeCleanDirectory(native(path), native(safePath), force);
+}
+
+bool CFSOperations::setTimeStamps(const QString& path, const QDateTime& creation,
+                                  const QDateTime& lastAccess, const QDateTime& lastWrite,
+                                  bool isDirectory)
+{
+    SY_FUNCTION("CFSOperations::setTimeStamps");
+    return impl && impl->setTimeStamps(native(path), creation, lastAccess, lastWrite, isDirectory);
+}
+
+bool CFSOperations::safeSetTimeStamps(const QString& path, const QString& safePath,
+                                      const QDateTime& creation, const QDateTime& lastAccess,
+                                      const QDateTime& lastWrite, bool isDirectory)
+{
+    SY_FUNCTION("CFSOperations::safeSetTimeStamps");
+    return impl && impl->safeSetTimeStamps(native(path), native(safePath), creation, lastAccess,
+                                           lastWrite, isDirectory);
+}
+
+bool CFSOperations::setAttributes(const QString& path, quint32 attributes)
+{
+    SY_FUNCTION("CFSOperations::setAttributes");
+    return impl && impl->setAttributes(native(path), attributes);
+}
+
+bool CFSOperations::removeAttributes(const QString& path, quint32 attributes)
+{
+    SY_FUNCTION("CFSOperations::removeAttributes");
+    return impl && impl->removeAttributes(native(path), attributes);
+}
+
+bool CFSOperations::getFSID(const QString& path, QString& id)
+{
+    SY_FUNCTION("CFSOperations::getFSID");
+    return impl && impl->getFSID(native(path), id);
+}
+
+bool CFSOperations::isSymbolicLink(const QString& path)
+{
+    SY_FUNCTION("CFSOperations::isSymbolicLink");
+    return impl && impl->isSymbolicLink(native(path));
+}
+
+bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QString& xchgOut,
+                                             const QString& originalPath,
+                                             const QString& xchgSrcName,
+                                             const QString& originalName, const QDateTime& created,
+                                             const QDateTime& modified)
+{
+    SY_FUNCTION("CFSOperations::internalSafeExchangeFile");
+    if (!impl)
+        return false;
+    if (xchgIn.isEmpty() || xchgOut.isEmpty() || originalPath.isEmpty() || xchgSrcName.isEmpty() ||
+        originalName.isEmpty()) {
+        SY_CRITICAL << "Empty path ...";
+        SY_CRITICAL << "XChgIn:" << xchgIn << "XChgOut:" << xchgOut
+                    << "XChgSrcName:" << xchgSrcName;
+        SY_CRITICAL << "OriginalPath:" << originalPath << "OriginalName:" << originalName;
+        return false;
+    }
+    try {
+        const QString original = joinNative(originalPath, originalName, QString());
+        const QString park = joinNative(originalPath, QStringLiteral("~"), QString());
+        const QString templatePath = joinNative(original, QString(), QStringLiteral("syncarium"));
+        const QString incoming = joinNative(xchgIn, xchgSrcName, QString());
+        const QString outgoing = joinNative(xchgOut, xchgSrcName, QString());
+
+        const bool originalExists = impl->fileExists(original);
+        if (originalExists)
+            impl->removeAttributes(original, FSAttributes::ReadOnly);
+        const bool templateExists = impl->fileExists(templatePath);
+        if (templateExists)
+            impl->removeAttributes(templatePath, FSAttributes::ReadOnly);
+
+        if (originalExists && templateExists)
+            return exchangeBoth(original, park, templatePath, incoming, outgoing, created,
+                                modified);
+        if (originalExists)
+            return exchangeNormal(original, park, incoming, outgoing, created, modified);
+        if (templateExists)
+            return exchangeTemplateFile(original, park, templatePath, incoming, created, modified);
+        return exchangeNewFile(original, park, incoming, created, modified);
+    } catch (const Exceptions::FileSystemException& exception) {
+        SY_CRITICAL << exception.what();
+        return false;
+    }
+}
+
+bool CFSOperations::exchangeBoth(const QString& original, const QString& park,
+                                 const QString& templatePath, const QString& incoming,
+                                 const QString& outgoing, const QDateTime& created,
+                                 const QDateTime& modified)
+{
+    SY_FUNCTION("CFSOperations::exchangeBoth");
+    if (!exchangeNormal(original, park, incoming, outgoing, created, modified))
+        return false;
+    return !impl->fileExists(templatePath) || impl->deleteFile(templatePath, false);
+}
+
+bool CFSOperations::exchangeNormal(const QString& original, const QString& park,
+                                   const QString& incoming, const QString& outgoing,
+                                   const QDateTime& created, const QDateTime& modified)
+{
+    SY_FUNCTION("CFSOperations::exchangeNormal");
+    // A failed first move has put the current version back already.
+    if (!impl->safeMoveFile(original, outgoing, park, false, true))
+        return false;
+    bool exchanged = false;
+    try {
+        exchanged = exchangeNewFile(original, park, incoming, created, modified);
+    } catch (const Exceptions::FileSystemException&) {
+        impl->safeMoveFile(outgoing, original, park, false, true);
+        throw;
+    }
+    if (!exchanged) {
+        impl->safeMoveFile(outgoing, original, park, false, true);
+        return false;
+    }
+    return impl->deleteFile(outgoing, false);
+}
+
+bool CFSOperations::exchangeTemplateFile(const QString& original, const QString& park,
+                                         const QString& templatePath, const QString& incoming,
+                                         const QDateTime& created, const QDateTime& modified)
+{
+    SY_FUNCTION("CFSOperations::exchangeTemplateFile");
+    if (!exchangeNewFile(original, park, incoming, created, modified))
+        return false;
+    return !impl->fileExists(templatePath) || impl->deleteFile(templatePath, false);
+}
+
+bool CFSOperations::exchangeNewFile(const QString& original, const QString& park,
+                                    const QString& incoming, const QDateTime& created,
+                                    const QDateTime& modified)
+{
+    SY_FUNCTION("CFSOperations::exchangeNewFile");
+    if (!impl->moveFile(incoming, park, false, true))
+        return false;
+    bool placed = false;
+    try {
+        placed = impl->setTimeStamps(park, created, modified, modified, false) &&
+                 impl->moveFile(park, original, false, true);
+    } catch (const Exceptions::FileSystemException&) {
+        impl->moveFile(park, incoming, false, true);
+        throw;
+    }
+    if (!placed)
+        impl->moveFile(park, incoming, false, true);
+    return placed;
+}
