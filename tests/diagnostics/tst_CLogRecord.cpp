@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTest>
 
+#include <memory>
+
 namespace {
 
 QMutex capturedMutex;
@@ -65,6 +67,7 @@ private Q_SLOTS:
     void explicitFunctionName();
     void workerRecord();
     void nonLatinDescription();
+    void foreignThreadRecord();
     void constructorRecord();
     void fileName_data();
     void fileName();
@@ -118,6 +121,23 @@ void tst_CLogRecord::nonLatinDescription()
                                  .arg(worker.threadNumber())
                                  .arg(worker.line);
     QVERIFY2(capture.records().contains(expected), qPrintable(capture.records().join('\n')));
+}
+
+void tst_CLogRecord::foreignThreadRecord()
+{
+    const Capture capture;
+    int line = 0;
+    std::unique_ptr<QThread> foreign(QThread::create([&line] {
+        SY_FUNCTION("Foreign::run");
+        line = __LINE__ + 1;
+        SY_DEBUG << "outside";
+    }));
+    foreign->start();
+    QVERIFY(foreign->wait(10000));
+    QCOMPARE(capture.records(),
+             QStringList{QStringLiteral("[ -1 : MainThread ] [ tst_CLogRecord.cpp : %1 : "
+                                        "Foreign::run ] outside")
+                             .arg(line)});
 }
 
 void tst_CLogRecord::constructorRecord()

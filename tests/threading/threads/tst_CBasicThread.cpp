@@ -393,6 +393,7 @@ void tst_CBasicThread::checkSuspendedOutsideWorker()
     QTest::ignoreMessage(QtWarningMsg,
                          record(mainThread(), "CBasicThread::checkSuspended", QLatin1String(text)));
     CBasicThread::checkSuspended();
+    QVERIFY(CBasicThread::isCurrentThreadRunning());
     QTest::ignoreMessage(QtWarningMsg,
                          record(mainThread(), "CBasicThread::checkSuspended", QLatin1String(text)));
     std::unique_ptr<QThread> foreign(QThread::create([] { CBasicThread::checkSuspended(); }));
