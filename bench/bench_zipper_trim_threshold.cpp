@@ -1,0 +1,116 @@
+// Question: how much does glibc's heap trimming cost CZipper::zip, and which allocator
+// settings should a packing program choose?
+//
+// Every archive entry sets up and frees about 260 KiB of deflate state. With glibc's defaults
+// the freed heap top is handed back to the system after each entry and faulted in again at
+// the next one; a tree of only small files shows it (one large file early hides it, because
+// freeing its 4 MiB chunk buffer raises glibc's thresholds by itself). Setting M_TRIM_THRESHOLD
+// alone also switches off glibc's adjustment of the mmap threshold, so every 4 MiB chunk
+// buffer would be mapped and faulted in afresh; bench::keepHeapTop raises both.
+//
+// These are process-wide settings, so they are the program's choice (its main), not the
+// library's: each variant runs in its own child process.
+
+#include "CBenchSupport.h"
+
+#include "IniFile/CZipper.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#include <malloc.h>
+
+namespace {
+
+const char* const variants[] = {"default", "trim-only", "keep-heap-top"};
+
+int childZip(const QString& source, const QString& target, const QString& variant)
+{
+    if (variant == QLatin1String("trim-only"))
+        mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+    else if (variant == QLatin1String("keep-heap-top"))
+        bench::keepHeapTop();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    CZipper zipper;
+    return zipper.zip(source, target, false) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
+        return childZip(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                        QString::fromLocal8Bit(argv[4]));
+
+    QCoreApplication app(argc, argv);
+    QString corpus = QStringLiteral("small");
+    int files = 20000;
+    int size = 500;
+    int runs = 3;
+    QString work = QStringLiteral("/tmp/sy-bench");
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i + 1 < arguments.size(); i += 2) {
+        const QString& option = arguments.at(i);
+        if (option == QLatin1String("--corpus"))
+            corpus = arguments.at(i + 1);
+        else if (option == QLatin1String("--files"))
+            files = arguments.at(i + 1).toInt();
+        else if (option == QLatin1String("--size"))
+            size = arguments.at(i + 1).toInt();
+        else if (option == QLatin1String("--runs"))
+            runs = arguments.at(i + 1).toInt();
+        else if (option == QLatin1String("--work"))
+            work = arguments.at(i + 1);
+    }
+    if (arguments.size() % 2 == 0 ||
+        (corpus != QLatin1String("small") && corpus != QLatin1String("logs"))) {
+        std::fprintf(stderr, "usage: bench_zipper_trim_threshold [--corpus small|logs] "
+                             "[--files N] [--size MiB] [--runs N] [--work DIR]\n");
+        return 2;
+    }
+
+    const bool small = corpus == QLatin1String("small");
+    const QString source = small ? work + QStringLiteral("/small-%1").arg(files)
+                                 : work + QStringLiteral("/logs-%1").arg(size);
+    const bench::CorpusStats stats =
+        small ? bench::makeSmallFilesTree(source, files) : bench::makeLogCorpus(source, size);
+    std::printf("corpus: %s, %s in %d files (%s)\n", qPrintable(corpus),
+                qPrintable(bench::mib(double(stats.bytes))), stats.files, qPrintable(source));
+
+    const QString archive = work + QStringLiteral("/trim.zip");
+    QList<double> seconds[3];
+    QList<double> cpu[3];
+    double rss[3] = {0, 0, 0};
+    for (int run = 0; run < runs; ++run) {
+        for (int k = 0; k < 3; ++k) {
+            const int v = (k + run) % 3;
+            bench::removePath(archive);
+            const bench::ChildResult result =
+                bench::runChild(bench::selfPath(), {QStringLiteral("--child-zip"), source, archive,
+                                                    QString::fromLatin1(variants[v])});
+            if (!result.ok) {
+                std::fprintf(stderr, "variant %s failed\n", variants[v]);
+                return 1;
+            }
+            seconds[v].append(result.seconds);
+            cpu[v].append(result.cpuSeconds);
+            rss[v] = std::max(rss[v], result.maxRssMiB);
+        }
+    }
+    bench::removePath(archive);
+
+    std::printf("\n%-16s %10s %10s %10s %12s %14s\n", "allocator", "median s", "cpu s", "MiB/s",
+                "peak RSS", "cpu vs default");
+    const double base = bench::median(cpu[0]);
+    for (int v = 0; v < 3; ++v) {
+        const double s = bench::median(seconds[v]);
+        std::printf("%-16s %10.3f %10.3f %10.1f %8.1f MiB %14.3f\n", variants[v], s,
+                    bench::median(cpu[v]), double(stats.bytes) / (1024.0 * 1024.0) / s, rss[v],
+                    bench::median(cpu[v]) / base);
+    }
+    std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
+    return 0;
+}

@@ -1,0 +1,175 @@
+// Question: how does CZipper::zip compare with Info-ZIP's "zip -r -q -6" on the same tree, in
+// wall time, throughput, peak memory and archive size?
+//
+// Each packing runs in a child process (so that its peak resident memory is its own), the two
+// tools alternating run by run on a warm page cache. The CZipper child applies the allocator
+// settings a packing program should choose (bench::keepHeapTop); --no-trim leaves glibc's
+// defaults.
+
+#include "CBenchSupport.h"
+
+#include "IniFile/CZipper.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: bench_zipper_vs_infozip [--corpus logs|small|big] [--size MiB]\n"
+                         "       [--files N] [--runs N] [--work DIR] [--no-trim]\n"
+                         "  logs: log-like tree of --size MiB (default 500)\n"
+                         "  small: --files small text logs (default 20000)\n"
+                         "  big: one log file of --size MiB (default 2048)\n");
+    return 2;
+}
+
+int childZip(const QString& source, const QString& target, bool trim)
+{
+    if (trim)
+        bench::keepHeapTop();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    CZipper zipper;
+    return zipper.zip(source, target, false) ? 0 : 1;
+}
+
+bool unzipTest(const QString& archive)
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});
+    return unzip.waitForFinished(-1) && unzip.exitStatus() == QProcess::NormalExit &&
+           unzip.exitCode() == 0;
+}
+
+struct Tool
+{
+    QString name;
+    QString program;
+    QStringList arguments;
+    QString workingDir;
+    QString archive;
+    QList<double> seconds;
+    QList<double> cpuSeconds;
+    double maxRssMiB = 0;
+    qint64 archiveSize = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 4 && qstrcmp(argv[1], "--child-zip") == 0)
+        return childZip(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                        argc > 4 && qstrcmp(argv[4], "--trim") == 0);
+
+    QCoreApplication app(argc, argv);
+    QString corpus = QStringLiteral("logs");
+    int size = 0;
+    int files = 20000;
+    int runs = 3;
+    QString work = QStringLiteral("/tmp/sy-bench");
+    bool trim = true;
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& option = arguments.at(i);
+        const bool hasValue = i + 1 < arguments.size();
+        if (option == QLatin1String("--corpus") && hasValue)
+            corpus = arguments.at(++i);
+        else if (option == QLatin1String("--size") && hasValue)
+            size = arguments.at(++i).toInt();
+        else if (option == QLatin1String("--files") && hasValue)
+            files = arguments.at(++i).toInt();
+        else if (option == QLatin1String("--runs") && hasValue)
+            runs = arguments.at(++i).toInt();
+        else if (option == QLatin1String("--work") && hasValue)
+            work = arguments.at(++i);
+        else if (option == QLatin1String("--no-trim"))
+            trim = false;
+        else
+            return usage();
+    }
+
+    QString source;
+    bench::CorpusStats stats;
+    if (corpus == QLatin1String("logs")) {
+        size = size > 0 ? size : 500;
+        source = work + QStringLiteral("/logs-%1").arg(size);
+        stats = bench::makeLogCorpus(source, size);
+    } else if (corpus == QLatin1String("small")) {
+        source = work + QStringLiteral("/small-%1").arg(files);
+        stats = bench::makeSmallFilesTree(source, files);
+    } else if (corpus == QLatin1String("big")) {
+        size = size > 0 ? size : 2048;
+        source = work + QStringLiteral("/big-%1").arg(size);
+        stats = bench::makeBigFileTree(source, size);
+    } else {
+        return usage();
+    }
+    std::printf("corpus: %s, %s in %d files and %d folders (%s)\n", qPrintable(corpus),
+                qPrintable(bench::mib(double(stats.bytes))), stats.files, stats.dirs,
+                qPrintable(source));
+
+    Tool zipper;
+    zipper.name = trim ? QStringLiteral("CZipper::zip") : QStringLiteral("CZipper::zip (no trim)");
+    zipper.program = bench::selfPath();
+    zipper.archive = work + QStringLiteral("/czipper.zip");
+    zipper.arguments = {QStringLiteral("--child-zip"), source, zipper.archive};
+    if (trim)
+        zipper.arguments.append(QStringLiteral("--trim"));
+    Tool infozip;
+    infozip.name = QStringLiteral("Info-ZIP zip -6");
+    infozip.program = QStringLiteral("zip");
+    infozip.archive = work + QStringLiteral("/infozip.zip");
+    infozip.arguments = {QStringLiteral("-r"), QStringLiteral("-q"), QStringLiteral("-6"),
+                         infozip.archive, QStringLiteral(".")};
+    infozip.workingDir = source;
+
+    QList<double> ratios;
+    QList<double> cpuRatios;
+    for (int run = 0; run < runs; ++run) {
+        Tool* order[2] = {&zipper, &infozip};
+        if (run % 2)
+            std::swap(order[0], order[1]);
+        for (Tool* tool : order) {
+            bench::removePath(tool->archive);
+            const bench::ChildResult result =
+                bench::runChild(tool->program, tool->arguments, tool->workingDir);
+            if (!result.ok) {
+                std::fprintf(stderr, "%s failed\n", qPrintable(tool->name));
+                return 1;
+            }
+            tool->seconds.append(result.seconds);
+            tool->cpuSeconds.append(result.cpuSeconds);
+            tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
+            tool->archiveSize = QFileInfo(tool->archive).size();
+        }
+        ratios.append(zipper.seconds.last() / infozip.seconds.last());
+        std::printf("run %d: %s %.2f s, %s %.2f s, ratio %.3f\n", run + 1, qPrintable(zipper.name),
+                    zipper.seconds.last(), qPrintable(infozip.name), infozip.seconds.last(),
+                    ratios.last());
+        std::fflush(stdout);
+    }
+
+    std::printf("\n%-26s %10s %10s %10s %12s %14s %s\n", "tool", "median s", "cpu s", "MiB/s",
+                "peak RSS", "archive bytes", "unzip -t");
+    for (const Tool* tool : {&zipper, &infozip}) {
+        const double seconds = bench::median(tool->seconds);
+        std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld %s\n", qPrintable(tool->name),
+                    seconds, bench::median(tool->cpuSeconds),
+                    double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
+                    static_cast<long long>(tool->archiveSize),
+                    unzipTest(tool->archive) ? "ok" : "FAILED");
+    }
+    std::printf("paired time ratio CZipper/Info-ZIP: median %.3f (wall), %.3f (cpu)\n",
+                bench::median(ratios), bench::median(cpuRatios));
+    std::printf("archive size ratio CZipper/Info-ZIP: %.4f\n",
+                double(zipper.archiveSize) / double(infozip.archiveSize));
+    std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
+    bench::removePath(zipper.archive);
+    bench::removePath(infozip.archive);
+    return 0;
+}
