@@ -148,8 +148,10 @@ int main(int argc, char** argv)
             tool->archiveSize = QFileInfo(tool->archive).size();
         }
         ratios.append(zipper.seconds.last() / infozip.seconds.last());
-        std::printf("run %d: %s %.2f s, %s %.2f s, ratio %.3f\n", run + 1, qPrintable(zipper.name),
-                    zipper.seconds.last(), qPrintable(infozip.name), infozip.seconds.last(),
+        cpuRatios.append(zipper.cpuSeconds.last() / infozip.cpuSeconds.last());
+        std::printf("run %d: %s %.2f s (cpu %.2f s), %s %.2f s (cpu %.2f s), ratio %.3f\n", run + 1,
+                    qPrintable(zipper.name), zipper.seconds.last(), zipper.cpuSeconds.last(),
+                    qPrintable(infozip.name), infozip.seconds.last(), infozip.cpuSeconds.last(),
                     ratios.last());
         std::fflush(stdout);
     }
