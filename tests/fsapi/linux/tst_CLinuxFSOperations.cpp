@@ -223,6 +223,11 @@ public:
                    ? false
                    : CLinuxFSOperations::moveDirectory(src, dest, force);
     }
+    bool setAttributes(const QString& path, quint32 attributes) override
+    {
+        return inject("setAttributes", path) ? false
+                                             : CLinuxFSOperations::setAttributes(path, attributes);
+    }
     bool setTimeStamps(const QString& path, const QDateTime& creation, const QDateTime& lastAccess,
                        const QDateTime& lastWrite, bool isDirectory) override
     {
@@ -940,6 +945,18 @@ void tst_CLinuxFSOperations::createDirectoryFailures()
     QVERIFY(!faulty.createDirectory(stamped, QDateTime(), QDateTime(), QDateTime(), 0, false));
     QVERIFY(!exists(stamped));
 
+    CFaultyFSOperations refusing;
+    refusing.faults.insert(QStringLiteral("setAttributes ") + stamped, Fault::ReturnFalse);
+    refusing.faults.insert(QStringLiteral("deleteDirectory ") + stamped, Fault::ReturnFalse);
+    expectCritical("CLinuxFSOperations::createDirectory",
+                   QStringLiteral("could not set attributes"));
+    expectCritical("CLinuxFSOperations::createDirectory",
+                   QStringLiteral("ERROR at ROLLBACK: deleteDirectory returned false - ") +
+                       stamped);
+    QVERIFY(!refusing.createDirectory(stamped, QDateTime(), QDateTime(), QDateTime(),
+                                      FSAttributes::ReadOnly, false));
+    QVERIFY(QFileInfo(stamped).isDir());
+
     if (runningAsRoot())
         QSKIP("root is not refused by permission bits");
     const QString closed = path(QStringLiteral("closed"));
@@ -1583,6 +1600,19 @@ void tst_CLinuxFSOperations::safeMoveFile()
              thrown("FileSystemException", QStringLiteral("ERROR at ROLLBACK: ") + src));
     QCOMPARE(contentOf(safe), QByteArray(10000, 'm'));
     QVERIFY(ops.moveFile(safe, src, false, false));
+
+    // A destination folder that cannot be made fails the move before anything moved.
+    QVERIFY(writeFile(path(QStringLiteral("plain file")), "f"));
+    const QString blocked = path(QStringLiteral("plain file/sub"));
+    expectCritical("CLinuxFSOperations::safeMoveFile",
+                   QStringLiteral("Could not force Directory ") + blocked);
+    QCOMPARE(failureOf([&] {
+                 ops.safeMoveFile(src, blocked + QStringLiteral("/dest"), safe, true, false);
+             }),
+             thrown("NotADirectory",
+                    path(QStringLiteral("plain file")) + QStringLiteral(" is not a directory")));
+    QCOMPARE(contentOf(src), QByteArray(10000, 'm'));
+    QVERIFY(!exists(safe));
 
     // A stale object under the safe name is replaced by the parked source.
     QVERIFY(writeFile(safe, "stale"));
