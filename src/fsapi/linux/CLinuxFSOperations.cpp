@@ -149,8 +149,7 @@ const qint64 latestTime = Q_INT64_C(253402300799999); // 9999-12-31T23:59:59.999
 struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
                                               const QDateTime& time)
 {
-    struct timespec stamp
-    {};
+    timespec stamp{};
     if (time.isNull()) {
         stamp.tv_nsec = UTIME_OMIT;
         return stamp;
@@ -198,7 +197,6 @@ bool CLinuxFSOperations::fileExists(const QString& path)
     if (error == ENOENT || error == ENOTDIR)
         return false;
     throwSystemError(syCallSite, error);
-    return false;
 }
 
 bool CLinuxFSOperations::directoryExists(const QString& path)
@@ -215,7 +213,6 @@ bool CLinuxFSOperations::directoryExists(const QString& path)
     if (error == ENOENT || error == ENOTDIR)
         return false;
     throwSystemError(syCallSite, error);
-    return false;
 }
 
 bool CLinuxFSOperations::tryExclusiveLock(const QString& path)
@@ -247,7 +244,9 @@ bool CLinuxFSOperations::lockProbe(const CCallSiteRecord& syCallSite, const QStr
         error = CLinuxFSLock::getFileHandle(path, handle, CLinuxFSLock::AccessAll, share);
         if (handle != -1)
             ::close(handle);
-        switch (error == 0 ? ErrorCase::Other : classify(error, path)) {
+        if (error == 0)
+            break;
+        switch (classify(error, path)) {
         case ErrorCase::SharingViolation:
             counter = true;
             break;
@@ -259,9 +258,7 @@ bool CLinuxFSOperations::lockProbe(const CCallSiteRecord& syCallSite, const QStr
         case ErrorCase::PathNotFound:
             SY_THROW(DoesNotExist, systemErrorText(error));
         default:
-            if (error != 0)
-                throwSystemError(syCallSite, error);
-            counter = false;
+            throwSystemError(syCallSite, error);
         }
     } while (counter);
     return error == 0;
@@ -691,7 +688,6 @@ bool CLinuxFSOperations::deleteFile(const QString& path, bool force)
     default:
         throwSystemError(syCallSite, error);
     }
-    return false;
 }
 
 bool CLinuxFSOperations::deleteDirectory(const QString& path, bool force)
@@ -782,7 +778,6 @@ bool CLinuxFSOperations::setTimeStamps(const QString& path, const QDateTime& cre
     default:
         throwSystemError(syCallSite, error);
     }
-    return false;
 }
 
 bool CLinuxFSOperations::setAttributes(const QString& path, quint32 attributes)
@@ -805,7 +800,6 @@ bool CLinuxFSOperations::setAttributes(const QString& path, quint32 attributes)
     default:
         throwSystemError(syCallSite, error);
     }
-    return false;
 }
 
 bool CLinuxFSOperations::removeAttributes(const QString& path, quint32 attributes)
@@ -828,7 +822,6 @@ bool CLinuxFSOperations::removeAttributes(const QString& path, quint32 attribute
     default:
         throwSystemError(syCallSite, error);
     }
-    return false;
 }
 
 bool CLinuxFSOperations::getFSID(const QString& path, QString& id)
@@ -846,7 +839,6 @@ bool CLinuxFSOperations::getFSID(const QString& path, QString& id)
     if (error == ENOENT || error == ENOTDIR)
         SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
     throwSystemError(syCallSite, error);
-    return false;
 }
 
 bool CLinuxFSOperations::isSymbolicLink(const QString& path)
@@ -860,7 +852,6 @@ bool CLinuxFSOperations::isSymbolicLink(const QString& path)
     if (error == ENOENT || error == ENOTDIR)
         return false;
     throwSystemError(syCallSite, error);
-    return false;
 }
 
 void CLinuxFSOperations::parkObject(const CCallSiteRecord& syCallSite, const QString& path,
