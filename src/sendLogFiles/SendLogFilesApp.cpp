@@ -15,6 +15,8 @@
 namespace {
 const int windowWidth = 447;
 const int windowHeight = 130;
+// Milliseconds between two paints of the progress: 25 frames a second.
+const qint64 paintInterval = 40;
 
 QPalette whitePalette()
 {
@@ -42,6 +44,13 @@ void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes
 {
     Q_UNUSED(bytes);
     setVisible(true);
+    // Reports can come thousands of times a second; painting each one would cost more than the
+    // packing. The label and the bar always hold the last report, and repaint at a frame rate.
+    const bool paint = !sincePaint.isValid() || sincePaint.hasExpired(paintInterval);
+    ui.lblTextCopyFiles->setUpdatesEnabled(paint);
+    ui.prgrBarCopyDialag->setUpdatesEnabled(paint);
+    if (paint)
+        sincePaint.start();
     // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
     ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(fileName, 0, QLatin1Char(' ')));
     ui.prgrBarCopyDialag->setMinimum(0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -40,4 +41,5 @@ private:
     void retranslateUi();
 
     Form ui;
+    QElapsedTimer sincePaint;
 };

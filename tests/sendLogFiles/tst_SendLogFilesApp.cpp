@@ -20,6 +20,7 @@ private Q_SLOTS:
     void progressReport();
     void zeroTotalShowsBusyBar();
     void reportProcessesPendingEvents();
+    void burstOfReportsStillRepaints();
     void slotIsInvokableByName();
 };
 
@@ -165,6 +166,43 @@ void tst_SendLogFilesApp::reportProcessesPendingEvents()
     // No event loop runs here: only the report itself can deliver the queued call.
     window.onCompressLogs(1, 1, 0, QStringLiteral("a"));
     QVERIFY(delivered);
+}
+
+namespace {
+// Counts the paint events a widget receives.
+class CPaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+} // namespace
+
+void tst_SendLogFilesApp::burstOfReportsStillRepaints()
+{
+    SendLogFilesApp window;
+    QLabel* text = label(window, "lblTextCopyFiles");
+    CPaintCounter counter;
+    text->installEventFilter(&counter);
+    window.onCompressLogs(1000, 1, 0, QStringLiteral("first.log"));
+    QVERIFY(counter.paints > 0);
+    for (quint32 actual = 2; actual < 1000; ++actual)
+        window.onCompressLogs(1000, actual, 0, QStringLiteral("burst.log"));
+    QCOMPARE(bar(window)->value(), 999);
+    QCOMPARE(text->text(), QStringLiteral("Kompremiere: burst.log"));
+    // Once a frame's time has passed, the next report is painted.
+    QTest::qWait(100);
+    const int before = counter.paints;
+    window.onCompressLogs(1000, 1000, 0, QStringLiteral("last.log"));
+    QVERIFY(counter.paints > before);
+    QCOMPARE(text->text(), QStringLiteral("Kompremiere: last.log"));
 }
 
 void tst_SendLogFilesApp::slotIsInvokableByName()
