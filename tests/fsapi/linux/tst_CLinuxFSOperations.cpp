@@ -1408,6 +1408,15 @@ void tst_CLinuxFSOperations::identityAndLinks()
 
     QVERIFY(ops.isSymbolicLink(symbolic));
     QVERIFY(!ops.isSymbolicLink(file));
+
+    // A link is not held open by whoever holds its target, and probing it leaves the target be.
+    QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
+    const LockHolder holder(file, "exclusive");
+    QVERIFY(holder.isLocked());
+    QVERIFY(ops.tryExclusiveLock(symbolic));
+    QVERIFY(ops.tryWriteLock(symbolic));
+    QCOMPARE(modeOf(file), mode_t(0444));
+    QVERIFY(!ops.tryExclusiveLock(file));
     QVERIFY(!ops.isSymbolicLink(root));
     QVERIFY(!ops.isSymbolicLink(missing));
 }
