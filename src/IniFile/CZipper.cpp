@@ -11,6 +11,8 @@
 #include <QList>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
@@ -27,6 +29,11 @@ const int defaultLevel = Z_DEFAULT_COMPRESSION;
 const int rawWindowBits = -MAX_WBITS;
 const int memoryLevel = 8;
 const int defaultStrategy = Z_DEFAULT_STRATEGY;
+
+bool isAscii(const QString& name)
+{
+    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
 
 QString entryName(const QString& path, const QString& basePath)
 {
@@ -103,8 +110,14 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     Q_EMIT zipStarted();
 
     QuaZip archive(target);
-    // Names are UTF-8 on this platform; the flag lets other systems' readers know.
-    archive.setUtf8Enabled(true);
+    // Names are UTF-8 on this platform; the archive-wide flag tells other systems' readers so.
+    // ASCII names read the same in every encoding, and without the flag QuaZip marks entries
+    // of 4 GiB or more as needing version 4.5 rather than 6.3, which Info-ZIP's unzip refuses.
+    const auto notAscii = [&basePath](const QFileInfo& info) {
+        return !isAscii(entryName(info.filePath(), basePath));
+    };
+    archive.setUtf8Enabled(std::any_of(dirs.cbegin(), dirs.cend(), notAscii) ||
+                           std::any_of(files.cbegin(), files.cend(), notAscii));
     if (!archive.open(append ? QuaZip::mdAdd : QuaZip::mdCreate)) {
         SY_CRITICAL << (append ? "failed to open zip target:" : "failed to create zip target:")
                     << target << archive.getZipError();

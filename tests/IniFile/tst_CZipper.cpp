@@ -34,7 +34,8 @@ struct Contents
     bool valid = false;
     QStringList names;
     QList<qint64> sizes;
-    bool allUtf8 = false;
+    // Names whose entries carry the UTF-8 flag.
+    QStringList utf8Names;
 };
 
 Contents readArchive(const QString& archive)
@@ -45,7 +46,7 @@ Contents readArchive(const QString& archive)
         "    infos = z.infolist()\n"
         "    print(json.dumps({'bad': z.testzip(), 'names': [i.filename for i in infos],\n"
         "        'sizes': [i.file_size for i in infos],\n"
-        "        'utf8': all(i.flag_bits & 0x800 for i in infos)}))\n";
+        "        'utf8': [i.filename for i in infos if i.flag_bits & 0x800]}))\n";
     QProcess python;
     python.start(QStringLiteral("python3"),
                  {QStringLiteral("-c"), QString::fromLatin1(script), archive});
@@ -58,7 +59,8 @@ Contents readArchive(const QString& archive)
         contents.names.append(name.toString());
     for (const QJsonValue& size : result.value(QStringLiteral("sizes")).toArray())
         contents.sizes.append(size.toInteger());
-    contents.allUtf8 = result.value(QStringLiteral("utf8")).toBool();
+    for (const QJsonValue& name : result.value(QStringLiteral("utf8")).toArray())
+        contents.utf8Names.append(name.toString());
     return contents;
 }
 
@@ -141,6 +143,7 @@ private Q_SLOTS:
     void realLogFolder();
     void utf8Names_data();
     void utf8Names();
+    void asciiNamesWithoutUtf8Flag();
     void zeroByteFile();
     void abortBeforeZip();
     void abortDuringLargeFile();
@@ -313,7 +316,7 @@ void tst_CZipper::realLogFolder()
     QCOMPARE(spies.progress.size(), 6);
     const Contents contents = readArchive(target);
     QVERIFY(contents.valid);
-    QVERIFY(contents.allUtf8);
+    QCOMPARE(contents.utf8Names, contents.names);
     QStringList dirNames = contents.names.mid(0, 3);
     QStringList fileNames = contents.names.mid(3);
     dirNames.sort();
@@ -344,11 +347,24 @@ void tst_CZipper::utf8Names()
     QVERIFY(zipper.zip(dir + QStringLiteral("logs"), target, false));
     const Contents contents = readArchive(target);
     QVERIFY(contents.valid);
-    QVERIFY(contents.allUtf8);
+    QCOMPARE(contents.utf8Names, contents.names);
     QCOMPARE(contents.names.last(), path);
     if (path.contains(QLatin1Char('/')))
         QCOMPARE(contents.names.first(), path.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/'));
     QCOMPARE(contents.sizes.last(), qint64(path.toUtf8().size()));
+    QVERIFY(unzipTest(target));
+}
+
+void tst_CZipper::asciiNamesWithoutUtf8Flag()
+{
+    environment->writeFile(QStringLiteral("Jürgen/logs/sub/a.log"), "a");
+    const QString target = dir + QStringLiteral("ascii.zip");
+    CZipper zipper;
+    QVERIFY(zipper.zip(dir + QStringLiteral("Jürgen/logs"), target, false));
+    const Contents contents = readArchive(target);
+    QVERIFY(contents.valid);
+    QCOMPARE(contents.names, (QStringList{QStringLiteral("sub/"), QStringLiteral("sub/a.log")}));
+    QVERIFY(contents.utf8Names.isEmpty());
     QVERIFY(unzipTest(target));
 }
 
