@@ -1,0 +1,254 @@
+// Question: what does the log sender's whole run cost on top of CZipper::zip alone, and how do
+// both compare with Info-ZIP's "zip -r -q -6"?
+//
+// The whole run is the built program itself on a virtual X display: the copy stage, the
+// packing with a progress report and a round of event processing per entry (the window
+// repaints at its frame rate), placing the archive on the desktop and the two requests to a
+// stand-in xdg-open. CZipper::zip alone packs the same log folder in a child process with the
+// allocator settings the program chooses too (bench::keepHeapTop), and so does Info-ZIP. The
+// three alternate run by run on a warm page cache; every run is a child process measured on
+// its own.
+
+#include "CBenchSupport.h"
+
+#include "IniFile/CZipper.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: bench_sendlogfiles_run [--corpus logs|small] [--size MiB]\n"
+                         "       [--files N] [--runs N] [--work DIR] [--program PATH]\n"
+                         "  logs: log-like tree of --size MiB (default 500)\n"
+                         "  small: --files small text logs (default 20000)\n");
+    return 2;
+}
+
+int childZip(const QString& source, const QString& target)
+{
+    bench::keepHeapTop();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    CZipper zipper;
+    return zipper.zip(source, target, false) ? 0 : 1;
+}
+
+bool write(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+struct Tool
+{
+    QString name;
+    QString program;
+    QStringList arguments;
+    QString workingDir;
+    QList<double> seconds;
+    QList<double> cpuSeconds;
+    double maxRssMiB = 0;
+    qint64 archiveSize = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--child-zip") == 0)
+        return childZip(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+
+    QCoreApplication app(argc, argv);
+    QString corpus = QStringLiteral("logs");
+    int size = 500;
+    int files = 20000;
+    int runs = 3;
+    QString work = QStringLiteral("/tmp/sy-bench");
+    QString program = QStringLiteral(SY_SENDLOGFILES_PROGRAM);
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& option = arguments.at(i);
+        const bool hasValue = i + 1 < arguments.size();
+        if (option == QLatin1String("--corpus") && hasValue)
+            corpus = arguments.at(++i);
+        else if (option == QLatin1String("--size") && hasValue)
+            size = arguments.at(++i).toInt();
+        else if (option == QLatin1String("--files") && hasValue)
+            files = arguments.at(++i).toInt();
+        else if (option == QLatin1String("--runs") && hasValue)
+            runs = arguments.at(++i).toInt();
+        else if (option == QLatin1String("--work") && hasValue)
+            work = arguments.at(++i);
+        else if (option == QLatin1String("--program") && hasValue)
+            program = arguments.at(++i);
+        else
+            return usage();
+    }
+    const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (server.isEmpty() || !QFileInfo(program).isExecutable()) {
+        std::fprintf(stderr, "needs Xvfb and the built sendLogFiles (%s)\n", qPrintable(program));
+        return 1;
+    }
+
+    // The client's folders as the program finds them, in a home of the benchmark's own.
+    const QString base = corpus == QLatin1String("logs")
+                             ? work + QStringLiteral("/sendlogs-logs-%1").arg(size)
+                             : work + QStringLiteral("/sendlogs-small-%1").arg(files);
+    const QString home = base + QStringLiteral("/home");
+    const QString data = home + QStringLiteral("/.local/share/Syncarium/");
+    const QString logs = data + QStringLiteral("logs");
+    const QString desktop = home + QStringLiteral("/Desktop/");
+    bench::CorpusStats stats;
+    if (corpus == QLatin1String("logs"))
+        stats = bench::makeLogCorpus(logs, size);
+    else if (corpus == QLatin1String("small"))
+        stats = bench::makeSmallFilesTree(logs, files);
+    else
+        return usage();
+    bool written = write(data + QStringLiteral("mysql/data/Syncarium2DataBase.err"),
+                         "[ERROR] InnoDB: page checksum mismatch\n") &&
+                   write(home + QStringLiteral("/.config/user-dirs.dirs"),
+                         "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n") &&
+                   write(base + QStringLiteral("/bin/xdg-open"), "#!/bin/sh\n");
+    for (int day = 1; day <= 3; ++day)
+        written = written &&
+                  write(data + QStringLiteral("logs_backup/Syncarium_2026-12-0%1.log").arg(day),
+                        QByteArray(64 * 1024, 'x'));
+    QFile::setPermissions(base + QStringLiteral("/bin/xdg-open"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QDir().mkpath(desktop);
+    QDir().mkpath(base + QStringLiteral("/work"));
+    QDir().mkpath(base + QStringLiteral("/runtime"));
+    QFile::setPermissions(base + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!written) {
+        std::fprintf(stderr, "could not write the client's folders under %s\n", qPrintable(base));
+        return 1;
+    }
+    std::printf("corpus: %s, %s in %d files and %d folders (%s)\n", qPrintable(corpus),
+                qPrintable(bench::mib(double(stats.bytes))), stats.files, stats.dirs,
+                qPrintable(logs));
+
+    QProcess xvfb;
+    xvfb.start(server,
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    QByteArray display;
+    while (xvfb.waitForStarted(10000) && !display.contains('\n') && xvfb.waitForReadyRead(15000))
+        display += xvfb.readAllStandardOutput();
+    if (display.trimmed().isEmpty()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    // Every child inherits this environment; only the program looks at it.
+    qputenv("DISPLAY", ":" + display.trimmed());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
+    qputenv("PATH", QFile::encodeName(base + QStringLiteral("/bin:")) + qgetenv("PATH"));
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+
+    Tool whole;
+    whole.name = QStringLiteral("sendLogFiles (whole run)");
+    whole.program = program;
+    whole.workingDir = base + QStringLiteral("/work");
+    Tool zipper;
+    zipper.name = QStringLiteral("CZipper::zip alone");
+    zipper.program = bench::selfPath();
+    const QString zipperArchive = work + QStringLiteral("/sendlogs-czipper.zip");
+    zipper.arguments = {QStringLiteral("--child-zip"), logs, zipperArchive};
+    Tool infozip;
+    infozip.name = QStringLiteral("Info-ZIP zip -6");
+    infozip.program = QStringLiteral("zip");
+    const QString infozipArchive = work + QStringLiteral("/sendlogs-infozip.zip");
+    infozip.arguments = {QStringLiteral("-r"), QStringLiteral("-q"), QStringLiteral("-6"),
+                         infozipArchive, QStringLiteral(".")};
+    infozip.workingDir = logs;
+
+    const auto reset = [&] {
+        // What a run leaves: the copies in the log folder and the archive on the desktop.
+        bench::removePath(logs + QStringLiteral("/Syncarium2DataBase.err"));
+        bench::removePath(logs + QStringLiteral("/logs_backup"));
+        bench::removePath(zipperArchive);
+        bench::removePath(infozipArchive);
+        for (const QString& name : QDir(desktop).entryList(QDir::Files))
+            bench::removePath(desktop + name);
+    };
+    const auto archiveOf = [&](const Tool* tool) {
+        if (tool == &zipper)
+            return zipperArchive;
+        if (tool == &infozip)
+            return infozipArchive;
+        const QStringList placed = QDir(desktop).entryList({QStringLiteral("logs_*.zip")});
+        return placed.size() == 1 ? desktop + placed.constFirst() : QString();
+    };
+
+    QList<double> overZipper;
+    QList<double> cpuOverZipper;
+    int failures = 0;
+    for (int run = 0; run < runs; ++run) {
+        Tool* order[3] = {&whole, &zipper, &infozip};
+        std::rotate(order, order + run % 3, order + 3);
+        for (Tool* tool : order) {
+            reset();
+            const bench::ChildResult result =
+                bench::runChild(tool->program, tool->arguments, tool->workingDir);
+            const QString archive = archiveOf(tool);
+            if (!result.ok || archive.isEmpty()) {
+                std::fprintf(stderr, "%s failed\n", qPrintable(tool->name));
+                ++failures;
+                continue;
+            }
+            tool->seconds.append(result.seconds);
+            tool->cpuSeconds.append(result.cpuSeconds);
+            tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
+            tool->archiveSize = QFileInfo(archive).size();
+        }
+        if (failures)
+            break;
+        overZipper.append(whole.seconds.last() / zipper.seconds.last());
+        cpuOverZipper.append(whole.cpuSeconds.last() / zipper.cpuSeconds.last());
+        std::printf("run %d: whole %.2f s (cpu %.2f), CZipper %.2f s (cpu %.2f), Info-ZIP %.2f s "
+                    "(cpu %.2f), whole/CZipper %.3f\n",
+                    run + 1, whole.seconds.last(), whole.cpuSeconds.last(), zipper.seconds.last(),
+                    zipper.cpuSeconds.last(), infozip.seconds.last(), infozip.cpuSeconds.last(),
+                    overZipper.last());
+        std::fflush(stdout);
+    }
+    reset();
+    xvfb.terminate();
+    xvfb.waitForFinished(10000);
+    if (failures)
+        return 1;
+
+    std::printf("\n%-26s %10s %10s %10s %12s %14s\n", "tool", "median s", "cpu s", "MiB/s",
+                "peak RSS", "archive bytes");
+    for (const Tool* tool : {&whole, &zipper, &infozip}) {
+        const double seconds = bench::median(tool->seconds);
+        std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld\n", qPrintable(tool->name),
+                    seconds, bench::median(tool->cpuSeconds),
+                    double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
+                    static_cast<long long>(tool->archiveSize));
+    }
+    const double extra = bench::median(whole.seconds) - bench::median(zipper.seconds);
+    std::printf("paired ratio whole run/CZipper::zip: median %.3f (wall), %.3f (cpu)\n",
+                bench::median(overZipper), bench::median(cpuOverZipper));
+    std::printf("whole run over CZipper::zip: %.3f s, %.1f us per entry (%d entries)\n", extra,
+                extra * 1e6 / std::max(1, stats.files + stats.dirs), stats.files + stats.dirs);
+    std::printf("whole run/Info-ZIP: %.3f (wall)\n",
+                bench::median(whole.seconds) / bench::median(infozip.seconds));
+    std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
+    return 0;
+}
