@@ -407,7 +407,7 @@ void tst_CZipper::abortBeforeZip()
 
 void tst_CZipper::abortDuringLargeFile()
 {
-    const qint64 size = 12 * chunk + 123;
+    const qint64 size = 16 * chunk + 123;
     const QString source =
         environment->writeFile(QStringLiteral("big.bin"), randomBytes(size, 4711));
     const QString target = dir + QStringLiteral("big.zip");
