@@ -107,9 +107,10 @@ void tst_sendLogFiles::init()
     QVERIFY(env->isValid());
     appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
     QVERIFY2(appData.startsWith(env->root()), qPrintable(appData));
-    desktop = env->makeDir(QStringLiteral("home/Schreibtisch"));
+    // A desktop folder with a non-ASCII name: the folder request must name it exactly.
+    desktop = env->makeDir(QStringLiteral("home/Arbeitsfläche"));
     env->writeFile(QStringLiteral("home/.config/user-dirs.dirs"),
-                   "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+                   QStringLiteral("XDG_DESKTOP_DIR=\"$HOME/Arbeitsfläche\"\n").toUtf8());
     requestLog = env->root() + QStringLiteral("requests");
     const QString standIn =
         env->writeFile(QStringLiteral("bin/xdg-open"),
