@@ -85,9 +85,16 @@ bool CLogFilesSender::zipAndSendLogFiles()
         // without backed-up logs is normal, so those two are tested first and only logged.
         const QString errorLog =
             CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog;
-        if (!fsOperations.fileExists(errorLog) ||
-            !fsOperations.copyFile(errorLog, m_logsFolder + databaseErrorLogName, false, false,
-                                   true))
+        const QString stagedErrorLog = m_logsFolder + databaseErrorLogName;
+        bool copied = false;
+        if (fsOperations.fileExists(errorLog)) {
+            // The copy an earlier run left behind is replaced by the current log: the file
+            // layer never overwrites, and a second run must work like the first.
+            if (fsOperations.fileExists(stagedErrorLog))
+                fsOperations.deleteFile(stagedErrorLog, true);
+            copied = fsOperations.copyFile(errorLog, stagedErrorLog, false, false, true);
+        }
+        if (!copied)
             SY_CRITICAL << "failed to copy" << errorLog;
         const QString backupCopy = m_logsFolder + backupCopyFolder;
         if (fsOperations.directoryExists(backupCopy))
@@ -120,8 +127,12 @@ bool CLogFilesSender::zipAndSendLogFiles()
         const QString placedArchive = outputFolder() + m_targetFile;
         if (QFileInfo::exists(placedArchive))
             QFile::remove(placedArchive);
-        QFile::copy(workingArchive, placedArchive);
-        QFile::remove(workingArchive);
+        // The working copy is the only one left when placing fails (a full or read-only
+        // desktop), so it is removed only once the placed copy exists.
+        if (QFile::copy(workingArchive, placedArchive))
+            QFile::remove(workingArchive);
+        else
+            SY_CRITICAL << "could not place" << workingArchive << "in" << outputFolder();
     } else {
         SY_CRITICAL << "could not zip" << m_logsFolder;
     }

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void missingBackupFolder();
     void nothingToPack();
     void staleBackupCopyIsReplaced();
+    void secondRunPacksTheCurrentErrorLog();
+    void unplaceableArchiveStaysInWorkingDirectory();
     void archiveOfSameNameIsReplaced();
     void emptyDesktopUsesFallbackFolder();
     void unreadableBackupStopsTheRun();
@@ -308,6 +310,47 @@ void tst_CLogFilesSender::staleBackupCopyIsReplaced()
     QCOMPARE(entries(desktopForTest + sender.targetFile()), fullSample);
     QVERIFY(!QFileInfo::exists(logs + QStringLiteral("logs_backup/stale.log")));
     QVERIFY(!QFileInfo::exists(logs + QStringLiteral("logs_backup/logs_backup")));
+}
+
+void tst_CLogFilesSender::secondRunPacksTheCurrentErrorLog()
+{
+    writeSample(true, true, true);
+    {
+        CLogFilesSender first(nullptr);
+        first.setLogsFolder(logs);
+        first.setLogsBackupFolder(backup);
+        QVERIFY(first.zipAndSendLogFiles());
+    }
+    const QString errorLog =
+        appData + QStringLiteral("Syncarium/mysql/data/Syncarium2DataBase.err");
+    env->writeFile(errorLog.mid(env->root().size()), "newer database errors");
+    QDir(desktopForTest).removeRecursively();
+    QDir().mkpath(desktopForTest);
+    recorder.urls.clear();
+
+    CLogFilesSender second(nullptr);
+    second.setLogsFolder(logs);
+    second.setLogsBackupFolder(backup);
+    QVERIFY(second.zipAndSendLogFiles());
+    QCOMPARE(entries(desktopForTest + second.targetFile()), fullSample);
+    QFile staged(logs + QStringLiteral("Syncarium2DataBase.err"));
+    QVERIFY(staged.open(QIODevice::ReadOnly));
+    QCOMPARE(staged.readAll(), QByteArray("newer database errors"));
+    QCOMPARE(recorder.urls.size(), 2);
+}
+
+void tst_CLogFilesSender::unplaceableArchiveStaysInWorkingDirectory()
+{
+    writeSample(true, true, true);
+    CLogFilesSender sender(nullptr);
+    sender.setLogsFolder(logs);
+    sender.setLogsBackupFolder(backup);
+    // A folder where the archive should land makes placing it fail, as root too.
+    QVERIFY(QDir().mkpath(desktopForTest + sender.targetFile()));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("could not place")));
+    QVERIFY(sender.zipAndSendLogFiles());
+    QVERIFY(archiveTestsClean(workingArchive(sender)));
+    QCOMPARE(recorder.urls.size(), 2);
 }
 
 void tst_CLogFilesSender::archiveOfSameNameIsReplaced()
