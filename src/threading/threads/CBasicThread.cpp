@@ -251,15 +251,6 @@ int CBasicThread::runMethod()
     return 0;
 }
 
-void CBasicThread::moveImplHome()
-{
-    SY_FUNCTION("CBasicThread::moveImplHome");
-    if (useEventLoop && m_impl) {
-        SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") moving back impl ...";
-        m_impl->moveToThread(homeThread);
-    }
-}
-
 // The cancellation unwind that QThread::terminate starts carries no exception object, so the
 // sanitizer's null check would stop at the clause that lets it pass.
 #if defined(__GLIBCXX__)
@@ -268,6 +259,12 @@ __attribute__((no_sanitize("null")))
 void CBasicThread::run()
 {
     SY_FUNCTION("CBasicThread::run");
+    const auto moveImplHome = [this] {
+        if (useEventLoop && m_impl) {
+            SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") moving back impl ...";
+            m_impl->moveToThread(homeThread);
+        }
+    };
     const int state = m_state.loadRelaxed();
     if (state == ThreadTerminated || state == ThreadFinished) {
         SY_WARNING << "Thread was requested to finish or terminate before started to run ...";

@@ -107,7 +107,6 @@ private Q_SLOTS:
 private:
     void initialize();
     void finalize();
-    void moveImplHome();
 
     bool useEventLoop;
     qint32 m_threadNumber;
