@@ -3,36 +3,34 @@
 #include "diagnostics/CAsserterEx.h"
 #include "threading/threads/CCallStack.h"
 
-#include <QCoreApplication>
-#include <QProcess>
-#include <QTemporaryDir>
+#include "common/CTestChild.h"
+
 #include <QTest>
 
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <typeinfo>
 
 namespace {
 
-const QByteArray choices = "A - Abort\nI - Ignore\nL - Always ignore this assertion\n"
-                           "G - Ignore all assertions\n";
-
-QByteArray prompt(const QByteArray& choiceText)
+QByteArray prompt(bool withThrow)
 {
     return "\n\n##########################################################\n"
            "Assertion failed: \"x > 1\"\nFile            : ../../../src/x/F.cpp:12\n"
-           "Line            : F::check\n\n" +
-           choiceText + "\n\nYour choice: \n";
+           "Line            : F::check\n\nA - Abort\nI - Ignore\nL - Always ignore this "
+           "assertion\nG - Ignore all assertions\n" +
+           QByteArray(withThrow ? "T - Throw an exception\n" : "") +
+           "ENTER - Debug\n\nYour choice: \n";
 }
 
 // Stands in for the console: std::cin reads the given input, std::cout is collected.
-class Console
+struct Console
 {
-public:
     explicit Console(const QByteArray& input) : in(input.toStdString())
     {
-        oldIn = std::cin.rdbuf(in.rdbuf());
-        oldOut = std::cout.rdbuf(out.rdbuf());
+        std::cin.rdbuf(in.rdbuf());
+        std::cout.rdbuf(out.rdbuf());
         std::cin.clear();
     }
     ~Console()
@@ -42,22 +40,23 @@ public:
         std::cin.clear();
     }
     QByteArray output() const { return QByteArray::fromStdString(out.str()); }
-    QByteArray unread()
+    QByteArray unread() const
     {
-        std::string rest;
-        std::getline(std::cin, rest, '\0');
-        return QByteArray::fromStdString(rest);
+        const auto position = in.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
+        return QByteArray::fromStdString(in.str()).mid(qsizetype(position));
     }
 
-private:
     std::stringstream in;
     std::stringstream out;
-    std::streambuf* oldIn;
-    std::streambuf* oldOut;
+    std::streambuf* oldIn = std::cin.rdbuf();
+    std::streambuf* oldOut = std::cout.rdbuf();
 };
 
-bool failAt(CAsserter& asserter, bool* alwaysIgnore)
+bool failAt(bool withThrow, bool* alwaysIgnore, bool conditionHolds = false)
 {
+    CAsserter plain(conditionHolds);
+    CAsserterEx<std::runtime_error> extended(conditionHolds, "Assertion failed!");
+    CAsserter& asserter = withThrow ? extended : plain;
     return asserter.assertFailed("x > 1", "F::check", "../../../src/x/F.cpp", 12, alwaysIgnore);
 }
 
@@ -83,215 +82,113 @@ class tst_CAsserter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup();
-    void promptText_data();
-    void promptText();
+    void cleanup() { CAsserter::ignoreAllAssertions = false; }
     void answers_data();
     void answers();
-    void throwChoice();
-    void restOfLineDiscarded();
-    void endOfInput();
-    void brokenStream_data();
-    void brokenStream();
-    void holdingConditionIsSilent();
-    void alwaysIgnorePerSite();
-    void ignoreAll();
-    void siteGoesOnAfterDebugChoice();
+    void thrown_data();
+    void thrown();
+    void sites();
     void abortChoice();
 };
-
-void tst_CAsserter::cleanup()
-{
-    CAsserter::ignoreAllAssertions = false;
-}
-
-void tst_CAsserter::promptText_data()
-{
-    QTest::addColumn<bool>("withThrow");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("CAsserter") << false << prompt(choices + "ENTER - Debug");
-    QTest::newRow("CAsserterEx") << true
-                                 << prompt(choices + "T - Throw an exception\nENTER - Debug");
-}
-
-void tst_CAsserter::promptText()
-{
-    QFETCH(bool, withThrow);
-    QFETCH(QByteArray, expected);
-    Console console("I\n");
-    CAsserter plain(false);
-    CAsserterEx<std::runtime_error> extended(false, "Assertion failed!");
-    QVERIFY(failAt(withThrow ? extended : plain, nullptr));
-    QCOMPARE(console.output(), expected);
-}
 
 void tst_CAsserter::answers_data()
 {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<bool>("withThrow");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<bool>("alwaysIgnore");
-    QTest::addColumn<bool>("ignoreAll");
-    QTest::newRow("I") << QByteArray("I\n") << true << true << false << false;
-    QTest::newRow("lower-case i") << QByteArray("i\n") << true << true << false << false;
-    QTest::newRow("L") << QByteArray("L\n") << true << true << true << false;
-    QTest::newRow("lower-case l") << QByteArray("l\n") << false << true << true << false;
-    QTest::newRow("G") << QByteArray("G\n") << true << true << false << true;
-    QTest::newRow("ENTER debugs") << QByteArray("\n") << true << false << false << false;
-    QTest::newRow("unknown letter debugs") << QByteArray("x\n") << true << false << false << false;
-    QTest::newRow("T at CAsserter debugs") << QByteArray("T\n") << false << false << false << false;
+    QTest::addColumn<char>("effect");
+    QTest::addColumn<QByteArray>("unread");
+    QTest::newRow("I") << QByteArray("I\n") << true << 'I' << QByteArray();
+    QTest::newRow("lower-case i") << QByteArray("i\n") << false << 'I' << QByteArray();
+    QTest::newRow("L") << QByteArray("L\n") << true << 'L' << QByteArray();
+    QTest::newRow("lower-case l") << QByteArray("l\n") << false << 'L' << QByteArray();
+    QTest::newRow("G") << QByteArray("G\n") << true << 'G' << QByteArray();
+    QTest::newRow("ENTER") << QByteArray("\n") << true << 'D' << QByteArray();
+    QTest::newRow("unknown letter") << QByteArray("x\n") << true << 'D' << QByteArray();
+    QTest::newRow("T at CAsserter") << QByteArray("T\n") << false << 'D' << QByteArray();
+    QTest::newRow("condition holds") << QByteArray("I\n") << true << 'H' << QByteArray("I\n");
+    QTest::newRow("rest of line") << QByteArray("i, L\nL\n") << false << 'I' << QByteArray("L\n");
 }
 
 void tst_CAsserter::answers()
 {
     QFETCH(QByteArray, input);
     QFETCH(bool, withThrow);
-    QFETCH(bool, result);
-    QFETCH(bool, alwaysIgnore);
-    QFETCH(bool, ignoreAll);
+    QFETCH(char, effect);
+    QFETCH(QByteArray, unread);
     Console console(input);
-    CAsserter plain(false);
-    CAsserterEx<std::runtime_error> extended(false, "Assertion failed!");
     bool flag = false;
-    QCOMPARE(failAt(withThrow ? extended : plain, &flag), result);
-    QCOMPARE(flag, alwaysIgnore);
-    QCOMPARE(CAsserter::ignoreAllAssertions, ignoreAll);
-    QVERIFY(console.output().endsWith("Your choice: \n"));
+    QCOMPARE(failAt(withThrow, &flag, effect == 'H'), effect != 'D');
+    QCOMPARE(flag, effect == 'L');
+    QCOMPARE(CAsserter::ignoreAllAssertions, effect == 'G');
+    QCOMPARE(console.output(), effect == 'H' ? QByteArray() : prompt(withThrow));
+    QCOMPARE(console.unread(), unread);
 }
 
-void tst_CAsserter::throwChoice()
-{
-    Console console("t\n");
-    CAsserterEx<std::runtime_error> asserter(false, "Assertion failed!");
-    try {
-        failAt(asserter, nullptr);
-        QFAIL("nothing thrown");
-    } catch (const std::runtime_error& error) {
-        QCOMPARE(error.what(), "Assertion failed!");
-    }
-}
-
-void tst_CAsserter::restOfLineDiscarded()
-{
-    Console console("i and more\nL\n");
-    CAsserter asserter(false);
-    bool flag = false;
-    QVERIFY(failAt(asserter, &flag));
-    QVERIFY(!flag);
-    QCOMPARE(console.unread(), QByteArray("L\n"));
-}
-
-void tst_CAsserter::endOfInput()
-{
-    Console console("");
-    CAsserter asserter(false);
-    try {
-        failAt(asserter, nullptr);
-        QFAIL("nothing thrown");
-    } catch (const std::range_error& error) {
-        QCOMPARE(error.what(), "Error: Found 'EOF' in standard input stream");
-    }
-}
-
-void tst_CAsserter::brokenStream_data()
+void tst_CAsserter::thrown_data()
 {
     QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<bool>("bad");
-    QTest::newRow("bad stream") << QByteArray("I\n") << true;
-    QTest::newRow("answer without end of line") << QByteArray("i") << false;
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray runtimeError = typeid(std::runtime_error).name();
+    const QByteArray logicError = typeid(std::logic_error).name();
+    const QByteArray broken = "Error: Input stream broken";
+    QTest::newRow("T") << QByteArray("t\n") << runtimeError << QByteArray("Assertion failed!");
+    QTest::newRow("end of input") << QByteArray() << QByteArray(typeid(std::range_error).name())
+                                  << QByteArray("Error: Found 'EOF' in standard input stream");
+    QTest::newRow("broken stream") << QByteArray("I\n") << logicError << broken;
+    QTest::newRow("answer without end of line") << QByteArray("i") << logicError << broken;
 }
 
-void tst_CAsserter::brokenStream()
+void tst_CAsserter::thrown()
 {
     QFETCH(QByteArray, input);
-    QFETCH(bool, bad);
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, text);
     Console console(input);
-    if (bad)
+    if (QTest::currentDataTag() == QByteArray("broken stream"))
         std::cin.setstate(std::ios::badbit);
-    CAsserter asserter(false);
     try {
-        failAt(asserter, nullptr);
+        failAt(true, nullptr);
         QFAIL("nothing thrown");
-    } catch (const std::logic_error& error) {
-        QCOMPARE(error.what(), "Error: Input stream broken");
+    } catch (const std::exception& error) {
+        QCOMPARE(QByteArray(typeid(error).name()), type);
+        QCOMPARE(QByteArray(error.what()), text);
     }
 }
 
-void tst_CAsserter::holdingConditionIsSilent()
+void tst_CAsserter::sites()
 {
-    Console console("I\n");
-    CAsserterEx<std::runtime_error> asserter(true, "Assertion failed!");
-    bool flag = false;
-    QVERIFY(failAt(asserter, &flag));
-    CAsserter::ignoreAllAssertions = true;
-    QVERIFY(failAt(asserter, &flag));
-    QVERIFY(!flag);
-    QVERIFY(console.output().isEmpty());
-    QCOMPARE(console.unread(), QByteArray("I\n"));
-}
-
-void tst_CAsserter::alwaysIgnorePerSite()
-{
-    Console console("L\nI\n");
-    siteOne();
-    siteOne();
-    QVERIFY(console.output().contains("Assertion failed: \"first\""));
+    // ENTER goes on (no debugger is attached); L silences one site; G silences all.
+    Console console("\nL\nI\ng\n");
     siteTwo();
+    siteOne();
+    siteOne();
+    siteTwo();
+    siteTwo();
+    siteTwo();
+    siteOne();
     const QByteArray output = console.output();
-    QCOMPARE(output.count("Your choice: "), 2);
+    QCOMPARE(output.count("Your choice: "), 4);
+    QCOMPARE(output.count("Assertion failed: \"first\""), 1);
     QVERIFY(output.contains("Assertion failed: \"connRes\"\nFile            : "
                             "../../../tests/diagnostics/tst_CAsserter.cpp:"));
     QVERIFY(output.contains("Line            : Sites::two\n"));
-    QVERIFY(console.unread().isEmpty());
-}
-
-void tst_CAsserter::ignoreAll()
-{
-    Console console("g\n");
-    siteTwo();
-    siteTwo();
-    siteOne();
-    QCOMPARE(console.output().count("Your choice: "), 1);
     QVERIFY(CAsserter::ignoreAllAssertions);
-}
-
-void tst_CAsserter::siteGoesOnAfterDebugChoice()
-{
-    // No debugger is attached, so the break lets the site go on.
-    Console console("\n\n");
-    siteTwo();
-    siteTwo();
-    QCOMPARE(console.output().count("Your choice: "), 2);
+    QVERIFY(console.unread().isEmpty());
 }
 
 void tst_CAsserter::abortChoice()
 {
-    if (qEnvironmentVariableIsSet("SY_ASSERTER_CHILD")) {
+    if (CTestChild::isChild()) {
         // Reads the real standard input that the parent writes.
-        CAsserterEx<std::runtime_error> asserter(false, "Assertion failed!");
-        failAt(asserter, nullptr);
+        failAt(true, nullptr);
         QFAIL("the process went on after A");
     }
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SY_ASSERTER_CHILD"), QStringLiteral("1"));
-    // The abort is expected: no debugger stack dump, and any core file stays in a temporary
-    // folder.
-    environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
-    child.setProcessEnvironment(environment);
-    const QTemporaryDir workDir;
-    QVERIFY(workDir.isValid());
-    child.setWorkingDirectory(workDir.path());
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("abortChoice")});
-    QVERIFY(child.waitForStarted(10000));
-    child.write("ab\nI\n");
-    child.closeWriteChannel();
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    const QByteArray output = child.readAllStandardOutput();
-    QVERIFY2(output.contains(prompt(choices + "T - Throw an exception\nENTER - Debug")),
-             output.constData());
-    QVERIFY(!output.contains("FAIL"));
+    CTestChild child;
+    QVERIFY(child.run(QStringLiteral("abortChoice"), {}, "ab\nI\n"));
+    QCOMPARE(child.exitStatus, QProcess::CrashExit);
+    QVERIFY2(child.out.contains(prompt(true)), child.out.constData());
+    QVERIFY(!child.out.contains("FAIL"));
 }
 
 QTEST_GUILESS_MAIN(tst_CAsserter)

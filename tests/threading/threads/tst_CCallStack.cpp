@@ -7,19 +7,11 @@ class tst_CCallStack : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void emptyTrace();
     void header_data();
     void header();
-    void pushPopReusesSlots();
+    void pushPopAndCopy();
     void guardPopsOnException();
-    void copyKeepsEntriesInUse();
 };
-
-void tst_CCallStack::emptyTrace()
-{
-    CCallStack stack(0, 3, "worker", "impl");
-    QCOMPARE(QByteArray(stack.trace()), QByteArray("No Stack Information Available !"));
-}
 
 void tst_CCallStack::header_data()
 {
@@ -31,8 +23,8 @@ void tst_CCallStack::header_data()
                                  << QByteArray("This is the Main thread we hope")
                                  << QByteArray("[MainThread]\t(ThreadID: -1)\n"
                                                "This is the Main thread we hope\n");
-    QTest::newRow("number 0 is unknown") << 0 << QByteArray("w") << QByteArray("i")
-                                         << QByteArray("[w]\t(ThreadID: Unknown)\ni\n");
+    QTest::newRow("number 0 is unknown")
+        << 0 << QByteArray("w") << QByteArray("i") << QByteArray("[w]\t(ThreadID: Unknown)\ni\n");
     QTest::newRow("no name, no text")
         << 4 << QByteArray() << QByteArray()
         << QByteArray("[Unknown Thread]\t(ThreadID: 4)\nNo Thread Description Available!\n");
@@ -49,19 +41,22 @@ void tst_CCallStack::header()
     QCOMPARE(QByteArray(stack.header()), expected);
 }
 
-void tst_CCallStack::pushPopReusesSlots()
+void tst_CCallStack::pushPopAndCopy()
 {
     static const CCallSiteRecord a{10, "A::a", "../../../src/x/A.cpp", nullptr};
     static const CCallSiteRecord b{20, "B::b", "../../../src/x/B.cpp", nullptr};
     static const CCallSiteRecord c{30, "C::c", "../../../src/x/C.cpp", "note\n"};
-    CCallStack stack(0, 1, "t", "i");
+    CCallStack stack(8, 1, "t", "i");
+    QCOMPARE(QByteArray(stack.trace()), QByteArray("No Stack Information Available !"));
     stack.push(a);
     stack.push(b);
     stack.pop();
+    CCallStack copy(stack);
     stack.push(c);
-    QCOMPARE(stack.depth(), 2u);
     QCOMPARE(QByteArray(stack.trace()), QByteArray("(1)\t[../../../src/x/C.cpp:30]\tC::c\nnote\n"
                                                    "(0)\t[../../../src/x/A.cpp:10]\tA::a\n"));
+    QCOMPARE(QByteArray(copy.trace()), QByteArray("(0)\t[../../../src/x/A.cpp:10]\tA::a\n"));
+    QCOMPARE(QByteArray(copy.header()), QByteArray("[t]\t(ThreadID: 1)\ni\n"));
     stack.pop();
     stack.pop();
     stack.pop();
@@ -75,27 +70,11 @@ void tst_CCallStack::guardPopsOnException()
     try {
         SY_FUNCTION("tst_CCallStack::guardPopsOnException");
         QCOMPARE(stack.depth(), before + 1);
-        QVERIFY(QByteArray(stack.trace()).contains("tst_CCallStack::guardPopsOnException"));
         throw 1;
     } catch (int) {
     }
     QCOMPARE(stack.depth(), before);
     QCOMPARE(stack.threadNumber(), -1);
-}
-
-void tst_CCallStack::copyKeepsEntriesInUse()
-{
-    static const CCallSiteRecord a{1, "A", "f", nullptr};
-    static const CCallSiteRecord b{2, "B", "f", nullptr};
-    CCallStack stack(8, 2, "t", "i");
-    stack.push(a);
-    stack.push(b);
-    stack.pop();
-    CCallStack copy(stack);
-    stack.push(b);
-    QCOMPARE(copy.depth(), 1u);
-    QCOMPARE(QByteArray(copy.trace()), QByteArray("(0)\t[f:1]\tA\n"));
-    QCOMPARE(QByteArray(copy.header()), QByteArray(stack.header()));
 }
 
 QTEST_GUILESS_MAIN(tst_CCallStack)
