@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <unistd.h>
@@ -85,7 +84,6 @@ private Q_SLOTS:
     void setupFails();
     void splitByThread_data();
     void splitByThread();
-    void signalsOfLevels();
 
 private:
     std::unique_ptr<CTestEnvironment> environment;
@@ -232,26 +230,6 @@ void tst_CLog::splitByThread()
     QVERIFY_MATCH(work(-1, "MainThread"), readFile(logDir + QStringLiteral("MainThread_log.txt")));
     QVERIFY_MATCH(filePattern(line(tag, QStringLiteral("no bracket"))),
                   readFile(logDir + QStringLiteral("log.txt")));
-}
-
-void tst_CLog::signalsOfLevels()
-{
-    CLog log;
-    QVERIFY(log.setupLog(logDir, LogWarning, TargetFile, AppendToFile, false));
-    QSignalSpy messages(&log, &CLog::newLogMessage);
-    QSignalSpy levels(&log, &CLog::logLevelChanged);
-    qDebug("filtered");
-    qWarning("not a debug record");
-    log.changeLogLevel(5);
-    log.changeLogLevel(LogWarning);
-    QCOMPARE(levels.count(), 0);
-    log.changeLogLevel(LogDebug);
-    QCOMPARE(levels.count(), 1);
-    QCOMPARE(levels.at(0).at(0).value<quint32>(), quint32(LogDebug));
-    qDebug() << "passes" << QStringLiteral("the filter");
-    log.stop();
-    QCOMPARE(messages.count(), 1);
-    QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("passes \"the filter\""));
 }
 
 QTEST_GUILESS_MAIN(tst_CLog)

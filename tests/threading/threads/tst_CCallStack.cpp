@@ -19,10 +19,6 @@ void tst_CCallStack::header_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("implementation");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("main thread") << -1 << QByteArray("MainThread")
-                                 << QByteArray("This is the Main thread we hope")
-                                 << QByteArray("[MainThread]\t(ThreadID: -1)\n"
-                                               "This is the Main thread we hope\n");
     QTest::newRow("number 0 is unknown")
         << 0 << QByteArray("w") << QByteArray("i") << QByteArray("[w]\t(ThreadID: Unknown)\ni\n");
     QTest::newRow("no name, no text")
