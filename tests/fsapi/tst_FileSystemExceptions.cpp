@@ -32,8 +32,7 @@ private Q_SLOTS:
     void nameAndDescription_data();
     void nameAndDescription();
     void hierarchy();
-    void causeIsOwnedAndCloned();
-    void cloneKeepsMostDerivedClass();
+    void causeAndCloneKeepTheirClass();
 };
 
 void tst_FileSystemExceptions::nameAndDescription_data()
@@ -42,7 +41,7 @@ void tst_FileSystemExceptions::nameAndDescription_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("description");
     const auto row = [](const char* tag, const Thrower& thrower, const char* description) {
-        QTest::newRow(tag) << thrower << QByteArray("Exceptions::") + tag + "::" + QByteArray(tag)
+        QTest::newRow(tag) << thrower << QByteArray("Exceptions::") + tag + "::" + tag
                            << QByteArray(description);
     };
     row("FileSystemException", thrower<FileSystemException>(), "FileSystem Exceptions");
@@ -69,24 +68,19 @@ void tst_FileSystemExceptions::nameAndDescription()
         QFAIL("nothing thrown");
     } catch (const FileSystemException& exception) {
         QCOMPARE(QByteArray(exception.name()), name);
-        QCOMPARE(exception.details(), QStringLiteral("File not found: /x/y"));
         QCOMPARE(QByteArray(exception.function()), QByteArray("tst_FileSystemExceptions::thrower"));
         const QByteArray what(exception.what());
         QVERIFY2(what.startsWith(name + ":\t" + description + "\n\tthrown at ["), what.constData());
         QVERIFY2(what.contains("Details:\nFile not found: /x/y\n"), what.constData());
-        QVERIFY2(what.contains("tst_FileSystemExceptions::thrower"), what.constData());
     }
 }
 
 void tst_FileSystemExceptions::hierarchy()
 {
-    const auto throwFileDoesNotExist = thrower<FileDoesNotExist>();
-    QVERIFY_THROWS_EXCEPTION(DoesNotExist, throwFileDoesNotExist());
-    QVERIFY_THROWS_EXCEPTION(FileSystemException, throwFileDoesNotExist());
-    QVERIFY_THROWS_EXCEPTION(CException, throwFileDoesNotExist());
-    QVERIFY_THROWS_EXCEPTION(std::exception, throwFileDoesNotExist());
+    QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<FileDoesNotExist>()());
+    QVERIFY_THROWS_EXCEPTION(FileSystemException, thrower<FileDoesNotExist>()());
+    QVERIFY_THROWS_EXCEPTION(CException, thrower<FileDoesNotExist>()());
     QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<DirectoryDoesNotExist>()());
-
     bool caughtAsDoesNotExist = false;
     try {
         thrower<NotAFile>()();
@@ -97,42 +91,27 @@ void tst_FileSystemExceptions::hierarchy()
     QVERIFY(!caughtAsDoesNotExist);
 }
 
-void tst_FileSystemExceptions::causeIsOwnedAndCloned()
+void tst_FileSystemExceptions::causeAndCloneKeepTheirClass()
 {
-    SY_FUNCTION("tst_FileSystemExceptions::causeIsOwnedAndCloned");
+    SY_FUNCTION("tst_FileSystemExceptions::causeAndCloneKeepTheirClass");
     const FileExists cause(SY_HERE, QStringLiteral("Destination already exists: /d"),
                            CCallStack::current());
     const FileDoesNotExist byReference(SY_HERE, QStringLiteral("outer"), CCallStack::current(),
                                        cause);
-    QVERIFY(byReference.cause());
-    QCOMPARE(QByteArray(byReference.cause()->name()),
-             QByteArray("Exceptions::FileExists::FileExists"));
-    QVERIFY(byReference.cause() != &cause);
+    QVERIFY(byReference.cause() && byReference.cause() != &cause);
+    QCOMPARE(QByteArray(byReference.cause()->name()), QByteArray(cause.name()));
     QVERIFY(QByteArray(byReference.what()).contains("caused by\tExceptions::FileExists::"));
-
     auto* owned = new Locked(SY_HERE, QStringLiteral("File is locked: /l"), CCallStack::current());
     const DirectoryDoesNotExist byPointer(SY_HERE, QStringLiteral("outer"), CCallStack::current(),
                                           owned);
-    QVERIFY(byPointer.cause());
     QCOMPARE(byPointer.cause()->details(), QStringLiteral("File is locked: /l"));
-
-    const DoesNotExist withCause(SY_HERE, QString(), CCallStack::current(), cause);
-    QCOMPARE(QByteArray(withCause.cause()->name()), QByteArray(cause.name()));
     const FileSystemException generic(SY_HERE, QString(), CCallStack::current(), cause);
     QCOMPARE(QByteArray(generic.cause()->name()), QByteArray(cause.name()));
-}
 
-void tst_FileSystemExceptions::cloneKeepsMostDerivedClass()
-{
-    SY_FUNCTION("tst_FileSystemExceptions::cloneKeepsMostDerivedClass");
-    const DirectoryNotEmpty original(SY_HERE, QStringLiteral("Could not delete directory: /d"),
-                                     CCallStack::current());
-    const FileSystemException& asBase = original;
+    const FileSystemException& asBase = byReference;
     const std::unique_ptr<CException> copy(asBase.clone());
-    QVERIFY(dynamic_cast<DirectoryNotEmpty*>(copy.get()));
-    QCOMPARE(QByteArray(copy->name()),
-             QByteArray("Exceptions::DirectoryNotEmpty::DirectoryNotEmpty"));
-    QCOMPARE(QByteArray(copy->what()), QByteArray(original.what()));
+    QVERIFY(dynamic_cast<FileDoesNotExist*>(copy.get()));
+    QCOMPARE(QByteArray(copy->what()), QByteArray(byReference.what()));
 }
 
 QTEST_GUILESS_MAIN(tst_FileSystemExceptions)

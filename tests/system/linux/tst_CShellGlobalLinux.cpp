@@ -1,28 +1,18 @@
 #include "system/CShellGlobal.h"
 
+#include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
 
-#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
 
 namespace {
 
-QRegularExpression record(const char* function, const QString& text)
+void expectCritical(const char* function, const QString& text)
 {
-    return QRegularExpression(QStringLiteral("^\\[ .* \\] \\[ CShellGlobalLinux.cpp : \\d+ : ") +
-                              QLatin1String(function) + QStringLiteral(" \\] ") +
-                              QRegularExpression::escape(text) + QLatin1Char('$'));
-}
-
-void expectLookupFailure(quint32 csidl)
-{
-    QTest::ignoreMessage(
-        QtCriticalMsg,
-        record("CShellGlobalLinux::getShellSpecialFolderPath",
-               QStringLiteral("unable to retrieve shell special folder path for csidl: %1")
-                   .arg(csidl)));
+    CExpect::record(QtCriticalMsg, QStringLiteral("CShellGlobalLinux.cpp"),
+                    "CShellGlobalLinux::" + QLatin1String(function), text);
 }
 
 } // namespace
@@ -33,16 +23,10 @@ class tst_CShellGlobalLinux : public QObject
 
 private Q_SLOTS:
     void init();
-    void cleanup();
-
     void table_data();
     void table();
-    void unknownType_data();
     void unknownType();
-    void unknownTypeReachesDesktop();
-    void baseDirectoryDefaults();
-    void userDirectoryDefaults();
-    void trailingSeparatorNotDoubled();
+    void defaults();
 
 private:
     std::unique_ptr<CTestEnvironment> environment;
@@ -50,10 +34,10 @@ private:
 
 void tst_CShellGlobalLinux::init()
 {
+    environment.reset(); // restores the variables before the next environment saves them
     environment = std::make_unique<CTestEnvironment>();
     QVERIFY(environment->isValid());
     environment->writeFile(QStringLiteral("home/.config/user-dirs.dirs"),
-                           "# written by the test\n"
                            "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
                            "XDG_DOCUMENTS_DIR=\"$HOME/Документы\"\n"
                            "XDG_MUSIC_DIR=\"$HOME/My Music\"\n"
@@ -62,88 +46,74 @@ void tst_CShellGlobalLinux::init()
                            "XDG_TEMPLATES_DIR=\"$HOME/Vorlagen\"\n");
 }
 
-void tst_CShellGlobalLinux::cleanup()
-{
-    environment.reset();
-}
-
 void tst_CShellGlobalLinux::table_data()
 {
     QTest::addColumn<quint32>("type");
     QTest::addColumn<quint32>("csidl");
-    // Below the test's home folder; null for folders this platform does not have.
+    // Below the test's home folder; null for the folders this platform does not have.
     QTest::addColumn<QString>("underHome");
-    struct Row
-    {
-        const char* name;
-        quint32 type;
-        quint32 csidl;
-        const char* underHome;
+    quint32 type = 0;
+    const auto row = [&type](const char* name, quint32 csidl, const char* underHome = nullptr) {
+        QTest::newRow(name) << type++ << csidl << QString::fromUtf8(underHome);
     };
-    const Row rows[] = {
-        {"ADMINTOOLS", 0, 48, nullptr},
-        {"ALTSTARTUP", 1, 29, nullptr},
-        {"APPDATA", 2, 26, ".local/share/"},
-        {"BITBUCKET", 3, 10, nullptr},
-        {"CDBURN_AREA", 4, 59, nullptr},
-        {"COMMON_ADMINTOOLS", 5, 47, nullptr},
-        {"COMMON_ALTSTARTUP", 6, 30, nullptr},
-        {"COMMON_APPDATA", 7, 35, nullptr},
-        {"COMMON_DESKTOPDIRECTORY", 8, 25, nullptr},
-        {"COMMON_DOCUMENTS", 9, 46, nullptr},
-        {"COMMON_FAVORITES", 10, 31, nullptr},
-        {"COMMON_MUSIC", 11, 53, nullptr},
-        {"COMMON_OEM_LINKS", 12, 58, nullptr},
-        {"COMMON_PICTURES", 13, 54, nullptr},
-        {"COMMON_PROGRAMS", 14, 23, nullptr},
-        {"COMMON_STARTMENU", 15, 22, nullptr},
-        {"COMMON_STARTUP", 16, 24, nullptr},
-        {"COMMON_TEMPLATES", 17, 45, nullptr},
-        {"COMMON_VIDEO", 18, 55, nullptr},
-        {"COMPUTERSNEARME", 19, 61, nullptr},
-        {"CONNECTIONS", 20, 49, nullptr},
-        {"CONTROLS", 21, 3, nullptr},
-        {"COOKIES", 22, 33, nullptr},
-        {"DESKTOP", 23, 0, "Schreibtisch/"},
-        {"DESKTOPDIRECTORY", 24, 16, "Schreibtisch/"},
-        {"DRIVES", 25, 17, nullptr},
-        {"FAVORITES", 26, 6, nullptr},
-        {"FONTS", 27, 20, ".local/share/fonts/"},
-        {"HISTORY", 28, 34, nullptr},
-        {"INTERNET", 29, 1, nullptr},
-        {"INTERNET_CACHE", 30, 32, ".cache/"},
-        {"LOCAL_APPDATA", 31, 28, ".local/share/"},
-        {"MYDOCUMENTS", 32, 5, "Документы/"},
-        {"MYMUSIC", 33, 13, "My Music/"},
-        {"MYPICTURES", 34, 39, "Bilder/"},
-        {"MYVIDEO", 35, 14, "ビデオ/"},
-        {"NETHOOD", 36, 19, nullptr},
-        {"NETWORK", 37, 18, nullptr},
-        {"PERSONAL", 38, 5, "Документы/"},
-        {"PRINTERS", 39, 4, nullptr},
-        {"PRINTHOOD", 40, 27, nullptr},
-        {"PROFILE", 41, 40, ""},
-        {"PROGRAM_FILES", 42, 38, nullptr},
-        {"PROGRAM_FILESX86", 43, 42, nullptr},
-        {"PROGRAM_FILES_COMMON", 44, 43, nullptr},
-        {"PROGRAM_FILES_COMMONX86", 45, 44, nullptr},
-        {"PROGRAMS", 46, 2, ".local/share/applications/"},
-        {"RECENT", 47, 8, nullptr},
-        {"RESOURCES", 48, 56, nullptr},
-        {"RESOURCES_LOCALIZED", 49, 57, nullptr},
-        {"SENDTO", 50, 9, nullptr},
-        {"STARTMENU", 51, 11, ".local/share/applications/"},
-        {"STARTUP", 52, 7, ".config/autostart/"},
-        {"SYSTEM", 53, 37, nullptr},
-        {"SYSTEMX86", 54, 41, nullptr},
-        {"TEMPLATES", 55, 21, "Vorlagen/"},
-        {"WINDOWS", 56, 36, nullptr},
-    };
-    QCOMPARE(std::size(rows), std::size_t(57));
-    for (const Row& row : rows) {
-        QTest::newRow(row.name) << row.type << row.csidl
-                                << (row.underHome ? QString::fromUtf8(row.underHome) : QString());
-    }
+    row("ADMINTOOLS", 48);
+    row("ALTSTARTUP", 29);
+    row("APPDATA", 26, ".local/share/");
+    row("BITBUCKET", 10);
+    row("CDBURN_AREA", 59);
+    row("COMMON_ADMINTOOLS", 47);
+    row("COMMON_ALTSTARTUP", 30);
+    row("COMMON_APPDATA", 35);
+    row("COMMON_DESKTOPDIRECTORY", 25);
+    row("COMMON_DOCUMENTS", 46);
+    row("COMMON_FAVORITES", 31);
+    row("COMMON_MUSIC", 53);
+    row("COMMON_OEM_LINKS", 58);
+    row("COMMON_PICTURES", 54);
+    row("COMMON_PROGRAMS", 23);
+    row("COMMON_STARTMENU", 22);
+    row("COMMON_STARTUP", 24);
+    row("COMMON_TEMPLATES", 45);
+    row("COMMON_VIDEO", 55);
+    row("COMPUTERSNEARME", 61);
+    row("CONNECTIONS", 49);
+    row("CONTROLS", 3);
+    row("COOKIES", 33);
+    row("DESKTOP", 0, "Schreibtisch/");
+    row("DESKTOPDIRECTORY", 16, "Schreibtisch/");
+    row("DRIVES", 17);
+    row("FAVORITES", 6);
+    row("FONTS", 20, ".local/share/fonts/");
+    row("HISTORY", 34);
+    row("INTERNET", 1);
+    row("INTERNET_CACHE", 32, ".cache/");
+    row("LOCAL_APPDATA", 28, ".local/share/");
+    row("MYDOCUMENTS", 5, "Документы/");
+    row("MYMUSIC", 13, "My Music/");
+    row("MYPICTURES", 39, "Bilder/");
+    row("MYVIDEO", 14, "ビデオ/");
+    row("NETHOOD", 19);
+    row("NETWORK", 18);
+    row("PERSONAL", 5, "Документы/");
+    row("PRINTERS", 4);
+    row("PRINTHOOD", 27);
+    row("PROFILE", 40, "");
+    row("PROGRAM_FILES", 38);
+    row("PROGRAM_FILESX86", 42);
+    row("PROGRAM_FILES_COMMON", 43);
+    row("PROGRAM_FILES_COMMONX86", 44);
+    row("PROGRAMS", 2, ".local/share/applications/");
+    row("RECENT", 8);
+    row("RESOURCES", 56);
+    row("RESOURCES_LOCALIZED", 57);
+    row("SENDTO", 9);
+    row("STARTMENU", 11, ".local/share/applications/");
+    row("STARTUP", 7, ".config/autostart/");
+    row("SYSTEM", 37);
+    row("SYSTEMX86", 41);
+    row("TEMPLATES", 21, "Vorlagen/");
+    row("WINDOWS", 36);
+    QCOMPARE(type, quint32(WINDOWS + 1));
 }
 
 void tst_CShellGlobalLinux::table()
@@ -153,70 +123,43 @@ void tst_CShellGlobalLinux::table()
     QFETCH(QString, underHome);
     QCOMPARE(CShellGlobal::getCSIDL(type), csidl);
     if (underHome.isNull())
-        expectLookupFailure(csidl);
-    const QString expected = underHome.isNull() ? QString() : environment->home() + underHome;
+        expectCritical("getShellSpecialFolderPath",
+                       "unable to retrieve shell special folder path for csidl: " +
+                           QString::number(csidl));
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(static_cast<ShellSpecialFolderType>(type)),
-             expected);
-}
-
-void tst_CShellGlobalLinux::unknownType_data()
-{
-    QTest::addColumn<quint32>("type");
-    QTest::newRow("57") << 57u;
-    QTest::newRow("largest") << 4294967295u;
+             underHome.isNull() ? QString() : environment->home() + underHome);
 }
 
 void tst_CShellGlobalLinux::unknownType()
 {
-    QFETCH(quint32, type);
-    QTest::ignoreMessage(QtCriticalMsg,
-                         record("CShellGlobalLinux::getCSIDL",
-                                QStringLiteral("unknown shell special folder type %1").arg(type)));
-    QCOMPARE(CShellGlobal::getCSIDL(type), 0u);
-}
-
-void tst_CShellGlobalLinux::unknownTypeReachesDesktop()
-{
-    QTest::ignoreMessage(QtCriticalMsg,
-                         record("CShellGlobalLinux::getCSIDL",
-                                QStringLiteral("unknown shell special folder type 57")));
+    expectCritical("getCSIDL", QStringLiteral("unknown shell special folder type 4294967295"));
+    QCOMPARE(CShellGlobal::getCSIDL(4294967295u), 0u);
+    // 0 is the desktop's number, so an unknown type reaches the desktop.
+    expectCritical("getCSIDL", QStringLiteral("unknown shell special folder type 57"));
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(static_cast<ShellSpecialFolderType>(57)),
-             environment->home() + QStringLiteral("Schreibtisch/"));
+             environment->home() + "Schreibtisch/");
 }
 
-void tst_CShellGlobalLinux::baseDirectoryDefaults()
+void tst_CShellGlobalLinux::defaults()
 {
+    // Without user-dirs.dirs and the XDG base variables, the XDG defaults stand.
+    QVERIFY(QFile::remove(environment->home() + ".config/user-dirs.dirs"));
     qunsetenv("XDG_DATA_HOME");
     qunsetenv("XDG_CACHE_HOME");
     qunsetenv("XDG_CONFIG_HOME");
     const QString home = environment->home();
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(APPDATA),
-             home + QStringLiteral(".local/share/"));
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(FONTS),
-             home + QStringLiteral(".local/share/fonts/"));
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(INTERNET_CACHE),
-             home + QStringLiteral(".cache/"));
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(STARTUP),
-             home + QStringLiteral(".config/autostart/"));
-}
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(APPDATA), home + ".local/share/");
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(FONTS), home + ".local/share/fonts/");
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(INTERNET_CACHE), home + ".cache/");
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(STARTUP), home + ".config/autostart/");
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(DESKTOP), home + "Desktop/");
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PERSONAL), home + "Documents/");
 
-void tst_CShellGlobalLinux::userDirectoryDefaults()
-{
-    QVERIFY(QFile::remove(environment->home() + QStringLiteral(".config/user-dirs.dirs")));
-    const QString home = environment->home();
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(DESKTOP), home + QStringLiteral("Desktop/"));
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PERSONAL),
-             home + QStringLiteral("Documents/"));
-}
-
-void tst_CShellGlobalLinux::trailingSeparatorNotDoubled()
-{
+    // A variable that ends with "/" gets no second one.
     const QString data = environment->makeDir(QStringLiteral("elsewhere/data"));
-    QVERIFY(data.endsWith(QLatin1Char('/')));
-    qputenv("XDG_DATA_HOME", (data + QLatin1Char('/')).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(LOCAL_APPDATA), data);
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PROGRAMS),
-             data + QStringLiteral("applications/"));
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PROGRAMS), data + "applications/");
 }
 
 QTEST_GUILESS_MAIN(tst_CShellGlobalLinux)

@@ -1,0 +1,33 @@
+#include "common/CExpect.h"
+
+#include "diagnostics/CException.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+void CExpect::record(QtMsgType type, const QString& file, const QString& function,
+                     const QString& text)
+{
+    recordMatching(type, file, function, QRegularExpression::escape(text));
+}
+
+void CExpect::recordMatching(QtMsgType type, const QString& file, const QString& function,
+                             const QString& pattern)
+{
+    QTest::ignoreMessage(type, QRegularExpression(QStringLiteral("^\\[ [^]]* \\] \\[ ") +
+                                                      QRegularExpression::escape(file) +
+                                                      QStringLiteral(" : \\d+ : ") +
+                                                      QRegularExpression::escape(function) +
+                                                      QStringLiteral(" \\] ") + pattern + u'$',
+                                                  QRegularExpression::DotMatchesEverythingOption));
+}
+
+QString CExpect::outcome(const std::function<bool()>& call)
+{
+    try {
+        return call() ? QStringLiteral("true") : QStringLiteral("false");
+    } catch (const CException& exception) {
+        return QString::fromLatin1(exception.name()).section(QStringLiteral("::"), -1) +
+               QStringLiteral(" | ") + exception.details();
+    }
+}

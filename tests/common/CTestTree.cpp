@@ -1,0 +1,101 @@
+#include "common/CTestTree.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool CTestTree::make(const QString& root, const QString& tree)
+{
+    const QStringList entries = tree.split(u';', Qt::SkipEmptyParts);
+    for (QString entry : entries) {
+        entry.replace(QStringLiteral("%R"), root);
+        int mode = -1;
+        const qsizetype at = entry.lastIndexOf(u'@');
+        if (at > 0) {
+            mode = entry.mid(at + 1).toInt(nullptr, 8);
+            entry.truncate(at);
+        }
+        const qsizetype arrow = entry.indexOf(QStringLiteral("->"));
+        const qsizetype equals = entry.indexOf(u'=');
+        const QString path = root + entry.left(arrow >= 0 ? arrow : equals);
+        bool made = false;
+        if (arrow >= 0) {
+            made = QDir().mkpath(QFileInfo(path).absolutePath()) &&
+                   QFile::link(entry.mid(arrow + 2), path);
+        } else if (equals >= 0) {
+            const QString value = entry.mid(equals + 1);
+            made = write(path, value.startsWith(u'*') ? pattern(value.mid(1).toLongLong())
+                                                      : value.toUtf8());
+            mode = mode < 0 ? 0644 : mode;
+        } else {
+            made = QDir().mkpath(root + entry);
+            mode = mode < 0 ? 0755 : mode;
+        }
+        if (!made || (mode >= 0 && ::chmod(QFile::encodeName(path).constData(), mode) != 0))
+            return false;
+    }
+    return true;
+}
+
+QString CTestTree::describe(const QString& root)
+{
+    QStringList lines;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat status;
+        if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+            continue;
+        QString line = path.mid(root.size());
+        const int mode = status.st_mode & 07777;
+        if (S_ISLNK(status.st_mode)) {
+            char target[4096];
+            const ssize_t length =
+                ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+            line += QStringLiteral("->") +
+                    QFile::decodeName(QByteArray(target, qMax<ssize_t>(length, 0)))
+                        .replace(root, QStringLiteral("%R"));
+        } else if (S_ISDIR(status.st_mode)) {
+            line += u'/';
+            if (mode != 0755)
+                line += u'@' + QString::number(mode, 8);
+        } else {
+            const QByteArray bytes = content(path);
+            line += u'=' + (bytes.size() > 32 && bytes == pattern(bytes.size())
+                                ? u'*' + QString::number(bytes.size())
+                                : QString::fromUtf8(bytes));
+            if (mode != 0644)
+                line += u'@' + QString::number(mode, 8);
+        }
+        lines << line;
+    }
+    lines.sort();
+    return lines.join(u';');
+}
+
+QByteArray CTestTree::pattern(qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + i % 23);
+    return bytes;
+}
+
+QByteArray CTestTree::content(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool CTestTree::write(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+           file.write(content) == content.size();
+}
