@@ -60,13 +60,10 @@ void tst_CPathOperations::separators_data()
     row("null", nullptr, "/", "/");
     row("empty", "", "/", "/");
     row("relative", "a/b", "/a/b/", "a/b");
-    row("leading only", "/a", "/a/", "a");
-    row("trailing only", "a/", "/a/", "a");
     row("root", "/", "/", "");
     row("separators only", "///", "///", "");
     row("doubled", "//a//b//", "//a//b//", "a//b");
     row("non-ASCII", "Документы/日本", "/Документы/日本/", "Документы/日本");
-    row("spaces", " a b ", "/ a b /", " a b ");
     row("backslash is a name", "\\a\\", "/\\a\\/", "\\a\\");
 }
 
@@ -111,9 +108,7 @@ void tst_CPathOperations::joinPath_data()
     row("stripped parts", "/x/", "y", "txt", false, "x/y.txt", "x/y/");
     row("ensured", "/x/", "y", "txt", true, "/x/y.txt/", "x/y/");
     row("empty and root", nullptr, "/", nullptr, false, "/", "//");
-    row("root and root", "/", "/", nullptr, false, "/", "/");
     row("empty first keeps its separator", nullptr, "a", nullptr, false, "//a", "//a/");
-    row("no second", "a/", nullptr, nullptr, false, "a", "a/");
     row("no second, extension", "a", nullptr, "txt", false, "a.txt", "a/");
     row("separators around second", "a//", "//b/", nullptr, false, "a/b", "a//b/");
     row("pattern", "/src/dir/", "*", nullptr, false, "src/dir/*", "src/dir/*/");
@@ -148,13 +143,10 @@ void tst_CPathOperations::makeSpaceRelativePath_data()
     };
     row("inside", "C:/s/sp", "C:/s/sp/dir/f.txt", false, "dir/f.txt");
     row("inside, separators", "C:/s/sp", "C:/s/sp/dir/f.txt", true, "/dir/f.txt/");
-    row("space with separator", "C:/s/sp/", "C:/s/sp/dir", false, "dir");
     row("the space itself", "C:/s/sp", "C:/s/sp/", false, "/");
     row("the space without separator", "C:/s/sp", "C:/s/sp", false, "C:/s/sp");
     row("prefix of a longer name", "C:/s/sp", "C:/s/spx/f", false, "C:/s/spx/f");
-    row("outside", "C:/s/sp", "/other/f", true, "/other/f/");
     row("case differs", "C:/s/sp", "C:/S/sp/f", false, "C:/S/sp/f");
-    row("empty path", "C:/s/sp", nullptr, false, "/");
     row("empty path, separators", "C:/s/sp", "", true, "/");
     row("non-ASCII", "/home/ü/Синк", "/home/ü/Синк/日本/曲.mp3", false, "日本/曲.mp3");
 }
@@ -187,14 +179,12 @@ void tst_CPathOperations::splitPath_data()
                             << s(extension);
     };
     row("with separators", "/a/b", true, "|/|/a/", "/|a|b", "b", nullptr);
-    row("without separators", "/a/b", false, "||a", "/|a|b", "b", nullptr);
     row("file", "a/b/cc.txt", false, "||a|a/b", "/|a|b|cc.txt", "cc", ".txt");
     row("file, separators", "/a/b/cc.txt", true, "|/|/a/|/a/b/", "/|a|b|cc.txt", "cc", ".txt");
     row("dot at position 1", "a/b/c.txt", false, "||a|a/b", "/|a|b|c.txt", "c.txt", nullptr);
     row("trailing separator", "a/b/c/", false, "||a|a/b", "/|a|b|c", "c", nullptr);
     row("single name", "report.txt", true, "|/", "/|report.txt", "report", ".txt");
     row("separators only", "///", false, "|", "/|/", "/", nullptr);
-    row("hidden file", "d/.bashrc", false, "||d", "/|d|.bashrc", ".bashrc", nullptr);
     row("first dot decides", "d/a.b.c", false, "||d", "/|d|a.b.c", "a.b.c", nullptr);
     row("double extension", "d/ab.tar.gz", false, "||d", "/|d|ab.tar.gz", "ab", ".tar.gz");
     row("trailing dot", "ab.", false, "|", "/|ab.", "ab", ".");
@@ -258,7 +248,6 @@ void tst_CPathOperations::versionNames_data()
     row("file", "report.txt", utc, "t", "report(110124153000-t).txt", "report(t-110124153000).txt");
     row("local time is stamped in UTC", "report.txt", local, "t", "report(110124153000-t).txt",
         "report(t-110124153000).txt");
-    row("no extension", "README", utc, "x", "README(110124153000-x)", "README(x-110124153000)");
     row("dot at position 1", "a.txt", utc, "x", "a.txt(110124153000-x)", "a.txt(x-110124153000)");
     row("placeholders", "%2%1.%3", utc, "%4", "%2%1(110124153000-%4).%3",
         "%2%1(%4-110124153000).%3");
@@ -290,7 +279,6 @@ void tst_CPathOperations::isPathTooLong_data()
     QTest::newRow("path 259") << 100 << 100 << 60 << false << false;
     QTest::newRow("path 260") << 100 << 100 << 61 << false << true;
     QTest::newRow("directory part 249") << 200 << 47 << 1 << false << true;
-    QTest::newRow("directory part 247") << 199 << 46 << 10 << false << false;
     QTest::newRow("empty") << 0 << 0 << 0 << false << false;
 }
 

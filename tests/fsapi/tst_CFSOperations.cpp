@@ -51,86 +51,61 @@ public:
 
     using S = const QString&;
     using T = const QDateTime&;
-    bool tryExclusiveLock(S p) override { return note("tryExclusiveLock", p); }
-    bool tryWriteLock(S p) override { return note("tryWriteLock", p); }
+    using B = bool;
+    using A = quint32;
+    bool tryExclusiveLock(S p) override { return note(__func__, p); }
+    bool tryWriteLock(S p) override { return note(__func__, p); }
     bool fileExists(S p) override
     {
         SY_FUNCTION("CRecordingFSOperations::fileExists");
         if (p == QLatin1String("/throw"))
             SY_THROW(Exceptions::Locked, QStringLiteral("File is locked: /throw"));
-        return note("fileExists", p);
+        return note(__func__, p);
     }
-    bool directoryExists(S p) override { return note("directoryExists", p); }
+    bool directoryExists(S p) override { return note(__func__, p); }
     bool safeExchangeFile(S, S, S, S, S, T, T) override { return note("own safeExchangeFile"); }
-    bool copyFile(S s, S d, bool f, bool l, bool e) override
+    bool copyFile(S s, S d, B f, B l, B e) override { return note(__func__, s, d, f, l, e); }
+    bool safeCopyFile(S s, S d, S p, B f, B l, B e) override
     {
-        return note("copyFile", s, d, f, l, e);
+        return note(__func__, s, d, p, f, l, e);
     }
-    bool safeCopyFile(S s, S d, S p, bool f, bool l, bool e) override
+    bool copyDirectory(S s, S d) override { return note(__func__, s, d); }
+    bool createFile(S p, T x, T y, T z, A a) override { return note(__func__, p, x, y, z, a); }
+    bool createDirectory(S p, T x, T y, T z, A a, B f) override
     {
-        return note("safeCopyFile", s, d, p, f, l, e);
+        return note(__func__, p, x, y, z, a, f);
     }
-    bool copyDirectory(S s, S d) override { return note("copyDirectory", s, d); }
-    bool createFile(S p, T x, T y, T z, quint32 a) override
+    bool safeCreateDirectory(S p, S s, T x, T y, T z, A a, B f) override
     {
-        return note("createFile", p, x, y, z, a);
+        return note(__func__, p, s, x, y, z, a, f);
     }
-    bool createDirectory(S p, T x, T y, T z, quint32 a, bool f) override
+    bool renameFile(S s, S d, B o) override { return note(__func__, s, d, o); }
+    bool safeRenameFile(S s, S d, S p, B o) override { return note(__func__, s, d, p, o); }
+    bool renameDirectory(S s, S d) override { return note(__func__, s, d); }
+    bool safeRenameDirectory(S s, S d, S p) override { return note(__func__, s, d, p); }
+    bool moveFile(S s, S d, B f, B o) override { return note(__func__, s, d, f, o); }
+    bool safeMoveFile(S s, S d, S p, B f, B o) override { return note(__func__, s, d, p, f, o); }
+    bool moveDirectory(S s, S d, B f) override { return note(__func__, s, d, f); }
+    bool safeMoveDirectory(S s, S d, S p, B f) override { return note(__func__, s, d, p, f); }
+    bool deleteFile(S p, B f) override { return note(__func__, p, f); }
+    bool safeDeleteFile(S p, S s, B f) override { return note(__func__, p, s, f); }
+    bool deleteDirectory(S p, B f) override { return note(__func__, p, f); }
+    bool safeDeleteDirectory(S p, S s, B f) override { return note(__func__, p, s, f); }
+    bool cleanDirectory(S p, B f) override { return note(__func__, p, f); }
+    bool safeCleanDirectory(S p, S s, B f) override { return note(__func__, p, s, f); }
+    bool setTimeStamps(S p, T x, T y, T z, B d) override { return note(__func__, p, x, y, z, d); }
+    bool safeSetTimeStamps(S p, S s, T x, T y, T z, B d) override
     {
-        return note("createDirectory", p, x, y, z, a, f);
+        return note(__func__, p, s, x, y, z, d);
     }
-    bool safeCreateDirectory(S p, S s, T x, T y, T z, quint32 a, bool f) override
-    {
-        return note("safeCreateDirectory", p, s, x, y, z, a, f);
-    }
-    bool renameFile(S s, S d, bool o) override { return note("renameFile", s, d, o); }
-    bool safeRenameFile(S s, S d, S p, bool o) override
-    {
-        return note("safeRenameFile", s, d, p, o);
-    }
-    bool renameDirectory(S s, S d) override { return note("renameDirectory", s, d); }
-    bool safeRenameDirectory(S s, S d, S p) override
-    {
-        return note("safeRenameDirectory", s, d, p);
-    }
-    bool moveFile(S s, S d, bool f, bool o) override { return note("moveFile", s, d, f, o); }
-    bool safeMoveFile(S s, S d, S p, bool f, bool o) override
-    {
-        return note("safeMoveFile", s, d, p, f, o);
-    }
-    bool moveDirectory(S s, S d, bool f) override { return note("moveDirectory", s, d, f); }
-    bool safeMoveDirectory(S s, S d, S p, bool f) override
-    {
-        return note("safeMoveDirectory", s, d, p, f);
-    }
-    bool deleteFile(S p, bool f) override { return note("deleteFile", p, f); }
-    bool safeDeleteFile(S p, S s, bool f) override { return note("safeDeleteFile", p, s, f); }
-    bool deleteDirectory(S p, bool f) override { return note("deleteDirectory", p, f); }
-    bool safeDeleteDirectory(S p, S s, bool f) override
-    {
-        return note("safeDeleteDirectory", p, s, f);
-    }
-    bool cleanDirectory(S p, bool f) override { return note("cleanDirectory", p, f); }
-    bool safeCleanDirectory(S p, S s, bool f) override
-    {
-        return note("safeCleanDirectory", p, s, f);
-    }
-    bool setTimeStamps(S p, T x, T y, T z, bool d) override
-    {
-        return note("setTimeStamps", p, x, y, z, d);
-    }
-    bool safeSetTimeStamps(S p, S s, T x, T y, T z, bool d) override
-    {
-        return note("safeSetTimeStamps", p, s, x, y, z, d);
-    }
-    bool setAttributes(S p, quint32 a) override { return note("setAttributes", p, a); }
-    bool removeAttributes(S p, quint32 a) override { return note("removeAttributes", p, a); }
+    bool setAttributes(S p, A a) override { return note(__func__, p, a); }
+    bool removeAttributes(S p, A a) override { return note(__func__, p, a); }
     bool getFSID(S p, QString& id) override
     {
         id = QStringLiteral("filled");
-        return note("getFSID", p);
+        return note(__func__, p);
     }
-    bool isSymbolicLink(S p) override { return note("isSymbolicLink", p); }
+    bool isSymbolicLink(S p) override { return note(__func__, p); }
 
 private:
     template<typename... Arguments>
@@ -174,7 +149,6 @@ private Q_SLOTS:
     void init();
     void forwarding_data();
     void forwarding();
-    void platformOperations();
     void exchange_data();
     void exchange();
     void exchangeRollsBack();
@@ -258,21 +232,6 @@ void tst_CFSOperations::forwarding()
     QCOMPARE(calls.value(0), QDir::toNativeSeparators(expected));
     QVERIFY(!calls.contains("own safeExchangeFile"));
     QVERIFY_THROWS_EXCEPTION(Exceptions::Locked, ops.fileExists(QStringLiteral("/throw")));
-}
-
-void tst_CFSOperations::platformOperations()
-{
-    CFSOperations ops;
-    QVERIFY(CTestTree::make(root, "logs/a.log=a;logs/old/b.log=b"));
-    QVERIFY(ops.copyDirectory(root + "logs/", root + "copy/"));
-    QVERIFY(ops.copyFile(root + "logs/a.log", root + "out/a.log", true, false, false));
-    QVERIFY(ops.deleteDirectory(root + "logs/", true));
-    QCOMPARE(CTestTree::describe(root), "copy/;copy/a.log=a;copy/old/;copy/old/b.log=b;out/;"
-                                        "out/a.log=a");
-    QCOMPARE(CExpect::outcome([&] {
-                 return ops.copyFile(root + "out/a.log", root + "copy/a.log", false, false, true);
-             }),
-             "FileExists | Destination already exists: " + root + "copy/a.log");
 }
 
 void tst_CFSOperations::exchange_data()

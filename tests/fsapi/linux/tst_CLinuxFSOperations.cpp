@@ -172,8 +172,6 @@ private Q_SLOTS:
     void lockProbes();
     void operations_data();
     void operations();
-    void copyFileKeepsContentModeAndTime_data();
-    void copyFileKeepsContentModeAndTime();
     void copyDirectory();
     void moveFileAcrossFileSystems();
     void timeStamps();
@@ -240,9 +238,9 @@ void tst_CLinuxFSOperations::argumentChecks_data()
     row("safeCreateDirectory", "Empty safePath ...",
         OP(o.safeCreateDirectory("/tmp/x", p({}), none, none, none, 0, true)));
     row("renameFile", "Empty src path ...", OP(o.renameFile(p({}), "/tmp/x", false)));
+    row("renameDirectory", "Empty dest path ...", OP(o.renameDirectory("/tmp/x", p({}))));
     row("safeRenameFile", "Empty dest path ...",
         OP(o.safeRenameFile("/tmp/x", p({}), "/tmp/y", false)));
-    row("renameDirectory", "Empty dest path ...", OP(o.renameDirectory("/tmp/x", p({}))));
     row("safeRenameDirectory", "Empty src path ...",
         OP(o.safeRenameDirectory(p({}), "/tmp/x", "/tmp/y")));
     row("moveFile", "Empty dest path ...", OP(o.moveFile("/tmp/x", p({}), true, true)));
@@ -251,8 +249,8 @@ void tst_CLinuxFSOperations::argumentChecks_data()
     row("moveDirectory", "Empty src path ...", OP(o.moveDirectory(p({}), "/tmp/x", true)));
     row("safeMoveDirectory", "Empty safePath ...",
         OP(o.safeMoveDirectory("/tmp/x", "/tmp/y", p({}), true)));
-    row("deleteFile", empty, OP(o.deleteFile(p({}), true)));
     row("safeDeleteFile", empty, OP(o.safeDeleteFile(p({}), "/tmp/x", true)));
+    row("deleteFile", empty, OP(o.deleteFile(p({}), true)));
     row("deleteDirectory", empty, OP(o.deleteDirectory(p({}), true)));
     row("safeDeleteDirectory", "Empty safePath ...",
         OP(o.safeDeleteDirectory("/tmp/x", p({}), true)));
@@ -442,8 +440,6 @@ void tst_CLinuxFSOperations::operations_data()
         OP(o.copyFile(p("new"), p("old"), true, false, false)), exists + "old");
     row("copyFile onto a file, failIfExists", "new=n;old=o",
         OP(o.copyFile(p("new"), p("old"), true, false, true)), exists + "old");
-    row("copyFile onto a dangling link", "new=n;old->%Rnot yet",
-        OP(o.copyFile(p("new"), p("old"), true, false, false)), exists + "old");
     row("copyFile onto a dangling link, failIfExists", "new=n;old->%Rnot yet",
         OP(o.copyFile(p("new"), p("old"), true, false, true)), exists + "old");
     row("copyFile into a missing folder", "f=data",
@@ -465,9 +461,6 @@ void tst_CLinuxFSOperations::operations_data()
     row("copyFile of a locked file", "in use=busy",
         OP(o.copyFile(p("in use"), p("copy"), false, true, false)),
         "Locked | File is locked: %Rin use", {nullptr, {}, "write in use"});
-    row("copyFile of a file others may read", "in use=busy",
-        OP(o.copyFile(p("in use"), p("copy"), false, false, false)), "true",
-        {"copy=busy;in use=busy", {}, "write in use"});
     row("copyFile of a vanishing file", "gone=g",
         [](Ops& o, const Path& p) {
             o.vanishing = p("gone");
@@ -501,9 +494,6 @@ void tst_CLinuxFSOperations::operations_data()
         OP(o.createDirectory(p("no/dir"), none, none, none, 0, false)), noPath + "no/dir");
     row("createDirectory with an invalid time", "",
         OP(o.createDirectory(p("d"), none, utc(10000, 1, 1), none, 0, false)), badTime);
-    row("createDirectory whose time fails", "",
-        OP(o.failing("setTimeStamps %Rd").createDirectory(p("d"), none, none, none, 0, false)),
-        "false");
     row("createDirectory whose rollback fails", "",
         OP(o.failing("setAttributes %Rd")
                .failing("deleteDirectory %Rd")
@@ -540,8 +530,6 @@ void tst_CLinuxFSOperations::operations_data()
         sys(ENOENT, "DoesNotExist"), {""});
     row("renameDirectory", "p/tree/f=x", OP(o.renameDirectory(p("p/tree/"), p("p/renamed"))),
         "true", {"p/;p/renamed/;p/renamed/f=x"});
-    row("renameDirectory to another folder", "p/tree/f=x",
-        OP(o.renameDirectory(p("p/tree"), p("elsewhere/x"))), notEqual);
     row("moveDirectory onto a folder", "tree/f=x;occupied/",
         OP(o.moveDirectory(p("tree"), p("occupied"), false)),
         "DirectoryExists | Destination already exists: %Roccupied");
@@ -553,7 +541,6 @@ void tst_CLinuxFSOperations::operations_data()
         OP(o.moveDirectory(p("tree"), p("x"), false)), "Locked | Directory is locked: %Rtree",
         {nullptr, {dirLocked}, "exclusive tree"});
 
-    row("deleteFile", "f=x", OP(o.deleteFile(p("f"), false)), "true", {""});
     row("deleteFile of a read-only file", "f=x@444", OP(o.deleteFile(p("f"), false)), "true", {""});
     row("deleteFile of a link", "link->%Rtarget;target=kept@444",
         OP(o.deleteFile(p("link"), false)), "true", {"target=kept@444"});
@@ -607,8 +594,6 @@ void tst_CLinuxFSOperations::operations_data()
         noPath + "f");
     row("setTimeStamps, creation only, of a missing file", "",
         OP(o.setTimeStamps(p("f"), fine, none, none, 0)), noPath + "f");
-    row("setTimeStamps without a parent", "", OP(o.setTimeStamps(p("no/f"), none, none, fine, 0)),
-        noPath + "no/f");
     row("setTimeStamps before 1970", "f=x",
         OP(o.setTimeStamps(p("f"), none, none, utc(1969, 12, 31, 23, 59, 59, 999), 0)), badTime);
     row("setTimeStamps at 1970", "f=x", OP(o.setTimeStamps(p("f"), none, none, utc(1970, 1, 1), 0)),
@@ -655,9 +640,6 @@ void tst_CLinuxFSOperations::operations_data()
         "true", {"dest=copy me;src=copy me"});
     row("safeCopyFile onto a file", "src=new;dest=old",
         OP(o.safeCopyFile(p("src"), p("dest"), p("~d"), 0, 0, 0)), exists + "dest");
-    row("safeCopyFile of a missing file", "",
-        OP(o.safeCopyFile(p("src"), p("dest"), p("~d"), 0, 0, 0)),
-        "FileDoesNotExist | File not found: %Rsrc");
     row("safeCopyFile whose move throws", "src=s",
         OP(o.failing("moveFile %R~d -> %Rdest", Fault::Throw)
                .safeCopyFile(p("src"), p("dest"), p("~d"), 0, 0, 0)),
@@ -689,8 +671,6 @@ void tst_CLinuxFSOperations::operations_data()
         OP(o.safeMoveFile(p("f"), p("d"), p("~s"), false, false)), exists + "d");
     row("safeMoveFile, overwrite", "f=x;d=old",
         OP(o.safeMoveFile(p("f"), p("d"), p("~s"), false, true)), "true", {"d=x"});
-    row("safeRenameFile", "f=x", OP(o.safeRenameFile(p("f"), p("g"), p("~s"), false)), "true",
-        {"g=x"});
     row("safeRenameFile to another folder", "f=x",
         OP(o.safeRenameFile(p("f"), p("x/y"), p("~s"), false)), notEqual);
     row("safeMoveDirectory whose placing fails", "t/a=a;t/sub/b=b",
@@ -703,8 +683,6 @@ void tst_CLinuxFSOperations::operations_data()
         {"m/;m/a=a;m/sub/;m/sub/b=b"});
     row("safeRenameDirectory", "t/a=a", OP(o.safeRenameDirectory(p("t"), p("u"), p("~t"))), "true",
         {"u/;u/a=a"});
-    row("safeRenameDirectory to another folder", "t/a=a",
-        OP(o.safeRenameDirectory(p("t"), p("x/y"), p("~t"))), notEqual);
     row("safeCreateDirectory on a folder", "d/",
         OP(o.safeCreateDirectory(p("d"), p("~d"), none, none, fine, 0, false)),
         "DirectoryExists | Destination already exists: %Rd");
@@ -762,55 +740,22 @@ void tst_CLinuxFSOperations::operations()
     QCOMPARE(CTestTree::describe(root), expectedAfter);
 }
 
-void tst_CLinuxFSOperations::copyFileKeepsContentModeAndTime_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("mode");
-    QTest::newRow("plain") << "plain.txt" << QByteArray("hello\n") << 0644;
-    QTest::newRow("empty") << "empty" << QByteArray() << 0600;
-    QTest::newRow("read-only") << "read-only.log" << QByteArray("frozen") << 0444;
-    QTest::newRow("executable") << "run.sh" << QByteArray("#!/bin/sh\n") << 0755;
-    QTest::newRow("large") << "large.bin" << CTestTree::pattern(3 * 1024 * 1024 + 17) << 0640;
-    QTest::newRow("Russian") << "Журнал.txt" << QByteArray("ru") << 0644;
-    QTest::newRow("Japanese") << "ログ.txt" << QByteArray("ja") << 0644;
-    QTest::newRow("Hebrew") << "יומן.txt" << QByteArray("he") << 0644;
-    QTest::newRow("spaces") << " lead and trail " << QByteArray("sp") << 0644;
-    QTest::newRow("newline") << "two\nlines" << QByteArray("nl") << 0644;
-    QTest::newRow("trailing dot") << "name." << QByteArray("dot") << 0644;
-}
-
-void tst_CLinuxFSOperations::copyFileKeepsContentModeAndTime()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(int, mode);
-    const QString src = path("src/" + name);
-    const QString dest = path("dest/" + name);
-    QVERIFY(CTestTree::write(src, content));
-    QVERIFY(QDir().mkpath(path("dest")));
-    const QDateTime written = utc(2011, 1, 24, 15, 30, 0, 250);
-    QVERIFY(ops.setTimeStamps(src, none, none, written, false));
-    QVERIFY(::chmod(QFile::encodeName(src).constData(), static_cast<mode_t>(mode)) == 0);
-
-    QVERIFY(ops.copyFile(src, dest, false, false, false));
-    QCOMPARE(CTestTree::content(dest), content);
-    QCOMPARE(QFileInfo(dest).permissions(), QFileInfo(src).permissions());
-    QCOMPARE(modified(dest), written);
-    QCOMPARE(CTestTree::content(src), content);
-}
-
 void tst_CLinuxFSOperations::copyDirectory()
 {
-    const QString tree = "top.txt=top@444;sub/inner.log=*70000;sub/deeper/Ünïcödé файл.txt=deep;"
-                         "sub/name with\nnewline=nl;empty/;toOutsideFolder->%Routside/;"
-                         "toOutsideFile->%Routside/private.txt;relative->top.txt";
+    // Files keep their content, mode and time; links are copied as links, so that nothing
+    // outside the tree is read.
+    const QString tree = "top.txt=top@444;run.sh=#!/bin/sh@755;empty=@600;sub/large=*3145745@640;"
+                         "sub/deeper/Журнал ログ יומן.txt=deep;sub/two\nlines=nl;sub/ trail. = ;"
+                         "none/;toOutsideFolder->%Routside/;toOutsideFile->%Routside/private.txt;"
+                         "relative->top.txt";
     QVERIFY(CTestTree::make(path("tree/"), QString(tree).replace("%R", root)));
     QVERIFY(CTestTree::make(root, "outside/private.txt=private"));
+    const QDateTime written = utc(2011, 1, 24, 15, 30, 0, 250);
+    QVERIFY(ops.setTimeStamps(path("tree/sub/large"), none, none, written, false));
     QVERIFY(ops.copyDirectory(path("tree/"), path("copy")));
-    // Links are copied as links: nothing outside the tree is read.
     QCOMPARE(CTestTree::describe(path("copy/")), CTestTree::describe(path("tree/")));
-    QCOMPARE(CTestTree::describe(path("tree/")).count(u';'), 9);
+    QCOMPARE(CTestTree::describe(path("tree/")).count(u';'), 12);
+    QCOMPARE(modified(path("copy/sub/large")), written);
 
     // Into an existing destination the tree is merged, and nothing there is overwritten.
     QVERIFY(CTestTree::make(path("other/"), "top.txt=mine"));
@@ -942,9 +887,9 @@ void tst_CLinuxFSOperations::attributesIdentityAndLinks()
     QVERIFY(holder.isLocked());
     QVERIFY(ops.tryExclusiveLock(path("symbolic")));
     QVERIFY(ops.tryWriteLock(path("symbolic")));
-    QVERIFY(!ops.tryExclusiveLock(file));
     QCOMPARE(CTestTree::describe(root),
              QStringLiteral("f=x@444;folder/;hard=x@444;other=x;symbolic->%Rf"));
+    QVERIFY(!ops.tryExclusiveLock(file));
 }
 
 QTEST_GUILESS_MAIN(tst_CLinuxFSOperations)
