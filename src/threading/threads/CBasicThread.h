@@ -49,6 +49,10 @@ public:
                  const char* description = nullptr);
     CBasicThread(const std::string& description, bool useEventLoop = false,
                  QObject* parent = nullptr);
+    // A bare description text would otherwise pick the first constructor and quietly turn into
+    // useEventLoop = true.
+    CBasicThread(const char* description, bool useEventLoop = false,
+                 QObject* parent = nullptr) = delete;
     ~CBasicThread() override;
 
     qint32 threadNumber() const { return m_threadNumber; }
