@@ -15,25 +15,30 @@ CFSLock::~CFSLock() = default;
 bool CFSLock::getExclusiveLock()
 {
     SY_FUNCTION("CFSLock::getExclusiveLock");
-    return m_lock && m_lock->getExclusiveLock(QDir::toNativeSeparators(m_path));
+    return request(&IFSLock::getExclusiveLock);
 }
 
 bool CFSLock::getWriteLock()
 {
     SY_FUNCTION("CFSLock::getWriteLock");
-    return m_lock && m_lock->getWriteLock(QDir::toNativeSeparators(m_path));
+    return request(&IFSLock::getWriteLock);
 }
 
 bool CFSLock::getReadWriteLock()
 {
     SY_FUNCTION("CFSLock::getReadWriteLock");
-    return m_lock && m_lock->getReadWriteLock(QDir::toNativeSeparators(m_path));
+    return request(&IFSLock::getReadWriteLock);
 }
 
 bool CFSLock::getDeleteLock()
 {
     SY_FUNCTION("CFSLock::getDeleteLock");
-    return m_lock && m_lock->getDeleteLock(QDir::toNativeSeparators(m_path));
+    return request(&IFSLock::getDeleteLock);
+}
+
+bool CFSLock::request(bool (IFSLock::*kind)(const QString&))
+{
+    return m_lock && (m_lock.get()->*kind)(QDir::toNativeSeparators(m_path));
 }
 
 bool CFSLock::releaseLock()

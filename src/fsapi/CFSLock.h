@@ -28,6 +28,9 @@ public:
     const QString& path() const { return m_path; }
 
 private:
+    // One lock request of the given kind for the stored path, in native form.
+    bool request(bool (IFSLock::*kind)(const QString&));
+
     std::unique_ptr<IFSLock> m_lock;
     QString m_path;
 };

@@ -8,6 +8,9 @@
 
 #include <QDir>
 
+#include <functional>
+#include <utility>
+
 namespace {
 
 QString native(const QString& path)
@@ -24,7 +27,29 @@ QString joinNative(const QString& first, const QString& second, const QString& e
     return joined;
 }
 
+// Runs step; when it fails (false or an exception), undo puts back what came before.
+bool undoUnless(const std::function<bool()>& step, const std::function<void()>& undo)
+{
+    bool done = false;
+    try {
+        done = step();
+    } catch (const Exceptions::FileSystemException&) {
+        undo();
+        throw;
+    }
+    if (!done)
+        undo();
+    return done;
+}
+
 } // namespace
+
+template<typename... Parameters, typename... Arguments>
+bool CFSOperations::forward(bool (IFSOperations::*operation)(Parameters...),
+                            Arguments&&... arguments)
+{
+    return impl && (impl.get()->*operation)(std::forward<Arguments>(arguments)...);
+}
 
 CFSOperations::CFSOperations() : impl(createPlatformFSOperations()) {}
 
@@ -47,46 +72,47 @@ bool CFSOperations::safeExchangeFile(const QString& xchgIn, const QString& xchgO
 bool CFSOperations::tryExclusiveLock(const QString& path)
 {
     SY_FUNCTION("CFSOperations::tryExclusiveLock");
-    return impl && impl->tryExclusiveLock(native(path));
+    return forward(&IFSOperations::tryExclusiveLock, native(path));
 }
 
 bool CFSOperations::tryWriteLock(const QString& path)
 {
     SY_FUNCTION("CFSOperations::tryWriteLock");
-    return impl && impl->tryWriteLock(native(path));
+    return forward(&IFSOperations::tryWriteLock, native(path));
 }
 
 bool CFSOperations::fileExists(const QString& path)
 {
     SY_FUNCTION("CFSOperations::fileExists");
-    return impl && impl->fileExists(native(path));
+    return forward(&IFSOperations::fileExists, native(path));
 }
 
 bool CFSOperations::directoryExists(const QString& path)
 {
     SY_FUNCTION("CFSOperations::directoryExists");
-    return impl && impl->directoryExists(native(path));
+    return forward(&IFSOperations::directoryExists, native(path));
 }
 
 bool CFSOperations::copyFile(const QString& src, const QString& dest, bool force, bool checkLock,
                              bool failIfExists)
 {
     SY_FUNCTION("CFSOperations::copyFile");
-    return impl && impl->copyFile(native(src), native(dest), force, checkLock, failIfExists);
+    return forward(&IFSOperations::copyFile, native(src), native(dest), force, checkLock,
+                   failIfExists);
 }
 
 bool CFSOperations::safeCopyFile(const QString& src, const QString& dest, const QString& safePath,
                                  bool force, bool checkLock, bool failIfExists)
 {
     SY_FUNCTION("CFSOperations::safeCopyFile");
-    return impl && impl->safeCopyFile(native(src), native(dest), native(safePath), force, checkLock,
-                                      failIfExists);
+    return forward(&IFSOperations::safeCopyFile, native(src), native(dest), native(safePath), force,
+                   checkLock, failIfExists);
 }
 
 bool CFSOperations::copyDirectory(const QString& src, const QString& dest)
 {
     SY_FUNCTION("CFSOperations::copyDirectory");
-    return impl && impl->copyDirectory(native(src), native(dest));
+    return forward(&IFSOperations::copyDirectory, native(src), native(dest));
 }
 
 bool CFSOperations::createFile(const QString& path, const QDateTime& creation,
@@ -94,7 +120,8 @@ bool CFSOperations::createFile(const QString& path, const QDateTime& creation,
                                quint32 attributes)
 {
     SY_FUNCTION("CFSOperations::createFile");
-    return impl && impl->createFile(native(path), creation, lastAccess, lastWrite, attributes);
+    return forward(&IFSOperations::createFile, native(path), creation, lastAccess, lastWrite,
+                   attributes);
 }
 
 bool CFSOperations::createDirectory(const QString& path, const QDateTime& creation,
@@ -102,8 +129,8 @@ bool CFSOperations::createDirectory(const QString& path, const QDateTime& creati
                                     quint32 attributes, bool force)
 {
     SY_FUNCTION("CFSOperations::createDirectory");
-    return impl &&
-           impl->createDirectory(native(path), creation, lastAccess, lastWrite, attributes, force);
+    return forward(&IFSOperations::createDirectory, native(path), creation, lastAccess, lastWrite,
+                   attributes, force);
 }
 
 bool CFSOperations::safeCreateDirectory(const QString& path, const QString& safePath,
@@ -111,97 +138,100 @@ bool CFSOperations::safeCreateDirectory(const QString& path, const QString& safe
                                         const QDateTime& lastWrite, quint32 attributes, bool force)
 {
     SY_FUNCTION("CFSOperations::safeCreateDirectory");
-    return impl && impl->safeCreateDirectory(native(path), native(safePath), creation, lastAccess,
-                                             lastWrite, attributes, force);
+    return forward(&IFSOperations::safeCreateDirectory, native(path), native(safePath), creation,
+                   lastAccess, lastWrite, attributes, force);
 }
 
 bool CFSOperations::renameFile(const QString& src, const QString& dest, bool overwrite)
 {
     SY_FUNCTION("CFSOperations::renameFile");
-    return impl && impl->renameFile(native(src), native(dest), overwrite);
+    return forward(&IFSOperations::renameFile, native(src), native(dest), overwrite);
 }
 
 bool CFSOperations::safeRenameFile(const QString& src, const QString& dest, const QString& safePath,
                                    bool overwrite)
 {
     SY_FUNCTION("CFSOperations::safeRenameFile");
-    return impl && impl->safeRenameFile(native(src), native(dest), native(safePath), overwrite);
+    return forward(&IFSOperations::safeRenameFile, native(src), native(dest), native(safePath),
+                   overwrite);
 }
 
 bool CFSOperations::renameDirectory(const QString& src, const QString& dest)
 {
     SY_FUNCTION("CFSOperations::renameDirectory");
-    return impl && impl->renameDirectory(native(src), native(dest));
+    return forward(&IFSOperations::renameDirectory, native(src), native(dest));
 }
 
 bool CFSOperations::safeRenameDirectory(const QString& src, const QString& dest,
                                         const QString& safePath)
 {
     SY_FUNCTION("CFSOperations::safeRenameDirectory");
-    return impl && impl->safeRenameDirectory(native(src), native(dest), native(safePath));
+    return forward(&IFSOperations::safeRenameDirectory, native(src), native(dest),
+                   native(safePath));
 }
 
 bool CFSOperations::moveFile(const QString& src, const QString& dest, bool force, bool overwrite)
 {
     SY_FUNCTION("CFSOperations::moveFile");
-    return impl && impl->moveFile(native(src), native(dest), force, overwrite);
+    return forward(&IFSOperations::moveFile, native(src), native(dest), force, overwrite);
 }
 
 bool CFSOperations::safeMoveFile(const QString& src, const QString& dest, const QString& safePath,
                                  bool force, bool overwrite)
 {
     SY_FUNCTION("CFSOperations::safeMoveFile");
-    return impl &&
-           impl->safeMoveFile(native(src), native(dest), native(safePath), force, overwrite);
+    return forward(&IFSOperations::safeMoveFile, native(src), native(dest), native(safePath), force,
+                   overwrite);
 }
 
 bool CFSOperations::moveDirectory(const QString& src, const QString& dest, bool force)
 {
     SY_FUNCTION("CFSOperations::moveDirectory");
-    return impl && impl->moveDirectory(native(src), native(dest), force);
+    return forward(&IFSOperations::moveDirectory, native(src), native(dest), force);
 }
 
 bool CFSOperations::safeMoveDirectory(const QString& src, const QString& dest,
                                       const QString& safePath, bool force)
 {
     SY_FUNCTION("CFSOperations::safeMoveDirectory");
-    return impl && impl->safeMoveDirectory(native(src), native(dest), native(safePath), force);
+    return forward(&IFSOperations::safeMoveDirectory, native(src), native(dest), native(safePath),
+                   force);
 }
 
 bool CFSOperations::deleteFile(const QString& path, bool force)
 {
     SY_FUNCTION("CFSOperations::deleteFile");
-    return impl && impl->deleteFile(native(path), force);
+    return forward(&IFSOperations::deleteFile, native(path), force);
 }
 
 bool CFSOperations::safeDeleteFile(const QString& path, const QString& safePath, bool force)
 {
     SY_FUNCTION("CFSOperations::safeDeleteFile");
-    return impl && impl->safeDeleteFile(native(path), native(safePath), force);
+    return forward(&IFSOperations::safeDeleteFile, native(path), native(safePath), force);
 }
 
 bool CFSOperations::deleteDirectory(const QString& path, bool force)
 {
     SY_FUNCTION("CFSOperations::deleteDirectory");
-    return impl && impl->deleteDirectory(native(path), force);
+    return forward(&IFSOperations::deleteDirectory, native(path), force);
 }
 
 bool CFSOperations::safeDeleteDirectory(const QString& path, const QString& safePath, bool force)
 {
     SY_FUNCTION("CFSOperations::safeDeleteDirectory");
-    return impl && impl->safeDeleteDirectory(native(path), native(safePath), force);
+    return forward(&IFSOperations::safeDeleteDirectory, native(path), native(safePath), force);
 }
 
 bool CFSOperations::cleanDirectory(const QString& path, bool force)
 {
     SY_FUNCTION("CFSOperations::cleanDirectory");
-    return impl && impl->cleanDirectory(native(path), force);
+    return forward(&IFSOperations::cleanDirectory, native(path), force);
 }
 
 bool CFSOperations::safeCleanDirectory(const QString& path, const QString& safePath, bool force)
 {
     SY_FUNCTION("CFSOperations::safeCleanDirectory");
-    return impl && impl->safeCleanDirectory(native(path), native(safePath), force);
+    return forward(&IFSOperations::safeCleanDirectory, native(path), native(safePath), force);
 }
 
 bool CFSOperations::setTimeStamps(const QString& path, const QDateTime& creation,
@@ -209,7 +239,8 @@ bool CFSOperations::setTimeStamps(const QString& path, const QDateTime& creation
                                   bool isDirectory)
 {
     SY_FUNCTION("CFSOperations::setTimeStamps");
-    return impl && impl->setTimeStamps(native(path), creation, lastAccess, lastWrite, isDirectory);
+    return forward(&IFSOperations::setTimeStamps, native(path), creation, lastAccess, lastWrite,
+                   isDirectory);
 }
 
 bool CFSOperations::safeSetTimeStamps(const QString& path, const QString& safePath,
@@ -217,32 +248,32 @@ bool CFSOperations::safeSetTimeStamps(const QString& path, const QString& safePa
                                       const QDateTime& lastWrite, bool isDirectory)
 {
     SY_FUNCTION("CFSOperations::safeSetTimeStamps");
-    return impl && impl->safeSetTimeStamps(native(path), native(safePath), creation, lastAccess,
-                                           lastWrite, isDirectory);
+    return forward(&IFSOperations::safeSetTimeStamps, native(path), native(safePath), creation,
+                   lastAccess, lastWrite, isDirectory);
 }
 
 bool CFSOperations::setAttributes(const QString& path, quint32 attributes)
 {
     SY_FUNCTION("CFSOperations::setAttributes");
-    return impl && impl->setAttributes(native(path), attributes);
+    return forward(&IFSOperations::setAttributes, native(path), attributes);
 }
 
 bool CFSOperations::removeAttributes(const QString& path, quint32 attributes)
 {
     SY_FUNCTION("CFSOperations::removeAttributes");
-    return impl && impl->removeAttributes(native(path), attributes);
+    return forward(&IFSOperations::removeAttributes, native(path), attributes);
 }
 
 bool CFSOperations::getFSID(const QString& path, QString& id)
 {
     SY_FUNCTION("CFSOperations::getFSID");
-    return impl && impl->getFSID(native(path), id);
+    return forward(&IFSOperations::getFSID, native(path), id);
 }
 
 bool CFSOperations::isSymbolicLink(const QString& path)
 {
     SY_FUNCTION("CFSOperations::isSymbolicLink");
-    return impl && impl->isSymbolicLink(native(path));
+    return forward(&IFSOperations::isSymbolicLink, native(path));
 }
 
 bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QString& xchgOut,
@@ -296,9 +327,8 @@ bool CFSOperations::exchangeBoth(const QString& original, const QString& park,
                                  const QDateTime& modified)
 {
     SY_FUNCTION("CFSOperations::exchangeBoth");
-    if (!exchangeNormal(original, park, incoming, outgoing, created, modified))
-        return false;
-    return !impl->fileExists(templatePath) || impl->deleteFile(templatePath, false);
+    return exchangeNormal(original, park, incoming, outgoing, created, modified) &&
+           removeTemplate(templatePath);
 }
 
 bool CFSOperations::exchangeNormal(const QString& original, const QString& park,
@@ -309,18 +339,10 @@ bool CFSOperations::exchangeNormal(const QString& original, const QString& park,
     // A failed first move has put the current version back already.
     if (!impl->safeMoveFile(original, outgoing, park, false, true))
         return false;
-    bool exchanged = false;
-    try {
-        exchanged = exchangeNewFile(original, park, incoming, created, modified);
-    } catch (const Exceptions::FileSystemException&) {
-        impl->safeMoveFile(outgoing, original, park, false, true);
-        throw;
-    }
-    if (!exchanged) {
-        impl->safeMoveFile(outgoing, original, park, false, true);
-        return false;
-    }
-    return impl->deleteFile(outgoing, false);
+    const bool exchanged =
+        undoUnless([&] { return exchangeNewFile(original, park, incoming, created, modified); },
+                   [&] { impl->safeMoveFile(outgoing, original, park, false, true); });
+    return exchanged && impl->deleteFile(outgoing, false);
 }
 
 bool CFSOperations::exchangeTemplateFile(const QString& original, const QString& park,
@@ -328,8 +350,12 @@ bool CFSOperations::exchangeTemplateFile(const QString& original, const QString&
                                          const QDateTime& created, const QDateTime& modified)
 {
     SY_FUNCTION("CFSOperations::exchangeTemplateFile");
-    if (!exchangeNewFile(original, park, incoming, created, modified))
-        return false;
+    return exchangeNewFile(original, park, incoming, created, modified) &&
+           removeTemplate(templatePath);
+}
+
+bool CFSOperations::removeTemplate(const QString& templatePath)
+{
     return !impl->fileExists(templatePath) || impl->deleteFile(templatePath, false);
 }
 
@@ -340,15 +366,10 @@ bool CFSOperations::exchangeNewFile(const QString& original, const QString& park
     SY_FUNCTION("CFSOperations::exchangeNewFile");
     if (!impl->moveFile(incoming, park, false, true))
         return false;
-    bool placed = false;
-    try {
-        placed = impl->setTimeStamps(park, created, modified, modified, false) &&
-                 impl->moveFile(park, original, false, true);
-    } catch (const Exceptions::FileSystemException&) {
-        impl->moveFile(park, incoming, false, true);
-        throw;
-    }
-    if (!placed)
-        impl->moveFile(park, incoming, false, true);
-    return placed;
+    return undoUnless(
+        [&] {
+            return impl->setTimeStamps(park, created, modified, modified, false) &&
+                   impl->moveFile(park, original, false, true);
+        },
+        [&] { impl->moveFile(park, incoming, false, true); });
 }

@@ -90,5 +90,11 @@ private:
     bool exchangeNewFile(const QString& original, const QString& park, const QString& incoming,
                          const QDateTime& created, const QDateTime& modified);
 
+    // The template file goes, if there is one.
+    bool removeTemplate(const QString& templatePath);
+    // The implementation's answer, or false without an implementation.
+    template<typename... Parameters, typename... Arguments>
+    bool forward(bool (IFSOperations::*operation)(Parameters...), Arguments&&... arguments);
+
     std::unique_ptr<IFSOperations> impl;
 };

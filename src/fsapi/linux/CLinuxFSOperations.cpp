@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include <dirent.h>
@@ -183,20 +184,27 @@ void CLinuxFSOperations::throwSystemError(const CCallSiteRecord& syCallSite, int
     SY_THROW(FileSystemException, systemErrorText(error));
 }
 
+bool CLinuxFSOperations::lookUp(const CCallSiteRecord& syCallSite, const QString& path,
+                                struct stat& status)
+{
+    if (::lstat(nativeBytes(path).constData(), &status) == 0)
+        return true;
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR)
+        return false;
+    throwSystemError(syCallSite, error);
+}
+
 bool CLinuxFSOperations::fileExists(const QString& path)
 {
     SY_FUNCTION("CLinuxFSOperations::fileExists");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     struct stat status;
-    if (::lstat(nativeBytes(path).constData(), &status) == 0) {
-        if (S_ISDIR(status.st_mode))
-            SY_THROW(NotAFile, path + QStringLiteral(" is a directory"));
-        return true;
-    }
-    const int error = errno;
-    if (error == ENOENT || error == ENOTDIR)
+    if (!lookUp(syCallSite, path, status))
         return false;
-    throwSystemError(syCallSite, error);
+    if (S_ISDIR(status.st_mode))
+        SY_THROW(NotAFile, path + QStringLiteral(" is a directory"));
+    return true;
 }
 
 bool CLinuxFSOperations::directoryExists(const QString& path)
@@ -204,15 +212,11 @@ bool CLinuxFSOperations::directoryExists(const QString& path)
     SY_FUNCTION("CLinuxFSOperations::directoryExists");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     struct stat status;
-    if (::lstat(nativeBytes(path).constData(), &status) == 0) {
-        if (!S_ISDIR(status.st_mode))
-            SY_THROW(NotADirectory, path + QStringLiteral(" is not a directory"));
-        return true;
-    }
-    const int error = errno;
-    if (error == ENOENT || error == ENOTDIR)
+    if (!lookUp(syCallSite, path, status))
         return false;
-    throwSystemError(syCallSite, error);
+    if (!S_ISDIR(status.st_mode))
+        SY_THROW(NotADirectory, path + QStringLiteral(" is not a directory"));
+    return true;
 }
 
 bool CLinuxFSOperations::tryExclusiveLock(const QString& path)
@@ -290,18 +294,10 @@ bool CLinuxFSOperations::copyFile(const QString& src, const QString& dest, bool 
         const int error = copyObject(src, dest, sourceSide);
         if (error == 0)
             return true;
-        switch (sourceSide ? ErrorCase::Other : classify(error, dest)) {
-        case ErrorCase::PathNotFound:
-            if (!force)
-                SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + dest);
-            createParent(syCallSite, dest);
-            counter = true;
-            break;
-        case ErrorCase::Exists:
-            SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
-        default:
+        if (sourceSide)
             throwSystemError(syCallSite, error);
-        }
+        createdParentAfter(syCallSite, error, dest, force, false);
+        counter = true;
     } while (counter);
     return false;
 }
@@ -418,6 +414,24 @@ void CLinuxFSOperations::createParent(const CCallSiteRecord& syCallSite, const Q
                  QStringLiteral("force = true, createDirectory returned false - ") + parent);
 }
 
+void CLinuxFSOperations::createdParentAfter(const CCallSiteRecord& syCallSite, int error,
+                                            const QString& path, bool force, bool isDirectory)
+{
+    switch (classify(error, path)) {
+    case ErrorCase::PathNotFound:
+        if (!force)
+            SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
+        createParent(syCallSite, path);
+        return;
+    case ErrorCase::Exists:
+        if (isDirectory)
+            SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + path);
+        SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + path);
+    default:
+        throwSystemError(syCallSite, error);
+    }
+}
+
 bool CLinuxFSOperations::copyDirectory(const QString& src, const QString& dest)
 {
     SY_FUNCTION("CLinuxFSOperations::copyDirectory");
@@ -526,19 +540,8 @@ bool CLinuxFSOperations::createDirectory(const QString& path, const QDateTime& c
             created = true;
             break;
         }
-        const int error = errno;
-        switch (classify(error, path)) {
-        case ErrorCase::PathNotFound:
-            if (!force)
-                SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
-            createParent(syCallSite, path);
-            counter = true;
-            break;
-        case ErrorCase::Exists:
-            SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + path);
-        default:
-            throwSystemError(syCallSite, error);
-        }
+        createdParentAfter(syCallSite, errno, path, force, true);
+        counter = true;
     } while (counter);
     if (!created)
         return false;
@@ -574,8 +577,7 @@ bool CLinuxFSOperations::renameFile(const QString& src, const QString& dest, boo
     SY_FUNCTION("CLinuxFSOperations::renameFile");
     SY_FS_CHECK_PATH(src, "Empty src path ...");
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
-    if (parentOf(syCallSite, src) != parentOf(syCallSite, dest))
-        SY_THROW(InvalidParameter, QStringLiteral("Paths not equal"));
+    requireSameParent(syCallSite, src, dest);
     return moveFile(src, dest, false, overwrite);
 }
 
@@ -584,8 +586,7 @@ bool CLinuxFSOperations::renameDirectory(const QString& src, const QString& dest
     SY_FUNCTION("CLinuxFSOperations::renameDirectory");
     SY_FS_CHECK_PATH(src, "Empty src path ...");
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
-    if (parentOf(syCallSite, src) != parentOf(syCallSite, dest))
-        SY_THROW(InvalidParameter, QStringLiteral("Paths not equal"));
+    requireSameParent(syCallSite, src, dest);
     return moveDirectory(src, dest, false);
 }
 
@@ -600,26 +601,7 @@ bool CLinuxFSOperations::moveFile(const QString& src, const QString& dest, bool 
     if (!tryExclusiveLock(src))
         SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
 
-    // Only a rename: a move that cannot be one (another file system) fails, the source intact.
-    CRetryCounter counter(true, 2);
-    do {
-        const int error = renameObject(src, dest, overwrite);
-        if (error == 0)
-            return true;
-        switch (classifyMove(error, src, dest)) {
-        case ErrorCase::PathNotFound:
-            if (!force)
-                throwSystemError(syCallSite, error);
-            createParent(syCallSite, dest);
-            counter = true;
-            break;
-        case ErrorCase::Exists:
-            SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
-        default:
-            throwSystemError(syCallSite, error);
-        }
-    } while (counter);
-    return false;
+    return renameWithRetries(syCallSite, src, dest, force, overwrite, false);
 }
 
 bool CLinuxFSOperations::moveDirectory(const QString& src, const QString& dest, bool force)
@@ -629,31 +611,49 @@ bool CLinuxFSOperations::moveDirectory(const QString& src, const QString& dest, 
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
-    if (!tryWriteLock(src)) {
-        SY_CRITICAL << "Directory locked";
-        SY_THROW(Locked, QStringLiteral("Directory is locked: ") + src);
-    }
+    requireWriteLock(syCallSite, src);
+    return renameWithRetries(syCallSite, src, dest, force, false, true);
+}
 
+bool CLinuxFSOperations::renameWithRetries(const CCallSiteRecord& syCallSite, const QString& src,
+                                           const QString& dest, bool force, bool overwrite,
+                                           bool isDirectory)
+{
+    // Only a rename: a move that cannot be one (another file system) fails, the source intact.
     CRetryCounter counter(true, 2);
     do {
-        const int error = renameObject(src, dest, false);
+        const int error = renameObject(src, dest, overwrite);
         if (error == 0)
             return true;
-        switch (classifyMove(error, src, dest)) {
-        case ErrorCase::PathNotFound:
-            if (!force)
-                throwSystemError(syCallSite, error);
+        const ErrorCase errorCase = classifyMove(error, src, dest);
+        if (errorCase == ErrorCase::PathNotFound && force) {
             createParent(syCallSite, dest);
             counter = true;
-            break;
-        case ErrorCase::Exists:
-        case ErrorCase::NotEmpty:
+        } else if (errorCase == ErrorCase::Exists && !isDirectory) {
+            SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
+        } else if ((errorCase == ErrorCase::Exists || errorCase == ErrorCase::NotEmpty) &&
+                   isDirectory) {
             SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + dest);
-        default:
+        } else {
             throwSystemError(syCallSite, error);
         }
     } while (counter);
     return false;
+}
+
+void CLinuxFSOperations::requireSameParent(const CCallSiteRecord& syCallSite, const QString& src,
+                                           const QString& dest)
+{
+    if (parentOf(syCallSite, src) != parentOf(syCallSite, dest))
+        SY_THROW(InvalidParameter, QStringLiteral("Paths not equal"));
+}
+
+void CLinuxFSOperations::requireWriteLock(const CCallSiteRecord& syCallSite, const QString& path)
+{
+    if (!tryWriteLock(path)) {
+        SY_CRITICAL << "Directory locked";
+        SY_THROW(Locked, QStringLiteral("Directory is locked: ") + path);
+    }
 }
 
 void CLinuxFSOperations::removeReadOnlyOrLog(const CCallSiteRecord& syCallSite, const QString& path)
@@ -697,10 +697,7 @@ bool CLinuxFSOperations::deleteDirectory(const QString& path, bool force)
     if (!directoryExists(path))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Directory not found: ") + path);
     removeReadOnlyOrLog(syCallSite, path);
-    if (!tryWriteLock(path)) {
-        SY_CRITICAL << "Directory locked";
-        SY_THROW(Locked, QStringLiteral("Directory is locked: ") + path);
-    }
+    requireWriteLock(syCallSite, path);
 
     CRetryCounter counter(true, 2);
     do {
@@ -728,6 +725,14 @@ bool CLinuxFSOperations::cleanDirectory(const QString& path, bool force)
 {
     SY_FUNCTION("CLinuxFSOperations::cleanDirectory");
     SY_FS_CHECK_PATH(path, "Empty path ...");
+    return removeEntries(syCallSite, path, [this, force](const QString& entry, bool isDirectory) {
+        return isDirectory ? deleteDirectory(entry, force) : deleteFile(entry, force);
+    });
+}
+
+bool CLinuxFSOperations::removeEntries(const CCallSiteRecord& syCallSite, const QString& path,
+                                       const std::function<bool(const QString&, bool)>& remove)
+{
     if (!directoryExists(path)) {
         SY_CRITICAL << "directory doesn't exists";
         return false;
@@ -741,11 +746,8 @@ bool CLinuxFSOperations::cleanDirectory(const QString& path, bool force)
     if (const int error = listDirectory(folder, entries))
         throwSystemError(syCallSite, error);
     bool cleaned = true;
-    for (const Entry& entry : std::as_const(entries)) {
-        const bool done = entry.isDirectory ? deleteDirectory(folder + entry.name, force)
-                                            : deleteFile(folder + entry.name, force);
-        cleaned = done && cleaned;
-    }
+    for (const Entry& entry : std::as_const(entries))
+        cleaned = remove(folder + entry.name, entry.isDirectory) && cleaned;
     return cleaned;
 }
 
@@ -769,52 +771,46 @@ bool CLinuxFSOperations::setTimeStamps(const QString& path, const QDateTime& cre
     if (result == 0)
         return true;
     const int error = errno;
-    switch (classify(error, path)) {
-    case ErrorCase::NotFound:
-    case ErrorCase::PathNotFound:
-        SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
-    case ErrorCase::SharingViolation:
+    if (classify(error, path) == ErrorCase::SharingViolation)
         SY_THROW(Locked, QStringLiteral("File is locked: ") + path);
-    default:
-        throwSystemError(syCallSite, error);
-    }
+    throwPathError(syCallSite, error, path);
 }
 
 bool CLinuxFSOperations::setAttributes(const QString& path, quint32 attributes)
 {
     SY_FUNCTION("CLinuxFSOperations::setAttributes");
     SY_FS_CHECK_PATH(path, "Empty path ...");
-    const QByteArray bytes = nativeBytes(path);
-    struct stat status;
-    int error = ::lstat(bytes.constData(), &status) == 0 ? 0 : errno;
-    // A link has no permissions of its own; its target is not this object.
-    if (error == 0 && !S_ISLNK(status.st_mode) && (attributes & FSAttributes::ReadOnly) &&
-        (status.st_mode & 0222) != 0 && ::chmod(bytes.constData(), status.st_mode & 07555) != 0)
-        error = errno;
-    if (error == 0)
-        return true;
-    switch (classify(error, path)) {
-    case ErrorCase::NotFound:
-    case ErrorCase::PathNotFound:
-        SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
-    default:
-        throwSystemError(syCallSite, error);
-    }
+    return changeReadOnly(syCallSite, path, attributes, true);
 }
 
 bool CLinuxFSOperations::removeAttributes(const QString& path, quint32 attributes)
 {
     SY_FUNCTION("CLinuxFSOperations::removeAttributes");
     SY_FS_CHECK_PATH(path, "Empty path ...");
+    return changeReadOnly(syCallSite, path, attributes, false);
+}
+
+bool CLinuxFSOperations::changeReadOnly(const CCallSiteRecord& syCallSite, const QString& path,
+                                        quint32 attributes, bool readOnly)
+{
     const QByteArray bytes = nativeBytes(path);
     struct stat status;
     int error = ::lstat(bytes.constData(), &status) == 0 ? 0 : errno;
+    // A link has no permissions of its own; its target is not this object.
     if (error == 0 && !S_ISLNK(status.st_mode) && (attributes & FSAttributes::ReadOnly) &&
-        (status.st_mode & 0222) == 0 &&
-        ::chmod(bytes.constData(), (status.st_mode & 07777) | S_IWUSR) != 0)
-        error = errno;
+        ((status.st_mode & 0222) != 0) == readOnly) {
+        const mode_t mode = readOnly ? status.st_mode & 07555 : (status.st_mode & 07777) | S_IWUSR;
+        if (::chmod(bytes.constData(), mode) != 0)
+            error = errno;
+    }
     if (error == 0)
         return true;
+    throwPathError(syCallSite, error, path);
+}
+
+void CLinuxFSOperations::throwPathError(const CCallSiteRecord& syCallSite, int error,
+                                        const QString& path)
+{
     switch (classify(error, path)) {
     case ErrorCase::NotFound:
     case ErrorCase::PathNotFound:
@@ -829,16 +825,12 @@ bool CLinuxFSOperations::getFSID(const QString& path, QString& id)
     SY_FUNCTION("CLinuxFSOperations::getFSID");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     struct stat status;
-    if (::lstat(nativeBytes(path).constData(), &status) == 0) {
-        id = QStringLiteral("%1:%2")
-                 .arg(static_cast<quint64>(status.st_dev))
-                 .arg(static_cast<quint64>(status.st_ino));
-        return true;
-    }
-    const int error = errno;
-    if (error == ENOENT || error == ENOTDIR)
+    if (!lookUp(syCallSite, path, status))
         SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
-    throwSystemError(syCallSite, error);
+    id = QStringLiteral("%1:%2")
+             .arg(static_cast<quint64>(status.st_dev))
+             .arg(static_cast<quint64>(status.st_ino));
+    return true;
 }
 
 bool CLinuxFSOperations::isSymbolicLink(const QString& path)
@@ -846,41 +838,34 @@ bool CLinuxFSOperations::isSymbolicLink(const QString& path)
     SY_FUNCTION("CLinuxFSOperations::isSymbolicLink");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     struct stat status;
-    if (::lstat(nativeBytes(path).constData(), &status) == 0)
-        return S_ISLNK(status.st_mode);
-    const int error = errno;
-    if (error == ENOENT || error == ENOTDIR)
-        return false;
-    throwSystemError(syCallSite, error);
+    return lookUp(syCallSite, path, status) && S_ISLNK(status.st_mode);
 }
 
 void CLinuxFSOperations::parkObject(const CCallSiteRecord& syCallSite, const QString& path,
                                     const QString& safePath, bool isDirectory, bool overwrite)
 {
-    const QString details = QStringLiteral("Could not rename file to safe name: ") + path;
-    bool parked = false;
-    try {
-        parked = isDirectory ? moveDirectory(path, safePath, false)
-                             : moveFile(path, safePath, false, overwrite);
-    } catch (const FileSystemException& exception) {
-        SY_THROW_CAUSED(FileSystemException, details, exception);
-    }
-    if (!parked)
-        SY_THROW(FileSystemException, details);
+    relocate(syCallSite, path, safePath, isDirectory, overwrite,
+             QStringLiteral("Could not rename file to safe name: ") + path);
 }
 
 void CLinuxFSOperations::moveBack(const CCallSiteRecord& syCallSite, const QString& safePath,
                                   const QString& path, bool isDirectory)
 {
-    const QString details = QStringLiteral("ERROR at ROLLBACK: ") + path;
-    bool restored = false;
+    relocate(syCallSite, safePath, path, isDirectory, false,
+             QStringLiteral("ERROR at ROLLBACK: ") + path);
+}
+
+void CLinuxFSOperations::relocate(const CCallSiteRecord& syCallSite, const QString& from,
+                                  const QString& to, bool isDirectory, bool overwrite,
+                                  const QString& details)
+{
+    bool moved = false;
     try {
-        restored = isDirectory ? moveDirectory(safePath, path, false)
-                               : moveFile(safePath, path, false, false);
+        moved = isDirectory ? moveDirectory(from, to, false) : moveFile(from, to, false, overwrite);
     } catch (const FileSystemException& exception) {
         SY_THROW_CAUSED(FileSystemException, details, exception);
     }
-    if (!restored)
+    if (!moved)
         SY_THROW(FileSystemException, details);
 }
 
@@ -891,22 +876,7 @@ bool CLinuxFSOperations::safeDeleteFile(const QString& path, const QString& safe
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
     if (!fileExists(path))
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
-    parkObject(syCallSite, path, safePath, false, false);
-    bool deleted = false;
-    try {
-        deleted = deleteFile(safePath, force);
-    } catch (const FileSystemException& exception) {
-        // The file goes back where it was if it can; the failure is reported either way.
-        try {
-            moveFile(safePath, path, false, false);
-        } catch (const FileSystemException&) {
-        }
-        SY_THROW_CAUSED(FileSystemException, QStringLiteral("ERROR at ROLLBACK: ") + path,
-                        exception);
-    }
-    if (!deleted)
-        moveBack(syCallSite, safePath, path, false);
-    return deleted;
+    return deleteParked(syCallSite, path, safePath, force, false);
 }
 
 bool CLinuxFSOperations::safeDeleteDirectory(const QString& path, const QString& safePath,
@@ -918,24 +888,28 @@ bool CLinuxFSOperations::safeDeleteDirectory(const QString& path, const QString&
     if (!directoryExists(path))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Directory not found: ") + path);
     removeReadOnlyOrLog(syCallSite, path);
-    if (!tryWriteLock(path)) {
-        SY_CRITICAL << "Directory locked";
-        SY_THROW(Locked, QStringLiteral("Directory is locked: ") + path);
-    }
-    parkObject(syCallSite, path, safePath, true, false);
+    requireWriteLock(syCallSite, path);
+    return deleteParked(syCallSite, path, safePath, force, true);
+}
+
+bool CLinuxFSOperations::deleteParked(const CCallSiteRecord& syCallSite, const QString& path,
+                                      const QString& safePath, bool force, bool isDirectory)
+{
+    parkObject(syCallSite, path, safePath, isDirectory, false);
     bool deleted = false;
     try {
-        deleted = deleteDirectory(safePath, force);
+        deleted = isDirectory ? deleteDirectory(safePath, force) : deleteFile(safePath, force);
     } catch (const FileSystemException& exception) {
+        // The object goes back where it was if it can; the failure is reported either way.
         try {
-            moveDirectory(safePath, path, false);
+            moveBack(syCallSite, safePath, path, isDirectory);
         } catch (const FileSystemException&) {
         }
         SY_THROW_CAUSED(FileSystemException, QStringLiteral("ERROR at ROLLBACK: ") + path,
                         exception);
     }
     if (!deleted)
-        moveBack(syCallSite, safePath, path, true);
+        moveBack(syCallSite, safePath, path, isDirectory);
     return deleted;
 }
 
@@ -945,26 +919,11 @@ bool CLinuxFSOperations::safeCleanDirectory(const QString& path, const QString& 
     SY_FUNCTION("CLinuxFSOperations::safeCleanDirectory");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
-    if (!directoryExists(path)) {
-        SY_CRITICAL << "directory doesn't exists";
-        return false;
-    }
-    if (!tryWriteLock(path)) {
-        SY_CRITICAL << "tryWirteLock failed";
-        return false;
-    }
-    const QString folder = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-    QList<Entry> entries;
-    if (const int error = listDirectory(folder, entries))
-        throwSystemError(syCallSite, error);
-    bool cleaned = true;
-    for (const Entry& entry : std::as_const(entries)) {
-        const bool done = entry.isDirectory
-                              ? safeDeleteDirectory(folder + entry.name, safePath, force)
-                              : safeDeleteFile(folder + entry.name, safePath, force);
-        cleaned = done && cleaned;
-    }
-    return cleaned;
+    return removeEntries(syCallSite, path,
+                         [this, &safePath, force](const QString& entry, bool isDirectory) {
+                             return isDirectory ? safeDeleteDirectory(entry, safePath, force)
+                                                : safeDeleteFile(entry, safePath, force);
+                         });
 }
 
 bool CLinuxFSOperations::safeCopyFile(const QString& src, const QString& dest,
@@ -1027,16 +986,7 @@ bool CLinuxFSOperations::safeMoveFile(const QString& src, const QString& dest,
     }
     // A stale object under the safe name is replaced.
     parkObject(syCallSite, src, safePath, false, true);
-    bool placed = false;
-    try {
-        placed = moveFile(safePath, dest, force, overwrite);
-    } catch (const FileSystemException&) {
-        moveBack(syCallSite, safePath, src, false);
-        throw;
-    }
-    if (!placed)
-        moveBack(syCallSite, safePath, src, false);
-    return placed;
+    return placeParked(syCallSite, src, dest, safePath, force, overwrite, false);
 }
 
 bool CLinuxFSOperations::safeMoveDirectory(const QString& src, const QString& dest,
@@ -1048,20 +998,25 @@ bool CLinuxFSOperations::safeMoveDirectory(const QString& src, const QString& de
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
-    if (!tryWriteLock(src)) {
-        SY_CRITICAL << "Directory locked";
-        SY_THROW(Locked, QStringLiteral("Directory is locked: ") + src);
-    }
+    requireWriteLock(syCallSite, src);
     parkObject(syCallSite, src, safePath, true, false);
+    return placeParked(syCallSite, src, dest, safePath, force, false, true);
+}
+
+bool CLinuxFSOperations::placeParked(const CCallSiteRecord& syCallSite, const QString& src,
+                                     const QString& dest, const QString& safePath, bool force,
+                                     bool overwrite, bool isDirectory)
+{
     bool placed = false;
     try {
-        placed = moveDirectory(safePath, dest, force);
+        placed = isDirectory ? moveDirectory(safePath, dest, force)
+                             : moveFile(safePath, dest, force, overwrite);
     } catch (const FileSystemException&) {
-        moveBack(syCallSite, safePath, src, true);
+        moveBack(syCallSite, safePath, src, isDirectory);
         throw;
     }
     if (!placed)
-        moveBack(syCallSite, safePath, src, true);
+        moveBack(syCallSite, safePath, src, isDirectory);
     return placed;
 }
 
@@ -1072,8 +1027,7 @@ bool CLinuxFSOperations::safeRenameFile(const QString& src, const QString& dest,
     SY_FS_CHECK_PATH(src, "Empty src path ...");
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
-    if (parentOf(syCallSite, src) != parentOf(syCallSite, dest))
-        SY_THROW(InvalidParameter, QStringLiteral("Paths not equal"));
+    requireSameParent(syCallSite, src, dest);
     return safeMoveFile(src, dest, safePath, false, overwrite);
 }
 
@@ -1084,8 +1038,7 @@ bool CLinuxFSOperations::safeRenameDirectory(const QString& src, const QString& 
     SY_FS_CHECK_PATH(src, "Empty src path ...");
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
-    if (parentOf(syCallSite, src) != parentOf(syCallSite, dest))
-        SY_THROW(InvalidParameter, QStringLiteral("Paths not equal"));
+    requireSameParent(syCallSite, src, dest);
     return safeMoveDirectory(src, dest, safePath, false);
 }
 

@@ -4,6 +4,10 @@
 
 #include <QList>
 
+#include <functional>
+
+#include <sys/stat.h>
+
 struct CCallSiteRecord;
 
 // The file-system operations on Linux, with paths in native form. The sharing modes of the
@@ -84,19 +88,48 @@ private:
         bool isDirectory;
     };
 
+    // The helpers below take the calling operation's record, so that their log lines and
+    // exceptions name that operation.
+    // True with the status of path, false when path is missing; throws for other errors.
+    bool lookUp(const CCallSiteRecord& syCallSite, const QString& path, struct stat& status);
     bool lockProbe(const CCallSiteRecord& syCallSite, const QString& path, quint32 share);
     bool copyDirContents(const QString& src, const QString& dest);
     // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
     int copyObject(const QString& src, const QString& dest, bool& sourceSide);
     int copyContents(int from, int to);
     void createParent(const CCallSiteRecord& syCallSite, const QString& path);
+    // After a failed creation of path: with force creates the missing parent and returns, so
+    // that the caller tries again; otherwise throws what the error means.
+    void createdParentAfter(const CCallSiteRecord& syCallSite, int error, const QString& path,
+                            bool force, bool isDirectory);
+    bool renameWithRetries(const CCallSiteRecord& syCallSite, const QString& src,
+                           const QString& dest, bool force, bool overwrite, bool isDirectory);
+    void requireSameParent(const CCallSiteRecord& syCallSite, const QString& src,
+                           const QString& dest);
+    // Throws Locked (with the "Directory locked" line) unless the write probe succeeds.
+    void requireWriteLock(const CCallSiteRecord& syCallSite, const QString& path);
+    // The clean of path, with remove(entry path, isDirectory) for each entry.
+    bool removeEntries(const CCallSiteRecord& syCallSite, const QString& path,
+                       const std::function<bool(const QString&, bool)>& remove);
+    bool changeReadOnly(const CCallSiteRecord& syCallSite, const QString& path, quint32 attributes,
+                        bool readOnly);
     void removeReadOnlyOrLog(const CCallSiteRecord& syCallSite, const QString& path);
     void rollbackCreatedDirectory(const CCallSiteRecord& syCallSite, const QString& path);
     void parkObject(const CCallSiteRecord& syCallSite, const QString& path, const QString& safePath,
                     bool isDirectory, bool overwrite);
     void moveBack(const CCallSiteRecord& syCallSite, const QString& safePath, const QString& path,
                   bool isDirectory);
+    // Moves from to to without force; any failure throws FileSystemException with details.
+    void relocate(const CCallSiteRecord& syCallSite, const QString& from, const QString& to,
+                  bool isDirectory, bool overwrite, const QString& details);
+    bool deleteParked(const CCallSiteRecord& syCallSite, const QString& path,
+                      const QString& safePath, bool force, bool isDirectory);
+    bool placeParked(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,
+                     const QString& safePath, bool force, bool overwrite, bool isDirectory);
     [[noreturn]] static void throwSystemError(const CCallSiteRecord& syCallSite, int error);
+    // DoesNotExist when error says path or a parent is missing, else the system error.
+    [[noreturn]] static void throwPathError(const CCallSiteRecord& syCallSite, int error,
+                                            const QString& path);
     static QString parentOf(const CCallSiteRecord& syCallSite, const QString& path);
     // 0 with the entries of path (without "." and ".."), or the errno value of the listing.
     static int listDirectory(const QString& path, QList<Entry>& entries);
