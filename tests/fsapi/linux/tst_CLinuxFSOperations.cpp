@@ -182,7 +182,6 @@ private:
     QString path(const QString& relative) const { return root + relative; }
 
     std::unique_ptr<CTestEnvironment> environment;
-    std::unique_ptr<QTemporaryDir> dir;
     QString root;
     CLinuxFSOperations ops;
 };
@@ -196,9 +195,8 @@ void tst_CLinuxFSOperations::initTestCase()
 void tst_CLinuxFSOperations::init()
 {
     environment = std::make_unique<CTestEnvironment>();
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    root = dir->path() + u'/';
+    QVERIFY(environment->isValid());
+    root = environment->makeDir(QStringLiteral("files"));
 }
 
 void tst_CLinuxFSOperations::cleanup()
@@ -210,7 +208,6 @@ void tst_CLinuxFSOperations::cleanup()
         if (!it.nextFileInfo().isSymLink())
             ::chmod(QFile::encodeName(it.filePath()).constData(), 0700);
     }
-    dir.reset();
     environment.reset();
 }
 
