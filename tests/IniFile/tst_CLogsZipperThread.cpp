@@ -4,7 +4,6 @@
 #include "common/CTestEnvironment.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -13,65 +12,47 @@ class tst_CLogsZipperThread : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void construction();
     void rotatesOnItsOwnThread();
     void withoutSenderDoesNothing();
 };
-
-void tst_CLogsZipperThread::construction()
-{
-    CLogsZipperThread thread;
-    QCOMPARE(thread.description(), QStringLiteral("CLogsZipperThread::CLogsZipperThread"));
-    QVERIFY(!thread.usesEventLoop());
-    QVERIFY(!thread.parent());
-    QCOMPARE(QByteArray(thread.metaObject()->className()), QByteArray("CLogsZipperThread"));
-    QCOMPARE(thread.metaObject()->methodCount(), CBasicThread::staticMetaObject.methodCount());
-}
 
 void tst_CLogsZipperThread::rotatesOnItsOwnThread()
 {
     CTestEnvironment env;
     QVERIFY(env.isValid());
-    const QString oldLogs = env.makeDir(QStringLiteral("logs_old"));
-    env.writeFile(QStringLiteral("logs_old/Syncarium_2026-12-04.log"), "yesterday\n");
+    const QString oldLogs = env.makeDir("logs_old");
+    env.writeFile("logs_old/Syncarium_2026-12-04.log", "yesterday\n");
     for (int day = 1; day <= 6; ++day)
         env.writeFile(QStringLiteral("archives/logs_2026-11-0%1_08.00.00.zip").arg(day), "x");
-    const QString archive = env.root() + QStringLiteral("archives/logs_2026-12-05_08.00.00.zip");
-
-    CLogFilesSender sender(nullptr);
+    const QString archive = env.root() + "archives/logs_2026-12-05_08.00.00.zip";
+    CLogFilesSender sender;
     sender.setOldLogsPaths(oldLogs, archive);
-    sender.setArchiveNamePrefix(QStringLiteral("logs_"));
+    sender.setArchiveNamePrefix("logs_");
     CLogsZipperThread thread;
-    // The records of the rotation name the worker thread, not the main thread.
-    QTest::ignoreMessage(
-        QtDebugMsg,
-        QRegularExpression(
-            QStringLiteral(
-                "^\\[ %1 : CLogsZipperThread::CLogsZipperThread \\] \\[ "
-                "CLogFilesSender\\.cpp : \\d+ : CLogFilesSender::saveLogs \\] Logs saved "
-                "successfully!$")
-                .arg(thread.threadNumber())));
+    // The rotation's records name the worker thread.
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression(QStringLiteral("^\\[ %1 : CLogsZipperThread::"
+                                                           "CLogsZipperThread \\] \\[ "
+                                                           "CLogFilesSender\\.cpp : \\d+ : "
+                                                           "CLogFilesSender::saveLogs \\] Logs "
+                                                           "saved successfully!$")
+                                                .arg(thread.threadNumber())));
     QVERIFY(thread.startThread(&sender));
     QVERIFY(thread.wait(30000));
     QCOMPARE(thread.exitCode(), 0);
-
     QVERIFY(QFileInfo::exists(archive));
     QVERIFY(QDir(oldLogs).isEmpty());
-    const QStringList kept =
-        QDir(env.root() + QStringLiteral("archives")).entryList(QDir::Files, QDir::Name);
-    QCOMPARE(kept, QStringList({QStringLiteral("logs_2026-11-03_08.00.00.zip"),
-                                QStringLiteral("logs_2026-11-04_08.00.00.zip"),
-                                QStringLiteral("logs_2026-11-05_08.00.00.zip"),
-                                QStringLiteral("logs_2026-11-06_08.00.00.zip"),
-                                QStringLiteral("logs_2026-12-05_08.00.00.zip")}));
+    QCOMPARE(QDir(env.root() + "archives").entryList(QDir::Files, QDir::Name),
+             (QStringList{"logs_2026-11-03_08.00.00.zip", "logs_2026-11-04_08.00.00.zip",
+                          "logs_2026-11-05_08.00.00.zip", "logs_2026-11-06_08.00.00.zip",
+                          "logs_2026-12-05_08.00.00.zip"}));
 }
 
 void tst_CLogsZipperThread::withoutSenderDoesNothing()
 {
     CLogsZipperThread thread;
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral(
-                             "CLogsZipperThread::runMethod \\] no log sender to run$")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CLogsZipperThread::runMethod \\] no "
+                                                          "log sender to run$"));
     QVERIFY(thread.startThread());
     QVERIFY(thread.wait(30000));
     QCOMPARE(thread.exitCode(), 0);

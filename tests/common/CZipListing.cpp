@@ -1,0 +1,50 @@
+#include "common/CZipListing.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace {
+const char* const script =
+    "import json, sys, zipfile\n"
+    "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+    "    infos = z.infolist()\n"
+    "    print(json.dumps({'bad': z.testzip(), 'names': [i.filename for i in infos],\n"
+    "        'sizes': [i.file_size for i in infos],\n"
+    "        'utf8': [i.filename for i in infos if i.flag_bits & 0x800]}))\n";
+
+bool finishedCleanly(QProcess& process)
+{
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+} // namespace
+
+CZipListing::CZipListing(const QString& archive)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"), QString::fromLatin1(script), archive});
+    if (!finishedCleanly(python))
+        return;
+    const QJsonObject result = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    for (const QJsonValue name : result.value(QStringLiteral("names")).toArray())
+        names.append(name.toString());
+    for (const QJsonValue size : result.value(QStringLiteral("sizes")).toArray())
+        sizes.append(size.toInteger());
+    for (const QJsonValue name : result.value(QStringLiteral("utf8")).toArray())
+        utf8Names.append(name.toString());
+    // Info-ZIP answers an archive without entries with a warning.
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});
+    valid =
+        result.value(QStringLiteral("bad")).isNull() && (finishedCleanly(unzip) || names.isEmpty());
+}
+
+QStringList CZipListing::sortedNames() const
+{
+    QStringList sorted = names;
+    sorted.sort();
+    return sorted;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What independent readers find in an archive: python3's zipfile lists the entries and checks
+// each one's data, and Info-ZIP's "unzip -t" checks them once more.
+class CZipListing
+{
+public:
+    explicit CZipListing(const QString& archive);
+
+    // Both readers opened the archive and found every entry intact.
+    bool valid = false;
+    // In the archive's order.
+    QStringList names;
+    QList<qint64> sizes;
+    // The names whose entries carry the UTF-8 flag.
+    QStringList utf8Names;
+
+    QStringList sortedNames() const;
+};
