@@ -1,5 +1,6 @@
 #include "IniFile/CDirIterator.h"
 
+#include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
 #include "fsFilter/CFSFilter.h"
 #include "threading/threads/CBasicThread.h"
@@ -17,10 +18,7 @@ const QDir::Filters zipperEntries = QDir::Dirs | QDir::Files | QDir::NoSymLinks 
 
 void expectDebug(const QString& text)
 {
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\[ -?\\d+ : [^\\]]+ \\] \\[ "
-                                                        "CDirIterator\\.cpp : \\d+ : "
-                                                        "CDirIterator::dirIterate \\] " +
-                                                        QRegularExpression::escape(text) + '$'));
+    CExpect::record(QtDebugMsg, "CDirIterator.cpp", "CDirIterator::dirIterate", text);
 }
 
 QStringList names(const QList<QFileInfo>& infos, const QString& root)

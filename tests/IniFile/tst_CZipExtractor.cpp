@@ -1,12 +1,14 @@
 #include "IniFile/CZipExtractor.h"
 
 #include "IniFile/CZipper.h"
+#include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 #include "common/CZipListing.h"
+#include "common/CZipperSpies.h"
 
 #include <QDirIterator>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <unistd.h>
@@ -45,23 +47,8 @@ bool run(const QString& program, const QStringList& arguments, const QString& di
 
 void expectCritical(const QString& text)
 {
-    QTest::ignoreMessage(QtCriticalMsg,
-                         QRegularExpression("^\\[ -?\\d+ : .* \\] \\[ CZipper\\.cpp : \\d+ : "
-                                            "CZipper::unzip \\] " +
-                                            QRegularExpression::escape(text) + '$'));
+    CExpect::record(QtCriticalMsg, "CZipper.cpp", "CZipper::unzip", text);
 }
-
-struct Spies
-{
-    explicit Spies(CZipper& zipper)
-        : error(&zipper, &CZipper::error), started(&zipper, &CZipper::unzipStarted),
-          finished(&zipper, &CZipper::unzipFinished), progress(&zipper, &CZipper::unzipProgress)
-    {}
-    QSignalSpy error;
-    QSignalSpy started;
-    QSignalSpy finished;
-    QSignalSpy progress;
-};
 
 } // namespace
 
@@ -106,10 +93,8 @@ void tst_CZipExtractor::initTestCase()
     QVERIFY(run("python3", {script, archives, outside + 'x'}, archives));
     // Info-ZIP, with a link stored as a link (-y), and without folder entries (-D).
     const QString source = env->makeDir("izip");
-    env->writeFile("izip/d/f.txt", "seven b");
-    env->writeFile("izip/d/.hidden", "");
-    env->writeFile("izip/d/Größe/ß.log", "sz");
-    QVERIFY(QFile::link("f.txt", source + "d/current.log"));
+    QVERIFY(CTestTree::make(source,
+                            "d/f.txt=seven b;d/.hidden=;d/Größe/ß.log=sz;d/current.log->f.txt"));
     QVERIFY(run("zip", {"-rqy", archives + "izip.zip", "d"}, source));
     QVERIFY(run("zip", {"-rqD", archives + "izip-D.zip", "d"}, source));
     // Folder entries first, even in an archive of an empty folder.
@@ -154,7 +139,7 @@ void tst_CZipExtractor::unpacks()
     QFETCH(QString, file);
     QFETCH(QByteArray, data);
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, true);
     // The folder is missing, and named without a trailing slash.
     QVERIFY(zipper.unzip(archive(name), target.chopped(1)));
     QCOMPARE(treeOf(target), tree);
@@ -181,7 +166,7 @@ void tst_CZipExtractor::checkFailures()
 {
     QFETCH(QString, zipFile);
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, true);
     QVERIFY(!zipper.unzip(env->root() + zipFile, target));
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.error.at(0).at(0).toUInt(), 0u);
@@ -252,7 +237,7 @@ void tst_CZipExtractor::hostile()
     }
     expectCritical(record.replace("%1", target).replace("%2", outside));
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, true);
     QVERIFY(!zipper.unzip(archive(name), target));
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.error.at(0).at(0).toUInt(), 0u);
@@ -294,7 +279,7 @@ void tst_CZipExtractor::abort()
     QFETCH(bool, afterFirstEntry);
     QFETCH(QString, tree);
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, true);
     if (afterFirstEntry)
         connect(&zipper, &CZipper::unzipProgress, &zipper, &CZipper::abort);
     else
@@ -316,7 +301,7 @@ void tst_CZipExtractor::unwritableTarget()
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     expectCritical("failed to create target: " + target + 'd');
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, true);
     const bool result = zipper.unzip(archive("izip"), target);
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));

@@ -1,7 +1,9 @@
 #include "IniFile/CZipper.h"
 
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 #include "common/CZipListing.h"
+#include "common/CZipperSpies.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -30,18 +32,6 @@ void countAbortRecords(QtMsgType type, const QMessageLogContext& context, const 
     abortRecords += text.endsWith(" CZipper::zip ] aborting ...");
     previousHandler(type, context, text);
 }
-
-struct Spies
-{
-    explicit Spies(CZipper& zipper)
-        : error(&zipper, &CZipper::error), started(&zipper, &CZipper::zipStarted),
-          finished(&zipper, &CZipper::zipFinished), progress(&zipper, &CZipper::zipProgress)
-    {}
-    QSignalSpy error;
-    QSignalSpy started;
-    QSignalSpy finished;
-    QSignalSpy progress;
-};
 
 } // namespace
 
@@ -98,7 +88,7 @@ void tst_CZipper::checkFailures()
     environment->writeFile("existing.zip", "not touched");
     environment->makeDir("folder.zip");
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     QVERIFY(!zipper.zip(source == "/" ? source : dir + source, dir + target, append));
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.error.first().first().toUInt(), 0u);
@@ -112,58 +102,47 @@ void tst_CZipper::checkFailures()
 
 void tst_CZipper::packs_data()
 {
-    // Below the temporary root: "folder/", "file=content" or "link->target".
-    QTest::addColumn<QStringList>("tree");
+    // Below the temporary root, as CTestTree makes it.
+    QTest::addColumn<QString>("tree");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<bool>("utf8");
-    const auto row = [](const char* tag, const QStringList& tree, const char* source,
+    const auto row = [](const char* tag, const char* tree, const char* source,
                         const QStringList& names, bool utf8 = false) {
-        QTest::newRow(tag) << tree << QString(source) << names << utf8;
+        QTest::newRow(tag) << QString(tree) << QString(source) << names << utf8;
     };
-    row("single file", {"a/b/log.txt=twelve bytes"}, "a/b/log.txt", {"log.txt"});
-    row("folder with a trailing slash", {"logs/sub/a.log=a"}, "logs/", {"sub/", "sub/a.log"});
-    row("folders first", {"logs/x.txt=xx", "logs/sub/y.txt=yyy"}, "logs",
+    row("single file", "a/b/log.txt=twelve bytes", "a/b/log.txt", {"log.txt"});
+    row("folder with a trailing slash", "logs/sub/a.log=a", "logs/", {"sub/", "sub/a.log"});
+    row("folders first", "logs/x.txt=xx;logs/sub/y.txt=yyy", "logs",
         {"sub/", "sub/y.txt", "x.txt"});
-    row("empty folder", {"logs/"}, "logs", {});
-    row("zero-byte file", {"zero.log="}, "zero.log", {"zero.log"});
+    row("empty folder", "logs/", "logs", {});
+    row("zero-byte file", "zero.log=", "zero.log", {"zero.log"});
     row("hidden, empty and linked entries",
-        {"logs/empty.log=", "logs/.hidden.log=hidden", "logs/empty folder/", "logs/.cache/",
-         "logs/old/Größe 1.log=" + QString(5000, 'g'), "logs/link.log->old/Größe 1.log",
-         "logs/linked folder->old"},
+        "logs/empty.log=;logs/.hidden.log=hidden;logs/empty folder/;logs/.cache/;"
+        "logs/old/Größe 1.log=*5000;logs/link.log->old/Größe 1.log;logs/linked folder->old",
         "logs", {".cache/", ".hidden.log", "empty folder/", "empty.log", "old/", "old/Größe 1.log"},
         true);
     row("names in several scripts",
-        {"logs/Ordner ä ö/Über mich.txt=de", "logs/журнал/ошибки.log=ru", "logs/ログ/日本語.txt=ja",
-         "logs/יומן.log=he"},
+        "logs/Ordner ä ö/Über mich.txt=de;logs/журнал/ошибки.log=ru;logs/ログ/日本語.txt=ja;"
+        "logs/יומן.log=he",
         "logs",
         {"Ordner ä ö/", "Ordner ä ö/Über mich.txt", "журнал/", "журнал/ошибки.log", "יומן.log",
          "ログ/", "ログ/日本語.txt"},
         true);
-    row("ASCII names below a non-ASCII folder", {"Jürgen/logs/sub/a.log=a"}, "Jürgen/logs",
+    row("ASCII names below a non-ASCII folder", "Jürgen/logs/sub/a.log=a", "Jürgen/logs",
         {"sub/", "sub/a.log"});
 }
 
 void tst_CZipper::packs()
 {
-    QFETCH(QStringList, tree);
+    QFETCH(QString, tree);
     QFETCH(QString, source);
     QFETCH(QStringList, names);
     QFETCH(bool, utf8);
-    QHash<QString, qint64> sizes;
-    for (const QString& item : std::as_const(tree)) {
-        if (item.endsWith('/')) {
-            environment->makeDir(item);
-        } else if (item.contains("->")) {
-            QVERIFY(QFile::link(item.section("->", 1), dir + item.section("->", 0, 0)));
-        } else {
-            const QByteArray content = item.section('=', 1).toUtf8();
-            sizes.insert(environment->writeFile(item.section('=', 0, 0), content), content.size());
-        }
-    }
+    QVERIFY(CTestTree::make(dir, tree));
     const QString target = dir + "packed.zip";
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     QVERIFY(zipper.zip(dir + source, target, false));
     QCOMPARE(spies.error.size(), 0);
     QCOMPARE(spies.started.size() + spies.finished.size(), 2);
@@ -178,11 +157,11 @@ void tst_CZipper::packs()
     const QString base = (root.isDir() ? root.filePath() : root.path()) + '/';
     QCOMPARE(spies.progress.size(), names.size());
     for (int i = 0; i < names.size(); ++i) {
-        const QString path = QDir::cleanPath(base + listing.names.at(i));
-        QCOMPARE(listing.sizes.at(i), sizes.value(path));
+        const QFileInfo entry(QDir::cleanPath(base + listing.names.at(i)));
+        const qint64 size = entry.isDir() ? 0 : entry.size();
+        QCOMPARE(listing.sizes.at(i), size);
         QCOMPARE(spies.progress.at(i),
-                 (QList<QVariant>{quint32(names.size()), quint32(i + 1), sizes.value(path),
-                                  QFileInfo(path).fileName()}));
+                 (QList<QVariant>{quint32(names.size()), quint32(i + 1), size, entry.fileName()}));
     }
 }
 
@@ -223,7 +202,7 @@ void tst_CZipper::failsAfterStart()
     QTest::ignoreMessage(QtCriticalMsg,
                          record(text, "zip", text.contains("zip target") ? " -?\\d+" : ""));
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     QVERIFY(!zipper.zip(dir + source, dir + target, append));
     QCOMPARE(spies.started.size(), 1);
     QCOMPARE(spies.finished.size(), 0);
@@ -247,7 +226,7 @@ void tst_CZipper::skipsWhatIsNoLongerAFile()
     QVERIFY(mkfifo.waitForFinished(10000) && mkfifo.exitCode() == 0);
     QVERIFY(QFile::link(dir + "nowhere", source + "dangling"));
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     QString removed;
     connect(&zipper, &CZipper::zipProgress, this,
             [&](quint32, quint32, qint64, const QString& name) {
@@ -276,7 +255,7 @@ void tst_CZipper::abortIsConsumed()
     const QString source = environment->writeFile("a.log", "a");
     const QString target = dir + "aborted.zip";
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     QSignalSpy jobsFinished(&zipper, &CZipper::jobsFinished);
     zipper.abort();
     QVERIFY(zipper.isAborted());
@@ -306,7 +285,7 @@ void tst_CZipper::abortDuringLargeFile()
     const QString source = environment->writeFile("big.bin", random);
     const QString target = dir + "big.zip";
     CZipper zipper;
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     std::atomic<bool> done(false);
     // Random data deflates slowly, so the copy is still in its first chunks when the archive
     // starts to grow on disk.
@@ -357,7 +336,7 @@ void tst_CZipper::jobTable()
     QVERIFY(!zipper.removeZipJob("/b", "/t.zip"));
     QSignalSpy jobsStarted(&zipper, &CZipper::jobsStarted);
     QSignalSpy jobsFinished(&zipper, &CZipper::jobsFinished);
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     QTest::ignoreMessage(QtWarningMsg, record("nothing to do ..", "processZipJobs"));
     zipper.processZipJobs();
     QCOMPARE(jobsStarted.size(), 1);
@@ -378,7 +357,7 @@ void tst_CZipper::passesOverJobs()
     QVERIFY(zipper.addZipJob(good, dir + "good.zip"));
     QVERIFY(zipper.addZipJob(dir + "missing", dir + "missing.zip"));
     QSignalSpy jobsFinished(&zipper, &CZipper::jobsFinished);
-    Spies spies(zipper);
+    CZipperSpies spies(zipper, false);
     for (int pass = 1; pass <= 2; ++pass) {
         QTest::ignoreMessage(QtCriticalMsg,
                              record("failed to zip: " + failing + ' ' + folder, "processZipJobs"));
