@@ -92,6 +92,11 @@ bool CLogFilesSender::zipAndSendLogFiles()
             // layer never overwrites, and a second run must work like the first.
             if (fsOperations.fileExists(stagedErrorLog))
                 fsOperations.deleteFile(stagedErrorLog, true);
+            // The log folder is made only for a log that exists, so a client without any logs
+            // still ends in "could not zip".
+            if (!fsOperations.directoryExists(m_logsFolder))
+                fsOperations.createDirectory(m_logsFolder, QDateTime(), QDateTime(), QDateTime(), 0,
+                                             true);
             copied = fsOperations.copyFile(errorLog, stagedErrorLog, false, false, true);
         }
         if (!copied)

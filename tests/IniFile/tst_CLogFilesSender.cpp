@@ -160,6 +160,8 @@ void tst_CLogFilesSender::collects_data()
     row("no database error log", "backup logs", true, {noErrorLog}, withoutErrorLog);
     row("no backup folder", "error logs", true, {noBackup},
         {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
+    row("no log folder: made for the error log", "error", true, {noBackup},
+        {"Syncarium2DataBase.err"});
     row("nothing to pack", "", true, {noErrorLog, noBackup, "could not zip %2"}, {});
 }
 
