@@ -376,4 +376,31 @@ void keepHeapTop()
     mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
 }
 
+void addOptions(QCommandLineParser& parser, const Options& defaults, const QString& corpusHelp)
+{
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("corpus"), corpusHelp, QStringLiteral("name"), defaults.corpus},
+        {QStringLiteral("size"), QStringLiteral("Size of the log corpus or the big file, MiB."),
+         QStringLiteral("MiB"), QString::number(defaults.size)},
+        {QStringLiteral("files"), QStringLiteral("Files of the small-files tree."),
+         QStringLiteral("N"), QString::number(defaults.files)},
+        {QStringLiteral("runs"), QStringLiteral("Runs per tool."), QStringLiteral("N"),
+         QString::number(defaults.runs)},
+        {QStringLiteral("work"), QStringLiteral("Folder that holds the corpora."),
+         QStringLiteral("dir"), defaults.work},
+    });
+}
+
+Options options(const QCommandLineParser& parser)
+{
+    Options result;
+    result.corpus = parser.value(QStringLiteral("corpus"));
+    result.size = parser.value(QStringLiteral("size")).toInt();
+    result.files = parser.value(QStringLiteral("files")).toInt();
+    result.runs = parser.value(QStringLiteral("runs")).toInt();
+    result.work = parser.value(QStringLiteral("work"));
+    return result;
+}
+
 } // namespace bench

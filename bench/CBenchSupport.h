@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,19 @@ CorpusStats makeSmallFilesTree(const QString& dir, int fileCount);
 // One log file of sizeMiB. Made once per size.
 CorpusStats makeBigFileTree(const QString& dir, int sizeMiB);
 CorpusStats measureTree(const QString& dir);
+
+// The options the packing benchmarks share. addOptions() puts them on parser with a program's
+// defaults and corpus help; options() reads them back after QCommandLineParser::process().
+struct Options
+{
+    QString corpus;
+    int size = 0;
+    int files = 20000;
+    int runs = 3;
+    QString work = QStringLiteral("/tmp/sy-bench");
+};
+void addOptions(QCommandLineParser& parser, const Options& defaults, const QString& corpusHelp);
+Options options(const QCommandLineParser& parser);
 
 struct ChildResult
 {

@@ -54,22 +54,22 @@ int main(int argc, char** argv)
                          QString::fromLocal8Bit(argv[4]));
 
     QCoreApplication app(argc, argv);
-    int files = 20000;
-    int runs = 7;
-    QString work = QStringLiteral("/tmp/sy-bench");
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments.at(i) == QLatin1String("--files"))
-            files = arguments.at(i + 1).toInt();
-        else if (arguments.at(i) == QLatin1String("--runs"))
-            runs = arguments.at(i + 1).toInt();
-        else if (arguments.at(i) == QLatin1String("--work"))
-            work = arguments.at(i + 1);
-    }
-    if (arguments.size() % 2 == 0) {
-        std::fprintf(stderr, "usage: bench_scanner_vs_find [--files N] [--runs N] [--work DIR]\n");
-        return 2;
-    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("CDirIterator against find -printf '%s\\n' on a small-files tree."));
+    parser.addHelpOption();
+    const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("Files."),
+                                         QStringLiteral("N"), QStringLiteral("20000"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Runs per tool."),
+                                        QStringLiteral("N"), QStringLiteral("7"));
+    const QCommandLineOption workOption(QStringLiteral("work"),
+                                        QStringLiteral("Folder that holds the tree."),
+                                        QStringLiteral("dir"), QStringLiteral("/tmp/sy-bench"));
+    parser.addOptions({filesOption, runsOption, workOption});
+    parser.process(app);
+    const int files = parser.value(filesOption).toInt();
+    const int runs = parser.value(runsOption).toInt();
+    const QString work = parser.value(workOption);
     const QString source = work + QStringLiteral("/small-%1").arg(files);
     const bench::CorpusStats stats = bench::makeSmallFilesTree(source, files);
     std::printf("tree: %d files, %d folders (%s)\n", stats.files, stats.dirs, qPrintable(source));

@@ -24,15 +24,6 @@
 
 namespace {
 
-int usage()
-{
-    std::fprintf(stderr, "usage: bench_sendlogfiles_run [--corpus logs|small] [--size MiB]\n"
-                         "       [--files N] [--runs N] [--work DIR] [--program PATH]\n"
-                         "  logs: log-like tree of --size MiB (default 500)\n"
-                         "  small: --files small text logs (default 20000)\n");
-    return 2;
-}
-
 int childZip(const QString& source, const QString& target)
 {
     bench::keepHeapTop();
@@ -68,31 +59,25 @@ int main(int argc, char** argv)
         return childZip(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 
     QCoreApplication app(argc, argv);
-    QString corpus = QStringLiteral("logs");
-    int size = 500;
-    int files = 20000;
-    int runs = 3;
-    QString work = QStringLiteral("/tmp/sy-bench");
-    QString program = QStringLiteral(SY_SENDLOGFILES_PROGRAM);
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& option = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (option == QLatin1String("--corpus") && hasValue)
-            corpus = arguments.at(++i);
-        else if (option == QLatin1String("--size") && hasValue)
-            size = arguments.at(++i).toInt();
-        else if (option == QLatin1String("--files") && hasValue)
-            files = arguments.at(++i).toInt();
-        else if (option == QLatin1String("--runs") && hasValue)
-            runs = arguments.at(++i).toInt();
-        else if (option == QLatin1String("--work") && hasValue)
-            work = arguments.at(++i);
-        else if (option == QLatin1String("--program") && hasValue)
-            program = arguments.at(++i);
-        else
-            return usage();
-    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("The log sender's whole run against CZipper::zip and zip -r -q -6."));
+    bench::addOptions(parser,
+                      {QStringLiteral("logs"), 500, 20000, 3, QStringLiteral("/tmp/sy-bench")},
+                      QStringLiteral("logs: log-like tree of --size MiB; small: --files small "
+                                     "text logs."));
+    const QCommandLineOption programOption(
+        QStringLiteral("program"), QStringLiteral("The built sendLogFiles."),
+        QStringLiteral("path"), QStringLiteral(SY_SENDLOGFILES_PROGRAM));
+    parser.addOption(programOption);
+    parser.process(app);
+    const bench::Options options = bench::options(parser);
+    const QString& corpus = options.corpus;
+    const int size = options.size;
+    const int files = options.files;
+    const int runs = options.runs;
+    const QString& work = options.work;
+    const QString program = parser.value(programOption);
     const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (server.isEmpty() || !QFileInfo(program).isExecutable()) {
         std::fprintf(stderr, "needs Xvfb and the built sendLogFiles (%s)\n", qPrintable(program));
@@ -113,7 +98,7 @@ int main(int argc, char** argv)
     else if (corpus == QLatin1String("small"))
         stats = bench::makeSmallFilesTree(logs, files);
     else
-        return usage();
+        parser.showHelp(2);
     bool written = write(data + QStringLiteral("mysql/data/Syncarium2DataBase.err"),
                          "[ERROR] InnoDB: page checksum mismatch\n") &&
                    write(home + QStringLiteral("/.config/user-dirs.dirs"),

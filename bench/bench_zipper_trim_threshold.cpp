@@ -46,31 +46,22 @@ int main(int argc, char** argv)
                         QString::fromLocal8Bit(argv[4]));
 
     QCoreApplication app(argc, argv);
-    QString corpus = QStringLiteral("small");
-    int files = 20000;
-    int size = 500;
-    int runs = 3;
-    QString work = QStringLiteral("/tmp/sy-bench");
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i + 1 < arguments.size(); i += 2) {
-        const QString& option = arguments.at(i);
-        if (option == QLatin1String("--corpus"))
-            corpus = arguments.at(i + 1);
-        else if (option == QLatin1String("--files"))
-            files = arguments.at(i + 1).toInt();
-        else if (option == QLatin1String("--size"))
-            size = arguments.at(i + 1).toInt();
-        else if (option == QLatin1String("--runs"))
-            runs = arguments.at(i + 1).toInt();
-        else if (option == QLatin1String("--work"))
-            work = arguments.at(i + 1);
-    }
-    if (arguments.size() % 2 == 0 ||
-        (corpus != QLatin1String("small") && corpus != QLatin1String("logs"))) {
-        std::fprintf(stderr, "usage: bench_zipper_trim_threshold [--corpus small|logs] "
-                             "[--files N] [--size MiB] [--runs N] [--work DIR]\n");
-        return 2;
-    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("CZipper::zip with and without glibc's heap thresholds raised."));
+    bench::addOptions(parser,
+                      {QStringLiteral("small"), 500, 20000, 3, QStringLiteral("/tmp/sy-bench")},
+                      QStringLiteral("small: --files small text logs; logs: log-like tree of "
+                                     "--size MiB."));
+    parser.process(app);
+    const bench::Options options = bench::options(parser);
+    const QString& corpus = options.corpus;
+    const int size = options.size;
+    const int files = options.files;
+    const int runs = options.runs;
+    const QString& work = options.work;
+    if (corpus != QLatin1String("small") && corpus != QLatin1String("logs"))
+        parser.showHelp(2);
 
     const bool small = corpus == QLatin1String("small");
     const QString source = small ? work + QStringLiteral("/small-%1").arg(files)

@@ -18,16 +18,6 @@
 
 namespace {
 
-int usage()
-{
-    std::fprintf(stderr, "usage: bench_zipper_vs_infozip [--corpus logs|small|big] [--size MiB]\n"
-                         "       [--files N] [--runs N] [--work DIR] [--no-trim]\n"
-                         "  logs: log-like tree of --size MiB (default 500)\n"
-                         "  small: --files small text logs (default 20000)\n"
-                         "  big: one log file of --size MiB (default 2048)\n");
-    return 2;
-}
-
 int childZip(const QString& source, const QString& target, bool trim)
 {
     if (trim)
@@ -67,31 +57,24 @@ int main(int argc, char** argv)
                         argc > 4 && qstrcmp(argv[4], "--trim") == 0);
 
     QCoreApplication app(argc, argv);
-    QString corpus = QStringLiteral("logs");
-    int size = 0;
-    int files = 20000;
-    int runs = 3;
-    QString work = QStringLiteral("/tmp/sy-bench");
-    bool trim = true;
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& option = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (option == QLatin1String("--corpus") && hasValue)
-            corpus = arguments.at(++i);
-        else if (option == QLatin1String("--size") && hasValue)
-            size = arguments.at(++i).toInt();
-        else if (option == QLatin1String("--files") && hasValue)
-            files = arguments.at(++i).toInt();
-        else if (option == QLatin1String("--runs") && hasValue)
-            runs = arguments.at(++i).toInt();
-        else if (option == QLatin1String("--work") && hasValue)
-            work = arguments.at(++i);
-        else if (option == QLatin1String("--no-trim"))
-            trim = false;
-        else
-            return usage();
-    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("CZipper::zip against zip -r -q -6."));
+    bench::addOptions(parser,
+                      {QStringLiteral("logs"), 0, 20000, 3, QStringLiteral("/tmp/sy-bench")},
+                      QStringLiteral("logs: log-like tree of --size MiB (default 500); small: "
+                                     "--files small text logs; big: one log file of --size MiB "
+                                     "(default 2048)."));
+    const QCommandLineOption noTrim(QStringLiteral("no-trim"),
+                                    QStringLiteral("Leave glibc's heap thresholds as they are."));
+    parser.addOption(noTrim);
+    parser.process(app);
+    const bench::Options options = bench::options(parser);
+    const QString& corpus = options.corpus;
+    int size = options.size;
+    const int files = options.files;
+    const int runs = options.runs;
+    const QString& work = options.work;
+    const bool trim = !parser.isSet(noTrim);
 
     QString source;
     bench::CorpusStats stats;
@@ -107,7 +90,7 @@ int main(int argc, char** argv)
         source = work + QStringLiteral("/big-%1").arg(size);
         stats = bench::makeBigFileTree(source, size);
     } else {
-        return usage();
+        parser.showHelp(2);
     }
     std::printf("corpus: %s, %s in %d files and %d folders (%s)\n", qPrintable(corpus),
                 qPrintable(bench::mib(double(stats.bytes))), stats.files, stats.dirs,
