@@ -1,5 +1,7 @@
 #include "CBenchSupport.h"
 
+#include "IniFile/CZipper.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -401,6 +403,13 @@ Options options(const QCommandLineParser& parser)
     result.runs = parser.value(QStringLiteral("runs")).toInt();
     result.work = parser.value(QStringLiteral("work"));
     return result;
+}
+
+int zipQuietly(const QString& source, const QString& target)
+{
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    CZipper zipper;
+    return zipper.zip(source, target, false) ? 0 : 1;
 }
 
 } // namespace bench

@@ -38,6 +38,24 @@ struct Options
 void addOptions(QCommandLineParser& parser, const Options& defaults, const QString& corpusHelp);
 Options options(const QCommandLineParser& parser);
 
+// One packing tool measured run by run: a child process and what its runs gave.
+struct Tool
+{
+    QString name;
+    QString program;
+    QStringList arguments;
+    QString workingDir;
+    QString archive;
+    QList<double> seconds;
+    QList<double> cpuSeconds;
+    double maxRssMiB = 0;
+    qint64 archiveSize = 0;
+};
+
+// The child side of a CZipper measurement: packs source into a new archive at target without
+// writing records, and returns the process exit code.
+int zipQuietly(const QString& source, const QString& target);
+
 struct ChildResult
 {
     bool ok = false;

@@ -11,8 +11,6 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CZipper.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -27,9 +25,7 @@ namespace {
 int childZip(const QString& source, const QString& target)
 {
     bench::keepHeapTop();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    CZipper zipper;
-    return zipper.zip(source, target, false) ? 0 : 1;
+    return bench::zipQuietly(source, target);
 }
 
 bool write(const QString& path, const QByteArray& content)
@@ -38,18 +34,6 @@ bool write(const QString& path, const QByteArray& content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
-
-struct Tool
-{
-    QString name;
-    QString program;
-    QStringList arguments;
-    QString workingDir;
-    QList<double> seconds;
-    QList<double> cpuSeconds;
-    double maxRssMiB = 0;
-    qint64 archiveSize = 0;
-};
 
 } // namespace
 
@@ -145,16 +129,16 @@ int main(int argc, char** argv)
     qputenv("PATH", QFile::encodeName(base + QStringLiteral("/bin:")) + qgetenv("PATH"));
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 
-    Tool whole;
+    bench::Tool whole;
     whole.name = QStringLiteral("sendLogFiles (whole run)");
     whole.program = program;
     whole.workingDir = base + QStringLiteral("/work");
-    Tool zipper;
+    bench::Tool zipper;
     zipper.name = QStringLiteral("CZipper::zip alone");
     zipper.program = bench::selfPath();
     const QString zipperArchive = work + QStringLiteral("/sendlogs-czipper.zip");
     zipper.arguments = {QStringLiteral("--child-zip"), logs, zipperArchive};
-    Tool infozip;
+    bench::Tool infozip;
     infozip.name = QStringLiteral("Info-ZIP zip -6");
     infozip.program = QStringLiteral("zip");
     const QString infozipArchive = work + QStringLiteral("/sendlogs-infozip.zip");
@@ -171,7 +155,7 @@ int main(int argc, char** argv)
         for (const QString& name : QDir(desktop).entryList(QDir::Files))
             bench::removePath(desktop + name);
     };
-    const auto archiveOf = [&](const Tool* tool) {
+    const auto archiveOf = [&](const bench::Tool* tool) {
         if (tool == &zipper)
             return zipperArchive;
         if (tool == &infozip)
@@ -184,9 +168,9 @@ int main(int argc, char** argv)
     QList<double> cpuOverZipper;
     int failures = 0;
     for (int run = 0; run < runs; ++run) {
-        Tool* order[3] = {&whole, &zipper, &infozip};
+        bench::Tool* order[3] = {&whole, &zipper, &infozip};
         std::rotate(order, order + run % 3, order + 3);
-        for (Tool* tool : order) {
+        for (bench::Tool* tool : order) {
             reset();
             const bench::ChildResult result =
                 bench::runChild(tool->program, tool->arguments, tool->workingDir);
@@ -220,7 +204,7 @@ int main(int argc, char** argv)
 
     std::printf("\n%-26s %10s %10s %10s %12s %14s\n", "tool", "median s", "cpu s", "MiB/s",
                 "peak RSS", "archive bytes");
-    for (const Tool* tool : {&whole, &zipper, &infozip}) {
+    for (const bench::Tool* tool : {&whole, &zipper, &infozip}) {
         const double seconds = bench::median(tool->seconds);
         std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld\n", qPrintable(tool->name),
                     seconds, bench::median(tool->cpuSeconds),

@@ -13,8 +13,6 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CZipper.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -32,9 +30,7 @@ int childZip(const QString& source, const QString& target, const QString& varian
         mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
     else if (variant == QLatin1String("keep-heap-top"))
         bench::keepHeapTop();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    CZipper zipper;
-    return zipper.zip(source, target, false) ? 0 : 1;
+    return bench::zipQuietly(source, target);
 }
 
 } // namespace

@@ -8,8 +8,6 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CZipper.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
@@ -22,9 +20,7 @@ int childZip(const QString& source, const QString& target, bool trim)
 {
     if (trim)
         bench::keepHeapTop();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    CZipper zipper;
-    return zipper.zip(source, target, false) ? 0 : 1;
+    return bench::zipQuietly(source, target);
 }
 
 bool unzipTest(const QString& archive)
@@ -34,19 +30,6 @@ bool unzipTest(const QString& archive)
     return unzip.waitForFinished(-1) && unzip.exitStatus() == QProcess::NormalExit &&
            unzip.exitCode() == 0;
 }
-
-struct Tool
-{
-    QString name;
-    QString program;
-    QStringList arguments;
-    QString workingDir;
-    QString archive;
-    QList<double> seconds;
-    QList<double> cpuSeconds;
-    double maxRssMiB = 0;
-    qint64 archiveSize = 0;
-};
 
 } // namespace
 
@@ -96,14 +79,14 @@ int main(int argc, char** argv)
                 qPrintable(bench::mib(double(stats.bytes))), stats.files, stats.dirs,
                 qPrintable(source));
 
-    Tool zipper;
+    bench::Tool zipper;
     zipper.name = trim ? QStringLiteral("CZipper::zip") : QStringLiteral("CZipper::zip (no trim)");
     zipper.program = bench::selfPath();
     zipper.archive = work + QStringLiteral("/czipper.zip");
     zipper.arguments = {QStringLiteral("--child-zip"), source, zipper.archive};
     if (trim)
         zipper.arguments.append(QStringLiteral("--trim"));
-    Tool infozip;
+    bench::Tool infozip;
     infozip.name = QStringLiteral("Info-ZIP zip -6");
     infozip.program = QStringLiteral("zip");
     infozip.archive = work + QStringLiteral("/infozip.zip");
@@ -114,10 +97,10 @@ int main(int argc, char** argv)
     QList<double> ratios;
     QList<double> cpuRatios;
     for (int run = 0; run < runs; ++run) {
-        Tool* order[2] = {&zipper, &infozip};
+        bench::Tool* order[2] = {&zipper, &infozip};
         if (run % 2)
             std::swap(order[0], order[1]);
-        for (Tool* tool : order) {
+        for (bench::Tool* tool : order) {
             bench::removePath(tool->archive);
             const bench::ChildResult result =
                 bench::runChild(tool->program, tool->arguments, tool->workingDir);
@@ -141,7 +124,7 @@ int main(int argc, char** argv)
 
     std::printf("\n%-26s %10s %10s %10s %12s %14s %s\n", "tool", "median s", "cpu s", "MiB/s",
                 "peak RSS", "archive bytes", "unzip -t");
-    for (const Tool* tool : {&zipper, &infozip}) {
+    for (const bench::Tool* tool : {&zipper, &infozip}) {
         const double seconds = bench::median(tool->seconds);
         std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld %s\n", qPrintable(tool->name),
                     seconds, bench::median(tool->cpuSeconds),
