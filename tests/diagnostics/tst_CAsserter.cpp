@@ -1,10 +1,8 @@
-#include "diagnostics/CAssert.h"
 #include "diagnostics/CAsserter.h"
 #include "diagnostics/CAsserterEx.h"
-#include "threading/threads/CCallStack.h"
-
-#include "common/CTestChild.h"
-
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <iostream>
@@ -60,21 +58,6 @@ bool failAt(bool withThrow, bool* alwaysIgnore, bool conditionHolds = false)
     return asserter.assertFailed("x > 1", "F::check", "../../../src/x/F.cpp", 12, alwaysIgnore);
 }
 
-// Two assertion sites, each with its own "always ignore" flag.
-void siteOne()
-{
-    SY_FUNCTION("Sites::one");
-    const bool first = false;
-    SY_ASSERT(first);
-}
-
-void siteTwo()
-{
-    SY_FUNCTION("Sites::two");
-    const bool connRes = false;
-    SY_ASSERT(connRes);
-}
-
 } // namespace
 
 class tst_CAsserter : public QObject
@@ -87,7 +70,6 @@ private Q_SLOTS:
     void answers();
     void thrown_data();
     void thrown();
-    void sites();
     void abortChoice();
 };
 
@@ -156,39 +138,30 @@ void tst_CAsserter::thrown()
     }
 }
 
-void tst_CAsserter::sites()
-{
-    // ENTER goes on (no debugger is attached); L silences one site; G silences all.
-    Console console("\nL\nI\ng\n");
-    siteTwo();
-    siteOne();
-    siteOne();
-    siteTwo();
-    siteTwo();
-    siteTwo();
-    siteOne();
-    const QByteArray output = console.output();
-    QCOMPARE(output.count("Your choice: "), 4);
-    QCOMPARE(output.count("Assertion failed: \"first\""), 1);
-    QVERIFY(output.contains("Assertion failed: \"connRes\"\nFile            : "
-                            "../../../tests/diagnostics/tst_CAsserter.cpp:"));
-    QVERIFY(output.contains("Line            : Sites::two\n"));
-    QVERIFY(CAsserter::ignoreAllAssertions);
-    QVERIFY(console.unread().isEmpty());
-}
-
 void tst_CAsserter::abortChoice()
 {
-    if (CTestChild::isChild()) {
-        // Reads the real standard input that the parent writes.
+    if (qEnvironmentVariableIsSet("SY_TEST_CHILD")) {
         failAt(true, nullptr);
         QFAIL("the process went on after A");
     }
-    CTestChild child;
-    QVERIFY(child.run(QStringLiteral("abortChoice"), {}, "ab\nI\n"));
-    QCOMPARE(child.exitStatus, QProcess::CrashExit);
-    QVERIFY2(child.out.contains(prompt(true)), child.out.constData());
-    QVERIFY(!child.out.contains("FAIL"));
+    // The child reads its real standard input; its folder takes a core file.
+    const QTemporaryDir workDir;
+    QVERIFY(workDir.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SY_TEST_CHILD"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(workDir.path());
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("abortChoice")});
+    QVERIFY(child.waitForStarted(10000));
+    child.write("ab\nI\n");
+    child.closeWriteChannel();
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    const QByteArray out = child.readAllStandardOutput();
+    QVERIFY2(out.contains(prompt(true)), out.constData());
+    QVERIFY(!out.contains("FAIL"));
 }
 
 QTEST_GUILESS_MAIN(tst_CAsserter)

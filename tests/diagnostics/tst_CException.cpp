@@ -1,8 +1,6 @@
 #include "diagnostics/CException.h"
 #include "diagnostics/CSystemException.h"
 
-#include "common/CCountedException.h"
-
 #include <QRegularExpression>
 #include <QTest>
 
@@ -48,7 +46,6 @@ private Q_SLOTS:
     void whatText_data();
     void whatText();
     void causeChain();
-    void causeOwnership();
     void thrownFromInstrumentedFunction();
 };
 
@@ -113,27 +110,6 @@ void tst_CException::causeChain()
                  baseText("[m.cpp:2]\tMiddle::f", "Details:\nmiddle\n") + "caused by\t" + rootText);
     QVERIFY(top.cause() != &middle);
     QCOMPARE(QByteArray(top.cause()->cause()->what()), rootText);
-}
-
-void tst_CException::causeOwnership()
-{
-    {
-        // The given cause object is destroyed; the exception and its copy each own a clone.
-        const CException outer("O::f", "o.cpp", 1, QString(), fixedStack(), new CCountedException);
-        const CException copy(outer);
-        QCOMPARE(CCountedException::live, 2);
-        QVERIFY(QByteArray(copy.what())
-                    .contains("caused by\tCCountedException::CCountedException:\tCounted\n"));
-    }
-    QCOMPARE(CCountedException::live, 0);
-    CException exception("F::f", "f.cpp", 1, QStringLiteral("d"), fixedStack());
-    const QByteArray before = exception.what();
-    exception.setCause(CCountedException(QStringLiteral("first")));
-    exception.setCause(CCountedException(QStringLiteral("second")));
-    QCOMPARE(CCountedException::live, 1);
-    const QByteArray after = exception.what();
-    QVERIFY(after.startsWith(before + "caused by\tCCountedException::CCountedException"));
-    QVERIFY(after.contains("second"));
 }
 
 void tst_CException::thrownFromInstrumentedFunction()

@@ -4,8 +4,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <memory>
-
 namespace {
 
 const int logLine = __LINE__ + 4;
@@ -50,10 +48,7 @@ void tst_CLogRecord::record_data()
     QTest::addColumn<QString>("where");
     QTest::addColumn<QByteArray>("description");
     QTest::newRow("main thread") << QStringLiteral("main") << QByteArray();
-    QTest::newRow("foreign thread") << QStringLiteral("foreign") << QByteArray();
     QTest::newRow("worker") << QStringLiteral("worker") << QByteArray("CBasicThread::CBasicThread");
-    QTest::newRow("non-ASCII description")
-        << QStringLiteral("worker") << QByteArray("Z\xc3\xa4hler");
 }
 
 void tst_CLogRecord::record()
@@ -82,10 +77,6 @@ void tst_CLogRecord::record()
         LoggingWorker thread(description.toStdString());
         QVERIFY(thread.startThread());
         QVERIFY(thread.wait(10000));
-    } else if (where == QLatin1String("foreign")) {
-        const std::unique_ptr<QThread> thread(QThread::create(&logSomething));
-        thread->start();
-        QVERIFY(thread->wait(10000));
     } else {
         logSomething();
     }
