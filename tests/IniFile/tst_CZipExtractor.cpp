@@ -30,12 +30,6 @@ QString treeOf(const QString& folder)
     return paths.join(' ');
 }
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool run(const QString& program, const QStringList& arguments, const QString& directory)
 {
     QProcess process;
@@ -62,13 +56,9 @@ private Q_SLOTS:
     void init();
     void unpacks_data();
     void unpacks();
-    void checkFailures_data();
     void checkFailures();
     void hostile_data();
     void hostile();
-    void hardLinkInTargetIsReplaced();
-    void existingFileIsOverwritten();
-    void abort_data();
     void abort();
     void unwritableTarget();
 
@@ -97,8 +87,6 @@ void tst_CZipExtractor::initTestCase()
                             "d/f.txt=seven b;d/.hidden=;d/Größe/ß.log=sz;d/current.log->f.txt"));
     QVERIFY(run("zip", {"-rqy", archives + "izip.zip", "d"}, source));
     QVERIFY(run("zip", {"-rqD", archives + "izip-D.zip", "d"}, source));
-    // Folder entries first, even in an archive of an empty folder.
-    QVERIFY(CZipper().zip(env->makeDir("own"), archives + "own-empty.zip", false));
 }
 
 void tst_CZipExtractor::init()
@@ -113,23 +101,20 @@ void tst_CZipExtractor::unpacks_data()
     QTest::addColumn<QString>("tree");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("data");
-    const auto row = [](const char* tag, const char* name, const QString& tree,
-                        const QString& file = {}, const QByteArray& data = {}) {
-        QTest::newRow(tag) << QString(name) << tree << file << data;
-    };
     const QString izip = "d/ d/.hidden d/Größe/ d/Größe/ß.log d/current.log d/f.txt";
-    row("Info-ZIP; a stored link becomes a plain file", "izip", izip, "d/current.log", "f.txt");
-    row("Info-ZIP without folder entries", "izip-D", izip, "d/Größe/ß.log", "sz");
-    row("data descriptors", "streamed", "d/ d/one.txt two.txt", "d/one.txt",
-        QByteArray("first ").repeated(1000));
-    row("UTF-8 names", "unicode", "Größe.log журнал/ журнал/日本語.txt", "журнал/日本語.txt",
-        "cjk");
-    const QString a(100, 'a');
-    const QString c = a + '/' + QString(100, 'b') + '/' + QString(100, 'c') + ".txt";
-    row("name of 306 bytes", "long-name", a + "/ " + c.section('/', 0, 1) + "/ " + c, c, "long");
-    row("python's stored link", "symlink-entry", "link", "link", (outside + 'x').toUtf8());
-    row("no entries", "empty", "");
-    row("own archive of an empty folder", "own-empty", "");
+    QTest::newRow("Info-ZIP; a stored link becomes a plain file")
+        << "izip" << izip << "d/current.log" << QByteArray("f.txt");
+    QTest::newRow("Info-ZIP without folder entries")
+        << "izip-D" << izip << "d/Größe/ß.log" << QByteArray("sz");
+    QTest::newRow("data descriptors") << "streamed"
+                                      << "d/ d/one.txt two.txt"
+                                      << "d/one.txt" << QByteArray("first ").repeated(1000);
+    QTest::newRow("UTF-8 names") << "unicode"
+                                 << "Größe.log журнал/ журнал/日本語.txt"
+                                 << "журнал/日本語.txt" << QByteArray("cjk");
+    QTest::newRow("no entries") << "empty"
+                                << ""
+                                << "" << QByteArray();
 }
 
 void tst_CZipExtractor::unpacks()
@@ -143,7 +128,8 @@ void tst_CZipExtractor::unpacks()
     // The folder is missing, and named without a trailing slash.
     QVERIFY(zipper.unzip(archive(name), target.chopped(1)));
     QCOMPARE(treeOf(target), tree);
-    QCOMPARE(contents(target + file), data);
+    if (!file.isEmpty())
+        QCOMPARE(CTestTree::content(target + file), data);
     QCOMPARE(spies.started.size() + spies.finished.size(), 2);
     QCOMPARE(spies.error.size(), 0);
     // One report per entry: total, running count, the entry's bytes, the stream's empty name.
@@ -154,24 +140,17 @@ void tst_CZipExtractor::unpacks()
                  (QList<QVariant>{quint32(sizes.size()), quint32(i + 1), sizes.at(i), QString()}));
 }
 
-void tst_CZipExtractor::checkFailures_data()
-{
-    QTest::addColumn<QString>("zipFile");
-    QTest::newRow("missing archive") << "nothing.zip";
-    QTest::newRow("archive is a folder") << "izip/d";
-    QTest::newRow("archive is a folder, with slash") << "izip/d/";
-}
-
 void tst_CZipExtractor::checkFailures()
 {
-    QFETCH(QString, zipFile);
-    CZipper zipper;
-    CZipperSpies spies(zipper, true);
-    QVERIFY(!zipper.unzip(env->root() + zipFile, target));
-    QCOMPARE(spies.error.size(), 1);
-    QCOMPARE(spies.error.at(0).at(0).toUInt(), 0u);
-    QCOMPARE(spies.started.size(), 0);
-    QVERIFY(!QFileInfo::exists(target));
+    for (const char* zipFile : {"nothing.zip", "izip/d/"}) {
+        CZipper zipper;
+        CZipperSpies spies(zipper, true);
+        QVERIFY(!zipper.unzip(env->root() + zipFile, target));
+        QCOMPARE(spies.error.size(), 1);
+        QCOMPARE(spies.error.at(0).at(0).toUInt(), 0u);
+        QCOMPARE(spies.started.size(), 0);
+        QVERIFY(!QFileInfo::exists(target));
+    }
 }
 
 void tst_CZipExtractor::hostile_data()
@@ -183,45 +162,27 @@ void tst_CZipExtractor::hostile_data()
     QTest::addColumn<QString>("record");
     // What the target holds afterwards.
     QTest::addColumn<QString>("tree");
-    const auto row = [](const char* tag, const char* name, const QString& record,
+    const auto row = [](const char* tag, const char* name, const QString& why,
                         const QString& link = {}, const QString& tree = {}) {
-        QTest::newRow(tag) << QString(name) << link << record << tree;
+        QTest::newRow(tag) << QString(name) << link << why << tree;
     };
-    const auto refusing = [](const QString& entry, const QString& why) {
-        return "refusing entry: " + entry + " - " + why;
-    };
-    const QString dots = "its name holds a \"..\" component";
-    const QString control = "its name holds a control character";
-    const QString crc = "error zipping file: %1bad-crc.txt -105";
-    const QString lying = "error zipping file: %1lying.txt -105";
-    row("parent component", "traversal", refusing("../escaped.txt", dots));
-    row("inner parent components", "inner-traversal", refusing("a/b/../../../escaped.txt", dots));
-    row("absolute", "absolute", refusing("%2x/absolute.txt", "its name is absolute"));
-    row("backslash", "backslash", refusing("..\\escaped.txt", "its name holds a backslash"));
-    row("newline", "control", refusing("bad\\x0aname.txt", control));
-    row("NUL", "nul", refusing("okay.txt\\x00../escaped.txt", control));
-    row("encrypted", "encrypted", refusing("secret.txt", "it is encrypted"));
-    row("bzip2", "bzip2", refusing("packed.txt", "its compression method 12 is not supported"));
-    row("overlapping data", "overlap", refusing("f01.txt", "its data overlaps another entry's"));
-    row("declares more", "declared-larger",
-        refusing("lying.txt", "it holds 1000 bytes, its header declares 100000"));
-    row("CRC mismatch", "crc", crc);
-    row("stored CRC mismatch", "crc-stored", crc);
-    row("declares no data", "declared-zero", lying);
-    row("stored, declares no data", "stored-declared-zero", lying);
-    row("declares less", "declared-smaller", lying);
-    row("end record counts too many", "too-many-entries", "failed to create zip target: %1 -103");
-    row("not an archive", "not-a-zip", "failed to create zip target: %1 -1000");
-    row("corrupt deflate data", "corrupt-data", "failed to read: ");
+    const QString refusing = "refusing entry: ";
+    row("parent component", "traversal",
+        refusing + "../escaped.txt - its name holds a \"..\" component");
+    row("absolute", "absolute", refusing + "%2x/absolute.txt - its name is absolute");
+    row("backslash", "backslash", refusing + "..\\escaped.txt - its name holds a backslash");
+    row("control character", "control",
+        refusing + "bad\\x0aname.txt - its name holds a control character");
     row("through a stored link", "symlink-then-through",
-        refusing("link/through.txt", "on disk, link is not a folder"), {}, "link");
-    row("folder linked outside, folder entry", "izip",
-        refusing("d/", "on disk, d is a symbolic link"), "d", "d@");
-    row("folder linked outside, file entry", "streamed",
-        refusing("d/one.txt", "on disk, d is a symbolic link"), "d", "d@");
-    row("file linked outside", "streamed",
-        refusing("two.txt", "on disk, two.txt is a symbolic link"), "two.txt",
-        "d/ d/one.txt two.txt@");
+        refusing + "link/through.txt - on disk, link is not a folder", {}, "link");
+    row("folder in the target linked outside", "streamed",
+        refusing + "d/one.txt - on disk, d is a symbolic link", "d", "d@");
+    row("encrypted", "encrypted", refusing + "secret.txt - it is encrypted");
+    row("bzip2", "bzip2", refusing + "packed.txt - its compression method 12 is not supported");
+    row("declares less than it holds", "declared-smaller", "error zipping file: %1lying.txt -105");
+    row("CRC mismatch", "crc", "error zipping file: %1bad-crc.txt -105");
+    row("overlapping data", "overlap", refusing + "f01.txt - its data overlaps another entry's");
+    row("end record counts too many", "too-many-entries", "failed to create zip target: %1 -103");
 }
 
 // Nothing is written outside the target, nor through a link that is already in it.
@@ -233,7 +194,7 @@ void tst_CZipExtractor::hostile()
     QFETCH(QString, tree);
     if (!link.isEmpty()) {
         QVERIFY(QDir().mkpath(target));
-        QVERIFY(QFile::link(link == "d" ? outside : victim, target + link));
+        QVERIFY(QFile::link(outside, target + link));
     }
     expectCritical(record.replace("%1", target).replace("%2", outside));
     CZipper zipper;
@@ -245,51 +206,21 @@ void tst_CZipExtractor::hostile()
     QCOMPARE(spies.finished.size(), 0);
     QCOMPARE(treeOf(target), tree);
     QCOMPARE(treeOf(outside), "victim.txt");
-    QCOMPARE(contents(victim), QByteArray("keep"));
+    QCOMPARE(CTestTree::content(victim), QByteArray("keep"));
     QVERIFY(!QFileInfo::exists(env->root() + "escaped.txt"));
 }
 
-void tst_CZipExtractor::hardLinkInTargetIsReplaced()
-{
-    QVERIFY(QDir().mkpath(target));
-    QVERIFY(::link(QFile::encodeName(victim).constData(),
-                   QFile::encodeName(target + "Größe.log").constData()) == 0);
-    QVERIFY(CZipper().unzip(archive("unicode"), target));
-    QCOMPARE(contents(target + "Größe.log"), QByteArray("umlaut"));
-    QCOMPARE(contents(victim), QByteArray("keep"));
-}
-
-void tst_CZipExtractor::existingFileIsOverwritten()
-{
-    env->writeFile(target.mid(env->root().size()) + "d/f.txt", QByteArray(10000, 'o'));
-    QVERIFY(CZipper().unzip(archive("izip"), target));
-    QCOMPARE(contents(target + "d/f.txt"), QByteArray("seven b"));
-}
-
-void tst_CZipExtractor::abort_data()
-{
-    QTest::addColumn<bool>("afterFirstEntry");
-    QTest::addColumn<QString>("tree");
-    QTest::newRow("before the call") << false << "";
-    QTest::newRow("after the first entry") << true << "d/";
-}
-
+// An abort after the first entry stops the unpacking; the call still succeeds.
 void tst_CZipExtractor::abort()
 {
-    QFETCH(bool, afterFirstEntry);
-    QFETCH(QString, tree);
     CZipper zipper;
     CZipperSpies spies(zipper, true);
-    if (afterFirstEntry)
-        connect(&zipper, &CZipper::unzipProgress, &zipper, &CZipper::abort);
-    else
-        zipper.abort();
+    connect(&zipper, &CZipper::unzipProgress, &zipper, &CZipper::abort);
     expectCritical("aborting ...");
     QVERIFY(zipper.unzip(archive("izip"), target));
     QVERIFY(!zipper.isAborted());
-    QCOMPARE(treeOf(target), tree);
-    QCOMPARE(spies.progress.size(), int(afterFirstEntry));
-    QCOMPARE(spies.finished.size(), 1);
+    QCOMPARE(treeOf(target), "d/");
+    QCOMPARE(spies.progress.size() + spies.finished.size(), 2);
     QCOMPARE(spies.error.size(), 0);
 }
 

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the archives the unzip tests read: hand-made hostile ones, one per attack, and valid
-ones in forms the program's own zipper does not write.
-
-Usage: make_test_zips.py OUTPUT_FOLDER OUTSIDE_PATH
-OUTSIDE_PATH is an absolute path an unpacker must never write to.
+"""Writes the archives the unzip tests read: hostile ones, one per attack, and valid ones in
+forms the program's own zipper does not write.
+Usage: make_test_zips.py OUTPUT_FOLDER OUTSIDE_PATH (a path an unpacker must never write to)
 """
 import io
 import struct
@@ -73,38 +71,23 @@ def main():
     link = zipfile.ZipInfo("link")
     link.create_system = 3
     link.external_attr = 0o120777 << 16
-    lying = build([("lying.txt", b"z" * 100000)])
-    bad_crc = [("bad-crc.txt", b"y" * 5000)]
     too_many = build([("one.txt", b"1"), ("two.txt", b"2")])
     struct.pack_into("<HH", too_many, too_many.rfind(END) + 8, 3, 3)
-    corrupt = build([("broken.txt", bytes(range(256)) * 400)])
-    corrupt[44:60] = b"\xff" * 16
     archives = {
         "traversal": build([("../escaped.txt", b"x")]),
-        "inner-traversal": build([("a/b/../../../escaped.txt", b"x")]),
         "absolute": build([(outside + "/absolute.txt", b"x")]),
         "backslash": build([("..\\escaped.txt", b"x")]),
         "control": build([("bad\nname.txt", b"x")]),
-        "nul": build([("okay.txtX../escaped.txt", b"x")]).replace(b"okay.txtX", b"okay.txt\0"),
-        "symlink-entry": build([(link, outside)]),
         "symlink-then-through": build([(link, outside), ("link/through.txt", b"x")]),
         "encrypted": patch(build([("secret.txt", b"x" * 100)]), 6, 8, "<H", 1),
         "bzip2": build([("packed.txt", b"b" * 100000)], zipfile.ZIP_BZIP2),
-        "crc": patch(build(bad_crc), 14, 16, "<I", 0x12345678),
-        "crc-stored": patch(build(bad_crc, zipfile.ZIP_STORED), 14, 16, "<I", 0x12345678),
-        "declared-zero": patch(bytearray(lying), 22, 24, "<I", 0),
-        "declared-smaller": patch(bytearray(lying), 22, 24, "<I", 10),
-        "declared-larger": patch(build([("lying.txt", b"z" * 1000)]), 22, 24, "<I", 100000),
-        "stored-declared-zero": patch(build([("lying.txt", b"z" * 1000)], zipfile.ZIP_STORED),
-                                      22, 24, "<I", 0),
+        "crc": patch(build([("bad-crc.txt", b"y" * 5000)]), 14, 16, "<I", 0x12345678),
+        "declared-smaller": patch(build([("lying.txt", b"z" * 100000)]), 22, 24, "<I", 10),
         "overlap": overlap_bomb(10),
         "too-many-entries": too_many,
-        "corrupt-data": corrupt,
-        "not-a-zip": b"just text",
         "empty": build([]),
         "streamed": streamed([("d/one.txt", b"first " * 1000), ("two.txt", b"")]),
         "unicode": build([("Größe.log", b"umlaut"), ("журнал/日本語.txt", b"cjk")]),
-        "long-name": build([("a" * 100 + "/" + "b" * 100 + "/" + "c" * 100 + ".txt", b"long")]),
     }
     for name, blob in archives.items():
         with open("%s/%s.zip" % (out, name), "wb") as target:
