@@ -63,7 +63,6 @@ void tst_CPathOperations::separators_data()
     row("root", "/", "/", "");
     row("separators only", "///", "///", "");
     row("doubled", "//a//b//", "//a//b//", "a//b");
-    row("non-ASCII", "Документы/日本", "/Документы/日本/", "Документы/日本");
     row("backslash is a name", "\\a\\", "/\\a\\/", "\\a\\");
 }
 
@@ -111,10 +110,6 @@ void tst_CPathOperations::joinPath_data()
     row("empty first keeps its separator", nullptr, "a", nullptr, false, "//a", "//a/");
     row("no second, extension", "a", nullptr, "txt", false, "a.txt", "a/");
     row("separators around second", "a//", "//b/", nullptr, false, "a/b", "a//b/");
-    row("pattern", "/src/dir/", "*", nullptr, false, "src/dir/*", "src/dir/*/");
-    row("non-ASCII", "Документы/", "файл", "текст", false, "Документы/файл.текст",
-        "Документы/файл/");
-    row("spaces", "my dir", "a b", nullptr, true, "/my dir/a b/", "my dir/a b/");
 }
 
 void tst_CPathOperations::joinPath()
@@ -148,7 +143,6 @@ void tst_CPathOperations::makeSpaceRelativePath_data()
     row("prefix of a longer name", "C:/s/sp", "C:/s/spx/f", false, "C:/s/spx/f");
     row("case differs", "C:/s/sp", "C:/S/sp/f", false, "C:/S/sp/f");
     row("empty path, separators", "C:/s/sp", "", true, "/");
-    row("non-ASCII", "/home/ü/Синк", "/home/ü/Синк/日本/曲.mp3", false, "日本/曲.mp3");
 }
 
 void tst_CPathOperations::makeSpaceRelativePath()
@@ -178,14 +172,12 @@ void tst_CPathOperations::splitPath_data()
         QTest::newRow(name) << s(path) << withSeparators << list(parents) << list(names) << s(base)
                             << s(extension);
     };
-    row("with separators", "/a/b", true, "|/|/a/", "/|a|b", "b", nullptr);
     row("file", "a/b/cc.txt", false, "||a|a/b", "/|a|b|cc.txt", "cc", ".txt");
     row("file, separators", "/a/b/cc.txt", true, "|/|/a/|/a/b/", "/|a|b|cc.txt", "cc", ".txt");
     row("dot at position 1", "a/b/c.txt", false, "||a|a/b", "/|a|b|c.txt", "c.txt", nullptr);
     row("trailing separator", "a/b/c/", false, "||a|a/b", "/|a|b|c", "c", nullptr);
     row("single name", "report.txt", true, "|/", "/|report.txt", "report", ".txt");
     row("separators only", "///", false, "|", "/|/", "/", nullptr);
-    row("first dot decides", "d/a.b.c", false, "||d", "/|d|a.b.c", "a.b.c", nullptr);
     row("double extension", "d/ab.tar.gz", false, "||d", "/|d|ab.tar.gz", "ab", ".tar.gz");
     row("trailing dot", "ab.", false, "|", "/|ab.", "ab", ".");
     row("non-ASCII", "/ü/файл.текст", false, "||ü", "/|ü|файл.текст", "файл", ".текст");
@@ -251,8 +243,6 @@ void tst_CPathOperations::versionNames_data()
     row("dot at position 1", "a.txt", utc, "x", "a.txt(110124153000-x)", "a.txt(x-110124153000)");
     row("placeholders", "%2%1.%3", utc, "%4", "%2%1(110124153000-%4).%3",
         "%2%1(%4-110124153000).%3");
-    row("non-ASCII", "отчёт.текст", utc, "版", "отчёт(110124153000-版).текст",
-        "отчёт(版-110124153000).текст");
     row("empty tag", "ab.c", utc, nullptr, "ab(110124153000-).c", "ab(-110124153000).c");
 }
 

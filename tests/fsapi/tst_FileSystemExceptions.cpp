@@ -78,17 +78,14 @@ void tst_FileSystemExceptions::nameAndDescription()
 void tst_FileSystemExceptions::hierarchy()
 {
     QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<FileDoesNotExist>()());
-    QVERIFY_THROWS_EXCEPTION(FileSystemException, thrower<FileDoesNotExist>()());
-    QVERIFY_THROWS_EXCEPTION(CException, thrower<FileDoesNotExist>()());
     QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<DirectoryDoesNotExist>()());
-    bool caughtAsDoesNotExist = false;
+    QVERIFY_THROWS_EXCEPTION(CException, thrower<FileDoesNotExist>()());
     try {
         thrower<NotAFile>()();
     } catch (const DoesNotExist&) {
-        caughtAsDoesNotExist = true;
+        QFAIL("NotAFile caught as DoesNotExist");
     } catch (const FileSystemException&) {
     }
-    QVERIFY(!caughtAsDoesNotExist);
 }
 
 void tst_FileSystemExceptions::causeAndCloneKeepTheirClass()
@@ -96,22 +93,15 @@ void tst_FileSystemExceptions::causeAndCloneKeepTheirClass()
     SY_FUNCTION("tst_FileSystemExceptions::causeAndCloneKeepTheirClass");
     const FileExists cause(SY_HERE, QStringLiteral("Destination already exists: /d"),
                            CCallStack::current());
-    const FileDoesNotExist byReference(SY_HERE, QStringLiteral("outer"), CCallStack::current(),
-                                       cause);
-    QVERIFY(byReference.cause() && byReference.cause() != &cause);
-    QCOMPARE(QByteArray(byReference.cause()->name()), QByteArray(cause.name()));
-    QVERIFY(QByteArray(byReference.what()).contains("caused by\tExceptions::FileExists::"));
-    auto* owned = new Locked(SY_HERE, QStringLiteral("File is locked: /l"), CCallStack::current());
-    const DirectoryDoesNotExist byPointer(SY_HERE, QStringLiteral("outer"), CCallStack::current(),
-                                          owned);
-    QCOMPARE(byPointer.cause()->details(), QStringLiteral("File is locked: /l"));
-    const FileSystemException generic(SY_HERE, QString(), CCallStack::current(), cause);
-    QCOMPARE(QByteArray(generic.cause()->name()), QByteArray(cause.name()));
+    const FileDoesNotExist outer(SY_HERE, QStringLiteral("outer"), CCallStack::current(), cause);
+    QVERIFY(outer.cause() && outer.cause() != &cause);
+    QCOMPARE(QByteArray(outer.cause()->name()), QByteArray(cause.name()));
+    QVERIFY(QByteArray(outer.what()).contains("caused by\tExceptions::FileExists::"));
 
-    const FileSystemException& asBase = byReference;
+    const FileSystemException& asBase = outer;
     const std::unique_ptr<CException> copy(asBase.clone());
     QVERIFY(dynamic_cast<FileDoesNotExist*>(copy.get()));
-    QCOMPARE(QByteArray(copy->what()), QByteArray(byReference.what()));
+    QCOMPARE(QByteArray(copy->what()), QByteArray(outer.what()));
 }
 
 QTEST_GUILESS_MAIN(tst_FileSystemExceptions)

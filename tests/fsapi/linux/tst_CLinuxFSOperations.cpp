@@ -31,28 +31,18 @@ enum class Fault
     Throw
 };
 
-// The Linux operations with faults where a test asks for them: a call keyed "operation path"
-// ("moveFile src -> dest" for moves, "%R" for the root) answers false or throws, the vanishing
-// file disappears right after its existence was confirmed, and a full disk fails every copy
-// after its first chunk.
+// Faults on request: a call keyed "operation path" ("moveFile src -> dest", "%R" the root)
+// answers false or throws; a full disk fails every copy after its first chunk.
 class CFaultyFSOperations : public CLinuxFSOperations
 {
 public:
     QString root;
-    QString vanishing;
     bool diskFull = false;
 
     CFaultyFSOperations& failing(const QString& call, Fault fault = Fault::ReturnFalse)
     {
         faults.insert(QString(call).replace(QStringLiteral("%R"), root), fault);
         return *this;
-    }
-    bool fileExists(const QString& path) override
-    {
-        const bool found = CLinuxFSOperations::fileExists(path);
-        if (found && path == vanishing)
-            QFile::remove(path);
-        return found;
     }
     bool deleteFile(const QString& path, bool force) override
     {
@@ -67,11 +57,6 @@ public:
     {
         return !inject("moveFile " + src + " -> " + dest) &&
                CLinuxFSOperations::moveFile(src, dest, force, overwrite);
-    }
-    bool moveDirectory(const QString& src, const QString& dest, bool force) override
-    {
-        return !inject("moveDirectory " + src + " -> " + dest) &&
-               CLinuxFSOperations::moveDirectory(src, dest, force);
     }
     bool setAttributes(const QString& path, quint32 attributes) override
     {
@@ -175,7 +160,6 @@ private Q_SLOTS:
     void copyDirectory();
     void moveFileAcrossFileSystems();
     void timeStamps();
-    void createdObjectsTakeTimesAndAttributes();
     void attributesIdentityAndLinks();
 
 private:
@@ -220,49 +204,15 @@ void tst_CLinuxFSOperations::argumentChecks_data()
         QTest::addRow("%s %s", function, text)
             << QString::fromLatin1(function) << QString::fromLatin1(text) << call;
     };
-    const char* const empty = "Empty path ...";
-    row("tryExclusiveLock", empty, OP(o.tryExclusiveLock(p({}))));
-    row("tryWriteLock", empty, OP(o.tryWriteLock(p({}))));
-    row("fileExists", empty, OP(o.fileExists(p({}))));
-    row("directoryExists", empty, OP(o.directoryExists(p({}))));
+    row("tryExclusiveLock", "Empty path ...", OP(o.tryExclusiveLock(p({}))));
     row("copyFile", "Empty src path ...", OP(o.copyFile(p({}), "/tmp/x", false, false, false)));
-    row("copyFile", "Empty dest path ...", OP(o.copyFile("/tmp/x", p({}), false, false, false)));
-    row("safeCopyFile", "Empty safePath ...",
-        OP(o.safeCopyFile("/tmp/x", "/tmp/y", p({}), false, false, false)));
-    row("copyDirectory", "Empty dest path ...", OP(o.copyDirectory("/tmp/x", p({}))));
-    row("createFile", empty, OP(o.createFile(p({}), none, none, none, 0)));
-    row("createDirectory", empty, OP(o.createDirectory(p({}), none, none, none, 0, true)));
-    row("safeCreateDirectory", "Empty safePath ...",
-        OP(o.safeCreateDirectory("/tmp/x", p({}), none, none, none, 0, true)));
-    row("renameFile", "Empty src path ...", OP(o.renameFile(p({}), "/tmp/x", false)));
     row("renameDirectory", "Empty dest path ...", OP(o.renameDirectory("/tmp/x", p({}))));
-    row("safeRenameFile", "Empty dest path ...",
-        OP(o.safeRenameFile("/tmp/x", p({}), "/tmp/y", false)));
-    row("safeRenameDirectory", "Empty src path ...",
-        OP(o.safeRenameDirectory(p({}), "/tmp/x", "/tmp/y")));
-    row("moveFile", "Empty dest path ...", OP(o.moveFile("/tmp/x", p({}), true, true)));
-    row("safeMoveFile", "Empty src path ...",
-        OP(o.safeMoveFile(p({}), "/tmp/x", "/tmp/y", true, true)));
-    row("moveDirectory", "Empty src path ...", OP(o.moveDirectory(p({}), "/tmp/x", true)));
     row("safeMoveDirectory", "Empty safePath ...",
         OP(o.safeMoveDirectory("/tmp/x", "/tmp/y", p({}), true)));
-    row("safeDeleteFile", empty, OP(o.safeDeleteFile(p({}), "/tmp/x", true)));
-    row("deleteFile", empty, OP(o.deleteFile(p({}), true)));
-    row("deleteDirectory", empty, OP(o.deleteDirectory(p({}), true)));
-    row("safeDeleteDirectory", "Empty safePath ...",
-        OP(o.safeDeleteDirectory("/tmp/x", p({}), true)));
-    row("cleanDirectory", empty, OP(o.cleanDirectory(p({}), true)));
-    row("safeCleanDirectory", empty, OP(o.safeCleanDirectory(p({}), "/tmp/x", true)));
-    row("setTimeStamps", empty, OP(o.setTimeStamps(p({}), none, none, none, false)));
-    row("safeSetTimeStamps", "Empty safePath ...",
-        OP(o.safeSetTimeStamps("/tmp/x", p({}), none, none, none, false)));
-    row("setAttributes", empty, OP(o.setAttributes(p({}), 2)));
-    row("removeAttributes", empty, OP(o.removeAttributes(p({}), 2)));
-    row("getFSID", empty, [](Ops& o, const Path& p) {
+    row("getFSID", "Empty path ...", [](Ops& o, const Path& p) {
         QString id;
         return o.getFSID(p({}), id);
     });
-    row("isSymbolicLink", empty, OP(o.isSymbolicLink(p({}))));
 }
 
 void tst_CLinuxFSOperations::argumentChecks()
@@ -318,12 +268,10 @@ void tst_CLinuxFSOperations::existence_data()
     row("directory", "folder", isDir, "true");
     row("directory with separator", "folder/", isDir, "true");
     row("missing", "missing", "false", "false");
-    row("missing parent", "missing/child", "false", "false");
     row("below a file", "file.txt/child", "false", "false");
     row("link to a directory", "linkToFolder", "true", notDir);
     row("dangling link", "dangling", "true", notDir);
     row("non-ASCII", "Привет 日本 שלום.txt", "true", notDir);
-    row("spaces and newline", "a name\nwith newline ", "true", notDir);
 }
 
 void tst_CLinuxFSOperations::existence()
@@ -332,7 +280,7 @@ void tst_CLinuxFSOperations::existence()
     QFETCH(QString, asFile);
     QFETCH(QString, asDirectory);
     QVERIFY(CTestTree::make(root, "file.txt=x;folder/;linkToFolder->%Rfolder;dangling->%Rnowhere;"
-                                  "Привет 日本 שלום.txt=x;a name\nwith newline =x"));
+                                  "Привет 日本 שלום.txt=x"));
     const QString target = path(relative);
     QCOMPARE(CExpect::outcome([&] { return ops.fileExists(target); }),
              QString(asFile).replace("%1", target));
@@ -353,10 +301,12 @@ void tst_CLinuxFSOperations::lockProbes_data()
     QTest::addColumn<QString>("tree");
     QTest::addColumn<QString>("kind");
     // Every kind keeps others from deleting, which both probes ask for.
-    for (const char* kind : {"exclusive", "write", "delete"}) {
-        QTest::addRow("file, %s", kind) << "locked file=content" << kind;
-        QTest::addRow("directory, %s", kind) << "locked file/" << kind;
-    }
+    QTest::newRow("file, write") << "locked file=content"
+                                 << "write";
+    QTest::newRow("file, delete") << "locked file=content"
+                                  << "delete";
+    QTest::newRow("directory, exclusive") << "locked file/"
+                                          << "exclusive";
 }
 
 void tst_CLinuxFSOperations::lockProbes()
@@ -365,8 +315,6 @@ void tst_CLinuxFSOperations::lockProbes()
     QFETCH(QString, kind);
     QVERIFY(CTestTree::make(root, tree));
     const QString object = path("locked file");
-    QVERIFY(ops.tryExclusiveLock(object));
-    QVERIFY(ops.tryWriteLock(object));
     {
         CLockHolder holder(object, kind);
         QVERIFY(holder.isLocked());
@@ -384,8 +332,6 @@ void tst_CLinuxFSOperations::lockProbes()
     QCOMPARE(CTestTree::describe(root), tree);
 
     QCOMPARE(CExpect::outcome([&] { return ops.tryExclusiveLock(path("missing")); }),
-             sys(ENOENT, "DoesNotExist"));
-    QCOMPARE(CExpect::outcome([&] { return ops.tryWriteLock(path("no/such/path")); }),
              sys(ENOENT, "DoesNotExist"));
     if (asRoot())
         return;
@@ -426,71 +372,41 @@ void tst_CLinuxFSOperations::operations_data()
                             << options.records << options.asUser;
     };
     const QString exists = "FileExists | Destination already exists: %R";
-    const QString noPath = "DoesNotExist | Specified path doesn't exist: %R";
     const QString rollback = "FileSystemException | ERROR at ROLLBACK: %R";
-    const QString parked = "FileSystemException | Could not rename file to safe name: %R";
-    const QString notEqual = "InvalidParameter | Paths not equal";
     const QString badTime = "InvalidParameter | Timestamp is invalid";
-    const QString dirLocked = "critical moveDirectory Directory locked";
 
     row("copyFile onto a file", "new=n;old=o",
         OP(o.copyFile(p("new"), p("old"), true, false, false)), exists + "old");
-    row("copyFile onto a file, failIfExists", "new=n;old=o",
-        OP(o.copyFile(p("new"), p("old"), true, false, true)), exists + "old");
     row("copyFile onto a dangling link, failIfExists", "new=n;old->%Rnot yet",
         OP(o.copyFile(p("new"), p("old"), true, false, true)), exists + "old");
     row("copyFile into a missing folder", "f=data",
-        OP(o.copyFile(p("f"), p("a/b/f"), false, false, false)), noPath + "a/b/f");
+        OP(o.copyFile(p("f"), p("a/b/f"), false, false, false)), QStringLiteral("DoesNotExist | Specified path doesn't exist: %Ra/b/f");
     row("copyFile into a missing folder, force", "f=data",
         OP(o.copyFile(p("f"), p("a/b/f"), true, false, false)), "true",
         {"a/;a/b/;a/b/f=data;f=data"});
-    row("copyFile of a missing file", "", OP(o.copyFile(p("missing"), p("x"), 1, 0, 0)),
-        "FileDoesNotExist | File not found: %Rmissing");
-    row("copyFile of a folder", "dir/", OP(o.copyFile(p("dir"), p("x"), true, false, false)),
-        "NotAFile | %Rdir is a directory");
     row("copyFile of a FIFO", "",
         [](Ops& o, const Path& p) {
-            const auto removeFifo = qScopeGuard([&] { QFile::remove(p("fifo")); });
-            return ::mkfifo(QFile::encodeName(p("fifo")).constData(), 0600) == 0 &&
-                   o.copyFile(p("fifo"), p("x"), true, false, false);
+        const auto removeFifo = qScopeGuard([&] { QFile::remove(p("fifo")); });
+        return ::mkfifo(QFile::encodeName(p("fifo")).constData(), 0600) == 0 &&
+               o.copyFile(p("fifo"), p("x"), true, false, false);
         },
         sys(EINVAL), {""});
     row("copyFile of a locked file", "in use=busy",
         OP(o.copyFile(p("in use"), p("copy"), false, true, false)),
         "Locked | File is locked: %Rin use", {nullptr, {}, "write in use"});
-    row("copyFile of a vanishing file", "gone=g",
-        [](Ops& o, const Path& p) {
-            o.vanishing = p("gone");
-            return o.copyFile(p("gone"), p("copy"), true, false, true);
-        },
-        sys(ENOENT), {""});
     row(
         "copyFile onto a full disk", "big=*100000",
         [](Ops& o, const Path& p) {
-            o.diskFull = true;
-            return o.copyFile(p("big"), p("copy"), true, false, false);
+        o.diskFull = true;
+        return o.copyFile(p("big"), p("copy"), true, false, false);
         },
         sys(ENOSPC));
     row("copyFile of an unreadable file", "secret=s@0",
         OP(o.copyFile(p("secret"), p("copy"), false, false, false)), sys(EACCES),
         {"secret=<unreadable>@0", {}, "", true});
-    row("copyFile into a closed folder", "f=s;closed/@555",
-        OP(o.copyFile(p("f"), p("closed/f"), false, false, false)), sys(EACCES),
-        {nullptr, {}, "", true});
 
     row("createFile on a file", "present=keep", OP(o.createFile(p("present"), none, none, none, 0)),
         exists + "present");
-    row("createFile without a parent", "", OP(o.createFile(p("no/f"), none, none, none, 0)),
-        noPath + "no/f");
-    row("createFile before 1970", "",
-        OP(o.createFile(p("early"), none, none, utc(1969, 12, 31, 23, 59, 59), 0)), badTime);
-    row("createDirectory on a folder", "present/",
-        OP(o.createDirectory(p("present"), none, none, none, 0, true)),
-        "DirectoryExists | Destination already exists: %Rpresent");
-    row("createDirectory without a parent", "",
-        OP(o.createDirectory(p("no/dir"), none, none, none, 0, false)), noPath + "no/dir");
-    row("createDirectory with an invalid time", "",
-        OP(o.createDirectory(p("d"), none, utc(10000, 1, 1), none, 0, false)), badTime);
     row("createDirectory whose rollback fails", "",
         OP(o.failing("setAttributes %Rd")
                .failing("deleteDirectory %Rd")
@@ -499,44 +415,23 @@ void tst_CLinuxFSOperations::operations_data()
         {"d/",
          {"critical createDirectory could not set attributes",
           "critical createDirectory ERROR at ROLLBACK: deleteDirectory returned false - %Rd"}});
-    row("createDirectory in a closed folder", "closed/@555",
-        OP(o.createDirectory(p("closed/x"), none, none, none, 0, true)), sys(EACCES),
-        {nullptr, {}, "", true});
 
     row("renameFile", "dir/f=payload", OP(o.renameFile(p("dir/f"), p("dir/renamed ünï"), false)),
         "true", {"dir/;dir/renamed ünï=payload"});
     row("renameFile to another folder", "dir/f=payload;other/",
-        OP(o.renameFile(p("dir/f"), p("other/f"), false)), notEqual);
+        OP(o.renameFile(p("dir/f"), p("other/f"), false)),
+        QStringLiteral("InvalidParameter | Paths not equal"));
     row("moveFile, force", "f=payload", OP(o.moveFile(p("f"), p("new/parent/f"), true, false)),
         "true", {"new/;new/parent/;new/parent/f=payload"});
     row("moveFile, overwrite", "f=payload;old=old", OP(o.moveFile(p("f"), p("old"), 0, true)),
         "true", {"old=payload"});
     row("moveFile onto a file", "f=payload;old=old", OP(o.moveFile(p("f"), p("old"), 1, false)),
         exists + "old");
-    row("moveFile of a missing file", "old=old", OP(o.moveFile(p("missing"), p("old"), 1, 1)),
-        "FileDoesNotExist | Source doesn't exists: %Rmissing");
-    row("moveFile into a missing folder", "f=payload",
-        OP(o.moveFile(p("f"), p("no/dir/x"), false, false)), sys(ENOENT));
-    row("moveFile of a locked file", "f=payload", OP(o.moveFile(p("f"), p("y"), false, false)),
-        "Locked | File is locked: %Rf", {nullptr, {}, "delete f"});
-    row("moveFile of a vanishing file", "gone=g",
-        [](Ops& o, const Path& p) {
-            o.vanishing = p("gone");
-            return o.moveFile(p("gone"), p("z"), true, false);
-        },
-        sys(ENOENT, "DoesNotExist"), {""});
-    row("renameDirectory", "p/tree/f=x", OP(o.renameDirectory(p("p/tree/"), p("p/renamed"))),
-        "true", {"p/;p/renamed/;p/renamed/f=x"});
     row("moveDirectory onto a folder", "tree/f=x;occupied/",
         OP(o.moveDirectory(p("tree"), p("occupied"), false)),
         "DirectoryExists | Destination already exists: %Roccupied");
-    row("moveDirectory, force", "tree/f=x", OP(o.moveDirectory(p("tree"), p("deep/er/m"), true)),
-        "true", {"deep/;deep/er/;deep/er/m/;deep/er/m/f=x"});
     row("moveDirectory of a missing folder", "", OP(o.moveDirectory(p("missing"), p("x"), true)),
         "DirectoryDoesNotExist | Source doesn't exists: %Rmissing");
-    row("moveDirectory of a locked folder", "tree/f=x",
-        OP(o.moveDirectory(p("tree"), p("x"), false)), "Locked | Directory is locked: %Rtree",
-        {nullptr, {dirLocked}, "exclusive tree"});
 
     row("deleteFile of a read-only file", "f=x@444", OP(o.deleteFile(p("f"), false)), "true", {""});
     row("deleteFile of a link", "link->%Rtarget;target=kept@444",
@@ -546,21 +441,13 @@ void tst_CLinuxFSOperations::operations_data()
     row("deleteFile of a missing file", "", OP(o.deleteFile(p("missing"), false)),
         "FileDoesNotExist | File not found: %Rmissing",
         {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
-    row("deleteFile, force, of a missing file", "", OP(o.deleteFile(p("missing"), true)),
-        "FileDoesNotExist | File not found: %Rmissing",
-        {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
     row("deleteFile of a locked file", "busy=x", OP(o.deleteFile(p("busy"), false)),
         "Locked | File is locked: %Rbusy", {nullptr, {}, "delete busy"});
-    row("deleteFile of a folder", "dir/", OP(o.deleteFile(p("dir"), true)), sys(EISDIR));
     row("deleteFile in a closed folder", "closed/f=x;closed/@555",
         OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), {nullptr, {}, "", true});
     row("deleteDirectory of a full folder keeps every file", "full/a=a;full/sub/b=b",
         OP(o.deleteDirectory(p("full/"), false)),
         "DirectoryNotEmpty | Could not delete directory: %Rfull/");
-    row("deleteDirectory of a missing folder", "", OP(o.deleteDirectory(p("missing"), true)),
-        "DirectoryDoesNotExist | Directory not found: %Rmissing");
-    row("deleteDirectory of a file", "f=x", OP(o.deleteDirectory(p("f"), true)),
-        "NotADirectory | %Rf is not a directory");
     row("deleteDirectory, force",
         "out/keep=k;full/a=a@444;full/sub/deeper/b.=b;full/sub/.hidden=h;full/sub/...=d;"
         "full/sub/line\nbreak=n;full/sub/deeper/@555;full/out->%Rout/",
@@ -568,71 +455,33 @@ void tst_CLinuxFSOperations::operations_data()
     row("deleteDirectory of a locked folder", "busy/", OP(o.deleteDirectory(p("busy"), true)),
         "Locked | Directory is locked: %Rbusy",
         {nullptr, {"critical deleteDirectory Directory locked"}, "write busy"});
-    row("cleanDirectory", "d/a=a@444;d/trailing.=t;d/..hidden=h",
-        OP(o.cleanDirectory(p("d/"), false)), "true", {"d/"});
     row("cleanDirectory of a subfolder", "d/sub/ファイル=f", OP(o.cleanDirectory(p("d/"), false)),
         "DirectoryNotEmpty | Could not delete directory: %Rd/sub");
-    row("cleanDirectory, force", "d/top=t;d/sub/ファイル=f", OP(o.cleanDirectory(p("d/"), true)),
+    row("cleanDirectory, force", "d/top=t@444;d/..hidden=h;d/sub/ファイル=f", OP(o.cleanDirectory(p("d/"), true)),
         "true", {"d/"});
     row("cleanDirectory of a missing folder", "", OP(o.cleanDirectory(p("missing"), true)), "false",
         {nullptr, {"critical cleanDirectory directory doesn't exists"}});
     row("cleanDirectory of a locked folder", "d/f=x", OP(o.cleanDirectory(p("d"), true)), "false",
         {nullptr, {"critical cleanDirectory tryWirteLock failed"}, "exclusive d"});
-    row("cleanDirectory of an unreadable folder", "d/f=x",
-        [](Ops& o, const Path& p) {
-            ::chmod(QFile::encodeName(p("d")).constData(), 0300);
-            const bool cleaned = o.cleanDirectory(p("d"), true);
-            ::chmod(QFile::encodeName(p("d")).constData(), 0755);
-            return cleaned;
-        },
-        "false", {nullptr, {"critical cleanDirectory tryWirteLock failed"}, "", true});
 
-    row("setTimeStamps of a missing file", "", OP(o.setTimeStamps(p("f"), none, none, fine, 0)),
-        noPath + "f");
-    row("setTimeStamps, creation only, of a missing file", "",
-        OP(o.setTimeStamps(p("f"), fine, none, none, 0)), noPath + "f");
     row("setTimeStamps before 1970", "f=x",
         OP(o.setTimeStamps(p("f"), none, none, utc(1969, 12, 31, 23, 59, 59, 999), 0)), badTime);
     row("setTimeStamps at 1970", "f=x", OP(o.setTimeStamps(p("f"), none, none, utc(1970, 1, 1), 0)),
         "true");
     row("setTimeStamps after 9999", "f=x",
         OP(o.setTimeStamps(p("f"), none, none, utc(10000, 1, 1), 0)), badTime);
-    row("setTimeStamps with an invalid creation", "f=x",
-        OP(o.setTimeStamps(p("f"), utc(10000, 1, 1), none, fine, 0)), badTime);
-    row("setAttributes of a missing file", "", OP(o.setAttributes(p("f"), 2)), noPath + "f");
-    row("removeAttributes of a missing file", "", OP(o.removeAttributes(p("f"), 2)), noPath + "f");
 
     row("safeDeleteFile", "f=x", OP(o.safeDeleteFile(p("f"), p("~safe"), false)), "true", {""});
     row("safeDeleteFile whose deletion fails", "k/f=*5000@640",
         OP(o.failing("deleteFile %Rk/~safe").safeDeleteFile(p("k/f"), p("k/~safe"), true)),
         "false");
-    row("safeDeleteFile whose deletion throws", "k/f=*5000@640",
-        OP(o.failing("deleteFile %Rk/~safe", Fault::Throw)
-               .safeDeleteFile(p("k/f"), p("k/~safe"), true)),
-        rollback + "k/f");
     row("safeDeleteFile whose way back fails", "k/f=*5000@640",
         OP(o.failing("deleteFile %Rk/~safe")
                .failing("moveFile %Rk/~safe -> %Rk/f")
                .safeDeleteFile(p("k/f"), p("k/~safe"), true)),
         rollback + "k/f", {"k/;k/~safe=*5000@640"});
-    row("safeDeleteFile of a missing file", "", OP(o.safeDeleteFile(p("f"), p("~safe"), false)),
-        "FileDoesNotExist | File not found: %Rf");
     row("safeDeleteFile with a taken safe name", "f=mine;~safe=theirs",
-        OP(o.safeDeleteFile(p("f"), p("~safe"), false)), parked + "f");
-    row("safeDeleteDirectory of a full folder", "t/a=a;t/sub/b=b",
-        OP(o.safeDeleteDirectory(p("t/"), p("~t"), false)), rollback + "t/");
-    row("safeDeleteDirectory whose deletion fails", "t/a=a;t/sub/b=b",
-        OP(o.failing("deleteDirectory %R~t").safeDeleteDirectory(p("t/"), p("~t"), true)), "false");
-    row("safeDeleteDirectory, force", "t/a=a;t/sub/b=b",
-        OP(o.safeDeleteDirectory(p("t/"), p("~t"), true)), "true", {""});
-    row("safeDeleteDirectory of a missing folder", "",
-        OP(o.safeDeleteDirectory(p("t"), p("~t"), true)),
-        "DirectoryDoesNotExist | Directory not found: %Rt");
-    row("safeCleanDirectory", "d/a=a;d/sub/b=b;d/sub/c d=c",
-        OP(o.safeCleanDirectory(p("d/"), p("~d"), true)), "true", {"d/"});
-    row("safeCleanDirectory of a missing folder", "",
-        OP(o.safeCleanDirectory(p("d"), p("~d"), true)), "false",
-        {nullptr, {"critical safeCleanDirectory directory doesn't exists"}});
+        OP(o.safeDeleteFile(p("f"), p("~safe"), false)), QStringLiteral("FileSystemException | Could not rename file to safe name: %Rf");
     row("safeCopyFile", "src=copy me", OP(o.safeCopyFile(p("src"), p("dest"), p("~d"), 0, 0, 0)),
         "true", {"dest=copy me;src=copy me"});
     row("safeCopyFile onto a file", "src=new;dest=old",
@@ -642,54 +491,18 @@ void tst_CLinuxFSOperations::operations_data()
                .safeCopyFile(p("src"), p("dest"), p("~d"), 0, 0, 0)),
         "false",
         {nullptr, {"warning~ safeCopyFile Exceptions::FileSystemException::.*injected fault.*"}});
-    row("safeCopyFile with a taken safe name", "src=s;~d=not mine",
-        OP(o.safeCopyFile(p("src"), p("dest"), p("~d"), 0, 0, 0)), "false",
-        {nullptr,
-         {"warning~ safeCopyFile Exceptions::FileExists::.*Destination already exists: %R~d.*"}});
     row("safeMoveFile whose placing fails", "f=*10000@600",
         OP(o.failing("moveFile %R~s -> %Rn/d").safeMoveFile(p("f"), p("n/d"), p("~s"), 0, 0)),
         "false", {"f=*10000@600;n/"});
-    row("safeMoveFile whose placing throws", "f=*10000@600",
-        OP(o.failing("moveFile %R~s -> %Rd", Fault::Throw)
-               .safeMoveFile(p("f"), p("d"), p("~s"), 0, 0)),
-        "FileSystemException | injected fault");
     row("safeMoveFile whose way back fails", "f=*10000@600",
         OP(o.failing("moveFile %R~s -> %Rd")
                .failing("moveFile %R~s -> %Rf")
                .safeMoveFile(p("f"), p("d"), p("~s"), 0, 0)),
         rollback + "f", {"~s=*10000@600"});
-    row("safeMoveFile into a blocked folder", "f=x;plain=p",
-        OP(o.safeMoveFile(p("f"), p("plain/sub/d"), p("~s"), true, false)),
-        "NotADirectory | %Rplain is not a directory",
-        {nullptr, {"critical safeMoveFile Could not force Directory %Rplain/sub"}});
-    row("safeMoveFile over a stale safe name", "f=x;~s=stale",
-        OP(o.safeMoveFile(p("f"), p("n/d"), p("~s"), false, false)), "true", {"n/;n/d=x"});
-    row("safeMoveFile onto a file", "f=x;d=old",
-        OP(o.safeMoveFile(p("f"), p("d"), p("~s"), false, false)), exists + "d");
-    row("safeMoveFile, overwrite", "f=x;d=old",
-        OP(o.safeMoveFile(p("f"), p("d"), p("~s"), false, true)), "true", {"d=x"});
-    row("safeRenameFile to another folder", "f=x",
-        OP(o.safeRenameFile(p("f"), p("x/y"), p("~s"), false)), notEqual);
-    row("safeMoveDirectory whose placing fails", "t/a=a;t/sub/b=b",
-        OP(o.failing("moveDirectory %R~t -> %Rm").safeMoveDirectory(p("t"), p("m"), p("~t"), 0)),
-        "false");
-    row("safeMoveDirectory with a taken safe name", "t/a=a;~t/",
-        OP(o.safeMoveDirectory(p("t"), p("m"), p("~t"), false)), parked + "t");
-    row("safeMoveDirectory", "t/a=a;t/sub/b=b",
-        OP(o.safeMoveDirectory(p("t"), p("m"), p("~t"), false)), "true",
-        {"m/;m/a=a;m/sub/;m/sub/b=b"});
-    row("safeRenameDirectory", "t/a=a", OP(o.safeRenameDirectory(p("t"), p("u"), p("~t"))), "true",
-        {"u/;u/a=a"});
-    row("safeCreateDirectory on a folder", "d/",
-        OP(o.safeCreateDirectory(p("d"), p("~d"), none, none, fine, 0, false)),
-        "DirectoryExists | Destination already exists: %Rd");
     row("safeCreateDirectory whose time fails", "",
         OP(o.failing("setTimeStamps %Rd")
                .safeCreateDirectory(p("d"), p("~d"), none, none, fine, 0, 0)),
         "false", {nullptr, {"critical safeCreateDirectory could not set TimeStamp"}});
-    row("safeCreateDirectory with a taken safe name", "~d/",
-        OP(o.safeCreateDirectory(p("d"), p("~d"), none, none, fine, 0, false)),
-        "FileSystemException | createDirectory failed. Errno: Destination already exists: %R~d");
     row("safeSetTimeStamps with a taken safe name", "f=x;~s=taken",
         OP(o.safeSetTimeStamps(p("f"), p("~s"), none, none, fine, false)), "true",
         {nullptr,
@@ -741,9 +554,8 @@ void tst_CLinuxFSOperations::copyDirectory()
 {
     // Files keep their content, mode and time; links are copied as links, so that nothing
     // outside the tree is read.
-    const QString tree = "top.txt=top@444;run.sh=#!/bin/sh@755;empty=@600;sub/large=*3145745@640;"
-                         "sub/deeper/Журнал ログ יומן.txt=deep;sub/two\nlines=nl;sub/ trail. = ;"
-                         "none/;toOutsideFolder->%Routside/;toOutsideFile->%Routside/private.txt;"
+    const QString tree = "top.txt=top@444;run.sh=#!/bin/sh@755;sub/large=*3145745@640;"
+                         "sub/deeper/Журнал ログ.txt=deep;none/;toOutsideFolder->%Routside/;"
                          "relative->top.txt";
     QVERIFY(CTestTree::make(path("tree/"), QString(tree).replace("%R", root)));
     QVERIFY(CTestTree::make(root, "outside/private.txt=private"));
@@ -751,7 +563,7 @@ void tst_CLinuxFSOperations::copyDirectory()
     QVERIFY(ops.setTimeStamps(path("tree/sub/large"), none, none, written, false));
     QVERIFY(ops.copyDirectory(path("tree/"), path("copy")));
     QCOMPARE(CTestTree::describe(path("copy/")), CTestTree::describe(path("tree/")));
-    QCOMPARE(CTestTree::describe(path("tree/")).count(u';'), 12);
+    QCOMPARE(CTestTree::describe(path("tree/")).count(u';'), 9);
     QCOMPARE(modified(path("copy/sub/large")), written);
 
     // Into an existing destination the tree is merged, and nothing there is overwritten.
@@ -790,55 +602,35 @@ void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
 
 void tst_CLinuxFSOperations::timeStamps()
 {
-    const QString file = path("stamped");
     QVERIFY(CTestTree::make(root, "stamped=x;folder/"));
+    const QString file = path("stamped");
     const QDateTime accessed = utc(2001, 9, 9, 1, 46, 40);
     const QDateTime written = utc(2011, 1, 24, 15, 30, 0, 123);
     QVERIFY(ops.setTimeStamps(file, none, accessed, written, false));
     QCOMPARE(QFileInfo(file).lastRead().toUTC(), accessed);
     QCOMPARE(modified(file), written);
 
-    // A null stamp is left as it is; the creation time has no place to go.
-    const QDateTime later = written.addDays(1);
-    QVERIFY(ops.setTimeStamps(file, QDateTime::currentDateTimeUtc(), none, later, false));
-    QCOMPARE(QFileInfo(file).lastRead().toUTC(), accessed);
-    QCOMPARE(modified(file), later);
-    QVERIFY(ops.setTimeStamps(file, written, none, none, false));
-    QCOMPARE(modified(file), later);
-    // A local time means the same instant.
-    QVERIFY(ops.setTimeStamps(file, none, none, written.toOffsetFromUtc(5 * 3600), false));
-    QCOMPARE(modified(file), written);
-
-    QVERIFY(ops.safeSetTimeStamps(file, path("~s"), none, none, accessed, false));
-    QCOMPARE(modified(file), accessed);
-    QVERIFY(ops.safeSetTimeStamps(path("folder"), path("~s"), none, none, accessed, true));
-    QCOMPARE(modified(path("folder")), accessed);
-    QCOMPARE(CTestTree::describe(root), QStringLiteral("folder/;stamped=x"));
-
-    // Others holding a lock do not keep the stamps from being written.
+    // A null stamp is left as it is, a local time means the same instant, and a lock held
+    // elsewhere does not keep the stamps from being written.
     CLockHolder holder(file, QStringLiteral("exclusive"));
     QVERIFY(holder.isLocked());
-    QVERIFY(ops.setTimeStamps(file, none, none, later, false));
-    QCOMPARE(modified(file), later);
-}
-
-void tst_CLinuxFSOperations::createdObjectsTakeTimesAndAttributes()
-{
-    const QDateTime accessed = utc(2020, 2, 29, 12, 0, 0, 5);
-    const QDateTime written = utc(2019, 12, 31, 23, 59, 59, 999);
-    const QString file = path("new file ☃");
-    QVERIFY(ops.createFile(file, QDateTime::currentDateTimeUtc(), accessed, written,
-                           FSAttributes::Hidden | FSAttributes::System));
+    QVERIFY(ops.setTimeStamps(file, written, none, accessed.toOffsetFromUtc(5 * 3600), false));
     QCOMPARE(QFileInfo(file).lastRead().toUTC(), accessed);
-    QCOMPARE(modified(file), written);
-    QVERIFY(ops.createFile(path("ro"), none, none, none, FSAttributes::ReadOnly));
-    QVERIFY(ops.createDirectory(path("a/b/c"), none, none, written, 0, true));
-    QCOMPARE(modified(path("a/b/c")), written);
-    QVERIFY(ops.createDirectory(path("rodir"), none, none, none, FSAttributes::ReadOnly, false));
-    QVERIFY(ops.safeCreateDirectory(path("safe"), path("~safe"), none, none, written, 0, false));
+    QCOMPARE(modified(file), accessed);
+    QVERIFY(ops.safeSetTimeStamps(path("folder"), path("~s"), none, none, written, true));
+    QCOMPARE(modified(path("folder")), written);
+
+    // New objects take their times and attributes.
+    QVERIFY(ops.createFile(path("ro ☃"), none, accessed, written, FSAttributes::ReadOnly));
+    QCOMPARE(QFileInfo(path("ro ☃")).lastRead().toUTC(), accessed);
+    QCOMPARE(modified(path("ro ☃")), written);
+    QVERIFY(ops.createDirectory(path("a/b"), none, none, written, 0, true));
+    QCOMPARE(modified(path("a/b")), written);
+    QVERIFY(ops.safeCreateDirectory(path("safe"), path("~safe"), none, none, written,
+                                    FSAttributes::ReadOnly, false));
     QCOMPARE(modified(path("safe")), written);
     QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("a/;a/b/;a/b/c/;new file ☃=;ro=@444;rodir/@555;safe/"));
+             QStringLiteral("a/;a/b/;folder/;ro ☃=@444;safe/@555;stamped=x"));
 }
 
 void tst_CLinuxFSOperations::attributesIdentityAndLinks()
@@ -852,8 +644,6 @@ void tst_CLinuxFSOperations::attributesIdentityAndLinks()
     QCOMPARE(CTestTree::describe(root),
              QStringLiteral("f=x@664;folder/@555;other=x;symbolic->%Rf"));
     QVERIFY(ops.setAttributes(file, FSAttributes::ReadOnly));
-    QVERIFY(ops.setAttributes(file, FSAttributes::ReadOnly));
-    QVERIFY(ops.removeAttributes(file, FSAttributes::Hidden));
     QCOMPARE(CTestTree::describe(root),
              QStringLiteral("f=x@444;folder/@555;other=x;symbolic->%Rf"));
     QVERIFY(ops.removeAttributes(file, FSAttributes::ReadOnly));
@@ -861,32 +651,26 @@ void tst_CLinuxFSOperations::attributesIdentityAndLinks()
     QCOMPARE(CTestTree::describe(root), QStringLiteral("f=x;folder/;other=x;symbolic->%Rf"));
 
     QVERIFY(::link(QFile::encodeName(file).constData(),
-                   QFile::encodeName(path("hard")).constData()) == 0);
-    QString fileId, hardId, otherId, symbolicId;
-    QVERIFY(ops.getFSID(file, fileId));
-    QVERIFY(ops.getFSID(path("hard"), hardId));
-    QVERIFY(ops.getFSID(path("other"), otherId));
-    QVERIFY(ops.getFSID(path("symbolic"), symbolicId));
-    QVERIFY(!fileId.isEmpty());
-    QCOMPARE(hardId, fileId);
-    QVERIFY(otherId != fileId);
-    QVERIFY(symbolicId != fileId);
-    QCOMPARE(CExpect::outcome([&] { return ops.getFSID(path("missing"), fileId); }),
+                   QFile::encodeName(path("hardLink")).constData()) == 0);
+    const auto id = [this](const char* relative) {
+        QString value;
+        return ops.getFSID(path(relative), value) ? value : QString();
+    };
+    QVERIFY(!id("f").isEmpty());
+    QCOMPARE(id("hardLink"), id("f"));
+    QVERIFY(id("other") != id("f"));
+    QVERIFY(id("symbolic") != id("f"));
+    QString unused;
+    QCOMPARE(CExpect::outcome([&] { return ops.getFSID(path("missing"), unused); }),
              "DoesNotExist | Specified path doesn't exist: " + path("missing"));
     QVERIFY(ops.isSymbolicLink(path("symbolic")));
     QVERIFY(!ops.isSymbolicLink(file));
-    QVERIFY(!ops.isSymbolicLink(root));
     QVERIFY(!ops.isSymbolicLink(path("missing")));
 
-    // A link is not held open by whoever holds its target, and probing it leaves the target be.
-    QVERIFY(ops.setAttributes(file, FSAttributes::ReadOnly));
+    // A link is not held open by whoever holds its target.
     CLockHolder holder(file, QStringLiteral("exclusive"));
     QVERIFY(holder.isLocked());
     QVERIFY(ops.tryExclusiveLock(path("symbolic")));
-    QVERIFY(ops.tryWriteLock(path("symbolic")));
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("f=x@444;folder/;hard=x@444;other=x;symbolic->%Rf"));
-    QVERIFY(!ops.tryExclusiveLock(file));
 }
 
 QTEST_GUILESS_MAIN(tst_CLinuxFSOperations)
