@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -153,7 +154,6 @@ private Q_SLOTS:
     void lengthLimits();
     void existence_data();
     void existence();
-    void lockProbes_data();
     void lockProbes();
     void operations_data();
     void operations();
@@ -296,41 +296,28 @@ void tst_CLinuxFSOperations::existence()
              sys(EACCES));
 }
 
-void tst_CLinuxFSOperations::lockProbes_data()
-{
-    QTest::addColumn<QString>("tree");
-    QTest::addColumn<QString>("kind");
-    // Every kind keeps others from deleting, which both probes ask for.
-    QTest::newRow("file, write") << "locked file=content"
-                                 << "write";
-    QTest::newRow("file, delete") << "locked file=content"
-                                  << "delete";
-    QTest::newRow("directory, exclusive") << "locked file/"
-                                          << "exclusive";
-}
-
 void tst_CLinuxFSOperations::lockProbes()
 {
-    QFETCH(QString, tree);
-    QFETCH(QString, kind);
+    const QString tree = QStringLiteral("file=content;folder/");
     QVERIFY(CTestTree::make(root, tree));
-    const QString object = path("locked file");
-    {
-        CLockHolder holder(object, kind);
+    // Every kind keeps others from deleting, which both probes ask for.
+    const std::pair<const char*, const char*> held[] = {
+        {"file", "write"}, {"file", "delete"}, {"folder", "exclusive"}};
+    for (const auto& [name, kind] : held) {
+        CLockHolder holder(path(name), kind);
         QVERIFY(holder.isLocked());
-        QVERIFY(!ops.tryExclusiveLock(object));
-        QVERIFY(!ops.tryWriteLock(object));
+        QVERIFY(!ops.tryExclusiveLock(path(name)));
+        QVERIFY(!ops.tryWriteLock(path(name)));
     }
-    QVERIFY(ops.tryExclusiveLock(object));
+    QVERIFY(ops.tryExclusiveLock(path("file")));
     {
         CLinuxFSLock sameProcess;
-        QVERIFY(sameProcess.getDeleteLock(object));
-        QVERIFY(!ops.tryExclusiveLock(object));
-        QVERIFY(!ops.tryWriteLock(object));
+        QVERIFY(sameProcess.getDeleteLock(path("folder")));
+        QVERIFY(!ops.tryExclusiveLock(path("folder")));
+        QVERIFY(!ops.tryWriteLock(path("folder")));
     }
-    QVERIFY(ops.tryWriteLock(object));
+    QVERIFY(ops.tryWriteLock(path("folder")));
     QCOMPARE(CTestTree::describe(root), tree);
-
     QCOMPARE(CExpect::outcome([&] { return ops.tryExclusiveLock(path("missing")); }),
              sys(ENOENT, "DoesNotExist"));
     if (asRoot())
