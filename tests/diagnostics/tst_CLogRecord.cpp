@@ -32,6 +32,15 @@ QRegularExpression exactly(const QString& prefixPattern, const QString& text)
                               QLatin1Char('$'));
 }
 
+QRegularExpression logged(const QString& thread)
+{
+    return exactly(QString(),
+                   QStringLiteral("[ %1 ] [ tst_CLogRecord.cpp : %2 : Logger::logSomething"
+                                  " ] working on a \"quoted\" string 7")
+                       .arg(thread)
+                       .arg(logLine));
+}
+
 } // namespace
 
 class tst_CLogRecord : public QObject
@@ -39,47 +48,28 @@ class tst_CLogRecord : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void record_data();
-    void record();
+    void mainThread();
+    void worker();
 };
 
-void tst_CLogRecord::record_data()
+void tst_CLogRecord::mainThread()
 {
-    QTest::addColumn<QString>("where");
-    QTest::addColumn<QByteArray>("description");
-    QTest::newRow("main thread") << QStringLiteral("main") << QByteArray();
-    QTest::newRow("worker") << QStringLiteral("worker") << QByteArray("CBasicThread::CBasicThread");
+    QTest::ignoreMessage(QtWarningMsg, logged(QStringLiteral("-1 : MainThread")));
+    logSomething();
 }
 
-void tst_CLogRecord::record()
+void tst_CLogRecord::worker()
 {
-    QFETCH(QString, where);
-    QFETCH(QByteArray, description);
-    const QString name = QString::fromUtf8(description);
     const qint32 number = CBasicThread::threadCount() + 1;
-    const bool worker = where == QLatin1String("worker");
-    if (worker) {
-        QTest::ignoreMessage(
-            QtDebugMsg,
-            exactly(QStringLiteral(R"(\[ -1 : MainThread \] \[ CBasicThread\.cpp : \d+ )"
-                                   R"(: CBasicThread::CBasicThread \] )"),
-                    QStringLiteral("Thread ( %1 %2 ) registering ...").arg(number).arg(name)));
-    }
     QTest::ignoreMessage(
-        QtWarningMsg,
-        exactly(QString(),
-                QStringLiteral("[ %1 ] [ tst_CLogRecord.cpp : %2 : Logger::logSomething ] "
-                               "working on a \"quoted\" string 7")
-                    .arg(worker ? QStringLiteral("%1 : %2").arg(number).arg(name)
-                                : QStringLiteral("-1 : MainThread"))
-                    .arg(logLine)));
-    if (worker) {
-        LoggingWorker thread(description.toStdString());
-        QVERIFY(thread.startThread());
-        QVERIFY(thread.wait(10000));
-    } else {
-        logSomething();
-    }
+        QtDebugMsg,
+        exactly(QStringLiteral(R"(\[ -1 : MainThread \] \[ CBasicThread\.cpp : \d+ )"
+                               R"(: CBasicThread::CBasicThread \] )"),
+                QStringLiteral("Thread ( %1 Z\u00e4hler ) registering ...").arg(number)));
+    QTest::ignoreMessage(QtWarningMsg, logged(QStringLiteral("%1 : Z\u00e4hler").arg(number)));
+    LoggingWorker worker(std::string("Z\xc3\xa4hler"));
+    QVERIFY(worker.startThread());
+    QVERIFY(worker.wait(10000));
 }
 
 QTEST_GUILESS_MAIN(tst_CLogRecord)
