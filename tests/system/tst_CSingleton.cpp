@@ -1,0 +1,119 @@
+#include "system/CSingleton.h"
+
+#include <QSemaphore>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+std::atomic<int> s_constructed{0};
+std::atomic<int> s_destroyed{0};
+
+class CCounted : public CSingleton<CCounted>
+{
+public:
+    int value = 0;
+    ~CCounted() override { ++s_destroyed; }
+
+private:
+    friend class CSingleton<CCounted>;
+    CCounted()
+    {
+        ++s_constructed;
+        // Widens the window in which a second thread could create another instance.
+        QThread::msleep(20);
+    }
+};
+
+class COther : public CSingleton<COther>
+{};
+
+} // namespace
+
+class tst_CSingleton : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void sameInstanceUntilDestroyed();
+    void deletingClearsThePointer();
+    void concurrentFirstUseCreatesOne();
+    void typesHaveSeparateInstances();
+};
+
+void tst_CSingleton::init()
+{
+    s_constructed = 0;
+    s_destroyed = 0;
+}
+
+void tst_CSingleton::cleanup()
+{
+    CCounted::destroy();
+    COther::destroy();
+}
+
+void tst_CSingleton::sameInstanceUntilDestroyed()
+{
+    QVERIFY(!CCounted::exists());
+    CCounted* first = CCounted::instance();
+    first->value = 7;
+    QCOMPARE(CCounted::instance(), first);
+    QVERIFY(CCounted::exists());
+    CCounted::destroy();
+    QVERIFY(!CCounted::exists());
+    QCOMPARE(s_destroyed.load(), 1);
+    CCounted::destroy();
+    QCOMPARE(s_destroyed.load(), 1);
+    QCOMPARE(CCounted::instance()->value, 0);
+    QCOMPARE(s_constructed.load(), 2);
+}
+
+void tst_CSingleton::deletingClearsThePointer()
+{
+    delete CCounted::instance();
+    QVERIFY(!CCounted::exists());
+    QCOMPARE(s_destroyed.load(), 1);
+    CCounted::instance();
+    QCOMPARE(s_constructed.load(), 2);
+}
+
+void tst_CSingleton::concurrentFirstUseCreatesOne()
+{
+    const int count = 8;
+    QSemaphore start;
+    std::vector<CCounted*> seen(count, nullptr);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back(QThread::create([&start, &seen, i] {
+            start.acquire();
+            seen[i] = CCounted::instance();
+        }));
+        threads.back()->start();
+    }
+    start.release(count);
+    for (const auto& thread : threads)
+        QVERIFY(thread->wait(10000));
+    QCOMPARE(s_constructed.load(), 1);
+    for (CCounted* instance : seen)
+        QCOMPARE(instance, CCounted::instance());
+}
+
+void tst_CSingleton::typesHaveSeparateInstances()
+{
+    COther* other = COther::instance();
+    CCounted::destroy();
+    CCounted::instance();
+    QCOMPARE(COther::instance(), other);
+    COther::destroy();
+    QVERIFY(CCounted::exists());
+}
+
+QTEST_GUILESS_MAIN(tst_CSingleton)
+#include "tst_CSingleton.moc"
