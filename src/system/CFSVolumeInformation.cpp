@@ -1,0 +1,16 @@
+#include "system/CFSVolumeInformation.h"
+
+#include "dbapi/CPathOperations.h"
+#include "system/linux/CFSVolumeInformationLinux.h"
+#include "threading/threads/CCallStack.h"
+
+CFSVolumeInformation::CFSVolumeInformation(const QString& path)
+    : path(CPathOperations::toNativePath(path, false))
+{
+    SY_FUNCTION("CFSVolumeInformation::CFSVolumeInformation");
+    CFSVolumeInformationLinux::getVolumeInformationByPath(
+        this->path, volumeName, fileSystemName, serialNumber, maxComponentLength, fileSystemFlags);
+    CFSVolumeInformationLinux::getDiskFreeSpaceByPath(this->path, freeBytesAvailable, totalBytes,
+                                                      totalFreeBytes);
+    driveType = CFSVolumeInformationLinux::getDriveTypeByPath(this->path);
+}

@@ -1,0 +1,789 @@
+#include "system/linux/CFSVolumeInformationLinux.h"
+
+#include "diagnostics/CLogRecord.h"
+#include "threading/threads/CCallStack.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QStorageInfo>
+#include <QWaitCondition>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+const QString liveMountInfo = QStringLiteral("/proc/self/mountinfo");
+// The kernel's limit on symbolic links followed in one lookup.
+constexpr int maxSymbolicLinks = 40;
+
+std::atomic<int> remoteTimeoutMs{5000};
+
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd; }
+    void reset(int other = -1)
+    {
+        // Linux frees the descriptor even when close() fails: nothing to retry.
+        if (fd >= 0)
+            ::close(fd);
+        fd = other;
+    }
+
+private:
+    int fd = -1;
+};
+
+struct Mount
+{
+    int id = -1;
+    int parentId = -1;
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    // Without a trailing "/", except for "/" itself.
+    QString mountPoint;
+    QString type;
+    QString source;
+    FSDriveType kind = DRIVE_UNKNOWN;
+};
+
+QString rootOf(const Mount& mount)
+{
+    return mount.mountPoint.endsWith(QLatin1Char('/')) ? mount.mountPoint
+                                                       : mount.mountPoint + QLatin1Char('/');
+}
+
+// One reading of the mount table. Immutable once built, except for the labels found so far.
+struct Snapshot
+{
+    QList<Mount> mounts;
+    QHash<int, qsizetype> byId;
+    // Mount point -> the mount a lookup of that path reaches.
+    QHash<QString, qsizetype> visibleAt;
+    bool hasRemote = false;
+
+    mutable QMutex labelMutex;
+    mutable QHash<int, QString> labels;
+
+    const Mount* visibleMountFor(QString canonicalPath) const;
+};
+
+QString parentOf(const QString& path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == QLatin1Char('/'))
+        --end;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'), end - 1);
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+const Mount* Snapshot::visibleMountFor(QString canonicalPath) const
+{
+    for (;;) {
+        const auto found = visibleAt.constFind(canonicalPath);
+        if (found != visibleAt.cend())
+            return &mounts.at(found.value());
+        if (canonicalPath == QLatin1String("/") || !canonicalPath.startsWith(QLatin1Char('/')))
+            return nullptr;
+        canonicalPath = parentOf(canonicalPath);
+    }
+}
+
+// mountinfo writes space, tab, newline and backslash as \ooo.
+QString unescape(const QByteArray& field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char c = field.at(i);
+        if (c == '\\' && i + 3 < field.size() && field.at(i + 1) >= '0' && field.at(i + 1) <= '3') {
+            bool ok = false;
+            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out.append(char(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(c);
+    }
+    return QFile::decodeName(out);
+}
+
+bool isNetworkSource(const QString& source)
+{
+    if (source.startsWith(QLatin1String("//")))
+        return true;
+    const qsizetype colon = source.indexOf(QLatin1String(":/"));
+    return colon > 0 && !source.left(colon).contains(QLatin1Char('/'));
+}
+
+bool isRemoteType(const QString& type)
+{
+    static const QStringList remoteTypes = {QStringLiteral("nfs"),
+                                            QStringLiteral("nfs4"),
+                                            QStringLiteral("cifs"),
+                                            QStringLiteral("smb3"),
+                                            QStringLiteral("smbfs"),
+                                            QStringLiteral("ncpfs"),
+                                            QStringLiteral("9p"),
+                                            QStringLiteral("ceph"),
+                                            QStringLiteral("glusterfs"),
+                                            QStringLiteral("afs"),
+                                            QStringLiteral("coda"),
+                                            QStringLiteral("lustre"),
+                                            QStringLiteral("gpfs"),
+                                            QStringLiteral("beegfs"),
+                                            QStringLiteral("orangefs"),
+                                            QStringLiteral("davfs"),
+                                            QStringLiteral("fuse.sshfs"),
+                                            QStringLiteral("fuse.rclone"),
+                                            QStringLiteral("fuse.s3fs"),
+                                            QStringLiteral("fuse.gcsfuse"),
+                                            QStringLiteral("fuse.glusterfs"),
+                                            QStringLiteral("fuse.ceph-fuse"),
+                                            QStringLiteral("fuse.cephfs"),
+                                            QStringLiteral("fuse.curlftpfs"),
+                                            QStringLiteral("fuse.smbnetfs"),
+                                            QStringLiteral("fuse.davfs2")};
+    return remoteTypes.contains(type);
+}
+
+QByteArray readSysfs(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+// The kind of a mount whose file system lives on a block device; unknown for any other.
+FSDriveType blockDeviceKind(const Mount& mount)
+{
+    unsigned int major = mount.major;
+    unsigned int minor = mount.minor;
+    QString device = QStringLiteral("/sys/dev/block/%1:%2").arg(major).arg(minor);
+    // Btrfs and others report an anonymous device number; their source names the device.
+    if (!QFile::exists(device)) {
+        struct stat status = {};
+        if (!mount.source.startsWith(QLatin1String("/dev/")) ||
+            ::stat(QFile::encodeName(mount.source).constData(), &status) != 0 ||
+            !S_ISBLK(status.st_mode))
+            return DRIVE_UNKNOWN;
+        major = ::major(status.st_rdev);
+        minor = ::minor(status.st_rdev);
+        device = QStringLiteral("/sys/dev/block/%1:%2").arg(major).arg(minor);
+    }
+    QString disk = QDir(device).canonicalPath();
+    if (disk.isEmpty())
+        return DRIVE_UNKNOWN;
+    if (QFile::exists(disk + QLatin1String("/partition")))
+        disk = parentOf(disk);
+    const QString diskName = disk.mid(disk.lastIndexOf(QLatin1Char('/')) + 1);
+    const bool optical =
+        diskName.startsWith(QLatin1String("sr")) || diskName.startsWith(QLatin1String("scd"));
+    if (optical && (mount.type == QLatin1String("iso9660") || mount.type == QLatin1String("udf")))
+        return DRIVE_CDROM;
+    if (readSysfs(disk + QLatin1String("/removable")) == "1" ||
+        disk.contains(QLatin1String("/usb")))
+        return DRIVE_REMOVABLE;
+    return DRIVE_FIXED;
+}
+
+FSDriveType kindOf(const Mount& mount)
+{
+    if (mount.type == QLatin1String("tmpfs") || mount.type == QLatin1String("ramfs"))
+        return DRIVE_RAMDISK;
+    if (isRemoteType(mount.type))
+        return DRIVE_REMOTE;
+    const FSDriveType kind = blockDeviceKind(mount);
+    // Other FUSE file systems and unknown types are remote when their source names a server.
+    return kind == DRIVE_UNKNOWN && isNetworkSource(mount.source) ? DRIVE_REMOTE : kind;
+}
+
+// "36 35 98:0 /mnt1 /mnt2 rw,noatime master:1 - ext3 /dev/root rw,errors=continue": id, parent,
+// device, root, mount point, options, optional fields up to "-", type, source, super options.
+std::optional<Mount> parseLine(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    const qsizetype separator = fields.indexOf(QByteArrayLiteral("-"), 6);
+    if (fields.size() < 10 || separator < 0 || separator + 2 >= fields.size())
+        return std::nullopt;
+    Mount mount;
+    bool idOk = false;
+    bool parentOk = false;
+    mount.id = fields.at(0).toInt(&idOk);
+    mount.parentId = fields.at(1).toInt(&parentOk);
+    const QList<QByteArray> device = fields.at(2).split(':');
+    bool majorOk = false;
+    bool minorOk = false;
+    if (device.size() == 2) {
+        mount.major = device.at(0).toUInt(&majorOk);
+        mount.minor = device.at(1).toUInt(&minorOk);
+    }
+    mount.mountPoint = unescape(fields.at(4));
+    mount.type = unescape(fields.at(separator + 1));
+    mount.source = unescape(fields.at(separator + 2));
+    if (!idOk || !parentOk || !majorOk || !minorOk ||
+        !mount.mountPoint.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    if (mount.mountPoint.size() > 1 && mount.mountPoint.endsWith(QLatin1Char('/')))
+        mount.mountPoint.chop(1);
+    return mount;
+}
+
+// Works out which mount a lookup reaches at every mount point: the one attached to the visible
+// mount of the nearest parent mount point, and above it whatever was mounted on top of it.
+// Mounts below others or under a mount that hides their parent folder are left out.
+void findVisibleMounts(Snapshot& snapshot)
+{
+    QHash<QString, QList<qsizetype>> atPoint;
+    for (qsizetype i = 0; i < snapshot.mounts.size(); ++i)
+        atPoint[snapshot.mounts.at(i).mountPoint].append(i);
+    QStringList points = atPoint.keys();
+    std::sort(points.begin(), points.end(), [](const QString& a, const QString& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    for (const QString& point : std::as_const(points)) {
+        const QList<qsizetype>& candidates = atPoint.value(point);
+        const Mount* below =
+            point == QLatin1String("/") ? nullptr : snapshot.visibleMountFor(parentOf(point));
+        std::optional<qsizetype> top;
+        for (qsizetype index : candidates) {
+            const Mount& mount = snapshot.mounts.at(index);
+            const bool attached =
+                below ? mount.parentId == below->id
+                      : !snapshot.byId.contains(mount.parentId) || mount.parentId == mount.id;
+            if (attached) {
+                top = index;
+                break;
+            }
+        }
+        if (!top)
+            continue;
+        for (bool climbed = true; climbed;) {
+            climbed = false;
+            for (qsizetype index : candidates) {
+                if (snapshot.mounts.at(index).parentId == snapshot.mounts.at(*top).id &&
+                    index != *top) {
+                    top = index;
+                    climbed = true;
+                    break;
+                }
+            }
+        }
+        snapshot.visibleAt.insert(point, *top);
+        if (snapshot.mounts.at(*top).kind == DRIVE_REMOTE)
+            snapshot.hasRemote = true;
+    }
+}
+
+// Runs work on a thread of its own and waits for it at most the remote timeout. A call into a
+// dead server may never return, so that thread cannot be owned and joined: it is detached and
+// hands its result over through shared state. Null when the wait ran out.
+template<typename Result>
+std::optional<Result> runBounded(std::function<Result()> work)
+{
+    struct State
+    {
+        QMutex mutex;
+        QWaitCondition finished;
+        std::optional<Result> result;
+    };
+    const auto state = std::make_shared<State>();
+    try {
+        std::thread([state, work = std::move(work)] {
+            Result result = work();
+            const QMutexLocker locker(&state->mutex);
+            state->result = std::move(result);
+            state->finished.wakeAll();
+        }).detach();
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    const QDeadlineTimer deadline(remoteTimeoutMs.load());
+    QMutexLocker locker(&state->mutex);
+    while (!state->result && state->finished.wait(&state->mutex, deadline)) {
+    }
+    return state->result;
+}
+
+// The process-wide drive table and the mount table it is read from.
+class MountTable
+{
+public:
+    static MountTable& instance()
+    {
+        static MountTable table;
+        return table;
+    }
+
+    // The mounts now, read again when the kernel reports a change (a file other than the
+    // live table: every time) or when forced. Null, with error set, when it cannot be read.
+    std::shared_ptr<const Snapshot> current(bool force, int& error, QStringList& badLines)
+    {
+        const QMutexLocker locker(&mutex);
+        if (snapshot && !force && isLive() && !changed())
+            return snapshot;
+        QByteArray content;
+        error = read(content);
+        if (error != 0) {
+            snapshot.reset();
+            return nullptr;
+        }
+        auto next = std::make_shared<Snapshot>();
+        for (const QByteArray& line : content.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            std::optional<Mount> mount = parseLine(line);
+            if (!mount) {
+                badLines.append(QString::fromUtf8(line));
+                continue;
+            }
+            mount->kind = kindOf(*mount);
+            next->byId.insert(mount->id, next->mounts.size());
+            next->mounts.append(std::move(*mount));
+        }
+        findVisibleMounts(*next);
+        for (qsizetype index : std::as_const(next->visibleAt)) {
+            const Mount& mount = next->mounts.at(index);
+            if (!drives.contains(mount.mountPoint))
+                drives.insert(mount.mountPoint, mount.source);
+        }
+        snapshot = std::move(next);
+        return snapshot;
+    }
+
+    QMap<QString, QString> table() const
+    {
+        const QMutexLocker locker(&mutex);
+        return drives;
+    }
+
+    bool isLive() const { return liveSource.load(); }
+
+    void setPath(const QString& newPath)
+    {
+        const QMutexLocker locker(&mutex);
+        path = newPath.isEmpty() ? liveMountInfo : newPath;
+        liveSource.store(path == liveMountInfo);
+        live.reset();
+        snapshot.reset();
+        drives.clear();
+    }
+
+private:
+    MountTable() = default;
+
+    // The kernel flags an open mount table with POLLPRI once mounts change after it was
+    // opened or last polled.
+    bool changed()
+    {
+        pollfd watch = {live.get(), POLLPRI, 0};
+        if (::poll(&watch, 1, 0) < 0)
+            return true;
+        return (watch.revents & (POLLPRI | POLLERR)) != 0;
+    }
+
+    int read(QByteArray& content)
+    {
+        Descriptor once;
+        Descriptor* source = isLive() ? &live : &once;
+        if (source->get() < 0) {
+            source->reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+            if (source->get() < 0)
+                return errno;
+        }
+        if (::lseek(source->get(), 0, SEEK_SET) < 0)
+            return errno;
+        char buffer[16384];
+        for (;;) {
+            const ssize_t count = ::read(source->get(), buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                return errno;
+            if (count == 0)
+                return 0;
+            content.append(buffer, count);
+        }
+    }
+
+    mutable QMutex mutex;
+    QString path = liveMountInfo;
+    std::atomic<bool> liveSource{true};
+    // Kept open: the change notification belongs to the open file.
+    Descriptor live;
+    std::shared_ptr<const Snapshot> snapshot;
+    QMap<QString, QString> drives;
+};
+
+std::shared_ptr<const Snapshot> currentMounts(bool force, int& error, const char* function)
+{
+    QStringList badLines;
+    std::shared_ptr<const Snapshot> snapshot =
+        MountTable::instance().current(force, error, badLines);
+    for (const QString& line : std::as_const(badLines))
+        SY_CRITICAL_AT(function) << "Error querying dos device name:" << line;
+    return snapshot;
+}
+
+// The mount whose source is the share a network path names, when one is mounted.
+const Mount* mountOfShare(const Snapshot& snapshot, const QString& path)
+{
+    const bool smb = path.startsWith(QLatin1String("//"));
+    const Mount* best = nullptr;
+    qsizetype bestLength = -1;
+    for (qsizetype index : snapshot.visibleAt) {
+        const Mount& mount = snapshot.mounts.at(index);
+        QString source = mount.source;
+        if (source.startsWith(QLatin1String("//")) != smb || !isNetworkSource(source))
+            continue;
+        while (source.size() > 2 && source.endsWith(QLatin1Char('/')) &&
+               !source.endsWith(QLatin1String(":/")))
+            source.chop(1);
+        bool matches = false;
+        if (smb) {
+            matches = path.startsWith(source, Qt::CaseInsensitive);
+        } else {
+            const qsizetype colon = source.indexOf(QLatin1Char(':'));
+            matches =
+                path.left(colon + 1).compare(source.left(colon + 1), Qt::CaseInsensitive) == 0 &&
+                path.mid(colon + 1).startsWith(source.mid(colon + 1));
+        }
+        const bool whole = path.size() == source.size() || source.endsWith(QLatin1Char('/')) ||
+                           path.at(source.size()) == QLatin1Char('/');
+        // The longest source wins; between mounts of one share, the first mount point.
+        if (matches && whole &&
+            (source.size() > bestLength ||
+             (source.size() == bestLength && mount.mountPoint < best->mountPoint))) {
+            best = &mount;
+            bestLength = source.size();
+        }
+    }
+    return best;
+}
+
+bool isNetworkPath(const QString& path)
+{
+    if (path.startsWith(QLatin1String("//")))
+        return !path.startsWith(QLatin1String("///"));
+    return !path.startsWith(QLatin1Char('/')) && isNetworkSource(path);
+}
+
+struct Located
+{
+    int error = 0;
+    // The nearest existing path on the way to the asked one, with links followed.
+    QByteArray existing;
+    std::optional<quint64> mountId;
+};
+
+// Walks from path up to its nearest existing parent; a dangling symbolic link is followed to
+// where its target would be created.
+Located locate(QByteArray path, bool wantMountId)
+{
+    Located result;
+    for (int links = 0;;) {
+        struct statx status = {};
+        if (::statx(AT_FDCWD, path.constData(), 0, STATX_MNT_ID, &status) == 0) {
+            result.error = 0;
+            result.existing = path;
+            if (wantMountId && (status.stx_mask & STATX_MNT_ID) != 0)
+                result.mountId = status.stx_mnt_id;
+            return result;
+        }
+        result.error = errno;
+        if (result.error != ENOENT && result.error != ENOTDIR)
+            return result;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.constData(), target, sizeof target);
+        if (length > 0 && length < ssize_t(sizeof target)) {
+            if (++links > maxSymbolicLinks) {
+                result.error = ELOOP;
+                return result;
+            }
+            const QByteArray link(target, length);
+            path = link.startsWith('/')
+                       ? link
+                       : QFile::encodeName(parentOf(QFile::decodeName(path))) + '/' + link;
+            continue;
+        }
+        if (path == "/" || path == ".")
+            return result;
+        path = QFile::encodeName(parentOf(QFile::decodeName(path)));
+    }
+}
+
+int canonical(const QByteArray& path, QString& out)
+{
+    const std::unique_ptr<char, decltype(&std::free)> resolved(
+        ::realpath(path.constData(), nullptr), &std::free);
+    if (!resolved)
+        return errno;
+    out = QFile::decodeName(resolved.get());
+    return 0;
+}
+
+struct Volume
+{
+    std::shared_ptr<const Snapshot> snapshot;
+    // Inside snapshot; null when no mount holds the path.
+    const Mount* mount = nullptr;
+};
+
+// The mount that holds path. Records a failure as the root lookup.
+Volume volumeOf(const QString& path)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::rootPathByPath");
+    int error = 0;
+    std::shared_ptr<const Snapshot> snapshot = currentMounts(false, error, syCallSite.function);
+    const Mount* found = nullptr;
+    if (snapshot && path.isEmpty()) {
+        error = ENOENT;
+    } else if (snapshot && isNetworkPath(path)) {
+        found = mountOfShare(*snapshot, path);
+        if (!found)
+            error = ENOENT;
+    } else if (snapshot) {
+        const QByteArray absolute = QFile::encodeName(
+            path.startsWith(QLatin1Char('/')) ? path
+                                              : QDir::currentPath() + QLatin1Char('/') + path);
+        const bool live = MountTable::instance().isLive();
+        struct Answer
+        {
+            Located located;
+            QString canonicalPath;
+        };
+        const std::function<Answer()> lookUp = [absolute, live] {
+            Answer answer{locate(absolute, live), QString()};
+            if (answer.located.error == 0 && !answer.located.mountId)
+                answer.located.error = canonical(answer.located.existing, answer.canonicalPath);
+            return answer;
+        };
+        // A lookup that passes through a network mount can hang as long as its server.
+        const std::optional<Answer> answer =
+            snapshot->hasRemote ? runBounded(lookUp) : std::optional<Answer>(lookUp());
+        if (!answer) {
+            error = ETIMEDOUT;
+        } else if (answer->located.error != 0) {
+            error = answer->located.error;
+        } else if (answer->located.mountId) {
+            auto index = snapshot->byId.constFind(int(*answer->located.mountId));
+            if (index == snapshot->byId.cend()) {
+                // Mounted after the table was read and before the lookup.
+                snapshot = currentMounts(true, error, syCallSite.function);
+                if (snapshot)
+                    index = snapshot->byId.constFind(int(*answer->located.mountId));
+            }
+            if (snapshot && index != snapshot->byId.cend())
+                found = &snapshot->mounts.at(*index);
+            else if (error == 0)
+                error = ENOENT;
+        } else {
+            found = snapshot->visibleMountFor(answer->canonicalPath);
+            if (!found)
+                error = ENOENT;
+        }
+    }
+    if (!found)
+        SY_CRITICAL << "Error retrieving volume path name for" << path << "- ErrorCode:" << error;
+    return Volume{snapshot, found};
+}
+
+struct VolumeStatus
+{
+    int error = 0;
+    struct statvfs status = {};
+};
+
+VolumeStatus statusOf(const Mount& mount)
+{
+    const QByteArray root = QFile::encodeName(mount.mountPoint);
+    const std::function<VolumeStatus()> query = [root] {
+        VolumeStatus result;
+        if (::statvfs(root.constData(), &result.status) != 0)
+            result.error = errno;
+        return result;
+    };
+    if (mount.kind != DRIVE_REMOTE)
+        return query();
+    const std::optional<VolumeStatus> answer = runBounded(query);
+    return answer ? *answer : VolumeStatus{ETIMEDOUT, {}};
+}
+
+// The label of a file system on a block device; other kinds have none. The kernel answers for
+// the common Linux file systems; the desktop's device links for the rest.
+QString labelOf(const Snapshot& snapshot, const Mount& mount)
+{
+    if (mount.kind != DRIVE_FIXED && mount.kind != DRIVE_REMOVABLE && mount.kind != DRIVE_CDROM)
+        return QString();
+    {
+        const QMutexLocker locker(&snapshot.labelMutex);
+        const auto known = snapshot.labels.constFind(mount.id);
+        if (known != snapshot.labels.cend())
+            return known.value();
+    }
+    QString label;
+    const Descriptor root(::open(QFile::encodeName(mount.mountPoint).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    char buffer[FSLABEL_MAX] = {};
+    if (root.get() >= 0 && ::ioctl(root.get(), FS_IOC_GETFSLABEL, buffer) == 0)
+        label = QString::fromUtf8(buffer, qstrnlen(buffer, sizeof buffer));
+    else
+        label = QStorageInfo(mount.mountPoint).name();
+    const QMutexLocker locker(&snapshot.labelMutex);
+    snapshot.labels.insert(mount.id, label);
+    return label;
+}
+
+quint32 flagsOf(const Mount& mount, const struct statvfs& status)
+{
+    static const QStringList caseless = {QStringLiteral("vfat"),  QStringLiteral("msdos"),
+                                         QStringLiteral("exfat"), QStringLiteral("cifs"),
+                                         QStringLiteral("smb3"),  QStringLiteral("smbfs"),
+                                         QStringLiteral("hfs"),   QStringLiteral("hfsplus")};
+    quint32 flags = 0;
+    if ((status.f_flag & ST_RDONLY) != 0)
+        flags |= FS_READ_ONLY_VOLUME;
+    if (!caseless.contains(mount.type))
+        flags |= FS_CASE_SENSITIVE_SEARCH;
+    if (mount.type != QLatin1String("msdos"))
+        flags |= FS_CASE_PRESERVED_NAMES;
+    return flags;
+}
+
+} // namespace
+
+bool CFSVolumeInformationLinux::refreshLogicalDriveStrings()
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::refreshLogicalDriveStrings");
+    int error = 0;
+    if (!currentMounts(true, error, syCallSite.function)) {
+        SY_CRITICAL << "Error retrieving logical drive strings:" << error;
+        return false;
+    }
+    SY_DEBUG << "logical drives refreshed:" << MountTable::instance().table();
+    return true;
+}
+
+bool CFSVolumeInformationLinux::getLogicalDriveStrings(QMap<QString, QString>& drives)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::getLogicalDriveStrings");
+    drives.clear();
+    if (!refreshLogicalDriveStrings())
+        return false;
+    drives = MountTable::instance().table();
+    return true;
+}
+
+QString CFSVolumeInformationLinux::rootPathByPath(const QString& path)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::rootPathByPath");
+    const Volume volume = volumeOf(path);
+    return volume.mount ? rootOf(*volume.mount) : QString();
+}
+
+bool CFSVolumeInformationLinux::getVolumeInformationByPath(const QString& path, QString& volumeName,
+                                                           QString& fileSystemName,
+                                                           quint32& serialNumber,
+                                                           quint32& maxComponentLength,
+                                                           quint32& flags)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::getVolumeInformationByPath");
+    const Volume volume = volumeOf(path);
+    const Mount* mount = volume.mount;
+    if (!mount) {
+        SY_CRITICAL << "failed to retrieve root path from" << path;
+        return false;
+    }
+    const VolumeStatus status = statusOf(*mount);
+    if (status.error != 0) {
+        SY_CRITICAL << "Error retrieving volume information for" << rootOf(*mount)
+                    << "- ErrorCode:" << status.error;
+        return false;
+    }
+    volumeName = labelOf(*volume.snapshot, *mount);
+    fileSystemName = mount->type;
+    // The kernel's file-system id is two 32-bit words; the low one is the first.
+    serialNumber = quint32(status.status.f_fsid);
+    maxComponentLength = quint32(status.status.f_namemax);
+    flags = flagsOf(*mount, status.status);
+    return true;
+}
+
+bool CFSVolumeInformationLinux::getDiskFreeSpaceByPath(const QString& path,
+                                                       quint64& freeBytesAvailable,
+                                                       quint64& totalBytes, quint64& totalFreeBytes)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::getDiskFreeSpaceByPath");
+    const Volume volume = volumeOf(path);
+    const Mount* mount = volume.mount;
+    if (!mount) {
+        SY_CRITICAL << "failed to retrieve root path from" << path;
+        return false;
+    }
+    const VolumeStatus status = statusOf(*mount);
+    if (status.error != 0) {
+        SY_CRITICAL << "Error retrieving disk free space for" << rootOf(*mount)
+                    << "- ErrorCode:" << status.error;
+        return false;
+    }
+    const quint64 unit = status.status.f_frsize;
+    freeBytesAvailable = quint64(status.status.f_bavail) * unit;
+    totalBytes = quint64(status.status.f_blocks) * unit;
+    totalFreeBytes = quint64(status.status.f_bfree) * unit;
+    return true;
+}
+
+FSDriveType CFSVolumeInformationLinux::getDriveTypeByPath(const QString& path)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::getDriveTypeByPath");
+    const Volume volume = volumeOf(path.isEmpty() ? QDir::currentPath() : path);
+    return volume.mount ? volume.mount->kind : DRIVE_NO_ROOT_DIR;
+}
+
+void CFSVolumeInformationLinux::setMountInfoPath(const QString& path)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::setMountInfoPath");
+    MountTable::instance().setPath(path);
+}
+
+void CFSVolumeInformationLinux::setRemoteTimeout(int milliseconds)
+{
+    remoteTimeoutMs.store(milliseconds);
+}
+
+int CFSVolumeInformationLinux::remoteTimeout()
+{
+    return remoteTimeoutMs.load();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "system/FSVolumeTypes.h"
+
+#include <QMap>
+#include <QString>
+
+// Answers for any path which mounted file system holds it and what that file system is.
+//
+// A volume's root is the mount point that holds the path, with a trailing "/" ("/",
+// "/media/usb/"): the visible mount after symbolic links are resolved, or for a path that does
+// not exist yet the one of its nearest existing parent. A network path given as
+// "//server/share/..." or "server:/export/..." is answered by the mount point whose source is
+// that share, when one is mounted (the server and an SMB share compare without case).
+//
+// The drive table maps mount points to their sources ("/dev/sda1", "server:/export",
+// "//server/share"). It is process-wide, guarded by one mutex, and read from the mount table
+// only when the kernel reports a change; entries of mounts that are gone are kept.
+//
+// The flag word holds FS_READ_ONLY_VOLUME for a read-only mount, and FS_CASE_SENSITIVE_SEARCH
+// and FS_CASE_PRESERVED_NAMES by file-system type (FAT, exFAT and SMB ignore case, "msdos"
+// keeps no case either).
+//
+// Queries that touch a network file system wait for it at most remoteTimeout() and then answer
+// false: a dead server must not hang the caller. All operations are static and never throw;
+// failures are logged at critical level.
+class CFSVolumeInformationLinux
+{
+public:
+    CFSVolumeInformationLinux() = delete;
+
+    // Re-reads the mount table into the drive table.
+    static bool refreshLogicalDriveStrings();
+    // Clears drives, refreshes, copies the drive table (mount point -> source) into drives.
+    static bool getLogicalDriveStrings(QMap<QString, QString>& drives);
+
+    // The root of the volume that holds path, or an empty string.
+    static QString rootPathByPath(const QString& path);
+    // Volume name (the file system's label), file-system type ("ext4", "nfs4", "tmpfs", ...),
+    // 32 bits of the file-system id, longest name, flag word. The out arguments are set only
+    // on success.
+    static bool getVolumeInformationByPath(const QString& path, QString& volumeName,
+                                           QString& fileSystemName, quint32& serialNumber,
+                                           quint32& maxComponentLength, quint32& flags);
+    // Bytes the caller may still use, the volume's size and its free bytes, set only on
+    // success.
+    static bool getDiskFreeSpaceByPath(const QString& path, quint64& freeBytesAvailable,
+                                       quint64& totalBytes, quint64& totalFreeBytes);
+    // The kind of the mount that holds path; DRIVE_NO_ROOT_DIR when no mount holds it. An empty
+    // path asks for the working directory.
+    static FSDriveType getDriveTypeByPath(const QString& path);
+
+    // The mount table the drive table is read from: "/proc/self/mountinfo" unless another file
+    // in its format is set (an empty path goes back to it). Setting it starts a new, empty
+    // drive table.
+    static void setMountInfoPath(const QString& path);
+    static void setRemoteTimeout(int milliseconds);
+    static int remoteTimeout();
+};
