@@ -95,6 +95,13 @@ struct Snapshot
     mutable QHash<int, QString> labels;
 
     const Mount* visibleMountFor(QString canonicalPath) const;
+    // The visible mount whose mount point path names, with or without a trailing "/".
+    const Mount* mountAt(const QString& path) const
+    {
+        const auto found = visibleAt.constFind(
+            path.size() > 1 && path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path);
+        return found == visibleAt.cend() ? nullptr : &mounts.at(found.value());
+    }
 };
 
 QString parentOf(const QString& path)
@@ -447,8 +454,14 @@ private:
     QMap<QString, QString> drives;
 };
 
+// The reading a CTableView holds for its thread.
+thread_local std::shared_ptr<const Snapshot> viewedSnapshot;
+thread_local int viewDepth = 0;
+
 std::shared_ptr<const Snapshot> currentMounts(bool force, int& error, const char* function)
 {
+    if (viewedSnapshot && !force)
+        return viewedSnapshot;
     QStringList badLines;
     std::shared_ptr<const Snapshot> snapshot =
         MountTable::instance().current(force, error, badLines);
@@ -574,6 +587,8 @@ Volume volumeOf(const QString& path)
         found = mountOfShare(*snapshot, path);
         if (!found)
             error = ENOENT;
+    } else if (snapshot && (found = snapshot->mountAt(path))) {
+        // A mount point as the table names it needs no lookup: the table follows every change.
     } else if (snapshot) {
         const QByteArray absolute = QFile::encodeName(
             path.startsWith(QLatin1Char('/')) ? path
@@ -786,4 +801,20 @@ void CFSVolumeInformationLinux::setRemoteTimeout(int milliseconds)
 int CFSVolumeInformationLinux::remoteTimeout()
 {
     return remoteTimeoutMs.load();
+}
+
+CFSVolumeInformationLinux::CTableView::CTableView()
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::CTableView::CTableView");
+    if (viewDepth++ > 0)
+        return;
+    int error = 0;
+    // Without a reading, the queries read the table themselves and record why they cannot.
+    viewedSnapshot = currentMounts(false, error, syCallSite.function);
+}
+
+CFSVolumeInformationLinux::CTableView::~CTableView()
+{
+    if (--viewDepth == 0)
+        viewedSnapshot.reset();
 }

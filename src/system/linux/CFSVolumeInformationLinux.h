@@ -56,4 +56,16 @@ public:
     static void setMountInfoPath(const QString& path);
     static void setRemoteTimeout(int milliseconds);
     static int remoteTimeout();
+
+    // While one lives, the queries of its thread answer from the mount table as it was when
+    // the first one was made, so that a group of answers describes one state of the mounts
+    // (and the table is checked for changes once).
+    class CTableView
+    {
+    public:
+        CTableView();
+        ~CTableView();
+        CTableView(const CTableView&) = delete;
+        CTableView& operator=(const CTableView&) = delete;
+    };
 };

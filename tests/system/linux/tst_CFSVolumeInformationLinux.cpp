@@ -326,6 +326,7 @@ void tst_CFSVolumeInformationLinux::failures()
     expectNoRoot(QString(), ENOENT);
     QCOMPARE(Volume::rootPathByPath(QString()), QString());
     expectNoRoot(QString(), ENOENT);
+    expectNoRoot(QString(), ENOENT);
     expectRecord(QtCriticalMsg, "getVolumeInformationByPath",
                  QStringLiteral("failed to retrieve root path from "));
     expectNoRoot(QString(), ENOENT);
