@@ -493,12 +493,13 @@ const Mount* mountOfShare(const Snapshot& snapshot, const QString& path)
                 path.left(colon + 1).compare(source.left(colon + 1), Qt::CaseInsensitive) == 0 &&
                 path.mid(colon + 1).startsWith(source.mid(colon + 1));
         }
-        const bool whole = path.size() == source.size() || source.endsWith(QLatin1Char('/')) ||
-                           path.at(source.size()) == QLatin1Char('/');
+        // The source must end where a name of the path ends: "//s/share" holds no "//s/shared".
+        const bool whole =
+            matches && (path.size() == source.size() || source.endsWith(QLatin1Char('/')) ||
+                        path.at(source.size()) == QLatin1Char('/'));
         // The longest source wins; between mounts of one share, the first mount point.
-        if (matches && whole &&
-            (source.size() > bestLength ||
-             (source.size() == bestLength && mount.mountPoint < best->mountPoint))) {
+        if (whole && (source.size() > bestLength ||
+                      (source.size() == bestLength && mount.mountPoint < best->mountPoint))) {
             best = &mount;
             bestLength = source.size();
         }

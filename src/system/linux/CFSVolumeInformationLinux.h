@@ -18,8 +18,8 @@
 // only when the kernel reports a change; entries of mounts that are gone are kept.
 //
 // The flag word holds FS_READ_ONLY_VOLUME for a read-only mount, and FS_CASE_SENSITIVE_SEARCH
-// and FS_CASE_PRESERVED_NAMES by file-system type (FAT, exFAT and SMB ignore case, "msdos"
-// keeps no case either).
+// and FS_CASE_PRESERVED_NAMES by file-system type (FAT, exFAT, HFS and SMB ignore case,
+// "msdos" keeps no case either). Other mount options (nosuid, noexec, ...) have no bit.
 //
 // Queries that touch a network file system wait for it at most remoteTimeout() and then answer
 // false: a dead server must not hang the caller. All operations are static and never throw;

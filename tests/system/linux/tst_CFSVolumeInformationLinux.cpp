@@ -221,6 +221,7 @@ void tst_CFSVolumeInformationLinux::networkPaths_data()
     QTest::newRow("export path in other case") << "nas:/Export/f" << QString();
     QTest::newRow("longer share name") << "//server/shared/x" << QString();
     QTest::newRow("share not mounted") << "//other/share/x" << QString();
+    QTest::newRow("server only") << "//server" << QString();
 }
 
 void tst_CFSVolumeInformationLinux::networkPaths()
