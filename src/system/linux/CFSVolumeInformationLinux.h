@@ -15,7 +15,8 @@
 //
 // The drive table maps mount points to their sources ("/dev/sda1", "server:/export",
 // "//server/share"). It is process-wide, guarded by one mutex, and read from the mount table
-// only when the kernel reports a change; entries of mounts that are gone are kept.
+// only when the kernel reports a change. An entry keeps the source it was first read with, and
+// entries of mounts that are gone are kept.
 //
 // The flag word holds FS_READ_ONLY_VOLUME for a read-only mount, and FS_CASE_SENSITIVE_SEARCH
 // and FS_CASE_PRESERVED_NAMES by file-system type (FAT, exFAT, HFS and SMB ignore case,
@@ -54,6 +55,7 @@ public:
     // in its format is set (an empty path goes back to it). Setting it starts a new, empty
     // drive table.
     static void setMountInfoPath(const QString& path);
+    // How long a query waits for a network file system: 5 seconds unless set.
     static void setRemoteTimeout(int milliseconds);
     static int remoteTimeout();
 
