@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
 #include "system/CFSVolumeInformation.h"
+#include "threading/threads/CBasicThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -90,6 +92,34 @@ bool fsidHolds(const QString& fsid, quint32 serial)
     return ok && (quint32(id) == serial || quint32(id >> 32) == serial);
 }
 
+// Asks for the volumes of cases, starting at the one its number names, and counts the answers
+// that differ from the expected roots.
+class QueryWorker : public CBasicThread
+{
+public:
+    QueryWorker(const QList<QPair<QString, QString>>& cases, int first)
+        : CBasicThread(std::string("volume queries")), cases(cases), first(first)
+    {}
+
+    int wrongAnswers = 0;
+
+protected:
+    int runMethod() override
+    {
+        for (int round = 0; round < 100; ++round) {
+            const auto& [path, root] = cases.at((round + first) % cases.size());
+            const CFSVolumeInformation info(path);
+            if (Volume::rootPathByPath(path) != root || info.totalBytes == 0)
+                ++wrongAnswers;
+        }
+        return 0;
+    }
+
+private:
+    const QList<QPair<QString, QString>> cases;
+    const int first;
+};
+
 } // namespace
 
 class tst_CFSVolumeInformationLinux : public QObject
@@ -105,6 +135,7 @@ private Q_SLOTS:
     void localPaths_data();
     void localPaths();
     void failures();
+    void concurrentQueries();
     void liveTable();
     void tmpfsAndBindMounts();
     void ext4Image();
@@ -348,6 +379,29 @@ void tst_CFSVolumeInformationLinux::failures()
     QCOMPARE(Volume::getDriveTypeByPath(loop + "/x"), DRIVE_NO_ROOT_DIR);
     expectNoRoot(loop, ELOOP);
     QCOMPARE(Volume::rootPathByPath(loop), QString());
+}
+
+void tst_CFSVolumeInformationLinux::concurrentQueries()
+{
+    // A table read from a file is read again at every query, so the workers keep replacing
+    // the reading the others use.
+    writeTable(fakeTable);
+    environment->makeDir(QStringLiteral("ram/dir"));
+    environment->makeDir(QStringLiteral("share"));
+    Volume::setMountInfoPath(tableFile());
+    const QString t = base();
+    const QList<QPair<QString, QString>> cases = {{t + "/ram/dir/x", t + "/ram/"},
+                                                  {"//server/share/y", t + "/share/"},
+                                                  {t + "/elsewhere", QStringLiteral("/")}};
+    std::vector<std::unique_ptr<QueryWorker>> workers;
+    for (int i = 0; i < 4; ++i) {
+        workers.push_back(std::make_unique<QueryWorker>(cases, i));
+        QVERIFY(workers.back()->startThread());
+    }
+    for (const auto& worker : workers) {
+        QVERIFY(worker->wait(60000));
+        QCOMPARE(worker->wrongAnswers, 0);
+    }
 }
 
 void tst_CFSVolumeInformationLinux::liveTable()
