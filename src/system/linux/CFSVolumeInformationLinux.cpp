@@ -3,7 +3,6 @@
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -11,12 +10,14 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStorageInfo>
-#include <QWaitCondition>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -316,31 +317,31 @@ void findVisibleMounts(Snapshot& snapshot)
 
 // Runs work on a thread of its own and waits for it at most the remote timeout. A call into a
 // dead server may never return, so that thread cannot be owned and joined: it is detached and
-// hands its result over through shared state. Null when the wait ran out.
+// hands its result over through shared state (standard primitives, like the thread). Null when
+// the wait ran out.
 template<typename Result>
 std::optional<Result> runBounded(std::function<Result()> work)
 {
     struct State
     {
-        QMutex mutex;
-        QWaitCondition finished;
+        std::mutex mutex;
+        std::condition_variable finished;
         std::optional<Result> result;
     };
     const auto state = std::make_shared<State>();
     try {
         std::thread([state, work = std::move(work)] {
             Result result = work();
-            const QMutexLocker locker(&state->mutex);
+            const std::lock_guard<std::mutex> locker(state->mutex);
             state->result = std::move(result);
-            state->finished.wakeAll();
+            state->finished.notify_all();
         }).detach();
     } catch (const std::system_error&) {
         return std::nullopt;
     }
-    const QDeadlineTimer deadline(remoteTimeoutMs.load());
-    QMutexLocker locker(&state->mutex);
-    while (!state->result && state->finished.wait(&state->mutex, deadline)) {
-    }
+    std::unique_lock<std::mutex> locker(state->mutex);
+    state->finished.wait_for(locker, std::chrono::milliseconds(remoteTimeoutMs.load()),
+                             [&state] { return state->result.has_value(); });
     return state->result;
 }
 
@@ -478,9 +479,9 @@ const Mount* mountOfShare(const Snapshot& snapshot, const QString& path)
     qsizetype bestLength = -1;
     for (qsizetype index : snapshot.visibleAt) {
         const Mount& mount = snapshot.mounts.at(index);
-        QString source = mount.source;
-        if (source.startsWith(QLatin1String("//")) != smb || !isNetworkSource(source))
+        if (mount.source.startsWith(QLatin1String("//")) != smb || !isNetworkSource(mount.source))
             continue;
+        QStringView source = mount.source;
         while (source.size() > 2 && source.endsWith(QLatin1Char('/')) &&
                !source.endsWith(QLatin1String(":/")))
             source.chop(1);
