@@ -23,8 +23,9 @@
 // "msdos" keeps no case either). Other mount options (nosuid, noexec, ...) have no bit.
 //
 // Queries that touch a network file system wait for it at most remoteTimeout() and then answer
-// false: a dead server must not hang the caller. All operations are static and never throw;
-// failures are logged at critical level.
+// false: a dead server must not hang the caller. While one is mounted, every path lookup runs
+// on a helper thread under that bound, since a symbolic link may lead into it. All operations are
+// static and never throw; failures are logged at critical level.
 class CFSVolumeInformationLinux
 {
 public:

@@ -615,6 +615,10 @@ void tst_CFSVolumeInformationLinux::hangingServer()
     quint32 flags = 0;
     QVERIFY(!Volume::getVolumeInformationByPath("user@host:/data/f", name, type, serial, length,
                                                 flags));
+    expectRecord(QtCriticalMsg, "getDiskFreeSpaceByPath",
+                 "Error retrieving disk free space for " + d +
+                     "/remote/ - ErrorCode: " + QString::number(ETIMEDOUT));
+    QVERIFY(!Volume::getDiskFreeSpaceByPath("user@host:/data/f", available, total, free));
     QCOMPARE(Volume::getDriveTypeByPath("user@host:/data/f"), DRIVE_REMOTE);
     // Other mounts still answer.
     QCOMPARE(Volume::rootPathByPath(d + "/x"), Volume::rootPathByPath(d + "/y"));
