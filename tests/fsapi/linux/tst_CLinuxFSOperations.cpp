@@ -554,11 +554,17 @@ void tst_CLinuxFSOperations::copyDirectory()
     QCOMPARE(CTestTree::describe(path("tree/")).count(u';'), 8);
     QCOMPARE(modified(path("copy/sub/large")), written);
 
-    // Into an existing destination the tree is merged, and nothing there is overwritten.
+    // Into an existing destination the tree is merged, and nothing there is overwritten. The
+    // entries listed before the conflict are copied, those after it are not; which ones come
+    // first is up to the file system, so only what is there is checked, not what is missing.
     QVERIFY(CTestTree::make(path("other/"), "top.txt=mine"));
     QCOMPARE(CExpect::outcome([&] { return ops.copyDirectory(path("tree/"), path("other/")); }),
              "FileExists | Destination already exists: " + path("other/top.txt"));
-    QCOMPARE(CTestTree::describe(path("other/")), QStringLiteral("top.txt=mine"));
+    const QStringList source = CTestTree::describe(path("tree/")).split(u';');
+    QStringList merged = CTestTree::describe(path("other/")).split(u';');
+    QVERIFY(merged.removeOne(QStringLiteral("top.txt=mine")));
+    for (const QString& entry : std::as_const(merged))
+        QVERIFY2(source.contains(entry), qPrintable(entry));
 
     QCOMPARE(CExpect::outcome([&] { return ops.copyDirectory(path("missing"), path("x")); }),
              "FileDoesNotExist | File not found: " + path("missing"));
