@@ -1,6 +1,7 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 
 #include "diagnostics/CLogRecord.h"
+#include "fsapi/FSArgumentChecks.h"
 #include "fsapi/FileSystemExceptions.h"
 #include "threading/threads/CCallStack.h"
 
@@ -127,7 +128,7 @@ bool CLinuxFSLock::getLock(const char* function, const QString& path, quint32 sh
         SY_WARNING_AT(function) << "getXXXLock called before, without release";
         return false;
     }
-    if (path.isEmpty() || path.size() >= 260) {
+    if (path.isEmpty() || path.size() >= 260 || FSArgumentChecks::hasNullCharacter(path)) {
         SY_CRITICAL_AT(function) << "invalid path given";
         return false;
     }

@@ -159,6 +159,10 @@ void tst_CLinuxFSLock::refusedRequests()
     QVERIFY(!lock.getWriteLock(refused));
     expectRecord(QtCriticalMsg, "getExclusiveLock", "invalid path given");
     QVERIFY(!lock.getExclusiveLock(QLatin1String("")));
+    // The system would read this as the name before the null character.
+    expectRecord(QtCriticalMsg, "getExclusiveLock", "invalid path given");
+    QVERIFY(!lock.getExclusiveLock(file() + QChar(u'\0') + ".bak"));
+    QVERIFY(!lock.isLocked());
 
     const std::pair<const char*, int> missing[] = {{"missing/f.txt", ENOENT},
                                                    {"f ü.txt/f.txt", ENOTDIR}};

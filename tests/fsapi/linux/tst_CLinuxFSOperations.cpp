@@ -204,11 +204,15 @@ void tst_CLinuxFSOperations::argumentChecks_data()
         QTest::addRow("%s %s", function, text)
             << QString::fromLatin1(function) << QString::fromLatin1(text) << call;
     };
+    // p({}) is the path under test, p("name") a file that exists.
     row("tryExclusiveLock", "Empty path ...", OP(o.tryExclusiveLock(p({}))));
-    row("copyFile", "Empty src path ...", OP(o.copyFile(p({}), "/tmp/x", false, false, false)));
-    row("renameDirectory", "Empty dest path ...", OP(o.renameDirectory("/tmp/x", p({}))));
+    row("copyFile", "Empty src path ...", OP(o.copyFile(p({}), p("src"), false, false, false)));
+    row("copyFile", "Empty dest path ...", OP(o.copyFile(p("src"), p({}), true, false, true)));
+    row("deleteFile", "Empty path ...", OP(o.deleteFile(p({}), true)));
+    row("renameDirectory", "Empty dest path ...", OP(o.renameDirectory(p("src"), p({}))));
     row("safeMoveDirectory", "Empty safePath ...",
-        OP(o.safeMoveDirectory("/tmp/x", "/tmp/y", p({}), true)));
+        OP(o.safeMoveDirectory(p("src"), p("dest"), p({}), true)));
+    row("setTimeStamps", "Empty path ...", OP(o.setTimeStamps(p({}), none, none, fine, false)));
     row("getFSID", "Empty path ...", [](Ops& o, const Path& p) {
         QString id;
         return o.getFSID(p({}), id);
@@ -220,14 +224,24 @@ void tst_CLinuxFSOperations::argumentChecks()
     QFETCH(QString, function);
     QFETCH(QString, emptyText);
     QFETCH(Call, call);
+    const QString tree = QStringLiteral("important=keep;src=data");
+    QVERIFY(CTestTree::make(root, tree));
     CFaultyFSOperations faulty;
     const QString tooLong = root + QString(260 - root.size(), u'n');
-    for (const QString& bad : {QString(), QString(""), tooLong}) {
-        expectCritical(function.toLatin1().constData(),
-                       bad.isEmpty() ? emptyText : "PathTooLong " + bad + " 260");
-        QVERIFY(!call(faulty, [&](const QString&) { return bad; }));
+    // The system would read these as "important" and "evil.txt".
+    const QString cutShort = root + QStringLiteral("important") + QChar(u'\0') + ".bak";
+    const QString otherName = root + QStringLiteral("evil.txt") + QChar(u'\0') + ".png";
+    for (const QString& bad : {QString(), QString(""), tooLong, cutShort, otherName}) {
+        const QString text = bad.isEmpty()      ? emptyText
+                             : bad.size() > 259 ? "PathTooLong " + bad + " 260"
+                                                : "Null character in path " +
+                                                      QString(bad).replace(QChar(u'\0'), "\\0");
+        expectCritical(function.toLatin1().constData(), text);
+        QVERIFY(!call(faulty, [&](const QString& relative) {
+            return relative.isNull() ? bad : root + relative;
+        }));
     }
-    QCOMPARE(CTestTree::describe(root), QString());
+    QCOMPARE(CTestTree::describe(root), tree);
 }
 
 void tst_CLinuxFSOperations::lengthLimits()
