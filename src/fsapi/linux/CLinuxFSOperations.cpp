@@ -143,10 +143,8 @@ struct DirectoryCloser
     void operator()(DIR* directory) const { ::closedir(directory); }
 };
 
-// The time stamps every client accepts.
-const qint64 earliestTime = 0;                        // 1970-01-01T00:00:00.000Z
-const qint64 latestTime = Q_INT64_C(253402300799999); // 9999-12-31T23:59:59.999Z
-
+// Every valid time fits the 64-bit seconds of a file time; the file system rounds what it
+// cannot hold.
 struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
                                               const QDateTime& time)
 {
@@ -155,11 +153,18 @@ struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
         stamp.tv_nsec = UTIME_OMIT;
         return stamp;
     }
-    const qint64 milliseconds = time.isValid() ? time.toMSecsSinceEpoch() : earliestTime - 1;
-    if (milliseconds < earliestTime || milliseconds > latestTime)
+    if (!time.isValid())
         SY_THROW(InvalidParameter, QStringLiteral("Timestamp is invalid"));
-    stamp.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    stamp.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    const qint64 milliseconds = time.toMSecsSinceEpoch();
+    // Times before 1970 count back from it; the nanoseconds of a file time count forward.
+    qint64 seconds = milliseconds / 1000;
+    qint64 remainder = milliseconds % 1000;
+    if (remainder < 0) {
+        --seconds;
+        remainder += 1000;
+    }
+    stamp.tv_sec = static_cast<time_t>(seconds);
+    stamp.tv_nsec = static_cast<long>(remainder) * 1000000L;
     return stamp;
 }
 
@@ -527,6 +532,9 @@ bool CLinuxFSOperations::createDirectory(const QString& path, const QDateTime& c
 {
     SY_FUNCTION("CLinuxFSOperations::createDirectory");
     SY_FS_CHECK_PATH(path, "Empty path ...");
+    // Checked before anything is created, so that a bad time leaves no folder behind.
+    for (const QDateTime* time : {&creation, &lastAccess, &lastWrite})
+        convertUTCQDateTimeToFileTime(syCallSite, *time);
     if (directoryExists(path))
         SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + path);
     // No client can create a directory that another could not reach.
@@ -764,10 +772,11 @@ bool CLinuxFSOperations::setTimeStamps(const QString& path, const QDateTime& cre
                                       convertUTCQDateTimeToFileTime(syCallSite, lastWrite)};
     const QByteArray bytes = nativeBytes(path);
     struct stat status;
-    // utimensat does not look at the path when both stamps are left out.
+    // utimensat does not look at the path when both stamps are left out. A link gets the
+    // times itself, so that nothing outside the tree is changed through it.
     const int result = times[0].tv_nsec == UTIME_OMIT && times[1].tv_nsec == UTIME_OMIT
-                           ? ::stat(bytes.constData(), &status)
-                           : ::utimensat(AT_FDCWD, bytes.constData(), times, 0);
+                           ? ::lstat(bytes.constData(), &status)
+                           : ::utimensat(AT_FDCWD, bytes.constData(), times, AT_SYMLINK_NOFOLLOW);
     if (result == 0)
         return true;
     const int error = errno;

@@ -137,6 +137,8 @@ QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int se
 }
 
 const QDateTime fine = utc(2020, 1, 1);
+// Neither null (which leaves a stamp alone) nor valid.
+const QDateTime invalidTime(QDate(), QTime(1, 0));
 
 } // namespace
 
@@ -466,11 +468,16 @@ void tst_CLinuxFSOperations::operations_data()
         {nullptr, {"critical cleanDirectory tryWirteLock failed"}, "exclusive d"});
 
     row("setTimeStamps before 1970", "f=x",
-        OP(o.setTimeStamps(p("f"), none, none, utc(1969, 12, 31, 23, 59, 59, 999), 0)), badTime);
-    row("setTimeStamps at 1970", "f=x", OP(o.setTimeStamps(p("f"), none, none, utc(1970, 1, 1), 0)),
-        "true");
+        OP(o.setTimeStamps(p("f"), none, none, utc(1969, 12, 31, 23, 59, 59, 999), 0)), "true");
     row("setTimeStamps after 9999", "f=x",
-        OP(o.setTimeStamps(p("f"), none, none, utc(10000, 1, 1), 0)), badTime);
+        OP(o.setTimeStamps(p("f"), none, none, utc(10000, 1, 1), 0)), "true");
+    row("setTimeStamps of an invalid time", "f=x",
+        OP(o.setTimeStamps(p("f"), none, invalidTime, fine, 0)), badTime);
+    row("createDirectory with an invalid time", "",
+        OP(o.createDirectory(p("a/b/c"), none, none, invalidTime, 0, true)), badTime);
+    row("createDirectory before 1970", "",
+        OP(o.createDirectory(p("a/b/c"), none, none, utc(1901, 12, 14), 0, true)), "true",
+        {"a/;a/b/;a/b/c/"});
 
     row("safeDeleteFile", "f=x", OP(o.safeDeleteFile(p("f"), p("~safe"), false)), "true", {""});
     row("safeDeleteFile whose deletion fails", "k/f=*5000@640",
@@ -617,6 +624,20 @@ void tst_CLinuxFSOperations::timeStamps()
     QVERIFY(ops.setTimeStamps(file, none, accessed, written, false));
     QCOMPARE(QFileInfo(file).lastRead().toUTC(), accessed);
     QCOMPARE(modified(file), written);
+    const QDateTime early = utc(1969, 12, 31, 23, 59, 59, 999);
+    QVERIFY(ops.setTimeStamps(file, none, none, early, false));
+    QCOMPARE(modified(file), early);
+    QVERIFY(ops.setTimeStamps(file, none, none, written, false));
+
+    // A link gets the times itself; what it points to keeps its own.
+    QVERIFY(CTestTree::make(root, "outside=o;link->%Routside"));
+    const QDateTime outsideWritten = modified(path("outside"));
+    QVERIFY(ops.setTimeStamps(path("link"), none, none, early, false));
+    QCOMPARE(modified(path("outside")), outsideWritten);
+    struct stat status;
+    QCOMPARE(::lstat(QFile::encodeName(path("link")).constData(), &status), 0);
+    QCOMPARE(status.st_mtim.tv_sec, time_t(-1));
+    QVERIFY(QFile::remove(path("link")) && QFile::remove(path("outside")));
 
     // A null stamp is left as it is, a local time means the same instant, and a lock held
     // elsewhere does not keep the stamps from being written.
