@@ -75,16 +75,13 @@ int lockSharing(int fd, quint32 access, quint32 share)
     return 0;
 }
 
-int openObject(const QByteArray& path, quint32 access)
+// Only reads: the access an open asks for is claimed by its lock bytes, so that checking a
+// lock needs no write permission and works on read-only mounts and running programs.
+int openObject(const QByteArray& path)
 {
     // O_NONBLOCK keeps a FIFO from blocking the open and reports a conflicting lease as
     // EWOULDBLOCK.
-    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    const int fd =
-        ::open(path.constData(), flags | (access & CLinuxFSLock::AccessWrite ? O_RDWR : O_RDONLY));
-    if (fd >= 0 || errno != EISDIR)
-        return fd;
-    return ::open(path.constData(), flags | O_RDONLY | O_DIRECTORY);
+    return ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
 } // namespace
@@ -174,7 +171,7 @@ bool CLinuxFSLock::checkSuccess(int error)
 int CLinuxFSLock::getFileHandle(const QString& path, int& handle, quint32 access, quint32 share)
 {
     SY_FUNCTION("CLinuxFSLock::getFileHandle");
-    handle = openObject(QFile::encodeName(path), access);
+    handle = openObject(QFile::encodeName(path));
     if (handle == -1)
         return errno;
     if (const int error = lockSharing(handle, access, share)) {

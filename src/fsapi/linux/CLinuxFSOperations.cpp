@@ -113,6 +113,14 @@ bool isDot(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// A regular file without any write permission bit: the read-only attribute of the platform.
+bool isReadOnlyFile(const QString& path)
+{
+    struct stat status;
+    return ::lstat(nativeBytes(path).constData(), &status) == 0 && S_ISREG(status.st_mode) &&
+           (status.st_mode & 0222) == 0;
+}
+
 class Descriptor
 {
 public:
@@ -253,15 +261,18 @@ bool CLinuxFSOperations::lockProbe(const CCallSiteRecord& syCallSite, const QStr
         error = CLinuxFSLock::getFileHandle(path, handle, CLinuxFSLock::AccessAll, share);
         if (handle != -1)
             ::close(handle);
-        if (error == 0)
-            break;
+        if (error == 0) {
+            // The probe asks for write access, which a read-only file refuses until it loses
+            // its read-only attribute.
+            if (!isReadOnlyFile(path))
+                break;
+            error = EACCES;
+            counter = removeAttributes(path, FSAttributes::ReadOnly);
+            continue;
+        }
         switch (classify(error, path)) {
         case ErrorCase::SharingViolation:
             counter = true;
-            break;
-        case ErrorCase::AccessDenied:
-            // The probe opens for writing, which a read-only file refuses.
-            counter = removeAttributes(path, FSAttributes::ReadOnly);
             break;
         case ErrorCase::NotFound:
         case ErrorCase::PathNotFound:
@@ -271,6 +282,40 @@ bool CLinuxFSOperations::lockProbe(const CCallSiteRecord& syCallSite, const QStr
         }
     } while (counter);
     return error == 0;
+}
+
+int CLinuxFSOperations::holdForChange(const CCallSiteRecord& syCallSite, const QString& path,
+                                      quint32 access, const QString& lockedText)
+{
+    struct stat status;
+    if (::lstat(nativeBytes(path).constData(), &status) != 0 || S_ISLNK(status.st_mode))
+        return -1;
+    int handle = -1;
+    const int error = CLinuxFSLock::getFileHandle(
+        path, handle, access, CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete);
+    if (error == CLinuxFSLock::SharingViolation) {
+        if (S_ISDIR(status.st_mode))
+            SY_CRITICAL << "Directory locked";
+        SY_THROW(Locked, lockedText + path);
+    }
+    return handle;
+}
+
+void CLinuxFSOperations::requireTreeUnlocked(const CCallSiteRecord& syCallSite, const QString& path)
+{
+    const QString folder = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    QList<Entry> entries;
+    if (const int error = listDirectory(folder, entries))
+        throwSystemError(syCallSite, error);
+    for (const Entry& entry : std::as_const(entries)) {
+        const QString entryPath = folder + entry.name;
+        const Descriptor held(holdForChange(syCallSite, entryPath, CLinuxFSLock::AccessDelete,
+                                            entry.isDirectory
+                                                ? QStringLiteral("Directory is locked: ")
+                                                : QStringLiteral("File is locked: ")));
+        if (entry.isDirectory)
+            requireTreeUnlocked(syCallSite, entryPath);
+    }
 }
 
 bool CLinuxFSOperations::safeExchangeFile(const QString&, const QString&, const QString&,
@@ -608,7 +653,11 @@ bool CLinuxFSOperations::moveFile(const QString& src, const QString& dest, bool 
         SY_THROW(FileDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     if (!tryExclusiveLock(src))
         SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
-
+    // A file that is replaced is deleted: whoever holds it open must allow that.
+    const Descriptor replaced(overwrite
+                                  ? holdForChange(syCallSite, dest, CLinuxFSLock::AccessDelete,
+                                                  QStringLiteral("File is locked: "))
+                                  : -1);
     return renameWithRetries(syCallSite, src, dest, force, overwrite, false);
 }
 
@@ -686,6 +735,9 @@ bool CLinuxFSOperations::deleteFile(const QString& path, bool force)
         if (!tryExclusiveLock(path))
             SY_THROW(Locked, QStringLiteral("File is locked: ") + path);
     }
+    // force skips the checks above, never the locks of others.
+    const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessDelete,
+                                        QStringLiteral("File is locked: ")));
     if (::unlink(nativeBytes(path).constData()) == 0)
         return true;
     const int error = errno;
@@ -714,7 +766,10 @@ bool CLinuxFSOperations::deleteDirectory(const QString& path, bool force)
         const int error = errno;
         switch (error == EEXIST ? ErrorCase::NotEmpty : classify(error, path)) {
         case ErrorCase::NotEmpty:
-            // Someone may fill the directory again while it is cleaned: try again.
+            // Nothing is deleted while anything inside is held by someone else. Someone may
+            // fill the directory again while it is cleaned: try again.
+            if (force)
+                requireTreeUnlocked(syCallSite, path);
             if (!force || !cleanDirectory(path, true))
                 SY_THROW(DirectoryNotEmpty, QStringLiteral("Could not delete directory: ") + path);
             counter = true;
@@ -771,6 +826,8 @@ bool CLinuxFSOperations::setTimeStamps(const QString& path, const QDateTime& cre
     const struct timespec times[2] = {convertUTCQDateTimeToFileTime(syCallSite, lastAccess),
                                       convertUTCQDateTimeToFileTime(syCallSite, lastWrite)};
     const QByteArray bytes = nativeBytes(path);
+    const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessWrite,
+                                        QStringLiteral("File is locked: ")));
     struct stat status;
     // utimensat does not look at the path when both stamps are left out. A link gets the
     // times itself, so that nothing outside the tree is changed through it.
@@ -809,6 +866,8 @@ bool CLinuxFSOperations::changeReadOnly(const CCallSiteRecord& syCallSite, const
     if (error == 0 && !S_ISLNK(status.st_mode) && (attributes & FSAttributes::ReadOnly) &&
         ((status.st_mode & 0222) != 0) == readOnly) {
         const mode_t mode = readOnly ? status.st_mode & 07555 : (status.st_mode & 07777) | S_IWUSR;
+        const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessWrite,
+                                            QStringLiteral("File is locked: ")));
         if (::chmod(bytes.constData(), mode) != 0)
             error = errno;
     }

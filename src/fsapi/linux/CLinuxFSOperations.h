@@ -93,6 +93,14 @@ private:
     // True with the status of path, false when path is missing; throws for other errors.
     bool lookUp(const CCallSiteRecord& syCallSite, const QString& path, struct stat& status);
     bool lockProbe(const CCallSiteRecord& syCallSite, const QString& path, quint32 share);
+    // Opens path for a change that needs access, so that no other open can take a conflicting
+    // lock while it happens: the descriptor, to be closed after the change, or -1 for a link or
+    // an object that cannot be opened (the change itself reports what is wrong with it). Throws
+    // Locked with lockedText + path when another open denies that access.
+    static int holdForChange(const CCallSiteRecord& syCallSite, const QString& path, quint32 access,
+                             const QString& lockedText);
+    // Throws Locked for the first object below path that another open keeps from being deleted.
+    static void requireTreeUnlocked(const CCallSiteRecord& syCallSite, const QString& path);
     bool copyDirContents(const QString& src, const QString& dest);
     // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
     int copyObject(const QString& src, const QString& dest, bool& sourceSide);

@@ -12,6 +12,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -336,9 +337,21 @@ void tst_CLinuxFSOperations::lockProbes()
     QCOMPARE(CTestTree::describe(root), tree);
     QCOMPARE(CExpect::outcome([&] { return ops.tryExclusiveLock(path("missing")); }),
              sys(ENOENT, "DoesNotExist"));
+    // The probe needs no write permission: a running program can be probed.
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), path("program")));
+    QVERIFY(QFile::setPermissions(
+        path("program"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QProcess running;
+    running.start(path("program"), {QStringLiteral("60")});
+    QVERIFY(running.waitForStarted(30000));
+    const bool probed = ops.tryExclusiveLock(path("program"));
+    running.kill();
+    QVERIFY(running.waitForFinished(30000));
+    QVERIFY(probed);
+    QVERIFY(QFile::remove(path("program")));
     if (asRoot())
         return;
-    // The probe opens for writing: a read-only file loses its read-only attribute.
+    // The probe asks for write access: a read-only file loses its read-only attribute.
     QVERIFY(CTestTree::make(root, "read-only=x@444"));
     QVERIFY(ops.tryExclusiveLock(path("read-only")));
     QCOMPARE(CTestTree::describe(root), tree + ";read-only=x");
@@ -439,8 +452,24 @@ void tst_CLinuxFSOperations::operations_data()
 
     row("deleteFile of a link", "link->%Rtarget;target=kept@444",
         OP(o.deleteFile(p("link"), false)), "true", {"target=kept@444"});
-    row("deleteFile, force, of a locked file", "busy=x", OP(o.deleteFile(p("busy"), true)), "true",
-        {"", {}, "exclusive busy"});
+    row("deleteFile, force, of a locked file", "busy=x", OP(o.deleteFile(p("busy"), true)),
+        "Locked | File is locked: %Rbusy", {nullptr, {}, "exclusive busy"});
+    row("moveFile onto a locked file", "f=new;old=old", OP(o.moveFile(p("f"), p("old"), 0, true)),
+        "Locked | File is locked: %Rold", {nullptr, {}, "delete old"});
+    row("deleteDirectory, force, with a locked file inside", "d/a=a;d/sub/b=b;d/sub/c=c;d/z=z",
+        OP(o.deleteDirectory(p("d"), true)), "Locked | File is locked: %Rd/sub/b",
+        {nullptr, {}, "delete d/sub/b"});
+    row("setTimeStamps of a locked file", "f=x", OP(o.setTimeStamps(p("f"), none, none, fine, 0)),
+        "Locked | File is locked: %Rf", {nullptr, {}, "write f"});
+    row("setAttributes of a locked file", "f=x",
+        OP(o.setAttributes(p("f"), FSAttributes::ReadOnly)), "Locked | File is locked: %Rf",
+        {nullptr, {}, "exclusive f"});
+    row("tryExclusiveLock of a file its owner may not write", "f=x@464",
+        OP(o.tryExclusiveLock(p("f"))), "true", {nullptr, {}, "", true});
+    row("deleteFile of a file its owner may not write", "f=x@464", OP(o.deleteFile(p("f"), 0)),
+        "true", {"", {}, "", true});
+    row("deleteDirectory of a folder its owner may not list", "d/@300",
+        OP(o.deleteDirectory(p("d"), false)), sys(EACCES), {nullptr, {}, "", true});
     row("deleteFile of a missing file", "", OP(o.deleteFile(p("missing"), false)),
         "FileDoesNotExist | File not found: %Rmissing",
         {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
@@ -639,9 +668,9 @@ void tst_CLinuxFSOperations::timeStamps()
     QCOMPARE(status.st_mtim.tv_sec, time_t(-1));
     QVERIFY(QFile::remove(path("link")) && QFile::remove(path("outside")));
 
-    // A null stamp is left as it is, a local time means the same instant, and a lock held
-    // elsewhere does not keep the stamps from being written.
-    CLockHolder holder(file, QStringLiteral("exclusive"));
+    // A null stamp is left as it is, and a local time means the same instant. A lock that
+    // lets others write does not keep the stamps from being written.
+    CLockHolder holder(file, QStringLiteral("delete"));
     QVERIFY(holder.isLocked());
     QVERIFY(ops.setTimeStamps(file, written, none, accessed.toOffsetFromUtc(5 * 3600), false));
     QCOMPARE(QFileInfo(file).lastRead().toUTC(), accessed);
