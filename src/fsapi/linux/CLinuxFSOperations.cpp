@@ -146,6 +146,41 @@ private:
     int fd;
 };
 
+// Puts back the read-only attribute that an operation may take away from a file, unless the
+// operation succeeds: a failed operation leaves the file as it found it.
+class ReadOnlyKeeper
+{
+public:
+    ReadOnlyKeeper(const char* function, const QString& path)
+        : function(function), path(path), bytes(nativeBytes(path))
+    {
+        kept = ::lstat(bytes.constData(), &status) == 0 && S_ISREG(status.st_mode) &&
+               (status.st_mode & 0222) == 0;
+    }
+    ~ReadOnlyKeeper()
+    {
+        struct stat now;
+        // Only the same file, still at its place, gets its mode back.
+        if (!kept || ::lstat(bytes.constData(), &now) != 0 || now.st_dev != status.st_dev ||
+            now.st_ino != status.st_ino || (now.st_mode & 0222) == 0)
+            return;
+        if (::chmod(bytes.constData(), status.st_mode & 07777) != 0)
+            SY_CRITICAL_AT(function) << "could not restore the readonly attribute of" << path << "-"
+                                     << systemErrorText(errno);
+    }
+    ReadOnlyKeeper(const ReadOnlyKeeper&) = delete;
+    ReadOnlyKeeper& operator=(const ReadOnlyKeeper&) = delete;
+
+    void succeeded() { kept = false; }
+
+private:
+    const char* function;
+    QString path;
+    QByteArray bytes;
+    struct stat status;
+    bool kept;
+};
+
 struct DirectoryCloser
 {
     void operator()(DIR* directory) const { ::closedir(directory); }
@@ -651,6 +686,8 @@ bool CLinuxFSOperations::moveFile(const QString& src, const QString& dest, bool 
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
     if (!fileExists(src))
         SY_THROW(FileDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
+    // The lock probe takes the read-only attribute away.
+    ReadOnlyKeeper keeper(syCallSite.function, src);
     if (!tryExclusiveLock(src))
         SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
     // A file that is replaced is deleted: whoever holds it open must allow that.
@@ -658,7 +695,10 @@ bool CLinuxFSOperations::moveFile(const QString& src, const QString& dest, bool 
                                   ? holdForChange(syCallSite, dest, CLinuxFSLock::AccessDelete,
                                                   QStringLiteral("File is locked: "))
                                   : -1);
-    return renameWithRetries(syCallSite, src, dest, force, overwrite, false);
+    const bool moved = renameWithRetries(syCallSite, src, dest, force, overwrite, false);
+    if (moved)
+        keeper.succeeded();
+    return moved;
 }
 
 bool CLinuxFSOperations::moveDirectory(const QString& src, const QString& dest, bool force)
@@ -728,6 +768,7 @@ bool CLinuxFSOperations::deleteFile(const QString& path, bool force)
 {
     SY_FUNCTION("CLinuxFSOperations::deleteFile");
     SY_FS_CHECK_PATH(path, "Empty path ...");
+    ReadOnlyKeeper keeper(syCallSite.function, path);
     removeReadOnlyOrLog(syCallSite, path);
     if (!force) {
         if (!fileExists(path))
@@ -738,8 +779,10 @@ bool CLinuxFSOperations::deleteFile(const QString& path, bool force)
     // force skips the checks above, never the locks of others.
     const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessDelete,
                                         QStringLiteral("File is locked: ")));
-    if (::unlink(nativeBytes(path).constData()) == 0)
+    if (::unlink(nativeBytes(path).constData()) == 0) {
+        keeper.succeeded();
         return true;
+    }
     const int error = errno;
     switch (classify(error, path)) {
     case ErrorCase::NotFound:
@@ -917,10 +960,21 @@ void CLinuxFSOperations::parkObject(const CCallSiteRecord& syCallSite, const QSt
 }
 
 void CLinuxFSOperations::moveBack(const CCallSiteRecord& syCallSite, const QString& safePath,
-                                  const QString& path, bool isDirectory)
+                                  const QString& path, bool isDirectory, bool rollingBack)
 {
-    relocate(syCallSite, safePath, path, isDirectory, false,
-             QStringLiteral("ERROR at ROLLBACK: ") + path);
+    // The exception reads the same either way; the record tells where the object is now.
+    try {
+        relocate(syCallSite, safePath, path, isDirectory, false,
+                 QStringLiteral("ERROR at ROLLBACK: ") + path);
+    } catch (const FileSystemException& exception) {
+        SY_CRITICAL << "ERROR at ROLLBACK: the object is left at" << safePath << "and not back at"
+                    << path << "-"
+                    << (exception.cause() ? exception.cause()->details()
+                                          : QStringLiteral("the move answered false"));
+        throw;
+    }
+    if (rollingBack)
+        SY_CRITICAL << "rolled back: the object is back at" << path;
 }
 
 void CLinuxFSOperations::relocate(const CCallSiteRecord& syCallSite, const QString& from,
@@ -944,7 +998,11 @@ bool CLinuxFSOperations::safeDeleteFile(const QString& path, const QString& safe
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
     if (!fileExists(path))
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
-    return deleteParked(syCallSite, path, safePath, force, false);
+    ReadOnlyKeeper keeper(syCallSite.function, path);
+    const bool deleted = deleteParked(syCallSite, path, safePath, force, false);
+    if (deleted)
+        keeper.succeeded();
+    return deleted;
 }
 
 bool CLinuxFSOperations::safeDeleteDirectory(const QString& path, const QString& safePath,
@@ -970,14 +1028,14 @@ bool CLinuxFSOperations::deleteParked(const CCallSiteRecord& syCallSite, const Q
     } catch (const FileSystemException& exception) {
         // The object goes back where it was if it can; the failure is reported either way.
         try {
-            moveBack(syCallSite, safePath, path, isDirectory);
+            moveBack(syCallSite, safePath, path, isDirectory, true);
         } catch (const FileSystemException&) {
         }
         SY_THROW_CAUSED(FileSystemException, QStringLiteral("ERROR at ROLLBACK: ") + path,
                         exception);
     }
     if (!deleted)
-        moveBack(syCallSite, safePath, path, isDirectory);
+        moveBack(syCallSite, safePath, path, isDirectory, true);
     return deleted;
 }
 
@@ -1080,11 +1138,11 @@ bool CLinuxFSOperations::placeParked(const CCallSiteRecord& syCallSite, const QS
         placed = isDirectory ? moveDirectory(safePath, dest, force)
                              : moveFile(safePath, dest, force, overwrite);
     } catch (const FileSystemException&) {
-        moveBack(syCallSite, safePath, src, isDirectory);
+        moveBack(syCallSite, safePath, src, isDirectory, true);
         throw;
     }
     if (!placed)
-        moveBack(syCallSite, safePath, src, isDirectory);
+        moveBack(syCallSite, safePath, src, isDirectory, true);
     return placed;
 }
 
@@ -1187,9 +1245,9 @@ bool CLinuxFSOperations::safeSetTimeStamps(const QString& path, const QString& s
     try {
         stamped = setTimeStamps(safePath, creation, lastAccess, lastWrite, isDirectory);
     } catch (const FileSystemException&) {
-        moveBack(syCallSite, safePath, path, isDirectory);
+        moveBack(syCallSite, safePath, path, isDirectory, true);
         throw;
     }
-    moveBack(syCallSite, safePath, path, isDirectory);
+    moveBack(syCallSite, safePath, path, isDirectory, false);
     return stamped;
 }

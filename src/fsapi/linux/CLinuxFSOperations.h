@@ -125,8 +125,10 @@ private:
     void rollbackCreatedDirectory(const CCallSiteRecord& syCallSite, const QString& path);
     void parkObject(const CCallSiteRecord& syCallSite, const QString& path, const QString& safePath,
                     bool isDirectory, bool overwrite);
+    // Moves the object from its safe name back to path; a failure is logged with where the
+    // object is left and thrown. rollingBack logs the success too: the operation has failed.
     void moveBack(const CCallSiteRecord& syCallSite, const QString& safePath, const QString& path,
-                  bool isDirectory);
+                  bool isDirectory, bool rollingBack);
     // Moves from to to without force; any failure throws FileSystemException with details.
     void relocate(const CCallSiteRecord& syCallSite, const QString& from, const QString& to,
                   bool isDirectory, bool overwrite, const QString& details);

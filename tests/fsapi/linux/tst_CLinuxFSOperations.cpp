@@ -454,6 +454,13 @@ void tst_CLinuxFSOperations::operations_data()
         OP(o.deleteFile(p("link"), false)), "true", {"target=kept@444"});
     row("deleteFile, force, of a locked file", "busy=x", OP(o.deleteFile(p("busy"), true)),
         "Locked | File is locked: %Rbusy", {nullptr, {}, "exclusive busy"});
+    row("moveFile of a read-only file onto a file", "f=x@444;old=o",
+        OP(o.moveFile(p("f"), p("old"), false, false)), exists + "old");
+    row("deleteFile of a read-only file in a closed folder", "closed/f=x@444;closed/@555",
+        OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), {nullptr, {}, "", true});
+    row("deleteFile, force, of a locked read-only file", "busy=x@444",
+        OP(o.deleteFile(p("busy"), true)), "Locked | File is locked: %Rbusy",
+        {nullptr, {}, "delete busy"});
     row("moveFile onto a locked file", "f=new;old=old", OP(o.moveFile(p("f"), p("old"), 0, true)),
         "Locked | File is locked: %Rold", {nullptr, {}, "delete old"});
     row("deleteDirectory, force, with a locked file inside", "d/a=a;d/sub/b=b;d/sub/c=c;d/z=z",
@@ -509,14 +516,26 @@ void tst_CLinuxFSOperations::operations_data()
         {"a/;a/b/;a/b/c/"});
 
     row("safeDeleteFile", "f=x", OP(o.safeDeleteFile(p("f"), p("~safe"), false)), "true", {""});
+    const QString backAt = "critical %1 rolled back: the object is back at %R";
+    const QString leftAt =
+        "critical %1 ERROR at ROLLBACK: the object is left at %R%2 and not back at %R%3 - %4";
     row("safeDeleteFile whose deletion fails", "k/f=*5000@640",
-        OP(o.failing("deleteFile %Rk/~safe").safeDeleteFile(p("k/f"), p("k/~safe"), true)),
-        "false");
+        OP(o.failing("deleteFile %Rk/~safe").safeDeleteFile(p("k/f"), p("k/~safe"), true)), "false",
+        {nullptr, {backAt.arg("safeDeleteFile") + "k/f"}});
+    row("safeDeleteFile whose deletion throws", "k/f=*5000@640",
+        OP(o.failing("deleteFile %Rk/~safe", Fault::Throw)
+               .safeDeleteFile(p("k/f"), p("k/~safe"), true)),
+        rollback + "k/f", {nullptr, {backAt.arg("safeDeleteFile") + "k/f"}});
     row("safeDeleteFile whose way back fails", "k/f=*5000@640",
         OP(o.failing("deleteFile %Rk/~safe")
                .failing("moveFile %Rk/~safe -> %Rk/f")
                .safeDeleteFile(p("k/f"), p("k/~safe"), true)),
-        rollback + "k/f", {"k/;k/~safe=*5000@640"});
+        rollback + "k/f",
+        {"k/;k/~safe=*5000@640",
+         {leftAt.arg("safeDeleteFile", "k/~safe", "k/f", "the move answered false")}});
+    row("safeDeleteFile of a read-only file whose deletion fails", "k/f=x@444",
+        OP(o.failing("deleteFile %Rk/~safe").safeDeleteFile(p("k/f"), p("k/~safe"), false)),
+        "false", {nullptr, {backAt.arg("safeDeleteFile") + "k/f"}});
     row("safeDeleteFile with a taken safe name", "f=mine;~safe=theirs",
         OP(o.safeDeleteFile(p("f"), p("~safe"), false)),
         QStringLiteral("FileSystemException | Could not rename file to safe name: %Rf"));
@@ -531,12 +550,13 @@ void tst_CLinuxFSOperations::operations_data()
         {nullptr, {"warning~ safeCopyFile Exceptions::FileSystemException::.*injected fault.*"}});
     row("safeMoveFile whose placing fails", "f=*10000@600",
         OP(o.failing("moveFile %R~s -> %Rn/d").safeMoveFile(p("f"), p("n/d"), p("~s"), 0, 0)),
-        "false", {"f=*10000@600;n/"});
+        "false", {"f=*10000@600;n/", {backAt.arg("safeMoveFile") + "f"}});
     row("safeMoveFile whose way back fails", "f=*10000@600",
         OP(o.failing("moveFile %R~s -> %Rd")
                .failing("moveFile %R~s -> %Rf")
                .safeMoveFile(p("f"), p("d"), p("~s"), 0, 0)),
-        rollback + "f", {"~s=*10000@600"});
+        rollback + "f",
+        {"~s=*10000@600", {leftAt.arg("safeMoveFile", "~s", "f", "the move answered false")}});
     row("safeCreateDirectory whose time fails", "",
         OP(o.failing("setTimeStamps %Rd")
                .safeCreateDirectory(p("d"), p("~d"), none, none, fine, 0, 0)),
