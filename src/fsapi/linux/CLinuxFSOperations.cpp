@@ -13,8 +13,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -57,15 +59,19 @@ QString withoutTrailingSeparators(const QString& path)
     return path.left(end);
 }
 
-bool parentDirectoryExists(const QString& path)
+// The folder that holds path ("." for a bare name).
+QString parentFolder(const QString& path)
 {
     const QString object = withoutTrailingSeparators(path);
     const qsizetype slash = object.lastIndexOf(QLatin1Char('/'));
-    const QString parent = slash < 0    ? QStringLiteral(".")
-                           : slash == 0 ? QStringLiteral("/")
-                                        : object.left(slash);
+    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : object.left(slash);
+}
+
+bool parentDirectoryExists(const QString& path)
+{
     struct stat status;
-    return ::stat(nativeBytes(parent).constData(), &status) == 0 && S_ISDIR(status.st_mode);
+    return ::stat(nativeBytes(parentFolder(path)).constData(), &status) == 0 &&
+           S_ISDIR(status.st_mode);
 }
 
 // ENOENT names the object when its parent is there, a missing part of the path otherwise.
@@ -113,6 +119,30 @@ bool isDot(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Gives the unnamed file open at fd the name to; fails with EEXIST rather than replace.
+int linkUnnamed(int fd, const QByteArray& to)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, to.constData(), AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+}
+
+// Renames from to to, failing with EEXIST rather than replace.
+int renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    // File systems without renameat2 flags: a second link, which fails on an existing name,
+    // then the first one goes.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
 // A regular file without any write permission bit: the read-only attribute of the platform.
 bool isReadOnlyFile(const QString& path)
 {
@@ -132,6 +162,12 @@ public:
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
+
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        std::swap(fd, other.fd);
+        return *this;
+    }
 
     int get() const { return fd; }
     // Closes now and reports the result; Linux frees the descriptor even when close fails.
@@ -418,11 +454,22 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
         return EINVAL;
 
     sourceSide = false;
-    // O_EXCL: an existing destination, even a dangling link, is never written to.
-    Descriptor output(
-        ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (output.get() < 0)
-        return errno;
+    // The copy is written where no one sees it and given its name only when complete, by a
+    // call that never replaces an existing object (not even a dangling link): a crash leaves
+    // nothing under the final name.
+    const QString folder = parentFolder(dest);
+    const QByteArray folderBytes = nativeBytes(folder);
+    QByteArray temporaryName;
+    Descriptor output(openTemporary(folderBytes));
+    if (output.get() < 0) {
+        if (errno != EOPNOTSUPP && errno != EISDIR)
+            return errno;
+        // No unnamed files on this file system: a hidden name in the same folder instead.
+        temporaryName = folderBytes + "/.syncarium-copy-XXXXXX";
+        output = Descriptor(::mkostemp(temporaryName.data(), O_CLOEXEC));
+        if (output.get() < 0)
+            return errno;
+    }
 
     int error = copyContents(input.get(), output.get());
     if (error == 0 && ::fchmod(output.get(), status.st_mode & 07777) != 0)
@@ -430,13 +477,20 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     if (error == 0 && ::futimens(output.get(), times) != 0)
         error = errno;
+    if (error == 0)
+        error = temporaryName.isEmpty() ? linkUnnamed(output.get(), to)
+                                        : renameWithoutReplacing(temporaryName, to);
     const int closeError = output.close();
     if (error == 0)
         error = closeError;
-    // The destination was created by this call (O_EXCL), so a failed copy takes it away again.
-    if (error != 0)
-        ::unlink(to.constData());
+    if (error != 0 && !temporaryName.isEmpty())
+        ::unlink(temporaryName.constData());
     return error;
+}
+
+int CLinuxFSOperations::openTemporary(const QByteArray& folder)
+{
+    return ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 }
 
 int CLinuxFSOperations::copyContents(int from, int to)

@@ -2,6 +2,7 @@
 
 #include "fsapi/IFSOperations.h"
 
+#include <QByteArray>
 #include <QList>
 
 #include <functional>
@@ -80,6 +81,9 @@ protected:
     // Copies up to length bytes between the descriptors at their current offsets. Answers the
     // number of bytes copied (0 at the end of the source), or -1 with errno set.
     virtual qint64 copyChunk(int from, int to, qint64 length);
+    // Opens an unnamed file in folder for writing: the descriptor, or -1 with errno set
+    // (EOPNOTSUPP or EISDIR where the file system has no unnamed files).
+    virtual int openTemporary(const QByteArray& folder);
 
 private:
     struct Entry

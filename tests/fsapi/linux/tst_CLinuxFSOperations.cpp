@@ -22,7 +22,10 @@
 #include <memory>
 #include <utility>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +43,9 @@ class CFaultyFSOperations : public CLinuxFSOperations
 public:
     QString root;
     bool diskFull = false;
+    // The process dies after the first chunk of a copy, as if killed.
+    bool crashMidCopy = false;
+    bool noUnnamedFiles = false;
 
     CFaultyFSOperations& failing(const QString& call, Fault fault = Fault::ReturnFalse)
     {
@@ -76,11 +82,20 @@ public:
 protected:
     qint64 copyChunk(int from, int to, qint64 length) override
     {
+        if (crashMidCopy && ::lseek(to, 0, SEEK_CUR) > 0)
+            ::raise(SIGKILL);
         if (diskFull && ::lseek(to, 0, SEEK_CUR) > 0) {
             errno = ENOSPC;
             return -1;
         }
-        return CLinuxFSOperations::copyChunk(from, to, diskFull ? 4096 : length);
+        return CLinuxFSOperations::copyChunk(from, to, diskFull || crashMidCopy ? 4096 : length);
+    }
+    int openTemporary(const QByteArray& folder) override
+    {
+        if (!noUnnamedFiles)
+            return CLinuxFSOperations::openTemporary(folder);
+        errno = EOPNOTSUPP;
+        return -1;
     }
 
 private:
@@ -161,6 +176,8 @@ private Q_SLOTS:
     void operations_data();
     void operations();
     void copyDirectory();
+    void copyAfterACrash_data();
+    void copyAfterACrash();
     void moveFileAcrossFileSystems();
     void timeStamps();
     void attributesIdentityAndLinks();
@@ -644,6 +661,50 @@ void tst_CLinuxFSOperations::copyDirectory()
     QVERIFY(CTestTree::make(path("part/"), "readable/f=r;closed/f=c;closed/@0"));
     QVERIFY(!ops.copyDirectory(path("part/"), path("partCopy")));
     QCOMPARE(CTestTree::describe(path("partCopy/")), QStringLiteral("readable/;readable/f=r"));
+}
+
+void tst_CLinuxFSOperations::copyAfterACrash_data()
+{
+    QTest::addColumn<bool>("safe");
+    QTest::addColumn<bool>("unnamedFiles");
+    QTest::newRow("copyFile") << false << true;
+    QTest::newRow("copyFile without unnamed files") << false << false;
+    QTest::newRow("safeCopyFile") << true << true;
+    QTest::newRow("safeCopyFile without unnamed files") << true << false;
+}
+
+void tst_CLinuxFSOperations::copyAfterACrash()
+{
+    QFETCH(bool, safe);
+    QFETCH(bool, unnamedFiles);
+    QVERIFY(CTestTree::make(root, "big=*100000"));
+    const auto copy = [&](CFaultyFSOperations& o) {
+        return safe ? o.safeCopyFile(path("big"), path("copy"), path("~copy"), false, false, false)
+                    : o.copyFile(path("big"), path("copy"), false, false, false);
+    };
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        CFaultyFSOperations crashing;
+        crashing.crashMidCopy = true;
+        crashing.noUnnamedFiles = !unnamedFiles;
+        try {
+            copy(crashing);
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+    // Nothing half-written under a name a later copy takes for a finished one.
+    QVERIFY(!QFileInfo::exists(path("copy")));
+    QVERIFY(!QFileInfo::exists(path("~copy")));
+    CFaultyFSOperations ops;
+    ops.noUnnamedFiles = !unnamedFiles;
+    QVERIFY(copy(ops));
+    QCOMPARE(CTestTree::content(path("copy")), CTestTree::pattern(100000));
 }
 
 void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
