@@ -3,9 +3,9 @@
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/FSArgumentChecks.h"
 #include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
-#include <QFile>
 
 #include <cstring>
 
@@ -143,9 +143,7 @@ bool CLinuxFSLock::releaseLock()
     if (::close(fd) == 0)
         return true;
     const int error = errno;
-    SY_CRITICAL
-        << "could not release lock : "
-        << QStringLiteral("%1 - system error code: %2").arg(getSystemErrorMsg(error)).arg(error);
+    SY_CRITICAL << "could not release lock : " << LinuxFS::systemErrorText(error);
     return false;
 }
 
@@ -159,8 +157,7 @@ bool CLinuxFSLock::checkSuccess(int error)
     SY_FUNCTION("CLinuxFSLock::checkSuccess");
     if (isLocked() && error == 0)
         return true;
-    const QString message =
-        QStringLiteral("%1 - system error code: %2").arg(getSystemErrorMsg(error)).arg(error);
+    const QString message = LinuxFS::systemErrorText(error);
     if (error == ENOENT || error == ENOTDIR || error == SharingViolation) {
         SY_CRITICAL << message;
         return false;
@@ -171,7 +168,7 @@ bool CLinuxFSLock::checkSuccess(int error)
 int CLinuxFSLock::getFileHandle(const QString& path, int& handle, quint32 access, quint32 share)
 {
     SY_FUNCTION("CLinuxFSLock::getFileHandle");
-    handle = openObject(QFile::encodeName(path));
+    handle = openObject(LinuxFS::nativeBytes(path));
     if (handle == -1)
         return errno;
     if (const int error = lockSharing(handle, access, share)) {

@@ -16,7 +16,9 @@ struct CCallSiteRecord;
 // bit, Hidden and System have no counterpart and are accepted without effect. A symbolic link
 // counts as a file, whatever it points to, so that no operation follows one out of the tree it
 // works on. Operations that use other operations call them through the interface, so that a
-// derived class sees the nested calls. The object keeps no state.
+// derived class sees the nested calls. The object keeps no state. The definitions are split by
+// concern: CLinuxFSOperations.cpp (shared steps, queries and changes in place), _copy, _move,
+// _tree (whole directories) and _safe (the safe forms).
 class CLinuxFSOperations : public IFSOperations
 {
 public:
