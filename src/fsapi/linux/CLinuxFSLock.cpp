@@ -6,7 +6,6 @@
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
-
 #include <cstring>
 
 #include <fcntl.h>

@@ -1,6 +1,5 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
-#include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/CRetryCounter.h"
 #include "fsapi/FSArgumentChecks.h"
@@ -9,8 +8,6 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
-
-#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,12 +1,8 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
-#include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
-#include "fsapi/CRetryCounter.h"
 #include "fsapi/FSArgumentChecks.h"
-#include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
-#include "fsapi/linux/CLinuxFSLock.h"
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 

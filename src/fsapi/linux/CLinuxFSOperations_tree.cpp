@@ -4,7 +4,6 @@
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/CRetryCounter.h"
 #include "fsapi/FSArgumentChecks.h"
-#include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
 #include "fsapi/linux/CLinuxFSLock.h"
 #include "fsapi/linux/LinuxFSHelpers.h"
