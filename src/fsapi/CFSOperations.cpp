@@ -2,6 +2,7 @@
 
 #include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
+#include "fsapi/FSArgumentChecks.h"
 #include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
 #include "threading/threads/CCallStack.h"
@@ -292,6 +293,12 @@ bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QStrin
                     << "XChgSrcName:" << xchgSrcName;
         SY_CRITICAL << "OriginalPath:" << originalPath << "OriginalName:" << originalName;
         return false;
+    }
+    for (const QString* path : {&xchgIn, &xchgOut, &originalPath, &xchgSrcName, &originalName}) {
+        if (FSArgumentChecks::hasNullCharacter(*path)) {
+            SY_CRITICAL << "Null character in path" << FSArgumentChecks::printable(*path);
+            return false;
+        }
     }
     try {
         const QString original = joinNative(originalPath, originalName, QString());

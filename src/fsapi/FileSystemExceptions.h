@@ -2,151 +2,48 @@
 
 #include "diagnostics/CException.h"
 
-// The exceptions of the file-system layer. Each class names itself and registers its
-// description in every constructor; the details text is built by the thrower.
+// The exceptions of the file-system layer. The family is this one table: class, base, the
+// description every constructor registers, and whether the class also takes a cause (Caused)
+// or not (Plain). Each constructor names the exception "Exceptions::<Class>::<Class>"; the
+// details text is built by the thrower. A base must stand above the classes derived from it.
+#define SY_FS_EXCEPTIONS(X)                                                                        \
+    X(FileSystemException, CException, "FileSystem Exceptions", Caused)                            \
+    X(InvalidParameter, FileSystemException, "Invalid parameter", Plain)                           \
+    X(DoesNotExist, FileSystemException, "Specified file/directory doesn't exist", Caused)         \
+    X(FileDoesNotExist, DoesNotExist, "Specified file doesn't exist", Caused)                      \
+    X(DirectoryDoesNotExist, DoesNotExist, "Specified directory doesn't exist", Caused)            \
+    X(NotAFile, FileSystemException, "Specified path is not a file", Plain)                        \
+    X(NotADirectory, FileSystemException, "Specified path is not a directory", Plain)              \
+    X(FileExists, FileSystemException, "Specified file already exists", Plain)                     \
+    X(DirectoryExists, FileSystemException, "Specified directory already exists", Plain)           \
+    X(Locked, FileSystemException, "Specified file/directory is locked", Plain)                    \
+    X(DirectoryNotEmpty, FileSystemException, "Specified directory is not empty", Plain)
+
+// clang-format off
+#define SY_FS_CAUSE_CONSTRUCTORS_Plain(Class)
+#define SY_FS_CAUSE_CONSTRUCTORS_Caused(Class)                                                     \
+        Class(const char* function, const char* file, quint32 line, const QString& details,        \
+              const CCallStack& callStack, const CException& cause);                               \
+        /* Takes ownership of cause. */                                                            \
+        Class(const char* function, const char* file, quint32 line, const QString& details,        \
+              const CCallStack& callStack, CException* cause);
+
+#define SY_DECLARE_FS_EXCEPTION(Class, Base, description, causes)                                  \
+    class Class : public Base                                                                      \
+    {                                                                                              \
+    public:                                                                                        \
+        Class(const char* function, const char* file, quint32 line, const QString& details,        \
+              const CCallStack& callStack);                                                        \
+        SY_FS_CAUSE_CONSTRUCTORS_##causes(Class)                                                   \
+        Class(const Class& other) = default;                                                       \
+                                                                                                   \
+        Class* clone() const override;                                                             \
+        ~Class() override;                                                                         \
+    };
+// clang-format on
+
 namespace Exceptions {
 
-class FileSystemException : public CException
-{
-public:
-    FileSystemException(const char* function, const char* file, quint32 line,
-                        const QString& details, const CCallStack& callStack);
-    FileSystemException(const char* function, const char* file, quint32 line,
-                        const QString& details, const CCallStack& callStack,
-                        const CException& cause);
-    // Takes ownership of cause.
-    FileSystemException(const char* function, const char* file, quint32 line,
-                        const QString& details, const CCallStack& callStack, CException* cause);
-    FileSystemException(const FileSystemException& other) = default;
-
-    FileSystemException* clone() const override;
-    ~FileSystemException() override;
-};
-
-class InvalidParameter : public FileSystemException
-{
-public:
-    InvalidParameter(const char* function, const char* file, quint32 line, const QString& details,
-                     const CCallStack& callStack);
-    InvalidParameter(const InvalidParameter& other) = default;
-
-    InvalidParameter* clone() const override;
-    ~InvalidParameter() override;
-};
-
-class DoesNotExist : public FileSystemException
-{
-public:
-    DoesNotExist(const char* function, const char* file, quint32 line, const QString& details,
-                 const CCallStack& callStack);
-    DoesNotExist(const char* function, const char* file, quint32 line, const QString& details,
-                 const CCallStack& callStack, const CException& cause);
-    // Takes ownership of cause.
-    DoesNotExist(const char* function, const char* file, quint32 line, const QString& details,
-                 const CCallStack& callStack, CException* cause);
-    DoesNotExist(const DoesNotExist& other) = default;
-
-    DoesNotExist* clone() const override;
-    ~DoesNotExist() override;
-};
-
-class FileDoesNotExist : public DoesNotExist
-{
-public:
-    FileDoesNotExist(const char* function, const char* file, quint32 line, const QString& details,
-                     const CCallStack& callStack);
-    FileDoesNotExist(const char* function, const char* file, quint32 line, const QString& details,
-                     const CCallStack& callStack, const CException& cause);
-    // Takes ownership of cause.
-    FileDoesNotExist(const char* function, const char* file, quint32 line, const QString& details,
-                     const CCallStack& callStack, CException* cause);
-    FileDoesNotExist(const FileDoesNotExist& other) = default;
-
-    FileDoesNotExist* clone() const override;
-    ~FileDoesNotExist() override;
-};
-
-class DirectoryDoesNotExist : public DoesNotExist
-{
-public:
-    DirectoryDoesNotExist(const char* function, const char* file, quint32 line,
-                          const QString& details, const CCallStack& callStack);
-    DirectoryDoesNotExist(const char* function, const char* file, quint32 line,
-                          const QString& details, const CCallStack& callStack,
-                          const CException& cause);
-    // Takes ownership of cause.
-    DirectoryDoesNotExist(const char* function, const char* file, quint32 line,
-                          const QString& details, const CCallStack& callStack, CException* cause);
-    DirectoryDoesNotExist(const DirectoryDoesNotExist& other) = default;
-
-    DirectoryDoesNotExist* clone() const override;
-    ~DirectoryDoesNotExist() override;
-};
-
-class NotAFile : public FileSystemException
-{
-public:
-    NotAFile(const char* function, const char* file, quint32 line, const QString& details,
-             const CCallStack& callStack);
-    NotAFile(const NotAFile& other) = default;
-
-    NotAFile* clone() const override;
-    ~NotAFile() override;
-};
-
-class NotADirectory : public FileSystemException
-{
-public:
-    NotADirectory(const char* function, const char* file, quint32 line, const QString& details,
-                  const CCallStack& callStack);
-    NotADirectory(const NotADirectory& other) = default;
-
-    NotADirectory* clone() const override;
-    ~NotADirectory() override;
-};
-
-class FileExists : public FileSystemException
-{
-public:
-    FileExists(const char* function, const char* file, quint32 line, const QString& details,
-               const CCallStack& callStack);
-    FileExists(const FileExists& other) = default;
-
-    FileExists* clone() const override;
-    ~FileExists() override;
-};
-
-class DirectoryExists : public FileSystemException
-{
-public:
-    DirectoryExists(const char* function, const char* file, quint32 line, const QString& details,
-                    const CCallStack& callStack);
-    DirectoryExists(const DirectoryExists& other) = default;
-
-    DirectoryExists* clone() const override;
-    ~DirectoryExists() override;
-};
-
-class Locked : public FileSystemException
-{
-public:
-    Locked(const char* function, const char* file, quint32 line, const QString& details,
-           const CCallStack& callStack);
-    Locked(const Locked& other) = default;
-
-    Locked* clone() const override;
-    ~Locked() override;
-};
-
-class DirectoryNotEmpty : public FileSystemException
-{
-public:
-    DirectoryNotEmpty(const char* function, const char* file, quint32 line, const QString& details,
-                      const CCallStack& callStack);
-    DirectoryNotEmpty(const DirectoryNotEmpty& other) = default;
-
-    DirectoryNotEmpty* clone() const override;
-    ~DirectoryNotEmpty() override;
-};
+SY_FS_EXCEPTIONS(SY_DECLARE_FS_EXCEPTION)
 
 } // namespace Exceptions

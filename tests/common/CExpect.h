@@ -16,6 +16,10 @@ public:
     // The same with a regular expression for the text (matching across lines).
     static void recordMatching(QtMsgType type, const QString& file, const QString& function,
                                const QString& pattern);
+    // The same with regular expressions for the file name and the text, for a class whose
+    // functions are spread over several files.
+    static void recordMatchingFile(QtMsgType type, const QString& filePattern,
+                                   const QString& function, const QString& pattern);
     // "true" or "false" for what call answers, or "<exception class> | <details>" for a
     // CException it throws (for example "FileExists | Destination already exists: /a").
     static QString outcome(const std::function<bool()>& call);

@@ -121,6 +121,7 @@ void tst_CFSOperations::exchangeWithEmptyPaths_data()
     QTest::addColumn<int>("emptyIndex");
     QTest::newRow("exchange folder") << 0;
     QTest::newRow("original name") << 4;
+    QTest::newRow("null character") << -1;
 }
 
 void tst_CFSOperations::exchangeWithEmptyPaths()
@@ -129,13 +130,19 @@ void tst_CFSOperations::exchangeWithEmptyPaths()
     const QString tree = "in/;in/x=new;out/;space/;space/name=old";
     QVERIFY(CTestTree::make(root, tree));
     QStringList paths{root + "in", root + "out", root + "space", "x", "name"};
-    paths[emptyIndex].clear();
-    expectExchangeRecord(QStringLiteral("Empty path \\.\\.\\."));
-    expectExchangeRecord(
-        QRegularExpression::escape(QStringLiteral("XChgIn: %1 XChgOut: %2 XChgSrcName: %3")
-                                       .arg(paths[0], paths[1], paths[3])));
-    expectExchangeRecord(QRegularExpression::escape(
-        QStringLiteral("OriginalPath: %1 OriginalName: %2").arg(paths[2], paths[4])));
+    if (emptyIndex < 0) {
+        // The system would read the name as "name" and replace the file of that name.
+        paths[4] += QChar(u'\0') + QStringLiteral("other");
+        expectExchangeRecord(QRegularExpression::escape("Null character in path name\\0other"));
+    } else {
+        paths[emptyIndex].clear();
+        expectExchangeRecord(QStringLiteral("Empty path \\.\\.\\."));
+        expectExchangeRecord(
+            QRegularExpression::escape(QStringLiteral("XChgIn: %1 XChgOut: %2 XChgSrcName: %3")
+                                           .arg(paths[0], paths[1], paths[3])));
+        expectExchangeRecord(QRegularExpression::escape(
+            QStringLiteral("OriginalPath: %1 OriginalName: %2").arg(paths[2], paths[4])));
+    }
     QVERIFY(!CFSOperations().safeExchangeFile(paths[0], paths[1], paths[2], paths[3], paths[4],
                                               QDateTime(), QDateTime()));
     QCOMPARE(CTestTree::describe(root), tree);

@@ -1,10 +1,10 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 
 #include "diagnostics/CLogRecord.h"
+#include "fsapi/FSArgumentChecks.h"
 #include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
-
-#include <QFile>
 
 #include <cstring>
 
@@ -74,16 +74,13 @@ int lockSharing(int fd, quint32 access, quint32 share)
     return 0;
 }
 
-int openObject(const QByteArray& path, quint32 access)
+// Only reads: the access an open asks for is claimed by its lock bytes, so that checking a
+// lock needs no write permission and works on read-only mounts and running programs.
+int openObject(const QByteArray& path)
 {
     // O_NONBLOCK keeps a FIFO from blocking the open and reports a conflicting lease as
     // EWOULDBLOCK.
-    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    const int fd =
-        ::open(path.constData(), flags | (access & CLinuxFSLock::AccessWrite ? O_RDWR : O_RDONLY));
-    if (fd >= 0 || errno != EISDIR)
-        return fd;
-    return ::open(path.constData(), flags | O_RDONLY | O_DIRECTORY);
+    return ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
 } // namespace
@@ -127,7 +124,7 @@ bool CLinuxFSLock::getLock(const char* function, const QString& path, quint32 sh
         SY_WARNING_AT(function) << "getXXXLock called before, without release";
         return false;
     }
-    if (path.isEmpty() || path.size() >= 260) {
+    if (path.isEmpty() || path.size() >= 260 || FSArgumentChecks::hasNullCharacter(path)) {
         SY_CRITICAL_AT(function) << "invalid path given";
         return false;
     }
@@ -145,9 +142,7 @@ bool CLinuxFSLock::releaseLock()
     if (::close(fd) == 0)
         return true;
     const int error = errno;
-    SY_CRITICAL
-        << "could not release lock : "
-        << QStringLiteral("%1 - system error code: %2").arg(getSystemErrorMsg(error)).arg(error);
+    SY_CRITICAL << "could not release lock : " << LinuxFS::systemErrorText(error);
     return false;
 }
 
@@ -161,8 +156,7 @@ bool CLinuxFSLock::checkSuccess(int error)
     SY_FUNCTION("CLinuxFSLock::checkSuccess");
     if (isLocked() && error == 0)
         return true;
-    const QString message =
-        QStringLiteral("%1 - system error code: %2").arg(getSystemErrorMsg(error)).arg(error);
+    const QString message = LinuxFS::systemErrorText(error);
     if (error == ENOENT || error == ENOTDIR || error == SharingViolation) {
         SY_CRITICAL << message;
         return false;
@@ -173,7 +167,7 @@ bool CLinuxFSLock::checkSuccess(int error)
 int CLinuxFSLock::getFileHandle(const QString& path, int& handle, quint32 access, quint32 share)
 {
     SY_FUNCTION("CLinuxFSLock::getFileHandle");
-    handle = openObject(QFile::encodeName(path), access);
+    handle = openObject(LinuxFS::nativeBytes(path));
     if (handle == -1)
         return errno;
     if (const int error = lockSharing(handle, access, share)) {

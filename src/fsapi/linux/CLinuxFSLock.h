@@ -57,8 +57,8 @@ public:
 
     // Opens path (files and directories alike) for access, letting others share what share
     // names. Returns 0 with the descriptor in handle, or the errno value (SharingViolation for a
-    // conflict) with handle set to -1. Asking for write access on a file opens it for writing,
-    // so a file without write permission answers EACCES.
+    // conflict) with handle set to -1. The object is opened for reading whatever access is
+    // asked for, so an object that cannot be read answers EACCES.
     static int getFileHandle(const QString& path, int& handle, quint32 access, quint32 share);
     // The system's text for an errno value.
     static QString getSystemErrorMsg(int error);

@@ -2,6 +2,7 @@
 
 #include "fsapi/IFSOperations.h"
 
+#include <QByteArray>
 #include <QList>
 
 #include <functional>
@@ -15,7 +16,9 @@ struct CCallSiteRecord;
 // bit, Hidden and System have no counterpart and are accepted without effect. A symbolic link
 // counts as a file, whatever it points to, so that no operation follows one out of the tree it
 // works on. Operations that use other operations call them through the interface, so that a
-// derived class sees the nested calls. The object keeps no state.
+// derived class sees the nested calls. The object keeps no state. The definitions are split by
+// concern: CLinuxFSOperations.cpp (shared steps, queries and changes in place), _copy, _move,
+// _tree (whole directories) and _safe (the safe forms).
 class CLinuxFSOperations : public IFSOperations
 {
 public:
@@ -80,6 +83,9 @@ protected:
     // Copies up to length bytes between the descriptors at their current offsets. Answers the
     // number of bytes copied (0 at the end of the source), or -1 with errno set.
     virtual qint64 copyChunk(int from, int to, qint64 length);
+    // Opens an unnamed file in folder for writing: the descriptor, or -1 with errno set
+    // (EOPNOTSUPP or EISDIR where the file system has no unnamed files).
+    virtual int openTemporary(const QByteArray& folder);
 
 private:
     struct Entry
@@ -93,6 +99,14 @@ private:
     // True with the status of path, false when path is missing; throws for other errors.
     bool lookUp(const CCallSiteRecord& syCallSite, const QString& path, struct stat& status);
     bool lockProbe(const CCallSiteRecord& syCallSite, const QString& path, quint32 share);
+    // Opens path for a change that needs access, so that no other open can take a conflicting
+    // lock while it happens: the descriptor, to be closed after the change, or -1 for a link or
+    // an object that cannot be opened (the change itself reports what is wrong with it). Throws
+    // Locked with lockedText + path when another open denies that access.
+    static int holdForChange(const CCallSiteRecord& syCallSite, const QString& path, quint32 access,
+                             const QString& lockedText);
+    // Throws Locked for the first object below path that another open keeps from being deleted.
+    static void requireTreeUnlocked(const CCallSiteRecord& syCallSite, const QString& path);
     bool copyDirContents(const QString& src, const QString& dest);
     // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
     int copyObject(const QString& src, const QString& dest, bool& sourceSide);
@@ -117,8 +131,10 @@ private:
     void rollbackCreatedDirectory(const CCallSiteRecord& syCallSite, const QString& path);
     void parkObject(const CCallSiteRecord& syCallSite, const QString& path, const QString& safePath,
                     bool isDirectory, bool overwrite);
+    // Moves the object from its safe name back to path; a failure is logged with where the
+    // object is left and thrown. rollingBack logs the success too: the operation has failed.
     void moveBack(const CCallSiteRecord& syCallSite, const QString& safePath, const QString& path,
-                  bool isDirectory);
+                  bool isDirectory, bool rollingBack);
     // Moves from to to without force; any failure throws FileSystemException with details.
     void relocate(const CCallSiteRecord& syCallSite, const QString& from, const QString& to,
                   bool isDirectory, bool overwrite, const QString& details);

@@ -5,9 +5,14 @@
 #include "threading/threads/CCallStack.h"
 
 #include <QDir>
-#include <QStandardPaths>
+#include <QFile>
+#include <QRegularExpression>
 
 #include <iterator>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -117,15 +122,77 @@ Location locationOf(quint32 csidl)
     return Location::None;
 }
 
-QString standard(QStandardPaths::StandardLocation location)
+// HOME when it is an absolute path, else the home folder of the account; empty when neither
+// names one, so that no folder resolves under the root folder by default.
+QString homeFolder()
 {
-    return QStandardPaths::writableLocation(location);
+    const QString home = QFile::decodeName(qgetenv("HOME"));
+    if (home.startsWith(QLatin1Char('/')))
+        return home;
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+    passwd entry;
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_dir)
+        return QString();
+    const QString accountHome = QFile::decodeName(found->pw_dir);
+    return accountHome.startsWith(QLatin1Char('/')) && QDir::cleanPath(accountHome) != u"/"
+               ? accountHome
+               : QString();
+}
+
+QString underHome(const QString& relative)
+{
+    const QString home = homeFolder();
+    return home.isEmpty() ? QString() : home + QLatin1Char('/') + relative;
+}
+
+// An XDG base folder: the variable when it holds an absolute path (the base-directory rules
+// ignore a relative one), else its default below the home folder.
+QString baseFolder(const char* variable, const QString& defaultUnderHome)
+{
+    const QString value = QFile::decodeName(qgetenv(variable));
+    return value.startsWith(QLatin1Char('/')) ? value : underHome(defaultUnderHome);
+}
+
+QString dataHome()
+{
+    return baseFolder("XDG_DATA_HOME", QStringLiteral(".local/share"));
 }
 
 QString underDataHome(const QString& name)
 {
-    const QString dataHome = standard(QStandardPaths::GenericDataLocation);
-    return dataHome.isEmpty() ? QString() : dataHome + QLatin1Char('/') + name;
+    const QString base = dataHome();
+    return base.isEmpty() ? QString() : base + QLatin1Char('/') + name;
+}
+
+// A folder of user-dirs.dirs ("XDG_DESKTOP_DIR" for the desktop): its "$HOME/..." or absolute
+// value, else the default name below the home folder. The file is read here rather than
+// through QStandardPaths, which takes a relative XDG_CONFIG_HOME and an unset HOME as they are.
+QString userFolder(const QString& key, const QString& defaultName)
+{
+    const QString home = homeFolder();
+    const QString configHome = baseFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
+    QFile file(configHome + QStringLiteral("/user-dirs.dirs"));
+    if (!configHome.isEmpty() && file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        static const QRegularExpression line(QStringLiteral("^\\s*(XDG_\\w+_DIR)=\"(.*)\"\\s*$"));
+        while (!file.atEnd()) {
+            const QRegularExpressionMatch match =
+                line.match(QString::fromUtf8(file.readLine()).trimmed());
+            if (!match.hasMatch() || match.captured(1) != key)
+                continue;
+            QString value = match.captured(2);
+            if (value.startsWith(QStringLiteral("$HOME"))) {
+                if (home.isEmpty())
+                    return QString();
+                value.replace(0, 5, home);
+            }
+            if (value.startsWith(QLatin1Char('/')))
+                return value;
+        }
+    }
+    return home.isEmpty() ? QString() : home + QLatin1Char('/') + defaultName;
 }
 
 QString pathOf(Location location)
@@ -134,11 +201,11 @@ QString pathOf(Location location)
     case Location::None:
         return QString();
     case Location::DataHome:
-        return standard(QStandardPaths::GenericDataLocation);
+        return dataHome();
     case Location::CacheHome:
-        return standard(QStandardPaths::GenericCacheLocation);
+        return baseFolder("XDG_CACHE_HOME", QStringLiteral(".cache"));
     case Location::Autostart: {
-        const QString configHome = standard(QStandardPaths::GenericConfigLocation);
+        const QString configHome = baseFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
         return configHome.isEmpty() ? QString() : configHome + QStringLiteral("/autostart");
     }
     case Location::Applications:
@@ -146,19 +213,19 @@ QString pathOf(Location location)
     case Location::Fonts:
         return underDataHome(QStringLiteral("fonts"));
     case Location::Home:
-        return standard(QStandardPaths::HomeLocation);
+        return homeFolder();
     case Location::Desktop:
-        return standard(QStandardPaths::DesktopLocation);
+        return userFolder(QStringLiteral("XDG_DESKTOP_DIR"), QStringLiteral("Desktop"));
     case Location::Documents:
-        return standard(QStandardPaths::DocumentsLocation);
+        return userFolder(QStringLiteral("XDG_DOCUMENTS_DIR"), QStringLiteral("Documents"));
     case Location::Music:
-        return standard(QStandardPaths::MusicLocation);
+        return userFolder(QStringLiteral("XDG_MUSIC_DIR"), QStringLiteral("Music"));
     case Location::Pictures:
-        return standard(QStandardPaths::PicturesLocation);
+        return userFolder(QStringLiteral("XDG_PICTURES_DIR"), QStringLiteral("Pictures"));
     case Location::Videos:
-        return standard(QStandardPaths::MoviesLocation);
+        return userFolder(QStringLiteral("XDG_VIDEOS_DIR"), QStringLiteral("Videos"));
     case Location::Templates:
-        return standard(QStandardPaths::TemplatesLocation);
+        return userFolder(QStringLiteral("XDG_TEMPLATES_DIR"), QStringLiteral("Templates"));
     }
     return QString();
 }

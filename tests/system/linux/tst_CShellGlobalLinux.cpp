@@ -3,9 +3,14 @@
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <memory>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +32,9 @@ private Q_SLOTS:
     void table();
     void unknownType();
     void defaults();
+    void relativeVariables_data();
+    void relativeVariables();
+    void withoutHome();
 
 private:
     std::unique_ptr<CTestEnvironment> environment;
@@ -158,6 +166,63 @@ void tst_CShellGlobalLinux::defaults()
     const QString data = environment->makeDir(QStringLiteral("elsewhere/data"));
     qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PROGRAMS), data + "applications/");
+}
+
+void tst_CShellGlobalLinux::relativeVariables_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("underHome");
+    QTest::newRow("XDG_DATA_HOME")
+        << QByteArray("XDG_DATA_HOME") << int(APPDATA) << ".local/share/";
+    QTest::newRow("XDG_CACHE_HOME")
+        << QByteArray("XDG_CACHE_HOME") << int(INTERNET_CACHE) << ".cache/";
+    QTest::newRow("XDG_CONFIG_HOME")
+        << QByteArray("XDG_CONFIG_HOME") << int(STARTUP) << ".config/autostart/";
+    QTest::newRow("XDG_CONFIG_HOME, user folders")
+        << QByteArray("XDG_CONFIG_HOME") << int(DESKTOP) << "Schreibtisch/";
+}
+
+void tst_CShellGlobalLinux::relativeVariables()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(int, type);
+    QFETCH(QString, underHome);
+    // A relative value is ignored; the default below the home folder stands.
+    environment->makeDir(QStringLiteral("work/relative/.config"));
+    environment->writeFile(QStringLiteral("work/relative/.config/user-dirs.dirs"),
+                           "XDG_DESKTOP_DIR=\"$HOME/Wrong\"\n");
+    for (const char* value : {"relative", "relative/.config", "./relative"}) {
+        qputenv(variable.constData(), value);
+        QCOMPARE(CShellGlobal::getShellSpecialFolderPath(static_cast<ShellSpecialFolderType>(type)),
+                 environment->home() + underHome);
+    }
+}
+
+void tst_CShellGlobalLinux::withoutHome()
+{
+    // Without a usable HOME the account's home folder stands, never the root folder.
+    const passwd* account = ::getpwuid(::geteuid());
+    const QString accountHome = account ? QFile::decodeName(account->pw_dir) : QString();
+    const bool usable = accountHome.startsWith(u'/') && accountHome != QStringLiteral("/");
+    const QString expected =
+        usable ? QDir::cleanPath(accountHome) + QStringLiteral("/.local/share/") : QString();
+    qunsetenv("XDG_DATA_HOME");
+    for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        if (home)
+            qputenv("HOME", home);
+        else
+            qunsetenv("HOME");
+        if (!usable)
+            expectCritical(
+                "getShellSpecialFolderPath",
+                QStringLiteral("unable to retrieve shell special folder path for csidl: 26"));
+        QCOMPARE(CShellGlobal::getShellSpecialFolderPath(APPDATA), expected);
+    }
+    // A variable of its own still counts.
+    const QString data = environment->makeDir(QStringLiteral("elsewhere/data"));
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(APPDATA), data);
 }
 
 QTEST_GUILESS_MAIN(tst_CShellGlobalLinux)

@@ -1,0 +1,213 @@
+#include "fsapi/linux/CLinuxFSOperations.h"
+
+#include "diagnostics/CLogRecord.h"
+#include "fsapi/CRetryCounter.h"
+#include "fsapi/FSArgumentChecks.h"
+#include "fsapi/FSAttributes.h"
+#include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/LinuxFSHelpers.h"
+#include "threading/threads/CCallStack.h"
+
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Copying and creating files.
+
+using namespace Exceptions;
+using namespace LinuxFS;
+
+namespace {
+
+// Gives the unnamed file open at fd the name to; fails with EEXIST rather than replace.
+int linkUnnamed(int fd, const QByteArray& to)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, to.constData(), AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+}
+
+// Renames from to to, failing with EEXIST rather than replace.
+int renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    // File systems without renameat2 flags: a second link, which fails on an existing name,
+    // then the first one goes.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
+} // namespace
+
+bool CLinuxFSOperations::copyFile(const QString& src, const QString& dest, bool force,
+                                  bool checkLock, bool failIfExists)
+{
+    SY_FUNCTION("CLinuxFSOperations::copyFile");
+    SY_FS_CHECK_PATH(src, "Empty src path ...");
+    SY_FS_CHECK_PATH(dest, "Empty dest path ...");
+    if (!fileExists(src))
+        SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + src);
+    if (checkLock && !tryExclusiveLock(src))
+        SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
+    if (!failIfExists && fileExists(dest))
+        SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
+
+    CRetryCounter counter(true, 2);
+    do {
+        bool sourceSide = false;
+        const int error = copyObject(src, dest, sourceSide);
+        if (error == 0)
+            return true;
+        if (sourceSide)
+            throwSystemError(syCallSite, error);
+        createdParentAfter(syCallSite, error, dest, force, false);
+        counter = true;
+    } while (counter);
+    return false;
+}
+
+int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool& sourceSide)
+{
+    const QByteArray from = nativeBytes(src);
+    const QByteArray to = nativeBytes(dest);
+    sourceSide = true;
+    struct stat status;
+    if (::lstat(from.constData(), &status) != 0)
+        return errno;
+    // A link is copied as the link itself: its target is never read.
+    if (S_ISLNK(status.st_mode)) {
+        QByteArray target(static_cast<qsizetype>(status.st_size) + 1, '\0');
+        const ssize_t length = ::readlink(from.constData(), target.data(), target.size());
+        if (length < 0)
+            return errno;
+        if (length >= target.size())
+            return ENAMETOOLONG;
+        target.truncate(length);
+        sourceSide = false;
+        return ::symlink(target.constData(), to.constData()) == 0 ? 0 : errno;
+    }
+
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+    Descriptor input(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (input.get() < 0)
+        return errno;
+    if (::fstat(input.get(), &status) != 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return EINVAL;
+
+    sourceSide = false;
+    // The copy is written where no one sees it and given its name only when complete, by a
+    // call that never replaces an existing object (not even a dangling link): a crash leaves
+    // nothing under the final name.
+    const QString folder = parentFolder(dest);
+    const QByteArray folderBytes = nativeBytes(folder);
+    QByteArray temporaryName;
+    Descriptor output(openTemporary(folderBytes));
+    if (output.get() < 0) {
+        if (errno != EOPNOTSUPP && errno != EISDIR)
+            return errno;
+        // No unnamed files on this file system: a hidden name in the same folder instead.
+        temporaryName = folderBytes + "/.syncarium-copy-XXXXXX";
+        output = Descriptor(::mkostemp(temporaryName.data(), O_CLOEXEC));
+        if (output.get() < 0)
+            return errno;
+    }
+
+    int error = copyContents(input.get(), output.get());
+    if (error == 0 && ::fchmod(output.get(), status.st_mode & 07777) != 0)
+        error = errno;
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    if (error == 0 && ::futimens(output.get(), times) != 0)
+        error = errno;
+    if (error == 0)
+        error = temporaryName.isEmpty() ? linkUnnamed(output.get(), to)
+                                        : renameWithoutReplacing(temporaryName, to);
+    const int closeError = output.close();
+    if (error == 0)
+        error = closeError;
+    if (error != 0 && !temporaryName.isEmpty())
+        ::unlink(temporaryName.constData());
+    return error;
+}
+
+int CLinuxFSOperations::openTemporary(const QByteArray& folder)
+{
+    return ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+}
+
+int CLinuxFSOperations::copyContents(int from, int to)
+{
+    const qint64 chunk = Q_INT64_C(1) << 20;
+    for (;;) {
+        const qint64 copied = copyChunk(from, to, chunk);
+        if (copied == 0)
+            return 0;
+        if (copied < 0 && errno != EINTR)
+            return errno;
+    }
+}
+
+qint64 CLinuxFSOperations::copyChunk(int from, int to, qint64 length)
+{
+    const ssize_t copied =
+        ::copy_file_range(from, nullptr, to, nullptr, static_cast<size_t>(length), 0);
+    if (copied >= 0)
+        return copied;
+    // File systems and kernels without copy_file_range for this pair: copy by hand.
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+        errno != EBADF)
+        return -1;
+    char buffer[65536];
+    const ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got <= 0)
+        return got;
+    for (ssize_t written = 0; written < got;) {
+        const ssize_t put = ::write(to, buffer + written, static_cast<size_t>(got - written));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        written += put;
+    }
+    return got;
+}
+
+bool CLinuxFSOperations::createFile(const QString& path, const QDateTime& creation,
+                                    const QDateTime& lastAccess, const QDateTime& lastWrite,
+                                    quint32 attributes)
+{
+    SY_FUNCTION("CLinuxFSOperations::createFile");
+    SY_FS_CHECK_PATH(path, "Empty path ...");
+    convertUTCQDateTimeToFileTime(syCallSite, creation);
+    const struct timespec times[2] = {convertUTCQDateTimeToFileTime(syCallSite, lastAccess),
+                                      convertUTCQDateTimeToFileTime(syCallSite, lastWrite)};
+    const mode_t mode = attributes & FSAttributes::ReadOnly ? 0444 : 0666;
+    Descriptor file(::open(nativeBytes(path).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (file.get() < 0) {
+        const int error = errno;
+        switch (classify(error, path)) {
+        case ErrorCase::PathNotFound:
+            SY_THROW(DoesNotExist, QStringLiteral("Specified path doesn't exist: ") + path);
+        case ErrorCase::Exists:
+            SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + path);
+        default:
+            throwSystemError(syCallSite, error);
+        }
+    }
+    if (::futimens(file.get(), times) != 0)
+        throwSystemError(syCallSite, errno);
+    if (const int error = file.close())
+        throwSystemError(syCallSite, error);
+    return true;
+}

@@ -1,0 +1,158 @@
+#include "fsapi/linux/CLinuxFSOperations.h"
+
+#include "diagnostics/CLogRecord.h"
+#include "fsapi/CRetryCounter.h"
+#include "fsapi/FSArgumentChecks.h"
+#include "fsapi/FSAttributes.h"
+#include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/CLinuxFSLock.h"
+#include "fsapi/linux/LinuxFSHelpers.h"
+#include "threading/threads/CCallStack.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Renaming, moving and deleting single objects.
+
+using namespace Exceptions;
+using namespace LinuxFS;
+
+namespace {
+
+// A rename answers ENOENT both for a vanished source and for a missing destination folder.
+ErrorCase classifyMove(int error, const QString& src, const QString& dest)
+{
+    struct stat status;
+    if (error == ENOENT && ::lstat(nativeBytes(src).constData(), &status) != 0)
+        return ErrorCase::Other;
+    return error == ENOENT ? ErrorCase::PathNotFound : classify(error, dest);
+}
+
+int renameObject(const QString& src, const QString& dest, bool overwrite)
+{
+    const int result =
+        ::renameat2(AT_FDCWD, nativeBytes(src).constData(), AT_FDCWD, nativeBytes(dest).constData(),
+                    overwrite ? 0u : static_cast<unsigned>(RENAME_NOREPLACE));
+    return result == 0 ? 0 : errno;
+}
+
+} // namespace
+
+bool CLinuxFSOperations::renameFile(const QString& src, const QString& dest, bool overwrite)
+{
+    SY_FUNCTION("CLinuxFSOperations::renameFile");
+    SY_FS_CHECK_PATH(src, "Empty src path ...");
+    SY_FS_CHECK_PATH(dest, "Empty dest path ...");
+    requireSameParent(syCallSite, src, dest);
+    return moveFile(src, dest, false, overwrite);
+}
+
+bool CLinuxFSOperations::renameDirectory(const QString& src, const QString& dest)
+{
+    SY_FUNCTION("CLinuxFSOperations::renameDirectory");
+    SY_FS_CHECK_PATH(src, "Empty src path ...");
+    SY_FS_CHECK_PATH(dest, "Empty dest path ...");
+    requireSameParent(syCallSite, src, dest);
+    return moveDirectory(src, dest, false);
+}
+
+bool CLinuxFSOperations::moveFile(const QString& src, const QString& dest, bool force,
+                                  bool overwrite)
+{
+    SY_FUNCTION("CLinuxFSOperations::moveFile");
+    SY_FS_CHECK_PATH(src, "Empty src path ...");
+    SY_FS_CHECK_PATH(dest, "Empty dest path ...");
+    if (!fileExists(src))
+        SY_THROW(FileDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
+    // The lock probe takes the read-only attribute away.
+    ReadOnlyKeeper keeper(syCallSite.function, src);
+    if (!tryExclusiveLock(src))
+        SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
+    // A file that is replaced is deleted: whoever holds it open must allow that.
+    const Descriptor replaced(overwrite
+                                  ? holdForChange(syCallSite, dest, CLinuxFSLock::AccessDelete,
+                                                  QStringLiteral("File is locked: "))
+                                  : -1);
+    const bool moved = renameWithRetries(syCallSite, src, dest, force, overwrite, false);
+    if (moved)
+        keeper.succeeded();
+    return moved;
+}
+
+bool CLinuxFSOperations::moveDirectory(const QString& src, const QString& dest, bool force)
+{
+    SY_FUNCTION("CLinuxFSOperations::moveDirectory");
+    SY_FS_CHECK_PATH(src, "Empty src path ...");
+    SY_FS_CHECK_PATH(dest, "Empty dest path ...");
+    if (!directoryExists(src))
+        SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
+    requireWriteLock(syCallSite, src);
+    return renameWithRetries(syCallSite, src, dest, force, false, true);
+}
+
+bool CLinuxFSOperations::renameWithRetries(const CCallSiteRecord& syCallSite, const QString& src,
+                                           const QString& dest, bool force, bool overwrite,
+                                           bool isDirectory)
+{
+    // Only a rename: a move that cannot be one (another file system) fails, the source intact.
+    CRetryCounter counter(true, 2);
+    do {
+        const int error = renameObject(src, dest, overwrite);
+        if (error == 0)
+            return true;
+        const ErrorCase errorCase = classifyMove(error, src, dest);
+        if (errorCase == ErrorCase::PathNotFound && force) {
+            createParent(syCallSite, dest);
+            counter = true;
+        } else if (errorCase == ErrorCase::Exists && !isDirectory) {
+            SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
+        } else if ((errorCase == ErrorCase::Exists || errorCase == ErrorCase::NotEmpty) &&
+                   isDirectory) {
+            SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + dest);
+        } else {
+            throwSystemError(syCallSite, error);
+        }
+    } while (counter);
+    return false;
+}
+
+void CLinuxFSOperations::removeReadOnlyOrLog(const CCallSiteRecord& syCallSite, const QString& path)
+{
+    bool removed = false;
+    try {
+        removed = removeAttributes(path, FSAttributes::ReadOnly);
+    } catch (const FileSystemException&) {
+    }
+    if (!removed)
+        SY_CRITICAL << "Failed to remove readonly attribute for" << path;
+}
+
+bool CLinuxFSOperations::deleteFile(const QString& path, bool force)
+{
+    SY_FUNCTION("CLinuxFSOperations::deleteFile");
+    SY_FS_CHECK_PATH(path, "Empty path ...");
+    ReadOnlyKeeper keeper(syCallSite.function, path);
+    removeReadOnlyOrLog(syCallSite, path);
+    if (!force) {
+        if (!fileExists(path))
+            SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
+        if (!tryExclusiveLock(path))
+            SY_THROW(Locked, QStringLiteral("File is locked: ") + path);
+    }
+    // force skips the checks above, never the locks of others.
+    const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessDelete,
+                                        QStringLiteral("File is locked: ")));
+    if (::unlink(nativeBytes(path).constData()) == 0) {
+        keeper.succeeded();
+        return true;
+    }
+    const int error = errno;
+    switch (classify(error, path)) {
+    case ErrorCase::NotFound:
+    case ErrorCase::PathNotFound:
+        SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
+    default:
+        throwSystemError(syCallSite, error);
+    }
+}
