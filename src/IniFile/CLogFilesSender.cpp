@@ -14,13 +14,17 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileInfoList>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <memory>
 
 namespace {
 const QString databaseErrorLog = QStringLiteral("Syncarium/mysql/data/Syncarium2DataBase.err");
@@ -202,7 +206,19 @@ bool CLogFilesSender::zipAndSendLogFiles()
     const QString workingFolder = withSlash(QDir::currentPath());
     const QString workingArchive = workingFolder + m_targetFile;
     const QString partialArchive = workingFolder + partialName(m_targetFile);
-    bool zipped = zipper.zip(m_logsFolder, partialArchive, false);
+    // The packing runs on a thread of its own while this thread goes on handling the window's
+    // events: during a long file the window then shows the last report received instead of
+    // freezing on one it skipped for its frame rate. The reports reach this thread in order,
+    // each before the end of the packing.
+    bool zipped = false;
+    const std::unique_ptr<QThread> packer(
+        QThread::create([&] { zipped = zipper.zip(m_logsFolder, partialArchive, false); }));
+    QEventLoop packing;
+    connect(packer.get(), &QThread::finished, &packing, &QEventLoop::quit, Qt::QueuedConnection);
+    packer->start();
+    while (!packer->isFinished())
+        packing.exec();
+    packer->wait();
     if (zipped) {
         const QString failure = attempt(
             [&] { return fsOperations.moveFile(partialArchive, workingArchive, false, true); },

@@ -67,6 +67,9 @@ int main(int argc, char* argv[])
     if (!CHeapSettings::keepHeapTop())
         SY_DEBUG << "allocator keeps its default thresholds";
     QApplication application(argc, argv);
+    // The run ends the program, not its windows: a popup closed by a click elsewhere or the
+    // dismissed message must not stop the event handling during the packing.
+    application.setQuitOnLastWindowClosed(false);
     SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
 
     // A second collection would delete the first one's staged copies. The lock names its
