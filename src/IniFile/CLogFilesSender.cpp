@@ -208,17 +208,18 @@ bool CLogFilesSender::zipAndSendLogFiles()
     const QString partialArchive = workingFolder + partialName(m_targetFile);
     // The packing runs on a thread of its own while this thread goes on handling the window's
     // events: during a long file the window then shows the last report received instead of
-    // freezing on one it skipped for its frame rate. The reports reach this thread in order,
-    // each before the end of the packing.
+    // freezing on one it skipped for its frame rate.
     bool zipped = false;
     const std::unique_ptr<QThread> packer(
         QThread::create([&] { zipped = zipper.zip(m_logsFolder, partialArchive, false); }));
     QEventLoop packing;
     connect(packer.get(), &QThread::finished, &packing, &QEventLoop::quit, Qt::QueuedConnection);
     packer->start();
-    while (!packer->isFinished())
-        packing.exec();
+    // The end of the thread is queued behind every report it sent, so the loop has handled
+    // them all when it ends; those left by an early end of the loop are handled here.
+    packing.exec();
     packer->wait();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (zipped) {
         const QString failure = attempt(
             [&] { return fsOperations.moveFile(partialArchive, workingArchive, false, true); },
