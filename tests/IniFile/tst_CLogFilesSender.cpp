@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDirIterator>
 #include <QLocalServer>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStorageInfo>
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void leftoversOfEarlierRuns();
+    void fullDesktopKeepsBothArchives();
     void supportFormAddress();
     void rotation_data();
     void rotation();
@@ -647,6 +649,39 @@ void tst_CLogFilesSender::rotation()
     // The old-logs folder is emptied but stays.
     QVERIFY(QDir(oldLogs).exists());
     QCOMPARE(CTestTree::describe(oldLogs), "");
+}
+
+// On a desktop of its own file system that is full, the copy fails: the earlier archive of the
+// name stays whole, the new one stays in the working directory, and the user is told.
+void tst_CLogFilesSender::fullDesktopKeepsBothArchives()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to mount a small file system as the desktop");
+    writeSample();
+    const QString desktop = env->makeDir("home/Desktop");
+    setDesktop("$HOME/Desktop");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", desktop}) != 0)
+        QSKIP("could not mount a tmpfs");
+    const auto unmount = qScopeGuard([&desktop] { QProcess::execute("umount", {desktop}); });
+    CLogFilesSender sender;
+    QVERIFY(CTestTree::write(desktop + sender.targetFile(), "the earlier archive"));
+    QFile filler(desktop + "filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("could not place "));
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(CTestTree::content(desktop + sender.targetFile()), "the earlier archive");
+    QVERIFY(partialsIn(desktop).isEmpty());
+    const QString working = QDir::currentPath() + '/' + sender.targetFile();
+    QVERIFY(CZipListing(working).valid);
+    QCOMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
 }
 
 QTEST_MAIN(tst_CLogFilesSender)
