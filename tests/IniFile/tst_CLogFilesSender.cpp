@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QLocalServer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStorageInfo>
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void failures();
     void leftoversOfEarlierRuns();
     void fullDesktopKeepsBothArchives();
+    void fullWorkingDirectoryLeavesNoPartialArchive();
     void supportFormAddress();
     void rotation_data();
     void rotation();
@@ -682,6 +684,35 @@ void tst_CLogFilesSender::fullDesktopKeepsBothArchives()
     QVERIFY(CZipListing(working).valid);
     QCOMPARE(recorder.urls.size(), 2);
     QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
+}
+
+// Packing into a full working directory fails: the partial archive goes, the user is told,
+// and no folder is opened.
+void tst_CLogFilesSender::fullWorkingDirectoryLeavesNoPartialArchive()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to mount a small file system as the working directory");
+    writeSample();
+    QByteArray noise(256 * 1024, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()),
+                                  noise.size() / int(sizeof(quint32)));
+    QVERIFY(CTestTree::write(logs + "noise.log", noise));
+    const QString working = env->makeDir("full");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", working}) != 0)
+        QSKIP("could not mount a tmpfs");
+    const auto unmount = qScopeGuard([&working, this] {
+        QDir::setCurrent(env->root());
+        QProcess::execute("umount", {working});
+    });
+    QVERIFY(QDir::setCurrent(working));
+    QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
+    CLogFilesSender sender;
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(filesIn(working), QStringList());
+    QVERIFY(filesIn(output).isEmpty());
+    QCOMPARE(recorder.urls.size(), 1);
 }
 
 QTEST_MAIN(tst_CLogFilesSender)
