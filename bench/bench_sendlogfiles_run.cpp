@@ -49,7 +49,8 @@ int main(int argc, char** argv)
     bench::addOptions(parser,
                       {QStringLiteral("logs"), 500, 20000, 3, QStringLiteral("/tmp/sy-bench")},
                       QStringLiteral("logs: log-like tree of --size MiB; small: --files small "
-                                     "text logs."));
+                                     "text logs; mixed: --files small logs and one log of "
+                                     "--size MiB."));
     const QCommandLineOption programOption(
         QStringLiteral("program"), QStringLiteral("The built sendLogFiles."),
         QStringLiteral("path"), QStringLiteral(SY_SENDLOGFILES_PROGRAM));
@@ -71,6 +72,8 @@ int main(int argc, char** argv)
     // The client's folders as the program finds them, in a home of the benchmark's own.
     const QString base = corpus == QLatin1String("logs")
                              ? work + QStringLiteral("/sendlogs-logs-%1").arg(size)
+                         : corpus == QLatin1String("mixed")
+                             ? work + QStringLiteral("/sendlogs-mixed-%1-%2").arg(files).arg(size)
                              : work + QStringLiteral("/sendlogs-small-%1").arg(files);
     const QString home = base + QStringLiteral("/home");
     const QString data = home + QStringLiteral("/.local/share/Syncarium/");
@@ -81,7 +84,12 @@ int main(int argc, char** argv)
         stats = bench::makeLogCorpus(logs, size);
     else if (corpus == QLatin1String("small"))
         stats = bench::makeSmallFilesTree(logs, files);
-    else
+    else if (corpus == QLatin1String("mixed")) {
+        // The long file comes after the small ones, in its own folder.
+        bench::makeSmallFilesTree(logs + QStringLiteral("/a-small"), files);
+        bench::makeBigFileTree(logs + QStringLiteral("/z-big"), size);
+        stats = bench::measureTree(logs);
+    } else
         parser.showHelp(2);
     bool written = write(data + QStringLiteral("mysql/data/Syncarium2DataBase.err"),
                          "[ERROR] InnoDB: page checksum mismatch\n") &&

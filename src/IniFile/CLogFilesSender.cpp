@@ -1,5 +1,6 @@
 #include "IniFile/CLogFilesSender.h"
 
+#include "IniFile/CUndecodableNames.h"
 #include "IniFile/CZipper.h"
 #include "dbapi/CPathOperations.h"
 #include "diagnostics/CAssert.h"
@@ -13,12 +14,17 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileInfoList>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <memory>
 
 namespace {
 const QString databaseErrorLog = QStringLiteral("Syncarium/mysql/data/Syncarium2DataBase.err");
@@ -31,13 +37,117 @@ const char* const supportFormAddress =
     "https://" SY_SUPPORT_HOST "/en/forms/index.php?option=com_content&id=90&Itemid=40";
 const char* const supportInfoKeys[] = {"os", "syVersion", "lastVersion", "isUSB", "lang"};
 const int keptArchives = 5;
+// The staging and placing steps report as part of the collection they belong to.
+const char* const collection = "CLogFilesSender::zipAndSendLogFiles";
 
-QString standardDesktopLocation()
+// An archive is written under this name and gets its own only once it is complete, so an
+// interrupted run never leaves a file that looks like a finished archive.
+QString partialName(const QString& archive)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    return QLatin1Char('.') + archive + QStringLiteral(".part");
 }
 
-CLogFilesSender::DesktopLocationLookup desktopLocation = &standardDesktopLocation;
+const QRegularExpression& partialPattern()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\.logs_\\d{4}-\\d\\d-\\d\\d_\\d\\d\\.\\d\\d\\.\\d\\d\\.zip\\.part$"));
+    return pattern;
+}
+
+QString withSlash(const QString& folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// The desktop when it can take the archive, else the fallback folder; created when missing.
+QString chooseOutputFolder()
+{
+    // Without HOME the toolkit takes "/" as the home folder and would make "/Desktop".
+    QString folder = qEnvironmentVariableIsEmpty("HOME")
+                         ? QString()
+                         : QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!folder.isEmpty())
+        folder = CPathOperations::toGenericPath(folder, false);
+    if (!folder.isEmpty() && !QDir::isRelativePath(folder)) {
+        if (!QFileInfo(folder).isDir())
+            QDir().mkpath(folder);
+        const QFileInfo desktop(folder);
+        if (desktop.isDir() && desktop.isWritable())
+            return withSlash(folder);
+    }
+    folder = CShellGlobal::getShellSpecialFolderPath(APPDATA) + fallbackOutputFolder;
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    return withSlash(folder);
+}
+
+// The path with backslashes, double quotes, control characters and the replacement character
+// as escapes, so that a record stays one line and names the entry unmistakably.
+QString escaped(const QString& path)
+{
+    QString text;
+    for (const char32_t code : path.toUcs4()) {
+        if (code == U'"' || code == U'\\')
+            text += QLatin1Char('\\') + QChar(code);
+        else if (QChar::isPrint(code) && code != QChar::ReplacementCharacter)
+            text += QString::fromUcs4(&code, 1);
+        else
+            text += QStringLiteral("\\u{%1}").arg(quint32(code), 0, 16);
+    }
+    return text;
+}
+
+QString quoted(const QString& path)
+{
+    return QLatin1Char('"') + escaped(path) + QLatin1Char('"');
+}
+
+// One record per entry that is not staged, naming it as escapedPath and saying why.
+void skippedEscaped(const QString& escapedPath, const QString& reason)
+{
+    SY_WARNING_AT(collection) << QStringLiteral("skipped \"%1\": %2").arg(escapedPath, reason);
+}
+
+void skipped(const QString& path, const QString& reason)
+{
+    skippedEscaped(escaped(path), reason);
+}
+
+// Why an entry that should be copied as a file cannot be; empty when it can. A special file
+// is recognised before anything opens it, so a FIFO without a writer never blocks the run.
+QString unstageable(const QFileInfo& entry)
+{
+    if (entry.isSymLink())
+        return QStringLiteral("symbolic links are not followed");
+    if (!entry.exists())
+        return QStringLiteral("it disappeared");
+    if (entry.isDir())
+        return QStringLiteral("a folder stands where a file is expected");
+    if (!entry.isFile())
+        return QStringLiteral("a FIFO, socket or device is never read");
+    if (!entry.isReadable())
+        return QStringLiteral("it is not readable");
+    return QString();
+}
+
+// Runs one file operation; what it throws becomes the returned reason, empty on no throw.
+template<typename Operation>
+QString attempt(Operation operation, bool& result)
+{
+    result = false;
+    try {
+        result = operation();
+        return QString();
+    } catch (CException* exception) {
+        const QString details = exception->details();
+        delete exception;
+        return details;
+    } catch (const CException& exception) {
+        return exception.details();
+    } catch (...) {
+        return QStringLiteral("unknown exception");
+    }
+}
 } // namespace
 
 CLogFilesSender::CLogFilesSender(QObject* parent)
@@ -56,23 +166,22 @@ void CLogFilesSender::setOldLogsPaths(const QString& folder, const QString& arch
     m_oldLogsArchive = archive;
 }
 
-void CLogFilesSender::setDesktopLocationLookup(DesktopLocationLookup lookup)
-{
-    desktopLocation = lookup ? lookup : &standardDesktopLocation;
-}
-
 QString CLogFilesSender::outputFolder() const
 {
-    QString folder = desktopLocation();
-    if (!folder.isEmpty())
-        folder = CPathOperations::toGenericPath(folder, false);
-    else
-        folder = CShellGlobal::getShellSpecialFolderPath(APPDATA) + fallbackOutputFolder;
-    if (!QFileInfo(folder).isDir())
-        QDir().mkpath(folder);
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    return folder;
+    return chooseOutputFolder();
+}
+
+void CLogFilesSender::removePartialArchives()
+{
+    for (const QString& folder : {withSlash(QDir::currentPath()), chooseOutputFolder()}) {
+        const QStringList names = QDir(folder).entryList({QStringLiteral(".logs_*.zip.part")},
+                                                         QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : names) {
+            if (partialPattern().match(name).hasMatch() && !QFile::remove(folder + name))
+                SY_WARNING_AT("CLogFilesSender::removePartialArchives")
+                    << "could not remove" << quoted(folder + name);
+        }
+    }
 }
 
 bool CLogFilesSender::zipAndSendLogFiles()
@@ -80,44 +189,10 @@ bool CLogFilesSender::zipAndSendLogFiles()
     SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
     CFSOperations fsOperations;
     const QMap<QString, QString> supportInfo;
-    try {
-        // The file operations throw for a missing source; a client without a database log or
-        // without backed-up logs is normal, so those two are tested first and only logged.
-        const QString errorLog =
-            CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog;
-        const QString stagedErrorLog = m_logsFolder + databaseErrorLogName;
-        bool copied = false;
-        if (fsOperations.fileExists(errorLog)) {
-            // The copy an earlier run left behind is replaced by the current log: the file
-            // layer never overwrites, and a second run must work like the first.
-            if (fsOperations.fileExists(stagedErrorLog))
-                fsOperations.deleteFile(stagedErrorLog, true);
-            // The log folder is made only for a log that exists, so a client without any logs
-            // still ends in "could not zip".
-            if (!fsOperations.directoryExists(m_logsFolder))
-                fsOperations.createDirectory(m_logsFolder, QDateTime(), QDateTime(), QDateTime(), 0,
-                                             true);
-            copied = fsOperations.copyFile(errorLog, stagedErrorLog, false, false, true);
-        }
-        if (!copied)
-            SY_CRITICAL << "failed to copy" << errorLog;
-        const QString backupCopy = m_logsFolder + backupCopyFolder;
-        if (fsOperations.directoryExists(backupCopy))
-            fsOperations.deleteDirectory(backupCopy, true);
-        if (!fsOperations.directoryExists(m_logsBackupFolder) ||
-            !fsOperations.copyDirectory(m_logsBackupFolder, backupCopy))
-            SY_CRITICAL << "Failed to Copy LogsBackupFolder!";
-    } catch (CException* exception) {
-        SY_CRITICAL << exception->what();
-        delete exception;
-        return false;
-    } catch (const CException& exception) {
-        SY_CRITICAL << exception.what();
-        return false;
-    } catch (...) {
-        SY_CRITICAL << "Failed to zip files! unknown exception";
-        return false;
-    }
+    // Each entry is copied on its own and one that cannot be is skipped with a warning: a
+    // single odd file must not cost the user the whole archive.
+    stageErrorLog(fsOperations);
+    stageBackupFolder(fsOperations);
 
     CZipper zipper(nullptr);
     bool connResult = connect(&zipper, &CZipper::error, this, &CLogFilesSender::zipFinished);
@@ -127,27 +202,205 @@ bool CLogFilesSender::zipAndSendLogFiles()
     connResult = connect(&zipper, &CZipper::zipProgress, this, &CLogFilesSender::zipProgress);
     SY_ASSERT(connResult);
 
-    const QString workingArchive = QDir::currentPath() + QLatin1Char('/') + m_targetFile;
-    if (zipper.zip(m_logsFolder, workingArchive, false)) {
-        const QString placedArchive = outputFolder() + m_targetFile;
-        if (QFileInfo::exists(placedArchive))
-            QFile::remove(placedArchive);
-        // The working copy is the only one left when placing fails (a full or read-only
-        // desktop), so it is removed only once the placed copy exists.
-        if (QFile::copy(workingArchive, placedArchive))
-            QFile::remove(workingArchive);
-        else
-            SY_CRITICAL << "could not place" << workingArchive << "in" << outputFolder();
-    } else {
-        SY_CRITICAL << "could not zip" << m_logsFolder;
+    removePartialArchives();
+    const QString workingFolder = withSlash(QDir::currentPath());
+    const QString workingArchive = workingFolder + m_targetFile;
+    const QString partialArchive = workingFolder + partialName(m_targetFile);
+    // The packing runs on a thread of its own while this thread goes on handling the window's
+    // events: during a long file the window then shows the last report received instead of
+    // freezing on one it skipped for its frame rate.
+    bool zipped = false;
+    const std::unique_ptr<QThread> packer(
+        QThread::create([&] { zipped = zipper.zip(m_logsFolder, partialArchive, false); }));
+    QEventLoop packing;
+    connect(packer.get(), &QThread::finished, &packing, &QEventLoop::quit, Qt::QueuedConnection);
+    packer->start();
+    // The end of the thread is queued behind every report it sent, so the loop has handled
+    // them all when it ends; those left by an early end of the loop are handled here.
+    packing.exec();
+    packer->wait();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (zipped) {
+        const QString failure = attempt(
+            [&] { return fsOperations.moveFile(partialArchive, workingArchive, false, true); },
+            zipped);
+        if (!failure.isEmpty())
+            SY_WARNING << "could not name the archive:" << failure;
     }
-    openSupportForm(supportInfo);
+    QString message;
+    QString folder;
+    if (!zipped) {
+        SY_CRITICAL << "could not zip" << m_logsFolder;
+        QFile::remove(partialArchive);
+        message = tr("No log archive could be made: the logs in %1 could not be packed. The "
+                     "support form opens all the same; please describe the problem there.")
+                      .arg(QDir::toNativeSeparators(m_logsFolder));
+    } else {
+        folder = outputFolder();
+        if (!placeArchive(fsOperations, workingArchive, folder)) {
+            SY_CRITICAL << "could not place" << workingArchive << "in" << folder;
+            message =
+                tr("The log archive could not be put into %1. It is in %2; that folder "
+                   "opens now so that you can attach the archive from there.")
+                    .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(workingFolder));
+            folder = workingFolder;
+        }
+    }
+    if (!message.isEmpty())
+        Q_EMIT failed(message);
+    handOff(supportInfo, folder);
+    return true;
+}
+
+void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
+{
+    const QString errorLog = CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog;
+    const QFileInfo source(errorLog);
+    // A client without a database log is normal: that is only logged.
+    if (!source.exists() && !source.isSymLink()) {
+        SY_CRITICAL_AT(collection) << "failed to copy" << errorLog;
+        return;
+    }
+    const QString reason = unstageable(source);
+    if (!reason.isEmpty()) {
+        skipped(errorLog, reason);
+        return;
+    }
+    const QString stagedErrorLog = m_logsFolder + databaseErrorLogName;
+    bool copied = false;
+    const QString failure = attempt(
+        [&] {
+            // The copy an earlier run left behind is replaced by the current log: the file
+            // layer never overwrites, and a second run must work like the first.
+            if (fsOperations.fileExists(stagedErrorLog))
+                fsOperations.deleteFile(stagedErrorLog, true);
+            // The log folder is made only for a log that exists, so a client without any
+            // logs still ends in "could not zip".
+            if (!fsOperations.directoryExists(m_logsFolder))
+                fsOperations.createDirectory(m_logsFolder, QDateTime(), QDateTime(), QDateTime(), 0,
+                                             true);
+            return fsOperations.copyFile(errorLog, stagedErrorLog, false, false, true);
+        },
+        copied);
+    if (!failure.isEmpty())
+        skipped(errorLog, failure);
+    else if (!copied)
+        SY_CRITICAL_AT(collection) << "failed to copy" << errorLog;
+}
+
+void CLogFilesSender::stageBackupFolder(IFSOperations& fsOperations)
+{
+    const QString backupCopy = m_logsFolder + backupCopyFolder;
+    const QFileInfo earlier(backupCopy.chopped(1));
+    QString failure;
+    bool removed = true;
+    // The copy of an earlier run is replaced, not merged. Whatever else stands at its name is
+    // removed as the entry itself: a link is never followed into what it points to.
+    if (earlier.isDir() && !earlier.isSymLink())
+        failure = attempt([&] { return fsOperations.deleteDirectory(backupCopy, true); }, removed);
+    else if (earlier.exists() || earlier.isSymLink())
+        removed = QFile::remove(earlier.filePath());
+    if (!failure.isEmpty() || !removed) {
+        skipped(m_logsBackupFolder,
+                QStringLiteral("the earlier copy %1 could not be removed%2")
+                    .arg(quoted(backupCopy), failure.isEmpty() ? QString() : ": " + failure));
+        return;
+    }
+    if (!QFileInfo(m_logsBackupFolder).isDir() ||
+        !stageFolder(fsOperations, m_logsBackupFolder, backupCopy))
+        SY_CRITICAL_AT(collection) << "Failed to Copy LogsBackupFolder!";
+}
+
+bool CLogFilesSender::stageFolder(IFSOperations& fsOperations, const QString& from,
+                                  const QString& to)
+{
+    const QFileInfo source(from);
+    if (!source.isReadable() || !source.isExecutable()) {
+        skipped(from, QStringLiteral("the folder cannot be read"));
+        return false;
+    }
+    bool made = false;
+    const QString failure = attempt(
+        [&] {
+            return fsOperations.createDirectory(to, QDateTime(), QDateTime(), QDateTime(), 0, true);
+        },
+        made);
+    if (!made) {
+        skipped(from, failure.isEmpty() ? QStringLiteral("the copy could not be made") : failure);
+        return false;
+    }
+    // The toolkit's listing leaves out names it cannot decode; they are reported here.
+    for (const QString& name : CUndecodableNames::in(from))
+        skippedEscaped(escaped(from) + name, QStringLiteral("its name is not valid UTF-8"));
+    const QFileInfoList entries = QDir(from).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                           QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const QString target = to + entry.fileName();
+        if (entry.isDir() && !entry.isSymLink()) {
+            stageFolder(fsOperations, withSlash(entry.filePath()), withSlash(target));
+            continue;
+        }
+        QString reason = unstageable(entry);
+        if (reason.isEmpty()) {
+            bool copied = false;
+            reason = attempt(
+                [&] {
+                    return fsOperations.copyFile(entry.filePath(), target, false, false, false);
+                },
+                copied);
+            if (reason.isEmpty() && !copied)
+                reason = QStringLiteral("the copy could not be made");
+        }
+        if (!reason.isEmpty())
+            skipped(entry.filePath(), reason);
+    }
+    return true;
+}
+
+bool CLogFilesSender::placeArchive(IFSOperations& fsOperations, const QString& working,
+                                   const QString& folder)
+{
+    // Started in the output folder (a terminal on the desktop, a launcher in a home that is
+    // also the desktop), the working archive already is the placed one: removing an existing
+    // copy before placing would remove the archive itself.
+    if (QFileInfo(QFileInfo(working).absolutePath()).canonicalFilePath() ==
+        QFileInfo(folder).canonicalFilePath())
+        return true;
+    const QString placed = folder + m_targetFile;
+    // On one file system a rename replaces an earlier archive of the name at once and needs
+    // no second copy of the space.
+    bool moved = false;
+    attempt([&] { return fsOperations.moveFile(working, placed, false, true); }, moved);
+    if (moved)
+        return true;
+    // Elsewhere the copy is made under a temporary name and replaces an earlier archive only
+    // once complete, so that a full desktop loses neither.
+    const QString partial = folder + partialName(m_targetFile);
+    QString failure = attempt(
+        [&] { return fsOperations.copyFile(working, partial, false, false, false); }, moved);
+    if (moved)
+        failure =
+            attempt([&] { return fsOperations.moveFile(partial, placed, false, true); }, moved);
+    if (!moved) {
+        QFile::remove(partial);
+        if (!failure.isEmpty())
+            SY_WARNING_AT(collection) << "placing failed:" << failure;
+        return false;
+    }
+    if (!QFile::remove(working))
+        SY_WARNING_AT(collection) << "could not remove" << quoted(working);
     return true;
 }
 
 bool CLogFilesSender::openSupportForm(QMap<QString, QString> supportInfo)
 {
     SY_FUNCTION("CLogFilesSender::openSupportForm");
+    handOff(supportInfo, outputFolder());
+    return true;
+}
+
+void CLogFilesSender::handOff(QMap<QString, QString> supportInfo, const QString& folder)
+{
     QUrl form(tr(supportFormAddress));
     QUrlQuery query(form);
     for (const char* key : supportInfoKeys) {
@@ -157,9 +410,10 @@ bool CLogFilesSender::openSupportForm(QMap<QString, QString> supportInfo)
     }
     form.setQuery(query);
     QDesktopServices::openUrl(form);
-    // QUrl keeps the folder's name as Unicode, umlauts included.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(outputFolder()));
-    return true;
+    // QUrl keeps the folder's name as Unicode, umlauts included. Without an archive there is
+    // nothing to attach, and an empty folder would look like success.
+    if (!folder.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 void CLogFilesSender::saveLogs()

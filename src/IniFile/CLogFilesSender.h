@@ -4,10 +4,14 @@
 #include <QObject>
 #include <QString>
 
+class IFSOperations;
+
 // Gathers the client's logs for support: copies the database error log and the backup logs
 // into the log folder, packs that folder into one time-stamped archive, places the archive
-// where the user can see it and opens the support form and that folder. Also rotates a folder
-// of old logs into a bounded set of archives (saveLogs(), run by CLogsZipperThread).
+// where the user can see it and opens the support form and that folder. An entry that cannot
+// be copied is skipped with a warning; when no archive could be placed, failed() tells why
+// before the hand-off. Also rotates a folder of old logs into a bounded set of archives
+// (saveLogs(), run by CLogsZipperThread).
 class CLogFilesSender : public QObject
 {
     Q_OBJECT
@@ -32,23 +36,35 @@ public:
     void setOldLogsPaths(const QString& folder, const QString& archive);
     void setArchiveNamePrefix(const QString& prefix) { m_archiveNamePrefix = prefix; }
 
-    // False only when copying the logs together threw; the hand-off is then skipped.
+    // True once the hand-off is done, whatever could be staged, packed and placed.
     bool zipAndSendLogFiles();
-    // The desktop, or the fallback folder under the application data; created when missing.
+    // The desktop, or the fallback folder under the application data when the desktop
+    // location is empty, relative or not writable; created when missing.
     QString outputFolder() const;
     // Asks the desktop to open the support form, then the output folder. Always true.
     bool openSupportForm(QMap<QString, QString> supportInfo);
     void saveLogs();
 
-    // The desktop folder comes from this lookup; null restores the platform's standard one.
-    using DesktopLocationLookup = QString (*)();
-    static void setDesktopLocationLookup(DesktopLocationLookup lookup);
+    // Removes what an interrupted run left of its archive in the working directory and in the
+    // output folder: files named like an archive of this program while it is being written.
+    static void removePartialArchives();
 
 Q_SIGNALS:
     void zipFinished();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    // No archive could be placed; message says what failed, in plain words. Emitted once,
+    // before the support form is requested.
+    void failed(const QString& message);
 
 private:
+    void stageErrorLog(IFSOperations& fsOperations);
+    void stageBackupFolder(IFSOperations& fsOperations);
+    // Copies the folder from into to entry by entry; false when to could not be made.
+    bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);
+    // Places the archive at working into folder; false leaves it at working.
+    bool placeArchive(IFSOperations& fsOperations, const QString& working, const QString& folder);
+    void handOff(QMap<QString, QString> supportInfo, const QString& folder);
+
     QString m_logsFolder;
     QString m_logsBackupFolder;
     QString m_targetFile;

@@ -36,6 +36,8 @@ SendLogFilesApp::SendLogFilesApp(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
 {
     setupUi();
+    latePaint.setSingleShot(true);
+    connect(&latePaint, &QTimer::timeout, this, &SendLogFilesApp::paintNow);
 }
 
 SendLogFilesApp::~SendLogFilesApp() = default;
@@ -46,11 +48,17 @@ void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes
     setVisible(true);
     // Reports can come thousands of times a second; painting each one would cost more than the
     // packing. The label and the bar always hold the last report, and repaint at a frame rate.
+    // A report skipped for the frame rate is painted when the frame is over: the next report
+    // may be a long file away.
     const bool paint = !sincePaint.isValid() || sincePaint.hasExpired(paintInterval);
     ui.lblTextCopyFiles->setUpdatesEnabled(paint);
     ui.prgrBarCopyDialag->setUpdatesEnabled(paint);
-    if (paint)
+    if (paint) {
         sincePaint.start();
+        latePaint.stop();
+    } else if (!latePaint.isActive()) {
+        latePaint.start(int(qMax<qint64>(0, paintInterval - sincePaint.elapsed())));
+    }
     // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
     ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(fileName, 0, QLatin1Char(' ')));
     ui.prgrBarCopyDialag->setMinimum(0);
@@ -58,6 +66,13 @@ void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes
     ui.prgrBarCopyDialag->setValue(static_cast<qint32>(actual));
     // There is no event loop: this is the window's only chance to repaint and react to input.
     QCoreApplication::processEvents();
+}
+
+void SendLogFilesApp::paintNow()
+{
+    sincePaint.start();
+    ui.lblTextCopyFiles->setUpdatesEnabled(true);
+    ui.prgrBarCopyDialag->setUpdatesEnabled(true);
 }
 
 void SendLogFilesApp::setupUi()

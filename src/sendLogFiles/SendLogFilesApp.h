@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QTimer>
 
 class QGridLayout;
 class QLabel;
@@ -39,7 +40,10 @@ private:
 
     void setupUi();
     void retranslateUi();
+    void paintNow();
 
     Form ui;
     QElapsedTimer sincePaint;
+    // Paints a skipped report once the frame interval is over and no later report came.
+    QTimer latePaint;
 };

@@ -2,36 +2,101 @@
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
 #include "sendLogFiles/CHeapSettings.h"
+#include "sendLogFiles/CTerminationWatcher.h"
 #include "sendLogFiles/SendLogFilesApp.h"
 #include "system/CShellGlobal.h"
 #include "threading/threads/CCallStack.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLockFile>
+#include <QMessageBox>
 #include <QObject>
+#include <QStandardPaths>
 #include <QString>
+
+#include <atomic>
+#include <cstdio>
 
 namespace {
 const QString logsFolderSuffix = QCoreApplication::translate("main", "Syncarium/logs/");
 const QString logsBackupFolderSuffix =
     QCoreApplication::translate("main", "Syncarium/logs_backup/");
+
+// Set once this process holds the per-user lock: only then are partial archives its own.
+std::atomic<bool> collecting{false};
+
+// The toolkit aborts without a display; the platforms that draw elsewhere need none.
+bool displayMissing()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool needsDisplay =
+        platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
+    return needsDisplay && qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The progress window is a popup that holds the input, so it goes before a dialog is shown.
+void tellUser(SendLogFilesApp& window, const QString& message)
+{
+    SY_WARNING_AT("main") << "told the user:" << message;
+    window.hide();
+    QMessageBox box(QMessageBox::Warning,
+                    QCoreApplication::translate("main", "Syncarium log sender"), message,
+                    QMessageBox::Ok);
+    box.exec();
+}
 } // namespace
 
-// One collection of the client's logs per start. No event loop runs: the window repaints while
-// the sender reports progress, and the program ends once the support form and the archive's
-// folder have been requested.
+// One collection of the client's logs per start and per user. No event loop runs: the window
+// repaints while the sender reports progress, and the program ends once the support form and
+// the archive's folder have been requested.
 int main(int argc, char* argv[])
 {
     SY_FUNCTION("main");
+    if (displayMissing()) {
+        std::fputs("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n", stderr);
+        return 1;
+    }
+    if (!CTerminationWatcher::start([] {
+            if (collecting)
+                CLogFilesSender::removePartialArchives();
+        }))
+        SY_WARNING << "SIGTERM and SIGINT end the program without cleaning up";
     // Sanitizer run-times bring allocators of their own and refuse glibc's settings.
     if (!CHeapSettings::keepHeapTop())
         SY_DEBUG << "allocator keeps its default thresholds";
     QApplication application(argc, argv);
+    // The run ends the program, not its windows: a popup closed by a click elsewhere or the
+    // dismissed message must not stop the event handling during the packing.
+    application.setQuitOnLastWindowClosed(false);
     SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
+
+    // A second collection would delete the first one's staged copies. The lock names its
+    // owner's process, so one left by a killed run is taken over; its age never is, since a
+    // large log folder takes a while.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QLockFile lock(runtime + QStringLiteral("/syncarium-sendLogFiles.lock"));
+    lock.setStaleLockTime(0);
+    if (runtime.isEmpty()) {
+        SY_WARNING << "running without the single-instance lock: no runtime folder";
+    } else if (!lock.tryLock(0)) {
+        if (lock.error() == QLockFile::LockFailedError) {
+            tellUser(window, QCoreApplication::translate(
+                                 "main", "The logs are already being collected. Please wait "
+                                         "until that window has closed."));
+            return 1;
+        }
+        SY_WARNING << "running without the single-instance lock, error" << lock.error();
+    }
+    collecting = true;
+
     CLogFilesSender sender(nullptr);
     const bool connResult = QObject::connect(&sender, &CLogFilesSender::zipProgress, &window,
                                              &SendLogFilesApp::onCompressLogs, Qt::AutoConnection);
     SY_ASSERT(connResult);
+    QObject::connect(&sender, &CLogFilesSender::failed, &window,
+                     [&window](const QString& message) { tellUser(window, message); });
     window.show();
 
     const QString applicationData = CShellGlobal::getShellSpecialFolderPath(APPDATA);

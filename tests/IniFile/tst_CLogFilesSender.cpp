@@ -6,10 +6,18 @@
 #include "system/CShellGlobal.h"
 
 #include <QDesktopServices>
+#include <QDirIterator>
+#include <QLocalServer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTest>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Stands in for the desktop: keeps every URL the sender asks it to open.
@@ -34,8 +42,15 @@ private Q_SLOTS:
     void collects_data();
     void collects();
     void secondRunReplacesTheArchive();
-    void unplaceableArchiveStaysInWorkingDirectory();
-    void unreadableBackupStopsTheRun();
+    void oddEntries_data();
+    void oddEntries();
+    void placing_data();
+    void placing();
+    void failures_data();
+    void failures();
+    void leftoversOfEarlierRuns();
+    void fullDesktopKeepsBothArchives();
+    void fullWorkingDirectoryLeavesNoPartialArchive();
     void supportFormAddress();
     void rotation_data();
     void rotation();
@@ -44,6 +59,8 @@ private:
     // Writes the error log, the backup folder and the log folder of the sample, as asked.
     void writeSample(const QString& parts = "error backup logs");
     bool run(CLogFilesSender& sender);
+    // Points the desktop at path ("$HOME/..." or absolute) through the user's folder settings.
+    void setDesktop(const QString& path);
 
     std::unique_ptr<CTestEnvironment> env;
     CUrlRecorder recorder;
@@ -55,13 +72,6 @@ private:
 };
 
 namespace {
-QString desktopForTest;
-
-QString testDesktop()
-{
-    return desktopForTest;
-}
-
 QRegularExpression record(const QString& text,
                           const QString& function = "CLogFilesSender::zipAndSendLogFiles")
 {
@@ -72,6 +82,45 @@ QRegularExpression record(const QString& text,
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// Every entry below root with its kind, size and mode, without opening any of them: a FIFO
+// among them must not block the comparison.
+QString snapshot(const QString& root)
+{
+    QStringList lines;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        struct stat status;
+        if (::lstat(QFile::encodeName(entry.filePath()).constData(), &status) != 0)
+            continue;
+        lines << QStringLiteral("%1 %2 %3 %4")
+                     .arg(entry.filePath().mid(root.size()))
+                     .arg(status.st_mode, 0, 8)
+                     .arg(status.st_size)
+                     .arg(status.st_mtim.tv_nsec + status.st_mtim.tv_sec * 1000000000LL);
+    }
+    lines.sort();
+    return lines.join('\n');
+}
+
+// The client's folders apart from the log folder, which receives the staged copies, and the
+// fallback folder for the archive.
+QString clientFiles(const QString& syncarium)
+{
+    QStringList lines = snapshot(syncarium).split('\n');
+    lines.removeIf([](const QString& line) {
+        return line.startsWith("logs ") || line.startsWith("logs/") ||
+               line.startsWith("logsForSend");
+    });
+    return lines.join('\n');
+}
+
+QStringList partialsIn(const QString& folder)
+{
+    return QDir(folder).entryList({".*.part"}, QDir::Files | QDir::Hidden | QDir::System);
 }
 
 const QStringList fullSample =
@@ -92,9 +141,8 @@ void tst_CLogFilesSender::init()
     logs = appData + "Syncarium/logs/";
     backup = appData + "Syncarium/logs_backup/";
     // Missing, two levels deep and named without a trailing slash: the sender creates it.
-    desktopForTest = env->root() + "home/Desktop Ü/Schreibtisch";
-    output = desktopForTest + '/';
-    CLogFilesSender::setDesktopLocationLookup(&testDesktop);
+    output = env->home() + "Desktop Ü/Schreibtisch/";
+    setDesktop("$HOME/Desktop Ü/Schreibtisch");
     recorder.urls.clear();
     QDesktopServices::setUrlHandler("https", &recorder, "record");
     QDesktopServices::setUrlHandler("file", &recorder, "record");
@@ -104,7 +152,6 @@ void tst_CLogFilesSender::cleanup()
 {
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("file");
-    CLogFilesSender::setDesktopLocationLookup(nullptr);
     env.reset();
 }
 
@@ -121,6 +168,12 @@ void tst_CLogFilesSender::writeSample(const QString& parts)
         tree << "logs/Syncarium.log=started"
              << "logs/sync-2026-12-01.log=3 files";
     QVERIFY(CTestTree::make(appData + "Syncarium/", tree.join(';')));
+}
+
+void tst_CLogFilesSender::setDesktop(const QString& path)
+{
+    env->writeFile("home/.config/user-dirs.dirs",
+                   QString("XDG_DESKTOP_DIR=\"%1\"\n").arg(path).toUtf8());
 }
 
 bool tst_CLogFilesSender::run(CLogFilesSender& sender)
@@ -167,16 +220,19 @@ void tst_CLogFilesSender::collects()
     if (parts.contains("backup"))
         CTestTree::write(logs + "logs_backup/stale.log", "old");
     const QString folder = withDesktop ? output : appData + "Syncarium/logsForSend/";
+    // Without HOME the toolkit would take "/" for the home folder.
     if (!withDesktop)
-        desktopForTest.clear();
+        qunsetenv("HOME");
     for (QString& text : records)
         QTest::ignoreMessage(QtCriticalMsg,
                              record(text.replace("%1", errorLog).replace("%2", logs)));
     CLogFilesSender sender;
     QSignalSpy finished(&sender, &CLogFilesSender::zipFinished);
     QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
     QVERIFY(run(sender));
     QCOMPARE(finished.size(), 1);
+    QCOMPARE(failed.size(), entries.isEmpty() ? 1 : 0);
     QVERIFY(filesIn(QDir::currentPath()).isEmpty());
     QCOMPARE(filesIn(folder), entries.isEmpty() ? QStringList() : QStringList{sender.targetFile()});
     if (!entries.isEmpty()) {
@@ -187,11 +243,13 @@ void tst_CLogFilesSender::collects()
         QCOMPARE(progress.last().mid(0, 2),
                  (QList<QVariant>{quint32(entries.size()), quint32(entries.size())}));
     }
-    // The hand-off runs even without an archive: the form first, then the output folder.
-    QCOMPARE(recorder.urls.size(), 2);
+    // The form is requested even without an archive; the output folder only when it holds one.
+    QCOMPARE(recorder.urls.size(), entries.isEmpty() ? 1 : 2);
     QCOMPARE(recorder.urls.at(0).scheme(), "https");
-    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(folder));
-    QCOMPARE(recorder.urls.at(1).toLocalFile(), folder);
+    if (!entries.isEmpty()) {
+        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(folder));
+        QCOMPARE(recorder.urls.at(1).toLocalFile(), folder);
+    }
 }
 
 // A second run stages the current error log and replaces an archive of the same name.
@@ -214,40 +272,292 @@ void tst_CLogFilesSender::secondRunReplacesTheArchive()
     QCOMPARE(recorder.urls.size(), 4);
 }
 
-void tst_CLogFilesSender::unplaceableArchiveStaysInWorkingDirectory()
+void tst_CLogFilesSender::oddEntries_data()
 {
-    writeSample();
+    // What stands where in the client's folder; %E is the database log, %B the backup folder.
+    QTest::addColumn<QString>("setup");
+    // The entry that is skipped (relative to the Syncarium folder) and why; none: nothing is.
+    QTest::addColumn<QString>("skippedEntry");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("needsUser");
+    const auto row = [](const char* tag, const char* setup, const char* entry, const char* reason,
+                        QStringList entries, bool needsUser = false) {
+        QTest::newRow(tag) << QString(setup) << QString(entry) << QString(reason) << entries
+                           << needsUser;
+    };
+    const char* const special = "a FIFO, socket or device is never read";
+    QStringList withoutErrorLog = fullSample;
+    withoutErrorLog.removeOne("Syncarium2DataBase.err");
+    QStringList withoutDump = fullSample;
+    withoutDump.removeOne("logs_backup/crash/dump.txt");
+    withoutDump.removeOne("logs_backup/crash/");
+    const char* const link = "symbolic links are not followed";
+    row("FIFO in the backup folder", "fifo logs_backup/pipe.log", "logs_backup/pipe.log", special,
+        fullSample);
+    row("socket in the backup folder", "socket logs_backup/agent.sock", "logs_backup/agent.sock",
+        special, fullSample);
+    row("symbolic link in the backup folder", "link logs_backup/current.log",
+        "logs_backup/current.log", link, fullSample);
+    row("name that is not UTF-8", "badname logs_backup/bad\xff.log", "logs_backup/bad\\xff.log",
+        "its name is not valid UTF-8", fullSample);
+    row("unreadable file in the backup folder", "chmod000 logs_backup/crash/dump.txt",
+        "logs_backup/crash/dump.txt", "it is not readable",
+        QStringList(fullSample).filter(QRegularExpression("^(?!logs_backup/crash/dump)")), true);
+    row("unreadable folder in the backup folder", "chmod000 logs_backup/crash",
+        "logs_backup/crash/", "the folder cannot be read", withoutDump, true);
+    row("FIFO as the database log", "fifo mysql/data/Syncarium2DataBase.err",
+        "mysql/data/Syncarium2DataBase.err", special, withoutErrorLog);
+    row("folder as the database log", "folder mysql/data/Syncarium2DataBase.err",
+        "mysql/data/Syncarium2DataBase.err", "a folder stands where a file is expected",
+        withoutErrorLog);
+    row("database log is a symbolic link", "link mysql/data/Syncarium2DataBase.err",
+        "mysql/data/Syncarium2DataBase.err", link, withoutErrorLog);
+    // The link is the staging spot itself: it is replaced, what it points to stays as it is.
+    row("staged backup copy is a symbolic link", "link logs/logs_backup", "", "", fullSample);
+    row("read-only Syncarium folder", "readonly", "", "", {"Syncarium.log", "sync-2026-12-01.log"},
+        true);
+}
+
+void tst_CLogFilesSender::oddEntries()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, skippedEntry);
+    QFETCH(QString, reason);
+    QFETCH(QStringList, entries);
+    QFETCH(bool, needsUser);
+    if (needsUser && ::geteuid() == 0)
+        QSKIP("root reads and writes files whatever their permission bits");
+    const QString syncarium = appData + "Syncarium/";
+    const QString kind = setup.section(' ', 0, 0);
+    const QString path = syncarium + setup.section(' ', 1);
+    if (path == errorLog)
+        writeSample("backup logs");
+    else
+        writeSample();
+    QLocalServer socket;
+    // The temporary folder cannot remove a name it cannot decode.
+    const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
+    const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
+    const QString elsewhere = env->writeFile("elsewhere/secret.log", "not the client's");
+    if (kind == "fifo") {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+    } else if (kind == "socket") {
+        QVERIFY(socket.listen(path));
+    } else if (kind == "link") {
+        QFile::remove(path);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(QFile::link(path.endsWith("logs_backup") ? env->root() + "elsewhere" : elsewhere,
+                            path));
+    } else if (kind == "badname") {
+        const int descriptor = ::open(badName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(descriptor >= 0);
+        QCOMPARE(::close(descriptor), 0);
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(path + "/inner"));
+    } else if (kind == "chmod000") {
+        QVERIFY(QFile::setPermissions(path, {}));
+    }
+    const QStringList readOnly{syncarium, logs, syncarium + "mysql/data/"};
+    const auto restore = qScopeGuard([&readOnly, &kind] {
+        for (const QString& folder : readOnly) {
+            if (kind == "readonly")
+                QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::WriteOwner);
+        }
+    });
+    if (kind == "readonly") {
+        for (const QString& folder : readOnly)
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    const QString before = clientFiles(syncarium);
+    const QString elsewhereBefore = snapshot(env->root() + "elsewhere/");
+    if (!skippedEntry.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg,
+                             record("skipped \"" + syncarium + skippedEntry + "\": " + reason));
+    if (kind == "readonly") {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^\\[.*\\] skipped \"" +
+                                                QRegularExpression::escape(errorLog) + "\": .+"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^\\[.*\\] skipped \"" +
+                                                QRegularExpression::escape(backup) + "\": .+"));
+        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+    }
+    // Exactly one record for each skipped entry.
+    QTest::failOnWarning(QRegularExpression("skipped"));
+
     CLogFilesSender sender;
-    // A folder where the archive should land makes placing it fail, as root too.
-    QVERIFY(QDir().mkpath(output + sender.targetFile()));
-    const QString working = QDir::currentPath() + '/' + sender.targetFile();
-    QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
     QVERIFY(run(sender));
-    const CZipListing listing(working);
+    QCOMPARE(failed.size(), 0);
+    const CZipListing listing(output + sender.targetFile());
     QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(), fullSample);
+    QCOMPARE(listing.sortedNames(), entries);
+    QCOMPARE(clientFiles(syncarium), before);
+    QCOMPARE(snapshot(env->root() + "elsewhere/"), elsewhereBefore);
+    QCOMPARE(CTestTree::content(elsewhere), "not the client's");
+    QVERIFY(partialsIn(QDir::currentPath()).isEmpty());
+    QVERIFY(partialsIn(output).isEmpty());
     QCOMPARE(recorder.urls.size(), 2);
 }
 
-void tst_CLogFilesSender::unreadableBackupStopsTheRun()
+void tst_CLogFilesSender::placing_data()
 {
-    if (::geteuid() == 0)
-        QSKIP("root reads files whatever their permission bits");
+    // The desktop as the user's folder settings name it; "-" leaves HOME unset, "+" points the
+    // desktop below a plain file, where no folder can be made.
+    QTest::addColumn<QString>("desktop");
+    // The working directory, relative to the home folder.
+    QTest::addColumn<QString>("working");
+    // Where the archive must land: "desktop", "home" or "fallback".
+    QTest::addColumn<QString>("landing");
+    QTest::addColumn<bool>("needsUser");
+    QTest::newRow("started on the desktop") << "$HOME/Desktop"
+                                            << "Desktop"
+                                            << "desktop" << false;
+    QTest::newRow("desktop is the home folder, started there") << "$HOME/"
+                                                               << ""
+                                                               << "home" << false;
+    QTest::newRow("desktop on another file system") << "shm"
+                                                    << "work"
+                                                    << "desktop" << false;
+    QTest::newRow("no HOME") << "-"
+                             << "work"
+                             << "fallback" << false;
+    QTest::newRow("desktop cannot be made") << "+"
+                                            << "work"
+                                            << "fallback" << false;
+    QTest::newRow("desktop not writable") << "$HOME/Desktop@555"
+                                          << "work"
+                                          << "fallback" << true;
+}
+
+void tst_CLogFilesSender::placing()
+{
+    QFETCH(QString, desktop);
+    QFETCH(QString, working);
+    QFETCH(QString, landing);
+    QFETCH(bool, needsUser);
+    if (needsUser && ::geteuid() == 0)
+        QSKIP("root writes into any folder");
     writeSample();
-    QVERIFY(QFile::setPermissions(backup + "Syncarium_2026-11-29.log", {}));
+    QString folder = appData + "Syncarium/logsForSend/";
+    std::unique_ptr<QTemporaryDir> otherFileSystem;
+    if (desktop == "shm") {
+        otherFileSystem = std::make_unique<QTemporaryDir>("/dev/shm/tst_CLogFilesSender-XXXXXX");
+        if (!otherFileSystem->isValid() ||
+            QStorageInfo(otherFileSystem->path()).device() == QStorageInfo(env->root()).device())
+            QSKIP("needs /dev/shm on a file system of its own");
+        folder = otherFileSystem->path() + "/Desktop/";
+        setDesktop(folder);
+    } else if (desktop == "-") {
+        qunsetenv("HOME");
+    } else if (desktop == "+") {
+        env->writeFile("home/file", "x");
+        setDesktop("$HOME/file/Desktop");
+    } else if (desktop.endsWith("@555")) {
+        desktop.chop(4);
+        const QString made = env->makeDir("home/Desktop");
+        QVERIFY(QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        setDesktop(desktop);
+    } else {
+        setDesktop(desktop);
+        folder = landing == "home" ? env->home() : env->makeDir("home/" + working);
+    }
+    const QString workingFolder = env->makeDir("home/" + working);
+    QVERIFY(QDir::setCurrent(workingFolder));
+    const QString before = clientFiles(appData + "Syncarium/");
+    // Without HOME the toolkit's home is "/": no desktop may appear there.
+    const bool rootDesktop = QFileInfo::exists("/Desktop");
+
     CLogFilesSender sender;
-    QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
-    // The exception's text: where it was thrown and the call stack down to the collector.
-    QTest::ignoreMessage(QtCriticalMsg,
-                         QRegularExpression("^\\[ -1 : MainThread \\] \\[ CLogFilesSender\\.cpp : "
-                                            "\\d+ : CLogFilesSender::zipAndSendLogFiles \\] .*"
-                                            "thrown at .*CLogFilesSender::zipAndSendLogFiles",
-                                            QRegularExpression::DotMatchesEverythingOption));
-    QVERIFY(!run(sender));
-    QCOMPARE(progress.size(), 0);
-    QVERIFY(recorder.urls.isEmpty());
-    QVERIFY(filesIn(output).isEmpty());
-    QVERIFY(filesIn(QDir::currentPath()).isEmpty());
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(sender.outputFolder(), folder);
+    QCOMPARE(QFileInfo::exists("/Desktop"), rootDesktop);
+    QVERIFY(!QFileInfo(env->home() + "file").isDir());
+    QVERIFY(QFileInfo::exists(folder + sender.targetFile()));
+    const CZipListing listing(folder + sender.targetFile());
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.sortedNames(), fullSample);
+    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath())
+        QVERIFY(!QFileInfo::exists(workingFolder + sender.targetFile()));
+    QVERIFY(partialsIn(workingFolder).isEmpty());
+    QVERIFY(partialsIn(folder).isEmpty());
+    QCOMPARE(clientFiles(appData + "Syncarium/"), before);
+    QCOMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(folder));
+}
+
+void tst_CLogFilesSender::failures_data()
+{
+    QTest::addColumn<QString>("parts");
+    QTest::addColumn<bool>("archiveKept");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing to pack: no folder request") << "" << false << "could not be packed";
+    // A folder where the archive should land makes placing it fail, as root too.
+    QTest::newRow("placing fails: the working folder is opened")
+        << "error backup logs" << true << "could not be put into";
+}
+
+void tst_CLogFilesSender::failures()
+{
+    QFETCH(QString, parts);
+    QFETCH(bool, archiveKept);
+    QFETCH(QString, message);
+    writeSample(parts);
+    CLogFilesSender sender;
+    const QString working = QDir::currentPath() + '/' + sender.targetFile();
+    if (archiveKept) {
+        QVERIFY(QDir().mkpath(output + sender.targetFile()));
+        QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
+    } else {
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
+        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
+    }
+    int urlsAtFailure = -1;
+    connect(&sender, &CLogFilesSender::failed, this,
+            [&urlsAtFailure, this] { urlsAtFailure = recorder.urls.size(); });
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(failed.at(0).at(0).toString().contains(message),
+             qPrintable(failed.at(0).at(0).toString()));
+    // The user is told before the support form opens.
+    QCOMPARE(urlsAtFailure, 0);
+    QCOMPARE(recorder.urls.size(), archiveKept ? 2 : 1);
+    QCOMPARE(recorder.urls.at(0).scheme(), "https");
+    QCOMPARE(QFileInfo::exists(working), archiveKept);
+    if (archiveKept) {
+        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
+        const CZipListing listing(working);
+        QVERIFY(listing.valid);
+        QCOMPARE(listing.sortedNames(), fullSample);
+        QVERIFY(QFileInfo(output + sender.targetFile()).isDir());
+    }
+    QVERIFY(partialsIn(QDir::currentPath()).isEmpty());
+    QVERIFY(partialsIn(output).isEmpty());
+}
+
+// What an interrupted run left is recognised by its name and removed; anything else stays.
+void tst_CLogFilesSender::leftoversOfEarlierRuns()
+{
+    writeSample();
+    const QString left = ".logs_2026-12-01_10.00.00.zip.part";
+    const QString working = QDir::currentPath() + '/';
+    for (const QString& folder : {working, output}) {
+        QVERIFY(CTestTree::write(folder + left, "half an archive"));
+        QVERIFY(CTestTree::write(folder + ".notes.zip.part", "the user's"));
+        QVERIFY(CTestTree::write(folder + "logs_2026-12-01_09.00.00.zip", "a finished archive"));
+    }
+    CLogFilesSender sender;
+    QVERIFY(run(sender));
+    QCOMPARE(filesIn(working), (QStringList{".notes.zip.part", "logs_2026-12-01_09.00.00.zip"}));
+    QCOMPARE(filesIn(output),
+             (QStringList{".notes.zip.part", "logs_2026-12-01_09.00.00.zip", sender.targetFile()}));
 }
 
 // The five values in their order, encoded; other keys are ignored.
@@ -341,6 +651,68 @@ void tst_CLogFilesSender::rotation()
     // The old-logs folder is emptied but stays.
     QVERIFY(QDir(oldLogs).exists());
     QCOMPARE(CTestTree::describe(oldLogs), "");
+}
+
+// On a desktop of its own file system that is full, the copy fails: the earlier archive of the
+// name stays whole, the new one stays in the working directory, and the user is told.
+void tst_CLogFilesSender::fullDesktopKeepsBothArchives()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to mount a small file system as the desktop");
+    writeSample();
+    const QString desktop = env->makeDir("home/Desktop");
+    setDesktop("$HOME/Desktop");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", desktop}) != 0)
+        QSKIP("could not mount a tmpfs");
+    const auto unmount = qScopeGuard([&desktop] { QProcess::execute("umount", {desktop}); });
+    CLogFilesSender sender;
+    QVERIFY(CTestTree::write(desktop + sender.targetFile(), "the earlier archive"));
+    QFile filler(desktop + "filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("could not place "));
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(CTestTree::content(desktop + sender.targetFile()), "the earlier archive");
+    QVERIFY(partialsIn(desktop).isEmpty());
+    const QString working = QDir::currentPath() + '/' + sender.targetFile();
+    QVERIFY(CZipListing(working).valid);
+    QCOMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
+}
+
+// Packing into a full working directory fails: the partial archive goes, the user is told,
+// and no folder is opened.
+void tst_CLogFilesSender::fullWorkingDirectoryLeavesNoPartialArchive()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to mount a small file system as the working directory");
+    writeSample();
+    QByteArray noise(256 * 1024, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()),
+                                  noise.size() / int(sizeof(quint32)));
+    QVERIFY(CTestTree::write(logs + "noise.log", noise));
+    const QString working = env->makeDir("full");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", working}) != 0)
+        QSKIP("could not mount a tmpfs");
+    const auto unmount = qScopeGuard([&working, this] {
+        QDir::setCurrent(env->root());
+        QProcess::execute("umount", {working});
+    });
+    QVERIFY(QDir::setCurrent(working));
+    QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
+    CLogFilesSender sender;
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(filesIn(working), QStringList());
+    QVERIFY(filesIn(output).isEmpty());
+    QCOMPARE(recorder.urls.size(), 1);
 }
 
 QTEST_MAIN(tst_CLogFilesSender)

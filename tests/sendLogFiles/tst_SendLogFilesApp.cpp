@@ -12,6 +12,22 @@ private Q_SLOTS:
     void afterConstruction();
     void progressReport_data();
     void progressReport();
+    void skippedReportIsPaintedWhenTheNextIsLate();
+};
+
+// Keeps the text a label showed at each of its paints.
+class CPaintedTexts : public QObject
+{
+public:
+    QStringList texts;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            texts.append(static_cast<QLabel*>(watched)->text());
+        return false;
+    }
 };
 
 namespace {
@@ -70,6 +86,22 @@ void tst_SendLogFilesApp::progressReport()
     QCOMPARE(window.size(), QSize(447, 130));
     // No event loop runs: only the report itself can deliver the queued call.
     QVERIFY(delivered);
+}
+
+// Many small entries, then a long file: the report before the long file was skipped for the
+// frame rate and must be painted while the long file is packed, not after it.
+void tst_SendLogFilesApp::skippedReportIsPaintedWhenTheNextIsLate()
+{
+    SendLogFilesApp window;
+    CPaintedTexts painted;
+    text(window)->installEventFilter(&painted);
+    for (quint32 entry = 1; entry <= 800; ++entry)
+        window.onCompressLogs(801, entry, 2048, QString("small-%1.log").arg(entry));
+    // The packing of the long file runs elsewhere; here only the events go on.
+    QTRY_VERIFY_WITH_TIMEOUT(!painted.texts.isEmpty() &&
+                                 painted.texts.constLast() == "Kompremiere: small-800.log",
+                             5000);
+    QCOMPARE(bar(window)->value(), 800);
 }
 
 QTEST_MAIN(tst_SendLogFilesApp)

@@ -1,13 +1,19 @@
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 #include "common/CZipListing.h"
 #include "system/CShellGlobal.h"
 
+#include <QDirIterator>
+#include <QLockFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
 #include <algorithm>
+
+#include <signal.h>
 
 // Runs the built log sender as a whole on a virtual X display, with its home, desktop and
 // working directory in a temporary folder and a stand-in xdg-open that records the requests.
@@ -19,8 +25,18 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void fullRun();
+    void noDisplay();
+    void secondInstance();
+    void failureIsShownBeforeTheHandOff();
+    void endSignals_data();
+    void endSignals();
 
 private:
+    // The client's sample logs, the desktop and a stand-in xdg-open in env.
+    void writeSample(const CTestEnvironment& env);
+    // The program's environment: the test's own, without a session bus, on platform.
+    QProcessEnvironment environment(const CTestEnvironment& env, const QString& platform) const;
+
     QString program;
     QProcess xvfb;
     QString display;
@@ -135,6 +151,188 @@ void tst_sendLogFiles::fullRun()
         }
     }
     QVERIFY2(records > 0, qPrintable(standardError));
+}
+
+void tst_sendLogFiles::writeSample(const CTestEnvironment& env)
+{
+    const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA).mid(env.root().size());
+    env.makeDir("home/Desktop");
+    env.writeFile("home/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+    const QString standIn = env.writeFile(
+        "bin/xdg-open", QString("#!/bin/sh\nprintf '%s\\t%s\\n' \"$$\" \"$*\" >> '%1'\n")
+                            .arg(env.root() + "requests")
+                            .toUtf8());
+    QFile::setPermissions(standIn, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    env.writeFile(appData + "Syncarium/logs/Syncarium.log", "2026-12-05 09:00:00 started\n");
+    env.writeFile(appData + "Syncarium/logs_backup/Syncarium_2026-12-04.log", "sync failed\n");
+    env.writeFile(appData + "Syncarium/mysql/data/Syncarium2DataBase.err", "[ERROR] InnoDB\n");
+}
+
+QProcessEnvironment tst_sendLogFiles::environment(const CTestEnvironment& env,
+                                                  const QString& platform) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", display);
+    environment.insert("QT_QPA_PLATFORM", platform);
+    environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    return environment;
+}
+
+namespace {
+// Everything below root apart from the stand-in's folder, as a comparable text.
+QString tree(const QString& root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        entries << entry.filePath().mid(root.size()) + ' ' + QString::number(entry.size()) + ' ' +
+                       QString::number(entry.lastModified().toMSecsSinceEpoch());
+    }
+    entries.sort();
+    return entries.join('\n');
+}
+
+QStringList partialsBelow(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, {"*.part"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+// Collects the program's standard error and waits, bounded, for a text in it.
+bool waitForError(QProcess& process, QByteArray& error, const QByteArray& text)
+{
+    for (int round = 0; round < 600 && !error.contains(text); ++round) {
+        process.waitForReadyRead(100);
+        error += process.readAllStandardError();
+        if (process.state() == QProcess::NotRunning)
+            break;
+    }
+    error += process.readAllStandardError();
+    return error.contains(text);
+}
+} // namespace
+
+// Without a display the program says so in one line and touches nothing.
+void tst_sendLogFiles::noDisplay()
+{
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    writeSample(env);
+    const QString before = tree(env.root());
+    QProcessEnvironment environment = this->environment(env, QString());
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, {});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n"));
+    QCOMPARE(tree(env.root()), before);
+}
+
+// A second start while a collection runs tells the user and ends without touching anything.
+void tst_sendLogFiles::secondInstance()
+{
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    writeSample(env);
+    QLockFile running(env.root() + "runtime/syncarium-sendLogFiles.lock");
+    QVERIFY(running.tryLock(0));
+    const QString before = tree(env.root());
+    QProcess process;
+    process.setProcessEnvironment(environment(env, "offscreen"));
+    process.start(program, {});
+    QByteArray error;
+    QVERIFY2(waitForError(process, error, "told the user: The logs are already being collected"),
+             error.constData());
+    // The message waits for the user; ending the program is what is left to a test.
+    process.terminate();
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 128 + SIGTERM);
+    QCOMPARE(tree(env.root()), before);
+}
+
+// No archive could be made: the user is told before the support form is requested.
+void tst_sendLogFiles::failureIsShownBeforeTheHandOff()
+{
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    env.makeDir("home/Desktop");
+    env.writeFile("home/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+    QProcess process;
+    process.setProcessEnvironment(environment(env, "offscreen"));
+    process.start(program, {});
+    QByteArray error;
+    QVERIFY2(waitForError(process, error, "told the user: No log archive could be made"),
+             error.constData());
+    QVERIFY(error.contains("could not zip"));
+    process.terminate();
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 128 + SIGTERM);
+    QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
+    QVERIFY(partialsBelow(env.root()).isEmpty());
+}
+
+void tst_sendLogFiles::endSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    // Nothing can clean up after SIGKILL: the next run does, and the lock does not hold it up.
+    QTest::newRow("SIGKILL, then a new run") << int(SIGKILL);
+}
+
+// Ended while packing, the program leaves no partial archive behind.
+void tst_sendLogFiles::endSignals()
+{
+    QFETCH(int, signal);
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    writeSample(env);
+    const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
+    // Data that does not compress keeps the packing busy long enough to be interrupted.
+    QByteArray noise(64 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()),
+                                  noise.size() / int(sizeof(quint32)));
+    QVERIFY(CTestTree::write(appData + "Syncarium/logs/big.log", noise));
+    noise.clear();
+    QProcess process;
+    process.setProcessEnvironment(environment(env, "offscreen"));
+    process.start(program, {});
+    QVERIFY(process.waitForStarted(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(!partialsBelow(env.root() + "work").isEmpty() ||
+                                 process.state() == QProcess::NotRunning,
+                             60000);
+    QVERIFY2(process.state() == QProcess::Running, "the packing ended before the signal");
+    QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
+    if (signal != SIGKILL) {
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signal);
+        QVERIFY(partialsBelow(env.root()).isEmpty());
+        return;
+    }
+    QCOMPARE(partialsBelow(env.root()).size(), 1);
+    QProcess next;
+    next.setProcessEnvironment(environment(env, "offscreen"));
+    next.start(program, {});
+    QVERIFY(next.waitForFinished(120000));
+    QCOMPARE(next.exitCode(), 0);
+    QVERIFY(partialsBelow(env.root()).isEmpty());
+    const QStringList placed = QDir(env.root() + "home/Desktop").entryList(QDir::Files);
+    QCOMPARE(placed.size(), 1);
+    QVERIFY(CZipListing(env.root() + "home/Desktop/" + placed.constFirst()).valid);
 }
 
 QTEST_GUILESS_MAIN(tst_sendLogFiles)
