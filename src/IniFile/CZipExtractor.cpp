@@ -1,6 +1,8 @@
 #include "IniFile/CZipExtractor.h"
 
 #include <QFile>
+#include <QHash>
+#include <QStorageInfo>
 #include <QtEndian>
 
 #include <quazip/quazipfile.h>
@@ -8,6 +10,7 @@
 #include <quazip/unzip.h>
 
 #include <algorithm>
+#include <limits>
 #include <tuple>
 
 namespace {
@@ -19,6 +22,14 @@ constexpr quint16 methodDeflated = 8;
 // counts, the directory's size and offset, and the comment's length, then the comment.
 constexpr qint64 endRecordSize = 22;
 constexpr qint64 maxCommentSize = 0xFFFF;
+// Left free on the target's volume, for the system and the other programs writing there.
+constexpr quint64 spaceMargin = 16 * 1024 * 1024;
+
+quint64 saturatingAdd(quint64 a, quint64 b)
+{
+    return a > std::numeric_limits<quint64>::max() - b ? std::numeric_limits<quint64>::max()
+                                                       : a + b;
+}
 } // namespace
 
 CZipExtractor::CZipExtractor(const QString& zipFile, const QString& basePath)
@@ -38,7 +49,8 @@ CZipExtractor::TStatus CZipExtractor::open()
             code = UNZ_OK;
         return empty ? TStatus::Ok : TStatus::OpenFailed;
     }
-    return checkEntries();
+    const TStatus checked = checkEntries();
+    return checked == TStatus::Ok ? checkSpace() : checked;
 }
 
 CZipExtractor::TStatus CZipExtractor::checkEntries()
@@ -46,6 +58,8 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
     // Data ranges (start, end, entry index) of the entries, to find overlapping ones: a few
     // kilobytes of deflated data shared by thousands of entries would unpack to terabytes.
     std::vector<std::tuple<quint64, quint64, std::size_t>> ranges;
+    // Output path to the first entry that lands there.
+    QHash<QString, std::size_t> paths;
     for (bool more = archive.goToFirstFile(); more; more = archive.goToNextFile()) {
         QuaZipFileInfo64 info;
         if (!archive.getCurrentFileInfo(&info)) {
@@ -58,6 +72,15 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
         const QString problem = checkName(info.name, entry.components);
         if (!problem.isEmpty())
             return refuse(problem);
+        // Two names may differ only in bytes that decode alike, or in "." components.
+        const QString path = entry.components.join(QLatin1Char('/'));
+        const auto landed = paths.constFind(path);
+        if (landed != paths.constEnd() &&
+            !(entry.isDirectory && entries[landed.value()].isDirectory))
+            return refuse(QStringLiteral("it lands on the same path as entry %1, %2")
+                              .arg(landed.value() + 1)
+                              .arg(printable(entries[landed.value()].name)));
+        paths.insert(path, entries.size());
         // An encrypted entry opens without a password and yields its cipher text.
         if (info.flags & encryptedFlag)
             return refuse(QStringLiteral("it is encrypted"));
@@ -75,6 +98,11 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
             const quint64 start = unzGetCurrentFileZStreamPos64(archive.getUnzFile());
             ranges.emplace_back(start, start + info.compressedSize, entries.size());
         }
+        if (!entry.isDirectory) {
+            needed = saturatingAdd(needed, entry.declaredSize);
+            bufferSize = std::max<qint64>(
+                bufferSize, static_cast<qint64>(std::min(entry.declaredSize, maxChunkSize)));
+        }
         entries.push_back(std::move(entry));
     }
     // A walk that ends on an error, such as an end record that counts more entries than the
@@ -89,6 +117,19 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
             return refuse(QStringLiteral("its data overlaps another entry's"));
         }
     }
+    return TStatus::Ok;
+}
+
+CZipExtractor::TStatus CZipExtractor::checkSpace()
+{
+    needed = saturatingAdd(needed, spaceMargin);
+    const QStorageInfo volume(basePath);
+    // A volume that cannot be asked is left to fail on its first write.
+    if (!volume.isValid() || !volume.isReady())
+        return TStatus::Ok;
+    available = volume.bytesAvailable();
+    if (available >= 0 && needed > static_cast<quint64>(available))
+        return TStatus::NoSpace;
     return TStatus::Ok;
 }
 
@@ -156,13 +197,14 @@ CZipExtractor::TStatus CZipExtractor::copy(QuaZipFile& entryStream, QFile& file,
 {
     // At least one byte per read, so that a header declaring no data cannot stall the loop.
     const qint64 chunkSize = static_cast<qint64>(qBound<quint64>(1, declaredSize, maxChunkSize));
+    if (buffer.size() < chunkSize)
+        buffer.resize(std::max(chunkSize, bufferSize));
     bool aborted = false;
     while (!entryStream.atEnd()) {
         if (isAborted()) {
             aborted = true;
             break;
         }
-        QByteArray buffer(chunkSize, '\0');
         const qint64 count = entryStream.read(buffer.data(), chunkSize);
         if (count < 0)
             return TStatus::ReadFailed;

@@ -2,6 +2,7 @@
 
 #include "IniFile/IExtractionTarget.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -20,8 +21,10 @@ class QuaZipFile;
 //
 // open() checks every entry before anything is written and refuses the whole archive when one
 // entry could reach outside the target (an absolute name, a ".." component, a backslash, a
-// control character), is encrypted, is compressed other than stored or deflated, or has data
-// that overlaps another entry's. While unpacking, a symbolic link found on disk below the
+// control character), is encrypted, is compressed other than stored or deflated, has data
+// that overlaps another entry's, or would land on the same path as another entry; and when
+// the sizes the entries declare do not fit into the free space of the target's volume, less a
+// margin. While unpacking, a symbolic link found on disk below the
 // target is never followed, an entry that yields a byte count or CRC other than its header
 // declares fails and leaves no file, and an entry stored as a symbolic link is written as a
 // plain file that holds the link's target text.
@@ -46,6 +49,9 @@ public:
         WriteFailed,
         // The library reported an error for the entry, a CRC mismatch included: errorCode().
         EntryFailed,
+        // The entries declare more than the target's volume has free: neededBytes() and
+        // availableBytes().
+        NoSpace,
     };
 
     // basePath is the target folder, ending with "/".
@@ -77,6 +83,9 @@ public:
     QString streamName() const { return stream; }
     // Bytes read from the current entry.
     qint64 bytes() const { return byteCount; }
+    // What the entries declare in all, with the margin kept free, and what the volume has.
+    quint64 neededBytes() const { return needed; }
+    qint64 availableBytes() const { return available; }
 
 private:
     struct TEntry
@@ -88,6 +97,7 @@ private:
     };
 
     TStatus checkEntries();
+    TStatus checkSpace();
     TStatus refuse(const QString& why);
     TStatus fromTarget(IExtractionTarget::TResult result);
     TStatus copy(QuaZipFile& entryStream, QFile& file, quint64 declaredSize,
@@ -109,4 +119,9 @@ private:
     QString output;
     QString stream;
     qint64 byteCount = 0;
+    quint64 needed = 0;
+    qint64 available = -1;
+    // One read and write buffer for all entries, as large as the largest entry needs.
+    QByteArray buffer;
+    qint64 bufferSize = 1;
 };

@@ -228,7 +228,8 @@ bool CZipper::unzip(const QString& zipFile, const QString& target)
             SY_CRITICAL << "failed to open";
             break;
         case CZipExtractor::TStatus::CreateFailed:
-            SY_CRITICAL << "failed to create target:" << extractor.outputPath();
+            SY_CRITICAL << "failed to create target:" << extractor.outputPath() << "-"
+                        << extractor.reason();
             break;
         case CZipExtractor::TStatus::ReadFailed:
             SY_CRITICAL << "failed to read:" << extractor.streamName();
@@ -238,6 +239,11 @@ bool CZipper::unzip(const QString& zipFile, const QString& target)
             break;
         case CZipExtractor::TStatus::EntryFailed:
             SY_CRITICAL << "error zipping file:" << extractor.outputPath() << extractor.errorCode();
+            break;
+        case CZipExtractor::TStatus::NoSpace:
+            SY_CRITICAL << "not enough free space to unzip:" << zipFile << "needs"
+                        << extractor.neededBytes() << "bytes," << target << "has"
+                        << extractor.availableBytes() << "bytes free";
             break;
         }
         return fail();

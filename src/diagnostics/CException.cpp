@@ -27,24 +27,23 @@ const char* const defaultDetails = "No Additional Exception Information Availabl
 
 } // namespace
 
-CException::CException(const char* function, const char* file, quint32 line,
-                       const QString& details, const CCallStack& callStack)
+CException::CException(const char* function, const char* file, quint32 line, const QString& details,
+                       const CCallStack& callStack)
     : m_name("CException::CException"), m_callStack(callStack), m_cause(nullptr),
       m_function(function), m_file(file), m_line(line), m_details(details)
 {
     registerDescription("This is a CxException");
 }
 
-CException::CException(const char* function, const char* file, quint32 line,
-                       const QString& details, const CCallStack& callStack,
-                       const CException& cause)
+CException::CException(const char* function, const char* file, quint32 line, const QString& details,
+                       const CCallStack& callStack, const CException& cause)
     : CException(function, file, line, details, callStack)
 {
     m_cause = cause.clone();
 }
 
-CException::CException(const char* function, const char* file, quint32 line,
-                       const QString& details, const CCallStack& callStack, CException* cause)
+CException::CException(const char* function, const char* file, quint32 line, const QString& details,
+                       const CCallStack& callStack, CException* cause)
     : CException(function, file, line, details, callStack)
 {
     if (cause) {
@@ -54,12 +53,10 @@ CException::CException(const char* function, const char* file, quint32 line,
 }
 
 CException::CException(const CException& other)
-    : std::exception(other), ISafeCloneable(), m_name(other.m_name),
-      m_callStack(other.m_callStack), m_cause(other.m_cause ? other.m_cause->clone() : nullptr),
-      m_function(other.m_function), m_file(other.m_file), m_line(other.m_line),
-      m_details(other.details())
-{
-}
+    : std::exception(other), ISafeCloneable(), m_name(other.m_name), m_callStack(other.m_callStack),
+      m_cause(other.m_cause ? other.m_cause->clone() : nullptr), m_function(other.m_function),
+      m_file(other.m_file), m_line(other.m_line), m_details(other.details())
+{}
 
 CException* CException::clone() const
 {
@@ -127,8 +124,8 @@ const char* CException::what() const noexcept
         text += "Details:\n" + m_details.toUtf8() + '\n';
     appendFields(text);
     text += "StackTrace:\n";
-    text += m_callStack.header();
-    text += m_callStack.trace();
+    text += m_callStack.headerText();
+    text += m_callStack.traceText();
     if (!text.endsWith('\n'))
         text += '\n';
     if (m_cause)

@@ -47,7 +47,7 @@ protected:
 
 private:
     const char* m_name;
-    mutable CCallStack m_callStack;
+    CCallStack m_callStack;
     CException* m_cause;
     const char* m_function;
     const char* m_file;

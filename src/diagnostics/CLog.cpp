@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QMutexLocker>
+#include <QReadWriteLock>
 #include <QRegularExpression>
 
 #include <atomic>
@@ -11,7 +12,15 @@
 namespace {
 
 std::atomic<CLog*> activeLog{nullptr};
-QMutex installMutex;
+
+// Held for reading while a record is handed to the active log, for writing while the active
+// log is installed or removed: once removed, no thread is still inside the old one. Never
+// destroyed, so that a CLog that outlives the static destructors can still stop.
+QReadWriteLock& handlerLock()
+{
+    static QReadWriteLock* const lock = new QReadWriteLock;
+    return *lock;
+}
 
 const char* const timeFormat = "dd.MM.yy hh:mm:ss:zzz";
 const char* const fileTimeFormat = "yyyyMMddhhmmsszzz'_'";
@@ -81,14 +90,18 @@ CLog::~CLog()
 bool CLog::setupLog(const QString& directory, quint32 level, quint32 target, quint32 fileMode,
                     bool splitByThread)
 {
-    const QMutexLocker locker(&mutex);
-    this->directory = directory;
-    m_level = level;
-    m_target = target;
-    m_fileMode = fileMode;
-    m_splitByThread = splitByThread;
-    if ((target == TargetFile || target == TargetFileAndConsole) && !openMainFile())
-        return false;
+    {
+        const QMutexLocker locker(&mutex);
+        this->directory = directory;
+        m_level = level;
+        m_target = target;
+        m_fileMode = fileMode;
+        m_splitByThread = splitByThread;
+        if ((target == TargetFile || target == TargetFileAndConsole) && !openMainFile())
+            return false;
+    }
+    // Outside the writer's mutex: a record being handled holds the handler lock and waits for
+    // that mutex.
     install();
     return true;
 }
@@ -212,10 +225,14 @@ void CLog::start()
 
 void CLog::stop()
 {
+    // Before the writer's mutex, for the same reason as in setupLog.
+    {
+        const QWriteLocker handlerLocker(&handlerLock());
+        qInstallMessageHandler(nullptr);
+        CLog* self = this;
+        activeLog.compare_exchange_strong(self, nullptr);
+    }
     const QMutexLocker locker(&mutex);
-    qInstallMessageHandler(nullptr);
-    CLog* self = this;
-    activeLog.compare_exchange_strong(self, nullptr);
     if (file.isOpen()) {
         writeBlock(file, "Stop logging: ");
         file.close();
@@ -241,13 +258,16 @@ void CLog::changeLogLevel(quint32 level)
 
 void CLog::messageHandler(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
+    // Qt hands a record logged from inside this handler to its default output, so the lock is
+    // never taken twice by one thread.
+    const QReadLocker handlerLocker(&handlerLock());
     if (CLog* log = activeLog.load())
         log->handleMessage(type, text);
 }
 
 void CLog::install()
 {
-    const QMutexLocker locker(&installMutex);
+    const QWriteLocker handlerLocker(&handlerLock());
     qInstallMessageHandler(nullptr);
     activeLog.store(this);
     qInstallMessageHandler(&CLog::messageHandler);

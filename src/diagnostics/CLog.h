@@ -38,7 +38,9 @@ enum TLogFileMode
 
 // The optional log writer: installed as the process-wide message handler, it sends every message
 // that passes its level to the console and/or a log file, optionally one extra file per thread.
-// The last CLog installed receives the messages of every thread. It owns its files.
+// The last CLog installed receives the messages of every thread; installing, replacing and
+// removing it wait for records being handled, so a stopped or destroyed CLog is never reached
+// again. It owns its files.
 class CLog : public QObject, public ILogProducer
 {
     Q_OBJECT

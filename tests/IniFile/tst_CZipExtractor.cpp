@@ -9,8 +9,10 @@
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -60,7 +62,10 @@ private Q_SLOTS:
     void hostile_data();
     void hostile();
     void abort();
-    void unwritableTarget();
+    void createFailures_data();
+    void createFailures();
+    void tooLargeForVolume();
+    void fileSizeLimit();
 
 private:
     QString archive(const QString& name) const { return env->root() + "archives/" + name + ".zip"; }
@@ -182,6 +187,10 @@ void tst_CZipExtractor::hostile_data()
     row("declares less than it holds", "declared-smaller", "error zipping file: %1lying.txt -105");
     row("CRC mismatch", "crc", "error zipping file: %1bad-crc.txt -105");
     row("overlapping data", "overlap", refusing + "f01.txt - its data overlaps another entry's");
+    row("same name twice", "duplicate",
+        refusing + "dup.txt - it lands on the same path as entry 1, dup.txt");
+    row("names that decode alike", "same-after-decoding",
+        refusing + "\uFFFD.name - it lands on the same path as entry 1, \uFFFD.name");
     row("end record counts too many", "too-many-entries", "failed to create zip target: %1 -103");
 }
 
@@ -224,20 +233,80 @@ void tst_CZipExtractor::abort()
     QCOMPARE(spies.error.size(), 0);
 }
 
-void tst_CZipExtractor::unwritableTarget()
+void tst_CZipExtractor::createFailures_data()
 {
-    if (::geteuid() == 0)
+    QTest::addColumn<QString>("name");
+    // A folder made in the target beforehand.
+    QTest::addColumn<QString>("folder");
+    // The critical record's text after the target folder.
+    QTest::addColumn<QString>("record");
+    QTest::newRow("read-only target") << "izip" << QString() << "d - d: Permission denied";
+    QTest::newRow("a folder where a file goes") << "streamed"
+                                                << "two.txt"
+                                                << "two.txt - two.txt: Is a directory";
+    const QString longName = QString(300, 'n') + ".txt";
+    QTest::newRow("name too long")
+        << "long-name" << QString() << longName + " - " + longName + ": File name too long";
+}
+
+// The record names the output path and why it could not be created.
+void tst_CZipExtractor::createFailures()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, folder);
+    QFETCH(QString, record);
+    const bool readOnly = QByteArray(QTest::currentDataTag()) == "read-only target";
+    if (readOnly && ::geteuid() == 0)
         QSKIP("root writes into read-only folders");
-    QVERIFY(QDir().mkpath(target));
-    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    expectCritical("failed to create target: " + target + 'd');
+    QVERIFY(QDir().mkpath(target + folder));
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    expectCritical("failed to create target: " + target + record);
     CZipper zipper;
     CZipperSpies spies(zipper, true);
-    const bool result = zipper.unzip(archive("izip"), target);
+    const bool result = zipper.unzip(archive(name), target);
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));
     QVERIFY(!result);
     QCOMPARE(spies.error.size(), 1);
+}
+
+// An archive whose entries declare more than the target's volume holds is refused before
+// anything is written.
+void tst_CZipExtractor::tooLargeForVolume()
+{
+    CExpect::recordMatching(
+        QtCriticalMsg, "CZipper.cpp", "CZipper::unzip",
+        "not enough free space to unzip: " + QRegularExpression::escape(archive("declares-huge")) +
+            " needs 1125899923619840 bytes, " + QRegularExpression::escape(target) +
+            " has \\d+ bytes free");
+    CZipper zipper;
+    CZipperSpies spies(zipper, true);
+    QVERIFY(!zipper.unzip(archive("declares-huge"), target));
+    QCOMPARE(spies.error.size(), 1);
+    QCOMPARE(spies.error.at(0).at(0).toUInt(), 0u);
+    QCOMPARE(spies.progress.size(), 0);
+    QCOMPARE(treeOf(target), "");
+}
+
+// Under a file-size limit the entry fails like any write: no signal ends the process, and the
+// partial file is removed.
+void tst_CZipExtractor::fileSizeLimit()
+{
+    rlimit previous{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 64 * 1024;
+    expectCritical("failed to write: " + target + "large.bin");
+    CZipper zipper;
+    CZipperSpies spies(zipper, true);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool result = zipper.unzip(archive("large"), target);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &previous), 0);
+    QVERIFY(!result);
+    QCOMPARE(spies.error.size(), 1);
+    QCOMPARE(spies.error.at(0).at(0).toUInt(), 0u);
+    QCOMPARE(treeOf(target), "");
 }
 
 QTEST_GUILESS_MAIN(tst_CZipExtractor)

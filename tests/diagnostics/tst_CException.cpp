@@ -1,8 +1,12 @@
 #include "diagnostics/CException.h"
 #include "diagnostics/CSystemException.h"
 
+#include "threading/threads/CBasicThread.h"
+
 #include <QRegularExpression>
 #include <QTest>
+
+#include <vector>
 
 #include <memory>
 #include <sstream>
@@ -36,6 +40,26 @@ void throwSystemError()
     throw CSystemException(SY_HERE, QStringLiteral("no disk"), CCallStack::current(), 28, -1);
 }
 
+// Keeps an exception made on its own thread, with that thread's call stack.
+class Thrower : public CBasicThread
+{
+public:
+    explicit Thrower(std::unique_ptr<CException>& kept)
+        : CBasicThread(false, nullptr, "Described::Thrower"), kept(kept)
+    {}
+
+protected:
+    int runMethod() override
+    {
+        SY_FUNCTION("Thrower::runMethod");
+        kept = std::make_unique<CException>(SY_HERE, QStringLiteral("late"), CCallStack::current());
+        return 0;
+    }
+
+private:
+    std::unique_ptr<CException>& kept;
+};
+
 } // namespace
 
 class tst_CException : public QObject
@@ -47,6 +71,7 @@ private Q_SLOTS:
     void whatText();
     void causeChain();
     void thrownFromInstrumentedFunction();
+    void outlivesItsThread();
 };
 
 void tst_CException::whatText_data()
@@ -132,6 +157,25 @@ void tst_CException::thrownFromInstrumentedFunction()
     } catch (const CException& exception) {
         QVERIFY2(expected.match(QString::fromUtf8(exception.what())).hasMatch(), exception.what());
     }
+}
+
+// The text is composed only after the thread object that threw is gone.
+void tst_CException::outlivesItsThread()
+{
+    std::unique_ptr<CException> kept;
+    {
+        Thrower thrower(kept);
+        QVERIFY(thrower.startThread());
+        QVERIFY(thrower.wait(10000));
+    }
+    QVERIFY(kept);
+    // Reuse the freed memory, so that a text pointing into it would show.
+    std::vector<QByteArray> filler;
+    for (int i = 0; i < 256; ++i)
+        filler.emplace_back(int(qstrlen("Described::Thrower")), '#');
+    const QByteArray text(kept->what());
+    QVERIFY2(text.contains("StackTrace:\n[Described::Thrower]\t(ThreadID: "), text.constData());
+    QVERIFY2(text.contains("]\tThrower::runMethod\n"), text.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_CException)

@@ -1,5 +1,6 @@
 #include "diagnostics/CLog.h"
 
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CBasicThread.h"
@@ -8,7 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -81,6 +87,7 @@ private Q_SLOTS:
     void missingFolder();
     void splitByThread_data();
     void splitByThread();
+    void replacedWhileThreadsLog();
 
 private:
     std::unique_ptr<CTestEnvironment> environment;
@@ -204,6 +211,35 @@ void tst_CLog::splitByThread()
     QVERIFY_MATCH(work(-1, "MainThread"), readFile(logDir + QStringLiteral("MainThread_log.txt")));
     QVERIFY_MATCH(filePattern(line(tag, QStringLiteral("no bracket"))),
                   readFile(logDir + QStringLiteral("log.txt")));
+}
+
+// Writers are installed, replaced and destroyed while two threads keep logging. Run in a child:
+// the records that find no writer go to the default output.
+void tst_CLog::replacedWhileThreadsLog()
+{
+    if (!CTestChild::isChild()) {
+        QVERIFY(CTestChild::run("replacedWhileThreadsLog"));
+        return;
+    }
+    const auto logging = [] {
+        for (int i = 0; i < 20000; ++i)
+            qWarning("racing record");
+    };
+    const std::unique_ptr<QThread> first(QThread::create(logging));
+    const std::unique_ptr<QThread> second(QThread::create(logging));
+    first->start();
+    second->start();
+    const QDeadlineTimer deadline(60000);
+    while (!(first->isFinished() && second->isFinished()) && !deadline.hasExpired()) {
+        CLog replaced;
+        replaced.setLevel(LogNone);
+        replaced.start();
+        CLog replacing;
+        replacing.setLevel(LogNone);
+        replacing.start();
+    }
+    QVERIFY(first->wait(10000));
+    QVERIFY(second->wait(10000));
 }
 
 QTEST_GUILESS_MAIN(tst_CLog)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "IniFile/IExtractionTarget.h"
+#include "IniFile/linux/CFileSizeSignalBlockLinux.h"
 #include "IniFile/linux/CUniqueDescriptorLinux.h"
 
 // Walks every path component with openat(O_NOFOLLOW) from a descriptor of the root folder, so a
 // symbolic link placed anywhere below the root, even while unpacking runs, stops the walk.
+// While it lives, a write past the process's file-size limit is an ordinary write error.
 class CExtractionTargetLinux : public IExtractionTarget
 {
 public:
@@ -24,6 +26,7 @@ private:
     // Names what stands in the way at path, whose last component lies in directory.
     TResult refuse(int directory, const QStringList& path);
 
+    CFileSizeSignalBlockLinux fileSizeSignalBlock;
     CUniqueDescriptorLinux root;
     QString lastError;
 };

@@ -42,8 +42,8 @@ CBasicThread::CBasicThread(bool useEventLoop, QObject* parent, const char* descr
       m_threadNumber(liveThreads.fetchAndAddOrdered(1) + 1), m_exitCode(0), m_impl(nullptr),
       homeThread(thread()),
       m_description(QString::fromLatin1(description ? description : defaultDescription)),
-      descriptionBytes(m_description.toLatin1()), m_state(ThreadCreated),
-      m_callStack(0, m_threadNumber, descriptionBytes.constData(), "Basic Thread Implementation"),
+      m_state(ThreadCreated), m_callStack(0, m_threadNumber, m_description.toLatin1().constData(),
+                                          "Basic Thread Implementation"),
       suspendCount(0), suspendTimeout(UINT_MAX), dumpRequested(0)
 {
     SY_FUNCTION("CBasicThread::CBasicThread");
@@ -58,9 +58,8 @@ CBasicThread::CBasicThread(const std::string& description, bool useEventLoop, QO
       homeThread(thread()),
       m_description(description.empty() ? QString::fromLatin1(defaultDescription)
                                         : QString::fromStdString(description)),
-      descriptionBytes(m_description.toLatin1()), m_state(ThreadCreated),
-      m_callStack(0, m_threadNumber, nullptr, nullptr), suspendCount(0), suspendTimeout(UINT_MAX),
-      dumpRequested(0)
+      m_state(ThreadCreated), m_callStack(0, m_threadNumber, nullptr, nullptr), suspendCount(0),
+      suspendTimeout(UINT_MAX), dumpRequested(0)
 {
     SY_FUNCTION("CBasicThread::CBasicThread");
     initialize();
@@ -74,7 +73,7 @@ CBasicThread::~CBasicThread()
     quit();
     if (!wait(1000)) {
         terminate();
-        wait();
+        waitAfterKill();
     }
     SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") unregistering ...";
     unregisterThread(this);
@@ -124,11 +123,23 @@ bool CBasicThread::startThread(QObject* impl, TThreadPriority priority)
         SY_WARNING << "Attempt to start a starting up or already running thread ...";
         return false;
     }
+    // A run that its state already calls over may still be leaving run(); QThread::start would
+    // silently do nothing then.
+    if (isRunning() && !wait(killWait)) {
+        SY_WARNING << "Attempt to start a starting up or already running thread ...";
+        return false;
+    }
     m_state.storeRelaxed(ThreadCreated);
     SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") starting ...";
     homeThread = thread();
     m_impl = impl;
     start(static_cast<QThread::Priority>(priority));
+    // A failed start leaves the thread neither running nor finished (Qt has logged why); a
+    // started one may already have finished.
+    if (!isRunning() && !isFinished()) {
+        m_impl = nullptr;
+        return false;
+    }
     // The new thread may already have marked itself running.
     if (m_state.testAndSetOrdered(ThreadCreated, ThreadStarting))
         SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") starting up ...";
@@ -140,50 +151,65 @@ bool CBasicThread::startThread(QObject* impl, TThreadPriority priority)
     return true;
 }
 
-void CBasicThread::exitThread(int exitCode, ulong waitTime, bool kill)
+bool CBasicThread::exitThread(int exitCode, ulong waitTime, bool kill)
 {
     SY_FUNCTION("CBasicThread::exitThread");
     const QMutexLocker locker(&controlMutex);
-    m_exitCode = exitCode;
+    m_exitCode.storeRelaxed(exitCode);
     exit(exitCode);
     SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") setting finished flag ...";
     m_state.storeRelaxed(ThreadFinished);
     if (!isRunning())
-        return;
+        return true;
     exit(exitCode);
     if (wait(waitTime))
-        return;
+        return true;
     if (kill) {
         m_state.storeRelaxed(ThreadTerminated);
         terminate();
-        wait();
+        if (!waitAfterKill())
+            return false;
         Q_EMIT threadTerminated();
-    } else {
-        SY_WARNING << "thread not finished after " << waitTime
-                   << " msecs , caller has to terminate thread !!!";
-        m_state.storeRelaxed(ThreadRunning);
+        return true;
     }
+    SY_WARNING << "thread not finished after " << waitTime
+               << " msecs , caller has to terminate thread !!!";
+    m_state.storeRelaxed(ThreadRunning);
+    return false;
 }
 
-void CBasicThread::terminateThread(int exitCode, bool waitForEnd)
+bool CBasicThread::terminateThread(int exitCode, bool waitForEnd)
 {
     SY_FUNCTION("CBasicThread::terminateThread");
     const QMutexLocker locker(&controlMutex);
-    m_exitCode = exitCode;
+    m_exitCode.storeRelaxed(exitCode);
     if (waitForEnd) {
         exit(exitCode);
         SY_DEBUG << "Thread (" << m_threadNumber << m_description
                  << ") setting terminated flag ...";
         m_state.storeRelaxed(ThreadTerminated);
-        if (!wait(1000)) {
-            terminate();
-            wait();
-            Q_EMIT threadTerminated();
-        }
-    } else {
+        if (wait(1000))
+            return true;
         terminate();
+        if (!waitAfterKill())
+            return false;
         Q_EMIT threadTerminated();
+        return true;
     }
+    terminate();
+    Q_EMIT threadTerminated();
+    return true;
+}
+
+bool CBasicThread::waitAfterKill()
+{
+    SY_FUNCTION("CBasicThread::waitAfterKill");
+    if (!wait(killWait)) {
+        SY_CRITICAL << "Thread (" << m_threadNumber << m_description << ") did not end within"
+                    << killWait << "msecs of being killed";
+        return false;
+    }
+    return true;
 }
 
 void CBasicThread::suspendThread(ulong milliseconds)
@@ -277,9 +303,9 @@ void CBasicThread::run()
         m_state.storeRelaxed(ThreadRunning);
         if (useEventLoop) {
             SY_DEBUG << "Thread (" << m_threadNumber << m_description << ") running ...";
-            m_exitCode = exec();
+            m_exitCode.storeRelaxed(exec());
         } else {
-            m_exitCode = runMethod();
+            m_exitCode.storeRelaxed(runMethod());
         }
 #if defined(__GLIBCXX__)
     } catch (abi::__forced_unwind&) {
@@ -377,7 +403,7 @@ void CBasicThread::setExceptionHandlers()
     setGlobalExceptionHandlers();
 }
 
-void CBasicThread::killAllThreads(int exitCode)
+bool CBasicThread::killAllThreads(int exitCode)
 {
     SY_FUNCTION("CBasicThread::killAllThreads");
     ThreadRegistry& threads = registry();
@@ -386,19 +412,25 @@ void CBasicThread::killAllThreads(int exitCode)
         if (!thread)
             continue;
         thread->exit(exitCode);
+        // The code first: a thread that sees the new state may return at once, and the result
+        // of its own run is then the one that counts.
+        thread->m_exitCode.storeRelaxed(exitCode);
         if (!thread->useEventLoop)
             thread->m_state.storeRelaxed(ThreadTerminated);
-        thread->m_exitCode = exitCode;
     }
+    bool allEnded = true;
     for (CBasicThread* thread : std::as_const(threads.threads)) {
         if (!thread || thread->wait(1000))
             continue;
         if (!thread->useEventLoop)
             thread->m_state.storeRelaxed(ThreadTerminated);
         thread->terminate();
-        thread->wait();
-        Q_EMIT thread->threadTerminated();
+        if (thread->waitAfterKill())
+            Q_EMIT thread->threadTerminated();
+        else
+            allEnded = false;
     }
+    return allEnded;
 }
 
 void CBasicThread::waitForAllThreads()
@@ -420,7 +452,8 @@ void CBasicThread::requestStackTraceDump()
 void CBasicThread::dumpStackTrace()
 {
     SY_FUNCTION("CBasicThread::dumpStackTrace");
-    SY_DEBUG << "dumping stack trace ...\n" << m_callStack.header() << m_callStack.trace();
+    // Copies of the texts: another thread may dump the same stack at the same time.
+    SY_DEBUG << "dumping stack trace ...\n" << m_callStack.headerText() << m_callStack.traceText();
     dumpRequested.storeRelaxed(0);
 }
 
@@ -431,8 +464,8 @@ void CBasicThread::dumpCurrentStackTrace()
         self->dumpStackTrace();
         return;
     }
-    CCallStack& stack = CCallStack::mainThreadStack();
-    SY_DEBUG << "dumping stack trace ...\n" << stack.header() << stack.trace();
+    const CCallStack& stack = CCallStack::current();
+    SY_DEBUG << "dumping stack trace ...\n" << stack.headerText() << stack.traceText();
 }
 
 void CBasicThread::globalUnexpectedHandler()

@@ -3,7 +3,6 @@
 #include "threading/threads/CCallStack.h"
 
 #include <QAtomicInt>
-#include <QByteArray>
 #include <QMutex>
 #include <QPointer>
 #include <QString>
@@ -57,7 +56,7 @@ public:
 
     qint32 threadNumber() const { return m_threadNumber; }
     QString description() const { return m_description; }
-    qint32 exitCode() const { return m_exitCode; }
+    qint32 exitCode() const { return m_exitCode.loadRelaxed(); }
     TThreadState state() const { return static_cast<TThreadState>(m_state.loadRelaxed()); }
     bool usesEventLoop() const { return useEventLoop; }
     CCallStack& callStack() { return m_callStack; }
@@ -72,7 +71,8 @@ public:
     static void startup();
     static void shutdown();
     static void setGlobalExceptionHandlers();
-    static void killAllThreads(int exitCode);
+    // False when a thread did not end even after being killed (see exitThread).
+    static bool killAllThreads(int exitCode);
     static void waitForAllThreads();
     static void dumpCurrentStackTrace();
     [[noreturn]] static void globalUnexpectedHandler();
@@ -82,10 +82,22 @@ public:
     bool isStackTraceDumpRequested() const { return dumpRequested.loadRelaxed() != 0; }
     virtual void dumpStackTrace();
 
+    // How long a killed thread is waited for before it is given up.
+    static constexpr int killWait = 2000;
+
 public Q_SLOTS:
+    // True when the thread really started: a thread still leaving an earlier run is waited
+    // for up to killWait first.
     bool startThread(QObject* impl = nullptr, TThreadPriority priority = PriorityInherit);
-    void exitThread(int exitCode = 0, ulong waitTime = 1000, bool kill = true);
-    void terminateThread(int exitCode = -1, bool waitForEnd = true);
+    // True when the thread has ended. Killing relies on QThread::terminate, which takes effect
+    // only at the thread's next cancellation point (a blocking call, a sleep, a lock wait): a
+    // thread that only computes never reaches one. Such a thread is waited for up to killWait
+    // after the kill, then given up with a critical record and false; it goes on running and
+    // ends at its next cancellation point. Destroying it while it runs aborts the process
+    // (QThread's own rule), so its owner must let it reach one first.
+    bool exitThread(int exitCode = 0, ulong waitTime = 1000, bool kill = true);
+    // The same for terminating; without waiting it only asks and returns true.
+    bool terminateThread(int exitCode = -1, bool waitForEnd = true);
     void resumeThread(TThreadPriority priority = PriorityInherit);
     void suspendThread(ulong milliseconds = ULONG_MAX);
 
@@ -111,15 +123,17 @@ private Q_SLOTS:
 private:
     void initialize();
     void finalize();
+    // Waits up to killWait for a thread that terminate() was called on.
+    bool waitAfterKill();
 
     bool useEventLoop;
     qint32 m_threadNumber;
-    qint32 m_exitCode;
+    // Written by run() on the thread and by the exit and kill calls on others.
+    QAtomicInt m_exitCode;
     // Not owned; cleared by Qt if impl dies first, which the destructor relies on.
     QPointer<QObject> m_impl;
     QThread* homeThread;
     QString m_description;
-    QByteArray descriptionBytes;
     QAtomicInt m_state;
     CCallStack m_callStack;
     QMutex controlMutex;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
+#include <QtAlgorithms>
 
-#include <vector>
+#include <atomic>
 
 // One static, constant record per instrumented function.
 struct CCallSiteRecord
@@ -14,8 +16,11 @@ struct CCallSiteRecord
 };
 
 // The explicit call stack of one thread. Only its own thread pushes and pops; dumps and
-// exceptions read it without a lock. Popped slots are kept so that pushes stop allocating
-// once the greatest depth has been reached.
+// exceptions may read it from other threads without a lock. Slots live in chunks that are never
+// moved or freed before the stack itself, and each field of a slot is atomic, so a reader on
+// another thread sees a possibly stale but always valid picture. Pushes stop allocating once the
+// greatest depth has been reached. The thread name and implementation text are copied, so a
+// copy (as an exception keeps) outlives the thread it was taken from.
 class CCallStack
 {
 public:
@@ -29,26 +34,48 @@ public:
     void pop();
     void clear();
 
-    // Both texts live in this object until the next call.
+    // Both texts live in this object until the next call on any thread.
     const char* header();
     const char* trace();
+    // The same texts as copies, for readers on other threads.
+    QByteArray headerText() const;
+    QByteArray traceText() const;
 
-    quint32 depth() const { return m_depth; }
+    quint32 depth() const { return m_depth.load(std::memory_order_acquire); }
     qint32 threadNumber() const { return m_threadNumber; }
 
-    // The stack of the running CBasicThread, or the main thread's one.
+    // The stack of the running CBasicThread, or the one of the current other thread. Once that
+    // thread's own stack has been destroyed at its exit, an empty stack that nothing pushes to.
     static CCallStack& current();
-    static CCallStack& mainThreadStack();
+    // The stack instrumented functions push to: null once the current thread, not being a
+    // CBasicThread, has destroyed its stack (static and thread-local destructors at exit).
+    static CCallStack* currentForPush();
 
 private:
-    const char* threadName;
-    const char* implementationText;
+    struct Slot
+    {
+        std::atomic<quint32> line{0};
+        std::atomic<const char*> function{nullptr};
+        std::atomic<const char*> file{nullptr};
+        std::atomic<const char*> note{nullptr};
+    };
+    // Chunk k holds firstChunkSize << k slots.
+    static constexpr quint32 firstChunkSize = 16;
+    static constexpr int chunkCount = 26;
+
+    // The slot at index, or null if its chunk has not been allocated.
+    Slot* slotAt(quint32 index) const;
+    Slot& slotForWrite(quint32 index);
+
+    QByteArray threadName;
+    QByteArray implementationText;
     qint32 m_threadNumber;
-    quint32 m_depth;
+    std::atomic<quint32> m_depth;
     quint32 reserveCount;
-    std::vector<CCallSiteRecord> entries;
-    QByteArray headerText;
-    QByteArray traceText;
+    std::atomic<Slot*> chunks[chunkCount];
+    mutable QMutex cacheMutex;
+    QByteArray headerCache;
+    QByteArray traceCache;
 };
 
 // Pushes a call-site record on the current thread's stack for the lifetime of the guard.
@@ -61,7 +88,7 @@ public:
     CCallStackGuard& operator=(const CCallStackGuard&) = delete;
 
 private:
-    CCallStack& stack;
+    CCallStack* stack;
 };
 
 // Opens every instrumented function: names it for its records and keeps its call-site record

@@ -6,6 +6,7 @@ Usage: make_test_zips.py OUTPUT_FOLDER OUTSIDE_PATH (a path an unpacker must nev
 import io
 import struct
 import sys
+import warnings
 import zipfile
 
 LOCAL, CENTRAL, END = b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06"
@@ -66,7 +67,29 @@ def overlap_bomb(copies):
             struct.pack("<HHHHIIH", 0, 0, copies, copies, len(directory), central, 0))
 
 
+def declaring(name, data, size):
+    """One entry whose central directory declares size bytes (through a zip64 field); flagged
+    as followed by a data descriptor, so that its local header's sizes are not compared."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr(name, data)
+        archive.getinfo(name).file_size = size
+    return patch(bytearray(buffer.getvalue()), 6, 8, "<H", 0x08)
+
+
+def utf8_names(entries):
+    """Entries with names given as bytes, flagged as UTF-8 whether they are valid or not."""
+    placeholders = [("%c.name" % (ord("A") + index), data)
+                    for index, (_, data) in enumerate(entries)]
+    blob = patch(build(placeholders), 6, 8, "<H", 0x800)
+    for (placeholder, _), (name, _) in zip(placeholders, entries):
+        assert len(name) == len(placeholder)
+        blob = bytearray(blob.replace(placeholder.encode(), name))
+    return blob
+
+
 def main():
+    warnings.filterwarnings("ignore", "Duplicate name")
     out, outside = sys.argv[1], sys.argv[2]
     link = zipfile.ZipInfo("link")
     link.create_system = 3
@@ -84,6 +107,11 @@ def main():
         "crc": patch(build([("bad-crc.txt", b"y" * 5000)]), 14, 16, "<I", 0x12345678),
         "declared-smaller": patch(build([("lying.txt", b"z" * 100000)]), 22, 24, "<I", 10),
         "overlap": overlap_bomb(10),
+        "declares-huge": declaring("huge.bin", b"small", 1 << 50),
+        "duplicate": build([("dup.txt", b"first"), ("d/", b""), ("dup.txt", b"second")]),
+        "same-after-decoding": utf8_names([(b"\xff.name", b"first"), (b"\xfe.name", b"second")]),
+        "long-name": build([("n" * 300 + ".txt", b"x")]),
+        "large": build([("large.bin", b"L" * (1 << 20))]),
         "too-many-entries": too_many,
         "empty": build([]),
         "streamed": streamed([("d/one.txt", b"first " * 1000), ("two.txt", b"")]),

@@ -1,14 +1,17 @@
 #include "threading/threads/CBasicThread.h"
 
 #include "common/CExpect.h"
+#include "common/CTestChild.h"
 #include "diagnostics/CException.h"
 #include "diagnostics/CLogRecord.h"
 
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -49,6 +52,13 @@ private:
     std::function<int()> work;
 };
 
+// Pushes one record per level, so that the thread's call stack grows while it descends.
+int descend(int levels)
+{
+    SY_FUNCTION("Deep::descend");
+    return levels == 0 ? 0 : descend(levels - 1) + 1;
+}
+
 CException risk()
 {
     return CException("Risk::make", "r.cpp", 3, QStringLiteral("risky"),
@@ -70,6 +80,12 @@ private Q_SLOTS:
     void numberReuse();
     void exceptionsContained_data();
     void exceptionsContained();
+    void restartRightAfterException();
+    void killAllRacesWithRun();
+    void cpuBoundThreadBounded_data();
+    void cpuBoundThreadBounded();
+    void dumpWhileStackGrows();
+    void staticThreadAtExit();
 };
 
 void tst_CBasicThread::exitAndTerminate_data()
@@ -242,6 +258,168 @@ void tst_CBasicThread::exceptionsContained()
         QCOMPARE(stateAtEnd, int(ThreadFinished));
         QCOMPARE(worker.callStack().depth(), 0u);
     }
+}
+
+namespace {
+QSemaphore* caughtSignal = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+// Holds the worker for a moment after it logged the exception it caught: the thread is then
+// marked finished but has not ended yet.
+void holdAfterCatch(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    previousHandler(type, context, text);
+    if (type == QtCriticalMsg && text.endsWith(QLatin1String("Restart::Worker"))) {
+        caughtSignal->release();
+        QThread::msleep(100);
+    }
+}
+} // namespace
+
+void tst_CBasicThread::restartRightAfterException()
+{
+    QSemaphore ran;
+    QSemaphore go;
+    QSemaphore caught;
+    Worker worker(
+        [&]() -> int {
+            ran.release();
+            if (!go.tryAcquire(1, bounded))
+                return -1;
+            throw 5;
+        },
+        "Restart::Worker");
+    caughtSignal = &caught;
+    previousHandler = qInstallMessageHandler(holdAfterCatch);
+    const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
+    QVERIFY(worker.startThread());
+    for (int run = 0; run < 3; ++run) {
+        QVERIFY(ran.tryAcquire(1, bounded));
+        expect(QtCriticalMsg, "CBasicThread::run",
+               QStringLiteral("catched unknown exception ... Restart::Worker"));
+        go.release();
+        QVERIFY(caught.tryAcquire(1, bounded));
+        // The thread is still inside run(): the start must wait for it, not be dropped.
+        QVERIFY(worker.startThread());
+    }
+    QVERIFY(ran.tryAcquire(1, bounded));
+    expect(QtCriticalMsg, "CBasicThread::run",
+           QStringLiteral("catched unknown exception ... Restart::Worker"));
+    go.release();
+    QVERIFY(caught.tryAcquire(1, bounded));
+    QVERIFY(worker.wait(bounded));
+}
+
+// Killing every thread while one returns from its work: the kill's code and the work's result
+// must not race; the work's result comes last.
+void tst_CBasicThread::killAllRacesWithRun()
+{
+    QSemaphore started;
+    Worker worker([&] {
+        started.release();
+        const QDeadlineTimer deadline(bounded);
+        while (CBasicThread::isCurrentThreadRunning() && !deadline.hasExpired()) {
+        }
+        return 9;
+    });
+    QVERIFY(worker.startThread());
+    QVERIFY(started.tryAcquire(1, bounded));
+    QTRY_COMPARE(worker.state(), ThreadRunning);
+    QVERIFY(CBasicThread::killAllThreads(5));
+    QVERIFY(worker.wait(bounded));
+    QCOMPARE(worker.exitCode(), 9);
+}
+
+void tst_CBasicThread::cpuBoundThreadBounded_data()
+{
+    QTest::addColumn<char>("call");
+    QTest::newRow("exitThread") << 'e';
+    QTest::newRow("terminateThread") << 't';
+    QTest::newRow("killAllThreads") << 'k';
+}
+
+// A thread that never reaches a cancellation point cannot be killed: the call gives up after
+// its bounded waits, says so at critical level and reports failure.
+void tst_CBasicThread::cpuBoundThreadBounded()
+{
+    QFETCH(char, call);
+    QSemaphore started;
+    std::atomic<bool> release{false};
+    Worker worker([&] {
+        started.release();
+        const QDeadlineTimer deadline(60000);
+        while (!release.load() && !deadline.hasExpired()) {
+        }
+        // The pending kill takes effect at this sleep, a cancellation point.
+        for (;;)
+            QThread::msleep(20);
+        return 0;
+    });
+    QVERIFY(worker.startThread());
+    QVERIFY(started.tryAcquire(1, bounded));
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CBasicThread.cpp"),
+                            QStringLiteral("CBasicThread::waitAfterKill"),
+                            QStringLiteral("Thread \\( %1 CBasicThread::CBasicThread \\) did not "
+                                           "end within 2000 msecs of being killed")
+                                .arg(worker.threadNumber()));
+    std::atomic<int> result{-1};
+    QSemaphore returned;
+    std::unique_ptr<QThread> caller(QThread::create([&] {
+        if (call == 'e')
+            result = worker.exitThread(0, 50, true);
+        else if (call == 't')
+            result = worker.terminateThread(-1, true);
+        else
+            result = CBasicThread::killAllThreads(3);
+        returned.release();
+    }));
+    caller->start();
+    const bool hasReturned = returned.tryAcquire(1, 20000);
+    // Let the thread reach its next cancellation point, so that everything ends either way.
+    release = true;
+    QVERIFY(caller->wait(bounded));
+    QVERIFY2(hasReturned, "the call waited without limit");
+    QCOMPARE(result.load(), 0);
+    QVERIFY(worker.wait(bounded));
+}
+
+// Another thread's stack is dumped while its owner pushes ever deeper.
+void tst_CBasicThread::dumpWhileStackGrows()
+{
+    static std::atomic<int> dumps{0};
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            if (text.contains(QLatin1String("dumping stack trace ...")))
+                ++dumps;
+        });
+    const auto restoreHandler = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+    for (int round = 0; round < 20; ++round) {
+        QSemaphore started;
+        Worker worker([&] {
+            started.release();
+            return descend(3000);
+        });
+        QVERIFY(worker.startThread());
+        QVERIFY(started.tryAcquire(1, bounded));
+        const QDeadlineTimer deadline(bounded);
+        do
+            worker.dumpStackTrace();
+        while (!worker.wait(0) && !deadline.hasExpired());
+        QVERIFY(worker.wait(bounded));
+        QCOMPARE(worker.exitCode(), 3000);
+    }
+    QVERIFY(dumps.load() >= 20);
+}
+
+// A thread object that lives until the static destructors run still finds a call stack.
+void tst_CBasicThread::staticThreadAtExit()
+{
+    if (CTestChild::isChild()) {
+        static CBasicThread lasting(std::string("Static::Thread"));
+        QVERIFY(descend(50) == 50);
+        return;
+    }
+    QVERIFY(CTestChild::run("staticThreadAtExit"));
 }
 
 QTEST_GUILESS_MAIN(tst_CBasicThread)
