@@ -1,5 +1,6 @@
 #include "IniFile/CZipper.h"
 
+#include "IniFile/CDeflatePipeline.h"
 #include "IniFile/CZipExtractor.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
@@ -12,39 +13,111 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <vector>
 
 #include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
+#include <quazip/zip.h>
 
 namespace {
 
-const qint64 chunkSize = 4 * 1024 * 1024;
 // Entries of this size or more carry zip64 sizes; the margin covers files that grow while
 // they are packed.
 const qint64 zip64Threshold = Q_INT64_C(0xF0000000);
-
-const int deflateMethod = Z_DEFLATED;
-const int defaultLevel = Z_DEFAULT_COMPRESSION;
-const int rawWindowBits = -MAX_WBITS;
-const int memoryLevel = 8;
-const int defaultStrategy = Z_DEFAULT_STRATEGY;
-
-bool isAscii(const QString& name)
-{
-    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
-}
+const uLong utf8NameFlag = 0x800;
+// Version 3.0 of the format, the one the entries' fields follow.
+const uLong formatVersion = 30;
 
 QString entryName(const QString& path, const QString& basePath)
 {
     return path.startsWith(basePath, Qt::CaseInsensitive) ? path.mid(basePath.size()) : path;
 }
 
-bool openEntry(QuaZipFile& entry, const QuaZipNewInfo& info)
+bool isAscii(const QByteArray& name)
 {
-    return entry.open(QIODevice::WriteOnly, info, nullptr, 0, deflateMethod, defaultLevel, false,
-                      rawWindowBits, memoryLevel, defaultStrategy);
+    return std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });
 }
+
+// One entry of the archive whose data arrive already deflated. An entry still open when it
+// goes out of scope is ended and closed with what was written, so that a failure leaves a
+// complete archive.
+class CRawEntry
+{
+public:
+    explicit CRawEntry(QuaZip& archive) : archive(archive) {}
+    ~CRawEntry() { close(); }
+    CRawEntry(const CRawEntry&) = delete;
+    CRawEntry& operator=(const CRawEntry&) = delete;
+
+    // Returns the library's error code.
+    int open(const QString& name, const QuaZipNewInfo& info, bool zip64)
+    {
+        const QByteArray encoded = name.toUtf8();
+        zip_fileinfo fileInfo = {};
+        const QDate date = info.dateTime.date();
+        const QTime time = info.dateTime.time();
+        fileInfo.tmz_date.tm_year = uInt(date.year());
+        fileInfo.tmz_date.tm_mon = uInt(date.month() - 1);
+        fileInfo.tmz_date.tm_mday = uInt(date.day());
+        fileInfo.tmz_date.tm_hour = uInt(time.hour());
+        fileInfo.tmz_date.tm_min = uInt(time.minute());
+        fileInfo.tmz_date.tm_sec = uInt(time.second());
+        fileInfo.external_fa = info.externalAttr;
+        // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
+        // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
+        // unzip 6.0 then refuses the entries of 4 GiB or more.
+        const uLong flags = isAscii(encoded) ? 0 : utf8NameFlag;
+        const int result = zipOpenNewFileInZip4_64(
+            archive.getZipFile(), encoded.constData(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
+            Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
+            (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
+        isOpen = result == ZIP_OK;
+        return result;
+    }
+
+    bool write(const CDeflatePipeline::TBlock& block)
+    {
+        if (block.size > 0 &&
+            zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
+            return false;
+        crc = quint32(crc32_combine(crc, block.crc, z_off_t(block.length)));
+        bytes += block.length;
+        ended = block.final;
+        return true;
+    }
+
+    qint64 size() const { return bytes; }
+
+    // Returns the library's error code.
+    int close()
+    {
+        if (!isOpen)
+            return ZIP_OK;
+        isOpen = false;
+        // A copy stopped early ends its deflate stream here.
+        const QByteArray end = CDeflatePipeline::streamEnd();
+        int result = ended ? ZIP_OK
+                           : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
+                                                 unsigned(end.size()));
+        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), crc);
+        return result != ZIP_OK ? result : closed;
+    }
+
+private:
+    QuaZip& archive;
+    bool isOpen = false;
+    bool ended = false;
+    qint64 bytes = 0;
+    quint32 crc = 0;
+};
+
+// What zip learns of a file when it plans the file's blocks.
+struct TSource
+{
+    QByteArray path;
+    qint64 size = 0;
+    bool regular = false;
+};
 
 } // namespace
 
@@ -110,86 +183,123 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     Q_EMIT zipStarted();
 
     QuaZip archive(target);
-    // Names are UTF-8 on this platform; the archive-wide flag tells other systems' readers so.
-    // ASCII names read the same in every encoding, and without the flag QuaZip marks entries
-    // of 4 GiB or more as needing version 4.5 rather than 6.3, which Info-ZIP's unzip refuses.
-    const auto notAscii = [&basePath](const QFileInfo& info) {
-        return !isAscii(entryName(info.filePath(), basePath));
-    };
-    archive.setUtf8Enabled(std::any_of(dirs.cbegin(), dirs.cend(), notAscii) ||
-                           std::any_of(files.cbegin(), files.cend(), notAscii));
     if (!archive.open(append ? QuaZip::mdAdd : QuaZip::mdCreate)) {
         SY_CRITICAL << (append ? "failed to open zip target:" : "failed to create zip target:")
                     << target << archive.getZipError();
         return fail();
     }
 
+    // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
+    // thread writes finished ones to the archive.
+    CDeflatePipeline pipeline(workers);
+    std::vector<TSource> sources(size_t(files.size()));
+    qsizetype planned = 0;
+    qint64 plannedOffset = 0;
+    const auto plan = [&] {
+        while (!pipeline.isFull() && planned < files.size()) {
+            TSource& source = sources[size_t(planned)];
+            if (plannedOffset == 0) {
+                QFileInfo info = files.at(planned);
+                info.setCaching(true);
+                source.path = QFile::encodeName(info.filePath());
+                source.regular = info.isFile();
+                source.size = source.regular ? info.size() : 0;
+            }
+            if (source.regular) {
+                pipeline.submit(int(planned), source.path, plannedOffset);
+                plannedOffset += CDeflatePipeline::blockSize;
+            }
+            if (!source.regular || plannedOffset >= source.size) {
+                ++planned;
+                plannedOffset = 0;
+            }
+        }
+    };
+    plan();
+
     for (const QFileInfo& dir : std::as_const(dirs)) {
         if (isAborted())
             break;
-        QuaZipFile entry(&archive);
-        if (!openEntry(entry,
-                       QuaZipNewInfo(entryName(dir.filePath(), basePath) + QLatin1Char('/')))) {
-            SY_CRITICAL << "failed to create zip target:" << target << entry.getZipError();
-            return fail();
-        }
-        if (entry.getZipError() != ZIP_OK) {
-            SY_CRITICAL << "error zipping dir:" << dir.filePath() << entry.getZipError();
+        CRawEntry entry(archive);
+        int result = entry.open(entryName(dir.filePath(), basePath) + QLatin1Char('/'),
+                                QuaZipNewInfo(QString()), false);
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();
         }
         Q_EMIT zipProgress(total, actual, 0, dir.fileName());
-        entry.close();
+        result = entry.close();
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "error zipping dir:" << dir.filePath() << result;
+            return fail();
+        }
         ++actual;
     }
 
-    for (const QFileInfo& file : std::as_const(files)) {
+    for (qsizetype index = 0; index < files.size(); ++index) {
         if (isAborted())
             break;
+        plan();
+        const QFileInfo& file = files.at(index);
         const QString path = file.filePath();
-        if (!file.isFile()) {
+        const TSource& source = sources[size_t(index)];
+        const int tag = int(index);
+        const auto dropBlocks = [&] {
+            while (!pipeline.isEmpty() && pipeline.frontFile() == tag)
+                pipeline.pop();
+        };
+        const bool opened =
+            source.regular && pipeline.front().status != CDeflatePipeline::TStatus::NotRegular;
+        if (!opened) {
+            dropBlocks();
             SY_WARNING << "skipping" << path << ", not a file ...";
             ++actual;
             continue;
         }
-        // Reads go straight into the chunk buffer, without the device's own buffer.
-        QFile sourceFile(path);
-        if (!sourceFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (pipeline.front().status == CDeflatePipeline::TStatus::OpenFailed) {
             SY_CRITICAL << "failed to open sourceFile:" << path;
             return fail();
         }
         const QString name = entryName(path, basePath);
-        const qint64 size = sourceFile.size();
-        archive.setZip64Enabled(size >= zip64Threshold);
-        QuaZipFile entry(&archive);
-        if (!openEntry(entry, QuaZipNewInfo(name, path))) {
-            SY_CRITICAL << "failed to create zip target:" << target << entry.getZipError();
+        CRawEntry entry(archive);
+        int result = entry.open(name, QuaZipNewInfo(name, path), source.size >= zip64Threshold);
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();
         }
-        const qint64 bufferSize = qMin(chunkSize, size);
-        qint64 bytes = 0;
-        while (!sourceFile.atEnd() && !isAborted()) {
-            QByteArray buffer(bufferSize, '\0');
-            const qint64 count = sourceFile.read(buffer.data(), bufferSize);
-            if (count < 0) {
+        // Blocks past the planned ones belong to a file that grew while it was packed.
+        bool ended = false;
+        for (qint64 offset = 0; !ended && !isAborted(); offset += CDeflatePipeline::blockSize) {
+            const bool fromPipeline = offset == 0 || offset < source.size;
+            const CDeflatePipeline::TBlock& block =
+                fromPipeline ? pipeline.front() : pipeline.compressHere(source.path, offset);
+            switch (block.status) {
+            case CDeflatePipeline::TStatus::Compressed:
+                break;
+            case CDeflatePipeline::TStatus::DeflateFailed:
+                SY_CRITICAL << "failed to write:" << name;
+                return fail();
+            default:
                 SY_CRITICAL << "failed to read:" << path;
                 return fail();
             }
-            // The file shrank, or it grew from empty after it was opened.
-            if (count == 0)
-                break;
-            bytes += count;
-            if (entry.write(buffer.constData(), count) < 0) {
+            if (!entry.write(block)) {
                 SY_CRITICAL << "failed to write:" << name;
                 return fail();
             }
+            ended = block.final;
+            if (fromPipeline) {
+                pipeline.pop();
+                plan();
+            }
         }
-        if (entry.getZipError() != ZIP_OK) {
-            SY_CRITICAL << "error zipping file:" << path << entry.getZipError();
+        dropBlocks();
+        Q_EMIT zipProgress(total, actual, entry.size(), file.fileName());
+        result = entry.close();
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "error zipping file:" << path << result;
             return fail();
         }
-        Q_EMIT zipProgress(total, actual, bytes, file.fileName());
-        entry.close();
-        sourceFile.close();
         ++actual;
     }
 
@@ -200,6 +310,11 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     }
     Q_EMIT zipFinished();
     return archive.getZipError() == ZIP_OK;
+}
+
+void CZipper::setWorkerCount(int workers)
+{
+    this->workers = workers;
 }
 
 bool CZipper::unzip(const QString& zipFile, const QString& target)

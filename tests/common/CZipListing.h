@@ -18,6 +18,11 @@ public:
     QList<qint64> sizes;
     // The names whose entries carry the UTF-8 flag.
     QStringList utf8Names;
+    // Per entry: the stored time stamp, the format version needed to extract it, and the
+    // SHA-256 of its extracted content.
+    QStringList times;
+    QList<int> versionsNeeded;
+    QStringList hashes;
 
     QStringList sortedNames() const;
 };
