@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev
-          xvfb xauth x11-utils zip unzip python3 p7zip-full libarchive-tools pigz)
+          xvfb xauth x11-utils zip unzip python3 p7zip-full libarchive-tools)
 
 missing=()
 for package in "${packages[@]}"; do
