@@ -6,6 +6,7 @@
 #include "threading/threads/CCallStack.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,10 +14,10 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <quazip/quazip.h>
-#include <quazip/quazipnewinfo.h>
 #include <quazip/zip.h>
 
 namespace {
@@ -38,6 +39,41 @@ bool isAscii(const QByteArray& name)
     return std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });
 }
 
+bool isUtf8(const QByteArray& name)
+{
+    return QString::fromUtf8(name).toUtf8() == name;
+}
+
+// The Unix type and permission bits, as Info-ZIP's unzip restores them.
+quint32 unixAttributes(bool isDirectory, quint32 permissions)
+{
+    return ((isDirectory ? 0040000u : 0100000u) | (permissions & 0777u)) << 16;
+}
+
+quint32 unixPermissions(QFileDevice::Permissions permissions)
+{
+    const std::pair<QFileDevice::Permission, quint32> bits[] = {
+        {QFileDevice::ReadOwner, 0400},  {QFileDevice::WriteOwner, 0200},
+        {QFileDevice::ExeOwner, 0100},   {QFileDevice::ReadGroup, 0040},
+        {QFileDevice::WriteGroup, 0020}, {QFileDevice::ExeGroup, 0010},
+        {QFileDevice::ReadOther, 0004},  {QFileDevice::WriteOther, 0002},
+        {QFileDevice::ExeOther, 0001}};
+    quint32 result = 0;
+    for (const auto& [permission, bit] : bits)
+        result |= permissions.testFlag(permission) ? bit : 0;
+    return result;
+}
+
+QByteArray rawEntryName(const QByteArray& path, const QByteArray& basePath)
+{
+    return path.startsWith(basePath) ? path.mid(basePath.size()) : path;
+}
+
+QString rawFileName(const QByteArray& path)
+{
+    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
+}
+
 // One entry of the archive whose data arrive already deflated. An entry still open when it
 // goes out of scope is ended and closed with what was written, so that a failure leaves a
 // complete archive.
@@ -49,26 +85,26 @@ public:
     CRawEntry(const CRawEntry&) = delete;
     CRawEntry& operator=(const CRawEntry&) = delete;
 
-    // Returns the library's error code.
-    int open(const QString& name, const QuaZipNewInfo& info, bool zip64)
+    // name is spelled as the file system spells it. Returns the library's error code.
+    int open(const QByteArray& name, const QDateTime& dateTime, quint32 attributes, bool zip64)
     {
-        const QByteArray encoded = name.toUtf8();
         zip_fileinfo fileInfo = {};
-        const QDate date = info.dateTime.date();
-        const QTime time = info.dateTime.time();
+        const QDate date = dateTime.date();
+        const QTime time = dateTime.time();
         fileInfo.tmz_date.tm_year = uInt(date.year());
         fileInfo.tmz_date.tm_mon = uInt(date.month() - 1);
         fileInfo.tmz_date.tm_mday = uInt(date.day());
         fileInfo.tmz_date.tm_hour = uInt(time.hour());
         fileInfo.tmz_date.tm_min = uInt(time.minute());
         fileInfo.tmz_date.tm_sec = uInt(time.second());
-        fileInfo.external_fa = info.externalAttr;
+        fileInfo.external_fa = attributes;
         // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
         // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
-        // unzip 6.0 then refuses the entries of 4 GiB or more.
-        const uLong flags = isAscii(encoded) ? 0 : utf8NameFlag;
+        // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
+        // stored as it is, without the flag.
+        const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
         const int result = zipOpenNewFileInZip4_64(
-            archive.getZipFile(), encoded.constData(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
+            archive.getZipFile(), name.constData(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
             Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
             (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
         isOpen = result == ZIP_OK;
@@ -115,6 +151,11 @@ private:
 struct TSource
 {
     QByteArray path;
+    QString filePath;
+    QString fileName;
+    QByteArray name;
+    QDateTime modified;
+    quint32 attributes = 0;
     qint64 size = 0;
     bool regular = false;
 };
@@ -156,11 +197,16 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     QList<QFileInfo> dirs;
     QList<QFileInfo> files;
+    // Entries whose names are not UTF-8 follow the others of their kind.
+    QList<CDirIterator::TRawEntry> rawDirs;
+    QList<CDirIterator::TRawEntry> rawFiles;
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
         // A scan stopped early still packs what it found.
         scanner.dirIterate(dirs, files, false, true);
+        rawDirs = scanner.rawDirs();
+        rawFiles = scanner.rawFiles();
     } else {
         files.append(sourceInfo);
     }
@@ -174,11 +220,43 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     if (targetInfo.exists() != append || targetInfo.isDir())
         return fail();
 
-    const quint32 total = static_cast<quint32>(dirs.size() + files.size());
+    const quint32 total =
+        static_cast<quint32>(dirs.size() + rawDirs.size() + files.size() + rawFiles.size());
     quint32 actual = 1;
     QString basePath = sourceIsDir ? sourceInfo.filePath() : sourceInfo.path();
     if (!basePath.endsWith(QLatin1Char('/')))
         basePath.append(QLatin1Char('/'));
+    const QByteArray rawBasePath = QFile::encodeName(basePath);
+    const qsizetype fileCount = files.size() + rawFiles.size();
+    const auto describe = [&](qsizetype index) {
+        TSource source;
+        if (index < files.size()) {
+            // One look at the file answers every question about it.
+            QFileInfo info = files.at(index);
+            info.setCaching(true);
+            source.filePath = info.filePath();
+            source.fileName = info.fileName();
+            source.path = QFile::encodeName(source.filePath);
+            source.name = entryName(source.filePath, basePath).toUtf8();
+            source.regular = info.isFile();
+            if (source.regular) {
+                source.size = info.size();
+                source.modified = info.lastModified();
+                source.attributes = unixAttributes(false, unixPermissions(info.permissions()));
+            }
+        } else {
+            const CDirIterator::TRawEntry& raw = rawFiles.at(index - files.size());
+            source.path = raw.path;
+            source.filePath = QFile::decodeName(raw.path);
+            source.fileName = rawFileName(raw.path);
+            source.name = rawEntryName(raw.path, rawBasePath);
+            source.regular = raw.isRegular;
+            source.size = raw.size;
+            source.modified = QDateTime::fromSecsSinceEpoch(raw.modified);
+            source.attributes = unixAttributes(false, raw.permissions);
+        }
+        return source;
+    };
 
     Q_EMIT zipStarted();
 
@@ -192,19 +270,14 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
     // thread writes finished ones to the archive.
     CDeflatePipeline pipeline(workers);
-    std::vector<TSource> sources(size_t(files.size()));
+    std::vector<TSource> sources(static_cast<size_t>(fileCount));
     qsizetype planned = 0;
     qint64 plannedOffset = 0;
     const auto plan = [&] {
-        while (!pipeline.isFull() && planned < files.size()) {
+        while (!pipeline.isFull() && planned < fileCount) {
             TSource& source = sources[size_t(planned)];
-            if (plannedOffset == 0) {
-                QFileInfo info = files.at(planned);
-                info.setCaching(true);
-                source.path = QFile::encodeName(info.filePath());
-                source.regular = info.isFile();
-                source.size = source.regular ? info.size() : 0;
-            }
+            if (plannedOffset == 0)
+                source = describe(planned);
             if (source.regular) {
                 pipeline.submit(int(planned), source.path, plannedOffset);
                 plannedOffset += CDeflatePipeline::blockSize;
@@ -217,32 +290,39 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     };
     plan();
 
-    for (const QFileInfo& dir : std::as_const(dirs)) {
+    const qsizetype dirCount = dirs.size() + rawDirs.size();
+    for (qsizetype index = 0; index < dirCount; ++index) {
         if (isAborted())
             break;
+        const bool fromInfo = index < dirs.size();
+        const QString path = fromInfo ? dirs.at(index).filePath()
+                                      : QFile::decodeName(rawDirs.at(index - dirs.size()).path);
+        const QByteArray name =
+            fromInfo ? entryName(path, basePath).toUtf8()
+                     : rawEntryName(rawDirs.at(index - dirs.size()).path, rawBasePath);
         CRawEntry entry(archive);
-        int result = entry.open(entryName(dir.filePath(), basePath) + QLatin1Char('/'),
-                                QuaZipNewInfo(QString()), false);
+        int result = entry.open(name + '/', QDateTime::currentDateTime(), 0, false);
         if (result != ZIP_OK) {
             SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();
         }
-        Q_EMIT zipProgress(total, actual, 0, dir.fileName());
+        Q_EMIT zipProgress(total, actual, 0,
+                           fromInfo ? dirs.at(index).fileName()
+                                    : rawFileName(rawDirs.at(index - dirs.size()).path));
         result = entry.close();
         if (result != ZIP_OK) {
-            SY_CRITICAL << "error zipping dir:" << dir.filePath() << result;
+            SY_CRITICAL << "error zipping dir:" << path << result;
             return fail();
         }
         ++actual;
     }
 
-    for (qsizetype index = 0; index < files.size(); ++index) {
+    for (qsizetype index = 0; index < fileCount; ++index) {
         if (isAborted())
             break;
         plan();
-        const QFileInfo& file = files.at(index);
-        const QString path = file.filePath();
         const TSource& source = sources[size_t(index)];
+        const QString& path = source.filePath;
         const int tag = int(index);
         const auto dropBlocks = [&] {
             while (!pipeline.isEmpty() && pipeline.frontFile() == tag)
@@ -260,9 +340,10 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
             SY_CRITICAL << "failed to open sourceFile:" << path;
             return fail();
         }
-        const QString name = entryName(path, basePath);
+        const QString name = QString::fromUtf8(source.name);
         CRawEntry entry(archive);
-        int result = entry.open(name, QuaZipNewInfo(name, path), source.size >= zip64Threshold);
+        int result = entry.open(source.name, source.modified, source.attributes,
+                                source.size >= zip64Threshold);
         if (result != ZIP_OK) {
             SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();
@@ -294,7 +375,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
             }
         }
         dropBlocks();
-        Q_EMIT zipProgress(total, actual, entry.size(), file.fileName());
+        Q_EMIT zipProgress(total, actual, entry.size(), source.fileName);
         result = entry.close();
         if (result != ZIP_OK) {
             SY_CRITICAL << "error zipping file:" << path << result;

@@ -33,6 +33,45 @@ void countAbortRecords(QtMsgType type, const QMessageLogContext& context, const 
     previousHandler(type, context, text);
 }
 
+// Creates files ("name") and folders ("name/") below root from names given as bytes, walking by
+// descriptors so that names which are not UTF-8 and paths of any length can be made.
+const char* const makeScript = R"(
+import os, sys
+root = os.fsencode(sys.argv[1])
+for spec in sys.argv[2:]:
+    parts = bytes.fromhex(spec).split(b'/')
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    for i, part in enumerate(parts):
+        if i == len(parts) - 1:
+            if part:
+                f = os.open(part, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+                os.write(f, b'0123456789')
+                os.close(f)
+            break
+        try:
+            os.mkdir(part, dir_fd=fd)
+        except FileExistsError:
+            pass
+        inner = os.open(part, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    os.close(fd)
+)";
+
+bool makeByName(const QString& root, const QList<QByteArray>& paths)
+{
+    QStringList arguments{"-c", makeScript, root};
+    for (const QByteArray& path : paths)
+        arguments.append(QString::fromLatin1(path.toHex()));
+    return QProcess::execute("python3", arguments) == 0;
+}
+
+// Python's tree removal works by descriptors too.
+void removeByName(const QString& path)
+{
+    QProcess::execute("python3", {"-c", "import shutil, sys; shutil.rmtree(sys.argv[1])", path});
+}
+
 } // namespace
 
 class tst_CZipper : public QObject
@@ -48,6 +87,8 @@ private Q_SLOTS:
     void failsAfterStart_data();
     void failsAfterStart();
     void skipsWhatIsNoFile();
+    void leavesNothingOutSilently_data();
+    void leavesNothingOutSilently();
     void sameArchiveForAnyWorkerCount_data();
     void sameArchiveForAnyWorkerCount();
     void readErrorFails_data();
@@ -215,6 +256,79 @@ void tst_CZipper::skipsWhatIsNoFile()
     QCOMPARE(spies.progress.size(), 1);
     QCOMPARE(spies.progress.first().at(0).toUInt(), 3u);
     QCOMPARE(CZipListing(dir + "skip.zip").names, QStringList{"a.log"});
+}
+
+void tst_CZipper::leavesNothingOutSilently_data()
+{
+    QTest::addColumn<QList<QByteArray>>("paths");
+    QTest::addColumn<QString>("locked");
+    // %R stands for the packed folder.
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<QList<QByteArray>>("names");
+    QByteArray deep;
+    for (int level = 0; level < 24; ++level)
+        deep += QByteArray(180, char('a' + level)) + '/';
+    QTest::newRow("file name not UTF-8")
+        << QList<QByteArray>{"ok.log", "caf\xe9.log"} << QString() << QStringList()
+        << QList<QByteArray>{"caf\xe9.log", "ok.log"};
+    QTest::newRow("folder name not UTF-8")
+        << QList<QByteArray>{"bad\xff/inner.log", "bad\xff/Größe/", "ok/"} << QString()
+        << QStringList()
+        << QList<QByteArray>{"bad\xff/", "bad\xff/Größe/", "bad\xff/inner.log", "ok/"};
+    QTest::newRow("path longer than the system opens")
+        << QList<QByteArray>{"ok.log", deep + "deep.log"} << QString()
+        << QStringList{"skipping %R" + QString::fromLatin1(deep) +
+                       "deep.log , path longer than 4095 bytes"}
+        << QList<QByteArray>{"ok.log"};
+    QTest::newRow("unreadable folder")
+        << QList<QByteArray>{"ok.log", "locked/inner.log"} << QString("locked")
+        << QStringList{"skipping %Rlocked , cannot read folder: Permission denied"}
+        << QList<QByteArray>{"locked/", "ok.log"};
+}
+
+// What cannot be packed is named in a warning; names that are not UTF-8 are packed as they
+// are, without the UTF-8 flag.
+void tst_CZipper::leavesNothingOutSilently()
+{
+    QFETCH(QList<QByteArray>, paths);
+    QFETCH(QString, locked);
+    QFETCH(QStringList, warnings);
+    QFETCH(QList<QByteArray>, names);
+    const QString root = environment->makeDir("logs");
+    QVERIFY(makeByName(root, paths));
+    if (!locked.isEmpty()) {
+        QVERIFY(QFile::setPermissions(root + locked, QFileDevice::Permissions()));
+        if (QDir(root + locked).isReadable()) {
+            QFile::setPermissions(root + locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ExeOwner);
+            QSKIP("permission bits do not apply to this user");
+        }
+    }
+    for (const QString& warning : std::as_const(warnings))
+        CExpect::record(QtWarningMsg, "CDirIterator.cpp", "CDirIterator::dirIterate",
+                        QString(warning).replace("%R", root));
+    CZipper zipper;
+    CZipperSpies spies(zipper, false);
+    const bool zipped = zipper.zip(root, dir + "out.zip", false);
+    if (!locked.isEmpty())
+        QFile::setPermissions(root + locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner);
+    removeByName(root);
+    QVERIFY(zipped);
+    const CZipListing listing(dir + "out.zip");
+    QVERIFY(listing.valid);
+    QList<QByteArray> stored = listing.rawNames;
+    // The folders on the way to the long path are packed as far as they can be named.
+    stored.removeIf([&](const QByteArray& name) { return name.startsWith("aaaa"); });
+    std::sort(stored.begin(), stored.end());
+    QCOMPARE(stored, names);
+    QCOMPARE(spies.progress.size(), listing.names.size());
+    for (const QByteArray& name : names) {
+        const bool nonAscii =
+            std::any_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) >= 0x80; });
+        QCOMPARE(listing.utf8Names.contains(QString::fromUtf8(name)),
+                 nonAscii && QString::fromUtf8(name).toUtf8() == name);
+    }
 }
 
 void tst_CZipper::sameArchiveForAnyWorkerCount_data()

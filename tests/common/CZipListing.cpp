@@ -15,6 +15,8 @@ const char* const script =
     "        'utf8': [i.filename for i in infos if i.flag_bits & 0x800],\n"
     "        'times': ['%04d-%02d-%02d %02d:%02d:%02d' % i.date_time for i in infos],\n"
     "        'needed': [i.extract_version for i in infos],\n"
+    "        'raw': [i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437').hex()\n"
+    "                for i in infos],\n"
     "        'hashes': [hashlib.sha256(z.read(i)).hexdigest() for i in infos]}))\n";
 
 bool finishedCleanly(QProcess& process)
@@ -42,6 +44,8 @@ CZipListing::CZipListing(const QString& archive)
         times.append(time.toString());
     for (const QJsonValue version : result.value(QStringLiteral("needed")).toArray())
         versionsNeeded.append(version.toInt());
+    for (const QJsonValue name : result.value(QStringLiteral("raw")).toArray())
+        rawNames.append(QByteArray::fromHex(name.toString().toLatin1()));
     for (const QJsonValue hash : result.value(QStringLiteral("hashes")).toArray())
         hashes.append(hash.toString());
     // Info-ZIP answers an archive without entries with a warning.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,8 @@ public:
     QStringList times;
     QList<int> versionsNeeded;
     QStringList hashes;
+    // The names as stored, byte for byte.
+    QList<QByteArray> rawNames;
 
     QStringList sortedNames() const;
 };
