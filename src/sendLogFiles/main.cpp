@@ -1,7 +1,6 @@
 #include "IniFile/CLogFilesSender.h"
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
-#include "sendLogFiles/CHeapSettings.h"
 #include "sendLogFiles/SendLogFilesApp.h"
 #include "system/CShellGlobal.h"
 #include "threading/threads/CCallStack.h"
@@ -23,9 +22,6 @@ const QString logsBackupFolderSuffix =
 int main(int argc, char* argv[])
 {
     SY_FUNCTION("main");
-    // Sanitizer run-times bring allocators of their own and refuse glibc's settings.
-    if (!CHeapSettings::keepHeapTop())
-        SY_DEBUG << "allocator keeps its default thresholds";
     QApplication application(argc, argv);
     SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
     CLogFilesSender sender(nullptr);
