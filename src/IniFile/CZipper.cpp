@@ -203,8 +203,9 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
-        // A scan stopped early still packs what it found.
-        scanner.dirIterate(dirs, files, false, true);
+        // A scan stopped early still packs what it found. The file information keeps what the
+        // scan learnt, so that packing looks at each file once more only to open it.
+        scanner.dirIterate(dirs, files, true, true);
         rawDirs = scanner.rawDirs();
         rawFiles = scanner.rawFiles();
     } else {
@@ -231,9 +232,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     const auto describe = [&](qsizetype index) {
         TSource source;
         if (index < files.size()) {
-            // One look at the file answers every question about it.
-            QFileInfo info = files.at(index);
-            info.setCaching(true);
+            const QFileInfo& info = files.at(index);
             source.filePath = info.filePath();
             source.fileName = info.fileName();
             source.path = QFile::encodeName(source.filePath);

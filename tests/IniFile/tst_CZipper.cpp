@@ -91,6 +91,7 @@ private Q_SLOTS:
     void leavesNothingOutSilently();
     void sameArchiveForAnyWorkerCount_data();
     void sameArchiveForAnyWorkerCount();
+    void largeEntryBesideNonAsciiName();
     void readErrorFails_data();
     void readErrorFails();
     void abortDuringLargeFile_data();
@@ -395,6 +396,43 @@ void tst_CZipper::sameArchiveForAnyWorkerCount()
         reader.start(check.first(), check.mid(1));
         QVERIFY2(reader.waitForFinished(60000) && reader.exitCode() == 0,
                  qPrintable(check.first() + ": " + reader.readAllStandardError()));
+    }
+}
+
+// Every reader extracts an entry of more than 4 GiB in an archive that also holds a non-ASCII
+// name. Slow (it deflates and checks 4.5 GiB several times): runs with SY_SLOW_TESTS=1.
+void tst_CZipper::largeEntryBesideNonAsciiName()
+{
+    if (qEnvironmentVariableIntValue("SY_SLOW_TESTS") != 1)
+        QSKIP("slow: set SY_SLOW_TESTS=1 to run it");
+    const qint64 size = Q_INT64_C(4608) * 1024 * 1024 + 77;
+    const QString source = environment->makeDir("logs");
+    QVERIFY(CTestTree::write(source + "Größe ü.log", "klein"));
+    QFile big(source + "big.log");
+    // A sparse file: it takes no room on the disk.
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(size));
+    big.close();
+    const QString target = dir + "large.zip";
+    CZipper zipper;
+    QVERIFY(zipper.zip(source, target, false));
+    // Each reader checks every entry's data; none is given a time limit.
+    const QString python = "python3 -c \"import sys, zipfile\n"
+                           "z = zipfile.ZipFile(sys.argv[1])\n"
+                           "assert z.testzip() is None\n"
+                           "assert sorted((i.filename, i.file_size) for i in z.infolist()) == "
+                           "[('Größe ü.log', 5), ('big.log', %2)]\n"
+                           "assert max(i.extract_version for i in z.infolist()) <= 45\" '%1'";
+    for (const QString& check :
+         {python, QString("unzip -tqq '%1'"), QString("7z t '%1' >/dev/null"),
+          QString("bsdtar -xOf '%1' | wc -c | grep -qx %3"),
+          QString("unzip -p '%1' | wc -c | grep -qx %3")}) {
+        QProcess shell;
+        shell.start("sh", {"-c", QString(check)
+                                     .replace("%1", target)
+                                     .replace("%2", QString::number(size))
+                                     .replace("%3", QString::number(size + 5))});
+        QVERIFY2(shell.waitForFinished(-1) && shell.exitCode() == 0,
+                 qPrintable(check + ": " + shell.readAllStandardError()));
     }
 }
 
