@@ -2,7 +2,6 @@
 
 #include "IniFile/ISourceFile.h"
 
-#include <QMutexLocker>
 #include <QThread>
 
 #include <cstring>
@@ -76,33 +75,34 @@ CDeflatePipeline::CDeflatePipeline(int workers)
     for (int i = 0; i < workers; ++i) {
         streams.push_back(std::make_unique<TStream>());
         TStream* stream = streams.back().get();
-        threads.emplace_back(QThread::create([this, stream] { work(*stream); }));
-        threads.back()->start();
+        threads.emplace_back([this, stream] { work(*stream); });
     }
 }
 
 CDeflatePipeline::~CDeflatePipeline()
 {
     {
-        const QMutexLocker locker(&mutex);
+        const std::lock_guard<std::mutex> locker(mutex);
         stopping = true;
-        workQueued.wakeAll();
     }
-    for (const std::unique_ptr<QThread>& thread : threads)
-        thread->wait();
+    workQueued.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
 void CDeflatePipeline::submit(int file, const QByteArray& path, qint64 offset)
 {
     TSlot& slot = *slots[static_cast<size_t>(tail % capacity())];
-    const QMutexLocker locker(&mutex);
-    slot.block = TBlock();
-    slot.block.file = file;
-    slot.block.path = path;
-    slot.block.offset = offset;
-    slot.state = TSlot::TState::Queued;
-    ++tail;
-    workQueued.wakeOne();
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        slot.block = TBlock();
+        slot.block.file = file;
+        slot.block.path = path;
+        slot.block.offset = offset;
+        slot.state = TSlot::TState::Queued;
+        ++tail;
+    }
+    workQueued.notify_one();
 }
 
 const CDeflatePipeline::TBlock& CDeflatePipeline::front()
@@ -118,9 +118,8 @@ const CDeflatePipeline::TBlock& CDeflatePipeline::front()
         return slot.block;
     }
     {
-        const QMutexLocker locker(&mutex);
-        while (slot.state != TSlot::TState::Finished)
-            blockDone.wait(&mutex);
+        std::unique_lock<std::mutex> locker(mutex);
+        blockDone.wait(locker, [&slot] { return slot.state == TSlot::TState::Finished; });
     }
     // The worker primed the block with what it read before it; if the file changed since the
     // block before was read, only that block's own data continues the stream correctly.
@@ -139,15 +138,16 @@ int CDeflatePipeline::frontFile() const
 void CDeflatePipeline::pop()
 {
     TSlot& slot = *slots[static_cast<size_t>(head % capacity())];
-    QMutexLocker locker(&mutex);
-    while (!threads.empty() && slot.state != TSlot::TState::Finished)
-        blockDone.wait(&mutex);
+    std::unique_lock<std::mutex> locker(mutex);
+    if (!threads.empty())
+        blockDone.wait(locker, [&slot] { return slot.state == TSlot::TState::Finished; });
+    const bool finished = slot.state == TSlot::TState::Finished;
     locker.unlock();
-    if (slot.state == TSlot::TState::Finished)
+    if (finished)
         keepTail(slot);
     else
         lastTailSize = 0;
-    locker.relock();
+    locker.lock();
     slot.state = TSlot::TState::Free;
     ++head;
 }
@@ -187,18 +187,17 @@ void CDeflatePipeline::keepTail(const TSlot& slot)
 
 void CDeflatePipeline::work(TStream& stream)
 {
-    QMutexLocker locker(&mutex);
+    std::unique_lock<std::mutex> locker(mutex);
     for (;;) {
-        while (!stopping && taken == tail)
-            workQueued.wait(&mutex);
+        workQueued.wait(locker, [this] { return stopping || taken != tail; });
         if (stopping)
             return;
         TSlot& slot = *slots[static_cast<size_t>(taken++ % capacity())];
         locker.unlock();
         compress(slot, stream, false);
-        locker.relock();
+        locker.lock();
         slot.state = TSlot::TState::Finished;
-        blockDone.wakeAll();
+        blockDone.notify_all();
     }
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
-#include <QWaitCondition>
 #include <QtGlobal>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
-
-class QThread;
 
 // Compresses blocks of files into raw deflate data, on worker threads, and hands them back in
 // the order they were submitted. A file larger than one block is cut into blocks that are
@@ -88,7 +87,7 @@ private:
     std::unique_ptr<TSlot> ownSlot;
     std::unique_ptr<TStream> ownStream;
     std::vector<std::unique_ptr<TStream>> streams;
-    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::thread> threads;
     qint64 outputCapacity = 0;
     // The last 32 KiB read of the block popped last, when the stream goes on after it.
     std::unique_ptr<char[]> lastTail;
@@ -96,9 +95,11 @@ private:
     int lastTailFile = -1;
     qint64 lastTailEnd = 0;
 
-    QMutex mutex;
-    QWaitCondition workQueued;
-    QWaitCondition blockDone;
+    // The standard primitives rather than Qt's: ThreadSanitizer sees through them, which it
+    // cannot do inside a Qt library built without it.
+    std::mutex mutex;
+    std::condition_variable workQueued;
+    std::condition_variable blockDone;
     bool stopping = false;
     // Sequence numbers: oldest not popped, next to submit, next for a worker to take.
     qint64 head = 0;
