@@ -33,45 +33,6 @@ void countAbortRecords(QtMsgType type, const QMessageLogContext& context, const 
     previousHandler(type, context, text);
 }
 
-// Creates files ("name") and folders ("name/") below root from names given as bytes, walking by
-// descriptors so that names which are not UTF-8 and paths of any length can be made.
-const char* const makeScript = R"(
-import os, sys
-root = os.fsencode(sys.argv[1])
-for spec in sys.argv[2:]:
-    parts = bytes.fromhex(spec).split(b'/')
-    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
-    for i, part in enumerate(parts):
-        if i == len(parts) - 1:
-            if part:
-                f = os.open(part, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
-                os.write(f, b'0123456789')
-                os.close(f)
-            break
-        try:
-            os.mkdir(part, dir_fd=fd)
-        except FileExistsError:
-            pass
-        inner = os.open(part, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
-        os.close(fd)
-        fd = inner
-    os.close(fd)
-)";
-
-bool makeByName(const QString& root, const QList<QByteArray>& paths)
-{
-    QStringList arguments{"-c", makeScript, root};
-    for (const QByteArray& path : paths)
-        arguments.append(QString::fromLatin1(path.toHex()));
-    return QProcess::execute("python3", arguments) == 0;
-}
-
-// Python's tree removal works by descriptors too.
-void removeByName(const QString& path)
-{
-    QProcess::execute("python3", {"-c", "import shutil, sys; shutil.rmtree(sys.argv[1])", path});
-}
-
 } // namespace
 
 class tst_CZipper : public QObject
@@ -296,7 +257,7 @@ void tst_CZipper::leavesNothingOutSilently()
     QFETCH(QStringList, warnings);
     QFETCH(QList<QByteArray>, names);
     const QString root = environment->makeDir("logs");
-    QVERIFY(makeByName(root, paths));
+    QVERIFY(CTestTree::makeByName(root, paths));
     if (!locked.isEmpty()) {
         QVERIFY(QFile::setPermissions(root + locked, QFileDevice::Permissions()));
         if (QDir(root + locked).isReadable()) {
@@ -314,7 +275,7 @@ void tst_CZipper::leavesNothingOutSilently()
     if (!locked.isEmpty())
         QFile::setPermissions(root + locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                  QFileDevice::ExeOwner);
-    removeByName(root);
+    CTestTree::removeByName(root);
     QVERIFY(zipped);
     const CZipListing listing(dir + "out.zip");
     QVERIFY(listing.valid);
