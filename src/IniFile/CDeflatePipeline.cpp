@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <system_error>
 
 #include <zlib.h>
 
@@ -75,7 +76,13 @@ CDeflatePipeline::CDeflatePipeline(int workers)
     for (int i = 0; i < workers; ++i) {
         streams.push_back(std::make_unique<TStream>());
         TStream* stream = streams.back().get();
-        threads.emplace_back([this, stream] { work(*stream); });
+        // Without a thread of its own, every block is compressed by front(), which works
+        // whatever the capacity.
+        try {
+            threads.emplace_back([this, stream] { work(*stream); });
+        } catch (const std::system_error&) {
+            break;
+        }
     }
 }
 
