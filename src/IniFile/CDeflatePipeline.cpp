@@ -228,6 +228,8 @@ void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
             opened == ISourceFile::TOpen::NotRegular ? TStatus::NotRegular : TStatus::OpenFailed;
         return;
     }
+    block.modified = file->modified();
+    block.permissions = file->permissions();
     char* const data = slot.data();
     qint64 dictionary = 0;
     if (useLastTail) {

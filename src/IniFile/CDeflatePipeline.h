@@ -45,6 +45,10 @@ public:
         quint32 crc = 0;
         // The file ended within this block and its deflate data ends the stream.
         bool final = false;
+        // What the file said of itself when it was opened: seconds since the epoch and the
+        // Unix permission bits.
+        qint64 modified = 0;
+        quint32 permissions = 0;
         const char* data = nullptr;
         qint64 size = 0;
     };

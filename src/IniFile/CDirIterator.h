@@ -27,9 +27,6 @@ public:
         bool isDirectory = false;
         bool isRegular = false;
         qint64 size = 0;
-        // Seconds since the epoch.
-        qint64 modified = 0;
-        quint32 permissions = 0;
     };
 
     // Scans the directory's absolute path with its entry filter and name filters.

@@ -50,20 +50,6 @@ quint32 unixAttributes(bool isDirectory, quint32 permissions)
     return ((isDirectory ? 0040000u : 0100000u) | (permissions & 0777u)) << 16;
 }
 
-quint32 unixPermissions(QFileDevice::Permissions permissions)
-{
-    const std::pair<QFileDevice::Permission, quint32> bits[] = {
-        {QFileDevice::ReadOwner, 0400},  {QFileDevice::WriteOwner, 0200},
-        {QFileDevice::ExeOwner, 0100},   {QFileDevice::ReadGroup, 0040},
-        {QFileDevice::WriteGroup, 0020}, {QFileDevice::ExeGroup, 0010},
-        {QFileDevice::ReadOther, 0004},  {QFileDevice::WriteOther, 0002},
-        {QFileDevice::ExeOther, 0001}};
-    quint32 result = 0;
-    for (const auto& [permission, bit] : bits)
-        result |= permissions.testFlag(permission) ? bit : 0;
-    return result;
-}
-
 QByteArray rawEntryName(const QByteArray& path, const QByteArray& basePath)
 {
     return path.startsWith(basePath) ? path.mid(basePath.size()) : path;
@@ -116,7 +102,8 @@ public:
         if (block.size > 0 &&
             zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
             return false;
-        crc = quint32(crc32_combine(crc, block.crc, z_off_t(block.length)));
+        crc =
+            bytes == 0 ? block.crc : quint32(crc32_combine(crc, block.crc, z_off_t(block.length)));
         bytes += block.length;
         ended = block.final;
         return true;
@@ -154,8 +141,6 @@ struct TSource
     QString filePath;
     QString fileName;
     QByteArray name;
-    QDateTime modified;
-    quint32 attributes = 0;
     qint64 size = 0;
     bool regular = false;
 };
@@ -238,11 +223,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
             source.path = QFile::encodeName(source.filePath);
             source.name = entryName(source.filePath, basePath).toUtf8();
             source.regular = info.isFile();
-            if (source.regular) {
-                source.size = info.size();
-                source.modified = info.lastModified();
-                source.attributes = unixAttributes(false, unixPermissions(info.permissions()));
-            }
+            source.size = source.regular ? info.size() : 0;
         } else {
             const CDirIterator::TRawEntry& raw = rawFiles.at(index - files.size());
             source.path = raw.path;
@@ -251,8 +232,6 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
             source.name = rawEntryName(raw.path, rawBasePath);
             source.regular = raw.isRegular;
             source.size = raw.size;
-            source.modified = QDateTime::fromSecsSinceEpoch(raw.modified);
-            source.attributes = unixAttributes(false, raw.permissions);
         }
         return source;
     };
@@ -341,8 +320,11 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         }
         const QString name = QString::fromUtf8(source.name);
         CRawEntry entry(archive);
-        int result = entry.open(source.name, source.modified, source.attributes,
-                                source.size >= zip64Threshold);
+        // The time and permissions come from the opened file, which was looked at once.
+        const CDeflatePipeline::TBlock& first = pipeline.front();
+        int result =
+            entry.open(source.name, QDateTime::fromSecsSinceEpoch(first.modified),
+                       unixAttributes(false, first.permissions), source.size >= zip64Threshold);
         if (result != ZIP_OK) {
             SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();

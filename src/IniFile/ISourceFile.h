@@ -26,4 +26,8 @@ public:
     // Reads up to size bytes at offset into data, fewer only at the end of the file; -1 when
     // the system reports a read error.
     virtual qint64 readAt(char* data, qint64 size, qint64 offset) const = 0;
+    // Seen when the file was opened: the last change in seconds since the epoch, and the
+    // permission bits in their Unix spelling.
+    virtual qint64 modified() const = 0;
+    virtual quint32 permissions() const = 0;
 };

@@ -156,6 +156,13 @@ void tst_CZipper::packs()
         const QFileInfo entry(QDir::cleanPath(base + listing.names.at(i)));
         const qint64 size = entry.isDir() ? 0 : entry.size();
         QCOMPARE(listing.sizes.at(i), size);
+        // A file's entry carries its modification time, to the two seconds the format holds.
+        if (!entry.isDir()) {
+            const QDateTime modified = entry.lastModified();
+            QCOMPARE(
+                listing.times.at(i),
+                modified.addSecs(-(modified.time().second() % 2)).toString("yyyy-MM-dd hh:mm:ss"));
+        }
         QCOMPARE(spies.progress.at(i),
                  (QList<QVariant>{quint32(names.size()), quint32(i + 1), size, entry.fileName()}));
     }

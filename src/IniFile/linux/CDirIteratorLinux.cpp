@@ -108,8 +108,6 @@ private:
             entry.isDirectory = isDir;
             entry.isRegular = S_ISREG(status.st_mode);
             entry.size = entry.isRegular ? qint64(status.st_size) : 0;
-            entry.modified = qint64(status.st_mtim.tv_sec);
-            entry.permissions = quint32(status.st_mode & 07777);
             (isDir ? dirs : files).append(entry);
         }
         if (!isDir || !recurse)

@@ -26,11 +26,13 @@ std::unique_ptr<ISourceFile> ISourceFile::open(const QByteArray& path, TOpen& re
         return nullptr;
     }
     result = TOpen::Opened;
-    return std::make_unique<CSourceFileLinux>(std::move(descriptor));
+    return std::make_unique<CSourceFileLinux>(std::move(descriptor), qint64(status.st_mtim.tv_sec),
+                                              quint32(status.st_mode & 07777));
 }
 
-CSourceFileLinux::CSourceFileLinux(CUniqueDescriptorLinux descriptor)
-    : descriptor(std::move(descriptor))
+CSourceFileLinux::CSourceFileLinux(CUniqueDescriptorLinux descriptor, qint64 modified,
+                                   quint32 permissions)
+    : descriptor(std::move(descriptor)), modifiedTime(modified), permissionBits(permissions)
 {}
 
 qint64 CSourceFileLinux::readAt(char* data, qint64 size, qint64 offset) const

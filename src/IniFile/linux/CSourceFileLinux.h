@@ -8,10 +8,14 @@
 class CSourceFileLinux : public ISourceFile
 {
 public:
-    explicit CSourceFileLinux(CUniqueDescriptorLinux descriptor);
+    CSourceFileLinux(CUniqueDescriptorLinux descriptor, qint64 modified, quint32 permissions);
 
     qint64 readAt(char* data, qint64 size, qint64 offset) const override;
+    qint64 modified() const override { return modifiedTime; }
+    quint32 permissions() const override { return permissionBits; }
 
 private:
     CUniqueDescriptorLinux descriptor;
+    qint64 modifiedTime;
+    quint32 permissionBits;
 };
