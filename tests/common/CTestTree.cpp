@@ -108,8 +108,8 @@ namespace {
 const char* const makeScript = R"(
 import os, sys
 root = os.fsencode(sys.argv[1])
-for spec in sys.argv[2:]:
-    parts = bytes.fromhex(spec).split(b'/')
+for path in sys.argv[2:]:
+    parts = bytes.fromhex(path).split(b'/')
     fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
     for i, part in enumerate(parts):
         if i == len(parts) - 1:
