@@ -405,10 +405,11 @@ Options options(const QCommandLineParser& parser)
     return result;
 }
 
-int zipQuietly(const QString& source, const QString& target)
+int zipQuietly(const QString& source, const QString& target, int workers)
 {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     CZipper zipper;
+    zipper.setWorkerCount(workers);
     return zipper.zip(source, target, false) ? 0 : 1;
 }
 

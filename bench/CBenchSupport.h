@@ -53,8 +53,9 @@ struct Tool
 };
 
 // The child side of a CZipper measurement: packs source into a new archive at target without
-// writing records, and returns the process exit code.
-int zipQuietly(const QString& source, const QString& target);
+// writing records, with workers compressing threads (0: one per core), and returns the process
+// exit code.
+int zipQuietly(const QString& source, const QString& target, int workers = 0);
 
 struct ChildResult
 {

@@ -4,8 +4,8 @@
 // The whole run is the built program itself on a virtual X display: the copy stage, the
 // packing with a progress report and a round of event processing per entry (the window
 // repaints at its frame rate), placing the archive on the desktop and the two requests to a
-// stand-in xdg-open. CZipper::zip alone packs the same log folder in a child process with the
-// allocator settings the program chooses too (bench::keepHeapTop), and so does Info-ZIP. The
+// stand-in xdg-open. CZipper::zip alone packs the same log folder in a child process, and so
+// does Info-ZIP. The
 // three alternate run by run on a warm page cache; every run is a child process measured on
 // its own.
 
@@ -24,7 +24,6 @@ namespace {
 
 int childZip(const QString& source, const QString& target)
 {
-    bench::keepHeapTop();
     return bench::zipQuietly(source, target);
 }
 

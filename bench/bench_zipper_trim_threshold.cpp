@@ -1,12 +1,9 @@
-// Question: how much does glibc's heap trimming cost CZipper::zip, and which allocator
-// settings should a packing program choose?
+// Question: does CZipper::zip still gain from glibc's heap thresholds being raised, that is,
+// does a program that packs many small files need allocator settings of its own?
 //
-// Every archive entry sets up and frees about 260 KiB of deflate state. With glibc's defaults
-// the freed heap top is handed back to the system after each entry and faulted in again at
-// the next one; a tree of only small files shows it (one large file early hides it, because
-// freeing its 4 MiB chunk buffer raises glibc's thresholds by itself). Setting M_TRIM_THRESHOLD
-// alone also switches off glibc's adjustment of the mmap threshold, so every 4 MiB chunk
-// buffer would be mapped and faulted in afresh; bench::keepHeapTop raises both.
+// The zipper keeps its deflate states and block buffers for the whole zip call; if it still
+// handed memory back per entry, a tree of only small files would show it here as the default
+// variant costing more than keep-heap-top (bench::keepHeapTop raises both thresholds).
 //
 // These are process-wide settings, so they are the program's choice (its main), not the
 // library's: each variant runs in its own child process.

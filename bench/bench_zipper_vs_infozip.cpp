@@ -1,43 +1,53 @@
-// Question: how does CZipper::zip compare with Info-ZIP's "zip -r -q -6" on the same tree, in
-// wall time, throughput, peak memory and archive size?
+// Question: how does CZipper::zip, with one compressing thread and with one per core, compare
+// with Info-ZIP's "zip -r -q -6" on the same tree, in wall time, CPU time, peak memory and
+// archive size?
 //
-// Each packing runs in a child process (so that its peak resident memory is its own), the two
-// tools alternating run by run on a warm page cache. The CZipper child applies the allocator
-// settings a packing program should choose (bench::keepHeapTop); --no-trim leaves glibc's
-// defaults.
+// Each packing runs in a child process that links only the library and sets nothing about the
+// allocator, as any program using the library would; its peak resident memory is its own. The
+// three alternate run by run on a warm page cache, and each CZipper run is paired with the
+// Info-ZIP run of the same round. Every archive is checked by unzip -t, python3's zipfile and
+// 7z t.
 
 #include "CBenchSupport.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
 #include <cstdio>
 
 namespace {
 
-int childZip(const QString& source, const QString& target, bool trim)
+bool succeeds(const QString& program, const QStringList& arguments)
 {
-    if (trim)
-        bench::keepHeapTop();
-    return bench::zipQuietly(source, target);
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
 }
 
-bool unzipTest(const QString& archive)
+QString checkArchive(const QString& archive)
 {
-    QProcess unzip;
-    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});
-    return unzip.waitForFinished(-1) && unzip.exitStatus() == QProcess::NormalExit &&
-           unzip.exitCode() == 0;
+    const bool unzip = succeeds(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});
+    const bool python = succeeds(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is "
+                        "not None)"),
+         archive});
+    const bool sevenZip = succeeds(QStringLiteral("7z"), {QStringLiteral("t"), archive});
+    return QStringLiteral("unzip %1, zipfile %2, 7z %3")
+        .arg(unzip ? "ok" : "FAILED", python ? "ok" : "FAILED", sevenZip ? "ok" : "FAILED");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 4 && qstrcmp(argv[1], "--child-zip") == 0)
-        return childZip(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                        argc > 4 && qstrcmp(argv[4], "--trim") == 0);
+    if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
+        return bench::zipQuietly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                 QString::fromLocal8Bit(argv[4]).toInt());
 
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
@@ -47,17 +57,18 @@ int main(int argc, char** argv)
                       QStringLiteral("logs: log-like tree of --size MiB (default 500); small: "
                                      "--files small text logs; big: one log file of --size MiB "
                                      "(default 2048)."));
-    const QCommandLineOption noTrim(QStringLiteral("no-trim"),
-                                    QStringLiteral("Leave glibc's heap thresholds as they are."));
-    parser.addOption(noTrim);
+    const QCommandLineOption workersOption(
+        QStringLiteral("workers"),
+        QStringLiteral("Compressing threads of the parallel CZipper (default: the cores)."),
+        QStringLiteral("N"), QString::number(QThread::idealThreadCount()));
+    parser.addOption(workersOption);
     parser.process(app);
     const bench::Options options = bench::options(parser);
     const QString& corpus = options.corpus;
     int size = options.size;
-    const int files = options.files;
     const int runs = options.runs;
     const QString& work = options.work;
-    const bool trim = !parser.isSet(noTrim);
+    const int workers = parser.value(workersOption).toInt();
 
     QString source;
     bench::CorpusStats stats;
@@ -66,8 +77,8 @@ int main(int argc, char** argv)
         source = work + QStringLiteral("/logs-%1").arg(size);
         stats = bench::makeLogCorpus(source, size);
     } else if (corpus == QLatin1String("small")) {
-        source = work + QStringLiteral("/small-%1").arg(files);
-        stats = bench::makeSmallFilesTree(source, files);
+        source = work + QStringLiteral("/small-%1").arg(options.files);
+        stats = bench::makeSmallFilesTree(source, options.files);
     } else if (corpus == QLatin1String("big")) {
         size = size > 0 ? size : 2048;
         source = work + QStringLiteral("/big-%1").arg(size);
@@ -75,17 +86,21 @@ int main(int argc, char** argv)
     } else {
         parser.showHelp(2);
     }
-    std::printf("corpus: %s, %s in %d files and %d folders (%s)\n", qPrintable(corpus),
+    std::printf("corpus: %s, %s in %d files and %d folders (%s), %d cores\n", qPrintable(corpus),
                 qPrintable(bench::mib(double(stats.bytes))), stats.files, stats.dirs,
-                qPrintable(source));
+                qPrintable(source), QThread::idealThreadCount());
 
-    bench::Tool zipper;
-    zipper.name = trim ? QStringLiteral("CZipper::zip") : QStringLiteral("CZipper::zip (no trim)");
-    zipper.program = bench::selfPath();
-    zipper.archive = work + QStringLiteral("/czipper.zip");
-    zipper.arguments = {QStringLiteral("--child-zip"), source, zipper.archive};
-    if (trim)
-        zipper.arguments.append(QStringLiteral("--trim"));
+    bench::Tool single;
+    single.name = QStringLiteral("CZipper::zip workers=1");
+    single.program = bench::selfPath();
+    single.archive = work + QStringLiteral("/czipper-1.zip");
+    single.arguments = {QStringLiteral("--child-zip"), source, single.archive, QStringLiteral("1")};
+    bench::Tool parallel;
+    parallel.name = QStringLiteral("CZipper::zip workers=%1").arg(workers);
+    parallel.program = bench::selfPath();
+    parallel.archive = work + QStringLiteral("/czipper-n.zip");
+    parallel.arguments = {QStringLiteral("--child-zip"), source, parallel.archive,
+                          QString::number(workers)};
     bench::Tool infozip;
     infozip.name = QStringLiteral("Info-ZIP zip -6");
     infozip.program = QStringLiteral("zip");
@@ -94,13 +109,13 @@ int main(int argc, char** argv)
                          infozip.archive, QStringLiteral(".")};
     infozip.workingDir = source;
 
-    QList<double> ratios;
-    QList<double> cpuRatios;
+    bench::Tool* const tools[3] = {&single, &parallel, &infozip};
+    QList<double> ratios[2];
+    QList<double> cpuRatios[2];
     for (int run = 0; run < runs; ++run) {
-        bench::Tool* order[2] = {&zipper, &infozip};
-        if (run % 2)
-            std::swap(order[0], order[1]);
-        for (bench::Tool* tool : order) {
+        // Rotating the order spreads the effect of the page cache and of other load.
+        for (int i = 0; i < 3; ++i) {
+            bench::Tool* tool = tools[(i + run) % 3];
             bench::removePath(tool->archive);
             const bench::ChildResult result =
                 bench::runChild(tool->program, tool->arguments, tool->workingDir);
@@ -113,31 +128,38 @@ int main(int argc, char** argv)
             tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
             tool->archiveSize = QFileInfo(tool->archive).size();
         }
-        ratios.append(zipper.seconds.last() / infozip.seconds.last());
-        cpuRatios.append(zipper.cpuSeconds.last() / infozip.cpuSeconds.last());
-        std::printf("run %d: %s %.2f s (cpu %.2f s), %s %.2f s (cpu %.2f s), ratio %.3f\n", run + 1,
-                    qPrintable(zipper.name), zipper.seconds.last(), zipper.cpuSeconds.last(),
-                    qPrintable(infozip.name), infozip.seconds.last(), infozip.cpuSeconds.last(),
-                    ratios.last());
+        std::printf("run %d:", run + 1);
+        for (int i = 0; i < 2; ++i) {
+            ratios[i].append(tools[i]->seconds.last() / infozip.seconds.last());
+            cpuRatios[i].append(tools[i]->cpuSeconds.last() / infozip.cpuSeconds.last());
+            std::printf(" %s %.2f s (cpu %.2f s, ratio %.3f);", qPrintable(tools[i]->name),
+                        tools[i]->seconds.last(), tools[i]->cpuSeconds.last(), ratios[i].last());
+        }
+        std::printf(" %s %.2f s (cpu %.2f s)\n", qPrintable(infozip.name), infozip.seconds.last(),
+                    infozip.cpuSeconds.last());
         std::fflush(stdout);
     }
 
-    std::printf("\n%-26s %10s %10s %10s %12s %14s %s\n", "tool", "median s", "cpu s", "MiB/s",
-                "peak RSS", "archive bytes", "unzip -t");
-    for (const bench::Tool* tool : {&zipper, &infozip}) {
+    std::printf("\n%-26s %9s %9s %9s %12s %14s %10s %10s  %s\n", "tool", "median s", "cpu s",
+                "MiB/s", "peak RSS", "archive bytes", "size/IZ", "time/IZ", "checks");
+    for (int i = 0; i < 3; ++i) {
+        const bench::Tool* tool = tools[i];
         const double seconds = bench::median(tool->seconds);
-        std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld %s\n", qPrintable(tool->name),
-                    seconds, bench::median(tool->cpuSeconds),
+        const QString ratio =
+            i < 2 ? QString::number(bench::median(ratios[i]), 'f', 3) : QStringLiteral("-");
+        std::printf("%-26s %9.3f %9.3f %9.1f %8.1f MiB %14lld %10.4f %10s  %s\n",
+                    qPrintable(tool->name), seconds, bench::median(tool->cpuSeconds),
                     double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
                     static_cast<long long>(tool->archiveSize),
-                    unzipTest(tool->archive) ? "ok" : "FAILED");
+                    double(tool->archiveSize) / double(infozip.archiveSize), qPrintable(ratio),
+                    qPrintable(checkArchive(tool->archive)));
     }
-    std::printf("paired time ratio CZipper/Info-ZIP: median %.3f (wall), %.3f (cpu)\n",
-                bench::median(ratios), bench::median(cpuRatios));
-    std::printf("archive size ratio CZipper/Info-ZIP: %.4f\n",
-                double(zipper.archiveSize) / double(infozip.archiveSize));
+    for (int i = 0; i < 2; ++i)
+        std::printf("paired time ratio %s / Info-ZIP: median %.3f (wall), %.3f (cpu)\n",
+                    qPrintable(tools[i]->name), bench::median(ratios[i]),
+                    bench::median(cpuRatios[i]));
     std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
-    bench::removePath(zipper.archive);
-    bench::removePath(infozip.archive);
+    for (const bench::Tool* tool : tools)
+        bench::removePath(tool->archive);
     return 0;
 }

@@ -7,6 +7,8 @@ packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev
           util-linux mount e2fsprogs)
 
 missing=()
+# Readers the archive tests check every written archive with.
+packages+=(p7zip-full libarchive-tools)
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
         || missing+=("$package")

@@ -6,7 +6,18 @@
 #include "threading/threads/CBasicThread.h"
 #include "threading/threads/CCallStack.h"
 
+#include <QFile>
+
 namespace {
+
+// The longest path the system opens by name, with its terminating zero.
+const int pathLimit = 4096;
+
+QString printable(const QByteArray& path)
+{
+    const QString decoded = QString::fromUtf8(path);
+    return decoded.toUtf8() == path ? decoded : QString::fromLatin1(path.toPercentEncoding("/"));
+}
 
 QString absoluteRootPath(const QDir& dir)
 {
@@ -52,6 +63,8 @@ bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, q
     SY_FUNCTION("CDirIterator::dirIterate");
     dirs.clear();
     files.clear();
+    m_rawDirs.clear();
+    m_rawFiles.clear();
     SY_DEBUG << "scanning" << m_rootPath;
 
     QDir root(m_rootPath);
@@ -69,6 +82,10 @@ bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, q
             return false;
         }
         QFileInfo info = it.fileInfo();
+        // Reported by the walk over the bytes below, which reaches what lies beneath.
+        const QString filePath = info.filePath();
+        if (filePath.size() >= pathLimit / 3 && QFile::encodeName(filePath).size() >= pathLimit)
+            continue;
         // The listing already knows the entry's type; asking before caching is switched off
         // spares a second stat() per entry.
         const bool isDirectory = info.isDir();
@@ -83,6 +100,10 @@ bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, q
             files.append(info);
         }
     }
+    QList<TUnreachable> unreachable;
+    walkBytes(unreachable);
+    for (const TUnreachable& item : std::as_const(unreachable))
+        SY_WARNING << "skipping" << printable(item.path) << "," << item.reason;
     SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size()
              << "complete file size" << totalSize;
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -18,6 +19,16 @@ class CFSFilter;
 class CDirIterator
 {
 public:
+    // An entry the toolkit's iterator cannot name because its name, or the name of a folder
+    // above it, is not valid UTF-8. path is spelled as the file system spells it.
+    struct TRawEntry
+    {
+        QByteArray path;
+        bool isDirectory = false;
+        bool isRegular = false;
+        qint64 size = 0;
+    };
+
     // Scans the directory's absolute path with its entry filter and name filters.
     CDirIterator(const QDir& dir, QDirIterator::IteratorFlags iteratorFlags, CFSFilter* filter,
                  const QString& basePath, quint32 filterContext);
@@ -42,10 +53,26 @@ public:
 
     void setAbort(bool abort);
 
+    // What the last scan found that only a walk over the names' bytes can reach; the entry
+    // filter's Dirs, Files, Hidden and NoSymLinks apply, the file-system filter does not.
+    const QList<TRawEntry>& rawDirs() const { return m_rawDirs; }
+    const QList<TRawEntry>& rawFiles() const { return m_rawFiles; }
+
     QString rootPath() const { return m_rootPath; }
     void setRootPath(const QString& rootPath) { m_rootPath = rootPath; }
 
 private:
+    // Something below the root that cannot be listed or named: the path and why.
+    struct TUnreachable
+    {
+        QByteArray path;
+        QString reason;
+    };
+
+    // Walks the tree below the root by the names' bytes, collecting the entries with names
+    // that are not valid UTF-8 and what cannot be reached at all. Defined per platform.
+    void walkBytes(QList<TUnreachable>& unreachable);
+
     QString m_rootPath;
     QDir::Filters entryFilter;
     QStringList nameFilters;
@@ -55,4 +82,6 @@ private:
     QString basePath;
     // Set from other threads while a scan reads it once per entry.
     std::atomic<bool> abortFlag;
+    QList<TRawEntry> m_rawDirs;
+    QList<TRawEntry> m_rawFiles;
 };

@@ -1,10 +1,12 @@
 #include "IniFile/CZipper.h"
 
+#include "IniFile/CDeflatePipeline.h"
 #include "IniFile/CZipExtractor.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,39 +14,136 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipnewinfo.h>
+#include <quazip/zip.h>
 
 namespace {
 
-const qint64 chunkSize = 4 * 1024 * 1024;
 // Entries of this size or more carry zip64 sizes; the margin covers files that grow while
 // they are packed.
 const qint64 zip64Threshold = Q_INT64_C(0xF0000000);
-
-const int deflateMethod = Z_DEFLATED;
-const int defaultLevel = Z_DEFAULT_COMPRESSION;
-const int rawWindowBits = -MAX_WBITS;
-const int memoryLevel = 8;
-const int defaultStrategy = Z_DEFAULT_STRATEGY;
-
-bool isAscii(const QString& name)
-{
-    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
-}
+const uLong utf8NameFlag = 0x800;
+// Version 3.0 of the format, the one the entries' fields follow.
+const uLong formatVersion = 30;
 
 QString entryName(const QString& path, const QString& basePath)
 {
     return path.startsWith(basePath, Qt::CaseInsensitive) ? path.mid(basePath.size()) : path;
 }
 
-bool openEntry(QuaZipFile& entry, const QuaZipNewInfo& info)
+bool isAscii(const QByteArray& name)
 {
-    return entry.open(QIODevice::WriteOnly, info, nullptr, 0, deflateMethod, defaultLevel, false,
-                      rawWindowBits, memoryLevel, defaultStrategy);
+    return std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });
 }
+
+bool isUtf8(const QByteArray& name)
+{
+    return QString::fromUtf8(name).toUtf8() == name;
+}
+
+// The Unix type and permission bits, as Info-ZIP's unzip restores them.
+quint32 unixAttributes(bool isDirectory, quint32 permissions)
+{
+    return ((isDirectory ? 0040000u : 0100000u) | (permissions & 0777u)) << 16;
+}
+
+QByteArray rawEntryName(const QByteArray& path, const QByteArray& basePath)
+{
+    return path.startsWith(basePath) ? path.mid(basePath.size()) : path;
+}
+
+QString rawFileName(const QByteArray& path)
+{
+    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
+}
+
+// One entry of the archive whose data arrive already deflated. An entry still open when it
+// goes out of scope is ended and closed with what was written, so that a failure leaves a
+// complete archive.
+class CRawEntry
+{
+public:
+    explicit CRawEntry(QuaZip& archive) : archive(archive) {}
+    ~CRawEntry() { close(); }
+    CRawEntry(const CRawEntry&) = delete;
+    CRawEntry& operator=(const CRawEntry&) = delete;
+
+    // name is spelled as the file system spells it. Returns the library's error code.
+    int open(const QByteArray& name, const QDateTime& dateTime, quint32 attributes, bool zip64)
+    {
+        zip_fileinfo fileInfo = {};
+        const QDate date = dateTime.date();
+        const QTime time = dateTime.time();
+        fileInfo.tmz_date.tm_year = uInt(date.year());
+        fileInfo.tmz_date.tm_mon = uInt(date.month() - 1);
+        fileInfo.tmz_date.tm_mday = uInt(date.day());
+        fileInfo.tmz_date.tm_hour = uInt(time.hour());
+        fileInfo.tmz_date.tm_min = uInt(time.minute());
+        fileInfo.tmz_date.tm_sec = uInt(time.second());
+        fileInfo.external_fa = attributes;
+        // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
+        // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
+        // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
+        // stored as it is, without the flag.
+        const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
+        const int result = zipOpenNewFileInZip4_64(
+            archive.getZipFile(), name.constData(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
+            Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
+            (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
+        isOpen = result == ZIP_OK;
+        return result;
+    }
+
+    bool write(const CDeflatePipeline::TBlock& block)
+    {
+        if (block.size > 0 &&
+            zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
+            return false;
+        crc =
+            bytes == 0 ? block.crc : quint32(crc32_combine(crc, block.crc, z_off_t(block.length)));
+        bytes += block.length;
+        ended = block.final;
+        return true;
+    }
+
+    qint64 size() const { return bytes; }
+
+    // Returns the library's error code.
+    int close()
+    {
+        if (!isOpen)
+            return ZIP_OK;
+        isOpen = false;
+        // A copy stopped early ends its deflate stream here.
+        const QByteArray end = CDeflatePipeline::streamEnd();
+        int result = ended ? ZIP_OK
+                           : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
+                                                 unsigned(end.size()));
+        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), crc);
+        return result != ZIP_OK ? result : closed;
+    }
+
+private:
+    QuaZip& archive;
+    bool isOpen = false;
+    bool ended = false;
+    qint64 bytes = 0;
+    quint32 crc = 0;
+};
+
+// What zip learns of a file when it plans the file's blocks.
+struct TSource
+{
+    QByteArray path;
+    QString filePath;
+    QString fileName;
+    QByteArray name;
+    qint64 size = 0;
+    bool regular = false;
+};
 
 } // namespace
 
@@ -83,11 +182,17 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     QList<QFileInfo> dirs;
     QList<QFileInfo> files;
+    // Entries whose names are not UTF-8 follow the others of their kind.
+    QList<CDirIterator::TRawEntry> rawDirs;
+    QList<CDirIterator::TRawEntry> rawFiles;
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
-        // A scan stopped early still packs what it found.
-        scanner.dirIterate(dirs, files, false, true);
+        // A scan stopped early still packs what it found. The file information keeps what the
+        // scan learnt, so that packing looks at each file once more only to open it.
+        scanner.dirIterate(dirs, files, true, true);
+        rawDirs = scanner.rawDirs();
+        rawFiles = scanner.rawFiles();
     } else {
         files.append(sourceInfo);
     }
@@ -101,95 +206,162 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     if (targetInfo.exists() != append || targetInfo.isDir())
         return fail();
 
-    const quint32 total = static_cast<quint32>(dirs.size() + files.size());
+    const quint32 total =
+        static_cast<quint32>(dirs.size() + rawDirs.size() + files.size() + rawFiles.size());
     quint32 actual = 1;
     QString basePath = sourceIsDir ? sourceInfo.filePath() : sourceInfo.path();
     if (!basePath.endsWith(QLatin1Char('/')))
         basePath.append(QLatin1Char('/'));
+    const QByteArray rawBasePath = QFile::encodeName(basePath);
+    const qsizetype fileCount = files.size() + rawFiles.size();
+    const auto describe = [&](qsizetype index) {
+        TSource source;
+        if (index < files.size()) {
+            const QFileInfo& info = files.at(index);
+            source.filePath = info.filePath();
+            source.fileName = info.fileName();
+            source.path = QFile::encodeName(source.filePath);
+            source.name = entryName(source.filePath, basePath).toUtf8();
+            source.regular = info.isFile();
+            source.size = source.regular ? info.size() : 0;
+        } else {
+            const CDirIterator::TRawEntry& raw = rawFiles.at(index - files.size());
+            source.path = raw.path;
+            source.filePath = QFile::decodeName(raw.path);
+            source.fileName = rawFileName(raw.path);
+            source.name = rawEntryName(raw.path, rawBasePath);
+            source.regular = raw.isRegular;
+            source.size = raw.size;
+        }
+        return source;
+    };
 
     Q_EMIT zipStarted();
 
     QuaZip archive(target);
-    // Names are UTF-8 on this platform; the archive-wide flag tells other systems' readers so.
-    // ASCII names read the same in every encoding, and without the flag QuaZip marks entries
-    // of 4 GiB or more as needing version 4.5 rather than 6.3, which Info-ZIP's unzip refuses.
-    const auto notAscii = [&basePath](const QFileInfo& info) {
-        return !isAscii(entryName(info.filePath(), basePath));
-    };
-    archive.setUtf8Enabled(std::any_of(dirs.cbegin(), dirs.cend(), notAscii) ||
-                           std::any_of(files.cbegin(), files.cend(), notAscii));
     if (!archive.open(append ? QuaZip::mdAdd : QuaZip::mdCreate)) {
         SY_CRITICAL << (append ? "failed to open zip target:" : "failed to create zip target:")
                     << target << archive.getZipError();
         return fail();
     }
 
-    for (const QFileInfo& dir : std::as_const(dirs)) {
+    // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
+    // thread writes finished ones to the archive.
+    CDeflatePipeline pipeline(workers);
+    std::vector<TSource> sources(static_cast<size_t>(fileCount));
+    qsizetype planned = 0;
+    qint64 plannedOffset = 0;
+    const auto plan = [&] {
+        while (!pipeline.isFull() && planned < fileCount) {
+            TSource& source = sources[size_t(planned)];
+            if (plannedOffset == 0)
+                source = describe(planned);
+            if (source.regular) {
+                pipeline.submit(int(planned), source.path, plannedOffset);
+                plannedOffset += CDeflatePipeline::blockSize;
+            }
+            if (!source.regular || plannedOffset >= source.size) {
+                ++planned;
+                plannedOffset = 0;
+            }
+        }
+    };
+    plan();
+
+    const qsizetype dirCount = dirs.size() + rawDirs.size();
+    for (qsizetype index = 0; index < dirCount; ++index) {
         if (isAborted())
             break;
-        QuaZipFile entry(&archive);
-        if (!openEntry(entry,
-                       QuaZipNewInfo(entryName(dir.filePath(), basePath) + QLatin1Char('/')))) {
-            SY_CRITICAL << "failed to create zip target:" << target << entry.getZipError();
+        const bool fromInfo = index < dirs.size();
+        const QString path = fromInfo ? dirs.at(index).filePath()
+                                      : QFile::decodeName(rawDirs.at(index - dirs.size()).path);
+        const QByteArray name =
+            fromInfo ? entryName(path, basePath).toUtf8()
+                     : rawEntryName(rawDirs.at(index - dirs.size()).path, rawBasePath);
+        CRawEntry entry(archive);
+        int result = entry.open(name + '/', QDateTime::currentDateTime(), 0, false);
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();
         }
-        if (entry.getZipError() != ZIP_OK) {
-            SY_CRITICAL << "error zipping dir:" << dir.filePath() << entry.getZipError();
+        Q_EMIT zipProgress(total, actual, 0,
+                           fromInfo ? dirs.at(index).fileName()
+                                    : rawFileName(rawDirs.at(index - dirs.size()).path));
+        result = entry.close();
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "error zipping dir:" << path << result;
             return fail();
         }
-        Q_EMIT zipProgress(total, actual, 0, dir.fileName());
-        entry.close();
         ++actual;
     }
 
-    for (const QFileInfo& file : std::as_const(files)) {
+    for (qsizetype index = 0; index < fileCount; ++index) {
         if (isAborted())
             break;
-        const QString path = file.filePath();
-        if (!file.isFile()) {
+        plan();
+        const TSource& source = sources[size_t(index)];
+        const QString& path = source.filePath;
+        const int tag = int(index);
+        const auto dropBlocks = [&] {
+            while (!pipeline.isEmpty() && pipeline.frontFile() == tag)
+                pipeline.pop();
+        };
+        const bool opened =
+            source.regular && pipeline.front().status != CDeflatePipeline::TStatus::NotRegular;
+        if (!opened) {
+            dropBlocks();
             SY_WARNING << "skipping" << path << ", not a file ...";
             ++actual;
             continue;
         }
-        // Reads go straight into the chunk buffer, without the device's own buffer.
-        QFile sourceFile(path);
-        if (!sourceFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (pipeline.front().status == CDeflatePipeline::TStatus::OpenFailed) {
             SY_CRITICAL << "failed to open sourceFile:" << path;
             return fail();
         }
-        const QString name = entryName(path, basePath);
-        const qint64 size = sourceFile.size();
-        archive.setZip64Enabled(size >= zip64Threshold);
-        QuaZipFile entry(&archive);
-        if (!openEntry(entry, QuaZipNewInfo(name, path))) {
-            SY_CRITICAL << "failed to create zip target:" << target << entry.getZipError();
+        const QString name = QString::fromUtf8(source.name);
+        CRawEntry entry(archive);
+        // The time and permissions come from the opened file, which was looked at once.
+        const CDeflatePipeline::TBlock& first = pipeline.front();
+        int result =
+            entry.open(source.name, QDateTime::fromSecsSinceEpoch(first.modified),
+                       unixAttributes(false, first.permissions), source.size >= zip64Threshold);
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "failed to create zip target:" << target << result;
             return fail();
         }
-        const qint64 bufferSize = qMin(chunkSize, size);
-        qint64 bytes = 0;
-        while (!sourceFile.atEnd() && !isAborted()) {
-            QByteArray buffer(bufferSize, '\0');
-            const qint64 count = sourceFile.read(buffer.data(), bufferSize);
-            if (count < 0) {
+        // Blocks past the planned ones belong to a file that grew while it was packed.
+        bool ended = false;
+        for (qint64 offset = 0; !ended && !isAborted(); offset += CDeflatePipeline::blockSize) {
+            const bool fromPipeline = offset == 0 || offset < source.size;
+            const CDeflatePipeline::TBlock& block =
+                fromPipeline ? pipeline.front() : pipeline.compressHere(source.path, offset);
+            switch (block.status) {
+            case CDeflatePipeline::TStatus::Compressed:
+                break;
+            case CDeflatePipeline::TStatus::DeflateFailed:
+                SY_CRITICAL << "failed to write:" << name;
+                return fail();
+            default:
                 SY_CRITICAL << "failed to read:" << path;
                 return fail();
             }
-            // The file shrank, or it grew from empty after it was opened.
-            if (count == 0)
-                break;
-            bytes += count;
-            if (entry.write(buffer.constData(), count) < 0) {
+            if (!entry.write(block)) {
                 SY_CRITICAL << "failed to write:" << name;
                 return fail();
             }
+            ended = block.final;
+            if (fromPipeline) {
+                pipeline.pop();
+                plan();
+            }
         }
-        if (entry.getZipError() != ZIP_OK) {
-            SY_CRITICAL << "error zipping file:" << path << entry.getZipError();
+        dropBlocks();
+        Q_EMIT zipProgress(total, actual, entry.size(), source.fileName);
+        result = entry.close();
+        if (result != ZIP_OK) {
+            SY_CRITICAL << "error zipping file:" << path << result;
             return fail();
         }
-        Q_EMIT zipProgress(total, actual, bytes, file.fileName());
-        entry.close();
-        sourceFile.close();
         ++actual;
     }
 
@@ -200,6 +372,11 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     }
     Q_EMIT zipFinished();
     return archive.getZipError() == ZIP_OK;
+}
+
+void CZipper::setWorkerCount(int workers)
+{
+    this->workers = workers;
 }
 
 bool CZipper::unzip(const QString& zipFile, const QString& target)

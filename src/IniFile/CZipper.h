@@ -28,6 +28,11 @@ public:
     // written (see CZipExtractor).
     bool unzip(const QString& zipFile, const QString& target);
 
+    // Threads that compress for zip: 0 (the default) means one per processor core, 1 compresses
+    // on the calling thread alone.
+    void setWorkerCount(int workers);
+    int workerCount() const { return workers; }
+
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
     void setAborted(bool aborted);
@@ -59,4 +64,5 @@ private:
     QMap<QString, QString> zipJobs;
     QMutex jobLock;
     CDirIterator scanner;
+    int workers = 0;
 };

@@ -1,7 +1,6 @@
 #include "IniFile/CLogFilesSender.h"
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
-#include "sendLogFiles/CHeapSettings.h"
 #include "sendLogFiles/CTerminationWatcher.h"
 #include "sendLogFiles/SendLogFilesApp.h"
 #include "system/CShellGlobal.h"
@@ -63,9 +62,6 @@ int main(int argc, char* argv[])
                 CLogFilesSender::removePartialArchives();
         }))
         SY_WARNING << "SIGTERM and SIGINT end the program without cleaning up";
-    // Sanitizer run-times bring allocators of their own and refuse glibc's settings.
-    if (!CHeapSettings::keepHeapTop())
-        SY_DEBUG << "allocator keeps its default thresholds";
     QApplication application(argc, argv);
     // The run ends the program, not its windows: a popup closed by a click elsewhere or the
     // dismissed message must not stop the event handling during the packing.

@@ -5,7 +5,10 @@
 #include "common/CTestTree.h"
 #include "fsFilter/CFSFilter.h"
 
+#include <QFile>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -55,6 +58,8 @@ private Q_SLOTS:
     void abortFlag();
     void filter_data();
     void filter();
+    void namesNotUtf8_data();
+    void namesNotUtf8();
 
 private:
     CTestEnvironment environment;
@@ -109,6 +114,62 @@ void tst_CDirIterator::filter()
     QCOMPARE(names(found, root), files);
     QCOMPARE(size, totalSize);
     QCOMPARE(filter.queries, QStringList(4, "4 /space/ 1"));
+}
+
+void tst_CDirIterator::namesNotUtf8_data()
+{
+    QTest::addColumn<int>("entryFilter");
+    QTest::addColumn<bool>("recurse");
+    QTest::addColumn<QList<QByteArray>>("rawDirs");
+    QTest::addColumn<QList<QByteArray>>("rawFiles");
+    const QList<QByteArray> all{"bad\xff/.hidden", "bad\xff/in.log", "bad\xff/sub/deep.log",
+                                "caf\xe9.log"};
+    QTest::newRow("the zipper's entries")
+        << int(zipperEntries) << true << QList<QByteArray>{"bad\xff", "bad\xff/sub"} << all;
+    QTest::newRow("top level only") << int(zipperEntries) << false << QList<QByteArray>{"bad\xff"}
+                                    << QList<QByteArray>{"caf\xe9.log"};
+    QTest::newRow("no hidden entries")
+        << int(zipperEntries & ~QDir::Hidden) << true << QList<QByteArray>{"bad\xff", "bad\xff/sub"}
+        << QList<QByteArray>{"bad\xff/in.log", "bad\xff/sub/deep.log", "caf\xe9.log"};
+    QTest::newRow("files only") << int(zipperEntries & ~QDir::Dirs) << true << QList<QByteArray>()
+                                << all;
+}
+
+// Entries the toolkit cannot name are found by their bytes, below the folders too; the entry
+// filter's kinds, hidden entries and links apply to them as well.
+void tst_CDirIterator::namesNotUtf8()
+{
+    QFETCH(int, entryFilter);
+    QFETCH(bool, recurse);
+    QFETCH(QList<QByteArray>, rawDirs);
+    QFETCH(QList<QByteArray>, rawFiles);
+    const QString root = environment.makeDir(QTest::currentDataTag());
+    QVERIFY(CTestTree::makeByName(root, {"ok.log", "caf\xe9.log", "bad\xff/in.log",
+                                         "bad\xff/.hidden", "bad\xff/sub/deep.log"}));
+    QVERIFY(QFile::link(root + "ok.log", root + "link.log"));
+    CDirIterator scanner(root, QDir::Filters(entryFilter),
+                         recurse ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags,
+                         nullptr, {}, 0);
+    QList<QFileInfo> dirs;
+    QList<QFileInfo> files;
+    QVERIFY(scanner.dirIterate(dirs, files, false, false));
+    QVERIFY(dirs.isEmpty());
+    QCOMPARE(names(files, root), QStringList{"ok.log"});
+    const QByteArray rootBytes = QFile::encodeName(root);
+    const auto relative = [&](const QList<CDirIterator::TRawEntry>& entries, bool isDirectory) {
+        QList<QByteArray> result;
+        for (const CDirIterator::TRawEntry& entry : entries) {
+            result.append(entry.path.mid(rootBytes.size()));
+            if (entry.isDirectory != isDirectory || entry.isRegular == isDirectory ||
+                entry.size != (isDirectory ? 0 : 10))
+                result.append("wrong details");
+        }
+        std::sort(result.begin(), result.end());
+        return result;
+    };
+    QCOMPARE(relative(scanner.rawDirs(), true), rawDirs);
+    QCOMPARE(relative(scanner.rawFiles(), false), rawFiles);
+    CTestTree::removeByName(root);
 }
 
 QTEST_GUILESS_MAIN(tst_CDirIterator)

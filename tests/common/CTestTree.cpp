@@ -4,6 +4,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,4 +100,47 @@ bool CTestTree::write(const QString& path, const QByteArray& content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
            file.write(content) == content.size();
+}
+
+namespace {
+
+// Walks by descriptors, so that any name and any depth can be made.
+const char* const makeScript = R"(
+import os, sys
+root = os.fsencode(sys.argv[1])
+for path in sys.argv[2:]:
+    parts = bytes.fromhex(path).split(b'/')
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    for i, part in enumerate(parts):
+        if i == len(parts) - 1:
+            if part:
+                f = os.open(part, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+                os.write(f, b'0123456789')
+                os.close(f)
+            break
+        try:
+            os.mkdir(part, dir_fd=fd)
+        except FileExistsError:
+            pass
+        inner = os.open(part, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    os.close(fd)
+)";
+
+} // namespace
+
+bool CTestTree::makeByName(const QString& root, const QList<QByteArray>& paths)
+{
+    QStringList arguments{QStringLiteral("-c"), QString::fromLatin1(makeScript), root};
+    for (const QByteArray& path : paths)
+        arguments.append(QString::fromLatin1(path.toHex()));
+    return QProcess::execute(QStringLiteral("python3"), arguments) == 0;
+}
+
+void CTestTree::removeByName(const QString& path)
+{
+    QProcess::execute(QStringLiteral("python3"),
+                      {QStringLiteral("-c"),
+                       QStringLiteral("import shutil, sys; shutil.rmtree(sys.argv[1])"), path});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // A folder's whole content as one line of text, to set it up and to compare it byte for byte
@@ -16,4 +17,9 @@ public:
     static QByteArray pattern(qsizetype size);
     static QByteArray content(const QString& path);
     static bool write(const QString& path, const QByteArray& content);
+    // Creates files of ten bytes ("name") and folders ("name/") below root from paths given as
+    // bytes: names that are not UTF-8 and paths longer than the system opens can be made.
+    static bool makeByName(const QString& root, const QList<QByteArray>& paths);
+    // Removes the tree at path, however long its paths.
+    static void removeByName(const QString& path);
 };

@@ -7,12 +7,17 @@
 
 namespace {
 const char* const script =
-    "import json, sys, zipfile\n"
+    "import hashlib, json, sys, zipfile\n"
     "with zipfile.ZipFile(sys.argv[1]) as z:\n"
     "    infos = z.infolist()\n"
     "    print(json.dumps({'bad': z.testzip(), 'names': [i.filename for i in infos],\n"
     "        'sizes': [i.file_size for i in infos],\n"
-    "        'utf8': [i.filename for i in infos if i.flag_bits & 0x800]}))\n";
+    "        'utf8': [i.filename for i in infos if i.flag_bits & 0x800],\n"
+    "        'times': ['%04d-%02d-%02d %02d:%02d:%02d' % i.date_time for i in infos],\n"
+    "        'needed': [i.extract_version for i in infos],\n"
+    "        'raw': [i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437').hex()\n"
+    "                for i in infos],\n"
+    "        'hashes': [hashlib.sha256(z.read(i)).hexdigest() for i in infos]}))\n";
 
 bool finishedCleanly(QProcess& process)
 {
@@ -35,6 +40,14 @@ CZipListing::CZipListing(const QString& archive)
         sizes.append(size.toInteger());
     for (const QJsonValue name : result.value(QStringLiteral("utf8")).toArray())
         utf8Names.append(name.toString());
+    for (const QJsonValue time : result.value(QStringLiteral("times")).toArray())
+        times.append(time.toString());
+    for (const QJsonValue version : result.value(QStringLiteral("needed")).toArray())
+        versionsNeeded.append(version.toInt());
+    for (const QJsonValue name : result.value(QStringLiteral("raw")).toArray())
+        rawNames.append(QByteArray::fromHex(name.toString().toLatin1()));
+    for (const QJsonValue hash : result.value(QStringLiteral("hashes")).toArray())
+        hashes.append(hash.toString());
     // Info-ZIP answers an archive without entries with a warning.
     QProcess unzip;
     unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});

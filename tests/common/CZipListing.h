@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,13 @@ public:
     QList<qint64> sizes;
     // The names whose entries carry the UTF-8 flag.
     QStringList utf8Names;
+    // Per entry: the stored time stamp, the format version needed to extract it, and the
+    // SHA-256 of its extracted content.
+    QStringList times;
+    QList<int> versionsNeeded;
+    QStringList hashes;
+    // The names as stored, byte for byte.
+    QList<QByteArray> rawNames;
 
     QStringList sortedNames() const;
 };

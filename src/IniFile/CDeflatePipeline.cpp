@@ -1,0 +1,272 @@
+#include "IniFile/CDeflatePipeline.h"
+
+#include "IniFile/ISourceFile.h"
+
+#include <QThread>
+
+#include <cstring>
+#include <system_error>
+
+#include <zlib.h>
+
+namespace {
+
+// deflate's window: the most a block can refer back into the block before it.
+const qint64 window = 32 * 1024;
+const int memoryLevel = 8;
+
+} // namespace
+
+struct CDeflatePipeline::TStream
+{
+    TStream()
+    {
+        ready = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, memoryLevel,
+                             Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~TStream()
+    {
+        if (ready)
+            deflateEnd(&stream);
+    }
+    TStream(const TStream&) = delete;
+    TStream& operator=(const TStream&) = delete;
+
+    z_stream stream = {};
+    bool ready = false;
+};
+
+struct CDeflatePipeline::TSlot
+{
+    enum class TState
+    {
+        Free,
+        Queued,
+        Finished,
+    };
+
+    // Left uninitialised: only the pages a block uses are ever touched.
+    TSlot(qint64 outputCapacity)
+        : input(new char[window + blockSize]), output(new char[outputCapacity])
+    {}
+
+    char* data() const { return input.get() + window; }
+
+    TBlock block;
+    TState state = TState::Free;
+    // The block's data at window, after as much of the data before it as the window holds.
+    std::unique_ptr<char[]> input;
+    std::unique_ptr<char[]> output;
+};
+
+CDeflatePipeline::CDeflatePipeline(int workers)
+    : ownStream(std::make_unique<TStream>()), lastTail(new char[window])
+{
+    if (workers < 1)
+        workers = qMax(1, QThread::idealThreadCount());
+    outputCapacity = ownStream->ready ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
+                                      : blockSize + blockSize / 8;
+    ownSlot = std::make_unique<TSlot>(outputCapacity);
+    // Two blocks beyond the workers' keep them busy while the oldest is being written.
+    const int slotCount = workers == 1 ? 1 : workers + 2;
+    for (int i = 0; i < slotCount; ++i)
+        slots.push_back(std::make_unique<TSlot>(outputCapacity));
+    if (workers == 1)
+        return;
+    for (int i = 0; i < workers; ++i) {
+        streams.push_back(std::make_unique<TStream>());
+        TStream* stream = streams.back().get();
+        // Without a thread of its own, every block is compressed by front(), which works
+        // whatever the capacity.
+        try {
+            threads.emplace_back([this, stream] { work(*stream); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+}
+
+CDeflatePipeline::~CDeflatePipeline()
+{
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        stopping = true;
+    }
+    workQueued.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+void CDeflatePipeline::submit(int file, const QByteArray& path, qint64 offset)
+{
+    TSlot& slot = *slots[static_cast<size_t>(tail % capacity())];
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        slot.block = TBlock();
+        slot.block.file = file;
+        slot.block.path = path;
+        slot.block.offset = offset;
+        slot.state = TSlot::TState::Queued;
+        ++tail;
+    }
+    workQueued.notify_one();
+}
+
+const CDeflatePipeline::TBlock& CDeflatePipeline::front()
+{
+    TSlot& slot = *slots[static_cast<size_t>(head % capacity())];
+    const bool follows =
+        lastTailSize > 0 && lastTailFile == slot.block.file && lastTailEnd == slot.block.offset;
+    if (threads.empty()) {
+        if (slot.state == TSlot::TState::Queued) {
+            compress(slot, *ownStream, follows);
+            slot.state = TSlot::TState::Finished;
+        }
+        return slot.block;
+    }
+    {
+        std::unique_lock<std::mutex> locker(mutex);
+        blockDone.wait(locker, [&slot] { return slot.state == TSlot::TState::Finished; });
+    }
+    // The worker primed the block with what it read before it; if the file changed since the
+    // block before was read, only that block's own data continues the stream correctly.
+    const TBlock& block = slot.block;
+    if (follows && block.status == TStatus::Compressed && block.length > 0 &&
+        std::memcmp(slot.data() - lastTailSize, lastTail.get(), size_t(lastTailSize)) != 0)
+        compress(slot, *ownStream, true);
+    return slot.block;
+}
+
+int CDeflatePipeline::frontFile() const
+{
+    return slots[static_cast<size_t>(head % capacity())]->block.file;
+}
+
+void CDeflatePipeline::pop()
+{
+    TSlot& slot = *slots[static_cast<size_t>(head % capacity())];
+    std::unique_lock<std::mutex> locker(mutex);
+    if (!threads.empty())
+        blockDone.wait(locker, [&slot] { return slot.state == TSlot::TState::Finished; });
+    const bool finished = slot.state == TSlot::TState::Finished;
+    locker.unlock();
+    if (finished)
+        keepTail(slot);
+    else
+        lastTailSize = 0;
+    locker.lock();
+    slot.state = TSlot::TState::Free;
+    ++head;
+}
+
+const CDeflatePipeline::TBlock& CDeflatePipeline::compressHere(const QByteArray& path,
+                                                               qint64 offset)
+{
+    TSlot& slot = *ownSlot;
+    slot.block = TBlock();
+    slot.block.file = lastTailFile;
+    slot.block.path = path;
+    slot.block.offset = offset;
+    compress(slot, *ownStream, lastTailSize > 0 && lastTailEnd == offset);
+    keepTail(slot);
+    return slot.block;
+}
+
+QByteArray CDeflatePipeline::streamEnd()
+{
+    // An empty final block with fixed codes, as deflate ends an empty stream.
+    return QByteArray("\x03\x00", 2);
+}
+
+void CDeflatePipeline::keepTail(const TSlot& slot)
+{
+    const TBlock& block = slot.block;
+    if (block.status != TStatus::Compressed || block.final) {
+        lastTailSize = 0;
+        return;
+    }
+    // A block that does not end its file is a whole block, larger than the window.
+    lastTailSize = qMin(window, block.length);
+    std::memcpy(lastTail.get(), slot.data() + block.length - lastTailSize, size_t(lastTailSize));
+    lastTailFile = block.file;
+    lastTailEnd = block.offset + block.length;
+}
+
+void CDeflatePipeline::work(TStream& stream)
+{
+    std::unique_lock<std::mutex> locker(mutex);
+    for (;;) {
+        workQueued.wait(locker, [this] { return stopping || taken != tail; });
+        if (stopping)
+            return;
+        TSlot& slot = *slots[static_cast<size_t>(taken++ % capacity())];
+        locker.unlock();
+        compress(slot, stream, false);
+        locker.lock();
+        slot.state = TSlot::TState::Finished;
+        blockDone.notify_all();
+    }
+}
+
+void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
+{
+    TBlock& block = slot.block;
+    block.status = TStatus::Compressed;
+    block.length = 0;
+    block.crc = 0;
+    block.final = true;
+    block.data = slot.output.get();
+    block.size = 0;
+    if (!stream.ready) {
+        block.status = TStatus::DeflateFailed;
+        return;
+    }
+    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
+    const std::unique_ptr<ISourceFile> file = ISourceFile::open(block.path, opened);
+    if (!file) {
+        block.status =
+            opened == ISourceFile::TOpen::NotRegular ? TStatus::NotRegular : TStatus::OpenFailed;
+        return;
+    }
+    block.modified = file->modified();
+    block.permissions = file->permissions();
+    char* const data = slot.data();
+    qint64 dictionary = 0;
+    if (useLastTail) {
+        dictionary = lastTailSize;
+        std::memcpy(data - dictionary, lastTail.get(), size_t(dictionary));
+        block.length = file->readAt(data, blockSize, block.offset);
+    } else {
+        const qint64 prefix = qMin(block.offset, window);
+        const qint64 count = file->readAt(data - prefix, prefix + blockSize, block.offset - prefix);
+        // A file that shrank below the offset ends here.
+        dictionary = count < prefix ? 0 : prefix;
+        block.length = count < prefix ? qMin<qint64>(count, 0) : count - prefix;
+    }
+    if (block.length < 0) {
+        block.length = 0;
+        block.status = TStatus::ReadFailed;
+        return;
+    }
+    block.final = block.length < blockSize;
+    z_stream& z = stream.stream;
+    bool ok = deflateReset(&z) == Z_OK;
+    if (ok && dictionary > 0)
+        ok = deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(data - dictionary),
+                                  uInt(dictionary)) == Z_OK;
+    if (ok) {
+        z.next_in = reinterpret_cast<Bytef*>(data);
+        z.avail_in = uInt(block.length);
+        z.next_out = reinterpret_cast<Bytef*>(slot.output.get());
+        z.avail_out = uInt(outputCapacity);
+        const int result = deflate(&z, block.final ? Z_FINISH : Z_SYNC_FLUSH);
+        ok = block.final ? result == Z_STREAM_END
+                         : result == Z_OK && z.avail_in == 0 && z.avail_out > 0;
+        block.size = outputCapacity - qint64(z.avail_out);
+    }
+    if (!ok) {
+        block.status = TStatus::DeflateFailed;
+        return;
+    }
+    block.crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(data), uInt(block.length)));
+}

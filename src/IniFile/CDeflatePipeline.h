@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Compresses blocks of files into raw deflate data, on worker threads, and hands them back in
+// the order they were submitted. A file larger than one block is cut into blocks that are
+// compressed independently, each primed with the last 32 KiB of the block before it and ended
+// with a sync flush, so that the blocks of one file written one after the other form a single
+// deflate stream. The block in which the file ends finishes the stream.
+//
+// At most capacity() blocks are submitted and not yet taken back; their buffers and the
+// workers' compressor states are allocated once, when the pipeline is made. With one worker
+// nothing runs in the background: front() compresses the oldest block on the calling thread.
+// Workers never log and never throw; what went wrong is in the block's status.
+class CDeflatePipeline
+{
+public:
+    static constexpr qint64 blockSize = 4 * 1024 * 1024;
+
+    enum class TStatus
+    {
+        Compressed,
+        OpenFailed,
+        // A FIFO, socket or device: refused without reading.
+        NotRegular,
+        ReadFailed,
+        DeflateFailed,
+    };
+
+    struct TBlock
+    {
+        int file = -1;
+        QByteArray path;
+        qint64 offset = 0;
+        TStatus status = TStatus::Compressed;
+        // Bytes read at offset.
+        qint64 length = 0;
+        quint32 crc = 0;
+        // The file ended within this block and its deflate data ends the stream.
+        bool final = false;
+        // What the file said of itself when it was opened: seconds since the epoch and the
+        // Unix permission bits.
+        qint64 modified = 0;
+        quint32 permissions = 0;
+        const char* data = nullptr;
+        qint64 size = 0;
+    };
+
+    // workers < 1 means one worker per processor core.
+    explicit CDeflatePipeline(int workers);
+    ~CDeflatePipeline();
+
+    CDeflatePipeline(const CDeflatePipeline&) = delete;
+    CDeflatePipeline& operator=(const CDeflatePipeline&) = delete;
+
+    int capacity() const { return static_cast<int>(slots.size()); }
+    bool isFull() const { return tail - head == static_cast<qint64>(slots.size()); }
+    bool isEmpty() const { return tail == head; }
+    // file is the caller's tag for the block; path the file's name as the file system spells
+    // it. Not when full.
+    void submit(int file, const QByteArray& path, qint64 offset);
+    // The oldest submitted block, once it is compressed. Not when empty.
+    const TBlock& front();
+    // The tag of the oldest submitted block, without waiting for it. Not when empty.
+    int frontFile() const;
+    // Gives the oldest block's buffers back, once no worker uses them.
+    void pop();
+    // Compresses the block at offset on the calling thread, outside the order of submitted
+    // blocks, continuing the stream of the block popped last.
+    const TBlock& compressHere(const QByteArray& path, qint64 offset);
+
+    // The deflate data that ends a stream whose last block ended with a sync flush.
+    static QByteArray streamEnd();
+
+private:
+    struct TStream;
+    struct TSlot;
+
+    void work(TStream& stream);
+    void compress(TSlot& slot, TStream& stream, bool useLastTail);
+    void keepTail(const TSlot& slot);
+
+    std::vector<std::unique_ptr<TSlot>> slots;
+    std::unique_ptr<TSlot> ownSlot;
+    std::unique_ptr<TStream> ownStream;
+    std::vector<std::unique_ptr<TStream>> streams;
+    std::vector<std::thread> threads;
+    qint64 outputCapacity = 0;
+    // The last 32 KiB read of the block popped last, when the stream goes on after it.
+    std::unique_ptr<char[]> lastTail;
+    qint64 lastTailSize = 0;
+    int lastTailFile = -1;
+    qint64 lastTailEnd = 0;
+
+    // The standard primitives rather than Qt's: ThreadSanitizer sees through them, which it
+    // cannot do inside a Qt library built without it.
+    std::mutex mutex;
+    std::condition_variable workQueued;
+    std::condition_variable blockDone;
+    bool stopping = false;
+    // Sequence numbers: oldest not popped, next to submit, next for a worker to take.
+    qint64 head = 0;
+    qint64 tail = 0;
+    qint64 taken = 0;
+};
