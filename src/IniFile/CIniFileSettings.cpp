@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <limits>
 #include <optional>
@@ -84,6 +86,7 @@ const char* const pingAddress = "https://" SY_SUPPORT_HOST "/ping.xml";
 // Other writers hold the file's lock for the few milliseconds of one write; a lock held longer
 // belongs to a process that is stuck, and the change is not worth a hanging program.
 const int lockWaitMs = 3000;
+const int lockStepMs = 5;
 
 QString translated(const char* text)
 {
@@ -203,6 +206,28 @@ std::optional<QStringList> toTextList(const QVariant& value)
     return std::nullopt;
 }
 
+// QSettings' ini format keeps its root keys in the section "General" and reads any section of
+// that name, in whatever case, as the root; a group of that name it writes as "%General" and
+// reads back as "General". Keys are case-sensitive here, so "general/x" would never be found
+// again after a restart: such keys are stored as "General/x", and a key x in the root (what a
+// hand-written "[general]" section gives) is read in their place.
+const QString generalGroup = QStringLiteral("General");
+
+QString storedKey(const QString& key)
+{
+    const qsizetype slash = key.indexOf(QLatin1Char('/'));
+    if (slash < 0 || QStringView(key).left(slash).compare(generalGroup, Qt::CaseInsensitive) != 0)
+        return key;
+    return generalGroup + key.mid(slash);
+}
+
+QString rootKey(const QString& storedKey)
+{
+    return storedKey.startsWith(generalGroup + QLatin1Char('/'))
+               ? storedKey.mid(generalGroup.size() + 1)
+               : QString();
+}
+
 QByteArray withoutByteOrderMark(const QByteArray& content)
 {
     static const QByteArray mark("\xEF\xBB\xBF");
@@ -227,9 +252,32 @@ bool makePath(const QString& path)
     return false;
 }
 
+// QLockFile's own wait sleeps 100 ms and more between attempts: against a process that writes
+// often, a waiter would hardly ever find the lock free. Short steps share it fairly.
+bool acquire(QLockFile& lock)
+{
+    const QDeadlineTimer deadline(lockWaitMs);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        QThread::msleep(lockStepMs);
+    }
+    return true;
+}
+
+// The working copies hold the user's settings: in the user's runtime folder (private, and
+// usually in memory, so the copies cost no disk writes) when there is one.
+QString workingFolderTemplate()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder + QStringLiteral("/syncarium-settings-XXXXXX");
+}
+
 } // namespace
 
-CIniFileSettings::CIniFileSettings()
+CIniFileSettings::CIniFileSettings() : workingFolder(workingFolderTemplate())
 {
     SY_FUNCTION("CIniFileSettings::CIniFileSettings");
     const QString current = QDir::currentPath();
@@ -340,7 +388,7 @@ bool CIniFileSettings::moveDamagedFileAside()
 bool CIniFileSettings::save()
 {
     SY_FUNCTION("CIniFileSettings::save");
-    if (unsavedKeys.isEmpty())
+    if (unsaved.isEmpty())
         return true;
     const QString folder = QFileInfo(m_iniFilePath).absolutePath();
     if (!QDir().mkpath(folder)) {
@@ -351,7 +399,7 @@ bool CIniFileSettings::save()
     }
     // The lock file QSettings itself uses, so that any writer of this file waits for this one.
     QLockFile lock(m_iniFilePath + QStringLiteral(".lock"));
-    if (!lock.tryLock(lockWaitMs)) {
+    if (!acquire(lock)) {
         SY_CRITICAL << "could not lock the settings file within" << lockWaitMs
                     << "ms, the change is kept for this run only:" << m_iniFilePath << "lock error"
                     << lock.error();
@@ -391,14 +439,13 @@ bool CIniFileSettings::save()
     }
     if (!merged)
         return false;
-    // Removals first: a removed group must not take a key set below it afterwards along.
-    for (const QString& key : std::as_const(unsavedKeys)) {
-        if (!settings->contains(key))
-            merged->remove(key);
+    for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it) {
+        if (!it.value())
+            merged->remove(it.key());
     }
-    for (const QString& key : std::as_const(unsavedKeys)) {
-        if (settings->contains(key))
-            merged->setValue(key, settings->value(key));
+    for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it) {
+        if (it.value())
+            merged->setValue(it.key(), *it.value());
     }
     merged->sync();
     QFile mergedFile(merged->fileName());
@@ -424,13 +471,28 @@ bool CIniFileSettings::save()
     const QString previousCopy = settings->fileName();
     settings = std::move(merged);
     QFile::remove(previousCopy);
-    unsavedKeys.clear();
+    unsaved.clear();
     return true;
 }
 
 QVariant CIniFileSettings::value(const QString& key) const
 {
-    return settings ? settings->value(key) : QVariant();
+    if (!settings)
+        return QVariant();
+    const QString stored = storedKey(key);
+    const QString root = rootKey(stored);
+    if (!root.isEmpty() && !settings->contains(stored))
+        return settings->value(root);
+    return settings->value(stored);
+}
+
+bool CIniFileSettings::contains(const QString& key) const
+{
+    if (!settings)
+        return false;
+    const QString stored = storedKey(key);
+    const QString root = rootKey(stored);
+    return settings->contains(stored) || (!root.isEmpty() && settings->contains(root));
 }
 
 QString CIniFileSettings::text(const QString& key, const QString& defaultValue) const
@@ -467,24 +529,44 @@ int CIniFileSettings::checkState(const QString& key) const
         number(key, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), checked));
 }
 
-void CIniFileSettings::write(const QString& key, const QVariant& value)
+void CIniFileSettings::change(const QList<TChange>& changes)
 {
     const QMutexLocker locker(&mutex);
     if (!settings)
         return;
-    settings->setValue(key, value);
-    unsavedKeys.insert(key);
-    save();
+    for (const TChange& change : changes) {
+        if (!change.second) {
+            // What was set below a removed key goes with it, whatever the order of saving.
+            const QString below = change.first + QLatin1Char('/');
+            for (auto it = unsaved.begin(); it != unsaved.end();)
+                it = it.key().startsWith(below) ? unsaved.erase(it) : std::next(it);
+        }
+        unsaved.insert(change.first, change.second);
+    }
+    if (save())
+        return;
+    // The file keeps its previous values; this run goes on with the new ones.
+    for (const TChange& change : changes) {
+        if (change.second)
+            settings->setValue(change.first, *change.second);
+        else
+            settings->remove(change.first);
+    }
+}
+
+void CIniFileSettings::write(const QString& key, const QVariant& value)
+{
+    change({{storedKey(key), value}});
 }
 
 void CIniFileSettings::remove(const QString& key)
 {
-    const QMutexLocker locker(&mutex);
-    if (!settings)
-        return;
-    settings->remove(key);
-    unsavedKeys.insert(key);
-    save();
+    const QString stored = storedKey(key);
+    const QString root = rootKey(stored);
+    if (root.isEmpty())
+        change({{stored, std::nullopt}});
+    else
+        change({{stored, std::nullopt}, {root, std::nullopt}});
 }
 
 void CIniFileSettings::writeTextOrRemove(const QString& key, const QString& value)
@@ -589,15 +671,10 @@ void CIniFileSettings::setUserProfile(const QMap<QString, QString>& profile)
 
 void CIniFileSettings::setGroupValues(const QString& group, const QVariantMap& values)
 {
-    const QMutexLocker locker(&mutex);
-    if (!settings)
-        return;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        const QString key = joinKey(group, it.key());
-        settings->setValue(key, it.value());
-        unsavedKeys.insert(key);
-    }
-    save();
+    QList<TChange> changes;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        changes.append({storedKey(joinKey(group, it.key())), it.value()});
+    change(changes);
 }
 
 QVariantMap CIniFileSettings::getGroupValues(const QString& group)
@@ -606,7 +683,7 @@ QVariantMap CIniFileSettings::getGroupValues(const QString& group)
     QVariantMap values;
     if (!settings)
         return values;
-    settings->beginGroup(group);
+    settings->beginGroup(storedKey(group + QLatin1Char('/')).chopped(1));
     const QStringList keys = settings->childKeys();
     for (const QString& key : keys)
         values.insert(key, settings->value(key));
@@ -1051,7 +1128,7 @@ QStringList CIniFileSettings::getWebdavHosts()
     if (!hosts.isEmpty())
         return hosts;
     // The ini form of an empty list reads back as no value; such a file is left as it is.
-    const bool emptyListStored = settings && settings->contains(webdavHostsKey) &&
+    const bool emptyListStored = contains(webdavHostsKey) &&
                                  (!stored.isValid() || stored.typeId() == QMetaType::QStringList);
     if (!emptyListStored)
         write(webdavHostsKey, QStringList());

@@ -5,7 +5,6 @@
 #include <QMap>
 #include <QMutex>
 #include <QNetworkProxy>
-#include <QSet>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -13,13 +12,14 @@
 #include <QVariant>
 
 #include <memory>
+#include <optional>
 
 // The client's settings: the ini file of a normal or portable installation, typed access to every
 // key with its default, and the user's spaces folder. One object per process, reached through
 // CSingleton<CIniFileSettings>.
 //
-// The user's file is read once into a private working copy, and every change is merged into the
-// file at once, under the file's lock taken with a bounded wait: a lock held forever by another
+// The user's file is read into a private working copy, and every change is merged into the file
+// at once, under the file's lock taken with a bounded wait: a lock held forever by another
 // process, a full disk or a read-only folder costs the change its place in the file (logged), never
 // a hang, and the value stays in memory for the rest of the run. A file that cannot be parsed is
 // moved aside before the first write; a path that is not a regular file is never written.
@@ -143,11 +143,16 @@ private:
     CIniFileSettings();
 
     QVariant value(const QString& key) const;
+    bool contains(const QString& key) const;
     QString text(const QString& key, const QString& defaultValue) const;
     bool flag(const QString& key, bool defaultValue) const;
     int checkState(const QString& key) const;
     qint64 number(const QString& key, qint64 minimum, qint64 maximum, qint64 defaultValue) const;
     quint64 unsignedNumber(const QString& key, quint64 maximum, quint64 defaultValue) const;
+    // A key as stored and its new value, or none to remove the key.
+    using TChange = QPair<QString, std::optional<QVariant>>;
+    // Records the changes and saves them; when saving fails this run still reads them.
+    void change(const QList<TChange>& changes);
     void write(const QString& key, const QVariant& value);
     void remove(const QString& key);
     void writeTextOrRemove(const QString& key, const QString& value);
@@ -164,7 +169,8 @@ private:
     // Null when the ini path holds something other than a regular file: defaults only.
     std::unique_ptr<QSettings> settings;
     QString m_iniFilePath;
-    QSet<QString> unsavedKeys;
+    // Changes not yet in the file, by key as stored.
+    QMap<QString, std::optional<QVariant>> unsaved;
     int workingCopies = 0;
     mutable QRecursiveMutex mutex;
 };
