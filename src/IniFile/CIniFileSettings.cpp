@@ -458,6 +458,18 @@ bool CIniFileSettings::save()
                     << merged->fileName() << merged->status() << mergedFile.errorString();
         return false;
     }
+    // QSettings writes some odd keys (one ending with a separator) in a form it cannot read
+    // back; such a file would be taken for a damaged one on the next start.
+    std::unique_ptr<QSettings> written = openWorkingCopy(mergedContent);
+    if (!written)
+        return false;
+    if (written->status() != QSettings::NoError) {
+        SY_CRITICAL << "the settings would not read back as written, the file is left as it is"
+                       " and the change is kept for this run only:"
+                    << m_iniFilePath;
+        QFile::remove(written->fileName());
+        return false;
+    }
     // QSaveFile writes beside the file and renames: a full disk or a read-only folder leaves
     // the previous file as it was.
     QSaveFile output(m_iniFilePath);
@@ -468,9 +480,11 @@ bool CIniFileSettings::save()
                     << m_iniFilePath << output.errorString();
         return false;
     }
+    // From now on this run reads what the file holds, as a later run will.
     const QString previousCopy = settings->fileName();
-    settings = std::move(merged);
+    settings = std::move(written);
     QFile::remove(previousCopy);
+    QFile::remove(merged->fileName());
     unsaved.clear();
     return true;
 }

@@ -188,6 +188,7 @@ private Q_SLOTS:
 
     void damagedFile_data();
     void damagedFile();
+    void rewriteThatWouldNotReadBack();
     void notARegularFile_data();
     void notARegularFile();
     void heldLock();
@@ -644,6 +645,24 @@ void tst_CIniFileSettings::damagedFile()
         QCOMPARE(again.getScannStart(), hasScanKey ? 0 : 2);
         QCOMPARE(again.getFontSize(), hasScanKey ? quint32(9) : quint32(11));
     }
+}
+
+void tst_CIniFileSettings::rewriteThatWouldNotReadBack()
+{
+    // Reads well, but QSettings writes the key with the empty name below "sec/" as a line it
+    // then refuses as damage.
+    const QByteArray content("[sec\\]\n=9\n[gui]\nfontSize=9\n");
+    QVERIFY(writeFile(iniPath(), content));
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getFontSize(), quint32(9));
+
+    expectCritical("save", QStringLiteral("the settings would not read back as written, the file "
+                                          "is left as it is and the change is kept for this run "
+                                          "only: ") +
+                               QRegularExpression::escape(iniPath()));
+    settings.setFontSize(12);
+    QCOMPARE(settings.getFontSize(), quint32(12));
+    QCOMPARE(readFile(iniPath()), content);
 }
 
 void tst_CIniFileSettings::notARegularFile_data()
