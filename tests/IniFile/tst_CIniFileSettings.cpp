@@ -193,6 +193,7 @@ private Q_SLOTS:
     void notARegularFile();
     void heldLock();
     void twoProcessesKeepTheirKeys();
+    void readOnlyFolderAsUser();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
 
@@ -803,6 +804,25 @@ void tst_CIniFileSettings::writeKeys()
     CIniFileSettings& settings = *CIniFileSettings::instance();
     for (int i = 0; i < 1000; ++i)
         settings.setGroupValues(QStringLiteral("stress"), {{prefix + QString::number(i), i}});
+}
+
+void tst_CIniFileSettings::readOnlyFolderAsUser()
+{
+    if (::geteuid() == 0)
+        QSKIP("root writes into a read-only folder; see failedWriteKeepsTheFile");
+    const QString folder = QFileInfo(iniPath()).path();
+    QVERIFY(writeFile(iniPath(), "[communication]\npollIntervall=7\n"));
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    expectCritical("save", QStringLiteral("could not lock the settings file.*"));
+    CIniFileSettings& settings = fresh();
+    settings.setPollIntervall(42);
+    QCOMPARE(settings.getPollIntervall(), 42);
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner));
+    QCOMPARE(readFile(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("Syncarium.ini")});
 }
 
 void tst_CIniFileSettings::failedWriteKeepsTheFile_data()
