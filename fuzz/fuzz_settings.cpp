@@ -39,14 +39,14 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// In memory where the system offers it: the repairing getters write, and each write is flushed
-// to storage.
+// Below TMPDIR when it is set, else in memory where the system offers it: the repairing getters
+// write, and each write is flushed to storage. libFuzzer ends with _Exit, so the folder stays.
 QString sandboxTemplate()
 {
     const QString memory = QStringLiteral("/dev/shm");
-    return (QFileInfo(memory).isDir() && QFileInfo(memory).isWritable() ? memory
-                                                                        : QDir::tempPath()) +
-           QStringLiteral("/sy-fuzz-settings-XXXXXX");
+    const bool inMemory = !qEnvironmentVariableIsSet("TMPDIR") && QFileInfo(memory).isDir() &&
+                          QFileInfo(memory).isWritable();
+    return (inMemory ? memory : QDir::tempPath()) + QStringLiteral("/sy-fuzz-settings-XXXXXX");
 }
 
 // HOME and the XDG folders in one temporary folder; the working directory stays as it is, since
