@@ -194,6 +194,7 @@ private Q_SLOTS:
     void heldLock();
     void twoProcessesKeepTheirKeys();
     void readOnlyFolderAsUser();
+    void unreadableFileAsUser();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
 
@@ -823,6 +824,29 @@ void tst_CIniFileSettings::readOnlyFolderAsUser()
     QCOMPARE(readFile(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("Syncarium.ini")});
+}
+
+void tst_CIniFileSettings::unreadableFileAsUser()
+{
+    if (::geteuid() == 0)
+        QSKIP("root reads a file without read permission");
+    const QByteArray content("[gui]\nfontSize=9\n");
+    QVERIFY(writeFile(iniPath(), content));
+    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
+
+    expectCritical("CIniFileSettings",
+                   QStringLiteral("could not read the settings file, the defaults are used: ") +
+                       QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getFontSize(), quint32(11));
+    // Writing what could be read, nothing, would replace the user's file.
+    expectCritical("save", QStringLiteral("could not read the settings file, the change is kept "
+                                          "for this run only: ") +
+                               QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    settings.setFontSize(12);
+    QCOMPARE(settings.getFontSize(), quint32(12));
+    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(readFile(iniPath()), content);
 }
 
 void tst_CIniFileSettings::failedWriteKeepsTheFile_data()
