@@ -414,6 +414,17 @@ void tst_CIniFileSettings::derivedKeys()
     QCOMPARE(fresh().getUpdateUrl(), QStringLiteral("false"));
     QVERIFY(!readFile(iniPath()).contains("updateUrl"));
 
+    // The repairing keys with a setter: a value below the repair bound is repaired on reading.
+    settings.setPorts(9);
+    QCOMPARE(fresh().getPorts(), quint32(9));
+    CIniFileSettings::instance()->setBlocksize(300000);
+    QCOMPARE(fresh().getBlocksize(), quint64(300000));
+    CIniFileSettings::instance()->setBlocksize(1000);
+    QCOMPARE(stored(QStringLiteral("communication/blocksize")).toString(), QStringLiteral("1000"));
+    QCOMPARE(fresh().getBlocksize(), quint64(256000));
+    QCOMPARE(stored(QStringLiteral("communication/blocksize")).toString(),
+             QStringLiteral("256000"));
+
     const QString spaces = environment->home() + QStringLiteral("Documents/Syncarium Spaces/");
     QCOMPARE(fresh().getDefaultSpacesFolder(), spaces);
     QVERIFY(QFileInfo(spaces).isDir());
