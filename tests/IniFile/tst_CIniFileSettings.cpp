@@ -1,0 +1,953 @@
+#include "IniFile/CIniFileSettings.h"
+
+#include "common/CExpect.h"
+#include "common/CTestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using TGetter = std::function<QVariant(CIniFileSettings&)>;
+using TSetter = std::function<void(CIniFileSettings&, const QVariant&)>;
+
+// One key: how it is read and written; the setter is empty for keys that are only read.
+struct TKey
+{
+    const char* key;
+    QVariant defaultValue;
+    QVariant written;
+    TGetter get;
+    TSetter set;
+};
+
+template<typename T>
+TGetter getter(T (CIniFileSettings::*get)())
+{
+    return [get](CIniFileSettings& settings) { return QVariant::fromValue((settings.*get)()); };
+}
+
+template<typename T>
+TSetter setter(void (CIniFileSettings::*set)(T))
+{
+    return [set](CIniFileSettings& settings, const QVariant& value) {
+        (settings.*set)(value.value<T>());
+    };
+}
+
+TSetter setter(void (CIniFileSettings::*set)(const QString&))
+{
+    return [set](CIniFileSettings& settings, const QVariant& value) {
+        (settings.*set)(value.toString());
+    };
+}
+
+const QString nonAscii = QStringLiteral("Grüße aus 東京");
+
+const QList<TKey>& keyTable()
+{
+    using C = CIniFileSettings;
+    static const QList<TKey> keys = {
+        {"general/scannStart", 2, 0, getter(&C::getScannStart), setter(&C::setScannStart)},
+        {"general/scanOnFailure", 2, 1, getter(&C::getScanOnFailure), setter(&C::setScanOnFailure)},
+        {"general/alwaysCreateVersionForReplacedFiles", 2, 0,
+         getter(&C::getAlwaysCreateVersionForReplacedFiles),
+         setter(&C::setAlwaysCreateVersionForReplacedFiles)},
+        {"general/autoStart", 2, 0, getter(&C::getAutoStart), setter(&C::setAutoStart)},
+        {"general/trayMessages", 2, 1, getter(&C::getTrayMessages), setter(&C::setTrayMessages)},
+        {"hints/startup/showWelcome", 2, 0, getter(&C::getShowWelcome), setter(&C::setShowWelcome)},
+        {"general/updateCheck", true, false, getter(&C::getUpdateCheck),
+         setter(&C::setUpdateCheck)},
+        {"general/online", true, false, getter(&C::getOnline), setter(&C::setOnline)},
+        {"general/startGUI", true, false, getter(&C::getStartGUI), {}},
+        {"general/backupDBAtStartUp", false, true, getter(&C::getBackupDBAtStartUp), {}},
+        {"general/backupDBAtRevisionUpdate", true, false, getter(&C::getBackupDBAtRevisionUpdate),
+         setter(&C::setBackupDBAtRevisionUpdate)},
+        {"general/checkForMultipleDataBaseXTRs", true, false,
+         getter(&C::getCheckForMultipleDataBaseXTRs), setter(&C::setCheckForMultipleDataBaseXTRs)},
+        {"general/portableAppsUserSpacePath",
+         QStringLiteral("../../../../Documents/Syncarium Spaces"), QStringLiteral("../Spaces"),
+         getter(&C::getPortableAppsUserSpacePath), setter(&C::setPortableAppsUserSpacePath)},
+        {"server/defaultAccessKey", QStringLiteral("aDefault_b.sakh"), QStringLiteral("key.sakh"),
+         [](C& settings) {
+             return QVariant(
+                 settings.getDefaultAccessKey(QStringLiteral("a"), QStringLiteral("b")));
+         },
+         setter(&C::setDefaultAccessKey)},
+        {"paths/defaultArchivGroup", QString(), nonAscii, getter(&C::getDefaultArchivGroup),
+         setter(&C::setDefaultArchivGroup)},
+        {"paths/depotFilesPath", QString(), QStringLiteral("/data/depot, old"),
+         getter(&C::getDepotFilesPath), setter(&C::setDepotFilesPath)},
+        {"paths/PSSFilesPath", QString(), QStringLiteral("/data/pss"), getter(&C::getPSSFilesPath),
+         setter(&C::setPSSFilesPath)},
+        {"archiv/archivCacheSize", qint64(524288000), qint64(1) << 40,
+         getter(&C::getArchivCacheSize), setter(&C::setArchivCacheSize)},
+        {"archiv/archivCacheEnabled", true, false, getter(&C::getArchivCacheEnabled),
+         setter(&C::setArchivCacheEnabled)},
+        {"archiv/archivCacheCleanupInterval", quint32(3600000), quint32(4000000000u),
+         getter(&C::getArchivCacheCleanupInterval), setter(&C::setArchivCacheCleanupInterval)},
+        {"communication/pollIntervall", 300, 60, getter(&C::getPollIntervall),
+         setter(&C::setPollIntervall)},
+        {"communication/versionExpired", false, true, getter(&C::getVersionExpired),
+         setter(&C::setVersionExpired)},
+        {"communication/updateUrl", QStringLiteral("false"), QStringLiteral("https://a.b/u?x=1,2"),
+         getter(&C::getUpdateUrl), setter(&C::setUpdateUrl)},
+        {"communication/parseSY1LogStrict", true, false, getter(&C::getParseSY1LogStrict),
+         setter(&C::setParseSY1LogStrict)},
+        {"communication/startDBWithPort", false, true, getter(&C::getStartDBWithPort),
+         setter(&C::setStartDBWithPort)},
+        {"dialogs/autoAcceptInvitations", false, true, getter(&C::getAutoAcceptInvitations), {}},
+        {"dialogs/dlgStopAtPathToLong", true, false, getter(&C::getDlgStopAtPathToLong),
+         setter(&C::setDlgStopAtPathToLong)},
+        {"dialogs/dlgDlgPathWarning", true, false, getter(&C::getDlgDlgPathWarning),
+         setter(&C::setDlgDlgPathWarning)},
+        {"gui/showInFileSys", true, false, getter(&C::getShowInFileSys),
+         setter(&C::setShowInFileSys)},
+        {"gui/fontSize", quint32(11), quint32(14), getter(&C::getFontSize),
+         setter(&C::setFontSize)},
+        {"sync/syncStopOnFailure", true, false, getter(&C::getSyncStopOnFailure),
+         setter(&C::setSyncStopOnFailure)},
+        {"sync/syncShowPathWarning", true, false, getter(&C::getSyncShowPathWarning),
+         setter(&C::setSyncShowPathWarning)},
+    };
+    return keys;
+}
+
+void expectCritical(const char* function, const QString& pattern)
+{
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CIniFileSettings.cpp"),
+                            QLatin1String("CIniFileSettings::") + QLatin1String(function), pattern);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(content) == content.size();
+}
+
+// The test program started again to run one of its own slots with the given variables set.
+std::unique_ptr<QProcess> startSelf(const QStringList& arguments,
+                                    const QList<QPair<QString, QString>>& variables)
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& variable : variables)
+        environment.insert(variable.first, variable.second);
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->start(arguments.first(), arguments.mid(1));
+    return process;
+}
+
+} // namespace
+
+class tst_CIniFileSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void plainKeys_data();
+    void plainKeys();
+    void wrongTypes_data();
+    void wrongTypes();
+    void repairKeys_data();
+    void repairKeys();
+    void derivedKeys();
+    void proxy_data();
+    void proxy();
+    void groups();
+    void markers_data();
+    void markers();
+    void spacesFolderCannotBeCreated_data();
+    void spacesFolderCannotBeCreated();
+
+    void damagedFile_data();
+    void damagedFile();
+    void rewriteThatWouldNotReadBack();
+    void notARegularFile_data();
+    void notARegularFile();
+    void heldLock();
+    void twoProcessesKeepTheirKeys();
+    void readOnlyFolderAsUser();
+    void unreadableFileAsUser();
+    void failedWriteKeepsTheFile_data();
+    void failedWriteKeepsTheFile();
+
+    // Run by the slots above in a second process; they skip when started any other way.
+    void holdLock();
+    void writeKeys();
+    void failedWriteInNamespace();
+
+private:
+    QString iniPath() const
+    {
+        return environment->home() + QStringLiteral(".config/Syncarium/Syncarium.ini");
+    }
+    CIniFileSettings& fresh()
+    {
+        CIniFileSettings::destroy();
+        return *CIniFileSettings::instance();
+    }
+    // What an independent reader finds in the file under key.
+    QVariant stored(const QString& key);
+
+    std::unique_ptr<CTestEnvironment> environment;
+    int copies = 0;
+};
+
+void tst_CIniFileSettings::init()
+{
+    environment.reset(); // restores the variables before the next environment saves them
+    environment = std::make_unique<CTestEnvironment>();
+    QVERIFY(environment->isValid());
+}
+
+void tst_CIniFileSettings::cleanup()
+{
+    CIniFileSettings::destroy();
+}
+
+QVariant tst_CIniFileSettings::stored(const QString& key)
+{
+    // A path of its own each time: QSettings keeps the files it read in a per-process cache.
+    const QString copy = environment->root() + QStringLiteral("reader-%1.ini").arg(++copies);
+    if (!writeFile(copy, readFile(iniPath())))
+        return QStringLiteral("<no copy>");
+    // Qt's reader gives a group "general" back as "General".
+    QString qtKey = key;
+    if (qtKey.startsWith(QLatin1String("general/")))
+        qtKey[0] = QLatin1Char('G');
+    return QSettings(copy, QSettings::IniFormat).value(qtKey);
+}
+
+void tst_CIniFileSettings::plainKeys_data()
+{
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < keyTable().size(); ++i)
+        QTest::newRow(keyTable().at(i).key) << i;
+}
+
+void tst_CIniFileSettings::plainKeys()
+{
+    QFETCH(int, index);
+    const TKey& key = keyTable().at(index);
+    const QString name = QLatin1String(key.key);
+    QVERIFY(writeFile(iniPath(), QByteArray()));
+
+    QCOMPARE(key.get(fresh()), key.defaultValue);
+    QCOMPARE(readFile(iniPath()), QByteArray());
+
+    if (key.set) {
+        key.set(*CIniFileSettings::instance(), key.written);
+        QCOMPARE(key.get(*CIniFileSettings::instance()), key.written);
+        QCOMPARE(key.get(fresh()), key.written);
+        QCOMPARE(stored(name).toString(), key.written.toString());
+    } else {
+        QSettings(iniPath(), QSettings::IniFormat).setValue(name, key.written);
+        QCOMPARE(key.get(fresh()), key.written);
+    }
+}
+
+void tst_CIniFileSettings::wrongTypes_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("key");
+
+    QTest::newRow("text for a check state")
+        << QByteArray("[general]\nscannStart=abc\n") << "general/scannStart";
+    QTest::newRow("fraction for a check state")
+        << QByteArray("[general]\nautoStart=0.5\n") << "general/autoStart";
+    QTest::newRow("text for a flag")
+        << QByteArray("[general]\nupdateCheck=abc\n") << "general/updateCheck";
+    QTest::newRow("list for a flag")
+        << QByteArray("[general]\nonline=false, false\n") << "general/online";
+    QTest::newRow("number 7 for a flag")
+        << QByteArray("[gui]\nshowInFileSys=7\n") << "gui/showInFileSys";
+    QTest::newRow("text for a size")
+        << QByteArray("[archiv]\narchivCacheSize=big\n") << "archiv/archivCacheSize";
+    QTest::newRow("negative unsigned") << QByteArray("[gui]\nfontSize=-3\n") << "gui/fontSize";
+    QTest::newRow("unsigned beyond 32 bits")
+        << QByteArray("[archiv]\narchivCacheCleanupInterval=4294967296\n")
+        << "archiv/archivCacheCleanupInterval";
+    QTest::newRow("list for a number")
+        << QByteArray("[communication]\npollIntervall=1, 2\n") << "communication/pollIntervall";
+    QTest::newRow("typed value for a text")
+        << QByteArray("[communication]\nupdateUrl=@Rect(1 2 3 4)\n") << "communication/updateUrl";
+}
+
+void tst_CIniFileSettings::wrongTypes()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, key);
+    QVERIFY(writeFile(iniPath(), ini));
+    for (const TKey& entry : keyTable()) {
+        if (key == QLatin1String(entry.key))
+            QCOMPARE(entry.get(fresh()), entry.defaultValue);
+    }
+    QCOMPARE(readFile(iniPath()), ini);
+}
+
+void tst_CIniFileSettings::repairKeys_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("key");
+    // Empty for a getter that must not write.
+    QTest::addColumn<QString>("storedAfter");
+
+    const auto row = [](const char* name, const QByteArray& ini, const char* key,
+                        const char* storedAfter) {
+        QTest::newRow(name) << ini << QString::fromLatin1(key) << QString::fromLatin1(storedAfter);
+    };
+    row("ports missing", "", "communication/ports", "3");
+    row("ports 0", "[communication]\nports=0\n", "communication/ports", "3");
+    row("ports text", "[communication]\nports=many\n", "communication/ports", "3");
+    row("ports 5", "[communication]\nports=5\n", "communication/ports", "");
+    row("cachable missing", "", "communication/cachable", "true");
+    row("cachable false", "[communication]\ncachable=false\n", "communication/cachable", "true");
+    row("cachable true", "[communication]\ncachable=true\n", "communication/cachable", "");
+    row("timeout missing", "", "communication/timeout", "60000");
+    row("timeout 0", "[communication]\ntimeout=0\n", "communication/timeout", "60000");
+    row("timeout beyond 32 bits", "[communication]\ntimeout=10000000000\n", "communication/timeout",
+        "");
+    row("blocksize missing", "", "communication/blocksize", "256000");
+    row("blocksize 1000", "[communication]\nblocksize=1000\n", "communication/blocksize", "256000");
+    row("blocksize 256000", "[communication]\nblocksize=256000\n", "communication/blocksize", "");
+    row("pingurl missing", "", "communication/pingurl", "ping");
+    row("pingurl empty", "[communication]\npingurl=\n", "communication/pingurl", "ping");
+    row("pingurl set", "[communication]\npingurl=https://p.example/ping.xml\n",
+        "communication/pingurl", "");
+    row("hosts missing", "", "webdav/hosts", "empty list");
+    row("hosts empty text", "[webdav]\nhosts=\n", "webdav/hosts", "empty list");
+    row("hosts empty list", "[webdav]\nhosts=@Invalid()\n", "webdav/hosts", "");
+    row("hosts two", "[webdav]\nhosts=a.example, b.example\n", "webdav/hosts", "");
+}
+
+void tst_CIniFileSettings::repairKeys()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, key);
+    QFETCH(QString, storedAfter);
+    QVERIFY(writeFile(iniPath(), ini));
+    const QRegularExpression ping(QStringLiteral("^https://[^/]+/ping\\.xml$"));
+
+    CIniFileSettings& settings = fresh();
+    QString read;
+    if (key == QLatin1String("communication/ports"))
+        read = QString::number(settings.getPorts());
+    else if (key == QLatin1String("communication/cachable"))
+        read = QVariant(settings.getCachable()).toString();
+    else if (key == QLatin1String("communication/timeout"))
+        read = QString::number(settings.getTimeout());
+    else if (key == QLatin1String("communication/blocksize"))
+        read = QString::number(settings.getBlocksize());
+    else if (key == QLatin1String("communication/pingurl"))
+        read = settings.getPingurl();
+    else
+        read = settings.getWebdavHosts().join(QLatin1Char('|'));
+
+    if (storedAfter.isEmpty()) {
+        QCOMPARE(readFile(iniPath()), ini);
+        return;
+    }
+    const QVariant value = stored(key);
+    if (storedAfter == QLatin1String("ping")) {
+        QVERIFY2(ping.match(read).hasMatch(), qPrintable(read));
+        QCOMPARE(value.toString(), read);
+    } else if (storedAfter == QLatin1String("empty list")) {
+        QCOMPARE(read, QString());
+        QVERIFY(QSettings(iniPath(), QSettings::IniFormat).contains(key));
+        QCOMPARE(value.toStringList(), QStringList());
+    } else {
+        QCOMPARE(read, storedAfter);
+        QCOMPARE(value.toString(), storedAfter);
+    }
+}
+
+void tst_CIniFileSettings::derivedKeys()
+{
+    CIniFileSettings& settings = fresh();
+    // The access key's pattern is filled in one pass: an argument holding "%2" stays as it is.
+    QCOMPARE(settings.getDefaultAccessKey(QStringLiteral("x%2"), QStringLiteral("y")),
+             QStringLiteral("x%2Default_y.sakh"));
+
+    // The network-state setter writes another key than the getter reads.
+    settings.setCheckNetworkState(false);
+    QVERIFY(settings.getCheckNetworkState());
+    QCOMPARE(stored(QStringLiteral("paths/checkNetworkState")).toString(), QStringLiteral("false"));
+
+    QVERIFY(!settings.isCustomPathsSet());
+    settings.setDepotFilesPath(QStringLiteral("/depot"));
+    QVERIFY(!settings.isCustomPathsSet());
+    settings.setPSSFilesPath(QStringLiteral("/pss"));
+    QVERIFY(settings.isCustomPathsSet());
+    settings.setDepotFilesPath(QString());
+    QVERIFY(!settings.isCustomPathsSet());
+    QVERIFY(!QSettings(iniPath(), QSettings::IniFormat)
+                 .contains(QStringLiteral("paths/depotFilesPath")));
+    settings.setUpdateUrl(QStringLiteral("https://u.example/"));
+    settings.setUpdateUrl(QString());
+    QCOMPARE(fresh().getUpdateUrl(), QStringLiteral("false"));
+    QVERIFY(!readFile(iniPath()).contains("updateUrl"));
+
+    // The repairing keys with a setter: a value below the repair bound is repaired on reading.
+    settings.setPorts(9);
+    QCOMPARE(fresh().getPorts(), quint32(9));
+    CIniFileSettings::instance()->setBlocksize(300000);
+    QCOMPARE(fresh().getBlocksize(), quint64(300000));
+    CIniFileSettings::instance()->setBlocksize(1000);
+    QCOMPARE(stored(QStringLiteral("communication/blocksize")).toString(), QStringLiteral("1000"));
+    QCOMPARE(fresh().getBlocksize(), quint64(256000));
+    QCOMPARE(stored(QStringLiteral("communication/blocksize")).toString(),
+             QStringLiteral("256000"));
+
+    const QString spaces = environment->home() + QStringLiteral("Documents/Syncarium Spaces/");
+    QCOMPARE(fresh().getDefaultSpacesFolder(), spaces);
+    QVERIFY(QFileInfo(spaces).isDir());
+    QCOMPARE(stored(QStringLiteral("paths/defaultSpacesFolder")).toString(), spaces);
+    CIniFileSettings::instance()->setDefaultSpacesFolder(QStringLiteral("/elsewhere/"));
+    QCOMPARE(fresh().getDefaultSpacesFolder(), QStringLiteral("/elsewhere/"));
+}
+
+void tst_CIniFileSettings::proxy_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+
+    QTest::newRow("ascii") << "proxyuser"
+                           << "s3cret:with=signs";
+    QTest::newRow("umlauts") << QStringLiteral("Jürgen Größ") << QStringLiteral("Päßwörd");
+    QTest::newRow("cjk") << QStringLiteral("山田太郎") << QStringLiteral("密码🔑");
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void tst_CIniFileSettings::proxy()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+
+    QNetworkProxy none(QNetworkProxy::HttpProxy, QStringLiteral("proxy.example"), 1);
+    QCOMPARE(fresh().getProxy(none), quint32(0));
+    QCOMPARE(none.type(), QNetworkProxy::NoProxy);
+
+    const QNetworkProxy written(QNetworkProxy::Socks5Proxy, QStringLiteral("proxy.example"), 3128,
+                                user, password);
+    CIniFileSettings::instance()->setProxy(written, 3);
+    const QByteArray file = readFile(iniPath());
+    QVERIFY(file.contains("[ProxySettings]"));
+    QCOMPARE(stored(QStringLiteral("ProxySettings/UserName")).toString(),
+             QString::fromLatin1(user.toUtf8().toBase64()));
+    if (!password.isEmpty())
+        QVERIFY(!file.contains(password.toUtf8()));
+
+    QNetworkProxy read;
+    QCOMPARE(fresh().getProxy(read), quint32(3));
+    QCOMPARE(read.type(), QNetworkProxy::HttpProxy);
+    QCOMPARE(read.hostName(), QStringLiteral("proxy.example"));
+    QCOMPARE(read.port(), quint16(3128));
+    QCOMPARE(read.user(), user);
+    QCOMPARE(read.password(), password);
+
+    CIniFileSettings::instance()->setProxy(written, 0);
+    QCOMPARE(fresh().getProxy(read), quint32(0));
+    QCOMPARE(read.type(), QNetworkProxy::NoProxy);
+}
+
+void tst_CIniFileSettings::groups()
+{
+    CIniFileSettings& settings = fresh();
+    const QMap<QString, QString> profile = {{QStringLiteral("Firstname"), QStringLiteral("Zoë")},
+                                            {QStringLiteral("Lastname"), QStringLiteral("李")},
+                                            {QStringLiteral("Straße"), QStringLiteral("a, b")}};
+    settings.setUserProfile(profile);
+    settings.setSideWindow(QStringLiteral("Left"), 3, QStringLiteral("filesWidget"));
+    settings.setSideWindow(QStringLiteral("Right"), 0, QStringLiteral("Ünterwidget"));
+    settings.setGroupStringList(QStringLiteral("lists"), QStringLiteral("names"),
+                                {QStringLiteral("a,b"), QStringLiteral("c")});
+    settings.setGroupValues(QStringLiteral("gui/sideWindow"),
+                            {{QStringLiteral("OtherKey"), QStringLiteral("x")}});
+    settings.setGroupValues(
+        QStringLiteral("extra"),
+        {{QStringLiteral("one"), 1}, {QStringLiteral("two"), QStringLiteral("2")}});
+    settings.removeKey(QStringLiteral("extra/one"));
+
+    CIniFileSettings& again = fresh();
+    QCOMPARE(again.getUserProfile(), profile);
+    QString widget;
+    QCOMPARE(again.getSideWindow(QStringLiteral("Left"), widget), quint32(3));
+    QCOMPARE(widget, QStringLiteral("filesWidget"));
+    QCOMPARE(again.getSideWindow(QStringLiteral("Missing"), widget), quint32(0));
+    QCOMPARE(widget, QString());
+    const QMap<QString, QString> windows = {
+        {QStringLiteral("Left"), QStringLiteral("filesWidget")},
+        {QStringLiteral("Right"), QStringLiteral("Ünterwidget")}};
+    QCOMPARE(again.getSideWindows(), windows);
+    QCOMPARE(stored(QStringLiteral("lists/names")).toStringList(),
+             QStringList({QStringLiteral("a,b"), QStringLiteral("c")}));
+    const QVariantMap extra = again.getGroupValues(QStringLiteral("extra"));
+    QCOMPARE(extra.keys(), QStringList{QStringLiteral("two")});
+    QCOMPARE(extra.value(QStringLiteral("two")).toString(), QStringLiteral("2"));
+}
+
+void tst_CIniFileSettings::markers_data()
+{
+    QTest::addColumn<QStringList>("markers");
+    QTest::addColumn<bool>("documentsAtTop");
+    // Below the test's root; the folders reached from the working directory below its canonical
+    // form, since the working directory is a resolved path.
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QString>("spaces");
+
+    const QString normalIni = QStringLiteral("home/.config/Syncarium/Syncarium.ini");
+    QTest::newRow("none") << QStringList() << false << normalIni
+                          << "home/Documents/Syncarium Spaces/";
+    QTest::newRow("USB") << QStringList{QStringLiteral("USB")} << false
+                         << "work/a/b/c/SyncariumData/Syncarium.ini"
+                         << "work/a/Syncarium Spaces/";
+    QTest::newRow("PORTABLE_APPS")
+        << QStringList{QStringLiteral("PORTABLE_APPS")} << true << "work/a/Data/Syncarium.ini"
+        << "Documents/Syncarium Spaces/";
+    QTest::newRow("PORTABLE_APPS without documents")
+        << QStringList{QStringLiteral("PORTABLE_APPS")} << false << "work/a/Data/Syncarium.ini"
+        << "work/a/b/c/../../../Syncarium Spaces/";
+    QTest::newRow("both") << QStringList{QStringLiteral("USB"), QStringLiteral("PORTABLE_APPS")}
+                          << true << "work/a/Data/Syncarium.ini"
+                          << "Documents/Syncarium Spaces/";
+}
+
+void tst_CIniFileSettings::markers()
+{
+    QFETCH(QStringList, markers);
+    QFETCH(bool, documentsAtTop);
+    QFETCH(QString, ini);
+    QFETCH(QString, spaces);
+
+    const QString root = environment->root();
+    const QString canonicalRoot = QDir(root).canonicalPath() + QLatin1Char('/');
+    const QString current = environment->makeDir(QStringLiteral("work/a/b/c"));
+    // Four levels above work/a/b/c is the root.
+    if (documentsAtTop)
+        environment->makeDir(QStringLiteral("Documents"));
+    QVERIFY(QDir::setCurrent(current));
+    for (const QString& marker : std::as_const(markers))
+        QVERIFY(writeFile(current + marker, QByteArray()));
+    ini.prepend(ini.startsWith(QLatin1String("home/")) ? root : canonicalRoot);
+    spaces.prepend(spaces.startsWith(QLatin1String("home/")) ? root : canonicalRoot);
+
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.isPortable(), !markers.isEmpty());
+    QCOMPARE(settings.isPortableApps(), markers.contains(QStringLiteral("PORTABLE_APPS")));
+    QCOMPARE(settings.iniFilePath(), ini);
+    if (!markers.isEmpty())
+        QVERIFY(QFileInfo(QFileInfo(ini).path()).isDir());
+    settings.setFontSize(20);
+    QCOMPARE(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("gui/fontSize")).toInt(),
+             20);
+
+    if (settings.isPortableApps())
+        CExpect::record(QtDebugMsg, QStringLiteral("CIniFileSettings.cpp"),
+                        QStringLiteral("CIniFileSettings::getUserSpacePath"),
+                        QStringLiteral("portableAppsUserSpacePath ") + spaces);
+    QCOMPARE(settings.getUserSpacePath(), spaces);
+    QVERIFY(QFileInfo(spaces).isDir());
+}
+
+void tst_CIniFileSettings::spacesFolderCannotBeCreated_data()
+{
+    QTest::addColumn<QString>("documents");
+    // Below the home folder, must not exist afterwards.
+    QTest::addColumn<QString>("notCreated");
+
+    QTest::newRow("below a file") << "plain.txt/Documents"
+                                  << "plain.txt/Documents";
+    QTest::newRow("name too long")
+        << QStringLiteral("new/deeper/") + QString(300, QLatin1Char('n')) << "new";
+}
+
+void tst_CIniFileSettings::spacesFolderCannotBeCreated()
+{
+    QFETCH(QString, documents);
+    QFETCH(QString, notCreated);
+    const QString home = environment->home();
+    QVERIFY(writeFile(home + QStringLiteral("plain.txt"), "a file"));
+    QVERIFY(writeFile(home + QStringLiteral(".config/user-dirs.dirs"),
+                      "XDG_DOCUMENTS_DIR=\"$HOME/" + documents.toUtf8() + "\"\n"));
+
+    CExpect::record(QtDebugMsg, QStringLiteral("CIniFileSettings.cpp"),
+                    QStringLiteral("CIniFileSettings::getUserSpacePath"),
+                    QStringLiteral("created the user space folder: false"));
+    QCOMPARE(fresh().getUserSpacePath(), home + documents + QStringLiteral("/Syncarium Spaces/"));
+    QVERIFY(!QFileInfo::exists(home + notCreated));
+}
+
+void tst_CIniFileSettings::damagedFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("damaged");
+
+    QTest::newRow("byte-order mark")
+        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << false;
+    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << false;
+    QTest::newRow("line without equals sign")
+        << QByteArray("[general]\nscannStart=0\nthis is no key\n") << true;
+    QTest::newRow("unclosed section") << QByteArray("[general\nscannStart=0\n") << true;
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << true;
+}
+
+void tst_CIniFileSettings::damagedFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, damaged);
+    QVERIFY(writeFile(iniPath(), content));
+    const QString path = iniPath();
+
+    if (damaged)
+        expectCritical("CIniFileSettings",
+                       QStringLiteral("the settings file cannot be parsed.*: ") +
+                           QRegularExpression::escape(path));
+    CIniFileSettings& settings = fresh();
+    const bool hasScanKey = content.contains("scannStart");
+    QCOMPARE(settings.getScannStart(), hasScanKey && !damaged ? 0 : 2);
+    QCOMPARE(readFile(path), content);
+
+    if (damaged)
+        expectCritical(
+            "moveDamagedFileAside",
+            QStringLiteral("the settings file could not be parsed and was moved aside: ") +
+                QRegularExpression::escape(path) + QStringLiteral(" -> ") +
+                QRegularExpression::escape(path) + QStringLiteral("\\.damaged-\\d{8}-\\d{6}"));
+    settings.setTrayMessages(1);
+
+    const QStringList aside =
+        QDir(QFileInfo(path).path())
+            .entryList({QStringLiteral("Syncarium.ini.damaged-*")}, QDir::Files | QDir::Hidden);
+    if (damaged) {
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readFile(QFileInfo(path).path() + QLatin1Char('/') + aside.first()), content);
+        QCOMPARE(QSettings(path, QSettings::IniFormat).allKeys(),
+                 QStringList{QStringLiteral("General/trayMessages")});
+        QCOMPARE(fresh().getTrayMessages(), 1);
+    } else {
+        QVERIFY(aside.isEmpty());
+        CIniFileSettings& again = fresh();
+        QCOMPARE(again.getTrayMessages(), 1);
+        QCOMPARE(again.getScannStart(), hasScanKey ? 0 : 2);
+        QCOMPARE(again.getFontSize(), hasScanKey ? quint32(9) : quint32(11));
+    }
+}
+
+void tst_CIniFileSettings::rewriteThatWouldNotReadBack()
+{
+    // Reads well, but QSettings writes the key with the empty name below "sec/" as a line it
+    // then refuses as damage.
+    const QByteArray content("[sec\\]\n=9\n[gui]\nfontSize=9\n");
+    QVERIFY(writeFile(iniPath(), content));
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getFontSize(), quint32(9));
+
+    expectCritical("save", QStringLiteral("the settings would not read back as written, the file "
+                                          "is left as it is and the change is kept for this run "
+                                          "only: ") +
+                               QRegularExpression::escape(iniPath()));
+    settings.setFontSize(12);
+    QCOMPARE(settings.getFontSize(), quint32(12));
+    QCOMPARE(readFile(iniPath()), content);
+}
+
+void tst_CIniFileSettings::notARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("found");
+
+    QTest::newRow("FIFO") << "fifo"
+                          << "a FIFO, socket or device";
+    QTest::newRow("folder") << "folder"
+                            << "a folder";
+    QTest::newRow("link to a device") << "device"
+                                      << "a FIFO, socket or device";
+}
+
+void tst_CIniFileSettings::notARegularFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, found);
+    const QString path = iniPath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+
+    expectCritical("CIniFileSettings",
+                   QStringLiteral("the settings path holds ") + found +
+                       QStringLiteral(" instead of a settings file, the defaults are used and "
+                                      "nothing is saved: ") +
+                       QRegularExpression::escape(path));
+    // Reading a FIFO waits for a writer: without the check this would not return.
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getScannStart(), 2);
+    settings.setScannStart(0);
+    QCOMPARE(settings.getScannStart(), 2);
+    QCOMPARE(settings.getPorts(), quint32(3));
+    QCOMPARE(settings.getBlocksize(), quint64(256000));
+    QNetworkProxy proxy(QNetworkProxy::HttpProxy, QStringLiteral("keep"));
+    QCOMPARE(settings.getProxy(proxy), quint32(QNetworkProxy::NoProxy));
+    QCOMPARE(proxy.hostName(), QStringLiteral("keep"));
+    QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
+    QVERIFY(!QFileInfo::exists(path + QStringLiteral(".lock")));
+}
+
+void tst_CIniFileSettings::heldLock()
+{
+    QVERIFY(writeFile(iniPath(), "[gui]\nfontSize=9\n"));
+    const QByteArray before = readFile(iniPath());
+    CIniFileSettings& settings = fresh();
+
+    const auto holder = startSelf(
+        {QCoreApplication::applicationFilePath(), QStringLiteral("holdLock")},
+        {{QStringLiteral("SY_TEST_HOLD_SETTINGS_LOCK"), iniPath() + QStringLiteral(".lock")}});
+    QVERIFY(holder->waitForStarted(30000));
+    QByteArray output;
+    while (!output.contains("holding the lock\n") && holder->waitForReadyRead(30000))
+        output += holder->readAll();
+    QVERIFY2(output.contains("holding the lock\n"), output.constData());
+
+    // QSettings would wait for this lock without end.
+    expectCritical("save", QStringLiteral("could not lock the settings file within 3000 ms, the "
+                                          "change is kept for this run only: ") +
+                               QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    settings.setScannStart(0);
+    QCOMPARE(settings.getScannStart(), 0);
+    QCOMPARE(readFile(iniPath()), before);
+
+    holder->closeWriteChannel();
+    QVERIFY(holder->waitForFinished(30000));
+    QCOMPARE(holder->exitCode(), 0);
+
+    // The kept change goes into the file with the next one.
+    settings.setTrayMessages(0);
+    CIniFileSettings& again = fresh();
+    QCOMPARE(again.getScannStart(), 0);
+    QCOMPARE(again.getTrayMessages(), 0);
+    QCOMPARE(again.getFontSize(), quint32(9));
+}
+
+void tst_CIniFileSettings::holdLock()
+{
+    const QString path = qEnvironmentVariable("SY_TEST_HOLD_SETTINGS_LOCK");
+    if (path.isEmpty())
+        QSKIP("runs as the second process of heldLock");
+    QLockFile lock(path);
+    QVERIFY(lock.tryLock(30000));
+    std::fputs("holding the lock\n", stdout);
+    std::fflush(stdout);
+    QFile input;
+    QVERIFY(input.open(stdin, QIODevice::ReadOnly));
+    input.readAll();
+}
+
+void tst_CIniFileSettings::twoProcessesKeepTheirKeys()
+{
+    const int writes = 1000;
+    // The working copies belong in the runtime folder, in memory on a desktop; on disk every
+    // copy would cost the writers a flush to storage.
+    std::unique_ptr<QTemporaryDir> runtime;
+    if (QFileInfo(QStringLiteral("/dev/shm")).isDir())
+        runtime = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/sy-test-XXXXXX"));
+    const QString runtimeFolder =
+        runtime && runtime->isValid() ? runtime->path() : qEnvironmentVariable("XDG_RUNTIME_DIR");
+    std::unique_ptr<QProcess> writers[2];
+    const char* const prefixes[] = {"first", "second"};
+    for (int i = 0; i < 2; ++i) {
+        writers[i] = startSelf(
+            {QCoreApplication::applicationFilePath(), QStringLiteral("writeKeys")},
+            {{QStringLiteral("SY_TEST_WRITE_KEYS"), QLatin1String(prefixes[i])},
+             {QStringLiteral("SY_TEST_CONFIG_HOME"), qEnvironmentVariable("XDG_CONFIG_HOME")},
+             {QStringLiteral("SY_TEST_RUNTIME_DIR"), runtimeFolder}});
+        QVERIFY(writers[i]->waitForStarted(30000));
+    }
+    for (const auto& writer : writers) {
+        QVERIFY(writer->waitForFinished(300000));
+        QVERIFY2(writer->exitCode() == 0, writer->readAll().constData());
+    }
+
+    QSettings file(iniPath(), QSettings::IniFormat);
+    file.beginGroup(QStringLiteral("stress"));
+    QCOMPARE(file.childKeys().size(), 2 * writes);
+    for (const char* prefix : prefixes) {
+        for (int i = 0; i < writes; ++i)
+            QCOMPARE(file.value(QLatin1String(prefix) + QString::number(i)).toInt(), i);
+    }
+}
+
+void tst_CIniFileSettings::writeKeys()
+{
+    const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
+    if (prefix.isEmpty())
+        QSKIP("runs as one of the second processes of twoProcessesKeepTheirKeys");
+    qputenv("XDG_CONFIG_HOME", qgetenv("SY_TEST_CONFIG_HOME"));
+    qputenv("XDG_RUNTIME_DIR", qgetenv("SY_TEST_RUNTIME_DIR"));
+    CIniFileSettings& settings = *CIniFileSettings::instance();
+    for (int i = 0; i < 1000; ++i)
+        settings.setGroupValues(QStringLiteral("stress"), {{prefix + QString::number(i), i}});
+}
+
+void tst_CIniFileSettings::readOnlyFolderAsUser()
+{
+    if (::geteuid() == 0)
+        QSKIP("root writes into a read-only folder; see failedWriteKeepsTheFile");
+    const QString folder = QFileInfo(iniPath()).path();
+    QVERIFY(writeFile(iniPath(), "[communication]\npollIntervall=7\n"));
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    expectCritical("save", QStringLiteral("could not lock the settings file.*"));
+    CIniFileSettings& settings = fresh();
+    settings.setPollIntervall(42);
+    QCOMPARE(settings.getPollIntervall(), 42);
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner));
+    QCOMPARE(readFile(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("Syncarium.ini")});
+}
+
+void tst_CIniFileSettings::unreadableFileAsUser()
+{
+    if (::geteuid() == 0)
+        QSKIP("root reads a file without read permission");
+    const QByteArray content("[gui]\nfontSize=9\n");
+    QVERIFY(writeFile(iniPath(), content));
+    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
+
+    expectCritical("CIniFileSettings",
+                   QStringLiteral("could not read the settings file, the defaults are used: ") +
+                       QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getFontSize(), quint32(11));
+    // Writing what could be read, nothing, would replace the user's file.
+    expectCritical("save", QStringLiteral("could not read the settings file, the change is kept "
+                                          "for this run only: ") +
+                               QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    settings.setFontSize(12);
+    QCOMPARE(settings.getFontSize(), quint32(12));
+    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(readFile(iniPath()), content);
+}
+
+void tst_CIniFileSettings::failedWriteKeepsTheFile_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("full disk") << "full disk";
+    QTest::newRow("read-only folder") << "read-only folder";
+}
+
+void tst_CIniFileSettings::failedWriteKeepsTheFile()
+{
+    QFETCH(QString, failure);
+    if (::geteuid() != 0)
+        QSKIP("mounting a file system needs root");
+    const auto child = startSelf({QStringLiteral("unshare"), QStringLiteral("--mount"),
+                                  QStringLiteral("--propagation"), QStringLiteral("private"),
+                                  QCoreApplication::applicationFilePath(),
+                                  QStringLiteral("failedWriteInNamespace")},
+                                 {{QStringLiteral("SY_TEST_FAILED_WRITE"), failure}});
+    if (!child->waitForStarted(30000))
+        QSKIP("unshare is not available");
+    QVERIFY(child->waitForFinished(300000));
+    const QByteArray output = child->readAll();
+    if (!output.contains("Start testing"))
+        QSKIP(qPrintable(QStringLiteral("no private mount namespace: ") +
+                         QString::fromLocal8Bit(output)));
+    if (output.contains("SKIP   :"))
+        QSKIP(qPrintable(QString::fromLocal8Bit(output)));
+    QVERIFY2(child->exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : tst_CIniFileSettings::failedWriteInNamespace()"),
+             output.constData());
+}
+
+void tst_CIniFileSettings::failedWriteInNamespace()
+{
+    const QString failure = qEnvironmentVariable("SY_TEST_FAILED_WRITE");
+    if (failure.isEmpty())
+        QSKIP("runs inside the private mount namespace of failedWriteKeepsTheFile");
+    const QString folder = QFileInfo(iniPath()).path();
+    QVERIFY(QDir().mkpath(folder));
+    const auto run = [](const QStringList& command) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(command.first(), command.mid(1));
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    };
+
+    // Enough keys that the new file needs more room than the lock file.
+    QByteArray content("[many]\n");
+    for (int i = 0; i < 2000; ++i)
+        content += "key" + QByteArray::number(i) + "=value number " + QByteArray::number(i) + '\n';
+    if (failure == QLatin1String("full disk")) {
+        if (!run({QStringLiteral("mount"), QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                  QStringLiteral("-o"), QStringLiteral("size=256k"), QStringLiteral("none"),
+                  folder}))
+            QSKIP("could not mount a tmpfs");
+        QVERIFY(writeFile(iniPath(), content));
+        QFile filler(folder + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        // Room for the lock file, not for a new copy of the settings.
+        QVERIFY(filler.resize(filler.size() - 2 * 4096));
+        expectCritical("save", QStringLiteral("could not write the settings file, the previous "
+                                              "file is kept.*"));
+    } else {
+        QVERIFY(writeFile(iniPath(), content));
+        if (!run({QStringLiteral("mount"), QStringLiteral("--bind"), folder, folder}) ||
+            !run({QStringLiteral("mount"), QStringLiteral("-o"), QStringLiteral("remount,bind,ro"),
+                  folder, folder}))
+            QSKIP("could not mount the folder read-only");
+        expectCritical("save", QStringLiteral("could not lock the settings file.*"));
+    }
+
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getPollIntervall(), 300);
+    settings.setPollIntervall(42);
+    QCOMPARE(settings.getPollIntervall(), 42);
+    QCOMPARE(readFile(iniPath()), content);
+    QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    const QStringList expected =
+        failure == QLatin1String("full disk")
+            ? QStringList{QStringLiteral("Syncarium.ini"), QStringLiteral("filler")}
+            : QStringList{QStringLiteral("Syncarium.ini")};
+    QCOMPARE(left, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_CIniFileSettings)
+#include "tst_CIniFileSettings.moc"
