@@ -1,0 +1,146 @@
+#include "fsFilter/CFSFilterRules.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<quint64> s_lastStamp{0};
+
+quint64 nextStamp()
+{
+    return s_lastStamp.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+// More joined patterns cost more to compile at every change than they save in a query.
+constexpr qsizetype maxJoined = 64;
+
+// A pattern may stand in an alternation of whole-name patterns only when nothing in it refers to
+// group numbers or to the whole expression, and no verb can end the alternation early.
+bool isJoinable(const QString& pattern)
+{
+    static const QRegularExpression risky(
+        QStringLiteral(R"(\\[0-9gkQ]|\(\?(?:[0-9+\-|&(CRP]|P[=>])|\(\*)"));
+    return !risky.match(pattern).hasMatch();
+}
+
+} // namespace
+
+bool CFSFilterRules::add(const CFSFilterSetting& setting)
+{
+    if (positions.contains(setting.foldedValue()))
+        return false;
+    positions.insert(setting.foldedValue(), list.size());
+    list.append(setting);
+    version = nextStamp();
+    if (setting.hasExpression()) {
+        if (!joinFailed && joinedCount < maxJoined && isJoinable(setting.value))
+            rebuildJoined();
+        else
+            outsideJoined.append(list.size() - 1);
+    }
+    return true;
+}
+
+bool CFSFilterRules::remove(const QString& value)
+{
+    const qsizetype index = positions.value(CFSFilterSetting::fold(value), -1);
+    if (index < 0)
+        return false;
+    list.removeAt(index);
+    version = nextStamp();
+    rebuildPositions();
+    joinFailed = false;
+    rebuildJoined();
+    return true;
+}
+
+void CFSFilterRules::rebuildPositions()
+{
+    positions.clear();
+    positions.reserve(list.size());
+    for (qsizetype i = 0; i < list.size(); ++i)
+        positions.insert(list.at(i).foldedValue(), i);
+}
+
+void CFSFilterRules::rebuildJoined()
+{
+    outsideJoined.clear();
+    QString pattern;
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const CFSFilterSetting& setting = list.at(i);
+        if (!setting.hasExpression())
+            continue;
+        if (count < maxJoined && isJoinable(setting.value)) {
+            pattern += (count ? QStringLiteral("|(?:") : QStringLiteral("(?:")) + setting.value +
+                       QLatin1Char(')');
+            ++count;
+        } else {
+            outsideJoined.append(i);
+        }
+    }
+    joined = QRegularExpression();
+    joinedCount = 0;
+    if (count == 0)
+        return;
+    QRegularExpression expression(QRegularExpression::anchoredPattern(pattern),
+                                  QRegularExpression::CaseInsensitiveOption);
+    if (expression.isValid()) {
+        expression.optimize();
+        joined = expression;
+        joinedCount = count;
+        return;
+    }
+    // Patterns that are valid alone but clash when joined (the same group name twice) are
+    // tested one by one.
+    joinFailed = true;
+    outsideJoined.clear();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (list.at(i).hasExpression())
+            outsideJoined.append(i);
+    }
+}
+
+qsizetype CFSFilterRules::firstContainedIn(QStringView folded) const
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (folded.contains(list.at(i).foldedValue()))
+            return i;
+    }
+    return -1;
+}
+
+qsizetype CFSFilterRules::firstPrefixOf(QStringView folded) const
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (folded.startsWith(list.at(i).foldedValue()))
+            return i;
+    }
+    return -1;
+}
+
+qsizetype CFSFilterRules::firstSuffixOf(QStringView folded) const
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (folded.endsWith(list.at(i).foldedValue()))
+            return i;
+    }
+    return -1;
+}
+
+qsizetype CFSFilterRules::firstPatternMatch(const QString& subject) const
+{
+    if (joinedCount > 0 && !joined.match(subject).hasMatch()) {
+        for (const qsizetype i : outsideJoined) {
+            if (list.at(i).compiled().match(subject).hasMatch())
+                return i;
+        }
+        return -1;
+    }
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const CFSFilterSetting& setting = list.at(i);
+        if (setting.hasExpression() && setting.compiled().match(subject).hasMatch())
+            return i;
+    }
+    return -1;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "fsFilter/CFSFilterSetting.h"
+
+#include <QHash>
+#include <QList>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringView>
+
+// The rules of one module in one category, in the order they were added, with what a query needs
+// to answer without comparing every rule: the position of each case-folded value, and one
+// expression that joins the first patterns so that a name no pattern matches is turned away by a
+// single match. Not locked: the filter that holds it guards it.
+class CFSFilterRules
+{
+public:
+    const QList<CFSFilterSetting>& settings() const { return list; }
+    bool isEmpty() const { return list.isEmpty(); }
+    // Changes whenever the rules change; equal stamps mean equal rules, in any filter.
+    quint64 stamp() const { return version; }
+
+    // False when a rule with an equal value (ignoring case) is already held.
+    bool add(const CFSFilterSetting& setting);
+    // Removes the rule with an equal value; false when there is none.
+    bool remove(const QString& value);
+
+    // Position of the rule whose folded value is folded, -1 for none.
+    qsizetype indexOfFolded(const QString& folded) const { return positions.value(folded, -1); }
+    // Position of the first rule whose folded value the folded text contains, starts or ends it.
+    qsizetype firstContainedIn(QStringView folded) const;
+    qsizetype firstPrefixOf(QStringView folded) const;
+    qsizetype firstSuffixOf(QStringView folded) const;
+    // Position of the first rule whose expression matches the whole subject.
+    qsizetype firstPatternMatch(const QString& subject) const;
+
+private:
+    void rebuildPositions();
+    void rebuildJoined();
+
+    QList<CFSFilterSetting> list;
+    QHash<QString, qsizetype> positions;
+    quint64 version = 0;
+    QRegularExpression joined;
+    qsizetype joinedCount = 0;
+    bool joinFailed = false;
+    // Rules the joined expression does not stand for, in list order.
+    QList<qsizetype> outsideJoined;
+};

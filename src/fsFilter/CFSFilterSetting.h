@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QRegularExpression>
+#include <QString>
+#include <QtGlobal>
+
+// One filter rule: the value a category compares entries with and the type a query reports when
+// the rule matches. A rule of a pattern category carries its expression, compiled once when the
+// rule is made; the value is kept as the user wrote it.
+class CFSFilterSetting
+{
+public:
+    CFSFilterSetting() = default;
+    CFSFilterSetting(const QString& value, quint32 type);
+    virtual ~CFSFilterSetting() = default;
+    CFSFilterSetting(const CFSFilterSetting&) = default;
+    CFSFilterSetting& operator=(const CFSFilterSetting&) = default;
+
+    // Both values equal ignoring case; the type is not compared.
+    virtual bool equals(const CFSFilterSetting& other) const;
+
+    // The rule for a pattern category: value compiled as an expression that must match a whole
+    // name, ignoring case. isValid() tells whether it compiled.
+    static CFSFilterSetting pattern(const QString& value, quint32 type);
+    bool isValid() const { return !isPattern || expression.isValid(); }
+    bool hasExpression() const { return isPattern; }
+    QString errorString() const { return expression.errorString(); }
+
+    // The value in the case-folded form every comparison ignoring case uses.
+    const QString& foldedValue() const { return folded; }
+    const QRegularExpression& compiled() const { return expression; }
+
+    // The same case folding QString's comparisons ignoring case apply, code point by code point.
+    static QString fold(QStringView text);
+
+    QString value;
+    quint32 type = 0;
+
+private:
+    QString folded;
+    bool isPattern = false;
+    QRegularExpression expression;
+};
