@@ -82,7 +82,14 @@ struct CFSFilter::Entry
         }
         return fullPathValue;
     }
-    QString foldedFullPath() { return foldedRelative() + foldedName(); }
+    const QString& foldedFullPath()
+    {
+        if (!hasFoldedFullPath) {
+            foldedFullPathValue = foldedRelative() + foldedName();
+            hasFoldedFullPath = true;
+        }
+        return foldedFullPathValue;
+    }
 
     const QString& relative;
     const QString& name;
@@ -91,7 +98,9 @@ private:
     QString foldedRelativeValue;
     QString foldedNameValue;
     QString fullPathValue;
+    QString foldedFullPathValue;
     bool hasFoldedRelative = false;
+    bool hasFoldedFullPath = false;
     bool hasFoldedName = false;
     bool hasFullPath = false;
 };
@@ -417,17 +426,17 @@ bool CFSFilter::walk(int module, Entry& entry, quint32 options, bool isDirectory
         return true;
     if ((options & DirPatterns) &&
         firstMatch(category(DirPatterns), module, type, [&](const CFSFilterRules& rules) {
-            return rules.firstPatternMatch(entry.name);
+            return rules.firstPatternMatch(entry.name, entry.foldedName());
         }))
         return true;
     if ((options & FilePatterns) &&
         firstMatch(category(FilePatterns), module, type, [&](const CFSFilterRules& rules) {
-            return rules.firstPatternMatch(entry.name);
+            return rules.firstPatternMatch(entry.name, entry.foldedName());
         }))
         return true;
     if ((options & PathPatterns) &&
         firstMatch(category(PathPatterns), module, type, [&](const CFSFilterRules& rules) {
-            return rules.firstPatternMatch(entry.fullPath());
+            return rules.firstPatternMatch(entry.fullPath(), entry.foldedFullPath());
         }))
         return true;
     return false;

@@ -1,5 +1,7 @@
 #include "fsFilter/CFSFilterRules.h"
 
+#include "fsFilter/CFSPatternLiterals.h"
+
 #include <atomic>
 
 namespace {
@@ -31,13 +33,11 @@ bool CFSFilterRules::add(const CFSFilterSetting& setting)
         return false;
     positions.insert(setting.foldedValue(), list.size());
     list.append(setting);
+    inJoined.append(false);
     version = nextStamp();
-    if (setting.hasExpression()) {
-        if (!joinFailed && joinedCount < maxJoined && isJoinable(setting.value))
-            rebuildJoined();
-        else
-            outsideJoined.append(list.size() - 1);
-    }
+    if (setting.hasExpression() && !setting.hasLiterals() && !joinFailed &&
+        joinedCount < maxJoined && isJoinable(setting.value))
+        rebuildJoined();
     return true;
 }
 
@@ -47,6 +47,7 @@ bool CFSFilterRules::remove(const QString& value)
     if (index < 0)
         return false;
     list.removeAt(index);
+    inJoined.removeAt(index);
     version = nextStamp();
     rebuildPositions();
     joinFailed = false;
@@ -64,41 +65,34 @@ void CFSFilterRules::rebuildPositions()
 
 void CFSFilterRules::rebuildJoined()
 {
-    outsideJoined.clear();
-    QString pattern;
-    qsizetype count = 0;
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        const CFSFilterSetting& setting = list.at(i);
-        if (!setting.hasExpression())
-            continue;
-        if (count < maxJoined && isJoinable(setting.value)) {
-            pattern += (count ? QStringLiteral("|(?:") : QStringLiteral("(?:")) + setting.value +
-                       QLatin1Char(')');
-            ++count;
-        } else {
-            outsideJoined.append(i);
-        }
-    }
+    inJoined.fill(false);
     joined = QRegularExpression();
     joinedCount = 0;
+    QString pattern;
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < list.size() && count < maxJoined; ++i) {
+        const CFSFilterSetting& setting = list.at(i);
+        if (!setting.hasExpression() || setting.hasLiterals() || !isJoinable(setting.value))
+            continue;
+        pattern += (count ? QStringLiteral("|(?:") : QStringLiteral("(?:")) + setting.value +
+                   QLatin1Char(')');
+        inJoined[i] = true;
+        ++count;
+    }
     if (count == 0)
         return;
     QRegularExpression expression(QRegularExpression::anchoredPattern(pattern),
                                   QRegularExpression::CaseInsensitiveOption);
-    if (expression.isValid()) {
-        expression.optimize();
-        joined = expression;
-        joinedCount = count;
+    if (!expression.isValid()) {
+        // Patterns that are valid alone but clash when joined (the same group name twice) are
+        // asked one by one.
+        joinFailed = true;
+        inJoined.fill(false);
         return;
     }
-    // Patterns that are valid alone but clash when joined (the same group name twice) are
-    // tested one by one.
-    joinFailed = true;
-    outsideJoined.clear();
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        if (list.at(i).hasExpression())
-            outsideJoined.append(i);
-    }
+    expression.optimize();
+    joined = expression;
+    joinedCount = count;
 }
 
 qsizetype CFSFilterRules::firstContainedIn(QStringView folded) const
@@ -128,18 +122,21 @@ qsizetype CFSFilterRules::firstSuffixOf(QStringView folded) const
     return -1;
 }
 
-qsizetype CFSFilterRules::firstPatternMatch(const QString& subject) const
+qsizetype CFSFilterRules::firstPatternMatch(const QString& subject, QStringView folded) const
 {
-    if (joinedCount > 0 && !joined.match(subject).hasMatch()) {
-        for (const qsizetype i : outsideJoined) {
-            if (list.at(i).compiled().match(subject).hasMatch())
-                return i;
-        }
-        return -1;
-    }
+    const quint64 subjectMask = CFSPatternLiterals::mask(folded);
+    int joinedMatches = -1;
     for (qsizetype i = 0; i < list.size(); ++i) {
         const CFSFilterSetting& setting = list.at(i);
-        if (setting.hasExpression() && setting.compiled().match(subject).hasMatch())
+        if (!setting.hasExpression() || !setting.mayMatch(folded, subjectMask))
+            continue;
+        if (inJoined.at(i)) {
+            if (joinedMatches < 0)
+                joinedMatches = joined.match(subject).hasMatch() ? 1 : 0;
+            if (joinedMatches == 0)
+                continue;
+        }
+        if (setting.compiled().match(subject).hasMatch())
             return i;
     }
     return -1;

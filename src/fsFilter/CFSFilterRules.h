@@ -9,9 +9,9 @@
 #include <QStringView>
 
 // The rules of one module in one category, in the order they were added, with what a query needs
-// to answer without comparing every rule: the position of each case-folded value, and one
-// expression that joins the first patterns so that a name no pattern matches is turned away by a
-// single match. Not locked: the filter that holds it guards it.
+// to answer without comparing every rule: the position of each case-folded value, the literals
+// a pattern's matches contain, and one expression that joins the first patterns without such
+// literals so that a name none of them matches is turned away by a single match. Not locked: the filter that holds it guards it.
 class CFSFilterRules
 {
 public:
@@ -31,8 +31,9 @@ public:
     qsizetype firstContainedIn(QStringView folded) const;
     qsizetype firstPrefixOf(QStringView folded) const;
     qsizetype firstSuffixOf(QStringView folded) const;
-    // Position of the first rule whose expression matches the whole subject.
-    qsizetype firstPatternMatch(const QString& subject) const;
+    // Position of the first rule whose expression matches the whole subject; folded is the
+    // subject case-folded.
+    qsizetype firstPatternMatch(const QString& subject, QStringView folded) const;
 
 private:
     void rebuildPositions();
@@ -44,6 +45,6 @@ private:
     QRegularExpression joined;
     qsizetype joinedCount = 0;
     bool joinFailed = false;
-    // Rules the joined expression does not stand for, in list order.
-    QList<qsizetype> outsideJoined;
+    // Per rule: whether the joined expression stands for it.
+    QList<bool> inJoined;
 };

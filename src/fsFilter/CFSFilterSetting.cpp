@@ -1,5 +1,7 @@
 #include "fsFilter/CFSFilterSetting.h"
 
+#include "fsFilter/CFSPatternLiterals.h"
+
 CFSFilterSetting::CFSFilterSetting(const QString& value, quint32 type)
     : value(value), type(type), folded(fold(value))
 {}
@@ -15,9 +17,24 @@ CFSFilterSetting CFSFilterSetting::pattern(const QString& value, quint32 type)
     setting.isPattern = true;
     setting.expression = QRegularExpression(QRegularExpression::anchoredPattern(value),
                                             QRegularExpression::CaseInsensitiveOption);
-    if (setting.expression.isValid())
+    if (setting.expression.isValid()) {
         setting.expression.optimize();
+        setting.literals = CFSPatternLiterals::required(value);
+        for (const QString& literal : std::as_const(setting.literals))
+            setting.literalMasks.append(CFSPatternLiterals::mask(literal));
+    }
     return setting;
+}
+
+bool CFSFilterSetting::mayMatch(QStringView folded, quint64 subjectMask) const
+{
+    if (literals.isEmpty())
+        return true;
+    for (qsizetype i = 0; i < literals.size(); ++i) {
+        if ((literalMasks.at(i) & ~subjectMask) == 0 && folded.contains(literals.at(i)))
+            return true;
+    }
+    return false;
 }
 
 QString CFSFilterSetting::fold(QStringView text)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QRegularExpression>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // One filter rule: the value a category compares entries with and the type a query reports when
@@ -29,6 +31,11 @@ public:
     // The value in the case-folded form every comparison ignoring case uses.
     const QString& foldedValue() const { return folded; }
     const QRegularExpression& compiled() const { return expression; }
+    // Whether the expression may match a subject, by the literals every match contains: false
+    // means it cannot, true that it has to be asked. subjectMask is CFSPatternLiterals::mask
+    // of folded.
+    bool mayMatch(QStringView folded, quint64 subjectMask) const;
+    bool hasLiterals() const { return !literals.isEmpty(); }
 
     // The same case folding QString's comparisons ignoring case apply, code point by code point.
     static QString fold(QStringView text);
@@ -40,4 +47,6 @@ private:
     QString folded;
     bool isPattern = false;
     QRegularExpression expression;
+    QStringList literals;
+    QList<quint64> literalMasks;
 };
