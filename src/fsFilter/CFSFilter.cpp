@@ -35,6 +35,7 @@ struct CThreadCache
     QString relative;
     QString foldSource;
     QString folded;
+    CFSPatternLiterals::Mask foldedMask;
     quint64 containsStamp = 0;
     QString containsSubject;
     qsizetype containsIndex = -1;
@@ -42,13 +43,10 @@ struct CThreadCache
 
 thread_local CThreadCache t_cache;
 
-const QString& foldedCached(const QString& text)
+// Strings handed on from the cache share their data: equal pointers spare the comparison.
+bool same(const QString& a, const QString& b)
 {
-    if (t_cache.foldSource.size() != text.size() || t_cache.foldSource != text) {
-        t_cache.foldSource = text;
-        t_cache.folded = CFSFilterSetting::fold(text);
-    }
-    return t_cache.folded;
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
 }
 
 } // namespace
@@ -61,7 +59,13 @@ struct CFSFilter::Entry
     const QString& foldedRelative()
     {
         if (!hasFoldedRelative) {
-            foldedRelativeValue = foldedCached(relative);
+            if (!same(t_cache.foldSource, relative)) {
+                t_cache.foldSource = relative;
+                t_cache.folded = CFSFilterSetting::fold(relative);
+                t_cache.foldedMask = CFSPatternLiterals::mask(t_cache.folded);
+            }
+            foldedRelativeValue = t_cache.folded;
+            relativeMask = t_cache.foldedMask;
             hasFoldedRelative = true;
         }
         return foldedRelativeValue;
@@ -73,6 +77,24 @@ struct CFSFilter::Entry
             hasFoldedName = true;
         }
         return foldedNameValue;
+    }
+    const CFSPatternLiterals::Mask& nameMask()
+    {
+        if (!hasNameMask) {
+            nameMaskValue = CFSPatternLiterals::mask(foldedName());
+            hasNameMask = true;
+        }
+        return nameMaskValue;
+    }
+    const CFSPatternLiterals::Mask& fullPathMask()
+    {
+        if (!hasFullPathMask) {
+            const QString& folder = foldedRelative();
+            fullPathMaskValue =
+                CFSPatternLiterals::joined(relativeMask, folder, nameMask(), foldedName());
+            hasFullPathMask = true;
+        }
+        return fullPathMaskValue;
     }
     const QString& fullPath()
     {
@@ -91,6 +113,30 @@ struct CFSFilter::Entry
         return foldedFullPathValue;
     }
 
+    // The entry's name, and its relative path followed by its name, as pattern subjects.
+    class NameSubject : public CFSFilterRules::ISubject
+    {
+    public:
+        explicit NameSubject(Entry& entry) : entry(entry) {}
+        const CFSPatternLiterals::Mask& mask() override { return entry.nameMask(); }
+        const QString& text() override { return entry.name; }
+        const QString& folded() override { return entry.foldedName(); }
+
+    private:
+        Entry& entry;
+    };
+    class PathSubject : public CFSFilterRules::ISubject
+    {
+    public:
+        explicit PathSubject(Entry& entry) : entry(entry) {}
+        const CFSPatternLiterals::Mask& mask() override { return entry.fullPathMask(); }
+        const QString& text() override { return entry.fullPath(); }
+        const QString& folded() override { return entry.foldedFullPath(); }
+
+    private:
+        Entry& entry;
+    };
+
     const QString& relative;
     const QString& name;
 
@@ -99,10 +145,15 @@ private:
     QString foldedNameValue;
     QString fullPathValue;
     QString foldedFullPathValue;
+    CFSPatternLiterals::Mask relativeMask;
+    CFSPatternLiterals::Mask nameMaskValue;
+    CFSPatternLiterals::Mask fullPathMaskValue;
     bool hasFoldedRelative = false;
-    bool hasFoldedFullPath = false;
     bool hasFoldedName = false;
+    bool hasNameMask = false;
+    bool hasFullPathMask = false;
     bool hasFullPath = false;
+    bool hasFoldedFullPath = false;
 };
 
 CFSFilter::CFSFilter()
@@ -206,8 +257,7 @@ const CFSFilter::Category& CFSFilter::category(TCategory category) const
 QString CFSFilter::relativePath(const QString& spacePath, const QString& path)
 {
     // A warning about an empty space path is due at every query, so such queries skip the cache.
-    if (!spacePath.isEmpty() && t_cache.path.size() == path.size() && t_cache.path == path &&
-        t_cache.spacePath == spacePath)
+    if (!spacePath.isEmpty() && same(t_cache.path, path) && same(t_cache.spacePath, spacePath))
         return t_cache.relative;
     // A parent path names a folder: the space root itself, given without its trailing "/",
     // is "/" relative to the space like every other folder inside it.
@@ -356,7 +406,7 @@ bool firstMatch(const Category& category, int module, quint32& type, Test test)
 // entries of a folder, so it is kept for the next query.
 qsizetype firstContained(const CFSFilterRules& rules, const QString& foldedRelative)
 {
-    if (t_cache.containsStamp == rules.stamp() && t_cache.containsSubject == foldedRelative)
+    if (t_cache.containsStamp == rules.stamp() && same(t_cache.containsSubject, foldedRelative))
         return t_cache.containsIndex;
     const qsizetype index = rules.firstContainedIn(foldedRelative);
     t_cache.containsStamp = rules.stamp();
@@ -426,17 +476,20 @@ bool CFSFilter::walk(int module, Entry& entry, quint32 options, bool isDirectory
         return true;
     if ((options & DirPatterns) &&
         firstMatch(category(DirPatterns), module, type, [&](const CFSFilterRules& rules) {
-            return rules.firstPatternMatch(entry.name, entry.foldedName());
+            Entry::NameSubject subject(entry);
+            return rules.firstPatternMatch(subject);
         }))
         return true;
     if ((options & FilePatterns) &&
         firstMatch(category(FilePatterns), module, type, [&](const CFSFilterRules& rules) {
-            return rules.firstPatternMatch(entry.name, entry.foldedName());
+            Entry::NameSubject subject(entry);
+            return rules.firstPatternMatch(subject);
         }))
         return true;
     if ((options & PathPatterns) &&
         firstMatch(category(PathPatterns), module, type, [&](const CFSFilterRules& rules) {
-            return rules.firstPatternMatch(entry.fullPath(), entry.foldedFullPath());
+            Entry::PathSubject subject(entry);
+            return rules.firstPatternMatch(subject);
         }))
         return true;
     return false;

@@ -106,8 +106,13 @@ qsizetype CFSFilterRules::firstContainedIn(QStringView folded) const
 
 qsizetype CFSFilterRules::firstPrefixOf(QStringView folded) const
 {
+    if (folded.isEmpty())
+        return indexOfFolded(QString());
+    // Comparing the first character inline turns most rules away without a call.
+    const QChar first = folded.front();
     for (qsizetype i = 0; i < list.size(); ++i) {
-        if (folded.startsWith(list.at(i).foldedValue()))
+        const QString& value = list.at(i).foldedValue();
+        if (value.isEmpty() || (value.front() == first && folded.startsWith(value)))
             return i;
     }
     return -1;
@@ -115,28 +120,33 @@ qsizetype CFSFilterRules::firstPrefixOf(QStringView folded) const
 
 qsizetype CFSFilterRules::firstSuffixOf(QStringView folded) const
 {
+    if (folded.isEmpty())
+        return indexOfFolded(QString());
+    const QChar last = folded.back();
     for (qsizetype i = 0; i < list.size(); ++i) {
-        if (folded.endsWith(list.at(i).foldedValue()))
+        const QString& value = list.at(i).foldedValue();
+        if (value.isEmpty() || (value.back() == last && folded.endsWith(value)))
             return i;
     }
     return -1;
 }
 
-qsizetype CFSFilterRules::firstPatternMatch(const QString& subject, QStringView folded) const
+qsizetype CFSFilterRules::firstPatternMatch(ISubject& subject) const
 {
-    const quint64 subjectMask = CFSPatternLiterals::mask(folded);
+    const CFSPatternLiterals::Mask& mask = subject.mask();
     int joinedMatches = -1;
     for (qsizetype i = 0; i < list.size(); ++i) {
         const CFSFilterSetting& setting = list.at(i);
-        if (!setting.hasExpression() || !setting.mayMatch(folded, subjectMask))
+        if (!setting.hasExpression() ||
+            !setting.mayMatch(mask, [&subject]() -> const QString& { return subject.folded(); }))
             continue;
         if (inJoined.at(i)) {
             if (joinedMatches < 0)
-                joinedMatches = joined.match(subject).hasMatch() ? 1 : 0;
+                joinedMatches = joined.match(subject.text()).hasMatch() ? 1 : 0;
             if (joinedMatches == 0)
                 continue;
         }
-        if (setting.compiled().match(subject).hasMatch())
+        if (setting.compiled().match(subject.text()).hasMatch())
             return i;
     }
     return -1;

@@ -11,7 +11,8 @@
 // The rules of one module in one category, in the order they were added, with what a query needs
 // to answer without comparing every rule: the position of each case-folded value, the literals
 // a pattern's matches contain, and one expression that joins the first patterns without such
-// literals so that a name none of them matches is turned away by a single match. Not locked: the filter that holds it guards it.
+// literals so that a name none of them matches is turned away by a single match. Not locked: the
+// filter that holds it guards it.
 class CFSFilterRules
 {
 public:
@@ -31,9 +32,17 @@ public:
     qsizetype firstContainedIn(QStringView folded) const;
     qsizetype firstPrefixOf(QStringView folded) const;
     qsizetype firstSuffixOf(QStringView folded) const;
-    // Position of the first rule whose expression matches the whole subject; folded is the
-    // subject case-folded.
-    qsizetype firstPatternMatch(const QString& subject, QStringView folded) const;
+    // What firstPatternMatch asks about its subject, each computed only when a rule needs it.
+    class ISubject
+    {
+    public:
+        virtual ~ISubject() = default;
+        virtual const CFSPatternLiterals::Mask& mask() = 0;
+        virtual const QString& text() = 0;
+        virtual const QString& folded() = 0;
+    };
+    // Position of the first rule whose expression matches the whole subject.
+    qsizetype firstPatternMatch(ISubject& subject) const;
 
 private:
     void rebuildPositions();

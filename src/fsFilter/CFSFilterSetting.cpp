@@ -1,7 +1,5 @@
 #include "fsFilter/CFSFilterSetting.h"
 
-#include "fsFilter/CFSPatternLiterals.h"
-
 CFSFilterSetting::CFSFilterSetting(const QString& value, quint32 type)
     : value(value), type(type), folded(fold(value))
 {}
@@ -24,17 +22,6 @@ CFSFilterSetting CFSFilterSetting::pattern(const QString& value, quint32 type)
             setting.literalMasks.append(CFSPatternLiterals::mask(literal));
     }
     return setting;
-}
-
-bool CFSFilterSetting::mayMatch(QStringView folded, quint64 subjectMask) const
-{
-    if (literals.isEmpty())
-        return true;
-    for (qsizetype i = 0; i < literals.size(); ++i) {
-        if ((literalMasks.at(i) & ~subjectMask) == 0 && folded.contains(literals.at(i)))
-            return true;
-    }
-    return false;
 }
 
 QString CFSFilterSetting::fold(QStringView text)

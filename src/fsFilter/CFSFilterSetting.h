@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fsFilter/CFSPatternLiterals.h"
+
 #include <QRegularExpression>
 #include <QList>
 #include <QString>
@@ -32,9 +34,18 @@ public:
     const QString& foldedValue() const { return folded; }
     const QRegularExpression& compiled() const { return expression; }
     // Whether the expression may match a subject, by the literals every match contains: false
-    // means it cannot, true that it has to be asked. subjectMask is CFSPatternLiterals::mask
-    // of folded.
-    bool mayMatch(QStringView folded, quint64 subjectMask) const;
+    // means it cannot, true that it has to be asked. folded gives the case-folded subject and
+    // is called only when its mask leaves a literal possible.
+    template<typename Folded>
+    bool mayMatch(const CFSPatternLiterals::Mask& subject, Folded folded) const
+    {
+        for (qsizetype i = 0; i < literals.size(); ++i) {
+            if (subject.covers(literalMasks.at(i)) &&
+                QStringView(folded()).contains(literals.at(i)))
+                return true;
+        }
+        return literals.isEmpty();
+    }
     bool hasLiterals() const { return !literals.isEmpty(); }
 
     // The same case folding QString's comparisons ignoring case apply, code point by code point.
@@ -48,5 +59,5 @@ private:
     bool isPattern = false;
     QRegularExpression expression;
     QStringList literals;
-    QList<quint64> literalMasks;
+    QList<CFSPatternLiterals::Mask> literalMasks;
 };

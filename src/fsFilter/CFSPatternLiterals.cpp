@@ -48,7 +48,10 @@ public:
     }
 
 private:
-    bool at(const char* text) const { return QStringView(p).mid(i).startsWith(QLatin1String(text)); }
+    bool at(const char* text) const
+    {
+        return QStringView(p).mid(i).startsWith(QLatin1String(text));
+    }
 
     CRequirement alternation(bool inGroup)
     {
@@ -253,10 +256,33 @@ QStringList CFSPatternLiterals::required(const QString& pattern)
     return folded;
 }
 
-quint64 CFSPatternLiterals::mask(QStringView folded)
+void CFSPatternLiterals::Mask::addPair(QChar first, QChar second)
 {
-    quint64 bits = 0;
-    for (const QChar c : folded)
-        bits |= quint64(1) << (c.unicode() & 63);
-    return bits;
+    const quint32 hash =
+        (quint32(first.unicode()) * 0x9E3779B1U) ^ (quint32(second.unicode()) * 0x85EBCA77U);
+    const quint32 bit = hash >> 24;
+    pairs[bit >> 6] |= quint64(1) << (bit & 63);
+}
+
+CFSPatternLiterals::Mask CFSPatternLiterals::mask(QStringView folded)
+{
+    Mask result;
+    for (qsizetype i = 0; i < folded.size(); ++i) {
+        result.chars |= quint64(1) << (folded.at(i).unicode() & 63);
+        if (i > 0)
+            result.addPair(folded.at(i - 1), folded.at(i));
+    }
+    return result;
+}
+
+CFSPatternLiterals::Mask CFSPatternLiterals::joined(const Mask& first, QStringView firstText,
+                                                    const Mask& second, QStringView secondText)
+{
+    Mask result = first;
+    result.chars |= second.chars;
+    for (int i = 0; i < 4; ++i)
+        result.pairs[i] |= second.pairs[i];
+    if (!firstText.isEmpty() && !secondText.isEmpty())
+        result.addPair(firstText.back(), secondText.front());
+    return result;
 }

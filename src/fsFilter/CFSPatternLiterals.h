@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <array>
+
 // Text that every name a pattern matches must contain: a list of literals of which a match holds
 // at least one (ignoring case). A query first looks for them, a plain substring search, and runs
 // the expression only when one is there. Patterns this class cannot read with certainty give an
@@ -14,7 +16,24 @@ class CFSPatternLiterals
 public:
     // The case-folded literals of pattern, empty when nothing is certain.
     static QStringList required(const QString& pattern);
-    // One bit per character (by its code modulo 64): a text lacking a bit of a literal's mask
-    // cannot contain it.
-    static quint64 mask(QStringView folded);
+
+    // The characters and the pairs of neighbouring characters a text holds, hashed into bits:
+    // a text whose mask lacks a bit of a literal's mask cannot contain the literal.
+    struct Mask
+    {
+        quint64 chars = 0;
+        std::array<quint64, 4> pairs{};
+
+        bool covers(const Mask& literal) const
+        {
+            return (literal.chars & ~chars) == 0 && (literal.pairs[0] & ~pairs[0]) == 0 &&
+                   (literal.pairs[1] & ~pairs[1]) == 0 && (literal.pairs[2] & ~pairs[2]) == 0 &&
+                   (literal.pairs[3] & ~pairs[3]) == 0;
+        }
+        void addPair(QChar first, QChar second);
+    };
+    static Mask mask(QStringView folded);
+    // The mask of first followed directly by second.
+    static Mask joined(const Mask& first, QStringView firstText, const Mask& second,
+                       QStringView secondText);
 };
