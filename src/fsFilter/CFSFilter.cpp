@@ -39,6 +39,8 @@ struct CThreadCache
     quint64 containsStamp = 0;
     QString containsSubject;
     qsizetype containsIndex = -1;
+    // Reused for every query's folded name, so that a query allocates nothing for it.
+    QString foldedName;
 };
 
 thread_local CThreadCache t_cache;
@@ -73,10 +75,10 @@ struct CFSFilter::Entry
     const QString& foldedName()
     {
         if (!hasFoldedName) {
-            foldedNameValue = CFSFilterSetting::fold(name);
+            CFSFilterSetting::fold(name, t_cache.foldedName);
             hasFoldedName = true;
         }
-        return foldedNameValue;
+        return t_cache.foldedName;
     }
     const CFSPatternLiterals::Mask& nameMask()
     {
@@ -142,7 +144,6 @@ struct CFSFilter::Entry
 
 private:
     QString foldedRelativeValue;
-    QString foldedNameValue;
     QString fullPathValue;
     QString foldedFullPathValue;
     CFSPatternLiterals::Mask relativeMask;

@@ -26,7 +26,14 @@ CFSFilterSetting CFSFilterSetting::pattern(const QString& value, quint32 type)
 
 QString CFSFilterSetting::fold(QStringView text)
 {
-    QString result(text.size(), Qt::Uninitialized);
+    QString result;
+    fold(text, result);
+    return result;
+}
+
+void CFSFilterSetting::fold(QStringView text, QString& result)
+{
+    result.resize(text.size());
     char16_t* out = reinterpret_cast<char16_t*>(result.data());
     const char16_t* in = text.utf16();
     const qsizetype size = text.size();
@@ -44,5 +51,4 @@ QString CFSFilterSetting::fold(QStringView text)
             out[i] = QChar::toCaseFolded(char32_t(unit));
         }
     }
-    return result;
 }

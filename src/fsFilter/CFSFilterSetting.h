@@ -50,6 +50,8 @@ public:
 
     // The same case folding QString's comparisons ignoring case apply, code point by code point.
     static QString fold(QStringView text);
+    // The same into folded, reusing its storage.
+    static void fold(QStringView text, QString& folded);
 
     QString value;
     quint32 type = 0;

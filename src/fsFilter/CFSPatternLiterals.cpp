@@ -212,7 +212,8 @@ private:
             } else if (c == QLatin1Char('.') || c == QLatin1Char('^') || c == QLatin1Char('$')) {
                 ++i;
             } else if (c == QLatin1Char(')') || c == QLatin1Char('*') || c == QLatin1Char('+') ||
-                       c == QLatin1Char('?')) {
+                       c == QLatin1Char('?') || c == QLatin1Char('{')) {
+                // A brace that is no quantifier here is one in other versions of the syntax.
                 failed = true;
                 break;
             } else {
