@@ -3,8 +3,7 @@
 #include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
+#include <mutex>
 
 namespace {
 
@@ -183,21 +182,21 @@ void CFSFilter::copyFrom(const CFSFilter& other)
     for (int i = 0; i < categoryCount; ++i) {
         std::array<CFSFilterRules, moduleCount> copy;
         {
-            const QReadLocker lock(&other.categories[i].lock);
+            const std::shared_lock lock(other.categories[i].lock);
             copy = other.categories[i].modules;
         }
-        const QWriteLocker lock(&categories[i].lock);
+        const std::unique_lock lock(categories[i].lock);
         categories[i].modules = copy;
     }
     std::array<quint32, moduleCount> optionsCopy;
     quint32 present = 0;
     {
-        const QReadLocker lock(&other.optionsLock);
+        const std::shared_lock lock(other.optionsLock);
         optionsCopy = other.options;
         present = other.modulesWithOptions;
     }
     {
-        const QWriteLocker lock(&optionsLock);
+        const std::unique_lock lock(optionsLock);
         options = optionsCopy;
         modulesWithOptions = present;
     }
@@ -307,7 +306,7 @@ bool CFSFilter::isFiltered(const quint32& module, const QString& spacePath, cons
     const int index = moduleIndex(module, "CFSFilter::isFiltered");
     if (index < 0)
         return false;
-    const QReadLocker lock(&optionsLock);
+    const std::shared_lock lock(optionsLock);
     if (!(modulesWithOptions & module))
         return false;
     const QString relative = relativePath(spacePath, path);
@@ -322,7 +321,7 @@ bool CFSFilter::isFileFiltered(const quint32& module, const QString& spacePath, 
     const int index = moduleIndex(module, "CFSFilter::isFileFiltered");
     if (index < 0)
         return false;
-    const QReadLocker lock(&optionsLock);
+    const std::shared_lock lock(optionsLock);
     if (!(modulesWithOptions & module))
         return false;
     const QString relative = relativePath(spacePath, path);
@@ -379,7 +378,7 @@ bool CFSFilter::isFileFilteredRelative(const quint32& module, const QString& rel
 
 bool CFSFilter::optionsOf(int module, quint32& moduleOptions) const
 {
-    const QReadLocker lock(&optionsLock);
+    const std::shared_lock lock(optionsLock);
     if (!(modulesWithOptions & (1U << module)))
         return false;
     moduleOptions = options[module];
@@ -392,7 +391,7 @@ namespace {
 template<typename Category, typename Test>
 bool firstMatch(const Category& category, int module, quint32& type, Test test)
 {
-    const QReadLocker lock(&category.lock);
+    const std::shared_lock lock(category.lock);
     const CFSFilterRules& rules = category.modules[module];
     if (rules.isEmpty())
         return false;
@@ -504,7 +503,7 @@ quint32 CFSFilter::changeOptions(quint32 module, quint32 moduleOptions, bool rep
     const int index = moduleIndex(module, function);
     if (index < 0)
         return 0;
-    const QWriteLocker lock(&optionsLock);
+    const std::unique_lock lock(optionsLock);
     const bool present = modulesWithOptions & module;
     const quint32 before = present ? options[index] : 0;
     options[index] = (present && !replace) ? (before | moduleOptions) : moduleOptions;
@@ -524,7 +523,7 @@ quint32 CFSFilter::setModuleOptions(quint32 module, quint32 moduleOptions)
 
 CFSFilter::TOptions CFSFilter::moduleOptions() const
 {
-    const QReadLocker lock(&optionsLock);
+    const std::shared_lock lock(optionsLock);
     TOptions result;
     for (int i = 0; i < moduleCount; ++i) {
         if (modulesWithOptions & (1U << i))
@@ -599,7 +598,7 @@ bool CFSFilter::excludesPathPatternEnabled(quint32 module) const
 CFSFilter::TRules CFSFilter::rules(TCategory which) const
 {
     const Category& rules = category(which);
-    const QReadLocker lock(&rules.lock);
+    const std::shared_lock lock(rules.lock);
     TRules result;
     for (int i = 0; i < moduleCount; ++i) {
         if (!rules.modules[i].isEmpty())
@@ -614,7 +613,7 @@ CFSFilter::TSettings CFSFilter::rules(TCategory which, quint32 module, const cha
     if (index < 0)
         return TSettings();
     const Category& rules = category(which);
-    const QReadLocker lock(&rules.lock);
+    const std::shared_lock lock(rules.lock);
     return rules.modules[index].settings();
 }
 
@@ -728,7 +727,7 @@ bool CFSFilter::addExclude(TCategory which, quint32 module, const CFSFilterSetti
         return false;
     }
     Category& rules = category(which);
-    const QWriteLocker lock(&rules.lock);
+    const std::unique_lock lock(rules.lock);
     return rules.modules[index].add(setting);
 }
 
@@ -783,7 +782,7 @@ bool CFSFilter::remove(TCategory which, quint32 module, const QString& value, co
     if (index < 0)
         return false;
     Category& rules = category(which);
-    const QWriteLocker lock(&rules.lock);
+    const std::unique_lock lock(rules.lock);
     return rules.modules[index].remove(value);
 }
 
@@ -948,24 +947,24 @@ bool CFSFilter::matchesExcludedPathPattern(quint32 module, const QString& path, 
 
 quint32 CFSFilter::spaceID() const
 {
-    const QReadLocker lock(&pathLock);
+    const std::shared_lock lock(pathLock);
     return space;
 }
 
 void CFSFilter::setSpaceID(quint32 spaceID)
 {
-    const QWriteLocker lock(&pathLock);
+    const std::unique_lock lock(pathLock);
     space = spaceID;
 }
 
 QString CFSFilter::spacePath() const
 {
-    const QReadLocker lock(&pathLock);
+    const std::shared_lock lock(pathLock);
     return path;
 }
 
 void CFSFilter::setSpacePath(const QString& spacePath)
 {
-    const QWriteLocker lock(&pathLock);
+    const std::unique_lock lock(pathLock);
     path = spacePath;
 }
