@@ -60,6 +60,7 @@ private Q_SLOTS:
     void filter();
     void namesNotUtf8_data();
     void namesNotUtf8();
+    void defaultFilter();
 
 private:
     CTestEnvironment environment;
@@ -170,6 +171,25 @@ void tst_CDirIterator::namesNotUtf8()
     QCOMPARE(relative(scanner.rawDirs(), true), rawDirs);
     QCOMPARE(relative(scanner.rawFiles(), false), rawFiles);
     CTestTree::removeByName(root);
+}
+
+// A real filter asked for the scanner module drops the client's working files and short-name
+// aliases, and still walks below a dropped folder (whose entries its rules drop as well).
+void tst_CDirIterator::defaultFilter()
+{
+    const QString root = environment.makeDir("default filter");
+    QVERIFY(CTestTree::make(root, ".syncarium/state/s.db=s;ABCDEF~1.TXT=a;docs/qt_temp.x=q;"
+                                  "docs/report.txt=r;keep.log=k;PROGRA~1/inner.txt=i"));
+    CFSFilter filter;
+    CDirIterator scanner(root, zipperEntries, QDirIterator::Subdirectories, &filter, QString(),
+                         CFSFilter::Scanner);
+    QList<QFileInfo> dirs;
+    QList<QFileInfo> files;
+    qint64 size = 0;
+    QVERIFY(scanner.dirIterate(dirs, files, size, false, false));
+    QCOMPARE(names(dirs, root), QStringList{"docs"});
+    QCOMPARE(names(files, root), QStringList({"docs/report.txt", "keep.log"}));
+    QCOMPARE(size, 2);
 }
 
 QTEST_GUILESS_MAIN(tst_CDirIterator)

@@ -1,0 +1,394 @@
+#include "fsFilter/CFSFilterFile.h"
+
+#include "common/CExpect.h"
+#include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
+#include "fsFilter/CFSFilterConfig.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+using TList = CFSFilter::TSettings (CFSFilter::*)(quint32) const;
+const QList<QPair<const char*, TList>> lists = {{"directory", &CFSFilter::excludesDirectory},
+                                                {"file", &CFSFilter::excludesFile},
+                                                {"path", &CFSFilter::excludesPath},
+                                                {"fileType", &CFSFilter::excludesFileType},
+                                                {"namePrefix", &CFSFilter::excludesNamePrefix},
+                                                {"nameSuffix", &CFSFilter::excludesNameSuffix},
+                                                {"dirPattern", &CFSFilter::excludesDirPattern},
+                                                {"filePattern", &CFSFilter::excludesFilePattern},
+                                                {"pathPattern", &CFSFilter::excludesPathPattern}};
+
+// Every rule and option of a filter as sorted lines "<category> <module> <type> <value>" and
+// "options <module> <bits>", without those every new filter holds.
+QStringList describe(const CFSFilter& filter)
+{
+    static const QStringList builtIn = [] {
+        QStringList lines;
+        const CFSFilter fresh;
+        for (const auto& [name, list] : lists) {
+            for (quint32 module = 1; module <= 0x40; module <<= 1) {
+                for (const CFSFilterSetting& setting : (fresh.*list)(module))
+                    lines << QStringLiteral("%1 %2 %3 %4")
+                                 .arg(name)
+                                 .arg(module)
+                                 .arg(setting.type)
+                                 .arg(setting.value);
+            }
+        }
+        return lines;
+    }();
+    QStringList lines;
+    for (const auto& [name, list] : lists) {
+        for (quint32 module = 1; module <= 0x40; module <<= 1) {
+            for (const CFSFilterSetting& setting : (filter.*list)(module)) {
+                const QString line = QStringLiteral("%1 %2 %3 %4")
+                                         .arg(name)
+                                         .arg(module)
+                                         .arg(setting.type)
+                                         .arg(setting.value);
+                if (!builtIn.contains(line))
+                    lines << line;
+            }
+        }
+    }
+    const CFSFilter::TOptions options = filter.moduleOptions();
+    const CFSFilter::TOptions builtInOptions = CFSFilter().moduleOptions();
+    for (auto it = options.cbegin(); it != options.cend(); ++it) {
+        if (builtInOptions.value(it.key(), 0xFFFFFFFF) != it.value())
+            lines << QStringLiteral("options %1 %2").arg(it.key()).arg(it.value(), 0, 16);
+    }
+    lines.sort();
+    return lines;
+}
+
+void expectLoad(QtMsgType type, const QString& text)
+{
+    CExpect::record(type, "CFSFilterFile.cpp", "CFSFilterFile::load", text);
+}
+
+void expectSave(const QString& text)
+{
+    CExpect::record(QtCriticalMsg, "CFSFilterFile.cpp", "CFSFilterFile::save", text);
+}
+
+bool isRoot()
+{
+    return geteuid() == 0;
+}
+
+} // namespace
+
+class tst_CFSFilterFile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layout();
+    void load_data();
+    void load();
+    void badFiles_data();
+    void badFiles();
+    void loadKeepsWhatIsHeld();
+    void roundTrip();
+    void saveRefusals();
+    void failedSaveKeepsTheFile();
+    void copies();
+    void config();
+
+private:
+    CTestEnvironment environment;
+};
+
+// The keys a user edits, byte for byte.
+void tst_CFSFilterFile::layout()
+{
+    CFSFilter filter;
+    QVERIFY(filter.addExcludeDirectory(CFSFilter::Watcher, 1, "tmp"));
+    QVERIFY(filter.addExcludeDirectory(CFSFilter::Scanner, 1, "tmp"));
+    QVERIFY(filter.addExcludeFileType(CFSFilter::Synchronizer, 2, "bak"));
+    QVERIFY(filter.addExcludeFileType(CFSFilter::Synchronizer, 1, "Bak~"));
+    QVERIFY(filter.addExcludeFileType(CFSFilter::RuleEngine, 3, "bak"));
+    CFSFilterFile file(environment.root() + "layout/filter.ini");
+    file.setFilter(&filter);
+    QVERIFY(file.save(false));
+    QFile written(file.fileName());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray text = written.readAll();
+    QVERIFY2(
+        text.contains("[directories]\n"
+                      "excludes\\1\\directory=.syncarium/\nexcludes\\1\\modules=71\n"
+                      "excludes\\1\\type=4\n"
+                      "excludes\\2\\directory=tmp\nexcludes\\2\\modules=3\nexcludes\\2\\type=1\n"
+                      "excludes\\3\\directory=~/\nexcludes\\3\\modules=71\nexcludes\\3\\type=4\n"
+                      "excludes\\size=3\n"),
+        text.constData());
+    QVERIFY2(
+        text.contains("[fileTypes]\n"
+                      "excludes\\1\\fileType=Bak~\nexcludes\\1\\modules=8\nexcludes\\1\\type=1\n"
+                      "excludes\\2\\fileType=bak\nexcludes\\2\\modules=8\nexcludes\\2\\type=2\n"
+                      "excludes\\3\\fileType=bak\nexcludes\\3\\modules=16\nexcludes\\3\\type=3\n"
+                      "excludes\\size=3\n"),
+        text.constData());
+    QVERIFY2(text.contains("[options]\narchiver=419\ncopyController=419\nmessageBuilder=0\n"
+                           "ruleEngine=0\nscanner=419\nsynchronizer=0\nwatcher=291\n"),
+             text.constData());
+    QVERIFY2(text.contains("[paths]\nexcludes\\size=0\n"), text.constData());
+}
+
+void tst_CFSFilterFile::load_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("rules");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::newRow("modules 0x41")
+        << QByteArray("[files]\nexcludes\\1\\file=a.log\nexcludes\\1\\modules=65\n"
+                      "excludes\\1\\type=7\nexcludes\\size=1\n")
+        << QStringList{"file 1 7 a.log", "file 64 7 a.log"} << QStringList();
+    QTest::newRow("modules 0, type 0, empty value")
+        << QByteArray("[files]\nsize=4\nexcludes\\1\\file=a\nexcludes\\1\\modules=0\n"
+                      "excludes\\1\\type=7\nexcludes\\2\\file=b\nexcludes\\2\\modules=1\n"
+                      "excludes\\2\\type=0\nexcludes\\3\\file=\nexcludes\\3\\modules=1\n"
+                      "excludes\\3\\type=1\nexcludes\\4\\file=d\nexcludes\\4\\modules=2\n"
+                      "excludes\\4\\type=1\nexcludes\\size=4\n")
+        << QStringList{"file 2 1 d"}
+        << QStringList{"element 1 of files skipped: no module",
+                       "element 2 of files skipped: type 0",
+                       "element 3 of files skipped: empty value"};
+    QTest::newRow("numbers that are not numbers")
+        << QByteArray("[files]\nexcludes\\1\\file=a\nexcludes\\1\\modules=0x41\n"
+                      "excludes\\1\\type=1\nexcludes\\2\\file=b\nexcludes\\2\\modules=1\n"
+                      "excludes\\2\\type=-1\nexcludes\\size=2\n[options]\nwatcher=all\n")
+        << QStringList()
+        << QStringList{"option watcher is not an unsigned number; skipped",
+                       "element 1 of files skipped: modules or type is not an unsigned number",
+                       "element 2 of files skipped: modules or type is not an unsigned number"};
+    QTest::newRow("unknown module bits")
+        << QByteArray("[paths]\nexcludes\\1\\path=/a\nexcludes\\1\\modules=384\n"
+                      "excludes\\1\\type=1\nexcludes\\2\\path=/b\nexcludes\\2\\modules=130\n"
+                      "excludes\\2\\type=1\nexcludes\\size=2\n")
+        << QStringList{"path 2 1 /b"}
+        << QStringList{"element 1 of paths skipped: no module",
+                       "element 2 of paths names unknown modules; they are ignored"};
+    QTest::newRow("pattern that does not compile")
+        << QByteArray("[filePatterns]\nexcludes\\1\\filePattern=a(b\nexcludes\\1\\modules=3\n"
+                      "excludes\\1\\type=1\nexcludes\\2\\filePattern=.*\\\\.o\n"
+                      "excludes\\2\\modules=1\nexcludes\\2\\type=1\nexcludes\\size=2\n")
+        << QStringList{"filePattern 1 1 .*\\.o"}
+        << QStringList{"element 1 of filePatterns skipped: invalid pattern missing closing "
+                       "parenthesis"};
+    QTest::newRow("options: 0 keeps, others are added")
+        << QByteArray("[options]\nwatcher=0\nscanner=4\nsynchronizer=1\n")
+        << QStringList{"options 2 1a7", "options 8 1"} << QStringList();
+    QTest::newRow("byte order mark")
+        << QByteArray("\xEF\xBB\xBF[files]\nexcludes\\1\\file=b\xC3\xA4r\nexcludes\\1\\modules=8\n"
+                      "excludes\\1\\type=2\nexcludes\\size=1\n")
+        << QStringList{"file 8 2 bär"} << QStringList();
+    QTest::newRow("size says a million")
+        << QByteArray("[files]\nexcludes\\1\\file=a\nexcludes\\1\\modules=8\nexcludes\\1\\type=2\n"
+                      "excludes\\2\\file=b\nexcludes\\2\\modules=8\nexcludes\\2\\type=2\n"
+                      "excludes\\size=1000000\n")
+        << QStringList{"file 8 2 a", "file 8 2 b"}
+        << QStringList{"array files says it holds 1000000 elements; reading the 2 it holds in "
+                       "that range"};
+    QTest::newRow("negative size")
+        << QByteArray("[files]\nexcludes\\1\\file=a\nexcludes\\1\\modules=8\nexcludes\\1\\type=2\n"
+                      "excludes\\size=-3\n")
+        << QStringList()
+        << QStringList{"array files says it holds -3 elements; reading the 0 it holds in that "
+                       "range"};
+    QTest::newRow("size smaller than the elements")
+        << QByteArray("[files]\nexcludes\\1\\file=a\nexcludes\\1\\modules=8\nexcludes\\1\\type=2\n"
+                      "excludes\\2\\file=b\nexcludes\\2\\modules=8\nexcludes\\2\\type=2\n"
+                      "excludes\\size=1\n")
+        << QStringList{"file 8 2 a"}
+        << QStringList{"array files says it holds 1 elements; reading the 1 it holds in that "
+                       "range"};
+    QTest::newRow("garbage") << QByteArray("\x01\x02\xFF\xFE garbage = = [[[\n\0\0\n]]", 24)
+                             << QStringList() << QStringList();
+    QTest::newRow("empty file") << QByteArray() << QStringList() << QStringList();
+    const QString longValue(100000, 'x');
+    QTest::newRow("value of 100,000 characters")
+        << ("[nameSuffixes]\nexcludes\\1\\nameSuffix=" + longValue.toLatin1() +
+            "\nexcludes\\1\\modules=16\nexcludes\\1\\type=9\nexcludes\\size=1\n")
+        << QStringList{"nameSuffix 16 9 " + longValue} << QStringList();
+    QTest::newRow("duplicates ignoring case")
+        << QByteArray("[directories]\nexcludes\\1\\directory=Tmp/\nexcludes\\1\\modules=8\n"
+                      "excludes\\1\\type=2\nexcludes\\2\\directory=tmp/\nexcludes\\2\\modules=24\n"
+                      "excludes\\2\\type=3\nexcludes\\size=2\n")
+        << QStringList{"directory 16 3 tmp/", "directory 8 2 Tmp/"} << QStringList();
+}
+
+void tst_CFSFilterFile::load()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, rules);
+    QFETCH(QStringList, warnings);
+    CFSFilterFile file(
+        environment.writeFile(QStringLiteral("load/%1.ini").arg(QTest::currentDataTag()), content));
+    for (const QString& warning : warnings)
+        expectLoad(QtWarningMsg, warning);
+    QVERIFY(file.load());
+    QCOMPARE(describe(*file.getFilter()), rules);
+}
+
+void tst_CFSFilterFile::badFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("critical");
+    QTest::newRow("no file name") << "none"
+                                  << "Error no filter file specified.";
+    QTest::newRow("missing") << "missing"
+                             << "Error loading file system filter file: %1 not found.";
+    QTest::newRow("directory")
+        << "directory"
+        << "Error loading file system filter file: %1 is not a regular file.";
+    QTest::newRow("FIFO") << "fifo"
+                          << "Error loading file system filter file: %1 is not a regular file.";
+    QTest::newRow("unreadable") << "unreadable"
+                                << "Error loading file system filter file: %1 could not be read: "
+                                   "Permission denied";
+}
+
+void tst_CFSFilterFile::badFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, critical);
+    if (kind == "unreadable" && isRoot())
+        QSKIP("root reads every file");
+    const QString dir = environment.makeDir("bad/" + kind);
+    QString path = dir + "default.ini";
+    if (kind == "none")
+        path.clear();
+    else if (kind == "directory")
+        QVERIFY(QDir().mkpath(path));
+    else if (kind == "fifo")
+        QCOMPARE(QProcess::execute("mkfifo", {path}), 0);
+    else if (kind == "unreadable") {
+        environment.writeFile("bad/unreadable/default.ini", "[options]\nwatcher=1\n");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+    }
+    CFSFilterFile file(path);
+    expectLoad(QtCriticalMsg, path.isEmpty() ? critical : critical.arg(path));
+    QVERIFY(!file.load());
+    QVERIFY(describe(*file.getFilter()).isEmpty());
+}
+
+// Loading adds: rules held stay, and an option bit is never cleared.
+void tst_CFSFilterFile::loadKeepsWhatIsHeld()
+{
+    CFSFilterFile file(environment.writeFile(
+        "keep/filter.ini", "[options]\nwatcher=4\nscanner=0\n[files]\nexcludes\\1\\file=b\n"
+                           "excludes\\1\\modules=1\nexcludes\\1\\type=1\nexcludes\\size=1\n"));
+    CFSFilter held;
+    QVERIFY(held.addExcludeFile(CFSFilter::Watcher, 2, "a"));
+    held.setModuleOptions(CFSFilter::Scanner, 1);
+    file.setFilter(&held);
+    QVERIFY(file.load());
+    QCOMPARE(describe(*file.getFilter()),
+             QStringList({"file 1 1 b", "file 1 2 a", "options 1 127", "options 2 1"}));
+    QVERIFY(file.load());
+    QCOMPARE(file.getFilter()->excludesFile(CFSFilter::Watcher).size(), 3);
+}
+
+void tst_CFSFilterFile::roundTrip()
+{
+    CFSFilter filter;
+    QVERIFY(filter.addExcludeDirectory(CFSFilter::Watcher, 1, "build/"));
+    QVERIFY(filter.addExcludeDirectory(CFSFilter::Synchronizer, 2, "build/"));
+    QVERIFY(filter.addExcludeFile(CFSFilter::Synchronizer, 3, "Ärger, \"quoted\" = x;y"));
+    QVERIFY(filter.addExcludePath(CFSFilter::MessageBuilder, 0xFFFFFFFF, "/a b/c\\d"));
+    QVERIFY(filter.addExcludeFileType(CFSFilter::RuleEngine, 5, " tar.gz "));
+    QVERIFY(filter.addExcludeNamePrefix(CFSFilter::CopyController, 6, "@Variant(x)"));
+    QVERIFY(filter.addExcludeNameSuffix(CFSFilter::Archiver, 7, "#~\t"));
+    QVERIFY(filter.addExcludeDirPattern(CFSFilter::Scanner, 8, "^cache[0-9]*$"));
+    QVERIFY(filter.addExcludeFilePattern(CFSFilter::Watcher, 9, ".*\\.(tmp|bak)"));
+    QVERIFY(filter.addExcludePathPattern(CFSFilter::RuleEngine, 10, "/日本語/.*"));
+    filter.addModuleOptions(CFSFilter::MessageBuilder, 0x1FF);
+    filter.setModuleOptions(CFSFilter::Watcher, 0x100);
+    CFSFilterFile saved(environment.root() + "roundtrip/filter.ini");
+    saved.setFilter(&filter);
+    QVERIFY(saved.save(false));
+    CFSFilterFile loaded(saved.fileName());
+    QVERIFY(loaded.load());
+    // Options are ORed into those of a new filter, so only bits can be added.
+    filter.addModuleOptions(CFSFilter::Watcher, 0x123);
+    QCOMPARE(describe(*loaded.getFilter()), describe(filter));
+    QCOMPARE(describe(filter).size(), 11);
+}
+
+void tst_CFSFilterFile::saveRefusals()
+{
+    const QString path = environment.writeFile("refuse/filter.ini", "[options]\nwatcher=1\n");
+    CFSFilterFile file(path);
+    expectSave("Error filter file already exists: " + path);
+    QVERIFY(!file.save(false));
+    QCOMPARE(CTestTree::content(path), "[options]\nwatcher=1\n");
+    QVERIFY(file.save(true));
+    QVERIFY(!CTestTree::content(path).contains("watcher=1\n"));
+    QVERIFY(CTestTree::content(path).contains("watcher=291\n"));
+    CFSFilterFile unnamed;
+    expectSave("Error no filter file specified.");
+    QVERIFY(!unnamed.save(true));
+}
+
+// A write that fails leaves the old file as it was.
+void tst_CFSFilterFile::failedSaveKeepsTheFile()
+{
+    const QString blocker = environment.writeFile("failed/blocker", "not a folder");
+    CFSFilterFile below(blocker + "/filter.ini");
+    CExpect::recordMatching(QtCriticalMsg, "CFSFilterFile.cpp", "CFSFilterFile::save",
+                            "Error writing filter file: .*");
+    QVERIFY(!below.save(true));
+    QCOMPARE(CTestTree::content(blocker), "not a folder");
+    if (isRoot())
+        QSKIP("root writes into read-only folders");
+    const QString path =
+        environment.writeFile("failed/locked/filter.ini", "[options]\nwatcher=1\n");
+    QVERIFY(QFile::setPermissions(environment.root() + "failed/locked",
+                                  QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    CFSFilterFile locked(path);
+    CExpect::recordMatching(QtCriticalMsg, "CFSFilterFile.cpp", "CFSFilterFile::save",
+                            "Error writing filter file: .*");
+    QVERIFY(!locked.save(true));
+    QVERIFY(QFile::setPermissions(environment.root() + "failed/locked",
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner));
+    QCOMPARE(CTestTree::content(path), "[options]\nwatcher=1\n");
+}
+
+void tst_CFSFilterFile::copies()
+{
+    CFSFilterFile file;
+    std::unique_ptr<CFSFilter> first = file.getFilter();
+    QVERIFY(first->addExcludeFile(CFSFilter::Watcher, 1, "a"));
+    QVERIFY(describe(*file.getFilter()).isEmpty());
+    file.setFilter(first.get());
+    first.reset();
+    QCOMPARE(describe(*file.getFilter()), QStringList{"file 1 1 a"});
+    file.setFilter(nullptr);
+    QCOMPARE(describe(*file.getFilter()), QStringList{"file 1 1 a"});
+}
+
+void tst_CFSFilterFile::config()
+{
+    CFSFilterConfig* config = CFSFilterConfig::instance();
+    QCOMPARE(config->baseFolder(), environment.home() + ".local/share/Syncarium/");
+    QCOMPARE(config->defaultFilterFile(),
+             environment.home() + ".local/share/Syncarium/fsConfig/filter/default.ini");
+    config->setBaseFolder("/opt/sy");
+    QCOMPARE(config->defaultFilterFile(), "/opt/sy/fsConfig/filter/default.ini");
+    QCOMPARE(config->spaceFilterFolder(), "/opt/sy/fsConfig/filter/");
+    QCOMPARE(config->spaceFilterFile(17), "/opt/sy/fsConfig/filter/17.ini");
+    config->setSpaceFilterFolder("/s");
+    QCOMPARE(config->spaceFilterFile(3), "/s/3.ini");
+    CFSFilterConfig::destroy();
+    QVERIFY(!CFSFilterConfig::exists());
+}
+
+QTEST_GUILESS_MAIN(tst_CFSFilterFile)
+#include "tst_CFSFilterFile.moc"
