@@ -415,7 +415,7 @@ void tst_CIniFileSettings::derivedKeys()
     QVERIFY(!readFile(iniPath()).contains("updateUrl"));
 
     // The repairing keys with a setter: a value below the repair bound is repaired on reading.
-    settings.setPorts(9);
+    CIniFileSettings::instance()->setPorts(9);
     QCOMPARE(fresh().getPorts(), quint32(9));
     CIniFileSettings::instance()->setBlocksize(300000);
     QCOMPARE(fresh().getBlocksize(), quint64(300000));
