@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev
-          xvfb xauth x11-utils zip unzip python3)
+          xvfb xauth x11-utils zip unzip python3
+          clang libfuzzer-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do
