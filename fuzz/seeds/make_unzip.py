@@ -6,6 +6,7 @@ import io
 import os
 import stat
 import sys
+import warnings
 import zipfile
 
 
@@ -38,6 +39,10 @@ def seeds():
     yield "dot_dot.zip", archive([("../escape.txt", b"out", None)])
     yield "absolute.zip", archive([("/tmp/escape.txt", b"out", None)])
     yield "backslash.zip", archive([("..\\escape.txt", b"out", None)])
+    yield "same_name_twice.zip", archive([("a.txt", b"first", None), ("a.txt", b"second", None)])
+    yield "file_then_folder.zip", archive([("a", b"file", None), ("a/b.txt", b"below", None)])
+    yield "odd_names.zip", archive([("", b"empty", None), ("./", b"", None), ("a/./b", b"x", None),
+                                    ("c//d", b"y", None), ("e\x01", b"z", None)])
     yield "link.zip", archive([("l", b"../..", stat.S_IFLNK | 0o777), ("l/x.txt", b"x", None)])
     bad_crc = bytearray(archive([("f.txt", b"checksum", None)], zipfile.ZIP_STORED))
     bad_crc[bad_crc.index(b"checksum")] ^= 0xFF
@@ -55,6 +60,8 @@ def main():
     if len(sys.argv) != 2:
         sys.exit("usage: make_unzip.py <folder>")
     os.makedirs(sys.argv[1], exist_ok=True)
+    # A name written twice is one of the damaged seeds.
+    warnings.simplefilter("ignore", UserWarning)
     for name, data in seeds():
         with open(os.path.join(sys.argv[1], name), "wb") as out:
             out.write(data)
