@@ -1,0 +1,225 @@
+#include "fsFilter/CFSFileTypesFile.h"
+
+#include "diagnostics/CLogRecord.h"
+#include "threading/threads/CCallStack.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString scratchName = QStringLiteral("types.ini");
+
+// Names the ini format cannot give back as one key or group of one level.
+bool isStorableName(const QString& name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/'));
+}
+
+} // namespace
+
+CFSFileTypesFile::CFSFileTypesFile(const QString& fileName) : fileName(fileName) {}
+
+CFSFileTypesFile::~CFSFileTypesFile() = default;
+
+CFSFileTypes* CFSFileTypesFile::getFileTypes() const
+{
+    return fileTypes ? new CFSFileTypes(*fileTypes) : nullptr;
+}
+
+void CFSFileTypesFile::setFileTypes(const CFSFileTypes* other)
+{
+    if (other)
+        fileTypes = std::make_unique<CFSFileTypes>(*other);
+}
+
+bool CFSFileTypesFile::load()
+{
+    SY_FUNCTION("CFSFileTypesFile::load");
+    if (fileName.isEmpty()) {
+        SY_CRITICAL << "Error no file types file specified.";
+        return false;
+    }
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        SY_CRITICAL << "Error loading file types file:" << fileName << "not found.";
+        return false;
+    }
+    // A FIFO would block the reader and a device never ends: only regular files are opened.
+    if (!info.isFile()) {
+        SY_CRITICAL << "Error loading file types file:" << fileName << "is not a regular file.";
+        return false;
+    }
+    if (info.size() > maxFileSize) {
+        SY_CRITICAL << "Error loading file types file:" << fileName << "is larger than"
+                    << maxFileSize << "bytes.";
+        return false;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        SY_CRITICAL << "Error loading file types file:" << fileName
+                    << "could not be read:" << file.errorString();
+        return false;
+    }
+    const QByteArray content = file.read(maxFileSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        SY_CRITICAL << "Error loading file types file:" << fileName
+                    << "could not be read:" << file.errorString();
+        return false;
+    }
+    if (content.size() > maxFileSize) {
+        SY_CRITICAL << "Error loading file types file:" << fileName << "is larger than"
+                    << maxFileSize << "bytes.";
+        return false;
+    }
+
+    // The settings parse a private copy under a fresh name: they cache files by name and
+    // modification time, which would hide a change made to the same file within a millisecond.
+    QTemporaryDir scratch;
+    QFile copy(scratch.filePath(scratchName));
+    if (!scratch.isValid() || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(content) != content.size() || !copy.flush()) {
+        SY_CRITICAL << "Error loading file types file:" << fileName
+                    << "could not be copied for reading:"
+                    << (scratch.isValid() ? copy.errorString() : scratch.errorString());
+        return false;
+    }
+    copy.close();
+
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    if (settings.status() == QSettings::AccessError) {
+        SY_CRITICAL << "Error loading file types file:" << fileName
+                    << "could not be read from its copy" << copy.fileName();
+        return false;
+    }
+    // The parser keeps every line it understood; the rest is reported once and left out.
+    if (settings.status() == QSettings::FormatError)
+        SY_WARNING << "skipped the lines of" << fileName << "that are not ini settings";
+    if (!fileTypes)
+        fileTypes = std::make_unique<CFSFileTypes>();
+
+    const QStringList groupNames = settings.childGroups();
+    for (const QString& group : groupNames) {
+        settings.beginGroup(group);
+        const QStringList keys = settings.childKeys();
+        for (const QString& type : keys) {
+            if (type.isEmpty()) {
+                SY_WARNING << "skipped a type without a name in group" << group;
+                continue;
+            }
+            QString previous;
+            if (fileTypes->groupOfType(type, previous) && previous != group)
+                SY_WARNING << "type" << type << "moves from group" << previous << "to group"
+                           << group;
+            fileTypes->setType(group, type, settings.value(type).toStringList());
+        }
+        const QStringList nested = settings.childGroups();
+        for (const QString& subGroup : nested)
+            SY_WARNING << "skipped the keys below" << group + QLatin1Char('/') + subGroup;
+        settings.endGroup();
+    }
+    const QStringList keys = settings.childKeys();
+    for (const QString& type : keys) {
+        if (type.isEmpty()) {
+            SY_WARNING << "skipped a type without a name";
+            continue;
+        }
+        fileTypes->setEntries(type, settings.value(type).toStringList());
+    }
+    return true;
+}
+
+bool CFSFileTypesFile::save(bool overwrite)
+{
+    SY_FUNCTION("CFSFileTypesFile::save");
+    if (!fileTypes) {
+        SY_CRITICAL << "Error no data supplied.";
+        return false;
+    }
+    if (fileName.isEmpty()) {
+        SY_CRITICAL << "Error no file types file specified.";
+        return false;
+    }
+    const QFileInfo info(fileName);
+    if (info.exists() && !overwrite) {
+        SY_CRITICAL << "Error file types file already exists:" << fileName;
+        return false;
+    }
+    if (info.exists() && !info.isFile()) {
+        SY_CRITICAL << "Error saving file types file:" << fileName << "is not a regular file.";
+        return false;
+    }
+    const QMap<QString, QString>& groupsByType = fileTypes->groupsByType();
+    const QMap<QString, QStringList>& entriesByType = fileTypes->entriesByType();
+    for (auto it = groupsByType.cbegin(); it != groupsByType.cend(); ++it) {
+        for (const QString& name : {it.key(), it.value()}) {
+            if (!isStorableName(name)) {
+                SY_CRITICAL << "Error saving file types file:" << fileName
+                            << "cannot store the name" << ('"' + name + '"');
+                return false;
+            }
+        }
+    }
+    for (auto it = entriesByType.cbegin(); it != entriesByType.cend(); ++it) {
+        if (!isStorableName(it.key())) {
+            SY_CRITICAL << "Error saving file types file:" << fileName << "cannot store the name"
+                        << ('"' + it.key() + '"');
+            return false;
+        }
+    }
+
+    // The settings write into a private folder; the file itself is then replaced in one rename,
+    // so that a failed write leaves the previous content in place.
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        SY_CRITICAL << "Error saving file types file:" << fileName
+                    << "no folder to prepare it in:" << scratch.errorString();
+        return false;
+    }
+    const QString scratchPath = scratch.filePath(scratchName);
+    {
+        QSettings settings(scratchPath, QSettings::IniFormat);
+        QStringList groupNames;
+        fileTypes->groups(groupNames);
+        for (const QString& group : std::as_const(groupNames)) {
+            settings.beginGroup(group);
+            QStringList typeNames;
+            fileTypes->typesOfGroup(group, typeNames);
+            for (const QString& type : std::as_const(typeNames))
+                settings.setValue(type, entriesByType.value(type));
+            settings.endGroup();
+        }
+        for (auto it = entriesByType.cbegin(); it != entriesByType.cend(); ++it) {
+            if (!groupsByType.contains(it.key()))
+                settings.setValue(it.key(), it.value());
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            SY_CRITICAL << "Error saving file types file:" << fileName << "could not be prepared.";
+            return false;
+        }
+    }
+    // An empty table writes no file at all.
+    QByteArray content;
+    if (QFileInfo::exists(scratchPath)) {
+        QFile prepared(scratchPath);
+        if (prepared.open(QIODevice::ReadOnly))
+            content = prepared.readAll();
+        if (prepared.error() != QFileDevice::NoError) {
+            SY_CRITICAL << "Error saving file types file:" << fileName
+                        << "could not be prepared:" << prepared.errorString();
+            return false;
+        }
+    }
+    QSaveFile target(fileName);
+    if (!target.open(QIODevice::WriteOnly) || target.write(content) != content.size() ||
+        !target.commit()) {
+        SY_CRITICAL << "Error saving file types file:" << fileName
+                    << "could not be written:" << target.errorString();
+        return false;
+    }
+    return true;
+}
