@@ -19,6 +19,57 @@ bool isStorableName(const QString& name)
     return !name.isEmpty() && !name.contains(QLatin1Char('/'));
 }
 
+int digitValue(char ch, int base)
+{
+    const int value = ch >= '0' && ch <= '9'   ? ch - '0'
+                      : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+                      : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                               : -1;
+    return value < base ? value : -1;
+}
+
+// Whether the settings parser could turn some value into "@Variant(" followed by a serialised
+// value: decoding one reserves whatever element count it claims, gigabytes from a few bytes.
+// Escapes are decoded as the parser does (digits read greedily), quotes dropped and continued
+// lines joined; a marker anywhere but behind another "@" counts, so the answer errs towards
+// yes. The writer escapes a leading "@" as "@@" and so never writes a marker of its own.
+bool mayHoldSerialisedValue(const QByteArray& content)
+{
+    QString plain;
+    plain.reserve(content.size());
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        const char ch = content.at(i);
+        if (ch == '"')
+            continue;
+        if (ch != '\\' || i + 1 == content.size()) {
+            plain.append(QLatin1Char(ch));
+            continue;
+        }
+        const char next = content.at(++i);
+        const bool hex = next == 'x' || next == 'X';
+        if (hex || (next >= '0' && next <= '7')) {
+            const int base = hex ? 16 : 8;
+            uint value = hex ? 0 : uint(next - '0');
+            for (int digit;
+                 i + 1 < content.size() && (digit = digitValue(content.at(i + 1), base)) >= 0; ++i)
+                value = (value * uint(base) + uint(digit)) & 0xffff;
+            plain.append(QChar(char16_t(value)));
+        } else if (next == '\r' || next == '\n') {
+            // A continued line joins its halves.
+        } else if (QByteArrayView("abfnrtv").contains(next)) {
+            plain.append(QChar(u'\x01'));
+        } else {
+            plain.append(QLatin1Char(next));
+        }
+    }
+    const QString marker = QStringLiteral("@Variant(");
+    for (qsizetype at = plain.indexOf(marker); at >= 0; at = plain.indexOf(marker, at + 1)) {
+        if (at == 0 || plain.at(at - 1) != u'@')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 CFSFileTypesFile::CFSFileTypesFile(const QString& fileName) : fileName(fileName) {}
@@ -73,6 +124,12 @@ bool CFSFileTypesFile::load()
     if (content.size() > maxFileSize) {
         SY_CRITICAL << "Error loading file types file:" << fileName << "is larger than"
                     << maxFileSize << "bytes.";
+        return false;
+    }
+
+    if (mayHoldSerialisedValue(content)) {
+        SY_CRITICAL << "Error loading file types file:" << fileName
+                    << "holds a serialised value (@Variant), which is not read.";
         return false;
     }
 

@@ -12,7 +12,7 @@ class CFSFileTypesFile
 {
 public:
     // Larger files are refused unread: a table of types never comes near this size.
-    static constexpr qint64 maxFileSize = 8 * 1024 * 1024;
+    static constexpr qint64 maxFileSize = 1024 * 1024;
 
     explicit CFSFileTypesFile(const QString& fileName);
     ~CFSFileTypesFile();

@@ -115,6 +115,8 @@ void tst_CFSFileTypesFile::load_data()
         "\xe7\xa8\xae\xe9\xa1\x9e@\xd0\x93\xd1\x80\xd1\x83\xd0\xbf\xd0\xbf\xd0\xb0=\xd7\xa9,b");
     row("nested key is skipped", "[G1]\nT1=a\nsub\\T2=b\n", "T1@G1=a",
         {QStringLiteral("skipped the keys below G1/sub")});
+    row("escaped at sign is text", "[G1]\nT1=@@Variant(x), y@@Variant(\n",
+        "T1@G1=@Variant(x),y@@Variant(");
     row("empty file", "", "");
     row("comments and blank lines", "; note\n\n[G1]\n# more\nT1=a\n", "T1@G1=a");
     const QString formatWarning =
@@ -167,7 +169,11 @@ void tst_CFSFileTypesFile::badFiles_data()
     row("dangling link", "Error loading file types file: %1 not found.");
     row("directory", "Error loading file types file: %1 is not a regular file.");
     row("fifo", "Error loading file types file: %1 is not a regular file.");
-    row("too large", "Error loading file types file: %1 is larger than 8388608 bytes.");
+    row("too large", "Error loading file types file: %1 is larger than 1048576 bytes.");
+    row("serialised value", "Error loading file types file: %1 holds a serialised value "
+                            "(@Variant), which is not read.");
+    row("serialised value behind escapes", "Error loading file types file: %1 holds a serialised "
+                                           "value (@Variant), which is not read.");
     row("unreadable", "Error loading file types file: %1 could not be read: Permission denied");
 }
 
@@ -189,6 +195,13 @@ void tst_CFSFileTypesFile::badFiles()
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.resize(CFSFileTypesFile::maxFileSize + 1));
+    } else if (kind == u"serialised value") {
+        // A list of strings claiming 2^31 elements.
+        env->writeFile(QStringLiteral("types.ini"),
+                       "[G1]\nT1=a, @Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    } else if (kind == u"serialised value behind escapes") {
+        env->writeFile(QStringLiteral("types.ini"),
+                       "[G1]\nT1=\\x40V\\141r\"i\"ant\\x28\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
     } else if (kind == u"unreadable") {
         env->writeFile(QStringLiteral("types.ini"), "[G1]\nT1=a\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
