@@ -117,6 +117,8 @@ void tst_CFSFileTypesFile::load_data()
         {QStringLiteral("skipped the keys below G1/sub")});
     row("escaped at sign is text", "[G1]\nT1=@@Variant(x), y@@Variant(\n",
         "T1@G1=@Variant(x),y@@Variant(");
+    row("key without a name", "[G1]\n=z\nT1=a\n", "T1@G1=a",
+        {QStringLiteral("skipped a type without a name in group G1")});
     row("empty file", "", "");
     row("comments and blank lines", "; note\n\n[G1]\n# more\nT1=a\n", "T1@G1=a");
     const QString formatWarning =
