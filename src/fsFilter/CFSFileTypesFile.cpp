@@ -19,55 +19,67 @@ bool isStorableName(const QString& name)
     return !name.isEmpty() && !name.contains(QLatin1Char('/'));
 }
 
-int digitValue(char ch, int base)
+const char marker[] = "@Variant(";
+const int markerLength = 9;
+
+// States of a search for the marker: bit k set when the text so far may end with its first k
+// characters, at the start of a value.
+using TMatch = quint32;
+const TMatch markerFound = TMatch(1) << markerLength;
+
+TMatch afterChar(TMatch states, char ch, bool mayStart)
 {
-    const int value = ch >= '0' && ch <= '9'   ? ch - '0'
-                      : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
-                      : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
-                                               : -1;
-    return value < base ? value : -1;
+    TMatch next = 0;
+    for (int k = 0; k < markerLength; ++k) {
+        if ((states & (TMatch(1) << k)) && marker[k] == ch)
+            next |= TMatch(1) << (k + 1);
+    }
+    if (mayStart && ch == '@')
+        next |= TMatch(1) << 1;
+    return next | (states & markerFound);
+}
+
+// An escape that may give no character or any one.
+TMatch afterAnyOrNone(TMatch states)
+{
+    return states | ((states << 1) & ((markerFound << 1) - 1)) | (TMatch(1) << 1);
+}
+
+bool isDigitOf(char ch, bool hex)
+{
+    return (ch >= '0' && ch <= '7') ||
+           (hex &&
+            (ch == '8' || ch == '9' || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F')));
 }
 
 // Whether the settings parser could turn some value into "@Variant(" followed by a serialised
 // value: decoding one reserves whatever element count it claims, gigabytes from a few bytes.
-// Escapes are decoded as the parser does (digits read greedily), quotes dropped and continued
-// lines joined; a marker anywhere but behind another "@" counts, so the answer errs towards
-// yes. The writer escapes a leading "@" as "@@" and so never writes a marker of its own.
+// Quotes are dropped, and every escape is taken to give no character or any one, its digits
+// each there or not; so the answer errs towards yes. A marker behind a plain "@" is text (the
+// writer escapes a leading "@" as "@@"), so the writer never produces one.
 bool mayHoldSerialisedValue(const QByteArray& content)
 {
-    QString plain;
-    plain.reserve(content.size());
-    for (qsizetype i = 0; i < content.size(); ++i) {
+    TMatch states = 0;
+    bool afterAt = false;
+    for (qsizetype i = 0; i < content.size() && !(states & markerFound); ++i) {
         const char ch = content.at(i);
         if (ch == '"')
             continue;
         if (ch != '\\' || i + 1 == content.size()) {
-            plain.append(QLatin1Char(ch));
+            states = afterChar(states, ch, !afterAt);
+            afterAt = ch == '@';
             continue;
         }
         const char next = content.at(++i);
         const bool hex = next == 'x' || next == 'X';
-        if (hex || (next >= '0' && next <= '7')) {
-            const int base = hex ? 16 : 8;
-            uint value = hex ? 0 : uint(next - '0');
-            for (int digit;
-                 i + 1 < content.size() && (digit = digitValue(content.at(i + 1), base)) >= 0; ++i)
-                value = (value * uint(base) + uint(digit)) & 0xffff;
-            plain.append(QChar(char16_t(value)));
-        } else if (next == '\r' || next == '\n') {
-            // A continued line joins its halves.
-        } else if (QByteArrayView("abfnrtv").contains(next)) {
-            plain.append(QChar(u'\x01'));
-        } else {
-            plain.append(QLatin1Char(next));
+        states = afterAnyOrNone(states);
+        if (hex || isDigitOf(next, false)) {
+            while (i + 1 < content.size() && isDigitOf(content.at(i + 1), hex))
+                states |= afterChar(states, content.at(++i), false);
         }
+        afterAt = false;
     }
-    const QString marker = QStringLiteral("@Variant(");
-    for (qsizetype at = plain.indexOf(marker); at >= 0; at = plain.indexOf(marker, at + 1)) {
-        if (at == 0 || plain.at(at - 1) != u'@')
-            return true;
-    }
-    return false;
+    return states & markerFound;
 }
 
 } // namespace

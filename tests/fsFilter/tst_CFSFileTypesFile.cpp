@@ -176,6 +176,9 @@ void tst_CFSFileTypesFile::badFiles_data()
                             "(@Variant), which is not read.");
     row("serialised value behind escapes", "Error loading file types file: %1 holds a serialised "
                                            "value (@Variant), which is not read.");
+    row("serialised value behind an empty escape",
+        "Error loading file types file: %1 holds a serialised value (@Variant), which is not "
+        "read.");
     row("unreadable", "Error loading file types file: %1 could not be read: Permission denied");
 }
 
@@ -204,6 +207,9 @@ void tst_CFSFileTypesFile::badFiles()
     } else if (kind == u"serialised value behind escapes") {
         env->writeFile(QStringLiteral("types.ini"),
                        "[G1]\nT1=\\x40V\\141r\"i\"ant\\x28\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    } else if (kind == u"serialised value behind an empty escape") {
+        env->writeFile(QStringLiteral("types.ini"),
+                       "[G1]\nT1=@Variant\\x(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
     } else if (kind == u"unreadable") {
         env->writeFile(QStringLiteral("types.ini"), "[G1]\nT1=a\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
