@@ -39,24 +39,44 @@ TMatch afterChar(TMatch states, char ch, bool mayStart)
     return next | (states & markerFound);
 }
 
-// An escape that may give no character or any one.
-TMatch afterAnyOrNone(TMatch states)
+int digitValue(char ch)
 {
-    return states | ((states << 1) & ((markerFound << 1) - 1)) | (TMatch(1) << 1);
+    return ch >= '0' && ch <= '9'   ? ch - '0'
+           : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+           : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                    : -1;
 }
 
-bool isDigitOf(char ch, bool hex)
+// A numeric escape: the parser reads some of its digits (all, as far as is known) into one
+// character and leaves the others as text; without digits it gives nothing.
+TMatch afterNumericEscape(TMatch states, const QByteArray& digits, int base)
 {
-    return (ch >= '0' && ch <= '7') ||
-           (hex &&
-            (ch == '8' || ch == '9' || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F')));
+    TMatch result = 0;
+    uint value = 0;
+    for (qsizetype used = 0; used <= digits.size(); ++used) {
+        if (used > 0)
+            value = value * uint(base) + uint(digitValue(digits.at(used - 1)));
+        TMatch next = states;
+        if (used > 0) {
+            next = states & markerFound;
+            for (const uint code : {value & 0xff, value & 0xffff}) {
+                if (code < 0x80)
+                    next |= afterChar(states, char(code), true);
+            }
+        }
+        // Digits never start the marker and end any match within two, whatever their number.
+        for (qsizetype rest = used; rest < digits.size() && (next & ~markerFound); ++rest)
+            next = afterChar(next, digits.at(rest), false);
+        result |= next;
+    }
+    return result;
 }
 
 // Whether the settings parser could turn some value into "@Variant(" followed by a serialised
 // value: decoding one reserves whatever element count it claims, gigabytes from a few bytes.
-// Quotes are dropped, and every escape is taken to give no character or any one, its digits
-// each there or not; so the answer errs towards yes. A marker behind a plain "@" is text (the
-// writer escapes a leading "@" as "@@"), so the writer never produces one.
+// Quotes are dropped and escapes decoded in every way the parser might read them, so the
+// answer errs towards yes; the writer writes a leading "@" as "@@" and controls as numeric
+// escapes, and its files never hold a marker.
 bool mayHoldSerialisedValue(const QByteArray& content)
 {
     TMatch states = 0;
@@ -70,14 +90,25 @@ bool mayHoldSerialisedValue(const QByteArray& content)
             afterAt = ch == '@';
             continue;
         }
+        afterAt = false;
         const char next = content.at(++i);
         const bool hex = next == 'x' || next == 'X';
-        states = afterAnyOrNone(states);
-        if (hex || isDigitOf(next, false)) {
-            while (i + 1 < content.size() && isDigitOf(content.at(i + 1), hex))
-                states |= afterChar(states, content.at(++i), false);
+        if (hex || (next >= '0' && next <= '7')) {
+            QByteArray digits;
+            if (!hex)
+                digits.append(next);
+            while (i + 1 < content.size() && digitValue(content.at(i + 1)) >= 0 &&
+                   digitValue(content.at(i + 1)) < (hex ? 16 : 8))
+                digits.append(content.at(++i));
+            states = afterNumericEscape(states, digits, hex ? 16 : 8);
+        } else if (next == '\r' || next == '\n') {
+            // A continued line joins its halves.
+        } else if (QByteArrayView("abfnrtv\"'\\?").contains(next)) {
+            states &= markerFound;
+        } else {
+            // Unknown escapes: the character itself, or nothing.
+            states |= afterChar(states, next, true);
         }
-        afterAt = false;
     }
     return states & markerFound;
 }

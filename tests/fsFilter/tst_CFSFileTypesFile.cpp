@@ -246,6 +246,7 @@ void tst_CFSFileTypesFile::roundTrip_data()
     row("spaces and separators in names", {"G 1|T 1| a ", "G=1|T;1|x", "G[1]|T\\1|y", "G#1|T%1|z"});
     row("ini words as names", {"General|T1|a", "%General|T2|b"}, {"|General|c", "|G1|d"});
     row("non-ASCII", {"Группа|種類|שלום,ü"}, {"|ключ|значение"});
+    row("escaped controls inside a near marker", {"G1|T1|@Var\x01\x02\x03\x04iant(x)"});
     row("control characters", {"G\t1|T\n1|a\rb,\x01"});
 }
 
