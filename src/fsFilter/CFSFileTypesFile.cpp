@@ -19,6 +19,14 @@ bool isStorableName(const QString& name)
     return !name.isEmpty() && !name.contains(QLatin1Char('/'));
 }
 
+// The settings write every spelling of the top-level section's name as "%General", which reads
+// back as "General".
+bool isStorableGroup(const QString& name)
+{
+    return isStorableName(name) && (name == QLatin1String("General") ||
+                                    name.compare(QLatin1String("general"), Qt::CaseInsensitive));
+}
+
 const char marker[] = "@Variant(";
 const int markerLength = 9;
 
@@ -256,7 +264,7 @@ bool CFSFileTypesFile::save(bool overwrite)
     const QMap<QString, QStringList>& entriesByType = fileTypes->entriesByType();
     for (auto it = groupsByType.cbegin(); it != groupsByType.cend(); ++it) {
         for (const QString& name : {it.key(), it.value()}) {
-            if (!isStorableName(name)) {
+            if (name == it.key() ? !isStorableName(name) : !isStorableGroup(name)) {
                 SY_CRITICAL << "Error saving file types file:" << fileName
                             << "cannot store the name" << ('"' + name + '"');
                 return false;

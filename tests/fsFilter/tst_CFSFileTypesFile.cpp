@@ -293,6 +293,8 @@ void tst_CFSFileTypesFile::saveRefuses_data()
     row("directory", "Error saving file types file: %1 is not a regular file.");
     row("empty type name", "Error saving file types file: %1 cannot store the name \"\"");
     row("slash in a group", "Error saving file types file: %1 cannot store the name \"G/1\"");
+    row("general in another case",
+        "Error saving file types file: %1 cannot store the name \"GenEral\"");
     row("folder not writable",
         "Error saving file types file: %1 could not be written: Permission denied");
 }
@@ -318,6 +320,8 @@ void tst_CFSFileTypesFile::saveRefuses()
         table.setEntries(QString(), {QStringLiteral("a")});
     } else if (kind == u"slash in a group") {
         table.setGroup(QStringLiteral("T2"), QStringLiteral("G/1"));
+    } else if (kind == u"general in another case") {
+        table.setGroup(QStringLiteral("T2"), QStringLiteral("GenEral"));
     } else if (kind == u"folder not writable") {
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         if (QFile(folder + QStringLiteral("probe")).open(QIODevice::WriteOnly))
