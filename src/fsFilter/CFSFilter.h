@@ -173,6 +173,10 @@ public:
     // Index 0 to 6 of a single module bit, -1 (with a warning naming function) for anything else.
     static int moduleIndex(quint32 module, const char* function);
 
+protected:
+    // The parent path relative to the space, with "/" at both ends, as the queries compare it.
+    static QString relativePath(const QString& spacePath, const QString& path);
+
 private:
     struct Category
     {
@@ -194,7 +198,6 @@ private:
     bool walk(int module, Entry& entry, quint32 options, bool isDirectory, bool fileWalk,
               quint32& type) const;
     bool optionsOf(int module, quint32& options) const;
-    static QString relativePath(const QString& spacePath, const QString& path);
 
     // One lock per category, in the order of TCategory. The standard read-write lock rather than
     // Qt's: ThreadSanitizer sees through it, while the lock-free path of an uninstrumented Qt

@@ -1,0 +1,280 @@
+#include "fsFilter/CFileSystemFilter.h"
+
+#include "common/CExpect.h"
+#include "common/CTestEnvironment.h"
+#include "fsFilter/CFSFilterConfig.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+const QString file = QStringLiteral("CFileSystemFilter.cpp");
+
+// Reports the scanner's secret.txt with type 9.
+const QByteArray defaultRules = "[files]\nexcludes\\1\\file=secret.txt\nexcludes\\1\\modules=2\n"
+                                "excludes\\1\\type=9\nexcludes\\size=1\n";
+
+void expectUnknownSpace(quint32 spaceID)
+{
+    CExpect::record(QtCriticalMsg, file, QStringLiteral("CFileSystemFilter::getSpaceFilter"),
+                    QStringLiteral("no space filter found for spaceID %1").arg(spaceID));
+    CExpect::record(QtCriticalMsg, file, QStringLiteral("CFileSystemFilter::getSpaceFilter"),
+                    QStringLiteral("using default filter ..."));
+}
+
+void expectFiltering(quint32 spaceID, const QString& path, const QString& name, quint32 type)
+{
+    CExpect::record(
+        QtDebugMsg, QStringLiteral("CFSPlatformFilter.cpp"),
+        QStringLiteral("CFSPlatformFilter::signalPathFiltered"),
+        QStringLiteral("filtering: %1 %2 %3 %4").arg(spaceID).arg(path, name).arg(type));
+}
+
+bool isScannerFile(CFSFilter* filter, const QString& name, quint32& type)
+{
+    return filter->isFileFilteredRelative(CFSFilter::Scanner, QStringLiteral("/"), name, type);
+}
+
+} // namespace
+
+class tst_CFileSystemFilter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void loadsTheDefaultFilterFile();
+    void withoutDefaultFileOnlyBuiltInRules();
+    void unknownSpaceGetsTheDefaultFilter_data();
+    void unknownSpaceGetsTheDefaultFilter();
+    void spaceFilterIsACopyOfTheDefault();
+    void replacingKeepsTheRegisteredObject();
+    void removeSpaceFilter();
+    void reportsOfEverySpaceAreRelayed_data();
+    void reportsOfEverySpaceAreRelayed();
+    void reportsTravelOnTheQueryingThread();
+
+private:
+    void writeDefaultFile(const QByteArray& content);
+
+    std::unique_ptr<CTestEnvironment> env;
+};
+
+void tst_CFileSystemFilter::init()
+{
+    env = std::make_unique<CTestEnvironment>();
+    QVERIFY(env->isValid());
+    CFSFilterConfig::instance()->setBaseFolder(env->root() + QStringLiteral("config/"));
+}
+
+void tst_CFileSystemFilter::cleanup()
+{
+    CFileSystemFilter::destroy();
+    QVERIFY(!CFileSystemFilter::exists());
+    CFSFilterConfig::destroy();
+    env.reset();
+}
+
+void tst_CFileSystemFilter::writeDefaultFile(const QByteArray& content)
+{
+    const QString path = CFSFilterConfig::instance()->defaultFilterFile();
+    QVERIFY(path.startsWith(env->root()));
+    env->writeFile(path.mid(env->root().size()), content);
+    QVERIFY(QFileInfo::exists(path));
+}
+
+void tst_CFileSystemFilter::loadsTheDefaultFilterFile()
+{
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    quint32 type = 0;
+    expectFiltering(0, QStringLiteral("/"), QStringLiteral("secret.txt"), 9);
+    QVERIFY(isScannerFile(registry->defaultFilter(), QStringLiteral("secret.txt"), type));
+    QCOMPARE(type, 9u);
+    QVERIFY(registry->loadDefaultFilter());
+}
+
+void tst_CFileSystemFilter::withoutDefaultFileOnlyBuiltInRules()
+{
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSFilterFile.cpp"),
+                            QStringLiteral("CFSFilterFile::load"),
+                            QStringLiteral("Error loading file system filter file: .*"));
+    CExpect::record(QtCriticalMsg, file, QStringLiteral("CFileSystemFilter::loadDefaultFilter"),
+                    QStringLiteral("failed to load default filter file ..."));
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    CFSPlatformFilter* defaults = registry->defaultFilter();
+    QVERIFY(defaults);
+    quint32 type = 0;
+    QVERIFY(!isScannerFile(defaults, QStringLiteral("secret.txt"), type));
+    QVERIFY(isScannerFile(defaults, QStringLiteral("qt_temp.abc"), type));
+    QCOMPARE(type, 4u);
+
+    // A later load keeps the object handed out and gives it the file's rules.
+    writeDefaultFile(defaultRules);
+    QVERIFY(registry->loadDefaultFilter());
+    QCOMPARE(registry->defaultFilter(), defaults);
+    expectFiltering(0, QStringLiteral("/"), QStringLiteral("secret.txt"), 9);
+    QVERIFY(isScannerFile(defaults, QStringLiteral("secret.txt"), type));
+}
+
+void tst_CFileSystemFilter::unknownSpaceGetsTheDefaultFilter_data()
+{
+    QTest::addColumn<quint32>("spaceID");
+    QTest::newRow("zero") << 0u;
+    QTest::newRow("ordinary") << 42u;
+    QTest::newRow("largest") << 0xFFFFFFFFu;
+}
+
+void tst_CFileSystemFilter::unknownSpaceGetsTheDefaultFilter()
+{
+    QFETCH(quint32, spaceID);
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(spaceID == 42 ? 43 : 42, QStringLiteral("/other")));
+    expectUnknownSpace(spaceID);
+    QCOMPARE(registry->getSpaceFilter(spaceID), registry->defaultFilter());
+}
+
+void tst_CFileSystemFilter::spaceFilterIsACopyOfTheDefault()
+{
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(5, QStringLiteral("/spaces/five")));
+    CFSPlatformFilter* space = registry->getSpaceFilter(5);
+    QVERIFY(space);
+    QVERIFY(space != registry->defaultFilter());
+    QCOMPARE(space->spaceID(), 5u);
+    QCOMPARE(space->spacePath(), QStringLiteral("/spaces/five"));
+    const CFSFilter::TSettings copied = space->excludesFile(CFSFilter::Scanner);
+    QCOMPARE(copied.size(), 2); // after the built-in "~"
+    QCOMPARE(copied.last().value, QStringLiteral("secret.txt"));
+    QCOMPARE(copied.last().type, 9u);
+
+    // Rules added to the space stay with it.
+    QVERIFY(space->addExcludeFile(CFSFilter::Scanner, 6, QStringLiteral("only.txt")));
+    quint32 type = 0;
+    QVERIFY(!isScannerFile(registry->defaultFilter(), QStringLiteral("only.txt"), type));
+}
+
+void tst_CFileSystemFilter::replacingKeepsTheRegisteredObject()
+{
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(5, QStringLiteral("/spaces/five")));
+    CFSPlatformFilter* registered = registry->getSpaceFilter(5);
+
+    auto replacement = std::make_unique<CFSPlatformFilter>();
+    QVERIFY(replacement->addExcludeFile(CFSFilter::Scanner, 8, QStringLiteral("new.txt")));
+    replacement->setSpaceID(99);
+    const QPointer<CFSPlatformFilter> given(replacement.get());
+    CExpect::record(QtDebugMsg, file, QStringLiteral("CFileSystemFilter::addSpaceFilter"),
+                    QStringLiteral("replacing filter for spaceID 5"));
+    QVERIFY(registry->addSpaceFilter(5, std::move(replacement)));
+    QVERIFY(given.isNull());
+
+    QCOMPARE(registry->getSpaceFilter(5), registered);
+    QCOMPARE(registered->spaceID(), 5u);
+    QCOMPARE(registered->spacePath(), QStringLiteral("/spaces/five"));
+    quint32 type = 0;
+    QVERIFY(!isScannerFile(registered, QStringLiteral("secret.txt"), type));
+    expectFiltering(5, QStringLiteral("/"), QStringLiteral("new.txt"), 8);
+    QSignalSpy relayed(registry, &CFileSystemFilter::pathFiltered);
+    QVERIFY(isScannerFile(registered, QStringLiteral("new.txt"), type));
+    QCOMPARE(type, 8u);
+    QCOMPARE(relayed.count(), 1);
+}
+
+void tst_CFileSystemFilter::removeSpaceFilter()
+{
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(!registry->removeSpaceFilter(5));
+    QVERIFY(registry->addSpaceFilter(5, std::make_unique<CFSPlatformFilter>()));
+    const QPointer<CFSPlatformFilter> registered(registry->getSpaceFilter(5));
+    QCOMPARE(registered->spaceID(), 5u);
+    QVERIFY(registry->removeSpaceFilter(5));
+    QVERIFY(registered.isNull());
+    QVERIFY(!registry->removeSpaceFilter(5));
+    expectUnknownSpace(5);
+    QCOMPARE(registry->getSpaceFilter(5), registry->defaultFilter());
+}
+
+void tst_CFileSystemFilter::reportsOfEverySpaceAreRelayed_data()
+{
+    QTest::addColumn<quint32>("spaceID");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("invalid");
+    QTest::newRow("first space, rule") << 1u << "secret.txt" << false;
+    QTest::newRow("second space, rule") << 2u << "secret.txt" << false;
+    QTest::newRow("first space, device name") << 1u << "PRN" << true;
+    QTest::newRow("second space, question mark") << 2u << "a?" << true;
+}
+
+void tst_CFileSystemFilter::reportsOfEverySpaceAreRelayed()
+{
+    QFETCH(quint32, spaceID);
+    QFETCH(QString, name);
+    QFETCH(bool, invalid);
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(1, QStringLiteral("/spaces/one")));
+    QVERIFY(registry->loadSpaceFilter(2, QStringLiteral("/spaces/two")));
+    QSignalSpy filtered(registry, &CFileSystemFilter::pathFiltered);
+    QSignalSpy invalids(registry, &CFileSystemFilter::pathInvalid);
+
+    if (invalid)
+        CExpect::record(
+            QtCriticalMsg, QStringLiteral("CFSPlatformFilter.cpp"),
+            QStringLiteral("CFSPlatformFilter::signalPathInvalid"),
+            QStringLiteral("found invalid path or name %1 /docs/ %2").arg(spaceID).arg(name));
+    else
+        expectFiltering(spaceID, QStringLiteral("/docs/"), name, 9);
+    quint32 type = 0;
+    QVERIFY(registry->getSpaceFilter(spaceID)->isFileFiltered(
+        CFSFilter::Scanner, QStringLiteral("/spaces/x"), QStringLiteral("/spaces/x/docs"), name,
+        type));
+
+    QCOMPARE(filtered.count(), invalid ? 0 : 1);
+    QCOMPARE(invalids.count(), invalid ? 1 : 0);
+    if (invalid)
+        QCOMPARE(invalids.first(), (QVariantList{spaceID, "/docs/", name}));
+    else
+        QCOMPARE(filtered.first(), (QVariantList{spaceID, "/docs/", name, 9u}));
+}
+
+void tst_CFileSystemFilter::reportsTravelOnTheQueryingThread()
+{
+    writeDefaultFile(defaultRules);
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(1, QStringLiteral("/spaces/one")));
+    QThread* reportedOn = nullptr;
+    const QMetaObject::Connection connection = connect(
+        registry, &CFileSystemFilter::pathInvalid, registry,
+        [&reportedOn] { reportedOn = QThread::currentThread(); }, Qt::DirectConnection);
+    QVERIFY(connection);
+
+    bool answer = false;
+    std::unique_ptr<QThread> querying(QThread::create([registry, &answer] {
+        quint32 type = 0;
+        answer = registry->getSpaceFilter(1)->isFileFilteredRelative(
+            CFSFilter::Scanner, QStringLiteral("/docs/"), QStringLiteral("nul"), type);
+    }));
+    CExpect::record(QtCriticalMsg, QStringLiteral("CFSPlatformFilter.cpp"),
+                    QStringLiteral("CFSPlatformFilter::signalPathInvalid"),
+                    QStringLiteral("found invalid path or name 1 /docs/ nul"));
+    querying->start();
+    QVERIFY(querying->wait(60000));
+    disconnect(connection);
+    QVERIFY(answer);
+    QCOMPARE(reportedOn, querying.get());
+}
+
+QTEST_GUILESS_MAIN(tst_CFileSystemFilter)
+#include "tst_CFileSystemFilter.moc"
