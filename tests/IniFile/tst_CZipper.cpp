@@ -18,6 +18,15 @@
 
 namespace {
 
+// bsdtar converts names to the locale's character set and refuses UTF-8 names in the C locale,
+// which is what a bare CI shell has.
+QProcessEnvironment readerEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    return environment;
+}
+
 void expect(QtMsgType type, const QString& text, const QString& function = "zip")
 {
     CExpect::record(type, "CZipper.cpp", "CZipper::" + function, text);
@@ -361,6 +370,7 @@ void tst_CZipper::sameArchiveForAnyWorkerCount()
     for (const QStringList& check :
          {QStringList{"7z", "t", dir + "w1.zip"}, QStringList{"bsdtar", "-tf", dir + "w1.zip"}}) {
         QProcess reader;
+        reader.setProcessEnvironment(readerEnvironment());
         reader.start(check.first(), check.mid(1));
         QVERIFY2(reader.waitForFinished(60000) && reader.exitCode() == 0,
                  qPrintable(check.first() + ": " + reader.readAllStandardError()));
@@ -395,6 +405,7 @@ void tst_CZipper::largeEntryBesideNonAsciiName()
           QString("bsdtar -xOf '%1' | wc -c | grep -qx %3"),
           QString("unzip -p '%1' | wc -c | grep -qx %3")}) {
         QProcess shell;
+        shell.setProcessEnvironment(readerEnvironment());
         shell.start("sh", {"-c", QString(check)
                                      .replace("%1", target)
                                      .replace("%2", QString::number(size))

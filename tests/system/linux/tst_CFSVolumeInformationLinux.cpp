@@ -421,7 +421,7 @@ void tst_CFSVolumeInformationLinux::liveTable()
     QVERIFY(info.driveType != DRIVE_NO_ROOT_DIR);
     QMap<QString, QString> drives;
     QVERIFY(Volume::getLogicalDriveStrings(drives));
-    QVERIFY(drives.contains(QStringLiteral("/")));
+    // In a chroot the root folder need not be a mount point of its own.
     QVERIFY(drives.contains(reference.target));
 }
 
@@ -452,7 +452,9 @@ bool tst_CFSVolumeInformationLinux::inNamespace()
         return false;
     }
     const QString output = QString::fromLocal8Bit(child.readAll());
-    if (output.contains(QLatin1String("unshare failed"))) {
+    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
+    if (output.contains(QLatin1String("unshare failed")) ||
+        output.startsWith(QLatin1String("unshare: "))) {
         QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
         return false;
     }
