@@ -98,8 +98,14 @@ QStringList keysOf(const QByteArray& content, QSettings::Status* status = nullpt
         // A key as parsed may hold empty groups ("/x" below a section "[]"), which any write
         // drops: compare the keys as QSettings addresses them.
         const QStringList parsed = settings.allKeys();
-        for (const QString& key : parsed)
-            keys.append(key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/')));
+        for (const QString& key : parsed) {
+            QString plain = key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
+            // The settings keep the general group's keys under "General", the spelling QSettings
+            // reads back, whatever case the file gave the group.
+            if (plain.startsWith(QLatin1String("general/"), Qt::CaseInsensitive))
+                plain.replace(0, 7, QStringLiteral("General"));
+            keys.append(plain);
+        }
         if (status)
             *status = settings.status();
     }
