@@ -1,5 +1,7 @@
 #include "fsFilter/CFSFileTypes.h"
 
+#include "common/CFileTypesDump.h"
+
 #include <QTest>
 
 namespace {
@@ -9,21 +11,9 @@ QStringList list(const char* joined)
     return joined ? QString::fromUtf8(joined).split(u'|') : QStringList();
 }
 
-// "type@group=a,b" per type, sorted by type; "-" for no group, "(none)" for no list.
 QString dump(const CFSFileTypes& table)
 {
-    QStringList names = table.groupsByType().keys() + table.entriesByType().keys();
-    names.removeDuplicates();
-    names.sort();
-    QStringList parts;
-    for (const QString& name : std::as_const(names)) {
-        const QString group = table.groupsByType().value(name, QStringLiteral("-"));
-        const auto entries = table.entriesByType().constFind(name);
-        parts.append(name + u'@' + group + u'=' +
-                     (entries == table.entriesByType().cend() ? QStringLiteral("(none)")
-                                                              : entries->join(u',')));
-    }
-    return parts.join(u' ');
+    return dumpFileTypes(table);
 }
 
 // G1 holds T1 and T2, G2 holds T3, T4 has a list but no group, T5 a group but no list.

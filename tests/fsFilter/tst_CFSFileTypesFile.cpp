@@ -1,6 +1,7 @@
 #include "fsFilter/CFSFileTypesFile.h"
 
 #include "common/CExpect.h"
+#include "common/CFileTypesDump.h"
 #include "common/CTestEnvironment.h"
 
 #include <QDir>
@@ -17,18 +18,7 @@ const QString sourceFile = QStringLiteral("CFSFileTypesFile.cpp");
 // "type@group=a,b" per type, sorted by type; "-" for no group, "(none)" for no list.
 QString dump(const CFSFileTypes& table)
 {
-    QStringList names = table.groupsByType().keys() + table.entriesByType().keys();
-    names.removeDuplicates();
-    names.sort();
-    QStringList parts;
-    for (const QString& name : std::as_const(names)) {
-        const QString group = table.groupsByType().value(name, QStringLiteral("-"));
-        const auto entries = table.entriesByType().constFind(name);
-        parts.append(name + u'@' + group + u'=' +
-                     (entries == table.entriesByType().cend() ? QStringLiteral("(none)")
-                                                              : entries->join(u',')));
-    }
-    return parts.join(u' ');
+    return dumpFileTypes(table);
 }
 
 QString dump(const CFSFileTypesFile& file)
