@@ -1,6 +1,8 @@
 // Question: how does CZipper::zip, with one compressing thread and with one per core, compare
 // with Info-ZIP's "zip -r -q -6" on the same tree, in wall time, CPU time, peak memory and
-// archive size?
+// archive size? And how much of the one-thread time is zlib's own: a child that only reads every
+// file, sums its CRC-32 and deflates it with CZipper's parameters, writing nothing, is the floor
+// no zlib-based packer with one thread can go below.
 //
 // Each packing runs in a child process that links only the library and sets nothing about the
 // allocator, as any program using the library would; its peak resident memory is its own. The
@@ -15,9 +17,54 @@
 #include <QProcess>
 #include <QThread>
 
+#include <QDirIterator>
+#include <QFile>
+
 #include <cstdio>
+#include <memory>
+
+#include <zlib.h>
 
 namespace {
+
+// Reads and deflates every file below source as CZipper does with one thread, in blocks of
+// 4 MiB, and throws the output away.
+int deflateOnly(const QString& source)
+{
+    const uInt block = 4 * 1024 * 1024;
+    z_stream stream = {};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                     Z_DEFAULT_STRATEGY) != Z_OK)
+        return 1;
+    const uLong outputSize = deflateBound(&stream, block);
+    const std::unique_ptr<Bytef[]> input(new Bytef[block]);
+    const std::unique_ptr<Bytef[]> output(new Bytef[outputSize]);
+    QDirIterator it(source, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (!file.open(QIODevice::ReadOnly))
+            return 1;
+        deflateReset(&stream);
+        uLong crc = 0;
+        int result = Z_OK;
+        while (result != Z_STREAM_END) {
+            const qint64 count = file.read(reinterpret_cast<char*>(input.get()), block);
+            if (count < 0)
+                return 1;
+            crc = crc32(crc, input.get(), uInt(count));
+            stream.next_in = input.get();
+            stream.avail_in = uInt(count);
+            stream.next_out = output.get();
+            stream.avail_out = uInt(outputSize);
+            result = deflate(&stream, count < qint64(block) ? Z_FINISH : Z_NO_FLUSH);
+            if (result != Z_OK && result != Z_STREAM_END)
+                return 1;
+        }
+    }
+    deflateEnd(&stream);
+    return 0;
+}
 
 bool succeeds(const QString& program, const QStringList& arguments)
 {
@@ -48,6 +95,8 @@ int main(int argc, char** argv)
     if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
         return bench::zipQuietly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                  QString::fromLocal8Bit(argv[4]).toInt());
+    if (argc == 3 && qstrcmp(argv[1], "--child-deflate") == 0)
+        return deflateOnly(QString::fromLocal8Bit(argv[2]));
 
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
@@ -101,6 +150,10 @@ int main(int argc, char** argv)
     parallel.archive = work + QStringLiteral("/czipper-n.zip");
     parallel.arguments = {QStringLiteral("--child-zip"), source, parallel.archive,
                           QString::number(workers)};
+    bench::Tool deflate;
+    deflate.name = QStringLiteral("zlib alone, 1 thread");
+    deflate.program = bench::selfPath();
+    deflate.arguments = {QStringLiteral("--child-deflate"), source};
     bench::Tool infozip;
     infozip.name = QStringLiteral("Info-ZIP zip -6");
     infozip.program = QStringLiteral("zip");
@@ -109,14 +162,16 @@ int main(int argc, char** argv)
                          infozip.archive, QStringLiteral(".")};
     infozip.workingDir = source;
 
-    bench::Tool* const tools[3] = {&single, &parallel, &infozip};
-    QList<double> ratios[2];
-    QList<double> cpuRatios[2];
+    bench::Tool* const tools[4] = {&single, &parallel, &deflate, &infozip};
+    const int compared = 3;
+    QList<double> ratios[compared];
+    QList<double> cpuRatios[compared];
     for (int run = 0; run < runs; ++run) {
         // Rotating the order spreads the effect of the page cache and of other load.
-        for (int i = 0; i < 3; ++i) {
-            bench::Tool* tool = tools[(i + run) % 3];
-            bench::removePath(tool->archive);
+        for (int i = 0; i < 4; ++i) {
+            bench::Tool* tool = tools[(i + run) % 4];
+            if (!tool->archive.isEmpty())
+                bench::removePath(tool->archive);
             const bench::ChildResult result =
                 bench::runChild(tool->program, tool->arguments, tool->workingDir);
             if (!result.ok) {
@@ -126,10 +181,11 @@ int main(int argc, char** argv)
             tool->seconds.append(result.seconds);
             tool->cpuSeconds.append(result.cpuSeconds);
             tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
-            tool->archiveSize = QFileInfo(tool->archive).size();
+            if (!tool->archive.isEmpty())
+                tool->archiveSize = QFileInfo(tool->archive).size();
         }
         std::printf("run %d:", run + 1);
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < compared; ++i) {
             ratios[i].append(tools[i]->seconds.last() / infozip.seconds.last());
             cpuRatios[i].append(tools[i]->cpuSeconds.last() / infozip.cpuSeconds.last());
             std::printf(" %s %.2f s (cpu %.2f s, ratio %.3f);", qPrintable(tools[i]->name),
@@ -142,24 +198,31 @@ int main(int argc, char** argv)
 
     std::printf("\n%-26s %9s %9s %9s %12s %14s %10s %10s  %s\n", "tool", "median s", "cpu s",
                 "MiB/s", "peak RSS", "archive bytes", "size/IZ", "time/IZ", "checks");
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         const bench::Tool* tool = tools[i];
         const double seconds = bench::median(tool->seconds);
-        const QString ratio =
-            i < 2 ? QString::number(bench::median(ratios[i]), 'f', 3) : QStringLiteral("-");
-        std::printf("%-26s %9.3f %9.3f %9.1f %8.1f MiB %14lld %10.4f %10s  %s\n",
+        const QString ratio = i < compared ? QString::number(bench::median(ratios[i]), 'f', 3)
+                                           : QStringLiteral("-");
+        const bool archive = !tool->archive.isEmpty();
+        std::printf("%-26s %9.3f %9.3f %9.1f %8.1f MiB %14s %10s %10s  %s\n",
                     qPrintable(tool->name), seconds, bench::median(tool->cpuSeconds),
                     double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
-                    static_cast<long long>(tool->archiveSize),
-                    double(tool->archiveSize) / double(infozip.archiveSize), qPrintable(ratio),
-                    qPrintable(checkArchive(tool->archive)));
+                    archive ? qPrintable(QString::number(tool->archiveSize)) : "-",
+                    archive ? qPrintable(QString::number(double(tool->archiveSize) /
+                                                             double(infozip.archiveSize),
+                                                         'f', 4))
+                            : "-",
+                    qPrintable(ratio),
+                    archive ? qPrintable(checkArchive(tool->archive)) : "-");
     }
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < compared; ++i)
         std::printf("paired time ratio %s / Info-ZIP: median %.3f (wall), %.3f (cpu)\n",
                     qPrintable(tools[i]->name), bench::median(ratios[i]),
                     bench::median(cpuRatios[i]));
     std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
-    for (const bench::Tool* tool : tools)
-        bench::removePath(tool->archive);
+    for (const bench::Tool* tool : tools) {
+        if (!tool->archive.isEmpty())
+            bench::removePath(tool->archive);
+    }
     return 0;
 }
