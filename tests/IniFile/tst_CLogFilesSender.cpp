@@ -49,8 +49,6 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void leftoversOfEarlierRuns();
-    void fullDesktopKeepsBothArchives();
-    void fullWorkingDirectoryLeavesNoPartialArchive();
     void supportFormAddress();
     void rotation_data();
     void rotation();
@@ -129,6 +127,13 @@ const QStringList fullSample =
         "logs_backup/Syncarium_2026-11-29.log logs_backup/crash/ logs_backup/crash/dump.txt "
         "sync-2026-12-01.log")
         .split(' ');
+
+QStringList without(QStringList list, const QStringList& names)
+{
+    for (const QString& name : names)
+        list.removeOne(name);
+    return list;
+}
 } // namespace
 
 void tst_CLogFilesSender::init()
@@ -186,43 +191,34 @@ bool tst_CLogFilesSender::run(CLogFilesSender& sender)
 void tst_CLogFilesSender::collects_data()
 {
     QTest::addColumn<QString>("parts");
-    QTest::addColumn<bool>("withDesktop");
     // %1 stands for the error log, %2 for the log folder.
     QTest::addColumn<QStringList>("records");
     // The entries of the placed archive; none: no archive is placed.
     QTest::addColumn<QStringList>("entries");
-    const auto row = [](const char* tag, const char* parts, bool withDesktop,
-                        const QStringList& records, const QStringList& entries) {
-        QTest::newRow(tag) << QString(parts) << withDesktop << records << entries;
+    const auto row = [](const char* tag, const char* parts, const QStringList& records,
+                        const QStringList& entries) {
+        QTest::newRow(tag) << QString(parts) << records << entries;
     };
     const QString noErrorLog = "failed to copy %1";
     const QString noBackup = "Failed to Copy LogsBackupFolder!";
-    QStringList withoutErrorLog = fullSample;
-    withoutErrorLog.removeOne("Syncarium2DataBase.err");
-    row("full sample", "error backup logs", true, {}, fullSample);
-    row("empty desktop: fallback folder", "error backup logs", false, {}, fullSample);
-    row("no database error log", "backup logs", true, {noErrorLog}, withoutErrorLog);
-    row("no backup folder", "error logs", true, {noBackup},
+    const QStringList withoutErrorLog = without(fullSample, {"Syncarium2DataBase.err"});
+    row("full sample", "error backup logs", {}, fullSample);
+    row("no database error log", "backup logs", {noErrorLog}, withoutErrorLog);
+    row("no backup folder", "error logs", {noBackup},
         {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
-    row("no log folder: made for the error log", "error", true, {noBackup},
-        {"Syncarium2DataBase.err"});
-    row("nothing to pack", "", true, {noErrorLog, noBackup, "could not zip %2"}, {});
+    row("no log folder: made for the error log", "error", {noBackup}, {"Syncarium2DataBase.err"});
+    row("nothing to pack", "", {noErrorLog, noBackup, "could not zip %2"}, {});
 }
 
 void tst_CLogFilesSender::collects()
 {
     QFETCH(QString, parts);
-    QFETCH(bool, withDesktop);
     QFETCH(QStringList, records);
     QFETCH(QStringList, entries);
     writeSample(parts);
     // A copy of the backup folder from an earlier run is replaced, not merged.
     if (parts.contains("backup"))
         CTestTree::write(logs + "logs_backup/stale.log", "old");
-    const QString folder = withDesktop ? output : appData + "Syncarium/logsForSend/";
-    // Without HOME the toolkit would take "/" for the home folder.
-    if (!withDesktop)
-        qunsetenv("HOME");
     for (QString& text : records)
         QTest::ignoreMessage(QtCriticalMsg,
                              record(text.replace("%1", errorLog).replace("%2", logs)));
@@ -234,9 +230,9 @@ void tst_CLogFilesSender::collects()
     QCOMPARE(finished.size(), 1);
     QCOMPARE(failed.size(), entries.isEmpty() ? 1 : 0);
     QVERIFY(filesIn(QDir::currentPath()).isEmpty());
-    QCOMPARE(filesIn(folder), entries.isEmpty() ? QStringList() : QStringList{sender.targetFile()});
+    QCOMPARE(filesIn(output), entries.isEmpty() ? QStringList() : QStringList{sender.targetFile()});
     if (!entries.isEmpty()) {
-        const CZipListing listing(folder + sender.targetFile());
+        const CZipListing listing(output + sender.targetFile());
         QVERIFY(listing.valid);
         QCOMPARE(listing.sortedNames(), entries);
         QCOMPARE(progress.size(), entries.size());
@@ -246,10 +242,8 @@ void tst_CLogFilesSender::collects()
     // The form is requested even without an archive; the output folder only when it holds one.
     QCOMPARE(recorder.urls.size(), entries.isEmpty() ? 1 : 2);
     QCOMPARE(recorder.urls.at(0).scheme(), "https");
-    if (!entries.isEmpty()) {
-        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(folder));
-        QCOMPARE(recorder.urls.at(1).toLocalFile(), folder);
-    }
+    if (!entries.isEmpty())
+        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
 }
 
 // A second run stages the current error log and replaces an archive of the same name.
@@ -274,7 +268,7 @@ void tst_CLogFilesSender::secondRunReplacesTheArchive()
 
 void tst_CLogFilesSender::oddEntries_data()
 {
-    // What stands where in the client's folder; %E is the database log, %B the backup folder.
+    // What stands where in the client's folder: a kind, then a path below the Syncarium folder.
     QTest::addColumn<QString>("setup");
     // The entry that is skipped (relative to the Syncarium folder) and why; none: nothing is.
     QTest::addColumn<QString>("skippedEntry");
@@ -287,11 +281,8 @@ void tst_CLogFilesSender::oddEntries_data()
                            << needsUser;
     };
     const char* const special = "a FIFO, socket or device is never read";
-    QStringList withoutErrorLog = fullSample;
-    withoutErrorLog.removeOne("Syncarium2DataBase.err");
-    QStringList withoutDump = fullSample;
-    withoutDump.removeOne("logs_backup/crash/dump.txt");
-    withoutDump.removeOne("logs_backup/crash/");
+    const QStringList withoutErrorLog = without(fullSample, {"Syncarium2DataBase.err"});
+    const QStringList withoutDump = without(fullSample, {"logs_backup/crash/dump.txt"});
     const char* const link = "symbolic links are not followed";
     row("FIFO in the backup folder", "fifo logs_backup/pipe.log", "logs_backup/pipe.log", special,
         fullSample);
@@ -302,10 +293,10 @@ void tst_CLogFilesSender::oddEntries_data()
     row("name that is not UTF-8", "badname logs_backup/bad\xff.log", "logs_backup/bad\\xff.log",
         "its name is not valid UTF-8", fullSample);
     row("unreadable file in the backup folder", "chmod000 logs_backup/crash/dump.txt",
-        "logs_backup/crash/dump.txt", "it is not readable",
-        QStringList(fullSample).filter(QRegularExpression("^(?!logs_backup/crash/dump)")), true);
+        "logs_backup/crash/dump.txt", "it is not readable", withoutDump, true);
     row("unreadable folder in the backup folder", "chmod000 logs_backup/crash",
-        "logs_backup/crash/", "the folder cannot be read", withoutDump, true);
+        "logs_backup/crash/", "the folder cannot be read",
+        without(withoutDump, {"logs_backup/crash/"}), true);
     row("FIFO as the database log", "fifo mysql/data/Syncarium2DataBase.err",
         "mysql/data/Syncarium2DataBase.err", special, withoutErrorLog);
     row("folder as the database log", "folder mysql/data/Syncarium2DataBase.err",
@@ -331,14 +322,18 @@ void tst_CLogFilesSender::oddEntries()
     const QString syncarium = appData + "Syncarium/";
     const QString kind = setup.section(' ', 0, 0);
     const QString path = syncarium + setup.section(' ', 1);
-    if (path == errorLog)
-        writeSample("backup logs");
-    else
-        writeSample();
+    writeSample(path == errorLog ? "backup logs" : "error backup logs");
     QLocalServer socket;
     // The temporary folder cannot remove a name it cannot decode.
     const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
     const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
+    // What loses its permissions gets them back, or the temporary folder could not be removed.
+    QStringList locked;
+    const auto unlock = qScopeGuard([&locked] {
+        for (const QString& entry : locked)
+            QFile::setPermissions(entry, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ExeOwner);
+    });
     const QString elsewhere = env->writeFile("elsewhere/secret.log", "not the client's");
     if (kind == "fifo") {
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
@@ -357,17 +352,11 @@ void tst_CLogFilesSender::oddEntries()
     } else if (kind == "folder") {
         QVERIFY(QDir().mkpath(path + "/inner"));
     } else if (kind == "chmod000") {
+        locked << path;
         QVERIFY(QFile::setPermissions(path, {}));
-    }
-    const QStringList readOnly{syncarium, logs, syncarium + "mysql/data/"};
-    const auto restore = qScopeGuard([&readOnly, &kind] {
-        for (const QString& folder : readOnly) {
-            if (kind == "readonly")
-                QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::WriteOwner);
-        }
-    });
-    if (kind == "readonly") {
-        for (const QString& folder : readOnly)
+    } else if (kind == "readonly") {
+        locked = {syncarium, logs, syncarium + "mysql/data/"};
+        for (const QString& folder : locked)
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
     const QString before = clientFiles(syncarium);
@@ -376,12 +365,10 @@ void tst_CLogFilesSender::oddEntries()
         QTest::ignoreMessage(QtWarningMsg,
                              record("skipped \"" + syncarium + skippedEntry + "\": " + reason));
     if (kind == "readonly") {
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression("^\\[.*\\] skipped \"" +
-                                                QRegularExpression::escape(errorLog) + "\": .+"));
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression("^\\[.*\\] skipped \"" +
-                                                QRegularExpression::escape(backup) + "\": .+"));
+        for (const QString& unstaged : {errorLog, backup})
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression("^\\[.*\\] skipped \"" +
+                                                 QRegularExpression::escape(unstaged) + "\": .+"));
         QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
     }
     // Exactly one record for each skipped entry.
@@ -412,24 +399,16 @@ void tst_CLogFilesSender::placing_data()
     // Where the archive must land: "desktop", "home" or "fallback".
     QTest::addColumn<QString>("landing");
     QTest::addColumn<bool>("needsUser");
-    QTest::newRow("started on the desktop") << "$HOME/Desktop"
-                                            << "Desktop"
-                                            << "desktop" << false;
-    QTest::newRow("desktop is the home folder, started there") << "$HOME/"
-                                                               << ""
-                                                               << "home" << false;
-    QTest::newRow("desktop on another file system") << "shm"
-                                                    << "work"
-                                                    << "desktop" << false;
-    QTest::newRow("no HOME") << "-"
-                             << "work"
-                             << "fallback" << false;
-    QTest::newRow("desktop cannot be made") << "+"
-                                            << "work"
-                                            << "fallback" << false;
-    QTest::newRow("desktop not writable") << "$HOME/Desktop@555"
-                                          << "work"
-                                          << "fallback" << true;
+    const auto row = [](const char* tag, const char* desktop, const char* working,
+                        const char* landing, bool needsUser = false) {
+        QTest::newRow(tag) << QString(desktop) << QString(working) << QString(landing) << needsUser;
+    };
+    row("started on the desktop", "$HOME/Desktop", "Desktop", "desktop");
+    row("desktop is the home folder, started there", "$HOME/", "", "home");
+    row("desktop on another file system", "shm", "work", "desktop");
+    row("no HOME", "-", "work", "fallback");
+    row("desktop cannot be made", "+", "work", "fallback");
+    row("desktop not writable", "$HOME/Desktop@555", "work", "fallback", true);
 }
 
 void tst_CLogFilesSender::placing()
@@ -493,29 +472,77 @@ void tst_CLogFilesSender::placing()
 void tst_CLogFilesSender::failures_data()
 {
     QTest::addColumn<QString>("parts");
-    QTest::addColumn<bool>("archiveKept");
+    // What fails: "folder": a folder stands where the archive should land (fails as root too);
+    // "desktop", "working": that folder is a full file system (root only, to mount it).
+    QTest::addColumn<QString>("cause");
     QTest::addColumn<QString>("message");
-    QTest::newRow("nothing to pack: no folder request") << "" << false << "could not be packed";
-    // A folder where the archive should land makes placing it fail, as root too.
-    QTest::newRow("placing fails: the working folder is opened")
-        << "error backup logs" << true << "could not be put into";
+    const auto row = [](const char* tag, const char* parts, const char* cause,
+                        const char* message) {
+        QTest::newRow(tag) << QString(parts) << QString(cause) << QString(message);
+    };
+    row("nothing to pack: no folder request", "", "", "could not be packed");
+    row("placing fails: the working folder is opened", "error backup logs", "folder",
+        "could not be put into");
+    // The copy fails: the earlier archive of the name stays whole, the new one stays too.
+    row("full desktop keeps both archives", "error backup logs", "desktop",
+        "could not be put into");
+    row("full working directory leaves no partial archive", "error backup logs", "working",
+        "could not be packed");
 }
 
 void tst_CLogFilesSender::failures()
 {
     QFETCH(QString, parts);
-    QFETCH(bool, archiveKept);
+    QFETCH(QString, cause);
     QFETCH(QString, message);
+    const bool full = cause == "desktop" || cause == "working";
+    const bool archiveKept = cause == "folder" || cause == "desktop";
+    if (full && ::geteuid() != 0)
+        QSKIP("needs root to mount a small file system");
     writeSample(parts);
+    if (cause == "working") {
+        // Data that does not compress: the archive cannot fit.
+        QByteArray noise(256 * 1024, Qt::Uninitialized);
+        QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()),
+                                      noise.size() / int(sizeof(quint32)));
+        QVERIFY(CTestTree::write(logs + "noise.log", noise));
+    }
+    QString mounted;
+    const auto unmount = qScopeGuard([&mounted, this] {
+        if (mounted.isEmpty())
+            return;
+        // A busy working directory cannot be unmounted.
+        QDir::setCurrent(env->root());
+        QProcess::execute("umount", {mounted});
+    });
+    if (full) {
+        const QString folder = cause == "desktop" ? output : env->makeDir("full");
+        QVERIFY(QDir().mkpath(folder));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", folder}) != 0)
+            QSKIP("could not mount a tmpfs");
+        mounted = folder;
+        QVERIFY(cause == "desktop" || QDir::setCurrent(folder));
+    }
     CLogFilesSender sender;
     const QString working = QDir::currentPath() + '/' + sender.targetFile();
-    if (archiveKept) {
+    if (cause == "folder")
         QVERIFY(QDir().mkpath(output + sender.targetFile()));
+    if (cause == "desktop") {
+        QVERIFY(CTestTree::write(output + sender.targetFile(), "the earlier archive"));
+        QFile filler(output + "filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    if (archiveKept) {
         QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
     } else {
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
-        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        if (parts.isEmpty()) {
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
+            QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        }
         QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
     }
     int urlsAtFailure = -1;
@@ -530,16 +557,22 @@ void tst_CLogFilesSender::failures()
     QCOMPARE(urlsAtFailure, 0);
     QCOMPARE(recorder.urls.size(), archiveKept ? 2 : 1);
     QCOMPARE(recorder.urls.at(0).scheme(), "https");
-    QCOMPARE(QFileInfo::exists(working), archiveKept);
+    // The archive that could not be placed stays where it was made, and nothing else does.
+    QCOMPARE(filesIn(QDir::currentPath()),
+             archiveKept ? QStringList{sender.targetFile()} : QStringList());
+    QVERIFY(partialsIn(output).isEmpty());
     if (archiveKept) {
         QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
         const CZipListing listing(working);
         QVERIFY(listing.valid);
         QCOMPARE(listing.sortedNames(), fullSample);
-        QVERIFY(QFileInfo(output + sender.targetFile()).isDir());
     }
-    QVERIFY(partialsIn(QDir::currentPath()).isEmpty());
-    QVERIFY(partialsIn(output).isEmpty());
+    if (cause == "folder")
+        QVERIFY(QFileInfo(output + sender.targetFile()).isDir());
+    if (cause == "desktop")
+        QCOMPARE(CTestTree::content(output + sender.targetFile()), "the earlier archive");
+    if (cause == "working")
+        QVERIFY(filesIn(output).isEmpty());
 }
 
 // What an interrupted run left is recognised by its name and removed; anything else stays.
@@ -651,68 +684,6 @@ void tst_CLogFilesSender::rotation()
     // The old-logs folder is emptied but stays.
     QVERIFY(QDir(oldLogs).exists());
     QCOMPARE(CTestTree::describe(oldLogs), "");
-}
-
-// On a desktop of its own file system that is full, the copy fails: the earlier archive of the
-// name stays whole, the new one stays in the working directory, and the user is told.
-void tst_CLogFilesSender::fullDesktopKeepsBothArchives()
-{
-    if (::geteuid() != 0)
-        QSKIP("needs root to mount a small file system as the desktop");
-    writeSample();
-    const QString desktop = env->makeDir("home/Desktop");
-    setDesktop("$HOME/Desktop");
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", desktop}) != 0)
-        QSKIP("could not mount a tmpfs");
-    const auto unmount = qScopeGuard([&desktop] { QProcess::execute("umount", {desktop}); });
-    CLogFilesSender sender;
-    QVERIFY(CTestTree::write(desktop + sender.targetFile(), "the earlier archive"));
-    QFile filler(desktop + "filler");
-    QVERIFY(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(4096, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
-    filler.close();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("could not place "));
-    QSignalSpy failed(&sender, &CLogFilesSender::failed);
-    QVERIFY(run(sender));
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(CTestTree::content(desktop + sender.targetFile()), "the earlier archive");
-    QVERIFY(partialsIn(desktop).isEmpty());
-    const QString working = QDir::currentPath() + '/' + sender.targetFile();
-    QVERIFY(CZipListing(working).valid);
-    QCOMPARE(recorder.urls.size(), 2);
-    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
-}
-
-// Packing into a full working directory fails: the partial archive goes, the user is told,
-// and no folder is opened.
-void tst_CLogFilesSender::fullWorkingDirectoryLeavesNoPartialArchive()
-{
-    if (::geteuid() != 0)
-        QSKIP("needs root to mount a small file system as the working directory");
-    writeSample();
-    QByteArray noise(256 * 1024, Qt::Uninitialized);
-    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()),
-                                  noise.size() / int(sizeof(quint32)));
-    QVERIFY(CTestTree::write(logs + "noise.log", noise));
-    const QString working = env->makeDir("full");
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", working}) != 0)
-        QSKIP("could not mount a tmpfs");
-    const auto unmount = qScopeGuard([&working, this] {
-        QDir::setCurrent(env->root());
-        QProcess::execute("umount", {working});
-    });
-    QVERIFY(QDir::setCurrent(working));
-    QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
-    CLogFilesSender sender;
-    QSignalSpy failed(&sender, &CLogFilesSender::failed);
-    QVERIFY(run(sender));
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(filesIn(working), QStringList());
-    QVERIFY(filesIn(output).isEmpty());
-    QCOMPARE(recorder.urls.size(), 1);
 }
 
 QTEST_MAIN(tst_CLogFilesSender)

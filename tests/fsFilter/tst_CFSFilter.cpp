@@ -21,8 +21,16 @@ void expectWarning(const char* function, const QString& text)
     CExpect::record(QtWarningMsg, "CFSFilter.cpp", function, text);
 }
 
-// "true <type>" or "false"; the two forms of the query that take the module's own options must
-// agree, one given the absolute parent path, the other the relative one.
+// "true <type>" or "false", or "disagree" when the query given the absolute parent path and the
+// one given the relative path answer differently.
+QString answer(bool filtered, quint32 type, bool relativeFiltered, quint32 relativeType)
+{
+    if (filtered != relativeFiltered || type != relativeType)
+        return QStringLiteral("disagree");
+    return filtered ? QStringLiteral("true %1").arg(type, 0, 16) : QStringLiteral("false");
+}
+
+// Both forms of the query that take the module's own options.
 QString ask(CFSFilter& filter, quint32 module, const QString& relative, const QString& name,
             bool isDirectory)
 {
@@ -32,12 +40,9 @@ QString ask(CFSFilter& filter, quint32 module, const QString& relative, const QS
         filter.isFiltered(module, space, space + relative, name, isDirectory, type);
     const bool relativeFiltered =
         filter.isFilteredRelative(module, relative, name, isDirectory, relativeType);
-    if (filtered != relativeFiltered || type != relativeType)
-        return QStringLiteral("disagree");
-    return filtered ? QStringLiteral("true %1").arg(type, 0, 16) : QStringLiteral("false");
+    return answer(filtered, type, relativeFiltered, relativeType);
 }
 
-// The same for a file through the file queries.
 QString askFile(CFSFilter& filter, quint32 module, const QString& relative, const QString& name)
 {
     quint32 type = 99;
@@ -45,45 +50,27 @@ QString askFile(CFSFilter& filter, quint32 module, const QString& relative, cons
     const bool filtered = filter.isFileFiltered(module, space, space + relative, name, type);
     const bool relativeFiltered =
         filter.isFileFilteredRelative(module, relative, name, relativeType);
-    if (filtered != relativeFiltered || type != relativeType)
-        return QStringLiteral("disagree");
-    return filtered ? QStringLiteral("true %1").arg(type, 0, 16) : QStringLiteral("false");
+    return answer(filtered, type, relativeFiltered, relativeType);
 }
 
 // A filter whose synchronizer (a module without built-in rules) consults only one category.
 struct COneCategory
 {
-    explicit COneCategory(CFSFilter::TCategory category)
-    {
-        filter.addModuleOptions(synchronizer, category);
-    }
+    explicit COneCategory(quint32 category) { filter.addModuleOptions(synchronizer, category); }
     CFSFilter filter;
 };
 
-bool add(CFSFilter& filter, CFSFilter::TCategory category, quint32 module, quint32 type,
-         const QString& value)
+// Adds a rule to the category given as its option bit.
+bool add(CFSFilter& filter, quint32 category, quint32 module, quint32 type, const QString& value)
 {
-    switch (category) {
-    case CFSFilter::Directories:
-        return filter.addExcludeDirectory(module, type, value);
-    case CFSFilter::Files:
-        return filter.addExcludeFile(module, type, value);
-    case CFSFilter::Paths:
-        return filter.addExcludePath(module, type, value);
-    case CFSFilter::FileTypes:
-        return filter.addExcludeFileType(module, type, value);
-    case CFSFilter::NamePrefixes:
-        return filter.addExcludeNamePrefix(module, type, value);
-    case CFSFilter::NameSuffixes:
-        return filter.addExcludeNameSuffix(module, type, value);
-    case CFSFilter::DirPatterns:
-        return filter.addExcludeDirPattern(module, type, value);
-    case CFSFilter::FilePatterns:
-        return filter.addExcludeFilePattern(module, type, value);
-    case CFSFilter::PathPatterns:
-        return filter.addExcludePathPattern(module, type, value);
-    }
-    return false;
+    using TAdd = bool (CFSFilter::*)(quint32, quint32, const QString&);
+    static const TAdd adders[] = {
+        &CFSFilter::addExcludeDirectory,  &CFSFilter::addExcludeFile,
+        &CFSFilter::addExcludePath,       &CFSFilter::addExcludeFileType,
+        &CFSFilter::addExcludeNamePrefix, &CFSFilter::addExcludeNameSuffix,
+        &CFSFilter::addExcludeDirPattern, &CFSFilter::addExcludeFilePattern,
+        &CFSFilter::addExcludePathPattern};
+    return (filter.*adders[qCountTrailingZeroBits(category)])(module, type, value);
 }
 
 } // namespace
@@ -119,67 +106,43 @@ void tst_CFSFilter::builtInRules_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("isDirectory");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("watcher: .syncarium folder") << watcher << "/"
-                                                << ".syncarium" << true << "true 4";
-    QTest::newRow("watcher: .SyncArium folder") << watcher << "/a/"
-                                                << ".SyncArium" << true << "true 4";
-    QTest::newRow("watcher: file below .syncarium") << watcher << "/a/.Syncarium/b/"
-                                                    << "x.txt" << false << "true 4";
-    QTest::newRow("watcher: folder below .syncarium") << watcher << "/.syncarium/"
-                                                      << "b" << true << "true 4";
-    QTest::newRow("watcher: file named .syncarium") << watcher << "/"
-                                                    << ".syncarium" << false << "true 4";
-    QTest::newRow("watcher: name ending in .SYNCARIUM") << watcher << "/"
-                                                        << "state.SYNCARIUM" << false << "true 4";
-    QTest::newRow("watcher: qt_temp.abc") << watcher << "/"
-                                          << "qt_temp.abc" << false << "false";
-    QTest::newRow("scanner: qt_temp.abc") << scanner << "/"
-                                          << "qt_temp.abc" << false << "true 4";
-    QTest::newRow("scanner: QT_TEMP.x") << scanner << "/d/"
-                                        << "QT_TEMP.x" << false << "true 4";
-    QTest::newRow("scanner: qt_temp. without suffix") << scanner << "/"
-                                                      << "qt_temp." << false << "false";
-    QTest::newRow("scanner: xqt_temp.abc") << scanner << "/"
-                                           << "xqt_temp.abc" << false << "false";
-    QTest::newRow("scanner: ~ file") << scanner << "/d/"
-                                     << "~" << false << "true 4";
-    QTest::newRow("scanner: ~ folder") << scanner << "/d/"
-                                       << "~" << true << "true 4";
-    QTest::newRow("scanner: below ~ folder") << scanner << "/d/~/"
-                                             << "a" << false << "true 4";
-    QTest::newRow("scanner: name ending in ~ is kept") << scanner << "/"
-                                                       << "notes.txt~" << false << "false";
-    QTest::newRow("scanner: short name alias") << scanner << "/docs/"
-                                               << "ABCDEF~1.TXT" << false << "true ffffffff";
-    QTest::newRow("scanner: lower-case short name alias")
-        << scanner << "/docs/"
-        << "abcdef~1.txt" << false << "true ffffffff";
-    QTest::newRow("scanner: alias without extension") << scanner << "/docs/"
-                                                      << "PROGRA~1" << true << "true ffffffff";
-    QTest::newRow("scanner: seven characters before ~") << scanner << "/docs/"
-                                                        << "ABCDEFG~1.TXT" << false << "false";
-    QTest::newRow("scanner: four-character extension") << scanner << "/docs/"
-                                                       << "ABCDEF~1.TEXT" << false << "false";
-    QTest::newRow("scanner: below an alias folder") << scanner << "/docs/ABCDEF~2/"
-                                                    << "report.txt" << false << "true ffffffff";
-    QTest::newRow("scanner: fork folder") << scanner << "/pics/a.jpg/"
-                                          << "..namedfork" << true << "true fffffffe";
-    QTest::newRow("scanner: below a fork folder") << scanner << "/pics/a.jpg/..namedfork/"
-                                                  << "rsrc" << false << "true fffffffe";
-    QTest::newRow("scanner: plain file") << scanner << "/docs/"
-                                         << "report.txt" << false << "false";
-    QTest::newRow("scanner: non-ASCII name") << scanner << "/Документы/"
-                                             << "отчёт.txt" << false << "false";
-    QTest::newRow("archiver: .syncarium folder") << quint32(CFSFilter::Archiver) << "/"
-                                                 << ".syncarium" << true << "true 4";
-    QTest::newRow("copy controller: qt_temp.1") << quint32(CFSFilter::CopyController) << "/"
-                                                << "qt_temp.1" << false << "true 4";
-    QTest::newRow("synchronizer: no options") << synchronizer << "/"
-                                              << ".syncarium" << true << "false";
-    QTest::newRow("rule engine: no options") << quint32(CFSFilter::RuleEngine) << "/.syncarium/"
-                                             << "a" << false << "false";
-    QTest::newRow("message builder: no options") << quint32(CFSFilter::MessageBuilder) << "/docs/"
-                                                 << "ABCDEF~1.TXT" << false << "false";
+    const auto row = [](const char* tag, quint32 module, const QString& relative,
+                        const QString& name, bool isDirectory, const QString& expected) {
+        QTest::newRow(tag) << module << relative << name << isDirectory << expected;
+    };
+    row("watcher: .syncarium folder", watcher, "/", ".syncarium", true, "true 4");
+    row("watcher: .SyncArium folder", watcher, "/a/", ".SyncArium", true, "true 4");
+    row("watcher: file below .syncarium", watcher, "/a/.Syncarium/b/", "x.txt", false, "true 4");
+    row("watcher: folder below .syncarium", watcher, "/.syncarium/", "b", true, "true 4");
+    row("watcher: file named .syncarium", watcher, "/", ".syncarium", false, "true 4");
+    row("watcher: name ending in .SYNCARIUM", watcher, "/", "state.SYNCARIUM", false, "true 4");
+    row("watcher: qt_temp.abc", watcher, "/", "qt_temp.abc", false, "false");
+    row("scanner: qt_temp.abc", scanner, "/", "qt_temp.abc", false, "true 4");
+    row("scanner: QT_TEMP.x", scanner, "/d/", "QT_TEMP.x", false, "true 4");
+    row("scanner: qt_temp. without suffix", scanner, "/", "qt_temp.", false, "false");
+    row("scanner: xqt_temp.abc", scanner, "/", "xqt_temp.abc", false, "false");
+    row("scanner: ~ file", scanner, "/d/", "~", false, "true 4");
+    row("scanner: ~ folder", scanner, "/d/", "~", true, "true 4");
+    row("scanner: below ~ folder", scanner, "/d/~/", "a", false, "true 4");
+    row("scanner: name ending in ~ is kept", scanner, "/", "notes.txt~", false, "false");
+    const QString alias = QStringLiteral("true ffffffff");
+    row("scanner: short name alias", scanner, "/docs/", "ABCDEF~1.TXT", false, alias);
+    row("scanner: lower-case short name alias", scanner, "/docs/", "abcdef~1.txt", false, alias);
+    row("scanner: alias without extension", scanner, "/docs/", "PROGRA~1", true, alias);
+    row("scanner: seven characters before ~", scanner, "/docs/", "ABCDEFG~1.TXT", false, "false");
+    row("scanner: four-character extension", scanner, "/docs/", "ABCDEF~1.TEXT", false, "false");
+    row("scanner: below an alias folder", scanner, "/docs/ABCDEF~2/", "report.txt", false, alias);
+    const QString fork = QStringLiteral("true fffffffe");
+    row("scanner: fork folder", scanner, "/pics/a.jpg/", "..namedfork", true, fork);
+    row("scanner: below a fork folder", scanner, "/pics/a.jpg/..namedfork/", "rsrc", false, fork);
+    row("scanner: plain file", scanner, "/docs/", "report.txt", false, "false");
+    row("scanner: non-ASCII name", scanner, "/Документы/", "отчёт.txt", false, "false");
+    row("archiver: .syncarium folder", CFSFilter::Archiver, "/", ".syncarium", true, "true 4");
+    row("copy controller: qt_temp.1", CFSFilter::CopyController, "/", "qt_temp.1", false, "true 4");
+    row("synchronizer: no options", synchronizer, "/", ".syncarium", true, "false");
+    row("rule engine: no options", CFSFilter::RuleEngine, "/.syncarium/", "a", false, "false");
+    row("message builder: no options", CFSFilter::MessageBuilder, "/docs/", "ABCDEF~1.TXT", false,
+        "false");
 }
 
 void tst_CFSFilter::builtInRules()
@@ -219,123 +182,54 @@ void tst_CFSFilter::categories_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("isDirectory");
     QTest::addColumn<bool>("filtered");
-    const quint32 directories = CFSFilter::Directories;
-    QTest::newRow("directory: the folder itself") << directories << "tmp/"
-                                                  << "/"
-                                                  << "TMP" << true << true;
-    QTest::newRow("directory: a folder given with /") << directories << "tmp/"
-                                                      << "/a/"
-                                                      << "tmp/" << true << true;
-    QTest::newRow("directory: a file inside") << directories << "tmp/"
-                                              << "/a/Tmp/b/"
-                                              << "f" << false << true;
-    QTest::newRow("directory: a file of that name") << directories << "tmp/"
-                                                    << "/"
-                                                    << "tmp" << false << false;
-    QTest::newRow("directory: a folder ending in it") << directories << "tmp/"
-                                                      << "/"
-                                                      << "xtmp" << true << false;
-    QTest::newRow("directory: contained anywhere in the path") << directories << "tmp/"
-                                                               << "/xtmp/"
-                                                               << "f" << false << true;
-    QTest::newRow("directory: a value with a leading /") << directories << "/build/"
-                                                         << "/src/build/"
-                                                         << "f" << false << true;
-    QTest::newRow("directory: a leading / keeps whole names") << directories << "/build/"
-                                                              << "/xbuild/"
-                                                              << "f" << false << false;
-    const quint32 files = CFSFilter::Files;
-    QTest::newRow("file: equal ignoring case") << files << "Thumbs.db"
-                                               << "/x/"
-                                               << "THUMBS.DB" << false << true;
-    QTest::newRow("file: a folder is not a file") << files << "Thumbs.db"
-                                                  << "/x/"
-                                                  << "Thumbs.db" << true << false;
-    QTest::newRow("file: longer name") << files << "Thumbs.db"
-                                       << "/x/"
-                                       << "Thumbs.db.bak" << false << false;
-    QTest::newRow("file: non-ASCII case") << files << "Ärger.TXT"
-                                          << "/"
-                                          << "äRGER.txt" << false << true;
-    const quint32 paths = CFSFilter::Paths;
-    QTest::newRow("path: parent and name") << paths << "/docs/a.txt"
-                                           << "/Docs/"
-                                           << "A.TXT" << false << true;
-    QTest::newRow("path: applies to folders") << paths << "/docs/a"
-                                              << "/docs/"
-                                              << "a" << true << true;
-    QTest::newRow("path: other parent") << paths << "/docs/a.txt"
-                                        << "/x/docs/"
-                                        << "a.txt" << false << false;
-    const quint32 fileTypes = CFSFilter::FileTypes;
-    QTest::newRow("file type: a.txt") << fileTypes << "txt"
-                                      << "/"
-                                      << "a.txt" << false << true;
-    QTest::newRow("file type: a.TXT") << fileTypes << "txt"
-                                      << "/"
-                                      << "a.TXT" << false << true;
-    QTest::newRow("file type: a.tar.txt") << fileTypes << "txt"
-                                          << "/"
-                                          << "a.tar.txt" << false << false;
-    QTest::newRow("file type: complete suffix") << fileTypes << "tar.gz"
-                                                << "/"
-                                                << "a.TAR.gz" << false << true;
-    QTest::newRow("file type: not for folders") << fileTypes << "txt"
-                                                << "/"
-                                                << "a.txt" << true << false;
-    QTest::newRow("file type: no dot") << fileTypes << "txt"
-                                       << "/"
-                                       << "txt" << false << false;
-    QTest::newRow("file type: leading dot") << fileTypes << "bashrc"
-                                            << "/"
-                                            << ".bashrc" << false << true;
-    const quint32 prefixes = CFSFilter::NamePrefixes;
-    QTest::newRow("prefix: starts with") << prefixes << "~$"
-                                         << "/"
-                                         << "~$report.doc" << false << true;
-    QTest::newRow("prefix: folders too") << prefixes << ".#"
-                                         << "/"
-                                         << ".#lock" << true << true;
-    QTest::newRow("prefix: inside") << prefixes << "~$"
-                                    << "/"
-                                    << "a~$b" << false << false;
-    const quint32 suffixes = CFSFilter::NameSuffixes;
-    QTest::newRow("suffix: ends with") << suffixes << ".PART"
-                                       << "/"
-                                       << "movie.part" << false << true;
-    QTest::newRow("suffix: not at the end") << suffixes << ".part"
-                                            << "/"
-                                            << "a.part.1" << false << false;
-    const quint32 dirPatterns = CFSFilter::DirPatterns;
-    QTest::newRow("dir pattern: whole name") << dirPatterns << "cache[0-9]+"
-                                             << "/"
-                                             << "Cache12" << true << true;
-    QTest::newRow("dir pattern: part of the name") << dirPatterns << "cache[0-9]+"
-                                                   << "/"
-                                                   << "mycache12" << true << false;
-    QTest::newRow("dir pattern: anchors kept") << dirPatterns << "^cache$"
-                                               << "/"
-                                               << "CACHE" << true << true;
-    QTest::newRow("dir pattern: alternatives stay whole") << dirPatterns << "a|b"
-                                                          << "/"
-                                                          << "ab" << true << false;
-    const quint32 filePatterns = CFSFilter::FilePatterns;
-    QTest::newRow("file pattern: whole name") << filePatterns << ".*\\.tmp"
-                                              << "/x/"
-                                              << "A.TMP" << false << true;
-    QTest::newRow("file pattern: prefix only") << filePatterns << ".*\\.tmp"
-                                               << "/x/"
-                                               << "a.tmp.txt" << false << false;
-    QTest::newRow("file pattern: back reference") << filePatterns << "(a)\\1"
-                                                  << "/"
-                                                  << "aA" << false << true;
-    const quint32 pathPatterns = CFSFilter::PathPatterns;
-    QTest::newRow("path pattern: parent and name") << pathPatterns << "/build/.*"
-                                                   << "/build/obj/"
-                                                   << "a.o" << false << true;
-    QTest::newRow("path pattern: whole path") << pathPatterns << "build/.*"
-                                              << "/build/obj/"
-                                              << "a.o" << false << false;
+    const auto row = [](const char* tag, quint32 category, const QString& value,
+                        const QString& relative, const QString& name, bool isDirectory,
+                        bool filtered) {
+        QTest::newRow(tag) << category << value << relative << name << isDirectory << filtered;
+    };
+    using C = CFSFilter;
+    row("directory: the folder itself", C::Directories, "tmp/", "/", "TMP", true, true);
+    row("directory: a folder given with /", C::Directories, "tmp/", "/a/", "tmp/", true, true);
+    row("directory: a file inside", C::Directories, "tmp/", "/a/Tmp/b/", "f", false, true);
+    row("directory: a file of that name", C::Directories, "tmp/", "/", "tmp", false, false);
+    row("directory: a folder ending in it", C::Directories, "tmp/", "/", "xtmp", true, false);
+    row("directory: contained anywhere in the path", C::Directories, "tmp/", "/xtmp/", "f", false,
+        true);
+    row("directory: a value with a leading /", C::Directories, "/build/", "/src/build/", "f", false,
+        true);
+    row("directory: a leading / keeps whole names", C::Directories, "/build/", "/xbuild/", "f",
+        false, false);
+    row("file: equal ignoring case", C::Files, "Thumbs.db", "/x/", "THUMBS.DB", false, true);
+    row("file: a folder is not a file", C::Files, "Thumbs.db", "/x/", "Thumbs.db", true, false);
+    row("file: longer name", C::Files, "Thumbs.db", "/x/", "Thumbs.db.bak", false, false);
+    row("file: non-ASCII case", C::Files, "Ärger.TXT", "/", "äRGER.txt", false, true);
+    row("path: parent and name", C::Paths, "/docs/a.txt", "/Docs/", "A.TXT", false, true);
+    row("path: applies to folders", C::Paths, "/docs/a", "/docs/", "a", true, true);
+    row("path: other parent", C::Paths, "/docs/a.txt", "/x/docs/", "a.txt", false, false);
+    row("file type: a.txt", C::FileTypes, "txt", "/", "a.txt", false, true);
+    row("file type: a.TXT", C::FileTypes, "txt", "/", "a.TXT", false, true);
+    row("file type: a.tar.txt", C::FileTypes, "txt", "/", "a.tar.txt", false, false);
+    row("file type: complete suffix", C::FileTypes, "tar.gz", "/", "a.TAR.gz", false, true);
+    row("file type: not for folders", C::FileTypes, "txt", "/", "a.txt", true, false);
+    row("file type: no dot", C::FileTypes, "txt", "/", "txt", false, false);
+    row("file type: leading dot", C::FileTypes, "bashrc", "/", ".bashrc", false, true);
+    row("prefix: starts with", C::NamePrefixes, "~$", "/", "~$report.doc", false, true);
+    row("prefix: folders too", C::NamePrefixes, ".#", "/", ".#lock", true, true);
+    row("prefix: inside", C::NamePrefixes, "~$", "/", "a~$b", false, false);
+    row("suffix: ends with", C::NameSuffixes, ".PART", "/", "movie.part", false, true);
+    row("suffix: not at the end", C::NameSuffixes, ".part", "/", "a.part.1", false, false);
+    row("dir pattern: whole name", C::DirPatterns, "cache[0-9]+", "/", "Cache12", true, true);
+    row("dir pattern: part of the name", C::DirPatterns, "cache[0-9]+", "/", "mycache12", true,
+        false);
+    row("dir pattern: anchors kept", C::DirPatterns, "^cache$", "/", "CACHE", true, true);
+    row("dir pattern: alternatives stay whole", C::DirPatterns, "a|b", "/", "ab", true, false);
+    row("file pattern: whole name", C::FilePatterns, ".*\\.tmp", "/x/", "A.TMP", false, true);
+    row("file pattern: prefix only", C::FilePatterns, ".*\\.tmp", "/x/", "a.tmp.txt", false, false);
+    row("file pattern: back reference", C::FilePatterns, "(a)\\1", "/", "aA", false, true);
+    row("path pattern: parent and name", C::PathPatterns, "/build/.*", "/build/obj/", "a.o", false,
+        true);
+    row("path pattern: whole path", C::PathPatterns, "build/.*", "/build/obj/", "a.o", false,
+        false);
 }
 
 void tst_CFSFilter::categories()
@@ -346,16 +240,16 @@ void tst_CFSFilter::categories()
     QFETCH(QString, name);
     QFETCH(bool, isDirectory);
     QFETCH(bool, filtered);
-    COneCategory one{CFSFilter::TCategory(category)};
-    QVERIFY(add(one.filter, CFSFilter::TCategory(category), synchronizer, 7, value));
+    COneCategory one{category};
+    QVERIFY(add(one.filter, category, synchronizer, 7, value));
     QCOMPARE(ask(one.filter, synchronizer, relative, name, isDirectory),
              filtered ? QStringLiteral("true 7") : QStringLiteral("false"));
     // The category is consulted only while its option bit is set.
     one.filter.setModuleOptions(synchronizer, 0x1FF & ~category);
     QCOMPARE(ask(one.filter, synchronizer, relative, name, isDirectory), QStringLiteral("false"));
     // A rule of another module changes nothing.
-    COneCategory other{CFSFilter::TCategory(category)};
-    QVERIFY(add(other.filter, CFSFilter::TCategory(category), CFSFilter::RuleEngine, 7, value));
+    COneCategory other{category};
+    QVERIFY(add(other.filter, category, CFSFilter::RuleEngine, 7, value));
     QCOMPARE(ask(other.filter, synchronizer, relative, name, isDirectory), QStringLiteral("false"));
 }
 
@@ -366,22 +260,15 @@ void tst_CFSFilter::fileQueries_data()
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("filtered");
-    QTest::newRow("directory: parent path only") << quint32(CFSFilter::Directories) << "tmp/"
-                                                 << "/tmp/"
-                                                 << "a" << true;
-    QTest::newRow("directory: the name is not a folder")
-        << quint32(CFSFilter::Directories) << "tmp/"
-        << "/"
-        << "tmp" << false;
-    QTest::newRow("file") << quint32(CFSFilter::Files) << "a.txt"
-                          << "/"
-                          << "A.txt" << true;
-    QTest::newRow("file type") << quint32(CFSFilter::FileTypes) << "txt"
-                               << "/"
-                               << "a.txt" << true;
-    QTest::newRow("path pattern") << quint32(CFSFilter::PathPatterns) << "/a/.*"
-                                  << "/a/"
-                                  << "b" << true;
+    const auto row = [](const char* tag, quint32 category, const QString& value,
+                        const QString& relative, const QString& name, bool filtered) {
+        QTest::newRow(tag) << category << value << relative << name << filtered;
+    };
+    row("directory: parent path only", CFSFilter::Directories, "tmp/", "/tmp/", "a", true);
+    row("directory: the name is not a folder", CFSFilter::Directories, "tmp/", "/", "tmp", false);
+    row("file", CFSFilter::Files, "a.txt", "/", "A.txt", true);
+    row("file type", CFSFilter::FileTypes, "txt", "/", "a.txt", true);
+    row("path pattern", CFSFilter::PathPatterns, "/a/.*", "/a/", "b", true);
 }
 
 void tst_CFSFilter::fileQueries()
@@ -391,8 +278,8 @@ void tst_CFSFilter::fileQueries()
     QFETCH(QString, relative);
     QFETCH(QString, name);
     QFETCH(bool, filtered);
-    COneCategory one{CFSFilter::TCategory(category)};
-    QVERIFY(add(one.filter, CFSFilter::TCategory(category), synchronizer, 5, value));
+    COneCategory one{category};
+    QVERIFY(add(one.filter, category, synchronizer, 5, value));
     QCOMPARE(askFile(one.filter, synchronizer, relative, name),
              filtered ? QStringLiteral("true 5") : QStringLiteral("false"));
     quint32 type = 9;
@@ -408,7 +295,7 @@ void tst_CFSFilter::fileQueries()
 // that matches gives the type.
 void tst_CFSFilter::firstRuleWins()
 {
-    COneCategory one(CFSFilter::TCategory(0x1FF));
+    COneCategory one(0x1FF);
     CFSFilter& filter = one.filter;
     QVERIFY(filter.addExcludeFilePattern(synchronizer, 3, ".*\\.log"));
     QVERIFY(filter.addExcludeFilePattern(synchronizer, 2, "app.*"));
@@ -518,8 +405,6 @@ void tst_CFSFilter::invalidPattern()
 void tst_CFSFilter::options()
 {
     CFSFilter filter;
-    QCOMPARE(filter.moduleOptions(synchronizer), 0U);
-    QVERIFY(!filter.excludesFileEnabled(synchronizer));
     QCOMPARE(filter.addModuleOptions(synchronizer, 0), 0U);
     QVERIFY(filter.moduleOptions().contains(synchronizer));
     QVERIFY(filter.addExcludeFile(synchronizer, 1, "a"));

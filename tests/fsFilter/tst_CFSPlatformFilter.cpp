@@ -46,7 +46,7 @@ enum class TReport
 // One of the eight queries, asked about a name in the folder docs of a space.
 using TQuery = std::function<bool(CFSPlatformFilter&, const QString&, quint32&)>;
 
-const QString file = QStringLiteral("CFSPlatformFilter.cpp");
+const char* const file = "CFSPlatformFilter.cpp";
 
 } // namespace
 
@@ -58,10 +58,8 @@ class tst_CFSPlatformFilter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void nameCheck_data();
-    void nameCheck();
-    void pathCheck_data();
-    void pathCheck();
+    void invalidNamesAndPaths_data();
+    void invalidNamesAndPaths();
     void wholeNameChecks_data();
     void wholeNameChecks();
     void query_data();
@@ -71,67 +69,64 @@ private Q_SLOTS:
     void copyKeepsRulesAndSpace();
 };
 
-void tst_CFSPlatformFilter::nameCheck_data()
+void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("isPath");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("invalid");
-    QTest::newRow("CON") << "CON" << true;
-    QTest::newRow("con lower case") << "con" << true;
-    QTest::newRow("con.txt") << "con.txt" << false;
-    QTest::newRow("CONSOLE") << "CONSOLE" << false;
-    QTest::newRow("xCON") << "xCON" << false;
-    QTest::newRow("COM1") << "Com1" << true;
-    QTest::newRow("COM0") << "COM0" << false;
-    QTest::newRow("LPT9") << "lpt9" << true;
-    QTest::newRow("CLOCK$") << "clock$" << true;
-    QTest::newRow("NUL") << "NUL" << true;
-    QTest::newRow("trailing dot") << "report." << true;
-    QTest::newRow("trailing blank") << "report " << true;
-    QTest::newRow("trailing tab") << "report\t" << true;
-    QTest::newRow("question mark") << "what?.txt" << true;
-    QTest::newRow("double quote") << "a\"b" << true;
-    QTest::newRow("angle brackets") << "a<b>" << true;
-    QTest::newRow("colon") << "a:b" << true;
-    QTest::newRow("backslash") << "a\\b" << true;
-    QTest::newRow("slash") << "a/b" << true;
-    QTest::newRow("pipe") << "a|b" << true;
-    QTest::newRow("star") << "a*b" << true;
-    QTest::newRow("control") << QStringLiteral("a") + QChar(0x1F) + QStringLiteral("b") << true;
-    QTest::newRow("leading dot") << ".hidden" << false;
-    QTest::newRow("inner blank") << "a b.txt" << false;
-    QTest::newRow("non-ASCII") << QStringLiteral("Zürich Œuvre.txt") << false;
-    QTest::newRow("empty") << "" << false;
+    const auto name = [](const char* tag, const QString& text, bool invalid) {
+        QTest::addRow("name: %s", tag) << false << text << invalid;
+    };
+    name("CON", "CON", true);
+    name("con lower case", "con", true);
+    name("con.txt", "con.txt", false);
+    name("CONSOLE", "CONSOLE", false);
+    name("xCON", "xCON", false);
+    name("COM1", "Com1", true);
+    name("COM0", "COM0", false);
+    name("LPT9", "lpt9", true);
+    name("CLOCK$", "clock$", true);
+    name("NUL", "NUL", true);
+    name("trailing dot", "report.", true);
+    name("trailing blank", "report ", true);
+    name("trailing tab", "report\t", true);
+    name("question mark", "what?.txt", true);
+    name("double quote", "a\"b", true);
+    name("angle brackets", "a<b>", true);
+    name("colon", "a:b", true);
+    name("backslash", "a\\b", true);
+    name("slash", "a/b", true);
+    name("pipe", "a|b", true);
+    name("star", "a*b", true);
+    name("control", "a" + QString(QChar(0x1F)) + "b", true);
+    name("leading dot", ".hidden", false);
+    name("inner blank", "a b.txt", false);
+    name("non-ASCII", "Zürich Œuvre.txt", false);
+    name("empty", "", false);
+    const auto path = [](const char* tag, const QString& text, bool invalid) {
+        QTest::addRow("path: %s", tag) << true << text << invalid;
+    };
+    path("plain", "/docs/sub/", false);
+    path("root", "/", false);
+    path("device name is a name matter", "/CON/", false);
+    path("upper and lower case", "/Docs/A/", false);
+    path("trailing dot", "/docs.", true);
+    path("trailing blank", "/docs ", true);
+    path("question mark", "/a?b/", true);
+    path("pipe", "/a|b/", true);
+    path("colon", "/a:b/", true);
+    path("backslash", "/a\\b/", true);
+    path("control", "/a\nb/", true);
 }
 
-void tst_CFSPlatformFilter::nameCheck()
+void tst_CFSPlatformFilter::invalidNamesAndPaths()
 {
-    QFETCH(QString, name);
+    QFETCH(bool, isPath);
+    QFETCH(QString, text);
     QFETCH(bool, invalid);
-    QCOMPARE(CFSPlatformFilter::isInvalidName(name), invalid);
-}
-
-void tst_CFSPlatformFilter::pathCheck_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("invalid");
-    QTest::newRow("plain") << "/docs/sub/" << false;
-    QTest::newRow("root") << "/" << false;
-    QTest::newRow("device name is a name matter") << "/CON/" << false;
-    QTest::newRow("upper and lower case") << "/Docs/A/" << false;
-    QTest::newRow("trailing dot") << "/docs." << true;
-    QTest::newRow("trailing blank") << "/docs " << true;
-    QTest::newRow("question mark") << "/a?b/" << true;
-    QTest::newRow("pipe") << "/a|b/" << true;
-    QTest::newRow("colon") << "/a:b/" << true;
-    QTest::newRow("backslash") << "/a\\b/" << true;
-    QTest::newRow("control") << QStringLiteral("/a\nb/") << true;
-}
-
-void tst_CFSPlatformFilter::pathCheck()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, invalid);
-    QCOMPARE(CFSPlatformFilter::isInvalidPath(path), invalid);
+    QCOMPARE(isPath ? CFSPlatformFilter::isInvalidPath(text)
+                    : CFSPlatformFilter::isInvalidName(text),
+             invalid);
 }
 
 void tst_CFSPlatformFilter::wholeNameChecks_data()
@@ -172,46 +167,36 @@ void tst_CFSPlatformFilter::query_data()
     QTest::addColumn<quint32>("type");
     QTest::addColumn<TReport>("report");
     QTest::addColumn<QString>("record");
-
+    const auto row = [](const char* tag, quint32 module, const QString& relativePath,
+                        const QString& name, bool isDirectory, bool filtered, quint32 type,
+                        TReport report, const QString& record = {}) {
+        QTest::newRow(tag) << module << relativePath << name << isDirectory << filtered << type
+                           << report << record;
+    };
     const quint32 scanner = CFSFilter::Scanner;
-    QTest::newRow("CON") << scanner << "/docs/"
-                         << "CON" << false << true << 0u << TReport::Invalid
-                         << "found invalid path or name 7 /docs/ CON";
-    QTest::newRow("con.txt passes") << scanner << "/docs/"
-                                    << "con.txt" << false << false << 0u << TReport::None << "";
-    QTest::newRow("trailing dot") << scanner << "/docs/"
-                                  << "report." << false << true << 0u << TReport::Invalid
-                                  << "found invalid path or name 7 /docs/ report.";
-    QTest::newRow("question mark") << scanner << "/docs/"
-                                   << "what?.txt" << false << true << 0u << TReport::Invalid
-                                   << "found invalid path or name 7 /docs/ what?.txt";
-    QTest::newRow("invalid parent path") << scanner << "/a|b/"
-                                         << "x.txt" << false << true << 0u << TReport::Invalid
-                                         << "found invalid path or name 7 /a|b/ x.txt";
-    QTest::newRow("working file pattern is silent")
-        << scanner << "/docs/"
-        << "qt_temp.abc" << false << true << 4u << TReport::None << "";
-    QTest::newRow("working folder is silent")
-        << scanner << "/"
-        << ".syncarium" << true << true << 4u << TReport::None << "";
-    QTest::newRow("fork path") << scanner << "/docs/..namedfork/"
-                               << "rsrc" << false << true << CFSFilter::forkPathType
-                               << TReport::Filtered
-                               << "found: 7 /docs/..namedfork/ rsrc 4294967294";
-    QTest::newRow("short name alias")
-        << scanner << "/docs/"
-        << "ABCDEF~1.TXT" << false << true << CFSFilter::shortNameType << TReport::Filtered
-        << "found: 7 /docs/ ABCDEF~1.TXT 4294967295";
-    QTest::newRow("own rule") << scanner << "/docs/"
-                              << "secret.txt" << false << true << 9u << TReport::Filtered
-                              << "filtering: 7 /docs/ secret.txt 9";
-    QTest::newRow("rule of another module")
-        << quint32(CFSFilter::Watcher) << "/docs/"
-        << "secret.txt" << false << false << 0u << TReport::None << "";
-    QTest::newRow("rule wins over the name check")
-        << scanner << "/docs/"
-        << "secret.txt." << false << true << 9u << TReport::Filtered
-        << "filtering: 7 /docs/ secret.txt. 9";
+    const QString invalid = "found invalid path or name 7 %1 %2";
+    row("CON", scanner, "/docs/", "CON", false, true, 0, TReport::Invalid,
+        invalid.arg("/docs/", "CON"));
+    row("con.txt passes", scanner, "/docs/", "con.txt", false, false, 0, TReport::None);
+    row("trailing dot", scanner, "/docs/", "report.", false, true, 0, TReport::Invalid,
+        invalid.arg("/docs/", "report."));
+    row("question mark", scanner, "/docs/", "what?.txt", false, true, 0, TReport::Invalid,
+        invalid.arg("/docs/", "what?.txt"));
+    row("invalid parent path", scanner, "/a|b/", "x.txt", false, true, 0, TReport::Invalid,
+        invalid.arg("/a|b/", "x.txt"));
+    row("working file pattern is silent", scanner, "/docs/", "qt_temp.abc", false, true, 4,
+        TReport::None);
+    row("working folder is silent", scanner, "/", ".syncarium", true, true, 4, TReport::None);
+    row("fork path", scanner, "/docs/..namedfork/", "rsrc", false, true, CFSFilter::forkPathType,
+        TReport::Filtered, "found: 7 /docs/..namedfork/ rsrc 4294967294");
+    row("short name alias", scanner, "/docs/", "ABCDEF~1.TXT", false, true,
+        CFSFilter::shortNameType, TReport::Filtered, "found: 7 /docs/ ABCDEF~1.TXT 4294967295");
+    row("own rule", scanner, "/docs/", "secret.txt", false, true, 9, TReport::Filtered,
+        "filtering: 7 /docs/ secret.txt 9");
+    row("rule of another module", CFSFilter::Watcher, "/docs/", "secret.txt", false, false, 0,
+        TReport::None);
+    row("rule wins over the name check", scanner, "/docs/", "secret.txt.", false, true, 9,
+        TReport::Filtered, "filtering: 7 /docs/ secret.txt. 9");
 }
 
 void tst_CFSPlatformFilter::query()
@@ -227,17 +212,17 @@ void tst_CFSPlatformFilter::query()
 
     CFSPlatformFilter filter;
     filter.setSpaceID(7);
-    QVERIFY(filter.addExcludeFile(CFSFilter::Scanner, 9, QStringLiteral("secret.txt")));
-    QVERIFY(filter.addExcludeNamePrefix(CFSFilter::Scanner, 9, QStringLiteral("secret.txt.")));
+    QVERIFY(filter.addExcludeFile(CFSFilter::Scanner, 9, "secret.txt"));
+    QVERIFY(filter.addExcludeNamePrefix(CFSFilter::Scanner, 9, "secret.txt."));
     filter.addModuleOptions(CFSFilter::Scanner, CFSFilter::NamePrefixes);
     QSignalSpy filteredSpy(&filter, &CFSPlatformFilter::pathFiltered);
     QSignalSpy invalidSpy(&filter, &CFSPlatformFilter::pathInvalid);
 
     if (report == TReport::Filtered)
         CExpect::record(type == 9 ? QtDebugMsg : QtCriticalMsg, file,
-                        QStringLiteral("CFSPlatformFilter::signalPathFiltered"), record);
+                        "CFSPlatformFilter::signalPathFiltered", record);
     else if (report == TReport::Invalid)
-        CExpect::record(QtCriticalMsg, file, QStringLiteral("CFSPlatformFilter::signalPathInvalid"),
+        CExpect::record(QtCriticalMsg, file, "CFSPlatformFilter::signalPathInvalid",
                         record);
     quint32 answeredType = 12345;
     bool answer = false;
@@ -263,9 +248,9 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce_data()
     QTest::addColumn<TQuery>("query");
     const quint32 module = CFSFilter::Scanner;
     const quint32 options = CFSFilter::Files;
-    const QString space = QStringLiteral("/home/user/space");
-    const QString parent = QStringLiteral("/home/user/space/docs");
-    const QString relative = QStringLiteral("/docs/");
+    const QString space = "/home/user/space";
+    const QString parent = "/home/user/space/docs";
+    const QString relative = "/docs/";
     QTest::newRow("isFiltered with options") << TQuery([=](auto& f, auto& n, auto& t) {
         return f.isFiltered(module, space, parent, n, options, false, t);
     });
@@ -297,20 +282,20 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce()
     QFETCH(TQuery, query);
     CFSPlatformFilter filter;
     filter.setSpaceID(3);
-    QVERIFY(filter.addExcludeFile(CFSFilter::Scanner, 9, QStringLiteral("secret.txt")));
+    QVERIFY(filter.addExcludeFile(CFSFilter::Scanner, 9, "secret.txt"));
     QSignalSpy filteredSpy(&filter, &CFSPlatformFilter::pathFiltered);
     QSignalSpy invalidSpy(&filter, &CFSPlatformFilter::pathInvalid);
     quint32 type = 0;
 
-    CExpect::record(QtDebugMsg, file, QStringLiteral("CFSPlatformFilter::signalPathFiltered"),
-                    QStringLiteral("filtering: 3 /docs/ secret.txt 9"));
-    QVERIFY(query(filter, QStringLiteral("secret.txt"), type));
+    CExpect::record(QtDebugMsg, file, "CFSPlatformFilter::signalPathFiltered",
+                    "filtering: 3 /docs/ secret.txt 9");
+    QVERIFY(query(filter, "secret.txt", type));
     QCOMPARE(type, 9u);
-    CExpect::record(QtCriticalMsg, file, QStringLiteral("CFSPlatformFilter::signalPathInvalid"),
-                    QStringLiteral("found invalid path or name 3 /docs/ aux"));
-    QVERIFY(query(filter, QStringLiteral("aux"), type));
+    CExpect::record(QtCriticalMsg, file, "CFSPlatformFilter::signalPathInvalid",
+                    "found invalid path or name 3 /docs/ aux");
+    QVERIFY(query(filter, "aux", type));
     QCOMPARE(type, 0u);
-    QVERIFY(!query(filter, QStringLiteral("aux.txt"), type));
+    QVERIFY(!query(filter, "aux.txt", type));
 
     QCOMPARE(filteredSpy.count(), 1);
     QCOMPARE(filteredSpy.first(), (QVariantList{3u, "/docs/", "secret.txt", 9u}));
@@ -321,13 +306,13 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce()
 void tst_CFSPlatformFilter::copyKeepsRulesAndSpace()
 {
     CFSFilter rules;
-    QVERIFY(rules.addExcludeFile(CFSFilter::Watcher, 5, QStringLiteral("a.log")));
+    QVERIFY(rules.addExcludeFile(CFSFilter::Watcher, 5, "a.log"));
     rules.setSpaceID(11);
     CFSPlatformFilter copy(rules);
     QCOMPARE(copy.spaceID(), 11u);
     const CFSFilter::TSettings copied = copy.excludesFile(CFSFilter::Watcher);
     QCOMPARE(copied.size(), 2); // after the built-in "~"
-    QCOMPARE(copied.last().value, QStringLiteral("a.log"));
+    QCOMPARE(copied.last().value, "a.log");
     QCOMPARE(copied.last().type, 5u);
     QCOMPARE(copy.moduleOptions(), rules.moduleOptions());
 }

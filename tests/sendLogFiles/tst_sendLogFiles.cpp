@@ -26,16 +26,15 @@ private Q_SLOTS:
     void cleanupTestCase();
     void fullRun();
     void noDisplay();
-    void secondInstance();
-    void failureIsShownBeforeTheHandOff();
+    void toldTheUser_data();
+    void toldTheUser();
     void endSignals_data();
     void endSignals();
 
 private:
-    // The client's sample logs, the desktop and a stand-in xdg-open in env.
-    void writeSample(const CTestEnvironment& env);
-    // The program's environment: the test's own, without a session bus, on platform.
-    QProcessEnvironment environment(const CTestEnvironment& env, const QString& platform) const;
+    // Starts the program in env on platform; no platform: without a display.
+    void start(QProcess& process, const CTestEnvironment& env,
+               const QString& platform = "offscreen") const;
 
     QString program;
     QProcess xvfb;
@@ -45,10 +44,10 @@ private:
 namespace {
 // The recorded requests in the order they were made: process ids grow in start order, while
 // the stand-ins may finish in any order.
-QList<QStringList> requests(const QString& log)
+QList<QStringList> requests(const CTestEnvironment& env)
 {
     QList<QStringList> lines;
-    QFile file(log);
+    QFile file(env.root() + "requests");
     if (file.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : file.readAll().split('\n')) {
             if (!line.isEmpty())
@@ -60,127 +59,32 @@ QList<QStringList> requests(const QString& log)
     });
     return lines;
 }
-} // namespace
 
-void tst_sendLogFiles::initTestCase()
+// The desktop folder named desktop, a stand-in xdg-open and, if asked, the client's logs.
+bool writeSample(const CTestEnvironment& env, const QString& desktop, bool withLogs = true)
 {
-    program = qEnvironmentVariable("SY_SENDLOGFILES");
-    QVERIFY2(QFileInfo(program).isExecutable(), "SY_SENDLOGFILES must name sendLogFiles");
-    const QString server = QStandardPaths::findExecutable("Xvfb");
-    if (server.isEmpty())
-        QSKIP("Xvfb is not installed (Debian package xvfb); the program needs a display");
-    // -displayfd lets the server pick a free display and tell us which one.
-    xvfb.start(server, {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-    QVERIFY(xvfb.waitForStarted(10000));
-    QByteArray number;
-    while (!number.contains('\n') && xvfb.waitForReadyRead(15000))
-        number += xvfb.readAllStandardOutput();
-    QVERIFY2(!number.trimmed().isEmpty() && number.trimmed().toInt() >= 0,
-             xvfb.readAllStandardError().constData());
-    display = ':' + QString::fromLatin1(number.trimmed());
-}
-
-void tst_sendLogFiles::cleanupTestCase()
-{
-    xvfb.terminate();
-    if (!xvfb.waitForFinished(10000))
-        xvfb.kill();
-}
-
-void tst_sendLogFiles::fullRun()
-{
-    CTestEnvironment env;
-    QVERIFY(env.isValid());
-    const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA).mid(env.root().size());
-    // A desktop folder with a non-ASCII name: the folder request must name it exactly.
-    const QString desktop = env.makeDir("home/Arbeitsfläche");
+    env.makeDir("home/" + desktop);
     env.writeFile("home/.config/user-dirs.dirs",
-                  QString("XDG_DESKTOP_DIR=\"$HOME/Arbeitsfläche\"\n").toUtf8());
-    const QString requestLog = env.root() + "requests";
-    const QString standIn = env.writeFile(
-        "bin/xdg-open",
-        QString("#!/bin/sh\nprintf '%s\\t%s\\n' \"$$\" \"$*\" >> '%1'\n").arg(requestLog).toUtf8());
-    QVERIFY(QFile::setPermissions(standIn, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    env.writeFile(appData + "Syncarium/logs/Syncarium.log", "2026-12-05 09:00:00 started\n");
-    env.writeFile(appData + "Syncarium/logs_backup/Syncarium_2026-12-03.log", "sync ok\n");
-    env.writeFile(appData + "Syncarium/logs_backup/Syncarium_2026-12-04.log", "sync failed\n");
-    env.writeFile(appData + "Syncarium/mysql/data/Syncarium2DataBase.err",
-                  "[ERROR] InnoDB: page checksum mismatch\n");
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(QDir::currentPath());
-    process.start(program, {});
-    QVERIFY(process.waitForFinished(120000));
-    const QString standardError = QString::fromLocal8Bit(process.readAllStandardError());
-    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
-             qPrintable(standardError));
-
-    const QStringList placed = QDir(desktop).entryList(QDir::Files);
-    QCOMPARE(placed.size(), 1);
-    QVERIFY2(QRegularExpression("^logs_\\d{4}-\\d\\d-\\d\\d_\\d\\d\\.\\d\\d\\.\\d\\d\\.zip$")
-                 .match(placed.constFirst())
-                 .hasMatch(),
-             qPrintable(placed.constFirst()));
-    QVERIFY(QDir::current().entryList(QDir::Files).isEmpty());
-    const CZipListing listing(desktop + placed.constFirst());
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(),
-             (QStringList{"Syncarium.log", "Syncarium2DataBase.err", "logs_backup/",
-                          "logs_backup/Syncarium_2026-12-03.log",
-                          "logs_backup/Syncarium_2026-12-04.log"}));
-
-    QTRY_COMPARE_WITH_TIMEOUT(requests(requestLog).size(), 2, 15000);
-    const QList<QStringList> made = requests(requestLog);
-    QVERIFY(made.at(0).at(1).startsWith("https://"));
-    QVERIFY(made.at(0).at(1).endsWith("&os=&syVersion=&lastVersion=&isUSB=&lang="));
-    QCOMPARE(QUrl(made.at(1).at(1)).toLocalFile(), desktop);
-
-    const QRegularExpression recordLine(
-        "^\\[ -?\\d+ : [^\\]]+ \\] \\[ [^ /\\\\]+\\.cpp : \\d+ : [A-Za-z_:~]+ \\] .*$");
-    int records = 0;
-    for (const QString& line : standardError.split('\n')) {
-        if (line.startsWith('[')) {
-            QVERIFY2(recordLine.match(line).hasMatch(), qPrintable(line));
-            ++records;
-        }
-    }
-    QVERIFY2(records > 0, qPrintable(standardError));
-}
-
-void tst_sendLogFiles::writeSample(const CTestEnvironment& env)
-{
-    const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA).mid(env.root().size());
-    env.makeDir("home/Desktop");
-    env.writeFile("home/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+                  QString("XDG_DESKTOP_DIR=\"$HOME/%1\"\n").arg(desktop).toUtf8());
     const QString standIn = env.writeFile(
         "bin/xdg-open", QString("#!/bin/sh\nprintf '%s\\t%s\\n' \"$$\" \"$*\" >> '%1'\n")
                             .arg(env.root() + "requests")
                             .toUtf8());
-    QFile::setPermissions(standIn, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    env.writeFile(appData + "Syncarium/logs/Syncarium.log", "2026-12-05 09:00:00 started\n");
-    env.writeFile(appData + "Syncarium/logs_backup/Syncarium_2026-12-04.log", "sync failed\n");
-    env.writeFile(appData + "Syncarium/mysql/data/Syncarium2DataBase.err", "[ERROR] InnoDB\n");
+    if (!QFile::setPermissions(standIn, QFileDevice::ReadOwner | QFileDevice::ExeOwner))
+        return false;
+    if (withLogs) {
+        const QString appData =
+            CShellGlobal::getShellSpecialFolderPath(APPDATA).mid(env.root().size());
+        env.writeFile(appData + "Syncarium/logs/Syncarium.log", "2026-12-05 09:00:00 started\n");
+        env.writeFile(appData + "Syncarium/logs_backup/Syncarium_2026-12-03.log", "sync ok\n");
+        env.writeFile(appData + "Syncarium/logs_backup/Syncarium_2026-12-04.log", "sync failed\n");
+        env.writeFile(appData + "Syncarium/mysql/data/Syncarium2DataBase.err",
+                      "[ERROR] InnoDB: page checksum mismatch\n");
+    }
+    return true;
 }
 
-QProcessEnvironment tst_sendLogFiles::environment(const CTestEnvironment& env,
-                                                  const QString& platform) const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
-    environment.insert("QT_QPA_PLATFORM", platform);
-    environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    return environment;
-}
-
-namespace {
-// Everything below root apart from the stand-in's folder, as a comparable text.
+// Everything below root with its size and time, as a comparable text.
 QString tree(const QString& root)
 {
     QStringList entries;
@@ -218,20 +122,104 @@ bool waitForError(QProcess& process, QByteArray& error, const QByteArray& text)
 }
 } // namespace
 
+void tst_sendLogFiles::initTestCase()
+{
+    program = qEnvironmentVariable("SY_SENDLOGFILES");
+    QVERIFY2(QFileInfo(program).isExecutable(), "SY_SENDLOGFILES must name sendLogFiles");
+    const QString server = QStandardPaths::findExecutable("Xvfb");
+    if (server.isEmpty())
+        QSKIP("Xvfb is not installed (Debian package xvfb); the program needs a display");
+    // -displayfd lets the server pick a free display and tell us which one.
+    xvfb.start(server, {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    QVERIFY(xvfb.waitForStarted(10000));
+    QByteArray number;
+    while (!number.contains('\n') && xvfb.waitForReadyRead(15000))
+        number += xvfb.readAllStandardOutput();
+    QVERIFY2(!number.trimmed().isEmpty() && number.trimmed().toInt() >= 0,
+             xvfb.readAllStandardError().constData());
+    display = ':' + QString::fromLatin1(number.trimmed());
+}
+
+void tst_sendLogFiles::cleanupTestCase()
+{
+    xvfb.terminate();
+    if (!xvfb.waitForFinished(10000))
+        xvfb.kill();
+}
+
+void tst_sendLogFiles::start(QProcess& process, const CTestEnvironment& env,
+                             const QString& platform) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    environment.remove("WAYLAND_DISPLAY");
+    if (platform.isEmpty()) {
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+    } else {
+        environment.insert("DISPLAY", display);
+        environment.insert("QT_QPA_PLATFORM", platform);
+    }
+    process.setProcessEnvironment(environment);
+    process.start(program, {});
+}
+
+void tst_sendLogFiles::fullRun()
+{
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    // A desktop folder with a non-ASCII name: the folder request must name it exactly.
+    QVERIFY(writeSample(env, "Arbeitsfläche"));
+    const QString desktop = env.home() + "Arbeitsfläche/";
+    QProcess process;
+    start(process, env, "xcb");
+    QVERIFY(process.waitForFinished(120000));
+    const QString standardError = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             qPrintable(standardError));
+
+    const QStringList placed = QDir(desktop).entryList(QDir::Files);
+    QCOMPARE(placed.size(), 1);
+    QVERIFY2(QRegularExpression("^logs_\\d{4}-\\d\\d-\\d\\d_\\d\\d\\.\\d\\d\\.\\d\\d\\.zip$")
+                 .match(placed.constFirst())
+                 .hasMatch(),
+             qPrintable(placed.constFirst()));
+    QVERIFY(QDir::current().entryList(QDir::Files).isEmpty());
+    const CZipListing listing(desktop + placed.constFirst());
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.sortedNames(),
+             (QStringList{"Syncarium.log", "Syncarium2DataBase.err", "logs_backup/",
+                          "logs_backup/Syncarium_2026-12-03.log",
+                          "logs_backup/Syncarium_2026-12-04.log"}));
+
+    QTRY_COMPARE_WITH_TIMEOUT(requests(env).size(), 2, 15000);
+    const QList<QStringList> made = requests(env);
+    QVERIFY(made.at(0).at(1).startsWith("https://"));
+    QVERIFY(made.at(0).at(1).endsWith("&os=&syVersion=&lastVersion=&isUSB=&lang="));
+    QCOMPARE(QUrl(made.at(1).at(1)).toLocalFile(), desktop);
+
+    const QRegularExpression recordLine(
+        "^\\[ -?\\d+ : [^\\]]+ \\] \\[ [^ /\\\\]+\\.cpp : \\d+ : [A-Za-z_:~]+ \\] .*$");
+    int records = 0;
+    for (const QString& line : standardError.split('\n')) {
+        if (line.startsWith('[')) {
+            QVERIFY2(recordLine.match(line).hasMatch(), qPrintable(line));
+            ++records;
+        }
+    }
+    QVERIFY2(records > 0, qPrintable(standardError));
+}
+
 // Without a display the program says so in one line and touches nothing.
 void tst_sendLogFiles::noDisplay()
 {
     CTestEnvironment env;
     QVERIFY(env.isValid());
-    writeSample(env);
+    QVERIFY(writeSample(env, "Desktop"));
     const QString before = tree(env.root());
-    QProcessEnvironment environment = this->environment(env, QString());
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
     QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, {});
+    start(process, env, QString());
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
@@ -240,45 +228,38 @@ void tst_sendLogFiles::noDisplay()
     QCOMPARE(tree(env.root()), before);
 }
 
-// A second start while a collection runs tells the user and ends without touching anything.
-void tst_sendLogFiles::secondInstance()
+void tst_sendLogFiles::toldTheUser_data()
 {
-    CTestEnvironment env;
-    QVERIFY(env.isValid());
-    writeSample(env);
-    QLockFile running(env.root() + "runtime/syncarium-sendLogFiles.lock");
-    QVERIFY(running.tryLock(0));
-    const QString before = tree(env.root());
-    QProcess process;
-    process.setProcessEnvironment(environment(env, "offscreen"));
-    process.start(program, {});
-    QByteArray error;
-    QVERIFY2(waitForError(process, error, "told the user: The logs are already being collected"),
-             error.constData());
-    // The message waits for the user; ending the program is what is left to a test.
-    process.terminate();
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitCode(), 128 + SIGTERM);
-    QCOMPARE(tree(env.root()), before);
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<QByteArray>("told");
+    // A second start while a collection runs touches nothing.
+    QTest::newRow("second instance") << true << QByteArray("The logs are already being collected");
+    QTest::newRow("nothing to pack") << false << QByteArray("No log archive could be made");
 }
 
-// No archive could be made: the user is told before the support form is requested.
-void tst_sendLogFiles::failureIsShownBeforeTheHandOff()
+// The user is told before the support form is requested; the message waits for the user, so
+// ending the program is what is left to a test.
+void tst_sendLogFiles::toldTheUser()
 {
+    QFETCH(bool, running);
+    QFETCH(QByteArray, told);
     CTestEnvironment env;
     QVERIFY(env.isValid());
-    env.makeDir("home/Desktop");
-    env.writeFile("home/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+    QVERIFY(writeSample(env, "Desktop", running));
+    QLockFile lock(env.root() + "runtime/syncarium-sendLogFiles.lock");
+    QVERIFY(!running || lock.tryLock(0));
+    const QString before = tree(env.root());
     QProcess process;
-    process.setProcessEnvironment(environment(env, "offscreen"));
-    process.start(program, {});
+    start(process, env);
     QByteArray error;
-    QVERIFY2(waitForError(process, error, "told the user: No log archive could be made"),
-             error.constData());
-    QVERIFY(error.contains("could not zip"));
+    QVERIFY2(waitForError(process, error, "told the user: " + told), error.constData());
+    QVERIFY(running || error.contains("could not zip"));
+    QVERIFY(requests(env).isEmpty());
     process.terminate();
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 128 + SIGTERM);
+    if (running)
+        QCOMPARE(tree(env.root()), before);
     QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
     QVERIFY(partialsBelow(env.root()).isEmpty());
 }
@@ -298,7 +279,7 @@ void tst_sendLogFiles::endSignals()
     QFETCH(int, signal);
     CTestEnvironment env;
     QVERIFY(env.isValid());
-    writeSample(env);
+    QVERIFY(writeSample(env, "Desktop"));
     const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
     // Data that does not compress keeps the packing busy long enough to be interrupted.
     QByteArray noise(64 * 1024 * 1024, Qt::Uninitialized);
@@ -307,8 +288,7 @@ void tst_sendLogFiles::endSignals()
     QVERIFY(CTestTree::write(appData + "Syncarium/logs/big.log", noise));
     noise.clear();
     QProcess process;
-    process.setProcessEnvironment(environment(env, "offscreen"));
-    process.start(program, {});
+    start(process, env);
     QVERIFY(process.waitForStarted(30000));
     QTRY_VERIFY_WITH_TIMEOUT(!partialsBelow(env.root() + "work").isEmpty() ||
                                  process.state() == QProcess::NotRunning,
@@ -325,8 +305,7 @@ void tst_sendLogFiles::endSignals()
     }
     QCOMPARE(partialsBelow(env.root()).size(), 1);
     QProcess next;
-    next.setProcessEnvironment(environment(env, "offscreen"));
-    next.start(program, {});
+    start(next, env);
     QVERIFY(next.waitForFinished(120000));
     QCOMPARE(next.exitCode(), 0);
     QVERIFY(partialsBelow(env.root()).isEmpty());

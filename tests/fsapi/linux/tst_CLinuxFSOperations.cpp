@@ -119,15 +119,10 @@ using Call = std::function<bool(Ops&, const Path&)>;
 
 const QDateTime none;
 
-QString systemError(int error)
-{
-    return CLinuxFSLock::getSystemErrorMsg(error) +
-           " - system error code: " + QString::number(error);
-}
-
 QString sys(int error, const char* exceptionClass = "FileSystemException")
 {
-    return QString::fromLatin1(exceptionClass) + " | " + systemError(error);
+    return QString::fromLatin1(exceptionClass) + " | " + CLinuxFSLock::getSystemErrorMsg(error) +
+           " - system error code: " + QString::number(error);
 }
 
 // A record of a CLinuxFSOperations function, from whichever of the class's files holds it.
@@ -137,15 +132,8 @@ void expectRecord(QtMsgType type, const QString& function, const QString& patter
                                 "CLinuxFSOperations::" + function, pattern);
 }
 
-void expectCritical(const char* function, const QString& text)
-{
-    expectRecord(QtCriticalMsg, QLatin1String(function), QRegularExpression::escape(text));
-}
-
-bool asRoot()
-{
-    return ::geteuid() == 0;
-}
+// Root is not refused by permission bits.
+const bool asRoot = ::geteuid() == 0;
 
 QDateTime modified(const QString& path)
 {
@@ -262,7 +250,7 @@ void tst_CLinuxFSOperations::argumentChecks()
                              : bad.size() > 259 ? "PathTooLong " + bad + " 260"
                                                 : "Null character in path " +
                                                       QString(bad).replace(QChar(u'\0'), "\\0");
-        expectCritical(function.toLatin1().constData(), text);
+        expectRecord(QtCriticalMsg, function, QRegularExpression::escape(text));
         QVERIFY(!call(faulty, [&](const QString& relative) {
             return relative.isNull() ? bad : root + relative;
         }));
@@ -327,7 +315,7 @@ void tst_CLinuxFSOperations::existence()
     QCOMPARE(CExpect::outcome([&] { return ops.directoryExists(target); }),
              QString(asDirectory).replace("%1", target));
 
-    if (asRoot())
+    if (asRoot)
         return;
     QVERIFY(CTestTree::make(root, "closed/@0"));
     QCOMPARE(CExpect::outcome([&] { return ops.fileExists(path("closed/") + relative); }),
@@ -372,7 +360,7 @@ void tst_CLinuxFSOperations::lockProbes()
     QVERIFY(running.waitForFinished(30000));
     QVERIFY(probed);
     QVERIFY(QFile::remove(path("program")));
-    if (asRoot())
+    if (asRoot)
         return;
     // The probe asks for write access: a read-only file loses its read-only attribute.
     QVERIFY(CTestTree::make(root, "read-only=x@444"));
@@ -410,6 +398,9 @@ void tst_CLinuxFSOperations::operations_data()
                             << (options.after ? QString::fromUtf8(options.after) : QString())
                             << options.records << options.asUser;
     };
+    const QString locked = "Locked | File is locked: %R";
+    const Options asUser{nullptr, {}, "", true};
+    const auto held = [](const char* lock) { return Options{nullptr, {}, lock}; };
     const QString exists = "FileExists | Destination already exists: %R";
     const QString rollback = "FileSystemException | ERROR at ROLLBACK: %R";
     const QString badTime = "InvalidParameter | Timestamp is invalid";
@@ -432,8 +423,8 @@ void tst_CLinuxFSOperations::operations_data()
         },
         sys(EINVAL), {""});
     row("copyFile of a locked file", "in use=busy",
-        OP(o.copyFile(p("in use"), p("copy"), false, true, false)),
-        "Locked | File is locked: %Rin use", {nullptr, {}, "write in use"});
+        OP(o.copyFile(p("in use"), p("copy"), false, true, false)), locked + "in use",
+        held("write in use"));
     row(
         "copyFile onto a full disk", "big=*100000",
         [](Ops& o, const Path& p) {
@@ -476,37 +467,34 @@ void tst_CLinuxFSOperations::operations_data()
     row("deleteFile of a link", "link->%Rtarget;target=kept@444",
         OP(o.deleteFile(p("link"), false)), "true", {"target=kept@444"});
     row("deleteFile, force, of a locked file", "busy=x", OP(o.deleteFile(p("busy"), true)),
-        "Locked | File is locked: %Rbusy", {nullptr, {}, "exclusive busy"});
+        locked + "busy", held("exclusive busy"));
     row("moveFile of a read-only file onto a file", "f=x@444;old=o",
         OP(o.moveFile(p("f"), p("old"), false, false)), exists + "old");
     row("deleteFile of a read-only file in a closed folder", "closed/f=x@444;closed/@555",
-        OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), {nullptr, {}, "", true});
+        OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), asUser);
     row("deleteFile, force, of a locked read-only file", "busy=x@444",
-        OP(o.deleteFile(p("busy"), true)), "Locked | File is locked: %Rbusy",
-        {nullptr, {}, "delete busy"});
+        OP(o.deleteFile(p("busy"), true)), locked + "busy", held("delete busy"));
     row("moveFile onto a locked file", "f=new;old=old", OP(o.moveFile(p("f"), p("old"), 0, true)),
-        "Locked | File is locked: %Rold", {nullptr, {}, "delete old"});
+        locked + "old", held("delete old"));
     row("deleteDirectory, force, with a locked file inside", "d/a=a;d/sub/b=b;d/sub/c=c;d/z=z",
-        OP(o.deleteDirectory(p("d"), true)), "Locked | File is locked: %Rd/sub/b",
-        {nullptr, {}, "delete d/sub/b"});
+        OP(o.deleteDirectory(p("d"), true)), locked + "d/sub/b", held("delete d/sub/b"));
     row("setTimeStamps of a locked file", "f=x", OP(o.setTimeStamps(p("f"), none, none, fine, 0)),
-        "Locked | File is locked: %Rf", {nullptr, {}, "write f"});
+        locked + "f", held("write f"));
     row("setAttributes of a locked file", "f=x",
-        OP(o.setAttributes(p("f"), FSAttributes::ReadOnly)), "Locked | File is locked: %Rf",
-        {nullptr, {}, "exclusive f"});
+        OP(o.setAttributes(p("f"), FSAttributes::ReadOnly)), locked + "f", held("exclusive f"));
     row("tryExclusiveLock of a file its owner may not write", "f=x@464",
-        OP(o.tryExclusiveLock(p("f"))), "true", {nullptr, {}, "", true});
+        OP(o.tryExclusiveLock(p("f"))), "true", asUser);
     row("deleteFile of a file its owner may not write", "f=x@464", OP(o.deleteFile(p("f"), 0)),
         "true", {"", {}, "", true});
     row("deleteDirectory of a folder its owner may not list", "d/@300",
-        OP(o.deleteDirectory(p("d"), false)), sys(EACCES), {nullptr, {}, "", true});
+        OP(o.deleteDirectory(p("d"), false)), sys(EACCES), asUser);
     row("deleteFile of a missing file", "", OP(o.deleteFile(p("missing"), false)),
         "FileDoesNotExist | File not found: %Rmissing",
         {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
     row("deleteFile of a locked file", "busy=x", OP(o.deleteFile(p("busy"), false)),
-        "Locked | File is locked: %Rbusy", {nullptr, {}, "delete busy"});
+        locked + "busy", held("delete busy"));
     row("deleteFile in a closed folder", "closed/f=x;closed/@555",
-        OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), {nullptr, {}, "", true});
+        OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), asUser);
     row("deleteDirectory of a full folder keeps every file", "full/a=a;full/sub/b=b",
         OP(o.deleteDirectory(p("full/"), false)),
         "DirectoryNotEmpty | Could not delete directory: %Rfull/");
@@ -526,8 +514,6 @@ void tst_CLinuxFSOperations::operations_data()
     row("cleanDirectory of a locked folder", "d/f=x", OP(o.cleanDirectory(p("d"), true)), "false",
         {nullptr, {"critical cleanDirectory tryWirteLock failed"}, "exclusive d"});
 
-    row("setTimeStamps before 1970", "f=x",
-        OP(o.setTimeStamps(p("f"), none, none, utc(1969, 12, 31, 23, 59, 59, 999), 0)), "true");
     row("setTimeStamps after 9999", "f=x",
         OP(o.setTimeStamps(p("f"), none, none, utc(10000, 1, 1), 0)), "true");
     row("setTimeStamps of an invalid time", "f=x",
@@ -600,7 +586,7 @@ void tst_CLinuxFSOperations::operations()
     QFETCH(QString, after);
     QFETCH(QStringList, records);
     QFETCH(bool, asUser);
-    if (asUser && asRoot())
+    if (asUser && asRoot)
         QSKIP("root is not refused by permission bits");
     QVERIFY(CTestTree::make(root, before));
     const QString expectedAfter = after.isNull() ? CTestTree::describe(root) : after;
@@ -659,7 +645,7 @@ void tst_CLinuxFSOperations::copyDirectory()
 
     QCOMPARE(CExpect::outcome([&] { return ops.copyDirectory(path("missing"), path("x")); }),
              "FileDoesNotExist | File not found: " + path("missing"));
-    if (asRoot())
+    if (asRoot)
         return;
     // What can be read is copied; the copy answers false for the rest.
     QVERIFY(CTestTree::make(path("part/"), "readable/f=r;closed/f=c;closed/@0"));
@@ -741,7 +727,6 @@ void tst_CLinuxFSOperations::timeStamps()
     const QDateTime early = utc(1969, 12, 31, 23, 59, 59, 999);
     QVERIFY(ops.setTimeStamps(file, none, none, early, false));
     QCOMPARE(modified(file), early);
-    QVERIFY(ops.setTimeStamps(file, none, none, written, false));
 
     // A link gets the times itself; what it points to keeps its own.
     QVERIFY(CTestTree::make(root, "outside=o;link->%Routside"));

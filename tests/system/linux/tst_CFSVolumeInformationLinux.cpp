@@ -2,6 +2,7 @@
 
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 #include "system/CFSVolumeInformation.h"
 #include "threading/threads/CBasicThread.h"
 
@@ -25,17 +26,29 @@ const char namespaceVariable[] = "SY_VOLUME_NAMESPACE";
 
 using Volume = CFSVolumeInformationLinux;
 
-void expectRecord(QtMsgType type, const char* function, const QString& text)
+void expectRecord(const char* function, const QString& text)
 {
-    CExpect::record(type, QStringLiteral("CFSVolumeInformationLinux.cpp"),
+    CExpect::record(QtCriticalMsg, QStringLiteral("CFSVolumeInformationLinux.cpp"),
                     "CFSVolumeInformationLinux::" + QLatin1String(function), text);
 }
 
 void expectNoRoot(const QString& path, int error)
 {
-    expectRecord(QtCriticalMsg, "rootPathByPath",
-                 "Error retrieving volume path name for " + path +
-                     " - ErrorCode: " + QString::number(error));
+    expectRecord("rootPathByPath", "Error retrieving volume path name for " + path +
+                                       " - ErrorCode: " + QString::number(error));
+}
+
+void expectNoRootFor(const char* function, const QString& path, int error)
+{
+    expectNoRoot(path, error);
+    expectRecord(function, "failed to retrieve root path from " + path);
+}
+
+// The total size the free-space query answers, -1 when it fails.
+qint64 diskTotal(const QString& path)
+{
+    quint64 available = 0, total = 0, free = 0;
+    return Volume::getDiskFreeSpaceByPath(path, available, total, free) ? qint64(total) : -1;
 }
 
 QString run(const QString& program, const QStringList& arguments, bool* ok = nullptr)
@@ -55,7 +68,6 @@ struct Reference
 {
     QString target;
     QString type;
-    QString source;
     quint64 totalBytes = 0;
     QString fsid;
 };
@@ -64,18 +76,12 @@ Reference referenceFor(const QString& path)
 {
     Reference reference;
     const QStringList mount =
-        run(QStringLiteral("findmnt"),
-            {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("-o"),
-             QStringLiteral("TARGET,FSTYPE"), QStringLiteral("--target"), path})
-            .split(QLatin1Char(' '));
+        run("findmnt", {"-n", "-r", "-o", "TARGET,FSTYPE", "--target", path}).split(u' ');
     if (mount.size() == 2) {
         reference.target = mount.at(0);
         reference.type = mount.at(1);
     }
-    const QStringList figures =
-        run(QStringLiteral("stat"),
-            {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("%b %S %i"), path})
-            .split(QLatin1Char(' '));
+    const QStringList figures = run("stat", {"-f", "-c", "%b %S %i", path}).split(u' ');
     if (figures.size() == 3) {
         reference.totalBytes = figures.at(0).toULongLong() * figures.at(1).toULongLong();
         reference.fsid = figures.at(2);
@@ -108,8 +114,7 @@ protected:
     {
         for (int round = 0; round < 100; ++round) {
             const auto& [path, root] = cases.at((round + first) % cases.size());
-            const CFSVolumeInformation info(path);
-            if (Volume::rootPathByPath(path) != root || info.totalBytes == 0)
+            if (Volume::rootPathByPath(path) != root || CFSVolumeInformation(path).totalBytes == 0)
                 ++wrongAnswers;
         }
         return 0;
@@ -130,11 +135,9 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void driveTable();
-    void networkPaths_data();
-    void networkPaths();
-    void localPaths_data();
-    void localPaths();
-    void failures();
+    void paths_data();
+    void paths();
+    void noPath();
     void concurrentQueries();
     void liveTable();
     void tmpfsAndBindMounts();
@@ -145,10 +148,10 @@ private:
     // The fake mount table below the test folder; see writeTable().
     QString tableFile() const { return environment->root() + QStringLiteral("mountinfo"); }
     void writeTable(const QStringList& lines) const;
-    QString base() const;
-    // Runs the current test function again as root in a private mount namespace; true in that
-    // child, which then does the mounting and checking.
-    bool inNamespace();
+    QString base() const { return QDir(environment->root()).canonicalPath(); }
+    // Runs the current test function again as root in a private mount namespace. In that
+    // child, which then does the mounting and checking, the folder to mount under; empty here.
+    QString namespaceFolder();
     bool mount(const QStringList& arguments);
 
     std::unique_ptr<CTestEnvironment> environment;
@@ -168,17 +171,11 @@ void tst_CFSVolumeInformationLinux::cleanup()
     Volume::setRemoteTimeout(5000);
 }
 
-QString tst_CFSVolumeInformationLinux::base() const
-{
-    return QDir(environment->root()).canonicalPath();
-}
-
 void tst_CFSVolumeInformationLinux::writeTable(const QStringList& lines) const
 {
     QFile file(tableFile());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QString text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
-    text.replace(QLatin1String("$T"), base());
+    const QString text = lines.join(u'\n').replace(QLatin1String("$T"), base()) + u'\n';
     QVERIFY(file.write(text.toUtf8()) > 0);
 }
 
@@ -200,18 +197,14 @@ void tst_CFSVolumeInformationLinux::driveTable()
     writeTable(fakeTable + QStringList{QStringLiteral("not a mount line")});
     Volume::setMountInfoPath(tableFile());
     const QString t = base();
-    QMap<QString, QString> expected = {{QStringLiteral("/"), QStringLiteral("/dev/sy-fake")},
-                                       {t + "/ram", QStringLiteral("stacked")},
-                                       {t + "/share", QStringLiteral("//server/share")},
-                                       {t + "/nfs", QStringLiteral("nas:/export")},
-                                       {t + "/two words", QStringLiteral("tmp fs")},
-                                       {t + "/a", QStringLiteral("cover")}};
-    expectRecord(QtCriticalMsg, "refreshLogicalDriveStrings",
-                 QStringLiteral("Error querying dos device name: not a mount line"));
+    QMap<QString, QString> expected = {
+        {"/", "/dev/sy-fake"},       {t + "/ram", "stacked"},      {t + "/share", "//server/share"},
+        {t + "/nfs", "nas:/export"}, {t + "/two words", "tmp fs"}, {t + "/a", "cover"}};
+    expectRecord("refreshLogicalDriveStrings", "Error querying dos device name: not a mount line");
     CExpect::recordMatching(QtDebugMsg, QStringLiteral("CFSVolumeInformationLinux.cpp"),
                             QStringLiteral("CFSVolumeInformationLinux::refreshLogicalDriveStrings"),
                             QStringLiteral("logical drives refreshed: QMap\\(.*\\)"));
-    QMap<QString, QString> drives = {{QStringLiteral("stale"), QStringLiteral("entry")}};
+    QMap<QString, QString> drives = {{"stale", "entry"}};
     QVERIFY(Volume::getLogicalDriveStrings(drives));
     QCOMPARE(drives, expected);
 
@@ -220,174 +213,122 @@ void tst_CFSVolumeInformationLinux::driveTable()
     QStringList changed = fakeTable;
     changed.removeAt(2);
     changed[2] = QStringLiteral("4 1 0:52 / $T/nfs rw - nfs4 nas:/other rw");
-    changed.append(QStringLiteral("9 1 0:57 / $T/new rw - tmpfs fresh rw"));
-    writeTable(changed);
-    expected.insert(t + "/new", QStringLiteral("fresh"));
+    writeTable(changed << QStringLiteral("9 1 0:57 / $T/new rw - tmpfs fresh rw"));
+    expected.insert(t + "/new", "fresh");
     QVERIFY(Volume::getLogicalDriveStrings(drives));
     QCOMPARE(drives, expected);
 
     // A table that cannot be read fails the refresh and leaves the caller's map empty.
     QVERIFY(QFile::remove(tableFile()));
-    expectRecord(QtCriticalMsg, "refreshLogicalDriveStrings",
-                 QStringLiteral("Error retrieving logical drive strings: 2"));
+    expectRecord("refreshLogicalDriveStrings", "Error retrieving logical drive strings: 2");
     QVERIFY(!Volume::getLogicalDriveStrings(drives));
     QVERIFY(drives.isEmpty());
 }
 
-void tst_CFSVolumeInformationLinux::networkPaths_data()
+// Network paths name a mount by its source, local ones by where it is mounted.
+void tst_CFSVolumeInformationLinux::paths_data()
 {
+    // "$T" the test folder.
     QTest::addColumn<QString>("path");
-    // Below the test folder; null when no mount holds the path.
-    QTest::addColumn<QString>("root");
-    QTest::newRow("file on a share") << "//server/share/dir/file.txt"
-                                     << "/share/";
-    QTest::newRow("share itself") << "//server/share"
-                                  << "/share/";
-    QTest::newRow("server and share in other case") << "//SERVER/Share/x"
-                                                    << "/share/";
-    QTest::newRow("export subfolder") << "nas:/export/sub/f.log"
-                                      << "/nfs/";
-    QTest::newRow("server in other case") << "NAS:/export/f"
-                                          << "/nfs/";
-    QTest::newRow("export path in other case") << "nas:/Export/f" << QString();
-    QTest::newRow("longer share name") << "//server/shared/x" << QString();
-    QTest::newRow("share not mounted") << "//other/share/x" << QString();
-    QTest::newRow("server only") << "//server" << QString();
-}
-
-void tst_CFSVolumeInformationLinux::networkPaths()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, root);
-    writeTable(fakeTable);
-    environment->makeDir(QStringLiteral("share/dir"));
-    environment->makeDir(QStringLiteral("nfs"));
-    Volume::setMountInfoPath(tableFile());
-    if (root.isNull()) {
-        expectNoRoot(path, ENOENT);
-        QCOMPARE(Volume::rootPathByPath(path), QString());
-        expectNoRoot(path, ENOENT);
-        QCOMPARE(Volume::getDriveTypeByPath(path), DRIVE_NO_ROOT_DIR);
-        expectNoRoot(path, ENOENT);
-        expectRecord(QtCriticalMsg, "getDiskFreeSpaceByPath",
-                     "failed to retrieve root path from " + path);
-        quint64 available = 1;
-        quint64 total = 2;
-        quint64 free = 3;
-        QVERIFY(!Volume::getDiskFreeSpaceByPath(path, available, total, free));
-        QCOMPARE(available + total + free, quint64(6));
-        return;
-    }
-    QCOMPARE(Volume::rootPathByPath(path), base() + root);
-    QCOMPARE(Volume::getDriveTypeByPath(path), DRIVE_REMOTE);
-    const CFSVolumeInformation info(path);
-    QCOMPARE(info.path, path);
-    QCOMPARE(info.fileSystemName, root == "/share/" ? QString("cifs") : QString("nfs4"));
-    QCOMPARE(info.volumeName, QString());
-    // SMB ignores case; NFS keeps it.
-    QCOMPARE(info.fileSystemFlags & FS_CASE_SENSITIVE_SEARCH,
-             root == "/share/" ? 0u : quint32(FS_CASE_SENSITIVE_SEARCH));
-    QVERIFY(info.totalBytes > 0);
-    QCOMPARE(info.driveType, DRIVE_REMOTE);
-}
-
-void tst_CFSVolumeInformationLinux::localPaths_data()
-{
-    QTest::addColumn<QString>("path");
+    // Null when no mount holds the path.
     QTest::addColumn<QString>("root");
     QTest::addColumn<QString>("type");
     QTest::addColumn<int>("kind");
-    QTest::newRow("file") << "/ram/f.txt"
-                          << "/ram/"
-                          << "ramfs" << int(DRIVE_RAMDISK);
-    QTest::newRow("folder") << "/two words/dir/"
-                            << "/two words/"
-                            << "tmpfs" << int(DRIVE_RAMDISK);
-    QTest::newRow("mount point") << "/two words"
-                                 << "/two words/"
-                                 << "tmpfs" << int(DRIVE_RAMDISK);
-    QTest::newRow("not created yet") << "/ram/not/yet/там.txt"
-                                     << "/ram/"
-                                     << "ramfs" << int(DRIVE_RAMDISK);
-    QTest::newRow("link into another mount") << "/link/new.txt"
-                                             << "/share/"
-                                             << "cifs" << int(DRIVE_REMOTE);
-    QTest::newRow("dangling link") << "/dangling"
-                                   << "/nfs/"
-                                   << "nfs4" << int(DRIVE_REMOTE);
-    QTest::newRow("parent through a link") << "/ram/../link/x"
-                                           << "/share/"
-                                           << "cifs" << int(DRIVE_REMOTE);
-    QTest::newRow("hidden mount") << "/a/b/x"
-                                  << "/a/"
-                                  << "tmpfs" << int(DRIVE_RAMDISK);
-    QTest::newRow("under a file") << "/plain/file/x"
-                                  << ""
-                                  << "ext4" << int(DRIVE_UNKNOWN);
+    // Why no mount holds the path.
+    QTest::addColumn<int>("error");
+    const auto row = [](const char* name, const char* path, const char* root, const char* type,
+                        FSDriveType kind) {
+        QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(root)
+                            << QString::fromUtf8(type) << int(kind) << 0;
+    };
+    const auto noRoot = [](const char* name, const char* path, int error = ENOENT) {
+        QTest::newRow(name) << QString::fromUtf8(path) << QString() << QString()
+                            << int(DRIVE_NO_ROOT_DIR) << error;
+    };
+    row("file on a share", "//server/share/dir/file.txt", "$T/share/", "cifs", DRIVE_REMOTE);
+    row("share itself", "//server/share", "$T/share/", "cifs", DRIVE_REMOTE);
+    row("server and share in other case", "//SERVER/Share/x", "$T/share/", "cifs", DRIVE_REMOTE);
+    row("export subfolder", "nas:/export/sub/f.log", "$T/nfs/", "nfs4", DRIVE_REMOTE);
+    row("server in other case", "NAS:/export/f", "$T/nfs/", "nfs4", DRIVE_REMOTE);
+    noRoot("export path in other case", "nas:/Export/f");
+    noRoot("longer share name", "//server/shared/x");
+    noRoot("share not mounted", "//other/share/x");
+    noRoot("server only", "//server");
+    row("file", "$T/ram/f.txt", "$T/ram/", "ramfs", DRIVE_RAMDISK);
+    row("folder", "$T/two words/dir/", "$T/two words/", "tmpfs", DRIVE_RAMDISK);
+    row("mount point", "$T/two words", "$T/two words/", "tmpfs", DRIVE_RAMDISK);
+    row("not created yet", "$T/ram/not/yet/там.txt", "$T/ram/", "ramfs", DRIVE_RAMDISK);
+    row("link into another mount", "$T/link/new.txt", "$T/share/", "cifs", DRIVE_REMOTE);
+    row("dangling link", "$T/dangling", "$T/nfs/", "nfs4", DRIVE_REMOTE);
+    row("parent through a link", "$T/ram/../link/x", "$T/share/", "cifs", DRIVE_REMOTE);
+    row("hidden mount", "$T/a/b/x", "$T/a/", "tmpfs", DRIVE_RAMDISK);
+    row("under a file", "$T/plain/file/x", "/", "ext4", DRIVE_UNKNOWN);
+    // Links that lead in a circle have no existing parent.
+    noRoot("below links in a circle", "$T/loop/x", ELOOP);
+    noRoot("links in a circle", "$T/loop", ELOOP);
 }
 
-void tst_CFSVolumeInformationLinux::localPaths()
+void tst_CFSVolumeInformationLinux::paths()
 {
     QFETCH(QString, path);
     QFETCH(QString, root);
     QFETCH(QString, type);
     QFETCH(int, kind);
+    QFETCH(int, error);
+    QVERIFY(CTestTree::make(environment->root(),
+                            "ram/f.txt=x;two words/dir/;share/dir/;share/sub/;nfs/;a/b/;"
+                            "plain/file=x;link->%Rshare/sub;dangling->%Rnfs/missing.txt;"
+                            "loop->%Rloop2;loop2->%Rloop"));
     writeTable(fakeTable);
-    environment->writeFile(QStringLiteral("ram/f.txt"), "x");
-    environment->makeDir(QStringLiteral("two words/dir"));
-    environment->makeDir(QStringLiteral("share/sub"));
-    environment->makeDir(QStringLiteral("nfs"));
-    environment->makeDir(QStringLiteral("a/b"));
-    environment->writeFile(QStringLiteral("plain/file"), "x");
-    QVERIFY(QFile::link(environment->root() + "share/sub", environment->root() + "link"));
-    QVERIFY(QFile::link(environment->root() + "nfs/missing.txt", environment->root() + "dangling"));
     Volume::setMountInfoPath(tableFile());
-
-    const QString expectedRoot = root.isEmpty() ? QStringLiteral("/") : base() + root;
-    QCOMPARE(Volume::rootPathByPath(environment->root() + path.mid(1)), expectedRoot);
-    const CFSVolumeInformation info(environment->root() + path.mid(1));
+    path.replace(QStringLiteral("$T/"), environment->root());
+    if (root.isNull()) {
+        expectNoRoot(path, error);
+        QCOMPARE(Volume::rootPathByPath(path), QString());
+        expectNoRoot(path, error);
+        QCOMPARE(Volume::getDriveTypeByPath(path), DRIVE_NO_ROOT_DIR);
+        expectNoRootFor("getDiskFreeSpaceByPath", path, error);
+        quint64 available = 1, total = 2, free = 3;
+        QVERIFY(!Volume::getDiskFreeSpaceByPath(path, available, total, free));
+        QCOMPARE(available + total + free, quint64(6));
+        return;
+    }
+    QCOMPARE(Volume::rootPathByPath(path), root.replace(QStringLiteral("$T"), base()));
+    QCOMPARE(Volume::getDriveTypeByPath(path), FSDriveType(kind));
+    const CFSVolumeInformation info(path);
+    QCOMPARE(info.volumeName, QString());
     QCOMPARE(info.fileSystemName, type);
-    QCOMPARE(info.driveType, FSDriveType(kind));
+    // SMB ignores case; the others keep it.
+    QCOMPARE(info.fileSystemFlags & FS_CASE_SENSITIVE_SEARCH,
+             type == "cifs" ? 0u : quint32(FS_CASE_SENSITIVE_SEARCH));
     QCOMPARE(info.maxComponentLength, 255u);
+    QVERIFY(info.totalBytes > 0);
     QVERIFY(info.totalBytes >= info.totalFreeBytes);
+    QCOMPARE(info.driveType, FSDriveType(kind));
 }
 
-void tst_CFSVolumeInformationLinux::failures()
+// No path at all: no root, and nothing filled in.
+void tst_CFSVolumeInformationLinux::noPath()
 {
-    // No path at all: no root, and nothing filled in.
     expectNoRoot(QString(), ENOENT);
     QCOMPARE(Volume::rootPathByPath(QString()), QString());
     expectNoRoot(QString(), ENOENT);
-    expectNoRoot(QString(), ENOENT);
-    expectRecord(QtCriticalMsg, "getVolumeInformationByPath",
-                 QStringLiteral("failed to retrieve root path from "));
-    expectNoRoot(QString(), ENOENT);
-    expectRecord(QtCriticalMsg, "getDiskFreeSpaceByPath",
-                 QStringLiteral("failed to retrieve root path from "));
+    expectNoRootFor("getVolumeInformationByPath", QString(), ENOENT);
+    expectNoRootFor("getDiskFreeSpaceByPath", QString(), ENOENT);
     const CFSVolumeInformation nothing{QString()};
     QCOMPARE(nothing.fileSystemName, QString());
     QCOMPARE(nothing.serialNumber, 0u);
     QCOMPARE(nothing.totalBytes, quint64(0));
     // The drive type of no path is the working directory's.
     QVERIFY(nothing.driveType != DRIVE_NO_ROOT_DIR);
-
-    // Links that lead in a circle have no existing parent.
-    const QString loop = environment->root() + "loop";
-    QVERIFY(QFile::link(environment->root() + "loop2", loop));
-    QVERIFY(QFile::link(loop, environment->root() + "loop2"));
-    expectNoRoot(loop + "/x", ELOOP);
-    QCOMPARE(Volume::getDriveTypeByPath(loop + "/x"), DRIVE_NO_ROOT_DIR);
-    expectNoRoot(loop, ELOOP);
-    QCOMPARE(Volume::rootPathByPath(loop), QString());
 }
 
 void tst_CFSVolumeInformationLinux::concurrentQueries()
 {
     // A table read from a file is read again at every query, so the workers keep replacing
     // the reading the others use.
+    QVERIFY(CTestTree::make(environment->root(), "ram/dir/;share/"));
     writeTable(fakeTable);
-    environment->makeDir(QStringLiteral("ram/dir"));
-    environment->makeDir(QStringLiteral("share"));
     Volume::setMountInfoPath(tableFile());
     const QString t = base();
     const QList<QPair<QString, QString>> cases = {{t + "/ram/dir/x", t + "/ram/"},
@@ -411,8 +352,8 @@ void tst_CFSVolumeInformationLinux::liveTable()
     const Reference reference = referenceFor(folder);
     if (reference.target.isEmpty())
         QSKIP("findmnt and stat give no reference here");
-    const QString root = Volume::rootPathByPath(folder + "not/yet.txt");
-    QCOMPARE(root, reference.target == "/" ? reference.target : reference.target + "/");
+    QCOMPARE(Volume::rootPathByPath(folder + "not/yet.txt"),
+             reference.target == "/" ? reference.target : reference.target + "/");
     const CFSVolumeInformation info(folder);
     QCOMPARE(info.fileSystemName, reference.type);
     QCOMPARE(info.totalBytes, reference.totalBytes);
@@ -425,48 +366,42 @@ void tst_CFSVolumeInformationLinux::liveTable()
     QVERIFY(drives.contains(reference.target));
 }
 
-bool tst_CFSVolumeInformationLinux::inNamespace()
+QString tst_CFSVolumeInformationLinux::namespaceFolder()
 {
     if (qEnvironmentVariableIsSet(namespaceVariable))
-        return true;
+        return QDir(qEnvironmentVariable(namespaceVariable)).canonicalPath();
     if (::geteuid() != 0) {
         QTest::qSkip("mounting needs root", __FILE__, __LINE__);
-        return false;
+        return QString();
     }
     QProcess child;
     child.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(QLatin1String(namespaceVariable), environment->root());
     child.setProcessEnvironment(variables);
-    child.start(QStringLiteral("unshare"),
-                {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                 QCoreApplication::applicationFilePath(),
+    child.start("unshare",
+                {"-m", "--propagation", "private", QCoreApplication::applicationFilePath(),
                  QLatin1String(QTest::currentTestFunction())});
     if (!child.waitForStarted()) {
         QTest::qSkip("unshare is missing", __FILE__, __LINE__);
-        return false;
+        return QString();
     }
     if (!child.waitForFinished(120000)) {
         child.kill();
         QTest::qFail("the child in its mount namespace did not finish", __FILE__, __LINE__);
-        return false;
+        return QString();
     }
     const QString output = QString::fromLocal8Bit(child.readAll());
-    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
-    if (output.contains(QLatin1String("unshare failed")) ||
-        output.startsWith(QLatin1String("unshare: "))) {
-        QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
-        return false;
-    }
     const qsizetype skipped = output.indexOf(QLatin1String("SKIP   :"));
-    if (skipped >= 0) {
+    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
+    if (output.contains(QLatin1String("unshare failed")) || output.startsWith("unshare: "))
+        QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
+    else if (skipped >= 0)
         QTest::qSkip(qPrintable(output.mid(skipped, output.indexOf('\n', skipped) - skipped)),
                      __FILE__, __LINE__);
-        return false;
-    }
-    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+    else if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
         QTest::qFail(qPrintable(output), __FILE__, __LINE__);
-    return false;
+    return QString();
 }
 
 bool tst_CFSVolumeInformationLinux::mount(const QStringList& arguments)
@@ -480,19 +415,13 @@ bool tst_CFSVolumeInformationLinux::mount(const QStringList& arguments)
 
 void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 {
-    if (!inNamespace())
+    const QString d = namespaceFolder();
+    if (d.isEmpty())
         return;
-    const QString d = QDir(qEnvironmentVariable(namespaceVariable)).canonicalPath();
-    QVERIFY(QDir().mkpath(d + "/ram"));
-    QVERIFY(QDir().mkpath(d + "/ro"));
-    QVERIFY(QDir().mkpath(d + "/share"));
+    QVERIFY(CTestTree::make(d + '/', "ram/;ro/;share/"));
     if (!mount({"-t", "tmpfs", "-o", "size=4m", "sy-ram", d + "/ram"}))
         QSKIP("tmpfs cannot be mounted here");
-    QVERIFY(QDir().mkpath(d + "/ram/dir"));
-    QFile file(d + "/ram/dir/f.txt");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(QByteArray(64 << 10, 'x')), qint64(64 << 10));
-    file.close();
+    QVERIFY(CTestTree::make(d + '/', "ram/dir/f.txt=*65536"));
 
     for (const QString& path : {d + "/ram/dir/f.txt", d + "/ram/dir", d + "/ram/dir/new/x.txt"})
         QCOMPARE(Volume::rootPathByPath(path), d + "/ram/");
@@ -523,14 +452,9 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
     // Mounted on top of the first: answered by the top one, and by the first again once the
     // top one is gone. No refresh is asked for: the table follows the kernel's changes.
     QVERIFY(mount({"-t", "tmpfs", "-o", "size=2m", "sy-top", d + "/ram"}));
-    quint64 available = 0;
-    quint64 total = 0;
-    quint64 free = 0;
-    QVERIFY(Volume::getDiskFreeSpaceByPath(d + "/ram/x", available, total, free));
-    QCOMPARE(total, quint64(2 << 20));
+    QCOMPARE(diskTotal(d + "/ram/x"), qint64(2 << 20));
     QVERIFY(run("umount", {d + "/ram"}).isEmpty());
-    QVERIFY(Volume::getDiskFreeSpaceByPath(d + "/ram/x", available, total, free));
-    QCOMPARE(total, quint64(4 << 20));
+    QCOMPARE(diskTotal(d + "/ram/x"), qint64(4 << 20));
 
     // A share's name as the source: network paths reach it; gone, the table keeps it.
     QVERIFY(mount({"-t", "tmpfs", "//server/share", d + "/share"}));
@@ -546,23 +470,20 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 
 void tst_CFSVolumeInformationLinux::ext4Image()
 {
-    if (!inNamespace())
+    const QString d = namespaceFolder();
+    if (d.isEmpty())
         return;
-    const QString d = QDir(qEnvironmentVariable(namespaceVariable)).canonicalPath();
     QVERIFY(QDir().mkpath(d + "/ext"));
     QFile image(d + "/image");
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QVERIFY(image.resize(16 << 20));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(16 << 20));
     image.close();
     bool made = false;
-    const QString output =
-        run(QStringLiteral("mkfs.ext4"), {"-q", "-F", "-L", "Données", image.fileName()}, &made);
+    const QString output = run("mkfs.ext4", {"-q", "-F", "-L", "Données", image.fileName()}, &made);
     if (!made)
         QSKIP(qPrintable("mkfs.ext4 failed: " + output));
     if (!mount({"-o", "loop", image.fileName(), d + "/ext"}))
         QSKIP("no loop device to mount an image on");
-    QVERIFY(QDir().mkpath(d + "/ext/dir"));
-    QVERIFY(QFile::link(d + "/ext/dir", d + "/toExt"));
+    QVERIFY(CTestTree::make(d + '/', "ext/dir/;toExt->%Rext/dir"));
 
     const Reference reference = referenceFor(d + "/ext");
     QCOMPARE(Volume::rootPathByPath(d + "/toExt/new.txt"), d + "/ext/");
@@ -582,9 +503,9 @@ void tst_CFSVolumeInformationLinux::ext4Image()
 
 void tst_CFSVolumeInformationLinux::hangingServer()
 {
-    if (!inNamespace())
+    const QString d = namespaceFolder();
+    if (d.isEmpty())
         return;
-    const QString d = QDir(qEnvironmentVariable(namespaceVariable)).canonicalPath();
     QVERIFY(QDir().mkpath(d + "/remote"));
     // A FUSE mount whose server never answers: every request on it waits.
     const int server = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
@@ -599,28 +520,17 @@ void tst_CFSVolumeInformationLinux::hangingServer()
     }
     Volume::setRemoteTimeout(300);
     const QString path = d + "/remote/file.txt";
-    expectNoRoot(path, ETIMEDOUT);
-    expectRecord(QtCriticalMsg, "getDiskFreeSpaceByPath",
-                 "failed to retrieve root path from " + path);
-    quint64 available = 0;
-    quint64 total = 0;
-    quint64 free = 0;
-    QVERIFY(!Volume::getDiskFreeSpaceByPath(path, available, total, free));
+    expectNoRootFor("getDiskFreeSpaceByPath", path, ETIMEDOUT);
+    QCOMPARE(diskTotal(path), qint64(-1));
     // The network path still finds its mount, which the bounded query then gives up on.
-    expectRecord(QtCriticalMsg, "getVolumeInformationByPath",
-                 "Error retrieving volume information for " + d +
-                     "/remote/ - ErrorCode: " + QString::number(ETIMEDOUT));
-    QString name;
-    QString type;
-    quint32 serial = 0;
-    quint32 length = 0;
-    quint32 flags = 0;
+    const QString timedOut = " for " + d + "/remote/ - ErrorCode: " + QString::number(ETIMEDOUT);
+    expectRecord("getVolumeInformationByPath", "Error retrieving volume information" + timedOut);
+    QString name, type;
+    quint32 serial = 0, length = 0, flags = 0;
     QVERIFY(!Volume::getVolumeInformationByPath("user@host:/data/f", name, type, serial, length,
                                                 flags));
-    expectRecord(QtCriticalMsg, "getDiskFreeSpaceByPath",
-                 "Error retrieving disk free space for " + d +
-                     "/remote/ - ErrorCode: " + QString::number(ETIMEDOUT));
-    QVERIFY(!Volume::getDiskFreeSpaceByPath("user@host:/data/f", available, total, free));
+    expectRecord("getDiskFreeSpaceByPath", "Error retrieving disk free space" + timedOut);
+    QCOMPARE(diskTotal("user@host:/data/f"), qint64(-1));
     QCOMPARE(Volume::getDriveTypeByPath("user@host:/data/f"), DRIVE_REMOTE);
     // Other mounts still answer.
     QCOMPARE(Volume::rootPathByPath(d + "/x"), Volume::rootPathByPath(d + "/y"));

@@ -293,20 +293,15 @@ void tst_CBasicThread::restartRightAfterException()
     previousHandler = qInstallMessageHandler(holdAfterCatch);
     const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
     QVERIFY(worker.startThread());
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 4; ++run) {
         QVERIFY(ran.tryAcquire(1, bounded));
         expect(QtCriticalMsg, "CBasicThread::run",
                QStringLiteral("catched unknown exception ... Restart::Worker"));
         go.release();
         QVERIFY(caught.tryAcquire(1, bounded));
         // The thread is still inside run(): the start must wait for it, not be dropped.
-        QVERIFY(worker.startThread());
+        QVERIFY(run == 3 || worker.startThread());
     }
-    QVERIFY(ran.tryAcquire(1, bounded));
-    expect(QtCriticalMsg, "CBasicThread::run",
-           QStringLiteral("catched unknown exception ... Restart::Worker"));
-    go.release();
-    QVERIFY(caught.tryAcquire(1, bounded));
     QVERIFY(worker.wait(bounded));
 }
 
@@ -345,7 +340,7 @@ void tst_CBasicThread::cpuBoundThreadBounded()
     QFETCH(char, call);
     QSemaphore started;
     std::atomic<bool> release{false};
-    Worker worker([&] {
+    Worker worker([&]() -> int {
         started.release();
         const QDeadlineTimer deadline(60000);
         while (!release.load() && !deadline.hasExpired()) {
@@ -353,7 +348,6 @@ void tst_CBasicThread::cpuBoundThreadBounded()
         // The pending kill takes effect at this sleep, a cancellation point.
         for (;;)
             QThread::msleep(20);
-        return 0;
     });
     QVERIFY(worker.startThread());
     QVERIFY(started.tryAcquire(1, bounded));
