@@ -1,5 +1,6 @@
 #include "IniFile/CIniFileSettings.h"
 
+#include "IniFile/CSerialisedValueCheck.h"
 #include "diagnostics/CLogRecord.h"
 #include "system/CShellGlobal.h"
 #include "threading/threads/CCallStack.h"
@@ -333,6 +334,15 @@ CIniFileSettings::CIniFileSettings() : workingFolder(workingFolderTemplate())
             content.clear();
         }
     }
+    if (CSerialisedValueCheck::mayHoldSerialisedValue(content)) {
+        SY_CRITICAL << "the settings file holds a serialised value (@Variant or @DateTime), which "
+                       "is not read;"
+                       " the defaults are used and the file is moved aside before the first"
+                       " change is saved:"
+                    << m_iniFilePath;
+        settings = openWorkingCopy(QByteArray());
+        return;
+    }
     settings = openWorkingCopy(content);
     if (settings && settings->status() == QSettings::FormatError) {
         SY_CRITICAL << "the settings file cannot be parsed, the defaults are used and the file is"
@@ -430,8 +440,9 @@ bool CIniFileSettings::save()
             return false;
         }
     }
-    std::unique_ptr<QSettings> merged = openWorkingCopy(content);
-    if (merged && merged->status() == QSettings::FormatError) {
+    const bool serialised = CSerialisedValueCheck::mayHoldSerialisedValue(content);
+    std::unique_ptr<QSettings> merged = serialised ? nullptr : openWorkingCopy(content);
+    if (serialised || (merged && merged->status() == QSettings::FormatError)) {
         // Writing it would replace the user's whole file with the keys that could be parsed.
         if (!moveDamagedFileAside())
             return false;
@@ -463,7 +474,8 @@ bool CIniFileSettings::save()
     std::unique_ptr<QSettings> written = openWorkingCopy(mergedContent);
     if (!written)
         return false;
-    if (written->status() != QSettings::NoError) {
+    if (written->status() != QSettings::NoError ||
+        CSerialisedValueCheck::mayHoldSerialisedValue(mergedContent)) {
         SY_CRITICAL << "the settings would not read back as written, the file is left as it is"
                        " and the change is kept for this run only:"
                     << m_iniFilePath;

@@ -1,5 +1,7 @@
 #include "fsFilter/CFSFileTypesFile.h"
 
+#include "IniFile/CIniWrittenText.h"
+#include "IniFile/CSerialisedValueCheck.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
@@ -27,98 +29,26 @@ bool isStorableGroup(const QString& name)
                                     name.compare(QLatin1String("general"), Qt::CaseInsensitive));
 }
 
-const char marker[] = "@Variant(";
-const int markerLength = 9;
-
-// States of a search for the marker: bit k set when the text so far may end with its first k
-// characters, at the start of a value.
-using TMatch = quint32;
-const TMatch markerFound = TMatch(1) << markerLength;
-
-TMatch afterChar(TMatch states, char ch, bool mayStart)
+// A numeric escape can give half of a surrogate pair, which no file can hold: the writer would
+// store U+FFFD in its place. The table holds what a save gives back.
+QStringList storableEntries(const QVariant& value, bool& replaced)
 {
-    TMatch next = 0;
-    for (int k = 0; k < markerLength; ++k) {
-        if ((states & (TMatch(1) << k)) && marker[k] == ch)
-            next |= TMatch(1) << (k + 1);
-    }
-    if (mayStart && ch == '@')
-        next |= TMatch(1) << 1;
-    return next | (states & markerFound);
-}
-
-int digitValue(char ch)
-{
-    return ch >= '0' && ch <= '9'   ? ch - '0'
-           : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
-           : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
-                                    : -1;
-}
-
-// A numeric escape: the parser reads some of its digits (all, as far as is known) into one
-// character and leaves the others as text; without digits it gives nothing.
-TMatch afterNumericEscape(TMatch states, const QByteArray& digits, int base)
-{
-    TMatch result = 0;
-    uint value = 0;
-    for (qsizetype used = 0; used <= digits.size(); ++used) {
-        if (used > 0)
-            value = value * uint(base) + uint(digitValue(digits.at(used - 1)));
-        TMatch next = states;
-        if (used > 0) {
-            next = states & markerFound;
-            for (const uint code : {value & 0xff, value & 0xffff}) {
-                if (code < 0x80)
-                    next |= afterChar(states, char(code), true);
+    QStringList entries = value.toStringList();
+    replaced = false;
+    for (QString& entry : entries) {
+        if (entry.isValidUtf16())
+            continue;
+        for (qsizetype i = 0; i < entry.size(); ++i) {
+            if (entry.at(i).isHighSurrogate() && i + 1 < entry.size() &&
+                entry.at(i + 1).isLowSurrogate()) {
+                ++i;
+            } else if (entry.at(i).isSurrogate()) {
+                entry[i] = QChar::ReplacementCharacter;
             }
         }
-        // Digits never start the marker and end any match within two, whatever their number.
-        for (qsizetype rest = used; rest < digits.size() && (next & ~markerFound); ++rest)
-            next = afterChar(next, digits.at(rest), false);
-        result |= next;
+        replaced = true;
     }
-    return result;
-}
-
-// Whether the settings parser could turn some value into "@Variant(" followed by a serialised
-// value: decoding one reserves whatever element count it claims, gigabytes from a few bytes.
-// Quotes are dropped and escapes decoded in every way the parser might read them, so the
-// answer errs towards yes; the writer writes a leading "@" as "@@" and controls as numeric
-// escapes, and its files never hold a marker.
-bool mayHoldSerialisedValue(const QByteArray& content)
-{
-    TMatch states = 0;
-    bool afterAt = false;
-    for (qsizetype i = 0; i < content.size() && !(states & markerFound); ++i) {
-        const char ch = content.at(i);
-        if (ch == '"')
-            continue;
-        if (ch != '\\' || i + 1 == content.size()) {
-            states = afterChar(states, ch, !afterAt);
-            afterAt = ch == '@';
-            continue;
-        }
-        afterAt = false;
-        const char next = content.at(++i);
-        const bool hex = next == 'x' || next == 'X';
-        if (hex || (next >= '0' && next <= '7')) {
-            QByteArray digits;
-            if (!hex)
-                digits.append(next);
-            while (i + 1 < content.size() && digitValue(content.at(i + 1)) >= 0 &&
-                   digitValue(content.at(i + 1)) < (hex ? 16 : 8))
-                digits.append(content.at(++i));
-            states = afterNumericEscape(states, digits, hex ? 16 : 8);
-        } else if (next == '\r' || next == '\n') {
-            // A continued line joins its halves.
-        } else if (QByteArrayView("abfnrtv\"'\\?").contains(next)) {
-            states &= markerFound;
-        } else {
-            // Unknown escapes: the character itself, or nothing.
-            states |= afterChar(states, next, true);
-        }
-    }
-    return states & markerFound;
+    return entries;
 }
 
 } // namespace
@@ -178,9 +108,9 @@ bool CFSFileTypesFile::load()
         return false;
     }
 
-    if (mayHoldSerialisedValue(content)) {
+    if (CSerialisedValueCheck::mayHoldSerialisedValue(content)) {
         SY_CRITICAL << "Error loading file types file:" << fileName
-                    << "holds a serialised value (@Variant), which is not read.";
+                    << "holds a serialised value (@Variant or @DateTime), which is not read.";
         return false;
     }
 
@@ -208,6 +138,17 @@ bool CFSFileTypesFile::load()
         SY_WARNING << "skipped the lines of" << fileName << "that are not ini settings";
     if (!fileTypes)
         fileTypes = std::make_unique<CFSFileTypes>();
+    const auto entriesOf = [&settings](const QString& type) {
+        bool replaced = false;
+        QStringList entries = storableEntries(settings.value(type), replaced);
+        if (replaced)
+            SY_WARNING << "replaced what is not Unicode text in the list of type" << type
+                       << "by U+FFFD";
+        if (CIniWrittenText::dropMarksLostOnSave(entries) > 0)
+            SY_WARNING << "dropped the byte order mark (U+FEFF) the list of type" << type
+                       << "starts with, which a save would not keep";
+        return entries;
+    };
 
     const QStringList groupNames = settings.childGroups();
     for (const QString& group : groupNames) {
@@ -222,7 +163,7 @@ bool CFSFileTypesFile::load()
             if (fileTypes->groupOfType(type, previous) && previous != group)
                 SY_WARNING << "type" << type << "moves from group" << previous << "to group"
                            << group;
-            fileTypes->setType(group, type, settings.value(type).toStringList());
+            fileTypes->setType(group, type, entriesOf(type));
         }
         const QStringList nested = settings.childGroups();
         for (const QString& subGroup : nested)
@@ -235,7 +176,7 @@ bool CFSFileTypesFile::load()
             SY_WARNING << "skipped a type without a name";
             continue;
         }
-        fileTypes->setEntries(type, settings.value(type).toStringList());
+        fileTypes->setEntries(type, entriesOf(type));
     }
     return true;
 }

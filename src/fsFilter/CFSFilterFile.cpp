@@ -1,5 +1,7 @@
 #include "fsFilter/CFSFilterFile.h"
 
+#include "IniFile/CIniWrittenText.h"
+#include "IniFile/CSerialisedValueCheck.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
@@ -117,12 +119,19 @@ bool CFSFilterFile::load()
     }
     // QSettings reads an unreadable file as an empty one; that must not pass for "no rules".
     QFile probe(m_fileName);
-    if (!probe.open(QIODevice::ReadOnly)) {
+    const QByteArray content =
+        probe.open(QIODevice::ReadOnly) ? probe.read(maxFileSize + 1) : QByteArray();
+    if (probe.error() != QFileDevice::NoError) {
         SY_CRITICAL << "Error loading file system filter file:" << m_fileName
                     << "could not be read:" << probe.errorString();
         return false;
     }
     probe.close();
+    if (CSerialisedValueCheck::mayHoldSerialisedValue(content)) {
+        SY_CRITICAL << "Error loading file system filter file:" << m_fileName
+                    << "holds a serialised value (@Variant or @DateTime), which is not read.";
+        return false;
+    }
 
     QSettings settings(m_fileName, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
@@ -150,7 +159,12 @@ bool CFSFilterFile::load()
         }
         for (const int index : indexes) {
             settings.setArrayIndex(index - 1);
-            const QString value = settings.value(QLatin1String(category.element)).toString();
+            QStringList items{settings.value(QLatin1String(category.element)).toString()};
+            if (CIniWrittenText::dropMarksLostOnSave(items) > 0)
+                SY_WARNING << "element" << index << "of" << category.group
+                           << "starts with a byte order mark (U+FEFF), which a save would not"
+                              " keep; it is dropped";
+            const QString& value = items.first();
             quint32 modules = 0;
             quint32 type = 0;
             const bool numbers = readUnsigned(settings, QStringLiteral("modules"), modules) &&

@@ -14,8 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,92 +47,68 @@ template<typename T>
 TSetter setter(void (CIniFileSettings::*set)(T))
 {
     return [set](CIniFileSettings& settings, const QVariant& value) {
-        (settings.*set)(value.value<T>());
+        (settings.*set)(value.value<std::decay_t<T>>());
     };
 }
 
-TSetter setter(void (CIniFileSettings::*set)(const QString&))
-{
-    return [set](CIniFileSettings& settings, const QVariant& value) {
-        (settings.*set)(value.toString());
-    };
-}
-
-const QString nonAscii = QStringLiteral("Grüße aus 東京");
+const QString nonAscii = "Grüße aus 東京";
 
 const QList<TKey>& keyTable()
 {
     using C = CIniFileSettings;
+    // A key read with getName and written with setName.
+#define SY_KEY(key, defaultValue, written, name)                                                   \
+    TKey                                                                                           \
+    {                                                                                              \
+        key, defaultValue, written, getter(&C::get##name), setter(&C::set##name)                   \
+    }
     static const QList<TKey> keys = {
-        {"general/scannStart", 2, 0, getter(&C::getScannStart), setter(&C::setScannStart)},
-        {"general/scanOnFailure", 2, 1, getter(&C::getScanOnFailure), setter(&C::setScanOnFailure)},
-        {"general/alwaysCreateVersionForReplacedFiles", 2, 0,
-         getter(&C::getAlwaysCreateVersionForReplacedFiles),
-         setter(&C::setAlwaysCreateVersionForReplacedFiles)},
-        {"general/autoStart", 2, 0, getter(&C::getAutoStart), setter(&C::setAutoStart)},
-        {"general/trayMessages", 2, 1, getter(&C::getTrayMessages), setter(&C::setTrayMessages)},
-        {"hints/startup/showWelcome", 2, 0, getter(&C::getShowWelcome), setter(&C::setShowWelcome)},
-        {"general/updateCheck", true, false, getter(&C::getUpdateCheck),
-         setter(&C::setUpdateCheck)},
-        {"general/online", true, false, getter(&C::getOnline), setter(&C::setOnline)},
+        SY_KEY("general/scannStart", 2, 0, ScannStart),
+        SY_KEY("general/scanOnFailure", 2, 1, ScanOnFailure),
+        SY_KEY("general/alwaysCreateVersionForReplacedFiles", 2, 0,
+               AlwaysCreateVersionForReplacedFiles),
+        SY_KEY("general/autoStart", 2, 0, AutoStart),
+        SY_KEY("general/trayMessages", 2, 1, TrayMessages),
+        SY_KEY("hints/startup/showWelcome", 2, 0, ShowWelcome),
+        SY_KEY("general/updateCheck", true, false, UpdateCheck),
+        SY_KEY("general/online", true, false, Online),
         {"general/startGUI", true, false, getter(&C::getStartGUI), {}},
         {"general/backupDBAtStartUp", false, true, getter(&C::getBackupDBAtStartUp), {}},
-        {"general/backupDBAtRevisionUpdate", true, false, getter(&C::getBackupDBAtRevisionUpdate),
-         setter(&C::setBackupDBAtRevisionUpdate)},
-        {"general/checkForMultipleDataBaseXTRs", true, false,
-         getter(&C::getCheckForMultipleDataBaseXTRs), setter(&C::setCheckForMultipleDataBaseXTRs)},
-        {"general/portableAppsUserSpacePath",
-         QStringLiteral("../../../../Documents/Syncarium Spaces"), QStringLiteral("../Spaces"),
-         getter(&C::getPortableAppsUserSpacePath), setter(&C::setPortableAppsUserSpacePath)},
-        {"server/defaultAccessKey", QStringLiteral("aDefault_b.sakh"), QStringLiteral("key.sakh"),
-         [](C& settings) {
-             return QVariant(
-                 settings.getDefaultAccessKey(QStringLiteral("a"), QStringLiteral("b")));
-         },
+        SY_KEY("general/backupDBAtRevisionUpdate", true, false, BackupDBAtRevisionUpdate),
+        SY_KEY("general/checkForMultipleDataBaseXTRs", true, false, CheckForMultipleDataBaseXTRs),
+        SY_KEY("general/portableAppsUserSpacePath", "../../../../Documents/Syncarium Spaces",
+               "../Spaces", PortableAppsUserSpacePath),
+        {"server/defaultAccessKey", "aDefault_b.sakh", "key.sakh",
+         [](C& settings) { return QVariant(settings.getDefaultAccessKey("a", "b")); },
          setter(&C::setDefaultAccessKey)},
-        {"paths/defaultArchivGroup", QString(), nonAscii, getter(&C::getDefaultArchivGroup),
-         setter(&C::setDefaultArchivGroup)},
-        {"paths/depotFilesPath", QString(), QStringLiteral("/data/depot, old"),
-         getter(&C::getDepotFilesPath), setter(&C::setDepotFilesPath)},
-        {"paths/PSSFilesPath", QString(), QStringLiteral("/data/pss"), getter(&C::getPSSFilesPath),
-         setter(&C::setPSSFilesPath)},
-        {"archiv/archivCacheSize", qint64(524288000), qint64(1) << 40,
-         getter(&C::getArchivCacheSize), setter(&C::setArchivCacheSize)},
-        {"archiv/archivCacheEnabled", true, false, getter(&C::getArchivCacheEnabled),
-         setter(&C::setArchivCacheEnabled)},
-        {"archiv/archivCacheCleanupInterval", quint32(3600000), quint32(4000000000u),
-         getter(&C::getArchivCacheCleanupInterval), setter(&C::setArchivCacheCleanupInterval)},
-        {"communication/pollIntervall", 300, 60, getter(&C::getPollIntervall),
-         setter(&C::setPollIntervall)},
-        {"communication/versionExpired", false, true, getter(&C::getVersionExpired),
-         setter(&C::setVersionExpired)},
-        {"communication/updateUrl", QStringLiteral("false"), QStringLiteral("https://a.b/u?x=1,2"),
-         getter(&C::getUpdateUrl), setter(&C::setUpdateUrl)},
-        {"communication/parseSY1LogStrict", true, false, getter(&C::getParseSY1LogStrict),
-         setter(&C::setParseSY1LogStrict)},
-        {"communication/startDBWithPort", false, true, getter(&C::getStartDBWithPort),
-         setter(&C::setStartDBWithPort)},
+        SY_KEY("paths/defaultArchivGroup", QString(), nonAscii, DefaultArchivGroup),
+        SY_KEY("paths/depotFilesPath", QString(), "/data/depot, old", DepotFilesPath),
+        SY_KEY("paths/PSSFilesPath", QString(), "/data/pss", PSSFilesPath),
+        SY_KEY("archiv/archivCacheSize", qint64(524288000), qint64(1) << 40, ArchivCacheSize),
+        SY_KEY("archiv/archivCacheEnabled", true, false, ArchivCacheEnabled),
+        SY_KEY("archiv/archivCacheCleanupInterval", quint32(3600000), quint32(4000000000u),
+               ArchivCacheCleanupInterval),
+        SY_KEY("communication/pollIntervall", 300, 60, PollIntervall),
+        SY_KEY("communication/versionExpired", false, true, VersionExpired),
+        SY_KEY("communication/updateUrl", "false", "https://a.b/u?x=1,2", UpdateUrl),
+        SY_KEY("communication/parseSY1LogStrict", true, false, ParseSY1LogStrict),
+        SY_KEY("communication/startDBWithPort", false, true, StartDBWithPort),
         {"dialogs/autoAcceptInvitations", false, true, getter(&C::getAutoAcceptInvitations), {}},
-        {"dialogs/dlgStopAtPathToLong", true, false, getter(&C::getDlgStopAtPathToLong),
-         setter(&C::setDlgStopAtPathToLong)},
-        {"dialogs/dlgDlgPathWarning", true, false, getter(&C::getDlgDlgPathWarning),
-         setter(&C::setDlgDlgPathWarning)},
-        {"gui/showInFileSys", true, false, getter(&C::getShowInFileSys),
-         setter(&C::setShowInFileSys)},
-        {"gui/fontSize", quint32(11), quint32(14), getter(&C::getFontSize),
-         setter(&C::setFontSize)},
-        {"sync/syncStopOnFailure", true, false, getter(&C::getSyncStopOnFailure),
-         setter(&C::setSyncStopOnFailure)},
-        {"sync/syncShowPathWarning", true, false, getter(&C::getSyncShowPathWarning),
-         setter(&C::setSyncShowPathWarning)},
+        SY_KEY("dialogs/dlgStopAtPathToLong", true, false, DlgStopAtPathToLong),
+        SY_KEY("dialogs/dlgDlgPathWarning", true, false, DlgDlgPathWarning),
+        SY_KEY("gui/showInFileSys", true, false, ShowInFileSys),
+        SY_KEY("gui/fontSize", quint32(11), quint32(14), FontSize),
+        SY_KEY("sync/syncStopOnFailure", true, false, SyncStopOnFailure),
+        SY_KEY("sync/syncShowPathWarning", true, false, SyncShowPathWarning),
     };
+#undef SY_KEY
     return keys;
 }
 
 void expectCritical(const char* function, const QString& pattern)
 {
-    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CIniFileSettings.cpp"),
-                            QLatin1String("CIniFileSettings::") + QLatin1String(function), pattern);
+    CExpect::recordMatching(QtCriticalMsg, "CIniFileSettings.cpp",
+                            "CIniFileSettings::" + QString::fromLatin1(function), pattern);
 }
 
 QByteArray readFile(const QString& path)
@@ -204,14 +182,17 @@ private Q_SLOTS:
     void failedWriteInNamespace();
 
 private:
-    QString iniPath() const
-    {
-        return environment->home() + QStringLiteral(".config/Syncarium/Syncarium.ini");
-    }
+    QString iniPath() const { return environment->home() + ".config/Syncarium/Syncarium.ini"; }
     CIniFileSettings& fresh()
     {
         CIniFileSettings::destroy();
         return *CIniFileSettings::instance();
+    }
+    // A critical record of function: the pattern text, then the settings file, then tail.
+    void expectCriticalOnFile(const char* function, const QString& text,
+                              const char* tail = "") const
+    {
+        expectCritical(function, text + ": " + QRegularExpression::escape(iniPath()) + tail);
     }
     // What an independent reader finds in the file under key.
     QVariant stored(const QString& key);
@@ -235,13 +216,13 @@ void tst_CIniFileSettings::cleanup()
 QVariant tst_CIniFileSettings::stored(const QString& key)
 {
     // A path of its own each time: QSettings keeps the files it read in a per-process cache.
-    const QString copy = environment->root() + QStringLiteral("reader-%1.ini").arg(++copies);
+    const QString copy = environment->root() + QString("reader-%1.ini").arg(++copies);
     if (!writeFile(copy, readFile(iniPath())))
-        return QStringLiteral("<no copy>");
+        return "<no copy>";
     // Qt's reader gives a group "general" back as "General".
     QString qtKey = key;
-    if (qtKey.startsWith(QLatin1String("general/")))
-        qtKey[0] = QLatin1Char('G');
+    if (qtKey.startsWith("general/"))
+        qtKey[0] = 'G';
     return QSettings(copy, QSettings::IniFormat).value(qtKey);
 }
 
@@ -305,10 +286,10 @@ void tst_CIniFileSettings::wrongTypes()
     QFETCH(QByteArray, ini);
     QFETCH(QString, key);
     QVERIFY(writeFile(iniPath(), ini));
-    for (const TKey& entry : keyTable()) {
-        if (key == QLatin1String(entry.key))
-            QCOMPARE(entry.get(fresh()), entry.defaultValue);
-    }
+    const auto entry = std::find_if(keyTable().cbegin(), keyTable().cend(),
+                                    [&](const TKey& known) { return key == known.key; });
+    QVERIFY(entry != keyTable().cend());
+    QCOMPARE(entry->get(fresh()), entry->defaultValue);
     QCOMPARE(readFile(iniPath()), ini);
 }
 
@@ -353,32 +334,32 @@ void tst_CIniFileSettings::repairKeys()
     QFETCH(QString, key);
     QFETCH(QString, storedAfter);
     QVERIFY(writeFile(iniPath(), ini));
-    const QRegularExpression ping(QStringLiteral("^https://[^/]+/ping\\.xml$"));
+    const QRegularExpression ping("^https://[^/]+/ping\\.xml$");
 
     CIniFileSettings& settings = fresh();
     QString read;
-    if (key == QLatin1String("communication/ports"))
+    if (key == "communication/ports")
         read = QString::number(settings.getPorts());
-    else if (key == QLatin1String("communication/cachable"))
+    else if (key == "communication/cachable")
         read = QVariant(settings.getCachable()).toString();
-    else if (key == QLatin1String("communication/timeout"))
+    else if (key == "communication/timeout")
         read = QString::number(settings.getTimeout());
-    else if (key == QLatin1String("communication/blocksize"))
+    else if (key == "communication/blocksize")
         read = QString::number(settings.getBlocksize());
-    else if (key == QLatin1String("communication/pingurl"))
+    else if (key == "communication/pingurl")
         read = settings.getPingurl();
     else
-        read = settings.getWebdavHosts().join(QLatin1Char('|'));
+        read = settings.getWebdavHosts().join('|');
 
     if (storedAfter.isEmpty()) {
         QCOMPARE(readFile(iniPath()), ini);
         return;
     }
     const QVariant value = stored(key);
-    if (storedAfter == QLatin1String("ping")) {
+    if (storedAfter == "ping") {
         QVERIFY2(ping.match(read).hasMatch(), qPrintable(read));
         QCOMPARE(value.toString(), read);
-    } else if (storedAfter == QLatin1String("empty list")) {
+    } else if (storedAfter == "empty list") {
         QCOMPARE(read, QString());
         QVERIFY(QSettings(iniPath(), QSettings::IniFormat).contains(key));
         QCOMPARE(value.toStringList(), QStringList());
@@ -392,26 +373,24 @@ void tst_CIniFileSettings::derivedKeys()
 {
     CIniFileSettings& settings = fresh();
     // The access key's pattern is filled in one pass: an argument holding "%2" stays as it is.
-    QCOMPARE(settings.getDefaultAccessKey(QStringLiteral("x%2"), QStringLiteral("y")),
-             QStringLiteral("x%2Default_y.sakh"));
+    QCOMPARE(settings.getDefaultAccessKey("x%2", "y"), "x%2Default_y.sakh");
 
     // The network-state setter writes another key than the getter reads.
     settings.setCheckNetworkState(false);
     QVERIFY(settings.getCheckNetworkState());
-    QCOMPARE(stored(QStringLiteral("paths/checkNetworkState")).toString(), QStringLiteral("false"));
+    QCOMPARE(stored("paths/checkNetworkState").toString(), "false");
 
     QVERIFY(!settings.isCustomPathsSet());
-    settings.setDepotFilesPath(QStringLiteral("/depot"));
+    settings.setDepotFilesPath("/depot");
     QVERIFY(!settings.isCustomPathsSet());
-    settings.setPSSFilesPath(QStringLiteral("/pss"));
+    settings.setPSSFilesPath("/pss");
     QVERIFY(settings.isCustomPathsSet());
     settings.setDepotFilesPath(QString());
     QVERIFY(!settings.isCustomPathsSet());
-    QVERIFY(!QSettings(iniPath(), QSettings::IniFormat)
-                 .contains(QStringLiteral("paths/depotFilesPath")));
-    settings.setUpdateUrl(QStringLiteral("https://u.example/"));
+    QVERIFY(!QSettings(iniPath(), QSettings::IniFormat).contains("paths/depotFilesPath"));
+    settings.setUpdateUrl("https://u.example/");
     settings.setUpdateUrl(QString());
-    QCOMPARE(fresh().getUpdateUrl(), QStringLiteral("false"));
+    QCOMPARE(fresh().getUpdateUrl(), "false");
     QVERIFY(!readFile(iniPath()).contains("updateUrl"));
 
     // The repairing keys with a setter: a value below the repair bound is repaired on reading.
@@ -420,17 +399,16 @@ void tst_CIniFileSettings::derivedKeys()
     CIniFileSettings::instance()->setBlocksize(300000);
     QCOMPARE(fresh().getBlocksize(), quint64(300000));
     CIniFileSettings::instance()->setBlocksize(1000);
-    QCOMPARE(stored(QStringLiteral("communication/blocksize")).toString(), QStringLiteral("1000"));
+    QCOMPARE(stored("communication/blocksize").toString(), "1000");
     QCOMPARE(fresh().getBlocksize(), quint64(256000));
-    QCOMPARE(stored(QStringLiteral("communication/blocksize")).toString(),
-             QStringLiteral("256000"));
+    QCOMPARE(stored("communication/blocksize").toString(), "256000");
 
-    const QString spaces = environment->home() + QStringLiteral("Documents/Syncarium Spaces/");
+    const QString spaces = environment->home() + "Documents/Syncarium Spaces/";
     QCOMPARE(fresh().getDefaultSpacesFolder(), spaces);
     QVERIFY(QFileInfo(spaces).isDir());
-    QCOMPARE(stored(QStringLiteral("paths/defaultSpacesFolder")).toString(), spaces);
-    CIniFileSettings::instance()->setDefaultSpacesFolder(QStringLiteral("/elsewhere/"));
-    QCOMPARE(fresh().getDefaultSpacesFolder(), QStringLiteral("/elsewhere/"));
+    QCOMPARE(stored("paths/defaultSpacesFolder").toString(), spaces);
+    CIniFileSettings::instance()->setDefaultSpacesFolder("/elsewhere/");
+    QCOMPARE(fresh().getDefaultSpacesFolder(), "/elsewhere/");
 }
 
 void tst_CIniFileSettings::proxy_data()
@@ -438,10 +416,9 @@ void tst_CIniFileSettings::proxy_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
 
-    QTest::newRow("ascii") << "proxyuser"
-                           << "s3cret:with=signs";
-    QTest::newRow("umlauts") << QStringLiteral("Jürgen Größ") << QStringLiteral("Päßwörd");
-    QTest::newRow("cjk") << QStringLiteral("山田太郎") << QStringLiteral("密码🔑");
+    QTest::newRow("ascii") << QString("proxyuser") << QString("s3cret:with=signs");
+    QTest::newRow("umlauts") << QString("Jürgen Größ") << QString("Päßwörd");
+    QTest::newRow("cjk") << QString("山田太郎") << QString("密码🔑");
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -450,16 +427,15 @@ void tst_CIniFileSettings::proxy()
     QFETCH(QString, user);
     QFETCH(QString, password);
 
-    QNetworkProxy none(QNetworkProxy::HttpProxy, QStringLiteral("proxy.example"), 1);
+    QNetworkProxy none(QNetworkProxy::HttpProxy, "proxy.example", 1);
     QCOMPARE(fresh().getProxy(none), quint32(0));
     QCOMPARE(none.type(), QNetworkProxy::NoProxy);
 
-    const QNetworkProxy written(QNetworkProxy::Socks5Proxy, QStringLiteral("proxy.example"), 3128,
-                                user, password);
+    const QNetworkProxy written(QNetworkProxy::Socks5Proxy, "proxy.example", 3128, user, password);
     CIniFileSettings::instance()->setProxy(written, 3);
     const QByteArray file = readFile(iniPath());
     QVERIFY(file.contains("[ProxySettings]"));
-    QCOMPARE(stored(QStringLiteral("ProxySettings/UserName")).toString(),
+    QCOMPARE(stored("ProxySettings/UserName").toString(),
              QString::fromLatin1(user.toUtf8().toBase64()));
     if (!password.isEmpty())
         QVERIFY(!file.contains(password.toUtf8()));
@@ -467,7 +443,7 @@ void tst_CIniFileSettings::proxy()
     QNetworkProxy read;
     QCOMPARE(fresh().getProxy(read), quint32(3));
     QCOMPARE(read.type(), QNetworkProxy::HttpProxy);
-    QCOMPARE(read.hostName(), QStringLiteral("proxy.example"));
+    QCOMPARE(read.hostName(), "proxy.example");
     QCOMPARE(read.port(), quint16(3128));
     QCOMPARE(read.user(), user);
     QCOMPARE(read.password(), password);
@@ -480,37 +456,29 @@ void tst_CIniFileSettings::proxy()
 void tst_CIniFileSettings::groups()
 {
     CIniFileSettings& settings = fresh();
-    const QMap<QString, QString> profile = {{QStringLiteral("Firstname"), QStringLiteral("Zoë")},
-                                            {QStringLiteral("Lastname"), QStringLiteral("李")},
-                                            {QStringLiteral("Straße"), QStringLiteral("a, b")}};
+    const QMap<QString, QString> profile = {
+        {"Firstname", "Zoë"}, {"Lastname", "李"}, {"Straße", "a, b"}};
     settings.setUserProfile(profile);
-    settings.setSideWindow(QStringLiteral("Left"), 3, QStringLiteral("filesWidget"));
-    settings.setSideWindow(QStringLiteral("Right"), 0, QStringLiteral("Ünterwidget"));
-    settings.setGroupStringList(QStringLiteral("lists"), QStringLiteral("names"),
-                                {QStringLiteral("a,b"), QStringLiteral("c")});
-    settings.setGroupValues(QStringLiteral("gui/sideWindow"),
-                            {{QStringLiteral("OtherKey"), QStringLiteral("x")}});
-    settings.setGroupValues(
-        QStringLiteral("extra"),
-        {{QStringLiteral("one"), 1}, {QStringLiteral("two"), QStringLiteral("2")}});
-    settings.removeKey(QStringLiteral("extra/one"));
+    settings.setSideWindow("Left", 3, "filesWidget");
+    settings.setSideWindow("Right", 0, "Ünterwidget");
+    settings.setGroupStringList("lists", "names", {"a,b", "c"});
+    settings.setGroupValues("gui/sideWindow", {{"OtherKey", "x"}});
+    settings.setGroupValues("extra", {{"one", 1}, {"two", "2"}});
+    settings.removeKey("extra/one");
 
     CIniFileSettings& again = fresh();
     QCOMPARE(again.getUserProfile(), profile);
     QString widget;
-    QCOMPARE(again.getSideWindow(QStringLiteral("Left"), widget), quint32(3));
-    QCOMPARE(widget, QStringLiteral("filesWidget"));
-    QCOMPARE(again.getSideWindow(QStringLiteral("Missing"), widget), quint32(0));
+    QCOMPARE(again.getSideWindow("Left", widget), quint32(3));
+    QCOMPARE(widget, "filesWidget");
+    QCOMPARE(again.getSideWindow("Missing", widget), quint32(0));
     QCOMPARE(widget, QString());
-    const QMap<QString, QString> windows = {
-        {QStringLiteral("Left"), QStringLiteral("filesWidget")},
-        {QStringLiteral("Right"), QStringLiteral("Ünterwidget")}};
+    const QMap<QString, QString> windows = {{"Left", "filesWidget"}, {"Right", "Ünterwidget"}};
     QCOMPARE(again.getSideWindows(), windows);
-    QCOMPARE(stored(QStringLiteral("lists/names")).toStringList(),
-             QStringList({QStringLiteral("a,b"), QStringLiteral("c")}));
-    const QVariantMap extra = again.getGroupValues(QStringLiteral("extra"));
-    QCOMPARE(extra.keys(), QStringList{QStringLiteral("two")});
-    QCOMPARE(extra.value(QStringLiteral("two")).toString(), QStringLiteral("2"));
+    QCOMPARE(stored("lists/names").toStringList(), QStringList({"a,b", "c"}));
+    const QVariantMap extra = again.getGroupValues("extra");
+    QCOMPARE(extra.keys(), QStringList{"two"});
+    QCOMPARE(extra.value("two").toString(), "2");
 }
 
 void tst_CIniFileSettings::markers_data()
@@ -522,20 +490,19 @@ void tst_CIniFileSettings::markers_data()
     QTest::addColumn<QString>("ini");
     QTest::addColumn<QString>("spaces");
 
-    const QString normalIni = QStringLiteral("home/.config/Syncarium/Syncarium.ini");
+    const QString normalIni = "home/.config/Syncarium/Syncarium.ini";
     QTest::newRow("none") << QStringList() << false << normalIni
                           << "home/Documents/Syncarium Spaces/";
-    QTest::newRow("USB") << QStringList{QStringLiteral("USB")} << false
-                         << "work/a/b/c/SyncariumData/Syncarium.ini"
+    QTest::newRow("USB") << QStringList{"USB"} << false << "work/a/b/c/SyncariumData/Syncarium.ini"
                          << "work/a/Syncarium Spaces/";
     QTest::newRow("PORTABLE_APPS")
-        << QStringList{QStringLiteral("PORTABLE_APPS")} << true << "work/a/Data/Syncarium.ini"
+        << QStringList{"PORTABLE_APPS"} << true << "work/a/Data/Syncarium.ini"
         << "Documents/Syncarium Spaces/";
     QTest::newRow("PORTABLE_APPS without documents")
-        << QStringList{QStringLiteral("PORTABLE_APPS")} << false << "work/a/Data/Syncarium.ini"
+        << QStringList{"PORTABLE_APPS"} << false << "work/a/Data/Syncarium.ini"
         << "work/a/b/c/../../../Syncarium Spaces/";
-    QTest::newRow("both") << QStringList{QStringLiteral("USB"), QStringLiteral("PORTABLE_APPS")}
-                          << true << "work/a/Data/Syncarium.ini"
+    QTest::newRow("both") << QStringList{"USB", "PORTABLE_APPS"} << true
+                          << "work/a/Data/Syncarium.ini"
                           << "Documents/Syncarium Spaces/";
 }
 
@@ -547,31 +514,29 @@ void tst_CIniFileSettings::markers()
     QFETCH(QString, spaces);
 
     const QString root = environment->root();
-    const QString canonicalRoot = QDir(root).canonicalPath() + QLatin1Char('/');
-    const QString current = environment->makeDir(QStringLiteral("work/a/b/c"));
+    const QString canonicalRoot = QDir(root).canonicalPath() + '/';
+    const QString current = environment->makeDir("work/a/b/c");
     // Four levels above work/a/b/c is the root.
     if (documentsAtTop)
-        environment->makeDir(QStringLiteral("Documents"));
+        environment->makeDir("Documents");
     QVERIFY(QDir::setCurrent(current));
     for (const QString& marker : std::as_const(markers))
         QVERIFY(writeFile(current + marker, QByteArray()));
-    ini.prepend(ini.startsWith(QLatin1String("home/")) ? root : canonicalRoot);
-    spaces.prepend(spaces.startsWith(QLatin1String("home/")) ? root : canonicalRoot);
+    ini.prepend(ini.startsWith("home/") ? root : canonicalRoot);
+    spaces.prepend(spaces.startsWith("home/") ? root : canonicalRoot);
 
     CIniFileSettings& settings = fresh();
     QCOMPARE(settings.isPortable(), !markers.isEmpty());
-    QCOMPARE(settings.isPortableApps(), markers.contains(QStringLiteral("PORTABLE_APPS")));
+    QCOMPARE(settings.isPortableApps(), markers.contains("PORTABLE_APPS"));
     QCOMPARE(settings.iniFilePath(), ini);
     if (!markers.isEmpty())
         QVERIFY(QFileInfo(QFileInfo(ini).path()).isDir());
     settings.setFontSize(20);
-    QCOMPARE(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("gui/fontSize")).toInt(),
-             20);
+    QCOMPARE(QSettings(ini, QSettings::IniFormat).value("gui/fontSize").toInt(), 20);
 
     if (settings.isPortableApps())
-        CExpect::record(QtDebugMsg, QStringLiteral("CIniFileSettings.cpp"),
-                        QStringLiteral("CIniFileSettings::getUserSpacePath"),
-                        QStringLiteral("portableAppsUserSpacePath ") + spaces);
+        CExpect::record(QtDebugMsg, "CIniFileSettings.cpp", "CIniFileSettings::getUserSpacePath",
+                        "portableAppsUserSpacePath " + spaces);
     QCOMPARE(settings.getUserSpacePath(), spaces);
     QVERIFY(QFileInfo(spaces).isDir());
 }
@@ -584,8 +549,7 @@ void tst_CIniFileSettings::spacesFolderCannotBeCreated_data()
 
     QTest::newRow("below a file") << "plain.txt/Documents"
                                   << "plain.txt/Documents";
-    QTest::newRow("name too long")
-        << QStringLiteral("new/deeper/") + QString(300, QLatin1Char('n')) << "new";
+    QTest::newRow("name too long") << "new/deeper/" + QString(300, 'n') << "new";
 }
 
 void tst_CIniFileSettings::spacesFolderCannotBeCreated()
@@ -593,63 +557,78 @@ void tst_CIniFileSettings::spacesFolderCannotBeCreated()
     QFETCH(QString, documents);
     QFETCH(QString, notCreated);
     const QString home = environment->home();
-    QVERIFY(writeFile(home + QStringLiteral("plain.txt"), "a file"));
-    QVERIFY(writeFile(home + QStringLiteral(".config/user-dirs.dirs"),
+    QVERIFY(writeFile(home + "plain.txt", "a file"));
+    QVERIFY(writeFile(home + ".config/user-dirs.dirs",
                       "XDG_DOCUMENTS_DIR=\"$HOME/" + documents.toUtf8() + "\"\n"));
 
-    CExpect::record(QtDebugMsg, QStringLiteral("CIniFileSettings.cpp"),
-                    QStringLiteral("CIniFileSettings::getUserSpacePath"),
-                    QStringLiteral("created the user space folder: false"));
-    QCOMPARE(fresh().getUserSpacePath(), home + documents + QStringLiteral("/Syncarium Spaces/"));
+    CExpect::record(QtDebugMsg, "CIniFileSettings.cpp", "CIniFileSettings::getUserSpacePath",
+                    "created the user space folder: false");
+    QCOMPARE(fresh().getUserSpacePath(), home + documents + "/Syncarium Spaces/");
     QVERIFY(!QFileInfo::exists(home + notCreated));
 }
 
 void tst_CIniFileSettings::damagedFile_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QString>("damage");
 
+    const QString unparsed = "the settings file cannot be parsed.*";
+    const QString serialised =
+        "the settings file holds a serialised value \\(@Variant or @DateTime\\), which "
+        "is not read; the defaults are used.*";
     QTest::newRow("byte-order mark")
-        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << false;
-    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << false;
+        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << QString();
+    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString();
+    QTest::newRow("byte-order mark before an indented key")
+        << QByteArray("\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n") << QString();
     QTest::newRow("line without equals sign")
-        << QByteArray("[general]\nscannStart=0\nthis is no key\n") << true;
-    QTest::newRow("unclosed section") << QByteArray("[general\nscannStart=0\n") << true;
-    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << true;
+        << QByteArray("[general]\nscannStart=0\nthis is no key\n") << unparsed;
+    QTest::newRow("unclosed section") << QByteArray("[general\nscannStart=0\n") << unparsed;
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << unparsed;
+    // Decoding it would build a cursor, which ends a program without a GUI.
+    QTest::newRow("serialised cursor") << QByteArray("[general]\nscannStart=0\n[communication]\n"
+                                                     "ports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n")
+                                       << serialised;
+    QTest::newRow("serialised time")
+        << QByteArray("[general]\nscannStart=0\ntrayMessages=@DateTime(\\0\\0\\0\\x10)\n")
+        << serialised;
+    // A list that claims two thousand million elements.
+    QTest::newRow("serialised list, quoted")
+        << QByteArray("[general]\nscannStart=0\ntrayMessages=\"@Variant("
+                      "\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\"\n")
+        << serialised;
 }
 
 void tst_CIniFileSettings::damagedFile()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, damaged);
+    QFETCH(QString, damage);
     QVERIFY(writeFile(iniPath(), content));
     const QString path = iniPath();
+    const bool damaged = !damage.isEmpty();
 
     if (damaged)
-        expectCritical("CIniFileSettings",
-                       QStringLiteral("the settings file cannot be parsed.*: ") +
-                           QRegularExpression::escape(path));
+        expectCriticalOnFile("CIniFileSettings", damage);
     CIniFileSettings& settings = fresh();
     const bool hasScanKey = content.contains("scannStart");
     QCOMPARE(settings.getScannStart(), hasScanKey && !damaged ? 0 : 2);
     QCOMPARE(readFile(path), content);
 
     if (damaged)
-        expectCritical(
-            "moveDamagedFileAside",
-            QStringLiteral("the settings file could not be parsed and was moved aside: ") +
-                QRegularExpression::escape(path) + QStringLiteral(" -> ") +
-                QRegularExpression::escape(path) + QStringLiteral("\\.damaged-\\d{8}-\\d{6}"));
+        expectCritical("moveDamagedFileAside",
+                       "the settings file could not be parsed and was moved aside: " +
+                           QRegularExpression::escape(path) + " -> " +
+                           QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
     settings.setTrayMessages(1);
 
     const QStringList aside =
         QDir(QFileInfo(path).path())
-            .entryList({QStringLiteral("Syncarium.ini.damaged-*")}, QDir::Files | QDir::Hidden);
+            .entryList({"Syncarium.ini.damaged-*"}, QDir::Files | QDir::Hidden);
     if (damaged) {
         QCOMPARE(aside.size(), 1);
-        QCOMPARE(readFile(QFileInfo(path).path() + QLatin1Char('/') + aside.first()), content);
+        QCOMPARE(readFile(QFileInfo(path).path() + '/' + aside.first()), content);
         QCOMPARE(QSettings(path, QSettings::IniFormat).allKeys(),
-                 QStringList{QStringLiteral("General/trayMessages")});
+                 QStringList{"General/trayMessages"});
         QCOMPARE(fresh().getTrayMessages(), 1);
     } else {
         QVERIFY(aside.isEmpty());
@@ -669,10 +648,8 @@ void tst_CIniFileSettings::rewriteThatWouldNotReadBack()
     CIniFileSettings& settings = fresh();
     QCOMPARE(settings.getFontSize(), quint32(9));
 
-    expectCritical("save", QStringLiteral("the settings would not read back as written, the file "
-                                          "is left as it is and the change is kept for this run "
-                                          "only: ") +
-                               QRegularExpression::escape(iniPath()));
+    expectCriticalOnFile("save", "the settings would not read back as written, the file is left as "
+                                 "it is and the change is kept for this run only");
     settings.setFontSize(12);
     QCOMPARE(settings.getFontSize(), quint32(12));
     QCOMPARE(readFile(iniPath()), content);
@@ -683,12 +660,9 @@ void tst_CIniFileSettings::notARegularFile_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("found");
 
-    QTest::newRow("FIFO") << "fifo"
-                          << "a FIFO, socket or device";
-    QTest::newRow("folder") << "folder"
-                            << "a folder";
-    QTest::newRow("link to a device") << "device"
-                                      << "a FIFO, socket or device";
+    QTest::newRow("FIFO") << QString("fifo") << QString("a FIFO, socket or device");
+    QTest::newRow("folder") << QString("folder") << QString("a folder");
+    QTest::newRow("link to a device") << QString("device") << QString("a FIFO, socket or device");
 }
 
 void tst_CIniFileSettings::notARegularFile()
@@ -697,18 +671,16 @@ void tst_CIniFileSettings::notARegularFile()
     QFETCH(QString, found);
     const QString path = iniPath();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    if (kind == QLatin1String("fifo"))
+    if (kind == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (kind == QLatin1String("folder"))
+    else if (kind == "folder")
         QVERIFY(QDir().mkdir(path));
     else
-        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+        QVERIFY(QFile::link("/dev/null", path));
 
-    expectCritical("CIniFileSettings",
-                   QStringLiteral("the settings path holds ") + found +
-                       QStringLiteral(" instead of a settings file, the defaults are used and "
-                                      "nothing is saved: ") +
-                       QRegularExpression::escape(path));
+    expectCriticalOnFile("CIniFileSettings", "the settings path holds " + found +
+                                                 " instead of a settings file, the defaults are "
+                                                 "used and nothing is saved");
     // Reading a FIFO waits for a writer: without the check this would not return.
     CIniFileSettings& settings = fresh();
     QCOMPARE(settings.getScannStart(), 2);
@@ -716,11 +688,11 @@ void tst_CIniFileSettings::notARegularFile()
     QCOMPARE(settings.getScannStart(), 2);
     QCOMPARE(settings.getPorts(), quint32(3));
     QCOMPARE(settings.getBlocksize(), quint64(256000));
-    QNetworkProxy proxy(QNetworkProxy::HttpProxy, QStringLiteral("keep"));
+    QNetworkProxy proxy(QNetworkProxy::HttpProxy, "keep");
     QCOMPARE(settings.getProxy(proxy), quint32(QNetworkProxy::NoProxy));
-    QCOMPARE(proxy.hostName(), QStringLiteral("keep"));
+    QCOMPARE(proxy.hostName(), "keep");
     QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
-    QVERIFY(!QFileInfo::exists(path + QStringLiteral(".lock")));
+    QVERIFY(!QFileInfo::exists(path + ".lock"));
 }
 
 void tst_CIniFileSettings::heldLock()
@@ -729,9 +701,8 @@ void tst_CIniFileSettings::heldLock()
     const QByteArray before = readFile(iniPath());
     CIniFileSettings& settings = fresh();
 
-    const auto holder = startSelf(
-        {QCoreApplication::applicationFilePath(), QStringLiteral("holdLock")},
-        {{QStringLiteral("SY_TEST_HOLD_SETTINGS_LOCK"), iniPath() + QStringLiteral(".lock")}});
+    const auto holder = startSelf({QCoreApplication::applicationFilePath(), "holdLock"},
+                                  {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
     QVERIFY(holder->waitForStarted(30000));
     QByteArray output;
     while (!output.contains("holding the lock\n") && holder->waitForReadyRead(30000))
@@ -739,9 +710,10 @@ void tst_CIniFileSettings::heldLock()
     QVERIFY2(output.contains("holding the lock\n"), output.constData());
 
     // QSettings would wait for this lock without end.
-    expectCritical("save", QStringLiteral("could not lock the settings file within 3000 ms, the "
-                                          "change is kept for this run only: ") +
-                               QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    expectCriticalOnFile("save",
+                         "could not lock the settings file within 3000 ms, the change is kept for "
+                         "this run only",
+                         ".*");
     settings.setScannStart(0);
     QCOMPARE(settings.getScannStart(), 0);
     QCOMPARE(readFile(iniPath()), before);
@@ -778,18 +750,17 @@ void tst_CIniFileSettings::twoProcessesKeepTheirKeys()
     // The working copies belong in the runtime folder, in memory on a desktop; on disk every
     // copy would cost the writers a flush to storage.
     std::unique_ptr<QTemporaryDir> runtime;
-    if (QFileInfo(QStringLiteral("/dev/shm")).isDir())
-        runtime = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/sy-test-XXXXXX"));
+    if (QFileInfo("/dev/shm").isDir())
+        runtime = std::make_unique<QTemporaryDir>("/dev/shm/sy-test-XXXXXX");
     const QString runtimeFolder =
         runtime && runtime->isValid() ? runtime->path() : qEnvironmentVariable("XDG_RUNTIME_DIR");
     std::unique_ptr<QProcess> writers[2];
     const char* const prefixes[] = {"first", "second"};
     for (int i = 0; i < 2; ++i) {
-        writers[i] = startSelf(
-            {QCoreApplication::applicationFilePath(), QStringLiteral("writeKeys")},
-            {{QStringLiteral("SY_TEST_WRITE_KEYS"), QLatin1String(prefixes[i])},
-             {QStringLiteral("SY_TEST_CONFIG_HOME"), qEnvironmentVariable("XDG_CONFIG_HOME")},
-             {QStringLiteral("SY_TEST_RUNTIME_DIR"), runtimeFolder}});
+        writers[i] = startSelf({QCoreApplication::applicationFilePath(), "writeKeys"},
+                               {{"SY_TEST_WRITE_KEYS", QLatin1String(prefixes[i])},
+                                {"SY_TEST_CONFIG_HOME", qEnvironmentVariable("XDG_CONFIG_HOME")},
+                                {"SY_TEST_RUNTIME_DIR", runtimeFolder}});
         QVERIFY(writers[i]->waitForStarted(30000));
     }
     for (const auto& writer : writers) {
@@ -798,7 +769,7 @@ void tst_CIniFileSettings::twoProcessesKeepTheirKeys()
     }
 
     QSettings file(iniPath(), QSettings::IniFormat);
-    file.beginGroup(QStringLiteral("stress"));
+    file.beginGroup("stress");
     QCOMPARE(file.childKeys().size(), 2 * writes);
     for (const char* prefix : prefixes) {
         for (int i = 0; i < writes; ++i)
@@ -815,7 +786,7 @@ void tst_CIniFileSettings::writeKeys()
     qputenv("XDG_RUNTIME_DIR", qgetenv("SY_TEST_RUNTIME_DIR"));
     CIniFileSettings& settings = *CIniFileSettings::instance();
     for (int i = 0; i < 1000; ++i)
-        settings.setGroupValues(QStringLiteral("stress"), {{prefix + QString::number(i), i}});
+        settings.setGroupValues("stress", {{prefix + QString::number(i), i}});
 }
 
 void tst_CIniFileSettings::readOnlyFolderAsUser()
@@ -826,15 +797,14 @@ void tst_CIniFileSettings::readOnlyFolderAsUser()
     QVERIFY(writeFile(iniPath(), "[communication]\npollIntervall=7\n"));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    expectCritical("save", QStringLiteral("could not lock the settings file.*"));
+    expectCritical("save", "could not lock the settings file.*");
     CIniFileSettings& settings = fresh();
     settings.setPollIntervall(42);
     QCOMPARE(settings.getPollIntervall(), 42);
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));
     QCOMPARE(readFile(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("Syncarium.ini")});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Syncarium.ini"});
 }
 
 void tst_CIniFileSettings::unreadableFileAsUser()
@@ -845,15 +815,13 @@ void tst_CIniFileSettings::unreadableFileAsUser()
     QVERIFY(writeFile(iniPath(), content));
     QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
 
-    expectCritical("CIniFileSettings",
-                   QStringLiteral("could not read the settings file, the defaults are used: ") +
-                       QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    expectCriticalOnFile("CIniFileSettings",
+                         "could not read the settings file, the defaults are used", ".*");
     CIniFileSettings& settings = fresh();
     QCOMPARE(settings.getFontSize(), quint32(11));
     // Writing what could be read, nothing, would replace the user's file.
-    expectCritical("save", QStringLiteral("could not read the settings file, the change is kept "
-                                          "for this run only: ") +
-                               QRegularExpression::escape(iniPath()) + QStringLiteral(".*"));
+    expectCriticalOnFile(
+        "save", "could not read the settings file, the change is kept for this run only", ".*");
     settings.setFontSize(12);
     QCOMPARE(settings.getFontSize(), quint32(12));
     QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
@@ -872,18 +840,16 @@ void tst_CIniFileSettings::failedWriteKeepsTheFile()
     QFETCH(QString, failure);
     if (::geteuid() != 0)
         QSKIP("mounting a file system needs root");
-    const auto child = startSelf({QStringLiteral("unshare"), QStringLiteral("--mount"),
-                                  QStringLiteral("--propagation"), QStringLiteral("private"),
-                                  QCoreApplication::applicationFilePath(),
-                                  QStringLiteral("failedWriteInNamespace")},
-                                 {{QStringLiteral("SY_TEST_FAILED_WRITE"), failure}});
+    const auto child =
+        startSelf({"unshare", "--mount", "--propagation", "private",
+                   QCoreApplication::applicationFilePath(), "failedWriteInNamespace"},
+                  {{"SY_TEST_FAILED_WRITE", failure}});
     if (!child->waitForStarted(30000))
         QSKIP("unshare is not available");
     QVERIFY(child->waitForFinished(300000));
     const QByteArray output = child->readAll();
     if (!output.contains("Start testing"))
-        QSKIP(qPrintable(QStringLiteral("no private mount namespace: ") +
-                         QString::fromLocal8Bit(output)));
+        QSKIP(qPrintable("no private mount namespace: " + QString::fromLocal8Bit(output)));
     if (output.contains("SKIP   :"))
         QSKIP(qPrintable(QString::fromLocal8Bit(output)));
     QVERIFY2(child->exitCode() == 0, output.constData());
@@ -910,13 +876,11 @@ void tst_CIniFileSettings::failedWriteInNamespace()
     QByteArray content("[many]\n");
     for (int i = 0; i < 2000; ++i)
         content += "key" + QByteArray::number(i) + "=value number " + QByteArray::number(i) + '\n';
-    if (failure == QLatin1String("full disk")) {
-        if (!run({QStringLiteral("mount"), QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                  QStringLiteral("-o"), QStringLiteral("size=256k"), QStringLiteral("none"),
-                  folder}))
+    if (failure == "full disk") {
+        if (!run({"mount", "-t", "tmpfs", "-o", "size=256k", "none", folder}))
             QSKIP("could not mount a tmpfs");
         QVERIFY(writeFile(iniPath(), content));
-        QFile filler(folder + QStringLiteral("/filler"));
+        QFile filler(folder + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly));
         const QByteArray block(4096, 'f');
         while (filler.write(block) == block.size() && filler.flush()) {
@@ -924,15 +888,13 @@ void tst_CIniFileSettings::failedWriteInNamespace()
         filler.close();
         // Room for the lock file, not for a new copy of the settings.
         QVERIFY(filler.resize(filler.size() - 2 * 4096));
-        expectCritical("save", QStringLiteral("could not write the settings file, the previous "
-                                              "file is kept.*"));
+        expectCritical("save", "could not write the settings file, the previous file is kept.*");
     } else {
         QVERIFY(writeFile(iniPath(), content));
-        if (!run({QStringLiteral("mount"), QStringLiteral("--bind"), folder, folder}) ||
-            !run({QStringLiteral("mount"), QStringLiteral("-o"), QStringLiteral("remount,bind,ro"),
-                  folder, folder}))
+        if (!run({"mount", "--bind", folder, folder}) ||
+            !run({"mount", "-o", "remount,bind,ro", folder, folder}))
             QSKIP("could not mount the folder read-only");
-        expectCritical("save", QStringLiteral("could not lock the settings file.*"));
+        expectCritical("save", "could not lock the settings file.*");
     }
 
     CIniFileSettings& settings = fresh();
@@ -942,10 +904,8 @@ void tst_CIniFileSettings::failedWriteInNamespace()
     QCOMPARE(readFile(iniPath()), content);
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.sort();
-    const QStringList expected =
-        failure == QLatin1String("full disk")
-            ? QStringList{QStringLiteral("Syncarium.ini"), QStringLiteral("filler")}
-            : QStringList{QStringLiteral("Syncarium.ini")};
+    const QStringList expected = failure == "full disk" ? QStringList{"Syncarium.ini", "filler"}
+                                                        : QStringList{"Syncarium.ini"};
     QCOMPARE(left, expected);
 }
 

@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CFileTypesDump.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,36 +14,17 @@
 
 namespace {
 
-const QString sourceFile = QStringLiteral("CFSFileTypesFile.cpp");
-
-// "type@group=a,b" per type, sorted by type; "-" for no group, "(none)" for no list.
-QString dump(const CFSFileTypes& table)
-{
-    return dumpFileTypes(table);
-}
-
 QString dump(const CFSFileTypesFile& file)
 {
     const std::unique_ptr<CFSFileTypes> table(file.getFileTypes());
-    return table ? dump(*table) : QStringLiteral("(no table)");
+    return table ? dumpFileTypes(*table) : QStringLiteral("(no table)");
 }
 
-void expect(QtMsgType type, const char* function, const QString& text)
+// Expects the record, with the file's path in place of %1 where the text has one.
+void expect(QtMsgType type, const char* function, const QString& text, const QString& path = {})
 {
-    CExpect::record(type, sourceFile, "CFSFileTypesFile::" + QLatin1String(function), text);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-// Root reads and writes whatever the permission bits say.
-bool permissionsApply(const QString& probe)
-{
-    QFile file(probe);
-    return !file.open(QIODevice::ReadOnly);
+    CExpect::record(type, "CFSFileTypesFile.cpp", "CFSFileTypesFile::" + QLatin1String(function),
+                    text.contains(u'%') ? text.arg(path) : text);
 }
 
 } // namespace
@@ -61,6 +43,8 @@ private Q_SLOTS:
     void badFiles();
     void roundTrip_data();
     void roundTrip();
+    void savedTableReadsBack_data();
+    void savedTableReadsBack();
     void saveRefuses_data();
     void saveRefuses();
     void saveReplacesTheWholeFile();
@@ -92,7 +76,7 @@ void tst_CFSFileTypesFile::load_data()
     };
     row("groups and lists", "[G1]\nT1=a,b\nT2=c\n", "T1@G1=a,b T2@G1=c");
     row("type in two groups: the last read wins", "[G1]\nT1=a\n[G2]\nT1=b\n", "T1@G2=b",
-        {QStringLiteral("type T1 moves from group G1 to group G2")});
+        {"type T1 moves from group G1 to group G2"});
     row("key outside any group", "T0=x,y\n[G1]\nT1=a\n", "T0@-=x,y T1@G1=a");
     row("General section holds the loose types", "[General]\nT0=x\n", "T0@-=x");
     row("loose key after the groups replaces the list", "T1=z\n[G1]\nT1=a\n", "T1@G1=z");
@@ -104,19 +88,31 @@ void tst_CFSFileTypesFile::load_data()
         "\xe7\xa8\xae\xe9\xa1\x9e=\xd7\xa9,b\n",
         "\xe7\xa8\xae\xe9\xa1\x9e@\xd0\x93\xd1\x80\xd1\x83\xd0\xbf\xd0\xbf\xd0\xb0=\xd7\xa9,b");
     row("nested key is skipped", "[G1]\nT1=a\nsub\\T2=b\n", "T1@G1=a",
-        {QStringLiteral("skipped the keys below G1/sub")});
+        {"skipped the keys below G1/sub"});
     row("escaped at sign is text", "[G1]\nT1=@@Variant(x), y@@Variant(\n",
         "T1@G1=@Variant(x),y@@Variant(");
+    row("marker in a text written as it stands", "[G1]\nT1=@String(@Variant(x))\n",
+        "T1@G1=@Variant(x)");
+    row("markers inside texts", "[G1]\nT1=a@Variant(x), \" @DateTime(y)\", \"b,@Variant(z)\"\n",
+        "T1@G1=a@Variant(x), @DateTime(y),b,@Variant(z)");
     row("key without a name", "[G1]\n=z\nT1=a\n", "T1@G1=a",
-        {QStringLiteral("skipped a type without a name in group G1")});
+        {"skipped a type without a name in group G1"});
+    row("escape giving half a surrogate pair", "[G1]\nT1=a\\154000b\n",
+        "T1@G1=a\xef\xbf\xbd"
+        "b",
+        {"replaced what is not Unicode text in the list of type T1 by U+FFFD"});
+    // The value's decoder drops the first mark; the second would be lost by a save.
+    row("byte order marks before a list", "[G1]\nT1=\xef\xbb\xbf\"\xef\xbb\xbf\"a, \xef\xbb\xbf b\n",
+        "T1@G1=a,\xef\xbb\xbf b",
+        {"dropped the byte order mark (U+FEFF) the list of type T1 starts with, which a save "
+         "would not keep"});
     row("empty file", "", "");
     row("comments and blank lines", "; note\n\n[G1]\n# more\nT1=a\n", "T1@G1=a");
-    const QString formatWarning =
-        QStringLiteral("skipped the lines of %1 that are not ini settings");
+    const QString formatWarning = "skipped the lines of %1 that are not ini settings";
     row("cut group header", "[G1\nT1=a\n[G2]\nT2=b\n", "T1@G1=a T2@G2=b", {formatWarning});
     row("binary garbage", QByteArray("\x00\x01[\xff\xfe]]]\n==\n[G1\nT1=a\n\x80\x81=\x82\n", 27),
         "T1@G1=a \xef\xbf\xbd\xef\xbf\xbd@G1=\xef\xbf\xbd",
-        {formatWarning, QStringLiteral("skipped a type without a name")});
+        {formatWarning, "skipped a type without a name"});
 }
 
 void tst_CFSFileTypesFile::load()
@@ -124,100 +120,101 @@ void tst_CFSFileTypesFile::load()
     QFETCH(QByteArray, content);
     QFETCH(QString, table);
     QFETCH(QStringList, warnings);
-    const QString path = env->writeFile(QStringLiteral("types.ini"), content);
+    const QString path = env->writeFile("types.ini", content);
     CFSFileTypesFile file(path);
     for (const QString& warning : std::as_const(warnings))
-        expect(QtWarningMsg, "load", warning.contains(u'%') ? warning.arg(path) : warning);
+        expect(QtWarningMsg, "load", warning, path);
     QVERIFY(file.load());
     QCOMPARE(dump(file), table);
 }
 
 void tst_CFSFileTypesFile::loadAddsToTheHeldTable()
 {
-    const QString path = env->writeFile(QStringLiteral("types.ini"), "[G1]\nT2=c\nT3=d\n");
     CFSFileTypes start;
-    start.setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a")});
-    start.setType(QStringLiteral("G1"), QStringLiteral("T2"), {QStringLiteral("b")});
-    CFSFileTypesFile file(path);
+    start.setType("G1", "T1", {"a"});
+    start.setType("G1", "T2", {"b"});
+    CFSFileTypesFile file(env->writeFile("types.ini", "[G1]\nT2=c\nT3=d\n"));
     file.setFileTypes(&start);
     QVERIFY(file.load());
-    QCOMPARE(dump(file), QStringLiteral("T1@G1=a T2@G1=c T3@G1=d"));
-    QCOMPARE(dump(start), QStringLiteral("T1@G1=a T2@G1=b"));
+    QCOMPARE(dump(file), "T1@G1=a T2@G1=c T3@G1=d");
+    QCOMPARE(dumpFileTypes(start), "T1@G1=a T2@G1=b");
     const std::unique_ptr<CFSFileTypes> copy(file.getFileTypes());
-    QVERIFY(copy->removeGroup(QStringLiteral("G1")));
-    QCOMPARE(dump(file), QStringLiteral("T1@G1=a T2@G1=c T3@G1=d"));
+    QVERIFY(copy->removeGroup("G1"));
+    QCOMPARE(dump(file), "T1@G1=a T2@G1=c T3@G1=d");
 }
 
 // Files that cannot be loaded: the critical record, false, and the held table unchanged.
 void tst_CFSFileTypesFile::badFiles_data()
 {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("message");
-    const auto row = [](const char* kind, const char* message) {
-        QTest::newRow(kind) << QString::fromUtf8(kind) << QString::fromUtf8(message);
+    const auto row = [](const char* kind, const QString& message, const QByteArray& content = {}) {
+        QTest::newRow(kind) << QString::fromUtf8(kind) << content << message;
     };
+    const QString prefix = QStringLiteral("Error loading file types file: %1 ");
+    const QString serialised =
+        prefix + "holds a serialised value (@Variant or @DateTime), which is not read.";
     row("no name", "Error no file types file specified.");
-    row("missing", "Error loading file types file: %1 not found.");
-    row("dangling link", "Error loading file types file: %1 not found.");
-    row("directory", "Error loading file types file: %1 is not a regular file.");
-    row("fifo", "Error loading file types file: %1 is not a regular file.");
-    row("too large", "Error loading file types file: %1 is larger than 1048576 bytes.");
-    row("serialised value", "Error loading file types file: %1 holds a serialised value "
-                            "(@Variant), which is not read.");
-    row("serialised value behind escapes", "Error loading file types file: %1 holds a serialised "
-                                           "value (@Variant), which is not read.");
-    row("serialised value behind an empty escape",
-        "Error loading file types file: %1 holds a serialised value (@Variant), which is not "
-        "read.");
-    row("unreadable", "Error loading file types file: %1 could not be read: Permission denied");
+    row("missing", prefix + "not found.");
+    row("dangling link", prefix + "not found.");
+    row("directory", prefix + "is not a regular file.");
+    row("fifo", prefix + "is not a regular file.");
+    row("too large", prefix + "is larger than 1048576 bytes.", "[G1]\nT1=a\n");
+    // A list of strings claiming 2^31 elements.
+    row("serialised value", serialised, "[G1]\nT1=a, @Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    row("serialised value behind escapes", serialised,
+        "[G1]\nT1=\\x40V\\141r\"i\"ant\\x28\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    row("serialised value behind an empty escape", serialised,
+        "[G1]\nT1=@Variant\\x(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    row("serialised value as a time", serialised,
+        "[G1]\nT1=@D\\x61teTime(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    // The parser skips spaces after a closing quote and a byte order mark at a value's start.
+    row("serialised value behind quotes and spaces", serialised,
+        "[G1]\nT1=x, \"\" \t@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    row("serialised value behind a byte order mark", serialised,
+        "[G1]\nT1=\xef\xbb\"\xbf\"@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    row("marker split by a byte order mark", serialised,
+        "[G1]\nT1=\\x40\\x56\\x61\\x72\xef\xbb\xbfiant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    row("unreadable", prefix + "could not be read: Permission denied", "[G1]\nT1=a\n");
 }
 
 void tst_CFSFileTypesFile::badFiles()
 {
     QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
     QFETCH(QString, message);
-    QString path = env->root() + QStringLiteral("types.ini");
+    QString path = env->root() + "types.ini";
+    if (!content.isNull())
+        env->writeFile("types.ini", content);
     if (kind == u"no name") {
         path.clear();
     } else if (kind == u"dangling link") {
-        QVERIFY(QFile::link(env->root() + QStringLiteral("gone.ini"), path));
+        QVERIFY(QFile::link(env->root() + "gone.ini", path));
     } else if (kind == u"directory") {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == u"fifo") {
-        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {path}), 0);
+        QCOMPARE(QProcess::execute("mkfifo", {path}), 0);
     } else if (kind == u"too large") {
-        env->writeFile(QStringLiteral("types.ini"), "[G1]\nT1=a\n");
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.resize(CFSFileTypesFile::maxFileSize + 1));
-    } else if (kind == u"serialised value") {
-        // A list of strings claiming 2^31 elements.
-        env->writeFile(QStringLiteral("types.ini"),
-                       "[G1]\nT1=a, @Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
-    } else if (kind == u"serialised value behind escapes") {
-        env->writeFile(QStringLiteral("types.ini"),
-                       "[G1]\nT1=\\x40V\\141r\"i\"ant\\x28\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
-    } else if (kind == u"serialised value behind an empty escape") {
-        env->writeFile(QStringLiteral("types.ini"),
-                       "[G1]\nT1=@Variant\\x(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
     } else if (kind == u"unreadable") {
-        env->writeFile(QStringLiteral("types.ini"), "[G1]\nT1=a\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-        if (!permissionsApply(path))
+        if (QFile(path).open(QIODevice::ReadOnly))
             QSKIP("root is not refused by permission bits");
     }
-    CFSFileTypesFile fresh(path);
-    expect(QtCriticalMsg, "load", message.contains(u'%') ? message.arg(path) : message);
-    QVERIFY(!fresh.load());
-    QCOMPARE(dump(fresh), QStringLiteral("(no table)"));
-
-    CFSFileTypesFile holding(path);
+    // Whether the file held a table or not, it keeps what it held.
     CFSFileTypes table;
-    table.setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a")});
-    holding.setFileTypes(&table);
-    expect(QtCriticalMsg, "load", message.contains(u'%') ? message.arg(path) : message);
-    QVERIFY(!holding.load());
-    QCOMPARE(dump(holding), QStringLiteral("T1@G1=a"));
+    table.setType("G1", "T1", {"a"});
+    for (CFSFileTypes* held : {static_cast<CFSFileTypes*>(nullptr), &table}) {
+        CFSFileTypesFile file(path);
+        if (held)
+            file.setFileTypes(held);
+        expect(QtCriticalMsg, "load", message, path);
+        QVERIFY(!file.load());
+        QCOMPARE(dump(file), held ? "T1@G1=a" : "(no table)");
+    }
 }
 
 // Tables that must come back from their file exactly as they were saved.
@@ -225,7 +222,8 @@ void tst_CFSFileTypesFile::roundTrip_data()
 {
     QTest::addColumn<QStringList>("grouped");
     QTest::addColumn<QStringList>("loose");
-    // Each item: "group|type|a,b" (an entry list of "-" is empty, "''" one empty string).
+    // Each item: "group|type|a,b" (an entry list of "-" is empty, "''" one empty string; "\\0"
+    // is a null character).
     const auto row = [](const char* name, const QStringList& grouped,
                         const QStringList& loose = {}) { QTest::newRow(name) << grouped << loose; };
     row("plain", {"G1|T1|a,b", "G1|T2|c", "G2|T3|d"}, {"|T4|e"});
@@ -238,6 +236,13 @@ void tst_CFSFileTypesFile::roundTrip_data()
     row("non-ASCII", {"Группа|種類|שלום,ü"}, {"|ключ|значение"});
     row("escaped controls inside a near marker", {"G1|T1|@Var\x01\x02\x03\x04iant(x)"});
     row("control characters", {"G\t1|T\n1|a\rb,\x01"});
+    // Texts with a null character are written as "@String(...)".
+    row("byte order marks not at the start", {"G1|T1|a,\xef\xbb\xbf" "b", "G1|T2|@\xef\xbb\xbf"},
+        {"|T3|x,\xef\xbb\xbf@y"});
+    row("markers inside texts", {"G1|T1|a@Variant(x), @DateTime(y),b=@Variant(z),c;@Variant(w)"},
+        {"|T2| @Variant(x)"});
+    row("null characters after escaped markers",
+        {"G1|T1|@Variant(a\\0b),@DateTime(\\0", "G1|T2|@@Variant(\\0", "G1|T3|x@@Variant(\\0"});
 }
 
 void tst_CFSFileTypesFile::roundTrip()
@@ -251,42 +256,68 @@ void tst_CFSFileTypesFile::roundTrip()
         if (parts.at(2) == u"''")
             entries = {QString()};
         else if (parts.at(2) != u"-")
-            entries = parts.at(2).split(QRegularExpression(QStringLiteral("(?<!\\\\),")));
-        entries.replaceInStrings(QStringLiteral("\\,"), QStringLiteral(","));
+            entries = parts.at(2).split(QRegularExpression("(?<!\\\\),"));
+        entries.replaceInStrings("\\,", ",");
+        entries.replaceInStrings("\\0", QString(QChar(u'\0')));
         if (parts.at(0).isEmpty())
             table.setEntries(parts.at(1), entries);
         else
             table.setType(parts.at(0), parts.at(1), entries);
     }
-    const QString path = env->root() + QStringLiteral("types.ini");
+    const QString path = env->root() + "types.ini";
     CFSFileTypesFile writer(path);
     writer.setFileTypes(&table);
     QVERIFY(writer.save(false));
     CFSFileTypesFile reader(path);
     QVERIFY(reader.load());
     const std::unique_ptr<CFSFileTypes> loaded(reader.getFileTypes());
-    QCOMPARE(dump(*loaded), dump(table));
+    QCOMPARE(dumpFileTypes(*loaded), dumpFileTypes(table));
     QVERIFY(*loaded == table);
 }
 
 // A save that cannot be done leaves the file on disk as it was.
+// Inputs that fuzzing found: whatever table a file gives, saving it gives that table again.
+void tst_CFSFileTypesFile::savedTableReadsBack_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("escaped marker, null characters, a cut UTF-8 sequence")
+        << QByteArray::fromBase64(
+               "WyxHMV0KVDE9QEBEYXRlVGltZShWYXJpYW4pPXQoXDBcMFwwLHYilFx4ZmZcIXhmZsU9QFZhcmlhbikK");
+    QTest::newRow("byte order marks before a value")
+        << QByteArray::fromBase64("77u/R1sxPe+7vyLvu78iYQ==");
+}
+
+void tst_CFSFileTypesFile::savedTableReadsBack()
+{
+    QFETCH(QByteArray, content);
+    CFSFileTypesFile first(env->writeFile("types.ini", content));
+    QVERIFY(first.load());
+    const QString saved = env->root() + "saved.ini";
+    CFSFileTypesFile writer(saved);
+    const std::unique_ptr<CFSFileTypes> table(first.getFileTypes());
+    writer.setFileTypes(table.get());
+    QVERIFY(writer.save(false));
+    CFSFileTypesFile second(saved);
+    QVERIFY(second.load());
+    QCOMPARE(dump(second), dump(first));
+}
+
 void tst_CFSFileTypesFile::saveRefuses_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");
-    const auto row = [](const char* kind, const char* message) {
-        QTest::newRow(kind) << QString::fromUtf8(kind) << QString::fromUtf8(message);
+    const auto row = [](const char* kind, const QString& message) {
+        QTest::newRow(kind) << QString::fromUtf8(kind) << message;
     };
+    const QString prefix = QStringLiteral("Error saving file types file: %1 ");
     row("no table", "Error no data supplied.");
     row("no name", "Error no file types file specified.");
     row("exists", "Error file types file already exists: %1");
-    row("directory", "Error saving file types file: %1 is not a regular file.");
-    row("empty type name", "Error saving file types file: %1 cannot store the name \"\"");
-    row("slash in a group", "Error saving file types file: %1 cannot store the name \"G/1\"");
-    row("general in another case",
-        "Error saving file types file: %1 cannot store the name \"GenEral\"");
-    row("folder not writable",
-        "Error saving file types file: %1 could not be written: Permission denied");
+    row("directory", prefix + "is not a regular file.");
+    row("empty type name", prefix + "cannot store the name \"\"");
+    row("slash in a group", prefix + "cannot store the name \"G/1\"");
+    row("general in another case", prefix + "cannot store the name \"GenEral\"");
+    row("folder not writable", prefix + "could not be written: Permission denied");
 }
 
 void tst_CFSFileTypesFile::saveRefuses()
@@ -294,57 +325,57 @@ void tst_CFSFileTypesFile::saveRefuses()
     QFETCH(QString, kind);
     QFETCH(QString, message);
     const QByteArray before = "[Old]\nT0=kept\n";
-    const QString folder = env->makeDir(QStringLiteral("data"));
-    QString path = env->writeFile(QStringLiteral("data/types.ini"), before);
+    const QString folder = env->makeDir("data");
+    QString path = env->writeFile("data/types.ini", before);
     CFSFileTypes table;
-    table.setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a")});
+    table.setType("G1", "T1", {"a"});
     bool overwrite = true;
     if (kind == u"no name") {
         path.clear();
     } else if (kind == u"exists") {
         overwrite = false;
     } else if (kind == u"directory") {
-        path = env->makeDir(QStringLiteral("data/folder.ini"));
+        path = env->makeDir("data/folder.ini");
         path.chop(1);
     } else if (kind == u"empty type name") {
-        table.setEntries(QString(), {QStringLiteral("a")});
+        table.setEntries(QString(), {"a"});
     } else if (kind == u"slash in a group") {
-        table.setGroup(QStringLiteral("T2"), QStringLiteral("G/1"));
+        table.setGroup("T2", "G/1");
     } else if (kind == u"general in another case") {
-        table.setGroup(QStringLiteral("T2"), QStringLiteral("GenEral"));
+        table.setGroup("T2", "GenEral");
     } else if (kind == u"folder not writable") {
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        if (QFile(folder + QStringLiteral("probe")).open(QIODevice::WriteOnly))
+        if (QFile(folder + "probe").open(QIODevice::WriteOnly))
             QSKIP("root is not refused by permission bits");
     }
     CFSFileTypesFile file(path);
     if (kind != u"no table")
         file.setFileTypes(&table);
-    expect(QtCriticalMsg, "save", message.contains(u'%') ? message.arg(path) : message);
+    expect(QtCriticalMsg, "save", message, path);
     QVERIFY(!file.save(overwrite));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));
-    QCOMPARE(readAll(env->root() + QStringLiteral("data/types.ini")), before);
+    QCOMPARE(CTestTree::content(folder + "types.ini"), before);
+    const QStringList left =
+        kind == u"directory" ? QStringList{"folder.ini", "types.ini"} : QStringList{"types.ini"};
     QCOMPARE(
         QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
-        kind == u"directory" ? QStringList({QStringLiteral("folder.ini"), "types.ini"})
-                             : QStringList({QStringLiteral("types.ini")}));
+        left);
 }
 
 void tst_CFSFileTypesFile::saveReplacesTheWholeFile()
 {
-    const QString path = env->writeFile(QStringLiteral("types.ini"), "[Old]\nT0=gone\nT9=x\n");
     CFSFileTypes table;
-    table.setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a")});
+    table.setType("G1", "T1", {"a"});
+    const QString path = env->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
     CFSFileTypesFile file(path);
     file.setFileTypes(&table);
     QVERIFY(file.save(true));
     CFSFileTypesFile reader(path);
     QVERIFY(reader.load());
-    QCOMPARE(dump(reader), QStringLiteral("T1@G1=a"));
-    QCOMPARE(QDir(env->root())
-                 .entryList({QStringLiteral("types.ini*")}, QDir::Files | QDir::Hidden, QDir::Name),
-             QStringList{QStringLiteral("types.ini")});
+    QCOMPARE(dump(reader), "T1@G1=a");
+    QCOMPARE(QDir(env->root()).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList{"types.ini"});
 }
 
 QTEST_GUILESS_MAIN(tst_CFSFileTypesFile)
