@@ -102,7 +102,8 @@ QStringList keysOf(const QByteArray& content, QSettings::Status* status = nullpt
             QString plain = key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
             // The settings keep the general group's keys under "General", the spelling QSettings
             // reads back, whatever case the file gave the group.
-            if (plain.startsWith(QLatin1String("general/"), Qt::CaseInsensitive))
+            if (plain.section(QLatin1Char('/'), 0, 0).compare(QLatin1String("general"),
+                                                               Qt::CaseInsensitive) == 0)
                 plain.replace(0, 7, QStringLiteral("General"));
             keys.append(plain);
         }
@@ -194,12 +195,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             finding(QStringLiteral("the damaged file was not kept as it was"));
         return 0;
     }
-    const QByteArray withoutMark = input.startsWith("\xEF\xBB\xBF") ? input.mid(3) : input;
+    // The settings read a file without its byte-order mark, which QSettings would take for
+    // part of the first key, and with it any tab or space the line starts with.
+    const auto withoutMark = [](const QByteArray& content) {
+        return content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content;
+    };
     QSettings::Status status = QSettings::NoError;
-    const QStringList before = keysOf(withoutMark, &status);
+    const QStringList before = keysOf(withoutMark(input), &status);
     if (status != QSettings::NoError)
         finding(QStringLiteral("a file that cannot be parsed was not moved aside"));
-    const QStringList after = keysOf(readFile(box.ini));
+    const QStringList after = keysOf(withoutMark(readFile(box.ini)));
     for (const QString& key : before) {
         if (!after.contains(key))
             finding(QStringLiteral("the key ") + key + QStringLiteral(" was lost"));

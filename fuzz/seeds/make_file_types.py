@@ -13,6 +13,7 @@ SOUND = {
     "escapes": '[G%201]\nT%3B1="a,b", "c\\"d"\nT2=@@at, \\x263a\n[%General]\nT3=@Invalid()\n',
     "non_ascii": "[Группа]\n種類=שלום, ü\nключ=значение\n",
     "empty_lists": "[G1]\nT1=\nT2=@Invalid()\n",
+    "escaped_markers": "[G1]\nT1=@@Variant(a\\0b), @String(@DateTime(\\0)), x@@Variant(\n",
 }
 DAMAGED = {
     "bom": b"\xef\xbb\xbf[G1]\nT1=a\n",

@@ -75,6 +75,7 @@ Miscellaneous="a, b"
     "repairs": b"[communication]\nports=0\ncachable=false\ntimeout=0\nblocksize=1000\n"
                b"pingurl=\n",
     "unclosed_variant": b"[gui]\nfontSize=@Variant(garbage\n",
+    "serialised_time": b"[general]\nscannStart=0\n[gui]\nfontSize=@DateTime(\\0\\0\\0\\x10)\n",
     "wrong_types": b"[gui]\nfontSize=-3\nshowInFileSys=7\n[archiv]\narchivCacheSize=big\n",
 }
 
