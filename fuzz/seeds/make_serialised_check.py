@@ -16,6 +16,7 @@ TRICKY = {
     "escaped_at": b"[G1]\nT1=@@Variant(x), x@@DateTime(y)\nT2=\\x40\\x40Variant(z)\n",
     "quotes_and_spaces": b'[G1]\nT1=x, "" \t@Variant(\\0\\0\\0\\x2\\0\\0\\0\\0\\x5)\n',
     "byte_order_mark": b"[G1]\nT1=\xef\xbb\"\xbf\"@@x\nT2=\\x40\\x40\xef\xbb\xbfy\n",
+    "escape_giving_a_control": b"[G1]\nT0=\\1\\@Variant(x)\nT1=\\x2\\@Variant(y)\n",
     "lines": b'[G1]\nT1="a\n@Variant(x)" ; @Variant(y)\nk\\\n=@@z\n;@Variant(c)\n"k=1"=@@q\n',
 }
 

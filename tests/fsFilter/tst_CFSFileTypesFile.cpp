@@ -93,6 +93,9 @@ void tst_CFSFileTypesFile::load_data()
         "T1@G1=@Variant(x),y@@Variant(");
     row("marker in a text written as it stands", "[G1]\nT1=@String(@Variant(x))\n",
         "T1@G1=@Variant(x)");
+    // The parser drops an escaped "@" after a numeric escape: no marker is left.
+    row("escaped at sign after a numeric escape", "[G1]\nT1=\\1\\@Variant(x)\n",
+        "T1@G1=\x01Variant(x)");
     row("markers inside texts", "[G1]\nT1=a@Variant(x), \" @DateTime(y)\", \"b,@Variant(z)\"\n",
         "T1@G1=a@Variant(x), @DateTime(y),b,@Variant(z)");
     row("key without a name", "[G1]\n=z\nT1=a\n", "T1@G1=a",
