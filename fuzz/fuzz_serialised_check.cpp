@@ -52,13 +52,15 @@ QSet<QString> markedItems(const QString& path, QChar at)
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         const QVariant value = settings.value(key);
+        // Named with "@" back in place, so that both parses give the same names.
+        const QString name = QString(key).replace(at, u'@');
         if (value.metaType().id() == QMetaType::QStringList ||
             value.metaType().id() == QMetaType::QVariantList) {
             const QVariantList items = value.toList();
             for (qsizetype i = 0; i < items.size(); ++i)
-                check(items.at(i), QStringLiteral("%1[%2]").arg(key).arg(i));
+                check(items.at(i), QStringLiteral("%1[%2]").arg(name).arg(i));
         } else {
-            check(value, key);
+            check(value, name);
         }
     }
     return marked;
