@@ -1,6 +1,5 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
-#include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/CRetryCounter.h"
 #include "fsapi/FSArgumentChecks.h"
@@ -108,9 +107,6 @@ bool CLinuxFSOperations::createDirectory(const QString& path, const QDateTime& c
         convertUTCQDateTimeToFileTime(syCallSite, *time);
     if (directoryExists(path))
         SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + path);
-    // No client can create a directory that another could not reach.
-    if (withoutTrailingSeparators(path).size() > CPathOperations::maxDirectoryLength)
-        throwSystemError(syCallSite, ENAMETOOLONG);
 
     CRetryCounter counter(true, 2);
     bool created = false;
