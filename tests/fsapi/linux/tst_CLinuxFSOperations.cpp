@@ -306,6 +306,14 @@ void tst_CLinuxFSOperations::lengthLimits()
     QVERIFY(ops.createDirectory(longest, none, none, none, 0, false));
     QVERIFY(QFileInfo(longest).isDir());
     QVERIFY(ops.deleteDirectory(longest, false));
+    // Without unnamed files the copy is written under a hidden name beside its destination
+    // first; that name is longer than this destination's own.
+    const QString folder = deepPath(root, 4093, fill) + u'/';
+    QVERIFY(QDir().mkpath(folder));
+    CFaultyFSOperations withoutUnnamedFiles;
+    withoutUnnamedFiles.noUnnamedFiles = true;
+    QVERIFY(withoutUnnamedFiles.copyFile(path("source"), folder + u'x', false, false, false));
+    QCOMPARE(CTestTree::describe(folder), QStringLiteral("x=data"));
 
     const QString tooLong = deepPath(root, 4096, fill);
     expectRecord(QtCriticalMsg, "copyFile",
