@@ -302,10 +302,14 @@ void tst_CLinuxFSOperations::lengthLimits()
     QVERIFY(ops.createFile(longest, none, none, fine, 0));
     QVERIFY(ops.deleteFile(longest, false));
     QVERIFY(ops.deleteFile(moved, false));
-    // A directory may be as long as any path.
+    // A directory may be as long as any path; empty, it is copied and cleaned like any other.
     QVERIFY(ops.createDirectory(longest, none, none, none, 0, false));
     QVERIFY(QFileInfo(longest).isDir());
+    QVERIFY(ops.copyDirectory(longest, moved));
+    QVERIFY(QFileInfo(moved).isDir());
+    QVERIFY(ops.cleanDirectory(longest, false));
     QVERIFY(ops.deleteDirectory(longest, false));
+    QVERIFY(ops.deleteDirectory(moved, true));
     // Without unnamed files the copy is written under a hidden name beside its destination
     // first; that name is longer than this destination's own.
     const QString folder = deepPath(root, 4093, fill) + u'/';
