@@ -5,9 +5,11 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
-const int separatorLength = QString(QDir::separator()).size();
+const qsizetype separatorLength = CPathOperations::platformLength(QString(QDir::separator()));
 
 QChar separator(bool native)
 {
@@ -244,15 +246,20 @@ bool CPathOperations::isPathTooLong(const QString& first, const QString& second,
                                     const QString& name, bool isDirectoryOnly)
 {
     SY_FUNCTION("CPathOperations::isPathTooLong");
-    const qsizetype length = first.size() + second.size() + name.size() - separatorLength;
-    const bool tooLong = isDirectoryOnly
-                             ? length > maxDirectoryLength
-                             : joinDirPath(first, second, false).size() > maxDirectoryLength ||
-                                   length > maxPathLength;
+    const qsizetype firstLength = platformLength(first);
+    const qsizetype secondLength = platformLength(second);
+    const qsizetype nameLength = platformLength(name);
+    const qsizetype length = firstLength + secondLength + nameLength - separatorLength;
+    const qsizetype longestName =
+        std::max({longestNameLength(first), longestNameLength(second), longestNameLength(name)});
+    const qsizetype directoryLength =
+        isDirectoryOnly ? length : platformLength(joinDirPath(first, second, false));
+    const bool tooLong = longestName > maxNameLength || directoryLength > maxDirectoryLength ||
+                         (!isDirectoryOnly && length > maxPathLength);
     if (tooLong) {
-        SY_CRITICAL << "path too long" << QStringLiteral("(%1)").arg(first.size())
-                    << QStringLiteral("(%1)").arg(second.size())
-                    << QStringLiteral("(%1)").arg(name.size());
+        SY_CRITICAL << "path too long" << QStringLiteral("(%1)").arg(firstLength)
+                    << QStringLiteral("(%1)").arg(secondLength)
+                    << QStringLiteral("(%1)").arg(nameLength);
     }
     return tooLong;
 }

@@ -10,9 +10,15 @@
 class CPathOperations
 {
 public:
-    // Longest path and longest directory path every client accepts, whatever its platform.
-    static constexpr int maxPathLength = 259;
-    static constexpr int maxDirectoryLength = 247;
+    // The platform's limits (defined with the platform's code), counted as platformLength
+    // counts: the longest path, the longest directory path, the longest name in a path.
+    static const int maxPathLength;
+    static const int maxDirectoryLength;
+    static const int maxNameLength;
+    // The length of text as the platform's limits count it (on Linux, bytes of UTF-8).
+    static qsizetype platformLength(const QString& text);
+    // The platform length of the longest name (component) in path.
+    static qsizetype longestNameLength(const QString& path);
 
     // In place: an empty path becomes the single separator; otherwise a separator is put in
     // front and at the end where missing.
@@ -52,7 +58,8 @@ public:
                                         const QString& tag);
     static QString buildTaggedName(const QString& name, const QDateTime& time, const QString& tag);
 
-    // Whether first + second + name (joined by one separator) exceeds the portable limits.
+    // Whether first + second + name (joined by one separator), or a name in them, exceeds the
+    // platform's limits.
     static bool isPathTooLong(const QString& first, const QString& second, const QString& name,
                               bool isDirectoryOnly);
 

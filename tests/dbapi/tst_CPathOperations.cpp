@@ -257,36 +257,68 @@ void tst_CPathOperations::versionNames()
     QCOMPARE(CPathOperations::buildTaggedName(name, time, tag), tagged);
 }
 
+// fill repeated to exactly bytes bytes of UTF-8 (padded with "a"), cut into names of at most
+// 200 bytes by "/" where folders is set.
+QString ofBytes(qsizetype bytes, const QString& fill, bool folders = true)
+{
+    const qsizetype unit = fill.toUtf8().size();
+    QString text;
+    qsizetype size = 0;
+    while (folders && bytes - size > 201) {
+        text += fill.repeated(199 / unit) + u'/';
+        size += 199 / unit * unit + 1;
+    }
+    const qsizetype units = (bytes - size) / unit;
+    return text + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
+}
+
 void tst_CPathOperations::isPathTooLong_data()
 {
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("second");
-    QTest::addColumn<int>("name");
+    // Lengths in bytes of UTF-8: the system's 4,095 for a path and a directory, 255 for a name.
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("isDirectoryOnly");
     QTest::addColumn<bool>("tooLong");
-    QTest::newRow("directory 248") << 100 << 100 << 49 << true << true;
-    QTest::newRow("directory 247") << 100 << 100 << 48 << true << false;
-    QTest::newRow("path 259") << 100 << 100 << 60 << false << false;
-    QTest::newRow("path 260") << 100 << 100 << 61 << false << true;
-    QTest::newRow("directory part 249") << 200 << 47 << 1 << false << true;
-    QTest::newRow("empty") << 0 << 0 << 0 << false << false;
+    const auto row = [](const char* tag, const QString& first, const QString& second,
+                        const QString& name, bool isDirectoryOnly, bool tooLong) {
+        QTest::newRow(tag) << first << second << name << isDirectoryOnly << tooLong;
+    };
+    const QString day = QStringLiteral("日");
+    const QString first = ofBytes(3500, day);
+    const QString second = ofBytes(400, QStringLiteral("b"));
+    // The length tested is the sum of the three less one separator.
+    row("path 4095", first, second, ofBytes(196, QStringLiteral("ש")), false, false);
+    row("path 4096", first, second, ofBytes(197, QStringLiteral("ש")), false, true);
+    row("directory 4095", first, second, ofBytes(196, day), true, false);
+    row("directory 4096", first, second, ofBytes(197, day), true, true);
+    // The directory part is first, "/", second and "/": 4,097 bytes here, where the sum less
+    // one is 4,095.
+    row("directory part 4097", ofBytes(3695, day), second, QStringLiteral("n"), false, true);
+    row("name 255", QStringLiteral("/a/"), QStringLiteral("b"), ofBytes(255, day, false), false,
+        false);
+    row("name 256", QStringLiteral("/a/"), QStringLiteral("b"), ofBytes(256, day, false), false,
+        true);
+    row("name of 128 characters, 256 bytes", QStringLiteral("/a/"), QStringLiteral("b"),
+        QString(128, QChar(0xfc)), false, true);
+    row("folder name 256", QStringLiteral("/a/") + ofBytes(256, day, false), QStringLiteral("b"),
+        QStringLiteral("n"), true, true);
+    row("empty", QString(), QString(), QString(), false, false);
 }
 
 void tst_CPathOperations::isPathTooLong()
 {
-    QFETCH(int, first);
-    QFETCH(int, second);
-    QFETCH(int, name);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, name);
     QFETCH(bool, isDirectoryOnly);
     QFETCH(bool, tooLong);
     if (tooLong)
-        expectCritical(
-            "isPathTooLong",
-            QStringLiteral("path too long (%1) (%2) (%3)").arg(first).arg(second).arg(name));
-    // Lengths are counted in characters, not in bytes.
-    QCOMPARE(CPathOperations::isPathTooLong(QString(first, QChar(0x65e5)), QString(second, u'b'),
-                                            QString(name, QChar(0x05e9)), isDirectoryOnly),
-             tooLong);
+        expectCritical("isPathTooLong", QStringLiteral("path too long (%1) (%2) (%3)")
+                                            .arg(first.toUtf8().size())
+                                            .arg(second.toUtf8().size())
+                                            .arg(name.toUtf8().size()));
+    QCOMPARE(CPathOperations::isPathTooLong(first, second, name, isDirectoryOnly), tooLong);
 }
 
 void tst_CPathOperations::smallHelpers()

@@ -124,7 +124,7 @@ bool CLinuxFSLock::getLock(const char* function, const QString& path, quint32 sh
         SY_WARNING_AT(function) << "getXXXLock called before, without release";
         return false;
     }
-    if (path.isEmpty() || path.size() >= 260 || FSArgumentChecks::hasNullCharacter(path)) {
+    if (path.isEmpty() || !FSArgumentChecks::fitsPlatform(path)) {
         SY_CRITICAL_AT(function) << "invalid path given";
         return false;
     }

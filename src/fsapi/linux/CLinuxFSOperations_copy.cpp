@@ -8,7 +8,7 @@
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
-#include <cstdlib>
+#include <QRandomGenerator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,18 +30,34 @@ int linkUnnamed(int fd, const QByteArray& to)
                : errno;
 }
 
-// Renames from to to, failing with EEXIST rather than replace.
-int renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+// A new hidden file in the folder open at folder, its name left in name. The name is given
+// relative to the folder, so that it is taken wherever the destination's shorter name is.
+int createHiddenFile(int folder, QByteArray& name)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name =
+            ".syncarium-copy-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        const int fd =
+            ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Renames from (in the folder open at folder) to to, failing with EEXIST rather than replace.
+int renameWithoutReplacing(int folder, const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(folder, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL)
         return errno;
     // File systems without renameat2 flags: a second link, which fails on an existing name,
     // then the first one goes.
-    if (::link(from.constData(), to.constData()) != 0)
+    if (::linkat(folder, from.constData(), AT_FDCWD, to.constData(), 0) != 0)
         return errno;
-    ::unlink(from.constData());
+    ::unlinkat(folder, from.constData(), 0);
     return 0;
 }
 
@@ -108,16 +124,18 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
     // The copy is written where no one sees it and given its name only when complete, by a
     // call that never replaces an existing object (not even a dangling link): a crash leaves
     // nothing under the final name.
-    const QString folder = parentFolder(dest);
-    const QByteArray folderBytes = nativeBytes(folder);
+    const QByteArray folderBytes = nativeBytes(parentFolder(dest));
+    Descriptor folder(-1);
     QByteArray temporaryName;
     Descriptor output(openTemporary(folderBytes));
     if (output.get() < 0) {
         if (errno != EOPNOTSUPP && errno != EISDIR)
             return errno;
         // No unnamed files on this file system: a hidden name in the same folder instead.
-        temporaryName = folderBytes + "/.syncarium-copy-XXXXXX";
-        output = Descriptor(::mkostemp(temporaryName.data(), O_CLOEXEC));
+        folder = Descriptor(::open(folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() < 0)
+            return errno;
+        output = Descriptor(createHiddenFile(folder.get(), temporaryName));
         if (output.get() < 0)
             return errno;
     }
@@ -130,12 +148,12 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
         error = errno;
     if (error == 0)
         error = temporaryName.isEmpty() ? linkUnnamed(output.get(), to)
-                                        : renameWithoutReplacing(temporaryName, to);
+                                        : renameWithoutReplacing(folder.get(), temporaryName, to);
     const int closeError = output.close();
     if (error == 0)
         error = closeError;
     if (error != 0 && !temporaryName.isEmpty())
-        ::unlink(temporaryName.constData());
+        ::unlinkat(folder.get(), temporaryName.constData(), 0);
     return error;
 }
 

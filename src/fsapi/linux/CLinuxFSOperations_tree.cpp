@@ -1,6 +1,5 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
-#include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/CRetryCounter.h"
 #include "fsapi/FSArgumentChecks.h"
@@ -51,14 +50,16 @@ bool CLinuxFSOperations::copyDirectory(const QString& src, const QString& dest)
 bool CLinuxFSOperations::copyDirContents(const QString& src, const QString& dest)
 {
     SY_FUNCTION("CLinuxFSOperations::copyDirContents");
+    // The folders are named as given: a separator added would make a folder as long as a path
+    // one byte too long.
+    QList<Entry> entries;
+    if (listDirectory(src, entries) != 0)
+        return false;
+    if (!directoryExists(dest) &&
+        !createDirectory(dest, QDateTime(), QDateTime(), QDateTime(), 0, true))
+        return false;
     const QString from = withTrailingSeparator(src);
     const QString to = withTrailingSeparator(dest);
-    QList<Entry> entries;
-    if (listDirectory(from, entries) != 0)
-        return false;
-    if (!directoryExists(to) &&
-        !createDirectory(to, QDateTime(), QDateTime(), QDateTime(), 0, true))
-        return false;
     bool copied = true;
     for (const Entry& entry : std::as_const(entries)) {
         const bool done = entry.isDirectory
@@ -108,9 +109,6 @@ bool CLinuxFSOperations::createDirectory(const QString& path, const QDateTime& c
         convertUTCQDateTimeToFileTime(syCallSite, *time);
     if (directoryExists(path))
         SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + path);
-    // No client can create a directory that another could not reach.
-    if (withoutTrailingSeparators(path).size() > CPathOperations::maxDirectoryLength)
-        throwSystemError(syCallSite, ENAMETOOLONG);
 
     CRetryCounter counter(true, 2);
     bool created = false;
@@ -161,10 +159,10 @@ void CLinuxFSOperations::requireWriteLock(const CCallSiteRecord& syCallSite, con
 
 void CLinuxFSOperations::requireTreeUnlocked(const CCallSiteRecord& syCallSite, const QString& path)
 {
-    const QString folder = withTrailingSeparator(path);
     QList<Entry> entries;
-    if (const int error = listDirectory(folder, entries))
+    if (const int error = listDirectory(path, entries))
         throwSystemError(syCallSite, error);
+    const QString folder = withTrailingSeparator(path);
     for (const Entry& entry : std::as_const(entries)) {
         const QString entryPath = folder + entry.name;
         const Descriptor held(holdForChange(syCallSite, entryPath, CLinuxFSLock::AccessDelete,
@@ -230,10 +228,10 @@ bool CLinuxFSOperations::removeEntries(const CCallSiteRecord& syCallSite, const 
         SY_CRITICAL << "tryWirteLock failed";
         return false;
     }
-    const QString folder = withTrailingSeparator(path);
     QList<Entry> entries;
-    if (const int error = listDirectory(folder, entries))
+    if (const int error = listDirectory(path, entries))
         throwSystemError(syCallSite, error);
+    const QString folder = withTrailingSeparator(path);
     bool cleaned = true;
     for (const Entry& entry : std::as_const(entries))
         cleaned = remove(folder + entry.name, entry.isDirectory) && cleaned;

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <iterator>
 #include <vector>
@@ -167,32 +166,83 @@ QString underDataHome(const QString& name)
     return base.isEmpty() ? QString() : base + QLatin1Char('/') + name;
 }
 
+// One assignment of user-dirs.dirs.
+struct UserDirsLine
+{
+    QByteArray key;
+    QByteArray value;
+    bool underHome = false;
+};
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// A line read as the shell reads it when xdg-user-dir sources the file: KEY="value", where a
+// backslash escapes $, `, " and \ (and stays before any other character), an unescaped "$HOME"
+// at the start of the value stands for the home folder, and only blanks or a comment may follow
+// the closing quote. False for any other line, which the desktop's readers pass over as well.
+bool parseUserDirsLine(const QByteArray& line, UserDirsLine& parsed)
+{
+    qsizetype at = 0;
+    while (at < line.size() && isBlank(line.at(at)))
+        ++at;
+    const qsizetype equals = line.indexOf('=', at);
+    if (equals < 0 || equals + 1 >= line.size() || line.at(equals + 1) != '"')
+        return false;
+    parsed.key = line.mid(at, equals - at);
+    at = equals + 2;
+    const QByteArrayView home("$HOME");
+    const QByteArrayView rest = QByteArrayView(line).sliced(at);
+    parsed.underHome =
+        rest.startsWith(home) &&
+        (rest.size() == home.size() || rest.at(home.size()) == '/' || rest.at(home.size()) == '"');
+    if (parsed.underHome)
+        at += home.size();
+    parsed.value.clear();
+    for (; at < line.size() && line.at(at) != '"'; ++at) {
+        if (line.at(at) == '\\' && at + 1 < line.size() &&
+            QByteArrayView("$`\"\\").contains(line.at(at + 1)))
+            ++at;
+        parsed.value += line.at(at);
+    }
+    if (at >= line.size())
+        return false;
+    const qsizetype closing = at++;
+    while (at < line.size() && isBlank(line.at(at)))
+        ++at;
+    return at == line.size() || (line.at(at) == '#' && at > closing + 1);
+}
+
 // A folder of user-dirs.dirs ("XDG_DESKTOP_DIR" for the desktop): its "$HOME/..." or absolute
 // value, else the default name below the home folder. The file is read here rather than
-// through QStandardPaths, which takes a relative XDG_CONFIG_HOME and an unset HOME as they are.
+// through QStandardPaths, which takes a relative XDG_CONFIG_HOME and an unset HOME as they are
+// and leaves the escapes in the value.
 QString userFolder(const QString& key, const QString& defaultName)
 {
     const QString home = homeFolder();
+    QString folder = home.isEmpty() ? QString() : home + QLatin1Char('/') + defaultName;
     const QString configHome = baseFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
     QFile file(configHome + QStringLiteral("/user-dirs.dirs"));
-    if (!configHome.isEmpty() && file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        static const QRegularExpression line(QStringLiteral("^\\s*(XDG_\\w+_DIR)=\"(.*)\"\\s*$"));
-        while (!file.atEnd()) {
-            const QRegularExpressionMatch match =
-                line.match(QString::fromUtf8(file.readLine()).trimmed());
-            if (!match.hasMatch() || match.captured(1) != key)
-                continue;
-            QString value = match.captured(2);
-            if (value.startsWith(QStringLiteral("$HOME"))) {
-                if (home.isEmpty())
-                    return QString();
-                value.replace(0, 5, home);
-            }
-            if (value.startsWith(QLatin1Char('/')))
-                return value;
-        }
+    if (configHome.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return folder;
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return folder;
+    const QByteArray wanted = key.toLatin1();
+    // As in the shell, the last assignment counts.
+    for (const QByteArray& line : content.split('\n')) {
+        UserDirsLine parsed;
+        if (!parseUserDirsLine(line, parsed) || parsed.key != wanted)
+            continue;
+        const QString value = QFile::decodeName(parsed.value);
+        if (parsed.underHome)
+            folder = home.isEmpty() ? QString() : home + value;
+        else if (value.startsWith(QLatin1Char('/')))
+            folder = value;
     }
-    return home.isEmpty() ? QString() : home + QLatin1Char('/') + defaultName;
+    return folder;
 }
 
 QString pathOf(Location location)

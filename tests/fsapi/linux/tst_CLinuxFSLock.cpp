@@ -5,6 +5,7 @@
 #include "common/CTestTree.h"
 #include "fsapi/FileSystemExceptions.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -147,16 +148,24 @@ void tst_CLinuxFSLock::lockRequests()
 
 void tst_CLinuxFSLock::refusedRequests()
 {
+    // The system's limits in bytes: 4,095 for a path, 255 for a name ("日" is three bytes).
     const QString base = dir->path() + u'/';
-    const QString accepted = base + QString(259 - base.size(), u'a');
-    const QString refused = base + QString(260 - base.size(), u'b');
+    const QString folder = base + QString(85, QChar(0x65e5)) + u'/';
+    QString accepted = folder;
+    while (accepted.toUtf8().size() + 255 < 4095)
+        accepted += QString(254, u'd') + u'/';
+    QVERIFY(QDir().mkpath(accepted));
+    accepted += QString(4095 - accepted.toUtf8().size(), u'a');
     QVERIFY(CTestTree::write(accepted, "x"));
-    QVERIFY(CTestTree::write(refused, "x"));
     L lock;
     QVERIFY(lock.getWriteLock(accepted));
     QVERIFY(lock.releaseLock());
-    expectRecord(QtCriticalMsg, "getWriteLock", "invalid path given");
-    QVERIFY(!lock.getWriteLock(refused));
+    QVERIFY(lock.getWriteLock(folder));
+    QVERIFY(lock.releaseLock());
+    for (const QString& refused : {accepted + u'b', folder.chopped(1) + u'b'}) {
+        expectRecord(QtCriticalMsg, "getWriteLock", "invalid path given");
+        QVERIFY(!lock.getWriteLock(refused));
+    }
     expectRecord(QtCriticalMsg, "getExclusiveLock", "invalid path given");
     QVERIFY(!lock.getExclusiveLock(QLatin1String("")));
     // The system would read this as the name before the null character.

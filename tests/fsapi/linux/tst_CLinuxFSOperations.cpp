@@ -147,6 +147,21 @@ QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int se
 }
 
 const QDateTime fine = utc(2020, 1, 1);
+
+// base followed by folders of fill up to exactly bytes bytes in UTF-8, every name within the
+// system's 255; the last name is padded with "a" to land on the byte.
+QString deepPath(const QString& base, qsizetype bytes, const QString& fill)
+{
+    const qsizetype unit = fill.toUtf8().size();
+    QString path = base;
+    qsizetype size = path.toUtf8().size();
+    while (bytes - size > 251) {
+        path += fill.repeated(200 / unit) + u'/';
+        size += 200 / unit * unit + 1;
+    }
+    const qsizetype units = (bytes - size) / unit;
+    return path + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
+}
 // Neither null (which leaves a stamp alone) nor valid.
 const QDateTime invalidTime(QDate(), QTime(1, 0));
 
@@ -163,6 +178,7 @@ private Q_SLOTS:
 
     void argumentChecks_data();
     void argumentChecks();
+    void lengthLimits_data();
     void lengthLimits();
     void existence_data();
     void existence();
@@ -241,15 +257,17 @@ void tst_CLinuxFSOperations::argumentChecks()
     const QString tree = QStringLiteral("important=keep;src=data");
     QVERIFY(CTestTree::make(root, tree));
     CFaultyFSOperations faulty;
-    const QString tooLong = root + QString(260 - root.size(), u'n');
+    const QString tooLong = deepPath(root, 4096, QStringLiteral("n"));
+    const QString nameTooLong = root + QString(256, u'n');
     // The system would read these as "important" and "evil.txt".
     const QString cutShort = root + QStringLiteral("important") + QChar(u'\0') + ".bak";
     const QString otherName = root + QStringLiteral("evil.txt") + QChar(u'\0') + ".png";
-    for (const QString& bad : {QString(), QString(""), tooLong, cutShort, otherName}) {
-        const QString text = bad.isEmpty()      ? emptyText
-                             : bad.size() > 259 ? "PathTooLong " + bad + " 260"
-                                                : "Null character in path " +
-                                                      QString(bad).replace(QChar(u'\0'), "\\0");
+    for (const QString& bad : {QString(), QString(""), tooLong, nameTooLong, cutShort, otherName}) {
+        const QString text = bad.isEmpty()        ? emptyText
+                             : bad == tooLong     ? "PathTooLong " + bad + " 4096"
+                             : bad == nameTooLong ? "PathTooLong " + bad + " name 256"
+                                                  : "Null character in path " +
+                                                        QString(bad).replace(QChar(u'\0'), "\\0");
         expectRecord(QtCriticalMsg, function, QRegularExpression::escape(text));
         QVERIFY(!call(faulty, [&](const QString& relative) {
             return relative.isNull() ? bad : root + relative;
@@ -258,26 +276,72 @@ void tst_CLinuxFSOperations::argumentChecks()
     QCOMPARE(CTestTree::describe(root), tree);
 }
 
+void tst_CLinuxFSOperations::lengthLimits_data()
+{
+    // Linux counts a path's bytes, not its characters: 4,095 without the terminating zero, and
+    // 255 for one name.
+    QTest::addColumn<QString>("fill");
+    QTest::newRow("ASCII") << QStringLiteral("p");
+    QTest::newRow("two bytes each") << QStringLiteral("ü");
+    QTest::newRow("three bytes each") << QStringLiteral("日");
+    QTest::newRow("four bytes each") << QStringLiteral("😀");
+}
+
 void tst_CLinuxFSOperations::lengthLimits()
 {
-    const QString parent = root + QString(240 - root.size(), u'p') + u'/';
-    QVERIFY(QDir().mkpath(parent));
-    const QString longest = parent + QString(259 - parent.size(), u'n');
+    QFETCH(QString, fill);
     QVERIFY(CTestTree::write(path("source"), "data"));
+    const QString longest = deepPath(root, 4095, fill);
+    const QString parent = longest.left(longest.lastIndexOf(u'/') + 1);
+    QVERIFY(QDir().mkpath(parent));
     QVERIFY(ops.copyFile(path("source"), longest, false, false, false));
     QVERIFY(ops.fileExists(longest));
     QCOMPARE(CTestTree::content(longest), QByteArray("data"));
+    const QString moved = longest.chopped(1) + u'b';
+    QVERIFY(ops.moveFile(longest, moved, false, false));
+    QVERIFY(ops.createFile(longest, none, none, fine, 0));
     QVERIFY(ops.deleteFile(longest, false));
-    QVERIFY(!QFileInfo::exists(longest));
+    QVERIFY(ops.deleteFile(moved, false));
+    // A directory may be as long as any path; empty, it is copied and cleaned like any other.
+    QVERIFY(ops.createDirectory(longest, none, none, none, 0, false));
+    QVERIFY(QFileInfo(longest).isDir());
+    QVERIFY(ops.copyDirectory(longest, moved));
+    QVERIFY(QFileInfo(moved).isDir());
+    QVERIFY(ops.cleanDirectory(longest, false));
+    QVERIFY(ops.deleteDirectory(longest, false));
+    QVERIFY(ops.deleteDirectory(moved, true));
+    // Without unnamed files the copy is written under a hidden name beside its destination
+    // first; that name is longer than this destination's own.
+    const QString folder = deepPath(root, 4093, fill) + u'/';
+    QVERIFY(QDir().mkpath(folder));
+    CFaultyFSOperations withoutUnnamedFiles;
+    withoutUnnamedFiles.noUnnamedFiles = true;
+    QVERIFY(withoutUnnamedFiles.copyFile(path("source"), folder + u'x', false, false, false));
+    QCOMPARE(CTestTree::describe(folder), QStringLiteral("x=data"));
 
-    // A directory must leave room for a name inside it: 247 characters at the most.
-    const QString folder = parent + QString(247 - parent.size(), u'd');
-    QVERIFY(ops.createDirectory(folder, none, none, none, 0, false));
-    QVERIFY(QFileInfo(folder).isDir());
-    const QString tooLong = parent + QString(248 - parent.size(), u'e');
-    QCOMPARE(CExpect::outcome([&] { return ops.createDirectory(tooLong, none, none, none, 0, 0); }),
-             sys(ENAMETOOLONG));
-    QVERIFY(!QFileInfo::exists(tooLong));
+    const QString tooLong = deepPath(root, 4096, fill);
+    expectRecord(QtCriticalMsg, "copyFile",
+                 QRegularExpression::escape("PathTooLong " + tooLong + " 4096"));
+    QVERIFY(!ops.copyFile(path("source"), tooLong, false, false, false));
+    expectRecord(QtCriticalMsg, "createDirectory",
+                 QRegularExpression::escape("PathTooLong " + tooLong + " 4096"));
+    QVERIFY(!ops.createDirectory(tooLong, none, none, none, 0, true));
+
+    const qsizetype unit = fill.toUtf8().size();
+    const QString longestName = fill.repeated(255 / unit) + QString(255 % unit, u'a');
+    QVERIFY(ops.createFile(path(longestName), none, none, fine, 0));
+    QVERIFY(ops.renameFile(path(longestName), path("short"), false));
+    QVERIFY(ops.createDirectory(path(longestName), none, none, none, 0, false));
+    const QString nameTooLong = longestName + u'a';
+    expectRecord(QtCriticalMsg, "renameFile",
+                 QRegularExpression::escape("PathTooLong " + path(nameTooLong) + " name 256"));
+    QVERIFY(!ops.renameFile(path("short"), path(nameTooLong), false));
+    expectRecord(QtCriticalMsg, "createFile",
+                 QRegularExpression::escape("PathTooLong " + path(longestName + "/" + nameTooLong) +
+                                            " name 256"));
+    QVERIFY(!ops.createFile(path(longestName + "/" + nameTooLong), none, none, fine, 0));
+    QCOMPARE(CTestTree::describe(path(longestName + "/")), QString());
+    QVERIFY(QFileInfo::exists(path("short")));
 }
 
 void tst_CLinuxFSOperations::existence_data()

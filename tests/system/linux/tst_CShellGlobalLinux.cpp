@@ -32,6 +32,8 @@ private Q_SLOTS:
     void table();
     void unknownType();
     void defaults();
+    void userDirsFile_data();
+    void userDirsFile();
     void relativeVariables_data();
     void relativeVariables();
     void withoutHome();
@@ -166,6 +168,62 @@ void tst_CShellGlobalLinux::defaults()
     const QString data = environment->makeDir(QStringLiteral("elsewhere/data"));
     qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PROGRAMS), data + "applications/");
+}
+
+void tst_CShellGlobalLinux::userDirsFile_data()
+{
+    // user-dirs.dirs as xdg-user-dir reads it (the shell sources it); null content: no file.
+    // "%R" stands for the test's root folder; the expected folder is below the home folder.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, const char* content, const char* expected,
+                        ShellSpecialFolderType type = DESKTOP) {
+        QTest::newRow(name) << (content ? QByteArray(content) : QByteArray()) << int(type)
+                            << QString::fromUtf8(expected);
+    };
+    row("escaped quotes", "XDG_DESKTOP_DIR=\"$HOME/My \\\"Desk\\\"\"\n", "My \"Desk\"/");
+    row("escaped backslash", "XDG_DESKTOP_DIR=\"$HOME/back\\\\slash\"\n", "back\\slash/");
+    row("escaped dollar and backquote", "XDG_DESKTOP_DIR=\"$HOME/\\$HOME \\`x\\`\"\n",
+        "$HOME `x`/");
+    // Inside double quotes the shell keeps a backslash before any other character.
+    row("backslash before a letter", "XDG_DESKTOP_DIR=\"$HOME/a\\b\"\n", "a\\b/");
+    row("other keys too", "XDG_DOCUMENTS_DIR=\"$HOME/\\\"Docs\\\"\"\n", "\"Docs\"/", PERSONAL);
+    row("$HOME alone", "XDG_DESKTOP_DIR=\"$HOME\"\n", "");
+    row("$HOME with a trailing separator", "XDG_DESKTOP_DIR=\"$HOME/Desk/\"\n", "Desk/");
+    row("absolute", "XDG_DESKTOP_DIR=\"%Rhome/Büro \\\"1\\\"\"\n", "Büro \"1\"/");
+    row("escaped $HOME is no variable", "XDG_DESKTOP_DIR=\"\\$HOME/Desk\"\n", "Desktop/");
+    // xdg-user-dirs-update, GLib and the toolkit take "$HOME" only; the file they rewrite at
+    // login drops any other form.
+    row("${HOME}", "XDG_DESKTOP_DIR=\"${HOME}/Desk\"\n", "Desktop/");
+    row("$HOME as the start of a longer name", "XDG_DESKTOP_DIR=\"$HOMEDesk\"\n", "Desktop/");
+    row("relative", "XDG_DESKTOP_DIR=\"Desk\"\n", "Desktop/");
+    row("unquoted", "XDG_DESKTOP_DIR=$HOME/Desk\n", "Desktop/");
+    row("unterminated", "XDG_DESKTOP_DIR=\"$HOME/Desk\n", "Desktop/");
+    row("missing file", nullptr, "Desktop/");
+    row("empty file", "", "Desktop/");
+    row("comment", "# XDG_DESKTOP_DIR=\"$HOME/Old\"\n", "Desktop/");
+    row("comment after the value", "XDG_DESKTOP_DIR=\"$HOME/Desk\"  # was Old\n", "Desk/");
+    row("blanks before the key", " \tXDG_DESKTOP_DIR=\"$HOME/Desk\"\n", "Desk/");
+    row("longer key", "XDG_DESKTOP_DIRS=\"$HOME/Desk\"\n", "Desktop/");
+    row("no final newline", "XDG_DESKTOP_DIR=\"$HOME/Desk\"", "Desk/");
+    row("last line wins", "XDG_DESKTOP_DIR=\"$HOME/Old\"\nXDG_DESKTOP_DIR=\"$HOME/New\"\n", "New/");
+    row("a later unreadable line leaves the earlier one",
+        "XDG_DESKTOP_DIR=\"$HOME/Desk\"\nXDG_DESKTOP_DIR=\"Other\"\n", "Desk/");
+}
+
+void tst_CShellGlobalLinux::userDirsFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, type);
+    QFETCH(QString, expected);
+    const QString file = environment->home() + ".config/user-dirs.dirs";
+    QVERIFY(QFile::remove(file));
+    if (!content.isNull())
+        environment->writeFile(QStringLiteral("home/.config/user-dirs.dirs"),
+                               content.replace("%R", QFile::encodeName(environment->root())));
+    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(static_cast<ShellSpecialFolderType>(type)),
+             environment->home() + expected);
 }
 
 void tst_CShellGlobalLinux::relativeVariables_data()
