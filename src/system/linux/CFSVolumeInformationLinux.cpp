@@ -765,19 +765,22 @@ std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory,
     else if ((answer.error = absolutePath(path, emptyIsWorkingDirectory, target)) != 0)
         return answer;
 
-    // Which mount the lookup may wait for: the one that holds the path by its name, or for a
-    // mount point (whose own root is not asked for anything) the one that holds the folder.
-    const QString name = QDir::cleanPath(QFile::decodeName(target));
-    const Mount* byName = before->visibleMountFor(name);
-    const Mount* waitsFor =
-        before->mountAt(name) ? before->visibleMountFor(parentOf(name)) : byName;
     const bool live = MountTable::instance().isLive();
     const std::function<Reached()> lookUp = [target, live] { return reach(target, live); };
-    const std::optional<Reached> reached =
-        before->hasRemote ? Helpers::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp)
-                          : std::optional<Reached>(lookUp());
+    std::optional<Reached> reached;
+    if (before->hasRemote) {
+        // The lookup may wait for the mount that holds the path by its name, or for a mount
+        // point (whose own root is asked for nothing) for the one that holds its folder.
+        const QString name = QDir::cleanPath(QFile::decodeName(target));
+        const Mount* waitsFor =
+            before->visibleMountFor(before->mountAt(name) ? parentOf(name) : name);
+        reached = Helpers::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp);
+    } else {
+        reached = lookUp();
+    }
     if (!reached || reached->error != 0) {
         answer.error = reached ? reached->error : ETIMEDOUT;
+        const Mount* byName = before->visibleMountFor(QDir::cleanPath(QFile::decodeName(target)));
         answer.remoteByName = byName && byName->kind == DRIVE_REMOTE;
         return answer;
     }
