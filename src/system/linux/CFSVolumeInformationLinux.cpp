@@ -633,22 +633,27 @@ int canonical(const QByteArray& path, QString& out)
     return 0;
 }
 
-// The id of the mount an open file lies on, when the kernel tells.
-std::optional<int> mountIdOf(int fd)
+// The id of the mount that path (or with an empty path the open file fd) lies on, when the
+// kernel tells; ENOENT and the like otherwise.
+int mountIdOf(int fd, const QByteArray& path, std::optional<int>& id)
 {
     struct statx status = {};
     // Asking for no attributes and without syncing: a network file system is not asked.
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, 0, &status) != 0 ||
-        (status.stx_mask & STATX_MNT_ID) == 0)
-        return std::nullopt;
-    return int(status.stx_mnt_id);
+    const int flags = AT_STATX_DONT_SYNC | (path.isEmpty() ? AT_EMPTY_PATH : 0);
+    if (::statx(fd, path.isEmpty() ? "" : path.constData(), flags, 0, &status) != 0)
+        return errno;
+    if ((status.stx_mask & STATX_MNT_ID) != 0)
+        id = int(status.stx_mnt_id);
+    return 0;
 }
 
 struct Reached
 {
     int error = 0;
-    // The nearest existing path on the way to the asked one, with links followed, opened as
-    // a location only. Shared with a helper that may still be using it.
+    // The nearest existing path on the way to the asked one, with links followed.
+    QByteArray existingPath;
+    // The same opened as a location only, when asked to hold it. Shared with a helper that may
+    // still be using it.
     std::shared_ptr<const Descriptor> existing;
     std::optional<int> mountId;
     // Without a mount id: the existing path's canonical form.
@@ -656,20 +661,30 @@ struct Reached
 };
 
 // Walks from path up to its nearest existing parent; a dangling symbolic link is followed to
-// where its target would be created.
-Reached reach(QByteArray path, bool wantMountId)
+// where its target would be created. With hold, the parent found is kept open, so that the
+// mount the id names cannot go away and its id name another. Without hold, the mount id is
+// asked for.
+Reached reach(QByteArray path, bool wantMountId, bool hold)
 {
     Reached result;
     for (int links = 0;;) {
-        auto fd = std::make_shared<Descriptor>(::open(path.constData(), O_PATH | O_CLOEXEC));
-        if (fd->get() >= 0) {
-            if (wantMountId)
-                result.mountId = mountIdOf(fd->get());
-            result.error = result.mountId ? 0 : canonical(path, result.canonicalPath);
-            result.existing = std::move(fd);
+        std::shared_ptr<Descriptor> fd;
+        if (hold) {
+            fd = std::make_shared<Descriptor>(::open(path.constData(), O_PATH | O_CLOEXEC));
+            result.error = fd->get() >= 0 ? 0 : errno;
+            if (result.error == 0 && wantMountId)
+                result.error = mountIdOf(fd->get(), QByteArray(), result.mountId);
+        } else {
+            result.error = mountIdOf(AT_FDCWD, path, result.mountId);
+        }
+        if (result.error == 0) {
+            if (!result.mountId)
+                result.error = canonical(path, result.canonicalPath);
+            result.existingPath = path;
+            if (hold)
+                result.existing = std::move(fd);
             return result;
         }
-        result.error = errno;
         if (result.error != ENOENT && result.error != ENOTDIR)
             return result;
         char target[PATH_MAX];
@@ -713,8 +728,8 @@ std::optional<QString> labelOf(const Snapshot& snapshot, const Mount& mount, boo
     const Descriptor root(::open(QFile::encodeName(mount.mountPoint).constData(),
                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() >= 0 && live) {
-        const std::optional<int> id = mountIdOf(root.get());
-        if (id && *id != mount.id)
+        std::optional<int> id;
+        if (mountIdOf(root.get(), QByteArray(), id) == 0 && id && *id != mount.id)
             return std::nullopt;
     }
     QString label;
@@ -748,9 +763,29 @@ struct Answer
 // A lookup that raced with a mount or an unmount is made again, at most this often.
 constexpr int maxAttempts = 8;
 
-// One try of resolve(); null when the mounts changed under it.
+// The figures of the mount that holds the existing path, from the open path when it is held.
+VolumeStatus statusOf(const Mount& mount, const Reached& reached, Clock::time_point deadline)
+{
+    const std::shared_ptr<const Descriptor> existing = reached.existing;
+    const QByteArray path = reached.existingPath;
+    const std::function<VolumeStatus()> query = [existing, path] {
+        VolumeStatus result;
+        if ((existing ? ::fstatvfs(existing->get(), &result.status)
+                      : ::statvfs(path.constData(), &result.status)) != 0)
+            result.error = errno;
+        return result;
+    };
+    if (mount.kind != DRIVE_REMOTE)
+        return query();
+    const std::optional<VolumeStatus> status = Helpers::instance().run(mount.id, deadline, query);
+    return status ? *status : VolumeStatus{ETIMEDOUT, {}};
+}
+
+// One try of resolve(); null when the mounts changed under it. The first try takes the mount
+// id and the figures by name and checks that the mount table did not change meanwhile; a try
+// after a change holds the path open instead, which a change cannot fool.
 std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory, bool withStatus,
-                              Clock::time_point deadline, const char* function)
+                              bool hold, Clock::time_point deadline, const char* function)
 {
     Answer answer;
     const std::shared_ptr<const Snapshot> before = currentMounts(false, answer.error, function);
@@ -765,8 +800,12 @@ std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory,
     else if ((answer.error = absolutePath(path, emptyIsWorkingDirectory, target)) != 0)
         return answer;
 
+    // Without mount ids (a table read from a file) nothing can be checked by name.
     const bool live = MountTable::instance().isLive();
-    const std::function<Reached()> lookUp = [target, live] { return reach(target, live); };
+    hold = hold || !live;
+    const std::function<Reached()> lookUp = [target, live, hold] {
+        return reach(target, live, hold);
+    };
     std::optional<Reached> reached;
     if (before->hasRemote) {
         // The lookup may wait for the mount that holds the path by its name, or for a mount
@@ -785,49 +824,49 @@ std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory,
         return answer;
     }
 
-    // Read after the lookup: a mount that the lookup reached and that is still attached is in
-    // it, and its id names no other mount while the open file holds it.
-    const std::shared_ptr<const Snapshot> after = currentMounts(false, answer.error, function);
-    if (!after)
-        return answer;
+    std::shared_ptr<const Snapshot> snapshot;
     const Mount* mount = nullptr;
-    if (reached->mountId) {
-        const auto index = after->byId.constFind(*reached->mountId);
-        if (index == after->byId.cend())
+    if (!reached->existing) {
+        // By name: the same reading still current after the figures were taken means that
+        // no mount came or went since it was read.
+        const auto index = before->byId.constFind(*reached->mountId);
+        if (index == before->byId.cend())
             return std::nullopt;
-        mount = &after->mounts.at(*index);
+        snapshot = before;
+        mount = &before->mounts.at(*index);
+        if (withStatus)
+            answer.status = statusOf(*mount, *reached, deadline);
+        if (currentMounts(false, answer.error, function) != before)
+            return std::nullopt;
     } else {
-        mount = share ? mountOfShare(*after, path) : after->visibleMountFor(reached->canonicalPath);
+        // Held: a mount the lookup reached that is still attached is in a reading made after
+        // it, and its id names no other mount while the path is held.
+        snapshot = currentMounts(false, answer.error, function);
+        if (!snapshot)
+            return answer;
+        if (reached->mountId) {
+            const auto index = snapshot->byId.constFind(*reached->mountId);
+            if (index == snapshot->byId.cend())
+                return std::nullopt;
+            mount = &snapshot->mounts.at(*index);
+        } else {
+            mount = share ? mountOfShare(*snapshot, path)
+                          : snapshot->visibleMountFor(reached->canonicalPath);
+            if (!mount) {
+                answer.error = ENOENT;
+                return answer;
+            }
+        }
+        if (withStatus)
+            answer.status = statusOf(*mount, *reached, deadline);
     }
-    if (share && mountOfShare(*after, path) != mount)
+    if (share && mountOfShare(*snapshot, path) != mount)
         return std::nullopt;
-    if (!mount) {
-        answer.error = ENOENT;
-        return answer;
-    }
-    answer.snapshot = after;
+    answer.snapshot = snapshot;
     answer.mount = mount;
-    if (!withStatus)
+    if (!withStatus || answer.status.error != 0)
         return answer;
-
-    // The figures come from the open file, so from the same mount.
-    const std::shared_ptr<const Descriptor> existing = reached->existing;
-    const std::function<VolumeStatus()> query = [existing] {
-        VolumeStatus result;
-        if (::fstatvfs(existing->get(), &result.status) != 0)
-            result.error = errno;
-        return result;
-    };
-    if (mount->kind == DRIVE_REMOTE) {
-        const std::optional<VolumeStatus> status =
-            Helpers::instance().run(mount->id, deadline, query);
-        answer.status = status ? *status : VolumeStatus{ETIMEDOUT, {}};
-    } else {
-        answer.status = query();
-    }
-    if (answer.status.error != 0)
-        return answer;
-    const std::optional<QString> label = labelOf(*after, *mount, live);
+    const std::optional<QString> label = labelOf(*snapshot, *mount, live);
     if (!label)
         return std::nullopt;
     answer.label = *label;
@@ -841,8 +880,8 @@ Answer resolve(const QString& path, bool emptyIsWorkingDirectory, bool withStatu
     SY_FUNCTION("CFSVolumeInformationLinux::rootPathByPath");
     const Clock::time_point deadline = deadlineFromNow();
     for (int attempts = 0; attempts < maxAttempts; ++attempts) {
-        std::optional<Answer> answer =
-            attempt(path, emptyIsWorkingDirectory, withStatus, deadline, syCallSite.function);
+        std::optional<Answer> answer = attempt(path, emptyIsWorkingDirectory, withStatus,
+                                               attempts > 0, deadline, syCallSite.function);
         if (answer)
             return std::move(*answer);
     }
