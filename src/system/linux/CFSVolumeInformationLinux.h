@@ -26,9 +26,9 @@ class CFSVolumeInformation;
 // and FS_CASE_PRESERVED_NAMES by file-system type (FAT, exFAT, HFS and SMB ignore case,
 // "msdos" keeps no case either). Other mount options (nosuid, noexec, ...) have no bit.
 //
-// Every answer describes one mount: the path is opened, the mount it lies on is named by its
-// id in a reading of the mount table made after that, and the figures come from the open file;
-// a lookup that raced with a mount or an unmount is made again. A path under a network mount is
+// Every answer describes one mount: the mount the path lies on is named by its id in a reading
+// of the mount table that is still current once the figures are taken. A query that raced with
+// a mount or an unmount is made again, holding the path open. A path under a network mount is
 // remote even while its server cannot be reached.
 //
 // A query that touches a network file system waits for it at most remoteTimeout() in all and
