@@ -1,6 +1,7 @@
 #include "system/linux/CFSVolumeInformationLinux.h"
 
 #include "diagnostics/CLogRecord.h"
+#include "system/CFSVolumeInformation.h"
 #include "threading/threads/CCallStack.h"
 
 #include <QDir>
@@ -15,10 +16,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -315,35 +318,125 @@ void findVisibleMounts(Snapshot& snapshot)
     }
 }
 
-// Runs work on a thread of its own and waits for it at most the remote timeout. A call into a
-// dead server may never return, so that thread cannot be owned and joined: it is detached and
-// hands its result over through shared state (standard primitives, like the thread). Null when
-// the wait ran out.
-template<typename Result>
-std::optional<Result> runBounded(std::function<Result()> work)
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point deadlineFromNow()
 {
-    struct State
-    {
-        std::mutex mutex;
-        std::condition_variable finished;
-        std::optional<Result> result;
-    };
-    const auto state = std::make_shared<State>();
-    try {
-        std::thread([state, work = std::move(work)] {
-            Result result = work();
-            const std::lock_guard<std::mutex> locker(state->mutex);
-            state->result = std::move(result);
-            state->finished.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return std::nullopt;
-    }
-    std::unique_lock<std::mutex> locker(state->mutex);
-    state->finished.wait_for(locker, std::chrono::milliseconds(remoteTimeoutMs.load()),
-                             [&state] { return state->result.has_value(); });
-    return state->result;
+    return Clock::now() + std::chrono::milliseconds(remoteTimeoutMs.load());
 }
+
+// The threads that make the calls which may wait for a server that never answers. Such a call
+// cannot be interrupted, so its thread cannot be joined: helpers are detached, reused, and
+// hand results over through shared state (standard primitives, like the threads). There are
+// at most maxHelpers of them, and each mount has at most one of them working for it at a
+// time: a dead server holds one helper however often it is asked, and the callers queued
+// behind it give up at their deadline. An idle helper ends after idleExpiry.
+class Helpers
+{
+public:
+    static constexpr int maxHelpers = 4;
+
+    // Never destroyed: a helper blocked in a call may outlive main().
+    static Helpers& instance()
+    {
+        static Helpers* const helpers = new Helpers;
+        return *helpers;
+    }
+
+    // Runs work for the mount with the id key and waits for it until deadline; null when the
+    // deadline came first.
+    template<typename Result>
+    std::optional<Result> run(int key, Clock::time_point deadline, std::function<Result()> work)
+    {
+        const auto result = std::make_shared<std::optional<Result>>();
+        const auto task = std::make_shared<Task>();
+        task->key = key;
+        task->work = [result, work = std::move(work)] { result->emplace(work()); };
+        std::unique_lock<std::mutex> locker(mutex);
+        queue.push_back(task);
+        if (helpers < maxHelpers && startableKeys() > idle)
+            start();
+        wake.notify_all();
+        finished.wait_until(locker, deadline, [&task] { return task->done; });
+        if (!task->done) {
+            queue.erase(std::remove(queue.begin(), queue.end(), task), queue.end());
+            return std::nullopt;
+        }
+        return std::move(*result);
+    }
+
+private:
+    struct Task
+    {
+        int key = -1;
+        std::function<void()> work;
+        bool done = false;
+    };
+
+    static constexpr std::chrono::seconds idleExpiry{10};
+
+    Helpers() = default;
+
+    // Mounts with queued work and no helper working for them.
+    int startableKeys() const
+    {
+        std::set<int> keys;
+        for (const auto& task : queue) {
+            if (busy.count(task->key) == 0)
+                keys.insert(task->key);
+        }
+        return int(keys.size());
+    }
+
+    void start()
+    {
+        try {
+            std::thread([this] { serve(); }).detach();
+            ++helpers;
+        } catch (const std::system_error&) {
+            // The task waits for a helper that is running, until its deadline.
+        }
+    }
+
+    void serve()
+    {
+        std::unique_lock<std::mutex> locker(mutex);
+        for (;;) {
+            const auto next = std::find_if(queue.begin(), queue.end(), [this](const auto& task) {
+                return busy.count(task->key) == 0;
+            });
+            if (next == queue.end()) {
+                ++idle;
+                const bool woken =
+                    wake.wait_for(locker, idleExpiry, [this] { return startableKeys() > 0; });
+                --idle;
+                if (!woken) {
+                    --helpers;
+                    return;
+                }
+                continue;
+            }
+            const std::shared_ptr<Task> task = *next;
+            queue.erase(next);
+            busy.insert(task->key);
+            locker.unlock();
+            task->work();
+            locker.lock();
+            busy.erase(task->key);
+            task->done = true;
+            finished.notify_all();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable finished;
+    std::deque<std::shared_ptr<Task>> queue;
+    // Mounts a helper is working for.
+    std::set<int> busy;
+    int helpers = 0;
+    int idle = 0;
+};
 
 // The process-wide drive table and the mount table it is read from.
 class MountTable
@@ -455,14 +548,8 @@ private:
     QMap<QString, QString> drives;
 };
 
-// The reading a CTableView holds for its thread.
-thread_local std::shared_ptr<const Snapshot> viewedSnapshot;
-thread_local int viewDepth = 0;
-
 std::shared_ptr<const Snapshot> currentMounts(bool force, int& error, const char* function)
 {
-    if (viewedSnapshot && !force)
-        return viewedSnapshot;
     QStringList badLines;
     std::shared_ptr<const Snapshot> snapshot =
         MountTable::instance().current(force, error, badLines);
@@ -471,7 +558,7 @@ std::shared_ptr<const Snapshot> currentMounts(bool force, int& error, const char
     return snapshot;
 }
 
-// The mount whose source is the share a network path names, when one is mounted.
+// The network mount whose source is the share a path names, when one is mounted.
 const Mount* mountOfShare(const Snapshot& snapshot, const QString& path)
 {
     const bool smb = path.startsWith(QLatin1String("//"));
@@ -479,7 +566,8 @@ const Mount* mountOfShare(const Snapshot& snapshot, const QString& path)
     qsizetype bestLength = -1;
     for (qsizetype index : snapshot.visibleAt) {
         const Mount& mount = snapshot.mounts.at(index);
-        if (mount.source.startsWith(QLatin1String("//")) != smb || !isNetworkSource(mount.source))
+        if (mount.kind != DRIVE_REMOTE || mount.source.startsWith(QLatin1String("//")) != smb ||
+            !isNetworkSource(mount.source))
             continue;
         QStringView source = mount.source;
         while (source.size() > 2 && source.endsWith(QLatin1Char('/')) &&
@@ -508,36 +596,95 @@ const Mount* mountOfShare(const Snapshot& snapshot, const QString& path)
     return best;
 }
 
-bool isNetworkPath(const QString& path)
+// "//server/share/..." or "server:/export/...": the forms that can name a network share.
+bool hasServerForm(const QString& path)
 {
     if (path.startsWith(QLatin1String("//")))
         return !path.startsWith(QLatin1String("///"));
     return !path.startsWith(QLatin1Char('/')) && isNetworkSource(path);
 }
 
-struct Located
+// The path with the working directory in front when it is relative.
+int absolutePath(const QString& path, bool emptyIsWorkingDirectory, QByteArray& out)
+{
+    if (path.startsWith(QLatin1Char('/'))) {
+        out = QFile::encodeName(path);
+        return 0;
+    }
+    if (path.isEmpty() && !emptyIsWorkingDirectory)
+        return ENOENT;
+    // A working directory that was removed or is deeper than PATH_MAX has no name to join to.
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer))
+        return errno;
+    out = buffer;
+    if (!path.isEmpty())
+        out += '/' + QFile::encodeName(path);
+    return 0;
+}
+
+int canonical(const QByteArray& path, QString& out)
+{
+    const std::unique_ptr<char, decltype(&std::free)> resolved(
+        ::realpath(path.constData(), nullptr), &std::free);
+    if (!resolved)
+        return errno;
+    out = QFile::decodeName(resolved.get());
+    return 0;
+}
+
+// The id of the mount that path (or with an empty path the open file fd) lies on, when the
+// kernel tells; ENOENT and the like otherwise.
+int mountIdOf(int fd, const QByteArray& path, std::optional<int>& id)
+{
+    struct statx status = {};
+    // Asking for no attributes and without syncing: a network file system is not asked.
+    const int flags = AT_STATX_DONT_SYNC | (path.isEmpty() ? AT_EMPTY_PATH : 0);
+    if (::statx(fd, path.isEmpty() ? "" : path.constData(), flags, 0, &status) != 0)
+        return errno;
+    if ((status.stx_mask & STATX_MNT_ID) != 0)
+        id = int(status.stx_mnt_id);
+    return 0;
+}
+
+struct Reached
 {
     int error = 0;
     // The nearest existing path on the way to the asked one, with links followed.
-    QByteArray existing;
-    std::optional<quint64> mountId;
+    QByteArray existingPath;
+    // The same opened as a location only, when asked to hold it. Shared with a helper that may
+    // still be using it.
+    std::shared_ptr<const Descriptor> existing;
+    std::optional<int> mountId;
+    // Without a mount id: the existing path's canonical form.
+    QString canonicalPath;
 };
 
 // Walks from path up to its nearest existing parent; a dangling symbolic link is followed to
-// where its target would be created.
-Located locate(QByteArray path, bool wantMountId)
+// where its target would be created. With hold, the parent found is kept open, so that the
+// mount the id names cannot go away and its id name another. Without hold, the mount id is
+// asked for.
+Reached reach(QByteArray path, bool wantMountId, bool hold)
 {
-    Located result;
+    Reached result;
     for (int links = 0;;) {
-        struct statx status = {};
-        if (::statx(AT_FDCWD, path.constData(), 0, STATX_MNT_ID, &status) == 0) {
-            result.error = 0;
-            result.existing = path;
-            if (wantMountId && (status.stx_mask & STATX_MNT_ID) != 0)
-                result.mountId = status.stx_mnt_id;
+        std::shared_ptr<Descriptor> fd;
+        if (hold) {
+            fd = std::make_shared<Descriptor>(::open(path.constData(), O_PATH | O_CLOEXEC));
+            result.error = fd->get() >= 0 ? 0 : errno;
+            if (result.error == 0 && wantMountId)
+                result.error = mountIdOf(fd->get(), QByteArray(), result.mountId);
+        } else {
+            result.error = mountIdOf(AT_FDCWD, path, result.mountId);
+        }
+        if (result.error == 0) {
+            if (!result.mountId)
+                result.error = canonical(path, result.canonicalPath);
+            result.existingPath = path;
+            if (hold)
+                result.existing = std::move(fd);
             return result;
         }
-        result.error = errno;
         if (result.error != ENOENT && result.error != ENOTDIR)
             return result;
         char target[PATH_MAX];
@@ -559,108 +706,16 @@ Located locate(QByteArray path, bool wantMountId)
     }
 }
 
-int canonical(const QByteArray& path, QString& out)
-{
-    const std::unique_ptr<char, decltype(&std::free)> resolved(
-        ::realpath(path.constData(), nullptr), &std::free);
-    if (!resolved)
-        return errno;
-    out = QFile::decodeName(resolved.get());
-    return 0;
-}
-
-struct Volume
-{
-    std::shared_ptr<const Snapshot> snapshot;
-    // Inside snapshot; null when no mount holds the path.
-    const Mount* mount = nullptr;
-};
-
-// The mount that holds path. Records a failure as the root lookup.
-Volume volumeOf(const QString& path)
-{
-    SY_FUNCTION("CFSVolumeInformationLinux::rootPathByPath");
-    int error = 0;
-    std::shared_ptr<const Snapshot> snapshot = currentMounts(false, error, syCallSite.function);
-    const Mount* found = nullptr;
-    if (snapshot && path.isEmpty()) {
-        error = ENOENT;
-    } else if (snapshot && isNetworkPath(path)) {
-        found = mountOfShare(*snapshot, path);
-        if (!found)
-            error = ENOENT;
-    } else if (snapshot && (found = snapshot->mountAt(path))) {
-        // A mount point as the table names it needs no lookup: the table follows every change.
-    } else if (snapshot) {
-        const QByteArray absolute = QFile::encodeName(
-            path.startsWith(QLatin1Char('/')) ? path
-                                              : QDir::currentPath() + QLatin1Char('/') + path);
-        const bool live = MountTable::instance().isLive();
-        struct Answer
-        {
-            Located located;
-            QString canonicalPath;
-        };
-        const std::function<Answer()> lookUp = [absolute, live] {
-            Answer answer{locate(absolute, live), QString()};
-            if (answer.located.error == 0 && !answer.located.mountId)
-                answer.located.error = canonical(answer.located.existing, answer.canonicalPath);
-            return answer;
-        };
-        // A lookup that passes through a network mount can hang as long as its server.
-        const std::optional<Answer> answer =
-            snapshot->hasRemote ? runBounded(lookUp) : std::optional<Answer>(lookUp());
-        if (!answer) {
-            error = ETIMEDOUT;
-        } else if (answer->located.error != 0) {
-            error = answer->located.error;
-        } else if (answer->located.mountId) {
-            auto index = snapshot->byId.constFind(int(*answer->located.mountId));
-            if (index == snapshot->byId.cend()) {
-                // Mounted after the table was read and before the lookup.
-                snapshot = currentMounts(true, error, syCallSite.function);
-                if (snapshot)
-                    index = snapshot->byId.constFind(int(*answer->located.mountId));
-            }
-            if (snapshot && index != snapshot->byId.cend())
-                found = &snapshot->mounts.at(*index);
-            else if (error == 0)
-                error = ENOENT;
-        } else {
-            found = snapshot->visibleMountFor(answer->canonicalPath);
-            if (!found)
-                error = ENOENT;
-        }
-    }
-    if (!found)
-        SY_CRITICAL << "Error retrieving volume path name for" << path << "- ErrorCode:" << error;
-    return Volume{snapshot, found};
-}
-
 struct VolumeStatus
 {
     int error = 0;
     struct statvfs status = {};
 };
 
-VolumeStatus statusOf(const Mount& mount)
-{
-    const QByteArray root = QFile::encodeName(mount.mountPoint);
-    const std::function<VolumeStatus()> query = [root] {
-        VolumeStatus result;
-        if (::statvfs(root.constData(), &result.status) != 0)
-            result.error = errno;
-        return result;
-    };
-    if (mount.kind != DRIVE_REMOTE)
-        return query();
-    const std::optional<VolumeStatus> answer = runBounded(query);
-    return answer ? *answer : VolumeStatus{ETIMEDOUT, {}};
-}
-
 // The label of a file system on a block device; other kinds have none. The kernel answers for
-// the common Linux file systems; the desktop's device links for the rest.
-QString labelOf(const Snapshot& snapshot, const Mount& mount)
+// the common Linux file systems; the desktop's device links for the rest. Null when the mount
+// point no longer shows the mount.
+std::optional<QString> labelOf(const Snapshot& snapshot, const Mount& mount, bool live)
 {
     if (mount.kind != DRIVE_FIXED && mount.kind != DRIVE_REMOVABLE && mount.kind != DRIVE_CDROM)
         return QString();
@@ -670,17 +725,182 @@ QString labelOf(const Snapshot& snapshot, const Mount& mount)
         if (known != snapshot.labels.cend())
             return known.value();
     }
-    QString label;
     const Descriptor root(::open(QFile::encodeName(mount.mountPoint).constData(),
                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.get() >= 0 && live) {
+        std::optional<int> id;
+        if (mountIdOf(root.get(), QByteArray(), id) == 0 && id && *id != mount.id)
+            return std::nullopt;
+    }
+    QString label;
     char buffer[FSLABEL_MAX] = {};
-    if (root.get() >= 0 && ::ioctl(root.get(), FS_IOC_GETFSLABEL, buffer) == 0)
+    if (root.get() >= 0 && ::ioctl(root.get(), FS_IOC_GETFSLABEL, buffer) == 0) {
         label = QString::fromUtf8(buffer, qstrnlen(buffer, sizeof buffer));
-    else
-        label = QStorageInfo(mount.mountPoint).name();
+    } else {
+        const QStorageInfo storage(mount.mountPoint);
+        if (storage.device() == QFile::encodeName(mount.source))
+            label = storage.name();
+    }
     const QMutexLocker locker(&snapshot.labelMutex);
     snapshot.labels.insert(mount.id, label);
     return label;
+}
+
+// What one query finds for one path: one reading of the mount table, the mount in it that
+// holds the path, and that mount's figures.
+struct Answer
+{
+    std::shared_ptr<const Snapshot> snapshot;
+    // Inside snapshot; null when no mount holds the path, with error saying why.
+    const Mount* mount = nullptr;
+    int error = 0;
+    // The path could not be reached, and by its name it lies on a network mount.
+    bool remoteByName = false;
+    VolumeStatus status;
+    QString label;
+};
+
+// A lookup that raced with a mount or an unmount is made again, at most this often.
+constexpr int maxAttempts = 8;
+
+// The figures of the mount that holds the existing path, from the open path when it is held.
+VolumeStatus statusOf(const Mount& mount, const Reached& reached, Clock::time_point deadline)
+{
+    const std::shared_ptr<const Descriptor> existing = reached.existing;
+    const QByteArray path = reached.existingPath;
+    const std::function<VolumeStatus()> query = [existing, path] {
+        VolumeStatus result;
+        if ((existing ? ::fstatvfs(existing->get(), &result.status)
+                      : ::statvfs(path.constData(), &result.status)) != 0)
+            result.error = errno;
+        return result;
+    };
+    if (mount.kind != DRIVE_REMOTE)
+        return query();
+    const std::optional<VolumeStatus> status = Helpers::instance().run(mount.id, deadline, query);
+    return status ? *status : VolumeStatus{ETIMEDOUT, {}};
+}
+
+// One try of resolve(); null when the mounts changed under it. The first try takes the mount
+// id and the figures by name and checks that the mount table did not change meanwhile; a try
+// after a change holds the path open instead, which a change cannot fool.
+std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory, bool withStatus,
+                              bool hold, Clock::time_point deadline, const char* function)
+{
+    Answer answer;
+    const std::shared_ptr<const Snapshot> before = currentMounts(false, answer.error, function);
+    if (!before)
+        return answer;
+    // A server form is a share only while a network mount has it as its source; otherwise it
+    // is the path Linux reads ("//tmp" is "/tmp", "host:/x" a folder "host:").
+    const Mount* share = hasServerForm(path) ? mountOfShare(*before, path) : nullptr;
+    QByteArray target;
+    if (share)
+        target = QFile::encodeName(share->mountPoint);
+    else if ((answer.error = absolutePath(path, emptyIsWorkingDirectory, target)) != 0)
+        return answer;
+
+    // Without mount ids (a table read from a file) nothing can be checked by name.
+    const bool live = MountTable::instance().isLive();
+    hold = hold || !live;
+    const std::function<Reached()> lookUp = [target, live, hold] {
+        return reach(target, live, hold);
+    };
+    std::optional<Reached> reached;
+    if (before->hasRemote) {
+        // The lookup may wait for the mount that holds the path by its name, or for a mount
+        // point (whose own root is asked for nothing) for the one that holds its folder.
+        const QString name = QDir::cleanPath(QFile::decodeName(target));
+        const Mount* waitsFor =
+            before->visibleMountFor(before->mountAt(name) ? parentOf(name) : name);
+        reached = Helpers::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp);
+    } else {
+        reached = lookUp();
+    }
+    if (!reached || reached->error != 0) {
+        answer.error = reached ? reached->error : ETIMEDOUT;
+        const Mount* byName = before->visibleMountFor(QDir::cleanPath(QFile::decodeName(target)));
+        answer.remoteByName = byName && byName->kind == DRIVE_REMOTE;
+        return answer;
+    }
+
+    std::shared_ptr<const Snapshot> snapshot;
+    const Mount* mount = nullptr;
+    if (!reached->existing) {
+        // By name: the same reading still current after the figures were taken means that
+        // no mount came or went since it was read.
+        const auto index = before->byId.constFind(*reached->mountId);
+        if (index == before->byId.cend())
+            return std::nullopt;
+        snapshot = before;
+        mount = &before->mounts.at(*index);
+        if (withStatus)
+            answer.status = statusOf(*mount, *reached, deadline);
+        if (currentMounts(false, answer.error, function) != before)
+            return std::nullopt;
+    } else {
+        // Held: a mount the lookup reached that is still attached is in a reading made after
+        // it, and its id names no other mount while the path is held.
+        snapshot = currentMounts(false, answer.error, function);
+        if (!snapshot)
+            return answer;
+        if (reached->mountId) {
+            const auto index = snapshot->byId.constFind(*reached->mountId);
+            if (index == snapshot->byId.cend())
+                return std::nullopt;
+            mount = &snapshot->mounts.at(*index);
+        } else {
+            mount = share ? mountOfShare(*snapshot, path)
+                          : snapshot->visibleMountFor(reached->canonicalPath);
+            if (!mount) {
+                answer.error = ENOENT;
+                return answer;
+            }
+        }
+        if (withStatus)
+            answer.status = statusOf(*mount, *reached, deadline);
+    }
+    if (share && mountOfShare(*snapshot, path) != mount)
+        return std::nullopt;
+    answer.snapshot = snapshot;
+    answer.mount = mount;
+    if (!withStatus || answer.status.error != 0)
+        return answer;
+    const std::optional<QString> label = labelOf(*snapshot, *mount, live);
+    if (!label)
+        return std::nullopt;
+    answer.label = *label;
+    return answer;
+}
+
+// The mount that holds path, and with withStatus its figures, all from one state of the
+// mounts. An empty path is the working directory when emptyIsWorkingDirectory.
+Answer resolve(const QString& path, bool emptyIsWorkingDirectory, bool withStatus)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::rootPathByPath");
+    const Clock::time_point deadline = deadlineFromNow();
+    for (int attempts = 0; attempts < maxAttempts; ++attempts) {
+        std::optional<Answer> answer = attempt(path, emptyIsWorkingDirectory, withStatus,
+                                               attempts > 0, deadline, syCallSite.function);
+        if (answer)
+            return std::move(*answer);
+    }
+    Answer changing;
+    changing.error = EAGAIN;
+    return changing;
+}
+
+void recordNoRoot(const Answer& answer, const QString& path)
+{
+    SY_CRITICAL_AT("CFSVolumeInformationLinux::rootPathByPath")
+        << "Error retrieving volume path name for" << path << "- ErrorCode:" << answer.error;
+}
+
+FSDriveType driveTypeOf(const Answer& answer)
+{
+    if (answer.mount)
+        return answer.mount->kind;
+    return answer.remoteByName ? DRIVE_REMOTE : DRIVE_NO_ROOT_DIR;
 }
 
 quint32 flagsOf(const Mount& mount, const struct statvfs& status)
@@ -697,6 +917,48 @@ quint32 flagsOf(const Mount& mount, const struct statvfs& status)
     if (mount.type != QLatin1String("msdos"))
         flags |= FS_CASE_PRESERVED_NAMES;
     return flags;
+}
+
+bool volumeInformation(const Answer& answer, const QString& path, const char* function,
+                       QString& volumeName, QString& fileSystemName, quint32& serialNumber,
+                       quint32& maxComponentLength, quint32& flags)
+{
+    if (!answer.mount) {
+        SY_CRITICAL_AT(function) << "failed to retrieve root path from" << path;
+        return false;
+    }
+    if (answer.status.error != 0) {
+        SY_CRITICAL_AT(function) << "Error retrieving volume information for"
+                                 << rootOf(*answer.mount) << "- ErrorCode:" << answer.status.error;
+        return false;
+    }
+    volumeName = answer.label;
+    fileSystemName = answer.mount->type;
+    // The kernel's file-system id is two 32-bit words; the low one is the first.
+    serialNumber = quint32(answer.status.status.f_fsid);
+    maxComponentLength = quint32(answer.status.status.f_namemax);
+    flags = flagsOf(*answer.mount, answer.status.status);
+    return true;
+}
+
+bool diskFreeSpace(const Answer& answer, const QString& path, const char* function,
+                   quint64& freeBytesAvailable, quint64& totalBytes, quint64& totalFreeBytes)
+{
+    if (!answer.mount) {
+        SY_CRITICAL_AT(function) << "failed to retrieve root path from" << path;
+        return false;
+    }
+    if (answer.status.error != 0) {
+        SY_CRITICAL_AT(function) << "Error retrieving disk free space for" << rootOf(*answer.mount)
+                                 << "- ErrorCode:" << answer.status.error;
+        return false;
+    }
+    const struct statvfs& status = answer.status.status;
+    const quint64 unit = status.f_frsize;
+    freeBytesAvailable = quint64(status.f_bavail) * unit;
+    totalBytes = quint64(status.f_blocks) * unit;
+    totalFreeBytes = quint64(status.f_bfree) * unit;
+    return true;
 }
 
 } // namespace
@@ -726,8 +988,12 @@ bool CFSVolumeInformationLinux::getLogicalDriveStrings(QMap<QString, QString>& d
 QString CFSVolumeInformationLinux::rootPathByPath(const QString& path)
 {
     SY_FUNCTION("CFSVolumeInformationLinux::rootPathByPath");
-    const Volume volume = volumeOf(path);
-    return volume.mount ? rootOf(*volume.mount) : QString();
+    const Answer answer = resolve(path, false, false);
+    if (!answer.mount) {
+        recordNoRoot(answer, path);
+        return QString();
+    }
+    return rootOf(*answer.mount);
 }
 
 bool CFSVolumeInformationLinux::getVolumeInformationByPath(const QString& path, QString& volumeName,
@@ -737,25 +1003,11 @@ bool CFSVolumeInformationLinux::getVolumeInformationByPath(const QString& path, 
                                                            quint32& flags)
 {
     SY_FUNCTION("CFSVolumeInformationLinux::getVolumeInformationByPath");
-    const Volume volume = volumeOf(path);
-    const Mount* mount = volume.mount;
-    if (!mount) {
-        SY_CRITICAL << "failed to retrieve root path from" << path;
-        return false;
-    }
-    const VolumeStatus status = statusOf(*mount);
-    if (status.error != 0) {
-        SY_CRITICAL << "Error retrieving volume information for" << rootOf(*mount)
-                    << "- ErrorCode:" << status.error;
-        return false;
-    }
-    volumeName = labelOf(*volume.snapshot, *mount);
-    fileSystemName = mount->type;
-    // The kernel's file-system id is two 32-bit words; the low one is the first.
-    serialNumber = quint32(status.status.f_fsid);
-    maxComponentLength = quint32(status.status.f_namemax);
-    flags = flagsOf(*mount, status.status);
-    return true;
+    const Answer answer = resolve(path, false, true);
+    if (!answer.mount)
+        recordNoRoot(answer, path);
+    return volumeInformation(answer, path, syCallSite.function, volumeName, fileSystemName,
+                             serialNumber, maxComponentLength, flags);
 }
 
 bool CFSVolumeInformationLinux::getDiskFreeSpaceByPath(const QString& path,
@@ -763,30 +1015,39 @@ bool CFSVolumeInformationLinux::getDiskFreeSpaceByPath(const QString& path,
                                                        quint64& totalBytes, quint64& totalFreeBytes)
 {
     SY_FUNCTION("CFSVolumeInformationLinux::getDiskFreeSpaceByPath");
-    const Volume volume = volumeOf(path);
-    const Mount* mount = volume.mount;
-    if (!mount) {
-        SY_CRITICAL << "failed to retrieve root path from" << path;
-        return false;
-    }
-    const VolumeStatus status = statusOf(*mount);
-    if (status.error != 0) {
-        SY_CRITICAL << "Error retrieving disk free space for" << rootOf(*mount)
-                    << "- ErrorCode:" << status.error;
-        return false;
-    }
-    const quint64 unit = status.status.f_frsize;
-    freeBytesAvailable = quint64(status.status.f_bavail) * unit;
-    totalBytes = quint64(status.status.f_blocks) * unit;
-    totalFreeBytes = quint64(status.status.f_bfree) * unit;
-    return true;
+    const Answer answer = resolve(path, false, true);
+    if (!answer.mount)
+        recordNoRoot(answer, path);
+    return diskFreeSpace(answer, path, syCallSite.function, freeBytesAvailable, totalBytes,
+                         totalFreeBytes);
 }
 
 FSDriveType CFSVolumeInformationLinux::getDriveTypeByPath(const QString& path)
 {
     SY_FUNCTION("CFSVolumeInformationLinux::getDriveTypeByPath");
-    const Volume volume = volumeOf(path.isEmpty() ? QDir::currentPath() : path);
-    return volume.mount ? volume.mount->kind : DRIVE_NO_ROOT_DIR;
+    const Answer answer = resolve(path, true, false);
+    const FSDriveType kind = driveTypeOf(answer);
+    if (kind == DRIVE_NO_ROOT_DIR)
+        recordNoRoot(answer, path);
+    return kind;
+}
+
+void CFSVolumeInformationLinux::fillVolumeInformation(CFSVolumeInformation& information)
+{
+    SY_FUNCTION("CFSVolumeInformationLinux::fillVolumeInformation");
+    const Answer answer = resolve(information.path, false, true);
+    if (!answer.mount)
+        recordNoRoot(answer, information.path);
+    volumeInformation(answer, information.path,
+                      "CFSVolumeInformationLinux::getVolumeInformationByPath",
+                      information.volumeName, information.fileSystemName, information.serialNumber,
+                      information.maxComponentLength, information.fileSystemFlags);
+    diskFreeSpace(answer, information.path, "CFSVolumeInformationLinux::getDiskFreeSpaceByPath",
+                  information.freeBytesAvailable, information.totalBytes,
+                  information.totalFreeBytes);
+    // No path has the working directory's drive type.
+    information.driveType =
+        information.path.isEmpty() ? getDriveTypeByPath(QString()) : driveTypeOf(answer);
 }
 
 void CFSVolumeInformationLinux::setMountInfoPath(const QString& path)
@@ -803,20 +1064,4 @@ void CFSVolumeInformationLinux::setRemoteTimeout(int milliseconds)
 int CFSVolumeInformationLinux::remoteTimeout()
 {
     return remoteTimeoutMs.load();
-}
-
-CFSVolumeInformationLinux::CTableView::CTableView()
-{
-    SY_FUNCTION("CFSVolumeInformationLinux::CTableView::CTableView");
-    if (viewDepth++ > 0)
-        return;
-    int error = 0;
-    // Without a reading, the queries read the table themselves and record why they cannot.
-    viewedSnapshot = currentMounts(false, error, syCallSite.function);
-}
-
-CFSVolumeInformationLinux::CTableView::~CTableView()
-{
-    if (--viewDepth == 0)
-        viewedSnapshot.reset();
 }
