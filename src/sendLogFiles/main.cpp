@@ -1,6 +1,7 @@
 #include "IniFile/CLogFilesSender.h"
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
+#include "sendLogFiles/CDisplayCheck.h"
 #include "sendLogFiles/CTerminationWatcher.h"
 #include "sendLogFiles/SendLogFilesApp.h"
 #include "system/CShellGlobal.h"
@@ -25,16 +26,6 @@ const QString logsBackupFolderSuffix =
 // Set once this process holds the per-user lock: only then are partial archives its own.
 std::atomic<bool> collecting{false};
 
-// The toolkit aborts without a display; the platforms that draw elsewhere need none.
-bool displayMissing()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const bool needsDisplay =
-        platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
-    return needsDisplay && qEnvironmentVariableIsEmpty("DISPLAY") &&
-           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 // The progress window is a popup that holds the input, so it goes before a dialog is shown.
 void tellUser(SendLogFilesApp& window, const QString& message)
 {
@@ -53,7 +44,8 @@ void tellUser(SendLogFilesApp& window, const QString& message)
 int main(int argc, char* argv[])
 {
     SY_FUNCTION("main");
-    if (displayMissing()) {
+    // Checked before the application object is made: the toolkit aborts without a display.
+    if (!CDisplayCheck::displayAvailable()) {
         std::fputs("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n", stderr);
         return 1;
     }
