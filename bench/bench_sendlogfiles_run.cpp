@@ -52,8 +52,8 @@ int childZip(const QString& source, const QString& target, const QString& times)
     const double checkCpuSeconds =
         checkStart < 0 ? 0 : double(std::clock() - checkCpu) / CLOCKS_PER_SEC;
     QFile file(times);
-    const QByteArray line = QByteArray::number(checkSeconds) + ' ' +
-                            QByteArray::number(checkCpuSeconds) + '\n';
+    const QByteArray line =
+        QByteArray::number(checkSeconds) + ' ' + QByteArray::number(checkCpuSeconds) + '\n';
     if (!file.open(QIODevice::WriteOnly) || file.write(line) != line.size() || !file.flush())
         return 1;
     return zipped ? 0 : 1;

@@ -174,8 +174,8 @@ QString CLogFilesSender::outputFolder() const
 void CLogFilesSender::removePartialArchives()
 {
     const QString current = QDir::currentPath();
-    for (const QString& folder : {current.isEmpty() ? QString() : withSlash(current),
-                                  chooseOutputFolder()}) {
+    for (const QString& folder :
+         {current.isEmpty() ? QString() : withSlash(current), chooseOutputFolder()}) {
         if (folder.isEmpty())
             continue;
         const QStringList names = QDir(folder).entryList({QStringLiteral(".logs_*.zip.part")},
@@ -280,8 +280,8 @@ QString CLogFilesSender::archiveFolder() const
     else
         return withSlash(current);
     const QString folder = outputFolder();
-    SY_WARNING_AT(collection)
-        << QStringLiteral("writing the archive in %1: the working folder %2").arg(quoted(folder), why);
+    SY_WARNING_AT(collection) << QStringLiteral("writing the archive in %1: the working folder %2")
+                                     .arg(quoted(folder), why);
     return folder;
 }
 

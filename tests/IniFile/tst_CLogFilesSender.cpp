@@ -484,8 +484,8 @@ void tst_CLogFilesSender::unusableWorkingFolder_data()
 {
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("why");
-    QTest::newRow("read-only") << "readonly" << "cannot be written";
-    QTest::newRow("deleted") << "deleted" << "no longer exists";
+    QTest::newRow("read-only") << QString("readonly") << QString("cannot be written");
+    QTest::newRow("deleted") << QString("deleted") << QString("no longer exists");
 }
 
 // Started in a folder it cannot write, the program writes the archive where it goes anyway,
@@ -509,10 +509,10 @@ void tst_CLogFilesSender::unusableWorkingFolder()
         QVERIFY(QDir().rmdir(working));
     CLogFilesSender sender;
     const QString partial = '.' + sender.targetFile() + ".part";
-    QTest::ignoreMessage(QtWarningMsg,
-                         record(QString("writing the archive in \"%1\": the working folder %2")
-                                    .arg(output, why),
-                                "CLogFilesSender::zipAndSendLogFiles"));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        record(QString("writing the archive in \"%1\": the working folder %2").arg(output, why),
+               "CLogFilesSender::zipAndSendLogFiles"));
     // While the entries are packed, the partial archive is already in the output folder.
     bool partialInOutput = true;
     bool partialInRoot = false;
@@ -556,9 +556,8 @@ void tst_CLogFilesSender::staleErrorLogCopy()
     if (now == "fifo") {
         QVERIFY(QDir().mkpath(QFileInfo(errorLog).path()));
         QCOMPARE(::mkfifo(QFile::encodeName(errorLog).constData(), 0644), 0);
-        QTest::ignoreMessage(QtWarningMsg,
-                             record("skipped \"" + errorLog +
-                                    "\": a FIFO, socket or device is never read"));
+        QTest::ignoreMessage(QtWarningMsg, record("skipped \"" + errorLog +
+                                                  "\": a FIFO, socket or device is never read"));
     } else {
         QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
     }

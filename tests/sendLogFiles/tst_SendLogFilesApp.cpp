@@ -148,8 +148,8 @@ void tst_SendLogFilesApp::readableUnderADarkTheme()
     QApplication::setPalette(dark);
     SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
     QStatusBar* status = window.findChild<QStatusBar*>("statusBar");
-    for (const QWidget* widget : {static_cast<const QWidget*>(text(window)),
-                                  static_cast<const QWidget*>(status)}) {
+    for (const QWidget* widget :
+         {static_cast<const QWidget*>(text(window)), static_cast<const QWidget*>(status)}) {
         for (const QPalette::ColorGroup group :
              {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             const QPalette& palette = widget->palette();
