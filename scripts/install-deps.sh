@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev
-          xvfb xauth x11-utils zip unzip python3
+          libxcb1-dev pkg-config xvfb xauth x11-utils zip unzip python3
           util-linux mount e2fsprogs clang libfuzzer-14-dev)
 
 missing=()

@@ -61,8 +61,12 @@ chmod +x "$run/bin/xdg-open"
 launch=(env -u DBUS_SESSION_BUS_ADDRESS HOME="$home" XDG_CONFIG_HOME="$home/.config"
         XDG_DATA_HOME="$data" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$run/runtime"
         PATH="$run/bin:$PATH" QT_QPA_PLATFORM=xcb "$program")
-if [ -z "${DISPLAY:-}" ]; then
+# A display that cannot be opened is as good as none: the program would only say so.
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     launch=(xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "${launch[@]}")
+else
+    # The X cookie stays where the real home keeps it: the program gets a home of its own.
+    launch=(env XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" "${launch[@]}")
 fi
 (cd "$run/work" && "${launch[@]}")
 

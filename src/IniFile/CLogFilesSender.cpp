@@ -173,7 +173,11 @@ QString CLogFilesSender::outputFolder() const
 
 void CLogFilesSender::removePartialArchives()
 {
-    for (const QString& folder : {withSlash(QDir::currentPath()), chooseOutputFolder()}) {
+    const QString current = QDir::currentPath();
+    for (const QString& folder :
+         {current.isEmpty() ? QString() : withSlash(current), chooseOutputFolder()}) {
+        if (folder.isEmpty())
+            continue;
         const QStringList names = QDir(folder).entryList({QStringLiteral(".logs_*.zip.part")},
                                                          QDir::Files | QDir::Hidden | QDir::System);
         for (const QString& name : names) {
@@ -189,52 +193,63 @@ bool CLogFilesSender::zipAndSendLogFiles()
     SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
     CFSOperations fsOperations;
     const QMap<QString, QString> supportInfo;
-    // Each entry is copied on its own and one that cannot be is skipped with a warning: a
-    // single odd file must not cost the user the whole archive.
-    stageErrorLog(fsOperations);
-    stageBackupFolder(fsOperations);
 
-    CZipper zipper(nullptr);
+    // A child of the sender, so that whoever watches the sender can reach the run's zipper.
+    CZipper zipper(this);
     bool connResult = connect(&zipper, &CZipper::error, this, &CLogFilesSender::zipFinished);
     SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::zipFinished, this, &CLogFilesSender::zipFinished);
     SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::zipProgress, this, &CLogFilesSender::zipProgress);
     SY_ASSERT(connResult);
+    connResult = connect(&zipper, &CZipper::verifyStarted, this, &CLogFilesSender::verifyStarted);
+    SY_ASSERT(connResult);
 
     removePartialArchives();
-    const QString workingFolder = withSlash(QDir::currentPath());
+    const QString workingFolder = archiveFolder();
     const QString workingArchive = workingFolder + m_targetFile;
     const QString partialArchive = workingFolder + partialName(m_targetFile);
-    // The packing runs on a thread of its own while this thread goes on handling the window's
-    // events: during a long file the window then shows the last report received instead of
-    // freezing on one it skipped for its frame rate.
+    // Staging and packing run on a thread of their own while this thread goes on handling the
+    // window's events: a large backup folder or a long file never leaves the window unpainted.
     bool zipped = false;
-    const std::unique_ptr<QThread> packer(
-        QThread::create([&] { zipped = zipper.zip(m_logsFolder, partialArchive, false); }));
-    QEventLoop packing;
-    connect(packer.get(), &QThread::finished, &packing, &QEventLoop::quit, Qt::QueuedConnection);
-    packer->start();
+    const std::unique_ptr<QThread> worker(QThread::create([&] {
+        SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
+        // Each entry is copied on its own and one that cannot be is skipped with a warning: a
+        // single odd file must not cost the user the whole archive.
+        stageErrorLog(fsOperations);
+        stageBackupFolder(fsOperations);
+        zipped = zipper.zip(m_logsFolder, partialArchive, false);
+    }));
+    QEventLoop working;
+    connect(worker.get(), &QThread::finished, &working, &QEventLoop::quit, Qt::QueuedConnection);
+    worker->start();
     // The end of the thread is queued behind every report it sent, so the loop has handled
     // them all when it ends; those left by an early end of the loop are handled here.
-    packing.exec();
-    packer->wait();
+    working.exec();
+    worker->wait();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    QString cause = zipped ? QString() : zipper.lastError();
     if (zipped) {
-        const QString failure = attempt(
+        cause = attempt(
             [&] { return fsOperations.moveFile(partialArchive, workingArchive, false, true); },
             zipped);
-        if (!failure.isEmpty())
-            SY_WARNING << "could not name the archive:" << failure;
+        if (!cause.isEmpty())
+            SY_WARNING << "could not name the archive:" << cause;
     }
     QString message;
     QString folder;
     if (!zipped) {
         SY_CRITICAL << "could not zip" << m_logsFolder;
         QFile::remove(partialArchive);
-        message = tr("No log archive could be made: the logs in %1 could not be packed. The "
-                     "support form opens all the same; please describe the problem there.")
-                      .arg(QDir::toNativeSeparators(m_logsFolder));
+        // Where the logs themselves are missing or unreadable, the logs are what failed.
+        if (cause.isEmpty() || !QFileInfo(m_logsFolder).isDir())
+            message = tr("No log archive could be made: the logs in %1 could not be packed. The "
+                         "support form opens all the same; please describe the problem there.")
+                          .arg(QDir::toNativeSeparators(m_logsFolder));
+        else
+            message = tr("No log archive could be made in %1: %2. The support form opens all "
+                         "the same; please describe the problem there.")
+                          .arg(QDir::toNativeSeparators(workingFolder), cause);
     } else {
         folder = outputFolder();
         if (!placeArchive(fsOperations, workingArchive, folder)) {
@@ -252,21 +267,41 @@ bool CLogFilesSender::zipAndSendLogFiles()
     return true;
 }
 
+QString CLogFilesSender::archiveFolder() const
+{
+    const QString current = QDir::currentPath();
+    const QFileInfo working(current);
+    QString why;
+    // A deleted working directory has no path: "/" must not take its place.
+    if (current.isEmpty() || !working.isDir())
+        why = QStringLiteral("no longer exists");
+    else if (!working.isWritable())
+        why = QStringLiteral("cannot be written");
+    else
+        return withSlash(current);
+    const QString folder = outputFolder();
+    SY_WARNING_AT(collection) << QStringLiteral("writing the archive in %1: the working folder %2")
+                                     .arg(quoted(folder), why);
+    return folder;
+}
+
 void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
 {
     const QString errorLog = CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog;
     const QFileInfo source(errorLog);
+    const QString stagedErrorLog = m_logsFolder + databaseErrorLogName;
     // A client without a database log is normal: that is only logged.
     if (!source.exists() && !source.isSymLink()) {
         SY_CRITICAL_AT(collection) << "failed to copy" << errorLog;
+        removeStaleCopy(stagedErrorLog);
         return;
     }
     const QString reason = unstageable(source);
     if (!reason.isEmpty()) {
         skipped(errorLog, reason);
+        removeStaleCopy(stagedErrorLog);
         return;
     }
-    const QString stagedErrorLog = m_logsFolder + databaseErrorLogName;
     bool copied = false;
     const QString failure = attempt(
         [&] {
@@ -286,6 +321,19 @@ void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
         skipped(errorLog, failure);
     else if (!copied)
         SY_CRITICAL_AT(collection) << "failed to copy" << errorLog;
+}
+
+void CLogFilesSender::removeStaleCopy(const QString& staged)
+{
+    // The log folder holds what exists now: a copy an earlier run staged would be packed as if
+    // it were current.
+    const QFileInfo copy(staged);
+    if (!copy.isFile() && !copy.isSymLink())
+        return;
+    if (QFile::remove(staged))
+        SY_WARNING_AT(collection) << "removed the earlier run's copy" << quoted(staged);
+    else
+        SY_WARNING_AT(collection) << "could not remove the earlier run's copy" << quoted(staged);
 }
 
 void CLogFilesSender::stageBackupFolder(IFSOperations& fsOperations)

@@ -10,7 +10,8 @@ class IFSOperations;
 // into the log folder, packs that folder into one time-stamped archive, places the archive
 // where the user can see it and opens the support form and that folder. An entry that cannot
 // be copied is skipped with a warning; when no archive could be placed, failed() tells why
-// before the hand-off. Also rotates a folder of old logs into a bounded set of archives
+// before the hand-off. Staging and packing run on a thread of their own while the calling
+// thread handles its events. Also rotates a folder of old logs into a bounded set of archives
 // (saveLogs(), run by CLogsZipperThread).
 class CLogFilesSender : public QObject
 {
@@ -52,12 +53,18 @@ public:
 Q_SIGNALS:
     void zipFinished();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    // The finished archive is being read back to prove it, before it gets its name.
+    void verifyStarted();
     // No archive could be placed; message says what failed, in plain words. Emitted once,
     // before the support form is requested.
     void failed(const QString& message);
 
 private:
+    // The working directory, or the output folder when the working directory cannot be
+    // written or no longer exists: the folder the archive is written in.
+    QString archiveFolder() const;
     void stageErrorLog(IFSOperations& fsOperations);
+    void removeStaleCopy(const QString& staged);
     void stageBackupFolder(IFSOperations& fsOperations);
     // Copies the folder from into to entry by entry; false when to could not be made.
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);

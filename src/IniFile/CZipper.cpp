@@ -29,6 +29,15 @@ const uLong utf8NameFlag = 0x800;
 // Version 3.0 of the format, the one the entries' fields follow.
 const uLong formatVersion = 30;
 
+// What the file system said about the archive's last failed write, in its own words.
+QString writeFailure(QuaZip& archive)
+{
+    const auto* file = qobject_cast<const QFileDevice*>(archive.getIoDevice());
+    return file && file->error() != QFileDevice::NoError
+               ? file->errorString()
+               : QStringLiteral("the archive could not be written");
+}
+
 QString entryName(const QString& path, const QString& basePath)
 {
     return path.startsWith(basePath, Qt::CaseInsensitive) ? path.mid(basePath.size()) : path;
@@ -157,8 +166,9 @@ CZipper::CZipper(QObject* parent)
 
 CZipper::~CZipper() = default;
 
-bool CZipper::fail()
+bool CZipper::fail(const QString& cause)
 {
+    lastFailure = cause;
     Q_EMIT error(0);
     return false;
 }
@@ -242,7 +252,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     if (!archive.open(append ? QuaZip::mdAdd : QuaZip::mdCreate)) {
         SY_CRITICAL << (append ? "failed to open zip target:" : "failed to create zip target:")
                     << target << archive.getZipError();
-        return fail();
+        return fail(QStringLiteral("the archive could not be created"));
     }
 
     // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
@@ -282,7 +292,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         int result = entry.open(name + '/', QDateTime::currentDateTime(), 0, false);
         if (result != ZIP_OK) {
             SY_CRITICAL << "failed to create zip target:" << target << result;
-            return fail();
+            return fail(writeFailure(archive));
         }
         Q_EMIT zipProgress(total, actual, 0,
                            fromInfo ? dirs.at(index).fileName()
@@ -290,7 +300,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         result = entry.close();
         if (result != ZIP_OK) {
             SY_CRITICAL << "error zipping dir:" << path << result;
-            return fail();
+            return fail(writeFailure(archive));
         }
         ++actual;
     }
@@ -327,7 +337,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
                        unixAttributes(false, first.permissions), source.size >= zip64Threshold);
         if (result != ZIP_OK) {
             SY_CRITICAL << "failed to create zip target:" << target << result;
-            return fail();
+            return fail(writeFailure(archive));
         }
         // Blocks past the planned ones belong to a file that grew while it was packed.
         bool ended = false;
@@ -347,7 +357,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
             }
             if (!entry.write(block)) {
                 SY_CRITICAL << "failed to write:" << name;
-                return fail();
+                return fail(writeFailure(archive));
             }
             ended = block.final;
             if (fromPipeline) {
@@ -360,7 +370,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         result = entry.close();
         if (result != ZIP_OK) {
             SY_CRITICAL << "error zipping file:" << path << result;
-            return fail();
+            return fail(writeFailure(archive));
         }
         ++actual;
     }
@@ -371,7 +381,11 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         setAborted(false);
     }
     Q_EMIT zipFinished();
-    return archive.getZipError() == ZIP_OK;
+    if (archive.getZipError() != ZIP_OK) {
+        lastFailure = QStringLiteral("the archive could not be written");
+        return false;
+    }
+    return true;
 }
 
 void CZipper::setWorkerCount(int workers)

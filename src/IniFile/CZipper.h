@@ -33,6 +33,9 @@ public:
     void setWorkerCount(int workers);
     int workerCount() const { return workers; }
 
+    // Why the last operation failed, in plain words; empty when the failure has no known cause.
+    QString lastError() const { return lastFailure; }
+
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
     void setAborted(bool aborted);
@@ -51,13 +54,15 @@ Q_SIGNALS:
     void jobsFinished();
     void zipStarted();
     void zipFinished();
+    // zip() starts reading the finished archive back to prove it.
+    void verifyStarted();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
     void unzipStarted();
     void unzipFinished();
     void unzipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
 
 private:
-    bool fail();
+    bool fail(const QString& cause = QString());
 
     mutable QRecursiveMutex abortLock;
     bool abortFlag;
@@ -65,4 +70,5 @@ private:
     QMutex jobLock;
     CDirIterator scanner;
     int workers = 0;
+    QString lastFailure;
 };

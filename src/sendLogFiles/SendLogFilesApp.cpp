@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -18,15 +19,21 @@ const int windowHeight = 130;
 // Milliseconds between two paints of the progress: 25 frames a second.
 const qint64 paintInterval = 40;
 
+// The background is white whatever the desktop's theme, so the text is set black with it: a
+// dark theme's light text would not read on it.
 QPalette whitePalette()
 {
     QPalette palette;
     QBrush white(QColor(255, 255, 255, 255));
     white.setStyle(Qt::SolidPattern);
+    QBrush black(QColor(0, 0, 0, 255));
+    black.setStyle(Qt::SolidPattern);
     for (const QPalette::ColorGroup group :
          {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setBrush(group, QPalette::Base, white);
         palette.setBrush(group, QPalette::Window, white);
+        palette.setBrush(group, QPalette::WindowText, black);
+        palette.setBrush(group, QPalette::Text, black);
     }
     return palette;
 }
@@ -41,6 +48,29 @@ SendLogFilesApp::SendLogFilesApp(QWidget* parent, Qt::WindowFlags flags)
 }
 
 SendLogFilesApp::~SendLogFilesApp() = default;
+
+bool SendLogFilesApp::showPainted(int timeout)
+{
+    ui.lblTextCopyFiles->installEventFilter(this);
+    show();
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &firstPaint, &QEventLoop::quit);
+    deadline.start(timeout);
+    if (!painted)
+        firstPaint.exec();
+    ui.lblTextCopyFiles->removeEventFilter(this);
+    return painted;
+}
+
+bool SendLogFilesApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui.lblTextCopyFiles && event->type() == QEvent::Paint) {
+        painted = true;
+        firstPaint.quit();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName)
 {
@@ -66,6 +96,11 @@ void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes
     ui.prgrBarCopyDialag->setValue(static_cast<qint32>(actual));
     // There is no event loop: this is the window's only chance to repaint and react to input.
     QCoreApplication::processEvents();
+}
+
+void SendLogFilesApp::onVerifyStarted()
+{
+    ui.statusBar->showMessage(tr("Checking the archive..."));
 }
 
 void SendLogFilesApp::paintNow()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMainWindow>
 #include <QString>
 #include <QTimer>
@@ -13,8 +14,9 @@ class QStatusBar;
 class QWidget;
 
 // The log sender's only window: a zip icon, the name of the entry being packed and a progress
-// bar. The program runs no event loop, so the window repaints only while a progress report is
-// being handled. The widgets belong to the window's widget tree.
+// bar, and in the status bar what happens once the entries are packed. The collection runs on
+// a thread of its own while the program's thread handles the window's events. The widgets
+// belong to the window's widget tree.
 class SendLogFilesApp : public QMainWindow
 {
     Q_OBJECT
@@ -23,8 +25,17 @@ public:
     explicit SendLogFilesApp(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
     ~SendLogFilesApp() override;
 
+    // Shows the window and handles its events until it has been painted once, at most timeout
+    // milliseconds: a window that is mapped but not painted looks hung. True once painted.
+    bool showPainted(int timeout);
+
 public Q_SLOTS:
     void onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName);
+    // The archive is written and is being checked.
+    void onVerifyStarted();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Form
@@ -46,4 +57,7 @@ private:
     QElapsedTimer sincePaint;
     // Paints a skipped report once the frame interval is over and no later report came.
     QTimer latePaint;
+    // Runs while showPainted() waits for the first paint of the status text.
+    QEventLoop firstPaint;
+    bool painted = false;
 };

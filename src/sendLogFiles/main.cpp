@@ -1,6 +1,7 @@
 #include "IniFile/CLogFilesSender.h"
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
+#include "sendLogFiles/CDisplayCheck.h"
 #include "sendLogFiles/CTerminationWatcher.h"
 #include "sendLogFiles/SendLogFilesApp.h"
 #include "system/CShellGlobal.h"
@@ -25,15 +26,9 @@ const QString logsBackupFolderSuffix =
 // Set once this process holds the per-user lock: only then are partial archives its own.
 std::atomic<bool> collecting{false};
 
-// The toolkit aborts without a display; the platforms that draw elsewhere need none.
-bool displayMissing()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const bool needsDisplay =
-        platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
-    return needsDisplay && qEnvironmentVariableIsEmpty("DISPLAY") &&
-           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
+// Long enough for a display to map and paint a small window, short enough not to hold up a
+// collection on a display that never paints it.
+const int firstPaintTimeout = 2000;
 
 // The progress window is a popup that holds the input, so it goes before a dialog is shown.
 void tellUser(SendLogFilesApp& window, const QString& message)
@@ -47,13 +42,14 @@ void tellUser(SendLogFilesApp& window, const QString& message)
 }
 } // namespace
 
-// One collection of the client's logs per start and per user. No event loop runs: the window
-// repaints while the sender reports progress, and the program ends once the support form and
-// the archive's folder have been requested.
+// One collection of the client's logs per start and per user. The window handles its events
+// while the sender collects on a thread of its own, and the program ends once the support form
+// and the archive's folder have been requested.
 int main(int argc, char* argv[])
 {
     SY_FUNCTION("main");
-    if (displayMissing()) {
+    // Checked before the application object is made: the toolkit aborts without a display.
+    if (!CDisplayCheck::displayAvailable()) {
         std::fputs("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n", stderr);
         return 1;
     }
@@ -91,9 +87,12 @@ int main(int argc, char* argv[])
     const bool connResult = QObject::connect(&sender, &CLogFilesSender::zipProgress, &window,
                                              &SendLogFilesApp::onCompressLogs, Qt::AutoConnection);
     SY_ASSERT(connResult);
+    QObject::connect(&sender, &CLogFilesSender::verifyStarted, &window,
+                     &SendLogFilesApp::onVerifyStarted);
     QObject::connect(&sender, &CLogFilesSender::failed, &window,
                      [&window](const QString& message) { tellUser(window, message); });
-    window.show();
+    // Painted before the collection starts, so that the window never looks hung.
+    window.showPainted(firstPaintTimeout);
 
     const QString applicationData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
     sender.setLogsFolder(applicationData + logsFolderSuffix);

@@ -1,5 +1,7 @@
 #include "IniFile/CLogFilesSender.h"
 
+#include "IniFile/CZipper.h"
+
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
@@ -14,7 +16,10 @@
 #include <QSignalSpy>
 #include <QStorageInfo>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,6 +51,12 @@ private Q_SLOTS:
     void oddEntries();
     void placing_data();
     void placing();
+    void unusableWorkingFolder_data();
+    void unusableWorkingFolder();
+    void staleErrorLogCopy_data();
+    void staleErrorLogCopy();
+    void stagingLeavesEventsFlowing();
+    void checkingIsRelayed();
     void failures_data();
     void failures();
     void leftoversOfEarlierRuns();
@@ -469,6 +480,150 @@ void tst_CLogFilesSender::placing()
     QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(folder));
 }
 
+void tst_CLogFilesSender::unusableWorkingFolder_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("read-only") << QString("readonly") << QString("cannot be written");
+    QTest::newRow("deleted") << QString("deleted") << QString("no longer exists");
+}
+
+// Started in a folder it cannot write, the program writes the archive where it goes anyway,
+// and nowhere else.
+void tst_CLogFilesSender::unusableWorkingFolder()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, why);
+    if (state == "readonly" && ::geteuid() == 0)
+        QSKIP("root writes into any folder");
+    writeSample();
+    const QString working = env->makeDir("home/started-here");
+    QVERIFY(QDir::setCurrent(working));
+    const auto restore = qScopeGuard([&working] {
+        QFile::setPermissions(working, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner);
+    });
+    if (state == "readonly")
+        QVERIFY(QFile::setPermissions(working, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    else
+        QVERIFY(QDir().rmdir(working));
+    CLogFilesSender sender;
+    const QString partial = '.' + sender.targetFile() + ".part";
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        record(QString("writing the archive in \"%1\": the working folder %2").arg(output, why),
+               "CLogFilesSender::zipAndSendLogFiles"));
+    // While the entries are packed, the partial archive is already in the output folder.
+    bool partialInOutput = true;
+    bool partialInRoot = false;
+    connect(&sender, &CLogFilesSender::zipProgress, this, [&] {
+        partialInOutput = partialInOutput && QFileInfo::exists(output + partial);
+        partialInRoot = partialInRoot || QFileInfo::exists('/' + partial);
+    });
+    QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QVERIFY(run(sender));
+    QCOMPARE(failed.size(), 0);
+    QVERIFY(!progress.isEmpty());
+    QVERIFY(partialInOutput);
+    QVERIFY(!partialInRoot);
+    QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
+    QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
+    const CZipListing listing(output + sender.targetFile());
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.sortedNames(), fullSample);
+    if (state == "readonly")
+        QVERIFY(QDir(working).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QCOMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
+}
+
+void tst_CLogFilesSender::staleErrorLogCopy_data()
+{
+    // What stands where the database error log was: nothing, or something that is not read.
+    QTest::addColumn<QString>("now");
+    QTest::newRow("gone") << "";
+    QTest::newRow("a FIFO") << "fifo";
+}
+
+// The copy an earlier run staged is not packed as if it were the current log.
+void tst_CLogFilesSender::staleErrorLogCopy()
+{
+    QFETCH(QString, now);
+    writeSample("backup logs");
+    const QString staged = logs + "Syncarium2DataBase.err";
+    QVERIFY(CTestTree::write(staged, "database errors of last week"));
+    if (now == "fifo") {
+        QVERIFY(QDir().mkpath(QFileInfo(errorLog).path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(errorLog).constData(), 0644), 0);
+        QTest::ignoreMessage(QtWarningMsg, record("skipped \"" + errorLog +
+                                                  "\": a FIFO, socket or device is never read"));
+    } else {
+        QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
+    }
+    QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + staged + '"'));
+    CLogFilesSender sender;
+    QVERIFY(run(sender));
+    QVERIFY(!QFileInfo::exists(staged));
+    const CZipListing listing(output + sender.targetFile());
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.sortedNames(), without(fullSample, {"Syncarium2DataBase.err"}));
+}
+
+// A large backup folder takes a while to stage; the thread that owns the window goes on
+// handling its events meanwhile.
+void tst_CLogFilesSender::stagingLeavesEventsFlowing()
+{
+    writeSample("error logs");
+    const int count = 3000;
+    QStringList tree;
+    for (int index = 0; index < count; ++index)
+        tree << QString("Syncarium_%1.log=line %1").arg(index);
+    QVERIFY(CTestTree::make(backup, tree.join(';')));
+    const QString stagedErrorLog = logs + "Syncarium2DataBase.err";
+    const QString stagedBackup = logs + "logs_backup/";
+    int ticksWhileStaging = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (QFileInfo::exists(stagedErrorLog) &&
+            QDir(stagedBackup).entryList(QDir::Files).size() < count)
+            ++ticksWhileStaging;
+    });
+    ticker.start();
+    CLogFilesSender sender;
+    QVERIFY(run(sender));
+    ticker.stop();
+    QVERIFY(ticksWhileStaging > 0);
+    QCOMPARE(QDir(stagedBackup).entryList(QDir::Files).size(), count);
+    QVERIFY(CZipListing(output + sender.targetFile()).valid);
+}
+
+// The check of the finished archive is announced before the archive is placed.
+void tst_CLogFilesSender::checkingIsRelayed()
+{
+    writeSample();
+    CLogFilesSender sender;
+    const QString placed = output + sender.targetFile();
+    bool announced = false;
+    connect(&sender, &CLogFilesSender::zipProgress, this, [&] {
+        // The run's zipper announces the check once the archive is written; here it is made
+        // to announce one while it packs, as a zipper that checks as it goes would.
+        CZipper* zipper = sender.findChild<CZipper*>();
+        if (zipper && !std::exchange(announced, true))
+            Q_EMIT zipper->verifyStarted();
+    });
+    int beforePlacing = 0;
+    QSignalSpy relayed(&sender, &CLogFilesSender::verifyStarted);
+    connect(&sender, &CLogFilesSender::verifyStarted, this,
+            [&] { beforePlacing += QFileInfo::exists(placed) ? 0 : 1; });
+    QVERIFY(run(sender));
+    QVERIFY(announced);
+    QVERIFY(!relayed.isEmpty());
+    QCOMPARE(beforePlacing, relayed.size());
+    QVERIFY(CZipListing(placed).valid);
+}
+
 void tst_CLogFilesSender::failures_data()
 {
     QTest::addColumn<QString>("parts");
@@ -486,8 +641,9 @@ void tst_CLogFilesSender::failures_data()
     // The copy fails: the earlier archive of the name stays whole, the new one stays too.
     row("full desktop keeps both archives", "error backup logs", "desktop",
         "could not be put into");
+    // The message names the folder and the zipper's cause, not the logs.
     row("full working directory leaves no partial archive", "error backup logs", "working",
-        "could not be packed");
+        "No log archive could be made in");
 }
 
 void tst_CLogFilesSender::failures()
@@ -553,6 +709,8 @@ void tst_CLogFilesSender::failures()
     QCOMPARE(failed.size(), 1);
     QVERIFY2(failed.at(0).at(0).toString().contains(message),
              qPrintable(failed.at(0).at(0).toString()));
+    if (cause == "working")
+        QVERIFY(!failed.at(0).at(0).toString().contains("could not be packed"));
     // The user is told before the support form opens.
     QCOMPARE(urlsAtFailure, 0);
     QCOMPARE(recorder.urls.size(), archiveKept ? 2 : 1);

@@ -1,8 +1,15 @@
 #include "sendLogFiles/SendLogFilesApp.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QPalette>
 #include <QProgressBar>
+#include <QScopeGuard>
+#include <QStatusBar>
 #include <QTest>
+
+#include <algorithm>
+#include <cmath>
 
 class tst_SendLogFilesApp : public QObject
 {
@@ -13,6 +20,9 @@ private Q_SLOTS:
     void progressReport_data();
     void progressReport();
     void skippedReportIsPaintedWhenTheNextIsLate();
+    void readableUnderADarkTheme();
+    void paintedOnceShown();
+    void checkingShownInTheStatusBar();
 };
 
 // Keeps the text a label showed at each of its paints.
@@ -39,6 +49,24 @@ QLabel* text(const SendLogFilesApp& window)
 QProgressBar* bar(const SendLogFilesApp& window)
 {
     return window.findChild<QProgressBar*>("prgrBarCopyDialag");
+}
+
+double luminance(const QColor& color)
+{
+    const auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+// The contrast ratio of the web's accessibility guidelines: 1 for equal colours, 21 for black
+// on white.
+double contrast(const QColor& one, const QColor& other)
+{
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 } // namespace
 
@@ -102,6 +130,62 @@ void tst_SendLogFilesApp::skippedReportIsPaintedWhenTheNextIsLate()
                                  painted.texts.constLast() == "Kompremiere: small-800.log",
                              5000);
     QCOMPARE(bar(window)->value(), 800);
+}
+
+// A dark desktop theme gives light text; on the window's white it must still read.
+void tst_SendLogFilesApp::readableUnderADarkTheme()
+{
+    const QPalette previous = QApplication::palette();
+    const auto restore = qScopeGuard([&previous] { QApplication::setPalette(previous); });
+    QPalette dark;
+    for (const QPalette::ColorGroup group :
+         {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        dark.setColor(group, QPalette::Window, QColor(0x20, 0x20, 0x20));
+        dark.setColor(group, QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(group, QPalette::WindowText, QColor(0xf0, 0xf0, 0xf0));
+        dark.setColor(group, QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
+    }
+    QApplication::setPalette(dark);
+    SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
+    QStatusBar* status = window.findChild<QStatusBar*>("statusBar");
+    for (const QWidget* widget :
+         {static_cast<const QWidget*>(text(window)), static_cast<const QWidget*>(status)}) {
+        for (const QPalette::ColorGroup group :
+             {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            const QPalette& palette = widget->palette();
+            const QColor foreground = palette.color(group, widget->foregroundRole());
+            const QColor background = palette.color(group, widget->backgroundRole());
+            QVERIFY2(contrast(foreground, background) >= 7,
+                     qPrintable(QString("%1, group %2: %3 on %4")
+                                    .arg(widget->objectName())
+                                    .arg(int(group))
+                                    .arg(foreground.name(), background.name())));
+        }
+    }
+}
+
+// Shown before anything long starts, the window is painted at once rather than at the first
+// progress report.
+void tst_SendLogFilesApp::paintedOnceShown()
+{
+    SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
+    CPaintedTexts painted;
+    text(window)->installEventFilter(&painted);
+    QVERIFY(window.showPainted(5000));
+    QVERIFY(window.isVisible());
+    QVERIFY(!painted.texts.isEmpty());
+    QCOMPARE(painted.texts.constFirst(), "Compress...");
+}
+
+void tst_SendLogFilesApp::checkingShownInTheStatusBar()
+{
+    SendLogFilesApp window;
+    window.onCompressLogs(2, 2, 10, "last.log");
+    window.onVerifyStarted();
+    QCOMPARE(window.findChild<QStatusBar*>("statusBar")->currentMessage(),
+             "Checking the archive...");
+    // The entry last packed stays in view while the archive is checked.
+    QCOMPARE(text(window)->text(), "Kompremiere: last.log");
 }
 
 QTEST_MAIN(tst_SendLogFilesApp)

@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
@@ -25,6 +26,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void fullRun();
+    void noDisplay_data();
     void noDisplay();
     void toldTheUser_data();
     void toldTheUser();
@@ -32,7 +34,10 @@ private Q_SLOTS:
     void endSignals();
 
 private:
-    // Starts the program in env on platform; no platform: without a display.
+    // The program's environment in env on platform; no platform: without a display.
+    QProcessEnvironment environment(const CTestEnvironment& env,
+                                    const QString& platform = "offscreen") const;
+    // Starts the program in env on platform.
     void start(QProcess& process, const CTestEnvironment& env,
                const QString& platform = "offscreen") const;
 
@@ -147,13 +152,14 @@ void tst_sendLogFiles::cleanupTestCase()
         xvfb.kill();
 }
 
-void tst_sendLogFiles::start(QProcess& process, const CTestEnvironment& env,
-                             const QString& platform) const
+QProcessEnvironment tst_sendLogFiles::environment(const CTestEnvironment& env,
+                                                  const QString& platform) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
     environment.remove("DBUS_SESSION_BUS_ADDRESS");
     environment.remove("WAYLAND_DISPLAY");
+    environment.remove("XDG_SESSION_TYPE");
     if (platform.isEmpty()) {
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
@@ -161,7 +167,13 @@ void tst_sendLogFiles::start(QProcess& process, const CTestEnvironment& env,
         environment.insert("DISPLAY", display);
         environment.insert("QT_QPA_PLATFORM", platform);
     }
-    process.setProcessEnvironment(environment);
+    return environment;
+}
+
+void tst_sendLogFiles::start(QProcess& process, const CTestEnvironment& env,
+                             const QString& platform) const
+{
+    process.setProcessEnvironment(environment(env, platform));
     process.start(program, {});
 }
 
@@ -211,20 +223,74 @@ void tst_sendLogFiles::fullRun()
     QVERIFY2(records > 0, qPrintable(standardError));
 }
 
-// Without a display the program says so in one line and touches nothing.
+void tst_sendLogFiles::noDisplay_data()
+{
+    // What the environment offers: "none"; "x-absent": a display no server serves; "x-refusing":
+    // a server that wants a cookie the program does not have; "wayland": only a Wayland
+    // display, with no compositor and maybe no Wayland platform plugin.
+    QTest::addColumn<QString>("offer");
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("nothing set") << QString("none") << QString("");
+    QTest::newRow("X display without a server") << QString("x-absent") << QString("");
+    QTest::newRow("X display without a server, xcb asked for")
+        << QString("x-absent") << QString("xcb");
+    QTest::newRow("X display that refuses the program") << QString("x-refusing") << QString("");
+    QTest::newRow("only a Wayland display") << QString("wayland") << QString("");
+    QTest::newRow("only a Wayland display, wayland asked for")
+        << QString("wayland") << QString("wayland");
+}
+
+// Without a display that can be opened the program says so in one line and touches nothing.
 void tst_sendLogFiles::noDisplay()
 {
+    QFETCH(QString, offer);
+    QFETCH(QString, platform);
     CTestEnvironment env;
     QVERIFY(env.isValid());
     QVERIFY(writeSample(env, "Desktop"));
+    QProcessEnvironment changed = environment(env, QString());
+    if (!platform.isEmpty())
+        changed.insert("QT_QPA_PLATFORM", platform);
+    QProcess refusing;
+    const auto stopServer = qScopeGuard([&refusing] {
+        refusing.terminate();
+        if (!refusing.waitForFinished(10000))
+            refusing.kill();
+    });
+    if (offer == "x-absent") {
+        int number = 4242;
+        while (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(number)))
+            ++number;
+        changed.insert("DISPLAY", QString(":%1").arg(number));
+    } else if (offer == "x-refusing") {
+        const QString xauth = QStandardPaths::findExecutable("xauth");
+        if (xauth.isEmpty())
+            QSKIP("xauth is not installed (Debian package xauth)");
+        const QString cookies = env.writeFile("server-cookies", "");
+        QCOMPARE(QProcess::execute(xauth, {"-q", "-f", cookies, "add", ":0", ".",
+                                           "0123456789abcdef0123456789abcdef"}),
+                 0);
+        refusing.start(QStandardPaths::findExecutable("Xvfb"),
+                       {"-displayfd", "1", "-auth", cookies, "-nolisten", "tcp"});
+        QVERIFY(refusing.waitForStarted(10000));
+        QByteArray number;
+        while (!number.contains('\n') && refusing.waitForReadyRead(15000))
+            number += refusing.readAllStandardOutput();
+        QVERIFY(!number.trimmed().isEmpty());
+        changed.insert("DISPLAY", ':' + QString::fromLatin1(number.trimmed()));
+        changed.insert("XAUTHORITY", env.writeFile("no-cookies", ""));
+    } else if (offer == "wayland") {
+        changed.insert("WAYLAND_DISPLAY", "wayland-sy-test");
+    }
     const QString before = tree(env.root());
     QProcess process;
-    start(process, env, QString());
+    process.setProcessEnvironment(changed);
+    process.start(program, {});
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 1);
     QCOMPARE(process.readAllStandardError(),
              QByteArray("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n"));
+    QCOMPARE(process.exitCode(), 1);
     QCOMPARE(tree(env.root()), before);
 }
 
