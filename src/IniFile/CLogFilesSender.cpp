@@ -19,7 +19,6 @@
 #include <QFileInfo>
 #include <QFileInfoList>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
@@ -62,10 +61,11 @@ QString withSlash(const QString& folder)
 // The desktop when it can take the archive, else the fallback folder; created when missing.
 QString chooseOutputFolder()
 {
-    // Without HOME the toolkit takes "/" as the home folder and would make "/Desktop".
+    // Without HOME there is no desktop to look for; the toolkit's home would be "/". The
+    // folder settings are read as the desktop's own tools read them, escapes included.
     QString folder = qEnvironmentVariableIsEmpty("HOME")
                          ? QString()
-                         : QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+                         : CShellGlobal::getShellSpecialFolderPath(DESKTOPDIRECTORY);
     if (!folder.isEmpty())
         folder = CPathOperations::toGenericPath(folder, false);
     if (!folder.isEmpty() && !QDir::isRelativePath(folder)) {

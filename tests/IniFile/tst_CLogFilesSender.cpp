@@ -416,6 +416,9 @@ void tst_CLogFilesSender::placing_data()
     };
     row("started on the desktop", "$HOME/Desktop", "Desktop", "desktop");
     row("desktop is the home folder, started there", "$HOME/", "", "home");
+    // Read as the desktop's own tools read the file: My "Desk".
+    row("escaped quotes in the name, started there", "$HOME/My \\\"Desk\\\"", "My \"Desk\"",
+        "desktop");
     row("desktop on another file system", "shm", "work", "desktop");
     row("no HOME", "-", "work", "fallback");
     row("desktop cannot be made", "+", "work", "fallback");
