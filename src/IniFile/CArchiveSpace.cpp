@@ -28,8 +28,8 @@ constexpr quint64 storedOverheadDivisor = 4096;
 
 CArchiveSpace::CArchiveSpace(const QString& folder) : folder(folder)
 {
-    QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
-                                     QDir::System,
+    QDirIterator entries(folder,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                          QDirIterator::Subdirectories);
     recordBytes = endRecords;
     while (entries.hasNext()) {
@@ -84,9 +84,9 @@ quint64 CArchiveSpace::estimate()
     if (!sound || read == 0)
         return bound;
     const double ratio = estimateMargin * static_cast<double>(deflated) / static_cast<double>(read);
-    estimated = static_cast<qint64>(std::min(static_cast<double>(dataBound),
-                                             static_cast<double>(dataBytes) * ratio) +
-                                    static_cast<double>(recordBytes));
+    estimated = static_cast<qint64>(
+        std::min(static_cast<double>(dataBound), static_cast<double>(dataBytes) * ratio) +
+        static_cast<double>(recordBytes));
     return static_cast<quint64>(estimated);
 }
 

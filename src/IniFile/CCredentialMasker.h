@@ -5,8 +5,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <array>
-
 // Masks credentials in the text of one log as it is packed, never in the file itself: header
 // values after Authorization, values of credential keys, passwords in URLs, private-key blocks
 // and the proxy password the client keeps. Each value becomes "[masked]". It works line by line
@@ -48,12 +46,13 @@ public:
     static QString kindName(TKind kind);
 
 private:
-    bool mayHoldCredential(const char* begin, const char* end) const;
-    QByteArray maskLine(const QByteArray& line);
+    // The first place at or after from where a key word or the proxy password starts.
+    const char* nextCandidate(const char* from, const char* end);
+    // The key words the line holds, as bits, and whether it holds the proxy password.
+    quint8 wordsIn(const char* begin, const char* end, bool& holdsLiteral) const;
+    QByteArray maskLine(const QByteArray& line, quint8 words, bool holdsLiteral);
 
     QList<QByteArray> literals;
-    // Bit (a << 8 | b) is set when the lower-cased byte pair a, b starts a key word.
-    std::array<quint64, 1024> starts{};
     QList<TMasked> found;
     qint64 line = 0;
     bool inPrivateKey = false;

@@ -72,9 +72,10 @@ void tst_CFileManagerLinux::showsTheFileSelected_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("encoded");
 
-    QTest::newRow("plain") << "logs_2026-12-07_09.15.00.zip" << QByteArray("logs_2026-12-07_09.15.00.zip");
-    QTest::newRow("space and umlaut") << QStringLiteral("Müller logs.zip")
-                                      << QByteArray("M%C3%BCller%20logs.zip");
+    QTest::newRow("plain") << "logs_2026-12-07_09.15.00.zip"
+                           << QByteArray("logs_2026-12-07_09.15.00.zip");
+    QTest::newRow("space and umlaut")
+        << QStringLiteral("Müller logs.zip") << QByteArray("M%C3%BCller%20logs.zip");
     QTest::newRow("percent and hash") << "100% #1.zip" << QByteArray("100%25%20%231.zip");
 }
 
@@ -112,9 +113,8 @@ void tst_CFileManagerLinux::fileManagerThatNeverAnswers()
     QFile::remove(record);
     QVERIFY(bus->startFileManager(record, true));
     const QString file = environment->writeFile("Desktop/logs.zip", "PK");
-    expectRecord(QtWarningMsg,
-                 "the file manager did not show .*logs\\.zip.* : "
-                 "org\\.freedesktop\\.DBus\\.Error\\.NoReply .*");
+    expectRecord(QtWarningMsg, "the file manager did not show .*logs\\.zip.* : "
+                               "org\\.freedesktop\\.DBus\\.Error\\.NoReply .*");
     QVERIFY(!CFileManager::showItem(file, 300));
     QVERIFY(readAll(record).startsWith("ShowItems\t"));
     bus->stopFileManager();
