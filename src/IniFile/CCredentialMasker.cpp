@@ -310,7 +310,7 @@ QByteArray CCredentialMasker::maskLine(const QByteArray& bytes, quint8 words, bo
     if (inPrivateKey) {
         const QRegularExpressionMatch end = all.keyEnd.match(text);
         const qsizetype stop = end.hasMatch() ? end.capturedStart() : content;
-        replaceSpans(text, {{0, stop}});
+        count(TKind::PrivateKey, replaceSpans(text, {{0, stop}}));
         inPrivateKey = !end.hasMatch();
         if (inPrivateKey)
             return text.toLatin1();
@@ -323,14 +323,13 @@ QByteArray CCredentialMasker::maskLine(const QByteArray& bytes, quint8 words, bo
         const QRegularExpressionMatch end = all.keyEnd.match(text, begin.capturedEnd());
         const qsizetype textEnd = text.endsWith(QLatin1Char('\r')) ? text.size() - 1 : text.size();
         spans.push_back({begin.capturedEnd(), end.hasMatch() ? end.capturedStart() : textEnd});
-        count(TKind::PrivateKey, 1);
         if (!end.hasMatch()) {
             inPrivateKey = true;
             break;
         }
         from = end.capturedEnd();
     }
-    replaceSpans(text, spans);
+    count(TKind::PrivateKey, replaceSpans(text, spans));
 
     spans.clear();
     if (words & Auth) {
