@@ -9,6 +9,9 @@ packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev
 missing=()
 # Readers the archive tests check every written archive with.
 packages+=(p7zip-full libarchive-tools)
+# The private session bus of the file-manager tests, and the tools that build and check the
+# Debian package.
+packages+=(dbus-daemon dpkg-dev file desktop-file-utils appstream lintian man-db)
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
         || missing+=("$package")

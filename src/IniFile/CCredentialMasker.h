@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// Masks credentials in the text of one log as it is packed, never in the file itself: header
+// values after Authorization, values of credential keys, passwords in URLs, private-key blocks
+// and the proxy password the client keeps. Each value becomes "[masked]". It works line by line
+// and keeps, between calls, the line count and whether a private-key block is open, so a file
+// is given in pieces that end at line ends, one masker per file. Most lines hold none of the
+// key words that can start a credential and are passed over without a regular expression.
+// The compiled expressions are shared by every masker and only read, so maskers of different
+// files may run on different threads.
+class CCredentialMasker
+{
+public:
+    enum class TKind
+    {
+        Authorization,
+        CredentialKey,
+        UrlPassword,
+        PrivateKey,
+        ProxyPassword,
+    };
+
+    struct TMasked
+    {
+        // Counted from 1 within the file.
+        qint64 line = 0;
+        TKind kind = TKind::CredentialKey;
+    };
+
+    static const QByteArray marker;
+
+    // The proxy password is masked wherever it appears, as it stands and in Base64; shorter
+    // than minimumPasswordLength it would mask ordinary words, so it is then not looked for.
+    static constexpr int minimumPasswordLength = 4;
+    explicit CCredentialMasker(const QByteArray& proxyPassword = QByteArray());
+
+    // The next lines of the file, masked. Text without anything to mask comes back shared,
+    // not copied.
+    QByteArray mask(const QByteArray& text);
+    const QList<TMasked>& masked() const { return found; }
+    static QString kindName(TKind kind);
+
+private:
+    // The first place at or after from where a key word or the proxy password starts.
+    const char* nextCandidate(const char* from, const char* end);
+    // The key words the line holds, as bits, and whether it holds the proxy password.
+    quint8 wordsIn(const char* begin, const char* end, bool& holdsLiteral) const;
+    QByteArray maskLine(const QByteArray& line, quint8 words, bool holdsLiteral);
+
+    QList<QByteArray> literals;
+    QList<TMasked> found;
+    qint64 line = 0;
+    bool inPrivateKey = false;
+};

@@ -1,0 +1,135 @@
+#include "system/CFileManager.h"
+
+#include "common/CExpect.h"
+#include "common/CPrivateSessionBus.h"
+#include "common/CTestChild.h"
+#include "common/CTestEnvironment.h"
+
+#include <QFile>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+namespace {
+
+void expectRecord(QtMsgType type, const QString& pattern)
+{
+    CExpect::recordMatching(type, QStringLiteral("CFileManagerLinux.cpp"),
+                            QStringLiteral("CFileManagerLinux::showItem"), pattern);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// Every case runs against a session bus of the test's own: the real desktop is never asked.
+class tst_CFileManagerLinux : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void showsTheFileSelected_data();
+    void showsTheFileSelected();
+    void withoutFileManager();
+    void fileManagerThatNeverAnswers();
+    void withoutSessionBus();
+
+private:
+    std::unique_ptr<CTestEnvironment> environment;
+    std::unique_ptr<CPrivateSessionBus> bus;
+};
+
+void tst_CFileManagerLinux::initTestCase()
+{
+    environment = std::make_unique<CTestEnvironment>();
+    QVERIFY(environment->isValid());
+    // Set before anything in this process connects, since Qt keeps one session connection.
+    if (CTestChild::isChild()) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS",
+                ("unix:path=" + environment->root() + "no-bus").toUtf8());
+        return;
+    }
+    bus = std::make_unique<CPrivateSessionBus>();
+    if (!bus->isValid())
+        QSKIP(qPrintable(bus->why()));
+}
+
+void tst_CFileManagerLinux::cleanupTestCase()
+{
+    bus.reset();
+    environment.reset();
+}
+
+void tst_CFileManagerLinux::showsTheFileSelected_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("encoded");
+
+    QTest::newRow("plain") << "logs_2026-12-07_09.15.00.zip"
+                           << QByteArray("logs_2026-12-07_09.15.00.zip");
+    QTest::newRow("space and umlaut")
+        << QStringLiteral("Müller logs.zip") << QByteArray("M%C3%BCller%20logs.zip");
+    QTest::newRow("percent and hash") << "100% #1.zip" << QByteArray("100%25%20%231.zip");
+}
+
+void tst_CFileManagerLinux::showsTheFileSelected()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, encoded);
+    if (CTestChild::isChild())
+        QSKIP("runs on the private bus only");
+    const QString record = environment->root() + "calls";
+    QFile::remove(record);
+    QVERIFY(bus->startFileManager(record));
+    const QString file = environment->writeFile("Desktop/" + name, "PK");
+
+    QVERIFY(CFileManager::showItem(file));
+    const QByteArray folder = QUrl::fromLocalFile(environment->root()).toEncoded();
+    QCOMPARE(readAll(record), "ShowItems\t" + folder + "Desktop/" + encoded + "\t\n");
+    bus->stopFileManager();
+}
+
+void tst_CFileManagerLinux::withoutFileManager()
+{
+    if (CTestChild::isChild())
+        QSKIP("runs on the private bus only");
+    const QString file = environment->writeFile("Desktop/logs.zip", "PK");
+    expectRecord(QtDebugMsg, "no file manager on the session bus to show .*logs\\.zip.*");
+    QVERIFY(!CFileManager::showItem(file));
+}
+
+void tst_CFileManagerLinux::fileManagerThatNeverAnswers()
+{
+    if (CTestChild::isChild())
+        QSKIP("runs on the private bus only");
+    const QString record = environment->root() + "calls";
+    QFile::remove(record);
+    QVERIFY(bus->startFileManager(record, true));
+    const QString file = environment->writeFile("Desktop/logs.zip", "PK");
+    expectRecord(QtWarningMsg, "the file manager did not show .*logs\\.zip.* : "
+                               "org\\.freedesktop\\.DBus\\.Error\\.NoReply .*");
+    QVERIFY(!CFileManager::showItem(file, 300));
+    QVERIFY(readAll(record).startsWith("ShowItems\t"));
+    bus->stopFileManager();
+}
+
+void tst_CFileManagerLinux::withoutSessionBus()
+{
+    if (!CTestChild::isChild()) {
+        QVERIFY(CTestChild::run("withoutSessionBus"));
+        return;
+    }
+    const QString file = environment->writeFile("Desktop/logs.zip", "PK");
+    expectRecord(QtDebugMsg, "no session bus: .*");
+    QVERIFY(!CFileManager::showItem(file));
+}
+
+QTEST_GUILESS_MAIN(tst_CFileManagerLinux)
+#include "tst_CFileManagerLinux.moc"
