@@ -1,5 +1,6 @@
 #include "IniFile/CLogFilesSender.h"
 
+#include "IniFile/CArchiveSpace.h"
 #include "IniFile/CUndecodableNames.h"
 #include "IniFile/CZipper.h"
 #include "dbapi/CPathOperations.h"
@@ -7,6 +8,8 @@
 #include "diagnostics/CException.h"
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/CFSOperations.h"
+#include "system/CFSVolumeInformation.h"
+#include "system/CFileManager.h"
 #include "system/CShellGlobal.h"
 #include "threading/threads/CCallStack.h"
 
@@ -18,7 +21,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileInfoList>
+#include <QLocale>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
@@ -58,6 +63,43 @@ QString withSlash(const QString& folder)
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
+// The free space of the file system that holds folder, and that file system's mount point.
+struct TRoom
+{
+    QString folder;
+    QString root;
+    quint64 free = 0;
+    bool known = false;
+};
+
+TRoom roomIn(const QString& folder)
+{
+    const CFSVolumeInformation volume(folder);
+    return {folder, QStorageInfo(folder).rootPath(), volume.freeBytesAvailable,
+            volume.totalBytes > 0};
+}
+
+QString dataSize(quint64 bytes)
+{
+    return QLocale().formattedDataSize(static_cast<qint64>(bytes));
+}
+
+QString roomText(const TRoom& room)
+{
+    return QCoreApplication::translate("CLogFilesSender", "%1 has %2 free")
+        .arg(QDir::toNativeSeparators(room.folder), dataSize(room.free));
+}
+
+// The folder under the application data that takes the archive when the desktop cannot;
+// created when missing.
+QString fallbackFolder()
+{
+    const QString folder = CShellGlobal::getShellSpecialFolderPath(APPDATA) + fallbackOutputFolder;
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    return withSlash(folder);
+}
+
 // The desktop when it can take the archive, else the fallback folder; created when missing.
 QString chooseOutputFolder()
 {
@@ -75,10 +117,7 @@ QString chooseOutputFolder()
         if (desktop.isDir() && desktop.isWritable())
             return withSlash(folder);
     }
-    folder = CShellGlobal::getShellSpecialFolderPath(APPDATA) + fallbackOutputFolder;
-    if (!QFileInfo(folder).isDir())
-        QDir().mkpath(folder);
-    return withSlash(folder);
+    return fallbackFolder();
 }
 
 // The path with backslashes, double quotes, control characters and the replacement character
@@ -206,11 +245,13 @@ bool CLogFilesSender::zipAndSendLogFiles()
     SY_ASSERT(connResult);
 
     removePartialArchives();
-    const QString workingFolder = archiveFolder();
-    const QString workingArchive = workingFolder + m_targetFile;
-    const QString partialArchive = workingFolder + partialName(m_targetFile);
+    QString workingFolder = archiveFolder();
+    QString output = outputFolder();
+    QString placedElsewhere;
+    QString message;
     // Staging and packing run on a thread of their own while this thread goes on handling the
     // window's events: a large backup folder or a long file never leaves the window unpainted.
+    bool roomy = true;
     bool zipped = false;
     const std::unique_ptr<QThread> worker(QThread::create([&] {
         SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
@@ -218,7 +259,9 @@ bool CLogFilesSender::zipAndSendLogFiles()
         // single odd file must not cost the user the whole archive.
         stageErrorLog(fsOperations);
         stageBackupFolder(fsOperations);
-        zipped = zipper.zip(m_logsFolder, partialArchive, false);
+        roomy = checkRoom(workingFolder, output, placedElsewhere, message);
+        if (roomy)
+            zipped = zipper.zip(m_logsFolder, workingFolder + partialName(m_targetFile), false);
     }));
     QEventLoop working;
     connect(worker.get(), &QThread::finished, &working, &QEventLoop::quit, Qt::QueuedConnection);
@@ -228,6 +271,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     working.exec();
     worker->wait();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    const QString workingArchive = workingFolder + m_targetFile;
+    const QString partialArchive = workingFolder + partialName(m_targetFile);
     QString cause = zipped ? QString() : zipper.lastError();
     if (zipped) {
         cause = attempt(
@@ -236,9 +281,10 @@ bool CLogFilesSender::zipAndSendLogFiles()
         if (!cause.isEmpty())
             SY_WARNING << "could not name the archive:" << cause;
     }
-    QString message;
     QString folder;
-    if (!zipped) {
+    if (!roomy) {
+        SY_CRITICAL << "no room for the archive of" << m_logsFolder;
+    } else if (!zipped) {
         SY_CRITICAL << "could not zip" << m_logsFolder;
         QFile::remove(partialArchive);
         // Where the logs themselves are missing or unreadable, the logs are what failed.
@@ -251,7 +297,7 @@ bool CLogFilesSender::zipAndSendLogFiles()
                          "the same; please describe the problem there.")
                           .arg(QDir::toNativeSeparators(workingFolder), cause);
     } else {
-        folder = outputFolder();
+        folder = output;
         if (!placeArchive(fsOperations, workingArchive, folder)) {
             SY_CRITICAL << "could not place" << workingArchive << "in" << folder;
             message =
@@ -263,8 +309,61 @@ bool CLogFilesSender::zipAndSendLogFiles()
     }
     if (!message.isEmpty())
         Q_EMIT failed(message);
-    handOff(supportInfo, folder);
+    else if (!placedElsewhere.isEmpty())
+        Q_EMIT notice(placedElsewhere);
+    handOff(supportInfo, folder, folder.isEmpty() ? QString() : folder + m_targetFile);
     return true;
+}
+
+bool CLogFilesSender::checkRoom(QString& archiveFolder, QString& output, QString& notice,
+                                QString& message)
+{
+    CArchiveSpace archive(m_logsFolder);
+    const TRoom partial = roomIn(archiveFolder);
+    // A failed query says nothing of the room: the write itself will find out.
+    auto fits = [&archive](const TRoom& room) {
+        return !room.known || archive.fitsInto(room.free);
+    };
+    const auto place = [&](const QString& folder) {
+        const TRoom target = roomIn(folder);
+        if (!fits(target))
+            return false;
+        // On one file system the archive is renamed into place and needs its room once;
+        // elsewhere it needs it twice, or is written where it goes.
+        if (target.root != partial.root && !fits(partial)) {
+            SY_WARNING_AT(collection) << QStringLiteral("writing the archive in %1: no room in %2")
+                                             .arg(quoted(folder), quoted(archiveFolder));
+            archiveFolder = folder;
+        }
+        return true;
+    };
+    if (place(output))
+        return true;
+    const QString fallback = fallbackFolder();
+    const TRoom desktop = roomIn(output);
+    if (fallback != output && place(fallback)) {
+        SY_WARNING_AT(collection) << "no room in" << quoted(output) << "for the archive, about"
+                                  << archive.estimate() << "bytes; placing it in"
+                                  << quoted(fallback);
+        notice = tr("There is not enough free space in %1 for the log archive (about %2 are "
+                    "needed, %3 are free), so it was put into %4.")
+                     .arg(QDir::toNativeSeparators(output), dataSize(archive.estimate()),
+                          dataSize(desktop.free), QDir::toNativeSeparators(fallback));
+        output = fallback;
+        return true;
+    }
+    SY_CRITICAL_AT(collection) << "no room for the archive, about" << archive.estimate()
+                               << "bytes, in" << quoted(output) << "or" << quoted(fallback);
+    QStringList places{roomText(desktop)};
+    if (fallback != output)
+        places.append(roomText(roomIn(fallback)));
+    if (partial.root != desktop.root && !fits(partial))
+        places.append(roomText(partial));
+    message = tr("No log archive was made: it needs about %1 of free space, but %2. Please "
+                 "make room there and start the log sender again. The support form opens all "
+                 "the same.")
+                  .arg(dataSize(archive.estimate()), places.join(tr(" and ")));
+    return false;
 }
 
 QString CLogFilesSender::archiveFolder() const
@@ -443,11 +542,12 @@ bool CLogFilesSender::placeArchive(IFSOperations& fsOperations, const QString& w
 bool CLogFilesSender::openSupportForm(QMap<QString, QString> supportInfo)
 {
     SY_FUNCTION("CLogFilesSender::openSupportForm");
-    handOff(supportInfo, outputFolder());
+    handOff(supportInfo, outputFolder(), QString());
     return true;
 }
 
-void CLogFilesSender::handOff(QMap<QString, QString> supportInfo, const QString& folder)
+void CLogFilesSender::handOff(QMap<QString, QString> supportInfo, const QString& folder,
+                              const QString& archive)
 {
     QUrl form(tr(supportFormAddress));
     QUrlQuery query(form);
@@ -458,8 +558,12 @@ void CLogFilesSender::handOff(QMap<QString, QString> supportInfo, const QString&
     }
     form.setQuery(query);
     QDesktopServices::openUrl(form);
-    // QUrl keeps the folder's name as Unicode, umlauts included. Without an archive there is
-    // nothing to attach, and an empty folder would look like success.
+    // The archive shown selected saves the user looking for it; a desktop whose file manager
+    // cannot do that gets its folder. QUrl keeps the folder's name as Unicode, umlauts
+    // included. Without an archive there is nothing to attach, and an empty folder would look
+    // like success.
+    if (!archive.isEmpty() && CFileManager::showItem(archive))
+        return;
     if (!folder.isEmpty())
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }

@@ -58,8 +58,16 @@ Q_SIGNALS:
     // No archive could be placed; message says what failed, in plain words. Emitted once,
     // before the support form is requested.
     void failed(const QString& message);
+    // The archive was placed somewhere else than the user would look first; message says
+    // where and why. Emitted before the support form is requested.
+    void notice(const QString& message);
 
 private:
+    // Compares what the staged logs' archive can take with the free space where it is written
+    // and where it goes, before a byte is written. May move the output to the fallback folder
+    // (notice says so) or the partial archive into the output folder; false with the message
+    // when no folder has room.
+    bool checkRoom(QString& archiveFolder, QString& output, QString& notice, QString& message);
     // The working directory, or the output folder when the working directory cannot be
     // written or no longer exists: the folder the archive is written in.
     QString archiveFolder() const;
@@ -70,7 +78,9 @@ private:
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);
     // Places the archive at working into folder; false leaves it at working.
     bool placeArchive(IFSOperations& fsOperations, const QString& working, const QString& folder);
-    void handOff(QMap<QString, QString> supportInfo, const QString& folder);
+    // Opens the support form, then shows archive selected in the file manager or, failing
+    // that, opens folder; either may be empty.
+    void handOff(QMap<QString, QString> supportInfo, const QString& folder, const QString& archive);
 
     QString m_logsFolder;
     QString m_logsBackupFolder;

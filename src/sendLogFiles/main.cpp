@@ -91,6 +91,8 @@ int main(int argc, char* argv[])
                      &SendLogFilesApp::onVerifyStarted);
     QObject::connect(&sender, &CLogFilesSender::failed, &window,
                      [&window](const QString& message) { tellUser(window, message); });
+    QObject::connect(&sender, &CLogFilesSender::notice, &window,
+                     [&window](const QString& message) { tellUser(window, message); });
     // Painted before the collection starts, so that the window never looks hung.
     window.showPainted(firstPaintTimeout);
 

@@ -2,6 +2,8 @@
 
 #include "IniFile/CZipper.h"
 
+#include "common/CPrivateSessionBus.h"
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
@@ -60,6 +62,10 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void leftoversOfEarlierRuns();
+    void roomBeforePacking_data();
+    void roomBeforePacking();
+    void archiveShownSelected_data();
+    void archiveShownSelected();
     void supportFormAddress();
     void rotation_data();
     void rotation();
@@ -86,6 +92,15 @@ QRegularExpression record(const QString& text,
 {
     return QRegularExpression("^\\[ -1 : MainThread \\] \\[ CLogFilesSender\\.cpp : \\d+ : " +
                               function + " \\] " + QRegularExpression::escape(text) + '$');
+}
+
+// Data that does not compress.
+QByteArray noise(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(data.data()),
+                                  size / int(sizeof(quint32)));
+    return data;
 }
 
 QStringList filesIn(const QString& folder)
@@ -659,12 +674,11 @@ void tst_CLogFilesSender::failures()
     if (full && ::geteuid() != 0)
         QSKIP("needs root to mount a small file system");
     writeSample(parts);
-    if (cause == "working") {
-        // Data that does not compress: the archive cannot fit.
-        QByteArray noise(256 * 1024, Qt::Uninitialized);
-        QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()),
-                                      noise.size() / int(sizeof(quint32)));
-        QVERIFY(CTestTree::write(logs + "noise.log", noise));
+    if (full) {
+        // A MiB that compresses to almost nothing, then data that does not: the room checked
+        // before packing looks ample, and the disk fills all the same.
+        QVERIFY(
+            CTestTree::write(logs + "noise.log", QByteArray(1 << 20, '\0') + noise(256 * 1024)));
     }
     QString mounted;
     const auto unmount = qScopeGuard([&mounted, this] {
@@ -693,6 +707,8 @@ void tst_CLogFilesSender::failures()
         const QByteArray block(4096, 'x');
         while (filler.write(block) == block.size() && filler.flush()) {
         }
+        // Room for what the check expects, not for the archive.
+        QVERIFY(filler.resize(std::max<qint64>(0, filler.size() - 32 * 1024)));
     }
     if (archiveKept) {
         QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
@@ -726,7 +742,11 @@ void tst_CLogFilesSender::failures()
         QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
         const CZipListing listing(working);
         QVERIFY(listing.valid);
-        QCOMPARE(listing.sortedNames(), fullSample);
+        QStringList names = fullSample;
+        if (full)
+            names.append("noise.log");
+        names.sort();
+        QCOMPARE(listing.sortedNames(), names);
     }
     if (cause == "folder")
         QVERIFY(QFileInfo(output + sender.targetFile()).isDir());
@@ -734,6 +754,137 @@ void tst_CLogFilesSender::failures()
         QCOMPARE(CTestTree::content(output + sender.targetFile()), "the earlier archive");
     if (cause == "working")
         QVERIFY(filesIn(output).isEmpty());
+}
+
+void tst_CLogFilesSender::roomBeforePacking_data()
+{
+    // Small file systems mounted on the desktop and on the fallback folder, or none.
+    QTest::addColumn<bool>("smallDesktop");
+    QTest::addColumn<bool>("smallFallback");
+    QTest::newRow("desktop full: the fallback folder takes the archive") << true << false;
+    QTest::newRow("no room anywhere: nothing is written") << true << true;
+}
+
+// The room is compared before packing; the file systems are mounted in a mount namespace of
+// the test's own, so they vanish with it.
+void tst_CLogFilesSender::roomBeforePacking()
+{
+    QFETCH(bool, smallDesktop);
+    QFETCH(bool, smallFallback);
+    if (!qEnvironmentVariableIsSet("SY_MOUNT_NAMESPACE")) {
+        if (::geteuid() != 0)
+            QSKIP("needs root to mount small file systems");
+        if (QProcess::execute("unshare", {"-m", "--propagation", "private", "true"}) != 0)
+            QSKIP("no private mount namespace here");
+        qputenv("SY_MOUNT_NAMESPACE", "1");
+        const auto unset = qScopeGuard([] { qunsetenv("SY_MOUNT_NAMESPACE"); });
+        const QByteArray row = QByteArray(QTest::currentTestFunction()) + ':' +
+                               QTest::currentDataTag();
+        QVERIFY(CTestChild::run(row.constData(), {"unshare", "-m", "--propagation", "private"}));
+        return;
+    }
+    writeSample();
+    // Data that does not compress: its archive needs all of its size.
+    QVERIFY(CTestTree::write(logs + "noise.log", noise(1 << 20)));
+    const QString fallback = appData + "Syncarium/logsForSend/";
+    const auto mountSmall = [](const QString& folder) {
+        return QDir().mkpath(folder) &&
+               QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "none", folder}) == 0;
+    };
+    // Unmounted again so that the test's temporary folder can be removed.
+    const auto unmount = qScopeGuard([&] {
+        for (const QString& folder : {output, fallback})
+            QProcess::execute("umount", {"-q", folder});
+    });
+    QVERIFY(!smallDesktop || mountSmall(output));
+    QVERIFY(!smallFallback || mountSmall(fallback));
+    QVERIFY(CTestTree::write(output + "earlier.zip", "the user's"));
+
+    CLogFilesSender sender;
+    QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QSignalSpy notice(&sender, &CLogFilesSender::notice);
+    int urlsWhenTold = -1;
+    const auto told = [&urlsWhenTold, this] { urlsWhenTold = recorder.urls.size(); };
+    connect(&sender, &CLogFilesSender::failed, this, told);
+    connect(&sender, &CLogFilesSender::notice, this, told);
+    if (smallFallback) {
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("no room for the archive, about "));
+        QTest::ignoreMessage(QtCriticalMsg, record("no room for the archive of " + logs));
+    } else {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no room in .* for the archive"));
+    }
+    QVERIFY(run(sender));
+    QCOMPARE(urlsWhenTold, 0);
+    QCOMPARE(CTestTree::content(output + "earlier.zip"), "the user's");
+    for (const QString& folder : {QDir::currentPath() + '/', output, fallback})
+        QVERIFY2(partialsIn(folder).isEmpty(), qPrintable(folder));
+    if (smallFallback) {
+        QCOMPARE(notice.size(), 0);
+        QCOMPARE(failed.size(), 1);
+        const QString message = failed.at(0).at(0).toString();
+        QVERIFY2(QRegularExpression("^No log archive was made: it needs about 1\\.\\d+ MiB of "
+                                    "free space, but .*Schreibtisch/ has .* free and "
+                                    ".*logsForSend/ has .* free\\.")
+                     .match(message)
+                     .hasMatch(),
+                 qPrintable(message));
+        QCOMPARE(filesIn(output), QStringList{"earlier.zip"});
+        QVERIFY(filesIn(fallback).isEmpty());
+        QVERIFY(filesIn(QDir::currentPath()).isEmpty());
+        QCOMPARE(recorder.urls.size(), 1);
+        return;
+    }
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(notice.size(), 1);
+    const QString message = notice.at(0).at(0).toString();
+    QVERIFY2(message.contains("Schreibtisch/") && message.contains(fallback), qPrintable(message));
+    QCOMPARE(filesIn(output), QStringList{"earlier.zip"});
+    QCOMPARE(filesIn(fallback), QStringList{sender.targetFile()});
+    QVERIFY(CZipListing(fallback + sender.targetFile()).valid);
+    QCOMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(fallback));
+}
+
+void tst_CLogFilesSender::archiveShownSelected_data()
+{
+    QTest::addColumn<bool>("fileManager");
+    QTest::newRow("file manager on the bus shows the archive") << true;
+    QTest::newRow("no file manager: its folder opens") << false;
+}
+
+// Qt keeps one session bus connection a process, so the cases run in a child whose bus is
+// the test's own from the start.
+void tst_CLogFilesSender::archiveShownSelected()
+{
+    QFETCH(bool, fileManager);
+    if (!CTestChild::isChild()) {
+        const QByteArray row = QByteArray(QTest::currentTestFunction()) + ':' +
+                               QTest::currentDataTag();
+        QVERIFY(CTestChild::run(row.constData()));
+        return;
+    }
+    static CPrivateSessionBus bus;
+    if (!bus.isValid())
+        QSKIP(qPrintable(bus.why()));
+    const QString calls = env->root() + "calls";
+    QVERIFY(!fileManager || bus.startFileManager(calls));
+    const auto stop = qScopeGuard([] { bus.stopFileManager(); });
+    writeSample();
+
+    CLogFilesSender sender;
+    QVERIFY(run(sender));
+    const QString archive = output + sender.targetFile();
+    QVERIFY(CZipListing(archive).valid);
+    // The support form is asked for first, either way.
+    QCOMPARE(recorder.urls.at(0).scheme(), "https");
+    if (fileManager) {
+        QCOMPARE(recorder.urls.size(), 1);
+        QCOMPARE(CTestTree::content(calls),
+                 "ShowItems\t" + QUrl::fromLocalFile(archive).toEncoded() + "\t\n");
+    } else {
+        QCOMPARE(recorder.urls.size(), 2);
+        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
+    }
 }
 
 // What an interrupted run left is recognised by its name and removed; anything else stays.

@@ -5,7 +5,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-bool CTestChild::run(const char* testCase)
+bool CTestChild::run(const char* testCase, const QStringList& wrapper)
 {
     QTemporaryDir folder;
     if (!folder.isValid())
@@ -18,7 +18,9 @@ bool CTestChild::run(const char* testCase)
     child.setWorkingDirectory(folder.path());
     child.setStandardOutputFile(outPath);
     child.setStandardErrorFile(outPath, QIODevice::Append);
-    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(testCase)});
+    QStringList command = wrapper;
+    command << QCoreApplication::applicationFilePath() << QLatin1String(testCase);
+    child.start(command.takeFirst(), command);
     const bool ended = child.waitForFinished(120000);
     if (!ended) {
         child.kill();

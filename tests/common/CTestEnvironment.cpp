@@ -5,9 +5,9 @@
 #include <QFileInfo>
 
 namespace {
-const char* const variables[] = {"HOME",          "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                                 "XDG_CACHE_HOME", "XDG_STATE_HOME",  "XDG_RUNTIME_DIR",
-                                 "TMPDIR"};
+const char* const variables[] = {"HOME",           "XDG_CONFIG_HOME",         "XDG_DATA_HOME",
+                                 "XDG_CACHE_HOME", "XDG_STATE_HOME",          "XDG_RUNTIME_DIR",
+                                 "TMPDIR",         "DBUS_SESSION_BUS_ADDRESS"};
 }
 
 CTestEnvironment::CTestEnvironment() : previousWorkingDirectory(QDir::currentPath())
@@ -32,6 +32,9 @@ CTestEnvironment::CTestEnvironment() : previousWorkingDirectory(QDir::currentPat
     qputenv("XDG_STATE_HOME", (home + QStringLiteral("/.local/state")).toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (base + QStringLiteral("runtime")).toLocal8Bit());
     qputenv("TMPDIR", (base + QStringLiteral("tmp")).toLocal8Bit());
+    // A bus address where nothing listens: the desktop's real session bus is never reached.
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            (QStringLiteral("unix:path=") + base + QStringLiteral("no-session-bus")).toLocal8Bit());
     QDir::setCurrent(base + QStringLiteral("work"));
 }
 

@@ -3,8 +3,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Points HOME, the XDG folders and the working directory into one temporary folder, so that a
-// test never touches the real user's files. The previous working directory and variables are
+// Points HOME, the XDG folders and the working directory into one temporary folder, and the
+// session bus at an address where nothing listens, so that a test never touches the real
+// user's files or desktop. The previous working directory and variables are
 // restored on destruction.
 class CTestEnvironment
 {

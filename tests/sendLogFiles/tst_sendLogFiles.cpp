@@ -157,7 +157,7 @@ QProcessEnvironment tst_sendLogFiles::environment(const CTestEnvironment& env,
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + env.root() + "no-session-bus");
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("XDG_SESSION_TYPE");
     if (platform.isEmpty()) {
