@@ -86,9 +86,8 @@ struct CZipperVerifier::TRecord
 class CZipperVerifier::CWorker
 {
 public:
-    CWorker(const ISourceFile& archive, quint64 dataEnd)
-        : archive(archive), dataEnd(dataEnd), input(new char[chunkSize]),
-          output(new char[outputSize])
+    explicit CWorker(const ISourceFile& archive)
+        : archive(archive), input(new char[chunkSize]), output(new char[outputSize])
     {
         ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
     }
@@ -100,57 +99,75 @@ public:
     CWorker(const CWorker&) = delete;
     CWorker& operator=(const CWorker&) = delete;
 
-    // Empty when the entry is what its records say; otherwise what is wrong.
-    QString check(const TRecord& record);
+    // Checks the entries (in the order of their data) whose headers and data make up the part
+    // of the archive from start to end: read at once when it fits the buffer, else piece by
+    // piece (then it is one entry). Empty when every entry is what its records say; otherwise
+    // what is wrong with the entry at failedAt.
+    QString checkRegion(const TRecord* const* entries, size_t count, quint64 start, quint64 end,
+                        size_t& failedAt);
 
 private:
     bool read(qint64 offset, qint64 size, char* data) const
     {
         return archive.readAt(data, size, offset) == size;
     }
-    QString checkData(const TRecord& record, qint64 inputStart, qint64 buffered, qint64 position);
+    // header starts the entry's region of the archive, of which available bytes are at hand.
+    QString check(const TRecord& record, const char* header, qint64 region, qint64 available);
+    QString checkData(const TRecord& record, const char* next, qint64 buffered, qint64 position);
 
     const ISourceFile& archive;
-    const quint64 dataEnd;
     std::unique_ptr<char[]> input;
     std::unique_ptr<char[]> output;
     z_stream stream = {};
     bool ready = false;
 };
 
-QString CZipperVerifier::CWorker::check(const TRecord& record)
+QString CZipperVerifier::CWorker::checkRegion(const TRecord* const* entries, size_t count,
+                                              quint64 start, quint64 end, size_t& failedAt)
 {
-    const qint64 headerGuess = localSize + record.name.size() + 64;
-    if (record.offset + quint64(localSize) > dataEnd)
-        return QStringLiteral("its local header lies outside the archive");
-    // Small entries are read with their header and data descriptor at once.
-    qint64 wanted = qint64(qMin<quint64>(
-        dataEnd - record.offset,
-        qMin<quint64>(quint64(chunkSize), quint64(headerGuess) + record.compressed + 24)));
-    if (!read(qint64(record.offset), wanted, input.get()))
+    const qint64 span = qint64(end - start);
+    const qint64 first = qMin(span, chunkSize);
+    if (!read(qint64(start), first, input.get())) {
+        failedAt = 0;
         return QStringLiteral("the archive could not be read");
-    const char* header = input.get();
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const TRecord& record = *entries[i];
+        const quint64 regionEnd = i + 1 < count ? entries[i + 1]->offset : end;
+        const qint64 at = qint64(record.offset - start);
+        const QString reason =
+            check(record, input.get() + at, qint64(regionEnd - record.offset), first - at);
+        if (!reason.isEmpty()) {
+            failedAt = i;
+            return reason;
+        }
+    }
+    return QString();
+}
+
+QString CZipperVerifier::CWorker::check(const TRecord& record, const char* header, qint64 region,
+                                        qint64 available)
+{
+    available = qMin(available, region);
+    const QString mismatch =
+        QStringLiteral("its local header does not match the central directory");
+    if (available < localSize || get32(header) != localSignature)
+        return mismatch;
     const qint64 nameLength = get16(header + 26);
     const qint64 extraLength = get16(header + 28);
     const qint64 dataStart = localSize + nameLength + extraLength;
-    // A local extra field longer than guessed.
-    if (dataStart > wanted) {
-        wanted = qint64(qMin<quint64>(dataEnd - record.offset, quint64(chunkSize)));
-        if (!read(qint64(record.offset), wanted, input.get()))
-            return QStringLiteral("the archive could not be read");
-    }
-    if (get32(header) != localSignature || dataStart > wanted ||
+    if (dataStart > available ||
         QByteArray::fromRawData(header + localSize, nameLength) != record.name ||
         get16(header + 6) != record.flags || get16(header + 8) != record.method ||
         get32(header + 10) != record.dosTime)
-        return QStringLiteral("its local header does not match the central directory");
+        return mismatch;
     const QByteArray zip64 = zip64Extra(header + localSize + nameLength, extraLength);
     const bool large = record.size >= max32 || record.compressed >= max32;
     if (large && zip64.size() < 16)
         return QStringLiteral("its local header lacks the zip64 sizes of a large entry");
-    const quint64 dataEndAt = record.offset + quint64(dataStart) + record.compressed;
-    if (dataEndAt > dataEnd)
-        return QStringLiteral("its data run past the central directory");
+    if (quint64(dataStart) + record.compressed > quint64(region))
+        return QStringLiteral("its data run into the next entry");
+    const qint64 dataEndAt = dataStart + qint64(record.compressed);
     quint32 crc = get32(header + 14);
     quint64 compressed = get32(header + 18);
     quint64 size = get32(header + 22);
@@ -158,13 +175,15 @@ QString CZipperVerifier::CWorker::check(const TRecord& record)
         // Sizes follow the data, in eight bytes each when the local header has zip64 sizes.
         const qint64 sizeBytes = zip64.isEmpty() ? 4 : 8;
         char descriptor[24];
-        const qint64 descriptorSize =
-            qint64(qMin<quint64>(dataEnd - dataEndAt, quint64(4 + 4 + 2 * sizeBytes)));
-        if (!read(qint64(dataEndAt), descriptorSize, descriptor))
+        const qint64 descriptorSize = qMin(region - dataEndAt, 4 + 4 + 2 * sizeBytes);
+        // A small entry's descriptor came with its header and data.
+        if (dataEndAt + descriptorSize <= available)
+            std::memcpy(descriptor, header + dataEndAt, size_t(descriptorSize));
+        else if (!read(qint64(record.offset) + dataEndAt, descriptorSize, descriptor))
             return QStringLiteral("the archive could not be read");
         const qint64 skip = descriptorSize >= 4 && get32(descriptor) == descriptorSignature ? 4 : 0;
         if (descriptorSize < skip + 4 + 2 * sizeBytes)
-            return QStringLiteral("its data descriptor lies outside the archive");
+            return QStringLiteral("its data descriptor is missing");
         crc = get32(descriptor + skip);
         compressed = sizeBytes == 8 ? get64(descriptor + skip + 4) : get32(descriptor + skip + 4);
         size = sizeBytes == 8 ? get64(descriptor + skip + 12) : get32(descriptor + skip + 8);
@@ -174,19 +193,20 @@ QString CZipperVerifier::CWorker::check(const TRecord& record)
     }
     if (crc != record.crc || compressed != record.compressed || size != record.size)
         return QStringLiteral("its local sizes or CRC-32 differ from the central directory");
-    return checkData(record, dataStart, wanted - dataStart, qint64(record.offset) + dataStart);
+    return checkData(record, header + dataStart, available - dataStart,
+                     qint64(record.offset) + dataStart);
 }
 
-// Inflates the entry's data, of which the first buffered bytes are already in input at
-// inputStart and the rest follow at position, and compares what comes out with the records.
-QString CZipperVerifier::CWorker::checkData(const TRecord& record, qint64 inputStart,
+// Inflates the entry's data, of which the first buffered bytes are already at next and the
+// rest follow in the archive at position + buffered, and compares what comes out with the
+// records.
+QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* next,
                                             qint64 buffered, qint64 position)
 {
     const bool deflated = record.method == Z_DEFLATED;
     if ((!deflated && record.method != 0) || (deflated && !ready) ||
         (deflated && inflateReset(&stream) != Z_OK))
         return QStringLiteral("its data cannot be read back");
-    const char* next = input.get() + inputStart;
     qint64 available = qMin<qint64>(buffered, qint64(record.compressed));
     position += available;
     quint64 remaining = record.compressed - quint64(available);
@@ -352,35 +372,65 @@ bool CZipperVerifier::verify()
     std::vector<TRecord> records;
     if (!readDirectory(records))
         return false;
-    std::vector<size_t> order(records.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    // The largest first, so that no thread is left with a large entry at the end.
-    std::stable_sort(order.begin(), order.end(), [&records](size_t a, size_t b) {
-        return records[a].compressed > records[b].compressed;
+    // Entries follow one another: each one's header, data and descriptor run to the next
+    // one's header, the last one's to the central directory. Runs of small entries are read
+    // at once; the largest runs go first, so that no thread is left with a large one at the end.
+    std::vector<const TRecord*> byOffset;
+    byOffset.reserve(records.size());
+    for (const TRecord& record : records)
+        byOffset.push_back(&record);
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const TRecord* a, const TRecord* b) { return a->offset < b->offset; });
+    const auto regionEnd = [&](size_t i) {
+        return i + 1 < byOffset.size() ? byOffset[i + 1]->offset : directoryStart;
+    };
+    struct TRun
+    {
+        size_t first;
+        size_t count;
+        quint64 start;
+        quint64 end;
+    };
+    std::vector<TRun> runs;
+    for (size_t i = 0; i < byOffset.size();) {
+        TRun run{i, 1, byOffset[i]->offset, regionEnd(i)};
+        while (run.first + run.count < byOffset.size() &&
+               regionEnd(run.first + run.count) - run.start <= quint64(chunkSize)) {
+            run.end = regionEnd(run.first + run.count);
+            ++run.count;
+        }
+        runs.push_back(run);
+        i += run.count;
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const TRun& a, const TRun& b) {
+        return a.end - a.start > b.end - b.start;
     });
     std::atomic<size_t> next(0);
     std::atomic<bool> failed(false);
     std::mutex failureLock;
-    size_t failedIndex = records.size();
+    const TRecord* failedRecord = nullptr;
     QString failedReason;
     const auto work = [&] {
-        CWorker worker(archive, directoryStart);
-        for (size_t taken = next++; taken < order.size() && !failed; taken = next++) {
-            const QString reason = worker.check(records[order[taken]]);
+        CWorker worker(archive);
+        for (size_t taken = next++; taken < runs.size() && !failed; taken = next++) {
+            const TRun& run = runs[taken];
+            size_t failedAt = 0;
+            const QString reason = worker.checkRegion(byOffset.data() + run.first, run.count,
+                                                      run.start, run.end, failedAt);
             if (reason.isEmpty())
                 continue;
             const std::lock_guard<std::mutex> locker(failureLock);
             failed = true;
             // Of several bad entries, the first in the archive is named.
-            if (order[taken] < failedIndex) {
-                failedIndex = order[taken];
+            const TRecord* record = byOffset[run.first + failedAt];
+            if (!failedRecord || record->offset < failedRecord->offset) {
+                failedRecord = record;
                 failedReason = reason;
             }
         }
     };
     std::vector<std::thread> threads;
-    const int count = int(qMin<size_t>(size_t(workers), records.size()));
+    const int count = int(qMin<size_t>(size_t(workers), runs.size()));
     for (int i = 1; i < count; ++i) {
         try {
             threads.emplace_back(work);
@@ -391,7 +441,7 @@ bool CZipperVerifier::verify()
     work();
     for (std::thread& thread : threads)
         thread.join();
-    if (failedIndex < records.size())
-        return fail(records[failedIndex].name, failedReason);
+    if (failedRecord)
+        return fail(failedRecord->name, failedReason);
     return true;
 }
