@@ -4,6 +4,10 @@
 // file, sums its CRC-32 and deflates it with CZipper's parameters, writing nothing, is the floor
 // no zlib-based packer with one thread can go below.
 //
+// CZipper::zip reads every archive back before it returns; how much of its time that check takes
+// is measured by a child that runs the check alone (CZipperVerifier, same threads) on the
+// parallel CZipper's archive after each round.
+//
 // Each packing runs in a child process that links only the library and sets nothing about the
 // allocator, as any program using the library would; its peak resident memory is its own. The
 // three alternate run by run on a warm page cache, and each CZipper run is paired with the
@@ -11,6 +15,9 @@
 // 7z t.
 
 #include "CBenchSupport.h"
+
+#include "IniFile/CZipperVerifier.h"
+#include "IniFile/ISourceFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -66,6 +73,16 @@ int deflateOnly(const QString& source)
     return 0;
 }
 
+// Reads the archive back as CZipper::zip does after writing it.
+int verifyOnly(const QString& archive, int workers)
+{
+    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
+    QString error;
+    const std::unique_ptr<ISourceFile> file =
+        ISourceFile::open(QFile::encodeName(archive), opened, error);
+    return file && CZipperVerifier(*file, {}, workers).verify() ? 0 : 1;
+}
+
 bool succeeds(const QString& program, const QStringList& arguments)
 {
     QProcess process;
@@ -95,6 +112,8 @@ int main(int argc, char** argv)
     if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
         return bench::zipQuietly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                  QString::fromLocal8Bit(argv[4]).toInt());
+    if (argc == 4 && qstrcmp(argv[1], "--child-verify") == 0)
+        return verifyOnly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]).toInt());
     if (argc == 3 && qstrcmp(argv[1], "--child-deflate") == 0)
         return deflateOnly(QString::fromLocal8Bit(argv[2]));
 
@@ -166,6 +185,8 @@ int main(int argc, char** argv)
     const int compared = 3;
     QList<double> ratios[compared];
     QList<double> cpuRatios[compared];
+    QList<double> checkShares;
+    QList<double> checkCpuShares;
     for (int run = 0; run < runs; ++run) {
         // Rotating the order spreads the effect of the page cache and of other load.
         for (int i = 0; i < 4; ++i) {
@@ -193,6 +214,17 @@ int main(int argc, char** argv)
         }
         std::printf(" %s %.2f s (cpu %.2f s)\n", qPrintable(infozip.name), infozip.seconds.last(),
                     infozip.cpuSeconds.last());
+        const bench::ChildResult check =
+            bench::runChild(bench::selfPath(), {QStringLiteral("--child-verify"), parallel.archive,
+                                                QString::number(workers)});
+        if (!check.ok) {
+            std::fprintf(stderr, "the check of %s failed\n", qPrintable(parallel.archive));
+            return 1;
+        }
+        // The zip alone: the parallel run less its check.
+        checkShares.append(check.seconds / (parallel.seconds.last() - check.seconds));
+        checkCpuShares.append(check.cpuSeconds / (parallel.cpuSeconds.last() - check.cpuSeconds));
+        std::printf("  check alone %.2f s (cpu %.2f s)\n", check.seconds, check.cpuSeconds);
         std::fflush(stdout);
     }
 
@@ -201,24 +233,25 @@ int main(int argc, char** argv)
     for (int i = 0; i < 4; ++i) {
         const bench::Tool* tool = tools[i];
         const double seconds = bench::median(tool->seconds);
-        const QString ratio = i < compared ? QString::number(bench::median(ratios[i]), 'f', 3)
-                                           : QStringLiteral("-");
+        const QString ratio =
+            i < compared ? QString::number(bench::median(ratios[i]), 'f', 3) : QStringLiteral("-");
         const bool archive = !tool->archive.isEmpty();
         std::printf("%-26s %9.3f %9.3f %9.1f %8.1f MiB %14s %10s %10s  %s\n",
                     qPrintable(tool->name), seconds, bench::median(tool->cpuSeconds),
                     double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
                     archive ? qPrintable(QString::number(tool->archiveSize)) : "-",
-                    archive ? qPrintable(QString::number(double(tool->archiveSize) /
-                                                             double(infozip.archiveSize),
-                                                         'f', 4))
+                    archive ? qPrintable(QString::number(
+                                  double(tool->archiveSize) / double(infozip.archiveSize), 'f', 4))
                             : "-",
-                    qPrintable(ratio),
-                    archive ? qPrintable(checkArchive(tool->archive)) : "-");
+                    qPrintable(ratio), archive ? qPrintable(checkArchive(tool->archive)) : "-");
     }
     for (int i = 0; i < compared; ++i)
         std::printf("paired time ratio %s / Info-ZIP: median %.3f (wall), %.3f (cpu)\n",
                     qPrintable(tools[i]->name), bench::median(ratios[i]),
                     bench::median(cpuRatios[i]));
+    std::printf("read-back check in %s: median %.3f (wall), %.3f (cpu) of the zip without it\n",
+                qPrintable(parallel.name), bench::median(checkShares),
+                bench::median(checkCpuShares));
     std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
     for (const bench::Tool* tool : tools) {
         if (!tool->archive.isEmpty())

@@ -65,8 +65,9 @@ quint64 CArchiveSpace::estimate()
     while (sound && read < sampleSize && files.hasNext()) {
         // Opened as the zipper opens a file: what is no longer a regular file is not read.
         ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
+        QString error;
         const std::unique_ptr<ISourceFile> file =
-            ISourceFile::open(QFile::encodeName(files.next()), opened);
+            ISourceFile::open(QFile::encodeName(files.next()), opened, error);
         if (!file)
             continue;
         const qint64 got = std::max<qint64>(file->readAt(input.get(), sampleSize - read, 0), 0);

@@ -66,7 +66,6 @@ CDeflatePipeline::CDeflatePipeline(int workers)
         workers = qMax(1, QThread::idealThreadCount());
     outputCapacity = ownStream->ready ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
                                       : blockSize + blockSize / 8;
-    ownSlot = std::make_unique<TSlot>(outputCapacity);
     // Two blocks beyond the workers' keep them busy while the oldest is being written.
     const int slotCount = workers == 1 ? 1 : workers + 2;
     for (int i = 0; i < slotCount; ++i)
@@ -97,15 +96,18 @@ CDeflatePipeline::~CDeflatePipeline()
         thread.join();
 }
 
-void CDeflatePipeline::submit(int file, const QByteArray& path, qint64 offset)
+void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset, qint64 wanted,
+                              bool last)
 {
     TSlot& slot = *slots[static_cast<size_t>(tail % capacity())];
     {
         const std::lock_guard<std::mutex> locker(mutex);
         slot.block = TBlock();
         slot.block.file = file;
-        slot.block.path = path;
+        slot.block.source = source;
         slot.block.offset = offset;
+        slot.block.wanted = wanted;
+        slot.block.last = last;
         slot.state = TSlot::TState::Queued;
         ++tail;
     }
@@ -159,19 +161,6 @@ void CDeflatePipeline::pop()
     ++head;
 }
 
-const CDeflatePipeline::TBlock& CDeflatePipeline::compressHere(const QByteArray& path,
-                                                               qint64 offset)
-{
-    TSlot& slot = *ownSlot;
-    slot.block = TBlock();
-    slot.block.file = lastTailFile;
-    slot.block.path = path;
-    slot.block.offset = offset;
-    compress(slot, *ownStream, lastTailSize > 0 && lastTailEnd == offset);
-    keepTail(slot);
-    return slot.block;
-}
-
 QByteArray CDeflatePipeline::streamEnd()
 {
     // An empty final block with fixed codes, as deflate ends an empty stream.
@@ -221,24 +210,17 @@ void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
         block.status = TStatus::DeflateFailed;
         return;
     }
-    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
-    const std::unique_ptr<ISourceFile> file = ISourceFile::open(block.path, opened);
-    if (!file) {
-        block.status =
-            opened == ISourceFile::TOpen::NotRegular ? TStatus::NotRegular : TStatus::OpenFailed;
-        return;
-    }
-    block.modified = file->modified();
-    block.permissions = file->permissions();
+    const ISourceFile& file = *block.source;
     char* const data = slot.data();
     qint64 dictionary = 0;
     if (useLastTail) {
         dictionary = lastTailSize;
         std::memcpy(data - dictionary, lastTail.get(), size_t(dictionary));
-        block.length = file->readAt(data, blockSize, block.offset);
+        block.length = file.readAt(data, block.wanted, block.offset);
     } else {
         const qint64 prefix = qMin(block.offset, window);
-        const qint64 count = file->readAt(data - prefix, prefix + blockSize, block.offset - prefix);
+        const qint64 count =
+            file.readAt(data - prefix, prefix + block.wanted, block.offset - prefix);
         // A file that shrank below the offset ends here.
         dictionary = count < prefix ? 0 : prefix;
         block.length = count < prefix ? qMin<qint64>(count, 0) : count - prefix;
@@ -248,7 +230,7 @@ void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
         block.status = TStatus::ReadFailed;
         return;
     }
-    block.final = block.length < blockSize;
+    block.final = block.last || block.length < block.wanted;
     z_stream& z = stream.stream;
     bool ok = deflateReset(&z) == Z_OK;
     if (ok && dictionary > 0)

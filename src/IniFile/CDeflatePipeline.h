@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+class ISourceFile;
+
 // Compresses blocks of files into raw deflate data, on worker threads, and hands them back in
 // the order they were submitted. A file larger than one block is cut into blocks that are
 // compressed independently, each primed with the last 32 KiB of the block before it and ended
@@ -27,9 +29,6 @@ public:
     enum class TStatus
     {
         Compressed,
-        OpenFailed,
-        // A FIFO, socket or device: refused without reading.
-        NotRegular,
         ReadFailed,
         DeflateFailed,
     };
@@ -37,18 +36,17 @@ public:
     struct TBlock
     {
         int file = -1;
-        QByteArray path;
+        const ISourceFile* source = nullptr;
         qint64 offset = 0;
+        // Bytes to read at offset, and whether they end what is packed of the file.
+        qint64 wanted = 0;
+        bool last = false;
         TStatus status = TStatus::Compressed;
-        // Bytes read at offset.
+        // Bytes read at offset: fewer than wanted when the file shrank.
         qint64 length = 0;
         quint32 crc = 0;
-        // The file ended within this block and its deflate data ends the stream.
+        // The block ends the file's deflate stream: the last one, or one that came up short.
         bool final = false;
-        // What the file said of itself when it was opened: seconds since the epoch and the
-        // Unix permission bits.
-        qint64 modified = 0;
-        quint32 permissions = 0;
         const char* data = nullptr;
         qint64 size = 0;
     };
@@ -63,19 +61,15 @@ public:
     int capacity() const { return static_cast<int>(slots.size()); }
     bool isFull() const { return tail - head == static_cast<qint64>(slots.size()); }
     bool isEmpty() const { return tail == head; }
-    // file is the caller's tag for the block; path the file's name as the file system spells
-    // it. Not when full.
-    void submit(int file, const QByteArray& path, qint64 offset);
+    // file is the caller's tag for the block; source stays open until the block is popped.
+    // Reads wanted bytes at offset; last ends the stream. Not when full.
+    void submit(int file, const ISourceFile* source, qint64 offset, qint64 wanted, bool last);
     // The oldest submitted block, once it is compressed. Not when empty.
     const TBlock& front();
     // The tag of the oldest submitted block, without waiting for it. Not when empty.
     int frontFile() const;
     // Gives the oldest block's buffers back, once no worker uses them.
     void pop();
-    // Compresses the block at offset on the calling thread, outside the order of submitted
-    // blocks, continuing the stream of the block popped last.
-    const TBlock& compressHere(const QByteArray& path, qint64 offset);
-
     // The deflate data that ends a stream whose last block ended with a sync flush.
     static QByteArray streamEnd();
 
@@ -88,7 +82,6 @@ private:
     void keepTail(const TSlot& slot);
 
     std::vector<std::unique_ptr<TSlot>> slots;
-    std::unique_ptr<TSlot> ownSlot;
     std::unique_ptr<TStream> ownStream;
     std::vector<std::unique_ptr<TStream>> streams;
     std::vector<std::thread> threads;

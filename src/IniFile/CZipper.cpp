@@ -2,6 +2,9 @@
 
 #include "IniFile/CDeflatePipeline.h"
 #include "IniFile/CZipExtractor.h"
+#include "IniFile/CZipperFileSync.h"
+#include "IniFile/CZipperVerifier.h"
+#include "IniFile/ISourceFile.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
@@ -14,6 +17,8 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -22,21 +27,15 @@
 
 namespace {
 
-// Entries of this size or more carry zip64 sizes; the margin covers files that grow while
-// they are packed.
+// Entries of this size or more at their open carry zip64 sizes: their deflate data, a little
+// larger than the file when it does not compress, could pass 4 GiB.
 const qint64 zip64Threshold = Q_INT64_C(0xF0000000);
 const uLong utf8NameFlag = 0x800;
 // Version 3.0 of the format, the one the entries' fields follow.
 const uLong formatVersion = 30;
-
-// What the file system said about the archive's last failed write, in its own words.
-QString writeFailure(QuaZip& archive)
-{
-    const auto* file = qobject_cast<const QFileDevice*>(archive.getIoDevice());
-    return file && file->error() != QFileDevice::NoError
-               ? file->errorString()
-               : QStringLiteral("the archive could not be written");
-}
+const quint32 defaultFolderMode = 0755;
+// The steps of zip write their records in its name.
+const char* const zipFunction = "CZipper::zip";
 
 QString entryName(const QString& path, const QString& basePath)
 {
@@ -53,10 +52,18 @@ bool isUtf8(const QByteArray& name)
     return QString::fromUtf8(name).toUtf8() == name;
 }
 
-// The Unix type and permission bits, as Info-ZIP's unzip restores them.
+// The Unix type and permission bits, as Info-ZIP's unzip restores them. The owner can always
+// read what is extracted, and enter and fill the folders.
 quint32 unixAttributes(bool isDirectory, quint32 permissions)
 {
-    return ((isDirectory ? 0040000u : 0100000u) | (permissions & 0777u)) << 16;
+    const quint32 mode = (permissions & 0777u) | (isDirectory ? 0700u : 0400u);
+    return ((isDirectory ? 0040000u : 0100000u) | mode) << 16;
+}
+
+quint32 unixPermissions(QFileDevice::Permissions permissions)
+{
+    const quint32 bits = quint32(permissions.toInt());
+    return ((bits >> 12) & 07) << 6 | ((bits >> 4) & 07) << 3 | (bits & 07);
 }
 
 QByteArray rawEntryName(const QByteArray& path, const QByteArray& basePath)
@@ -111,14 +118,15 @@ public:
         if (block.size > 0 &&
             zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
             return false;
-        crc =
-            bytes == 0 ? block.crc : quint32(crc32_combine(crc, block.crc, z_off_t(block.length)));
+        checksum = bytes == 0 ? block.crc
+                              : quint32(crc32_combine(checksum, block.crc, z_off_t(block.length)));
         bytes += block.length;
         ended = block.final;
         return true;
     }
 
     qint64 size() const { return bytes; }
+    quint32 crc() const { return checksum; }
 
     // Returns the library's error code.
     int close()
@@ -131,7 +139,7 @@ public:
         int result = ended ? ZIP_OK
                            : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
                                                  unsigned(end.size()));
-        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), crc);
+        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
         return result != ZIP_OK ? result : closed;
     }
 
@@ -140,21 +148,173 @@ private:
     bool isOpen = false;
     bool ended = false;
     qint64 bytes = 0;
-    quint32 crc = 0;
+    quint32 checksum = 0;
 };
 
-// What zip learns of a file when it plans the file's blocks.
+// The archive file. Writes are gathered here and handed to the system in large pieces, each
+// checked, and the first failure is kept in the system's words: QFile loses them on a short write
+// and forgets them at its next seek, and its close() does not say whether its last flush worked.
+class CArchiveFile : public QFile
+{
+public:
+    using QFile::QFile;
+    ~CArchiveFile() override { flushWrites(); }
+    CArchiveFile(const CArchiveFile&) = delete;
+    CArchiveFile& operator=(const CArchiveFile&) = delete;
+
+    // Every piece goes straight to the system, from this buffer.
+    bool open(OpenMode mode) override { return QFile::open(mode | QIODevice::Unbuffered); }
+    void close() override
+    {
+        flushWrites();
+        QFile::close();
+    }
+    bool seek(qint64 offset) override { return flushWrites() && QFile::seek(offset); }
+    qint64 size() const override
+    {
+        return qMax(QFile::size(), pending.isEmpty() ? 0 : pendingStart + pending.size());
+    }
+
+    // Hands what was gathered to the system; false once any write failed.
+    bool flushWrites()
+    {
+        if (!pending.isEmpty() && failure.isEmpty()) {
+            // The system writes less than asked only when it cannot write the rest; asking
+            // again for the rest brings out its reason.
+            for (qint64 done = 0; done < pending.size();) {
+                const qint64 written =
+                    QFile::writeData(pending.constData() + done, pending.size() - done);
+                if (written <= 0) {
+                    failure = errorString();
+                    break;
+                }
+                done += written;
+            }
+        }
+        pending.clear();
+        return failure.isEmpty();
+    }
+    QString writeError() const { return failure; }
+
+protected:
+    qint64 readData(char* data, qint64 size) override
+    {
+        return flushWrites() ? QFile::readData(data, size) : -1;
+    }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (pending.isEmpty())
+            pendingStart = pos();
+        pending.append(data, size);
+        if (pending.size() >= bufferSize && !flushWrites())
+            return -1;
+        return failure.isEmpty() ? size : -1;
+    }
+
+private:
+    static constexpr qsizetype bufferSize = 256 * 1024;
+    QByteArray pending;
+    qint64 pendingStart = 0;
+    QString failure;
+};
+
+// A file to pack: what the scan learnt of it and, once it is planned, the file opened.
 struct TSource
 {
     QByteArray path;
     QString filePath;
     QString fileName;
     QByteArray name;
-    qint64 size = 0;
     bool regular = false;
+    std::unique_ptr<ISourceFile> file;
+    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
+    QString openError;
+};
+
+// Opens the files in archive order and submits their blocks to the pipeline as far ahead as it
+// holds, each file cut at the size it had when it was opened. The writer ends a file with
+// finish(), after which none of its blocks is planned again.
+class CBlockPlanner
+{
+public:
+    CBlockPlanner(CDeflatePipeline& pipeline, std::vector<TSource>& sources,
+                  std::function<TSource(qsizetype)> describe)
+        : pipeline(pipeline), sources(sources), describe(std::move(describe))
+    {}
+
+    void plan()
+    {
+        const qsizetype count = qsizetype(sources.size());
+        while (!pipeline.isFull() && planned < count) {
+            TSource& source = sources[size_t(planned)];
+            if (plannedOffset == 0) {
+                source = describe(planned);
+                if (source.regular)
+                    source.file = ISourceFile::open(source.path, source.opened, source.openError);
+            }
+            if (source.file) {
+                const qint64 size = source.file->size();
+                const qint64 offset = plannedOffset;
+                plannedOffset += CDeflatePipeline::blockSize;
+                pipeline.submit(int(planned), source.file.get(), offset,
+                                qMin(CDeflatePipeline::blockSize, size - offset),
+                                plannedOffset >= size);
+                if (plannedOffset < size)
+                    continue;
+            }
+            ++planned;
+            plannedOffset = 0;
+        }
+    }
+
+    // Drops what is left of the file's blocks, plans none of it again and closes it.
+    void finish(qsizetype index)
+    {
+        while (!pipeline.isEmpty() && pipeline.frontFile() == int(index))
+            pipeline.pop();
+        if (planned == index) {
+            ++planned;
+            plannedOffset = 0;
+        }
+        sources[size_t(index)].file.reset();
+    }
+
+private:
+    CDeflatePipeline& pipeline;
+    std::vector<TSource>& sources;
+    std::function<TSource(qsizetype)> describe;
+    qsizetype planned = 0;
+    qint64 plannedOffset = 0;
 };
 
 } // namespace
+
+// What one zip call packs, and where.
+struct CZipper::TPack
+{
+    QString target;
+    CArchiveFile& archiveFile;
+    QuaZip& archive;
+    QList<QFileInfo> dirs;
+    QList<QFileInfo> files;
+    // Entries whose names are not UTF-8 follow the others of their kind.
+    QList<CDirIterator::TRawEntry> rawDirs;
+    QList<CDirIterator::TRawEntry> rawFiles;
+    QString basePath;
+    QByteArray rawBasePath;
+    quint32 total = 0;
+    quint32 actual = 1;
+    std::vector<CZipperVerifier::TEntry> written;
+
+    // The cause of a failed write to the archive, in the system's words where it gave any.
+    QString writeError() const
+    {
+        if (!archiveFile.writeError().isEmpty())
+            return archiveFile.writeError();
+        return archiveFile.error() != QFileDevice::NoError ? archiveFile.errorString()
+                                                           : QStringLiteral("write error");
+    }
+};
 
 CZipper::CZipper(QObject* parent)
     : QObject(parent), abortFlag(false),
@@ -168,7 +328,7 @@ CZipper::~CZipper() = default;
 
 bool CZipper::fail(const QString& cause)
 {
-    lastFailure = cause;
+    failure = cause;
     Q_EMIT error(0);
     return false;
 }
@@ -176,35 +336,34 @@ bool CZipper::fail(const QString& cause)
 bool CZipper::zip(const QString& source, const QString& target, bool append)
 {
     SY_FUNCTION("CZipper::zip");
+    failure.clear();
     QString sourcePath = source;
     if (sourcePath == QLatin1String("/"))
-        return fail();
+        return fail(QStringLiteral("the whole file system cannot be packed"));
     if (sourcePath.endsWith(QLatin1Char('/')))
         sourcePath.chop(1);
     const QFileInfo sourceInfo(sourcePath);
     if (!sourceInfo.exists())
-        return fail();
+        return fail(QStringLiteral("\"%1\" does not exist").arg(sourcePath));
     if (isAborted()) {
         SY_CRITICAL << "aborting ...";
         setAborted(false);
         return false;
     }
 
-    QList<QFileInfo> dirs;
-    QList<QFileInfo> files;
-    // Entries whose names are not UTF-8 follow the others of their kind.
-    QList<CDirIterator::TRawEntry> rawDirs;
-    QList<CDirIterator::TRawEntry> rawFiles;
+    CArchiveFile archiveFile(target);
+    QuaZip archive(&archiveFile);
+    TPack pack{target, archiveFile, archive, {}, {}, {}, {}, {}, {}, 0, 1, {}};
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
         // A scan stopped early still packs what it found. The file information keeps what the
         // scan learnt, so that packing looks at each file once more only to open it.
-        scanner.dirIterate(dirs, files, true, true);
-        rawDirs = scanner.rawDirs();
-        rawFiles = scanner.rawFiles();
+        scanner.dirIterate(pack.dirs, pack.files, true, true);
+        pack.rawDirs = scanner.rawDirs();
+        pack.rawFiles = scanner.rawFiles();
     } else {
-        files.append(sourceInfo);
+        pack.files.append(sourceInfo);
     }
     if (isAborted()) {
         SY_CRITICAL << "aborting ...";
@@ -214,177 +373,208 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     const QFileInfo targetInfo(target);
     if (targetInfo.exists() != append || targetInfo.isDir())
-        return fail();
+        return fail(append ? QStringLiteral("\"%1\" is no archive to add to").arg(target)
+                           : QStringLiteral("\"%1\" already exists").arg(target));
 
-    const quint32 total =
-        static_cast<quint32>(dirs.size() + rawDirs.size() + files.size() + rawFiles.size());
-    quint32 actual = 1;
-    QString basePath = sourceIsDir ? sourceInfo.filePath() : sourceInfo.path();
-    if (!basePath.endsWith(QLatin1Char('/')))
-        basePath.append(QLatin1Char('/'));
-    const QByteArray rawBasePath = QFile::encodeName(basePath);
-    const qsizetype fileCount = files.size() + rawFiles.size();
-    const auto describe = [&](qsizetype index) {
+    pack.total = static_cast<quint32>(pack.dirs.size() + pack.rawDirs.size() + pack.files.size() +
+                                      pack.rawFiles.size());
+    pack.basePath = sourceIsDir ? sourceInfo.filePath() : sourceInfo.path();
+    if (!pack.basePath.endsWith(QLatin1Char('/')))
+        pack.basePath.append(QLatin1Char('/'));
+    pack.rawBasePath = QFile::encodeName(pack.basePath);
+
+    Q_EMIT zipStarted();
+
+    // Opened here rather than by QuaZip, so that its flush and close can be checked, and for
+    // reading too, so that the archive is read back through the same open file.
+    const char* const openFailed =
+        append ? "failed to open zip target:" : "failed to create zip target:";
+    if (!archiveFile.open(append ? QIODevice::ReadWrite
+                                 : QIODevice::ReadWrite | QIODevice::NewOnly)) {
+        SY_CRITICAL << openFailed << target << ZIP_ERRNO << "-" << archiveFile.errorString();
+        return fail(archiveFile.errorString());
+    }
+    archive.setAutoClose(false);
+    if (!archive.open(append ? QuaZip::mdAdd : QuaZip::mdCreate)) {
+        SY_CRITICAL << openFailed << target << archive.getZipError();
+        return fail(QStringLiteral("\"%1\" could not be opened as an archive").arg(target));
+    }
+    return packEntries(pack) && finishArchive(pack);
+}
+
+bool CZipper::packEntries(TPack& pack)
+{
+    const qsizetype fileCount = pack.files.size() + pack.rawFiles.size();
+    const auto describe = [&pack](qsizetype index) {
         TSource source;
-        if (index < files.size()) {
-            const QFileInfo& info = files.at(index);
+        if (index < pack.files.size()) {
+            const QFileInfo& info = pack.files.at(index);
             source.filePath = info.filePath();
             source.fileName = info.fileName();
             source.path = QFile::encodeName(source.filePath);
-            source.name = entryName(source.filePath, basePath).toUtf8();
+            source.name = entryName(source.filePath, pack.basePath).toUtf8();
             source.regular = info.isFile();
-            source.size = source.regular ? info.size() : 0;
         } else {
-            const CDirIterator::TRawEntry& raw = rawFiles.at(index - files.size());
+            const CDirIterator::TRawEntry& raw = pack.rawFiles.at(index - pack.files.size());
             source.path = raw.path;
             source.filePath = QFile::decodeName(raw.path);
             source.fileName = rawFileName(raw.path);
-            source.name = rawEntryName(raw.path, rawBasePath);
+            source.name = rawEntryName(raw.path, pack.rawBasePath);
             source.regular = raw.isRegular;
-            source.size = raw.size;
         }
         return source;
     };
 
-    Q_EMIT zipStarted();
-
-    QuaZip archive(target);
-    if (!archive.open(append ? QuaZip::mdAdd : QuaZip::mdCreate)) {
-        SY_CRITICAL << (append ? "failed to open zip target:" : "failed to create zip target:")
-                    << target << archive.getZipError();
-        return fail(QStringLiteral("the archive could not be created"));
-    }
-
     // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
-    // thread writes finished ones to the archive.
-    CDeflatePipeline pipeline(workers);
+    // thread writes finished ones to the archive. The sources outlive the pipeline's workers.
     std::vector<TSource> sources(static_cast<size_t>(fileCount));
-    qsizetype planned = 0;
-    qint64 plannedOffset = 0;
-    const auto plan = [&] {
-        while (!pipeline.isFull() && planned < fileCount) {
-            TSource& source = sources[size_t(planned)];
-            if (plannedOffset == 0)
-                source = describe(planned);
-            if (source.regular) {
-                pipeline.submit(int(planned), source.path, plannedOffset);
-                plannedOffset += CDeflatePipeline::blockSize;
-            }
-            if (!source.regular || plannedOffset >= source.size) {
-                ++planned;
-                plannedOffset = 0;
-            }
-        }
-    };
-    plan();
+    CDeflatePipeline pipeline(workers);
+    CBlockPlanner planner(pipeline, sources, describe);
+    planner.plan();
 
-    const qsizetype dirCount = dirs.size() + rawDirs.size();
+    const qsizetype dirCount = pack.dirs.size() + pack.rawDirs.size();
     for (qsizetype index = 0; index < dirCount; ++index) {
         if (isAborted())
-            break;
-        const bool fromInfo = index < dirs.size();
-        const QString path = fromInfo ? dirs.at(index).filePath()
-                                      : QFile::decodeName(rawDirs.at(index - dirs.size()).path);
-        const QByteArray name =
-            fromInfo ? entryName(path, basePath).toUtf8()
-                     : rawEntryName(rawDirs.at(index - dirs.size()).path, rawBasePath);
-        CRawEntry entry(archive);
-        int result = entry.open(name + '/', QDateTime::currentDateTime(), 0, false);
+            return true;
+        const bool fromInfo = index < pack.dirs.size();
+        const CDirIterator::TRawEntry* raw =
+            fromInfo ? nullptr : &pack.rawDirs.at(index - pack.dirs.size());
+        const QString path =
+            fromInfo ? pack.dirs.at(index).filePath() : QFile::decodeName(raw->path);
+        const QByteArray name = fromInfo ? entryName(path, pack.basePath).toUtf8()
+                                         : rawEntryName(raw->path, pack.rawBasePath);
+        const quint32 mode =
+            fromInfo ? unixPermissions(pack.dirs.at(index).permissions()) : defaultFolderMode;
+        CRawEntry entry(pack.archive);
+        int result =
+            entry.open(name + '/', QDateTime::currentDateTime(), unixAttributes(true, mode), false);
         if (result != ZIP_OK) {
-            SY_CRITICAL << "failed to create zip target:" << target << result;
-            return fail(writeFailure(archive));
+            SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
+            return fail(pack.writeError());
         }
-        Q_EMIT zipProgress(total, actual, 0,
-                           fromInfo ? dirs.at(index).fileName()
-                                    : rawFileName(rawDirs.at(index - dirs.size()).path));
+        Q_EMIT zipProgress(pack.total, pack.actual, 0,
+                           fromInfo ? pack.dirs.at(index).fileName() : rawFileName(raw->path));
         result = entry.close();
         if (result != ZIP_OK) {
-            SY_CRITICAL << "error zipping dir:" << path << result;
-            return fail(writeFailure(archive));
+            SY_CRITICAL_AT(zipFunction) << "error zipping dir:" << path << result;
+            return fail(pack.writeError());
         }
-        ++actual;
+        pack.written.push_back({name + '/', 0, 0});
+        ++pack.actual;
     }
 
     for (qsizetype index = 0; index < fileCount; ++index) {
         if (isAborted())
-            break;
-        plan();
-        const TSource& source = sources[size_t(index)];
+            return true;
+        planner.plan();
+        TSource& source = sources[size_t(index)];
         const QString& path = source.filePath;
-        const int tag = int(index);
-        const auto dropBlocks = [&] {
-            while (!pipeline.isEmpty() && pipeline.frontFile() == tag)
-                pipeline.pop();
-        };
-        const bool opened =
-            source.regular && pipeline.front().status != CDeflatePipeline::TStatus::NotRegular;
-        if (!opened) {
-            dropBlocks();
-            SY_WARNING << "skipping" << path << ", not a file ...";
-            ++actual;
+        if (!source.regular || source.opened == ISourceFile::TOpen::NotRegular) {
+            SY_WARNING_AT(zipFunction) << "skipping" << path << ", not a file ...";
+            ++pack.actual;
             continue;
         }
-        if (pipeline.front().status == CDeflatePipeline::TStatus::OpenFailed) {
-            SY_CRITICAL << "failed to open sourceFile:" << path;
-            return fail();
+        if (source.opened == ISourceFile::TOpen::Missing) {
+            SY_WARNING_AT(zipFunction)
+                << "skipping" << path << ", it was removed before it could be packed";
+            ++pack.actual;
+            continue;
         }
+        if (!source.file) {
+            SY_CRITICAL_AT(zipFunction) << "failed to open sourceFile:" << path;
+            return fail(
+                QStringLiteral("\"%1\" could not be opened: %2").arg(path, source.openError));
+        }
+        // What the file was when it was opened is what is packed.
+        const ISourceFile& file = *source.file;
+        const qint64 size = file.size();
         const QString name = QString::fromUtf8(source.name);
-        CRawEntry entry(archive);
-        // The time and permissions come from the opened file, which was looked at once.
-        const CDeflatePipeline::TBlock& first = pipeline.front();
-        int result =
-            entry.open(source.name, QDateTime::fromSecsSinceEpoch(first.modified),
-                       unixAttributes(false, first.permissions), source.size >= zip64Threshold);
+        CRawEntry entry(pack.archive);
+        int result = entry.open(source.name, QDateTime::fromSecsSinceEpoch(file.modified()),
+                                unixAttributes(false, file.permissions()), size >= zip64Threshold);
         if (result != ZIP_OK) {
-            SY_CRITICAL << "failed to create zip target:" << target << result;
-            return fail(writeFailure(archive));
+            SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
+            return fail(pack.writeError());
         }
-        // Blocks past the planned ones belong to a file that grew while it was packed.
-        bool ended = false;
-        for (qint64 offset = 0; !ended && !isAborted(); offset += CDeflatePipeline::blockSize) {
-            const bool fromPipeline = offset == 0 || offset < source.size;
-            const CDeflatePipeline::TBlock& block =
-                fromPipeline ? pipeline.front() : pipeline.compressHere(source.path, offset);
+        for (bool ended = false; !ended && !isAborted();) {
+            const CDeflatePipeline::TBlock& block = pipeline.front();
             switch (block.status) {
             case CDeflatePipeline::TStatus::Compressed:
                 break;
             case CDeflatePipeline::TStatus::DeflateFailed:
-                SY_CRITICAL << "failed to write:" << name;
-                return fail();
-            default:
-                SY_CRITICAL << "failed to read:" << path;
-                return fail();
+                SY_CRITICAL_AT(zipFunction) << "failed to write:" << name;
+                return fail(QStringLiteral("\"%1\" could not be compressed").arg(path));
+            case CDeflatePipeline::TStatus::ReadFailed:
+                SY_CRITICAL_AT(zipFunction) << "failed to read:" << path;
+                return fail(QStringLiteral("\"%1\" could not be read").arg(path));
             }
             if (!entry.write(block)) {
-                SY_CRITICAL << "failed to write:" << name;
-                return fail(writeFailure(archive));
+                SY_CRITICAL_AT(zipFunction)
+                    << "failed to write:" << name << "-" << pack.writeError();
+                return fail(pack.writeError());
             }
             ended = block.final;
-            if (fromPipeline) {
-                pipeline.pop();
-                plan();
-            }
+            pipeline.pop();
+            if (!ended)
+                planner.plan();
         }
-        dropBlocks();
-        Q_EMIT zipProgress(total, actual, entry.size(), source.fileName);
+        planner.finish(index);
+        if (entry.size() < size && !isAborted())
+            SY_WARNING_AT(zipFunction) << path << "shrank while it was packed: packed"
+                                       << entry.size() << "of" << size << "bytes";
+        Q_EMIT zipProgress(pack.total, pack.actual, entry.size(), source.fileName);
         result = entry.close();
         if (result != ZIP_OK) {
-            SY_CRITICAL << "error zipping file:" << path << result;
-            return fail(writeFailure(archive));
+            SY_CRITICAL_AT(zipFunction)
+                << "error zipping file:" << path << result << "-" << pack.writeError();
+            return fail(pack.writeError());
         }
-        ++actual;
+        pack.written.push_back({source.name, entry.crc(), entry.size()});
+        ++pack.actual;
+    }
+    return true;
+}
+
+// Closes the archive, makes sure every byte of it reached the disk, and reads it back.
+bool CZipper::finishArchive(TPack& pack)
+{
+    pack.archive.close();
+    if (pack.archive.getZipError() != ZIP_OK) {
+        SY_CRITICAL_AT(zipFunction) << "failed to write:" << pack.target
+                                    << pack.archive.getZipError() << "-" << pack.writeError();
+        return fail(pack.writeError());
+    }
+    QString cause;
+    if (!pack.archiveFile.flushWrites() || !CZipperFileSync::sync(pack.archiveFile, cause)) {
+        cause = cause.isEmpty() ? pack.writeError() : cause;
+        SY_CRITICAL_AT(zipFunction) << "failed to write:" << pack.target << "-" << cause;
+        return fail(cause);
+    }
+    const std::unique_ptr<ISourceFile> written = ISourceFile::share(pack.archiveFile, cause);
+    pack.archiveFile.close();
+    if (!written || pack.archiveFile.error() != QFileDevice::NoError) {
+        cause = written ? pack.writeError() : cause;
+        SY_CRITICAL_AT(zipFunction) << "failed to write:" << pack.target << "-" << cause;
+        return fail(cause);
     }
 
-    archive.close();
+    Q_EMIT verifyStarted();
+    CZipperVerifier verifier(*written, std::move(pack.written), workers);
+    if (!verifier.verify()) {
+        const QString entry = QString::fromUtf8(verifier.failedEntry());
+        SY_CRITICAL_AT(zipFunction) << "archive check failed:" << pack.target
+                                    << (entry.isEmpty() ? "-" : entry) << "-" << verifier.reason();
+        return fail(entry.isEmpty()
+                        ? QStringLiteral("the archive did not read back as written: %1")
+                              .arg(verifier.reason())
+                        : QStringLiteral("entry \"%1\" did not read back as written: %2")
+                              .arg(entry, verifier.reason()));
+    }
     if (isAborted()) {
-        SY_CRITICAL << "aborting ...";
+        SY_CRITICAL_AT(zipFunction) << "aborting ...";
         setAborted(false);
     }
     Q_EMIT zipFinished();
-    if (archive.getZipError() != ZIP_OK) {
-        lastFailure = QStringLiteral("the archive could not be written");
-        return false;
-    }
     return true;
 }
 

@@ -9,8 +9,10 @@
 #include <QString>
 
 // Packs a directory tree or a single file into a zip archive, as a new archive or added to an
-// existing one, reporting entry by entry through signals. Failures are a false result, a
-// critical log line and error(0). abort() may come from any thread; the running operation
+// existing one, reporting entry by entry through signals. Each file is opened once and packed as
+// the file that was opened, up to its size then. The archive is written, flushed and synced, then
+// read back whole and checked before zip returns true. Failures are a false result, a critical
+// log line, error(0) and lastError(). abort() may come from any thread; the running operation
 // acts on it between steps and clears it. Also keeps a table of zip jobs (source path to
 // archive path) that processZipJobs() works through. Owns its directory scanner.
 class CZipper : public QObject
@@ -23,6 +25,9 @@ public:
 
     // With append false, target must not exist; with append true, it must be an archive.
     bool zip(const QString& source, const QString& target, bool append);
+    // Why the last zip failed, in a few plain words for the user (the system's words for a write
+    // error, or the entry that did not read back as written); empty after a success.
+    QString lastError() const { return failure; }
     // Unpacks the archive zipFile below the folder target, creating the folder when missing.
     // An archive with an entry that could land outside target is refused before anything is
     // written (see CZipExtractor).
@@ -32,9 +37,6 @@ public:
     // on the calling thread alone.
     void setWorkerCount(int workers);
     int workerCount() const { return workers; }
-
-    // Why the last operation failed, in plain words; empty when the failure has no known cause.
-    QString lastError() const { return lastFailure; }
 
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
@@ -54,15 +56,19 @@ Q_SIGNALS:
     void jobsFinished();
     void zipStarted();
     void zipFinished();
-    // zip() starts reading the finished archive back to prove it.
-    void verifyStarted();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
     void unzipStarted();
     void unzipFinished();
     void unzipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    // zip has written the archive and starts reading it back.
+    void verifyStarted();
 
 private:
+    struct TPack;
+
     bool fail(const QString& cause = QString());
+    bool packEntries(TPack& pack);
+    bool finishArchive(TPack& pack);
 
     mutable QRecursiveMutex abortLock;
     bool abortFlag;
@@ -70,5 +76,5 @@ private:
     QMutex jobLock;
     CDirIterator scanner;
     int workers = 0;
-    QString lastFailure;
+    QString failure;
 };

@@ -6,17 +6,54 @@
 #include "common/CZipListing.h"
 #include "common/CZipperSpies.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDirIterator>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <iterator>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
+
+const qint64 blockSize = 4 * 1024 * 1024;
+// Set in the child that runs a case in a mount namespace of its own: the folder to work in.
+const char* const namespaceVariable = "SY_ZIPPER_NAMESPACE_DIR";
+
+QByteArray sha256(const QByteArray& content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+}
+
+// Whether this process holds path open.
+bool isOpenHere(const QString& path)
+{
+    QDirIterator descriptors("/proc/self/fd", QDir::Files | QDir::System);
+    while (descriptors.hasNext()) {
+        if (QFile::symLinkTarget(descriptors.next()) == path)
+            return true;
+    }
+    return false;
+}
+
+// Runs a shell command line; true when it ends with 0. Its error output goes to failure.
+bool shell(const QString& command, QString* failure = nullptr)
+{
+    QProcess process;
+    process.start("sh", {"-c", command});
+    const bool ok = process.waitForFinished(120000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (failure)
+        *failure = command + ": " + process.readAllStandardError();
+    return ok;
+}
 
 // bsdtar converts names to the locale's character set and refuses UTF-8 names in the C locale,
 // which is what a bare CI shell has.
@@ -62,6 +99,13 @@ private Q_SLOTS:
     void sameArchiveForAnyWorkerCount_data();
     void sameArchiveForAnyWorkerCount();
     void largeEntryBesideNonAsciiName();
+    void packsLiveFilesAsOpened_data();
+    void packsLiveFilesAsOpened();
+    void failsOnFullDisk_data();
+    void failsOnFullDisk();
+    void checkCatchesCorruption_data();
+    void checkCatchesCorruption();
+    void foldersExtractReadable();
     void readErrorFails_data();
     void readErrorFails();
     void abortDuringLargeFile_data();
@@ -70,6 +114,10 @@ private Q_SLOTS:
     void passesOverJobs();
 
 private:
+    // Runs the current case again as root in a private mount namespace and answers its folder
+    // there; empty here, after the child's result was taken over, or when that cannot be done.
+    QString namespaceFolder();
+
     std::unique_ptr<CTestEnvironment> environment;
     QString dir;
 };
@@ -141,9 +189,12 @@ void tst_CZipper::packs()
     const QString target = dir + "packed.zip";
     CZipper zipper;
     CZipperSpies spies(zipper, false);
+    QSignalSpy verifyStarted(&zipper, &CZipper::verifyStarted);
     QVERIFY(zipper.zip(dir + source, target, false));
     QCOMPARE(spies.error.size(), 0);
     QCOMPARE(spies.started.size() + spies.finished.size(), 2);
+    QCOMPARE(verifyStarted.size(), 1);
+    QCOMPARE(zipper.lastError(), QString());
     const CZipListing listing(target);
     QVERIFY(listing.valid);
     QCOMPARE(listing.sortedNames(), names);
@@ -208,7 +259,7 @@ void tst_CZipper::failsAfterStart()
     // A "zip target" record ends with the library's error code.
     CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
                             QRegularExpression::escape(text) +
-                                (text.contains("zip target") ? " -?\\d+" : ""));
+                                (text.contains("zip target") ? " -?\\d+( - .+)?" : ""));
     CZipper zipper;
     CZipperSpies spies(zipper, false);
     QVERIFY(!zipper.zip(dir + source, dir + target, false));
@@ -378,7 +429,9 @@ void tst_CZipper::sameArchiveForAnyWorkerCount()
 }
 
 // Every reader extracts an entry of more than 4 GiB in an archive that also holds a non-ASCII
-// name. Slow (it deflates and checks 4.5 GiB several times): runs with SY_SLOW_TESTS=1.
+// name, streaming readers too: the file passes 4 GiB after the scan, before it is opened, and
+// its local header still carries zip64 sizes. Slow (it deflates and checks 4.5 GiB several
+// times): runs with SY_SLOW_TESTS=1.
 void tst_CZipper::largeEntryBesideNonAsciiName()
 {
     if (qEnvironmentVariableIntValue("SY_SLOW_TESTS") != 1)
@@ -386,12 +439,12 @@ void tst_CZipper::largeEntryBesideNonAsciiName()
     const qint64 size = Q_INT64_C(4608) * 1024 * 1024 + 77;
     const QString source = environment->makeDir("logs");
     QVERIFY(CTestTree::write(source + "Größe ü.log", "klein"));
-    QFile big(source + "big.log");
+    QVERIFY(CTestTree::write(source + "big.log", "small at first"));
     // A sparse file: it takes no room on the disk.
-    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(size));
-    big.close();
+    const auto grow = [&] { QVERIFY(QFile::resize(source + "big.log", size)); };
     const QString target = dir + "large.zip";
     CZipper zipper;
+    connect(&zipper, &CZipper::zipStarted, &zipper, grow);
     QVERIFY(zipper.zip(source, target, false));
     // Each reader checks every entry's data; none is given a time limit.
     const QString python = "python3 -c \"import sys, zipfile\n"
@@ -403,6 +456,7 @@ void tst_CZipper::largeEntryBesideNonAsciiName()
     for (const QString& check :
          {python, QString("unzip -tqq '%1'"), QString("7z t '%1' >/dev/null"),
           QString("bsdtar -xOf '%1' | wc -c | grep -qx %3"),
+          QString("bsdtar -xOf - < '%1' | wc -c | grep -qx %3"),
           QString("unzip -p '%1' | wc -c | grep -qx %3")}) {
         QProcess shell;
         shell.setProcessEnvironment(readerEnvironment());
@@ -415,6 +469,261 @@ void tst_CZipper::largeEntryBesideNonAsciiName()
     }
 }
 
+void tst_CZipper::packsLiveFilesAsOpened_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("workers");
+    for (int workers : {1, 2}) {
+        for (const char* change : {"truncated", "renamed away", "replaced by rename", "deleted",
+                                   "grown", "removed before it was opened"})
+            QTest::addRow("%s, %d worker(s)", change, workers) << QString(change) << workers;
+    }
+}
+
+// A log that changes while it is packed is packed as the file that was opened, up to its size
+// then; no other entry is touched. The file is changed once the zipper holds it open, or before
+// anything was opened.
+void tst_CZipper::packsLiveFilesAsOpened()
+{
+    QFETCH(QString, change);
+    QFETCH(int, workers);
+    // Longer than the blocks two workers hold ahead, plus one.
+    const qint64 size = 6 * blockSize + 4321;
+    const qint64 truncated = blockSize + 7;
+    QVERIFY(CTestTree::make(dir, QString("logs/sub/;logs/a.log=*1000;logs/sub/b.log=*%1;"
+                                         "logs/z.log=*70000;logs/live.log=*%2")
+                                     .arg(blockSize + 5)
+                                     .arg(size)));
+    const QString live = dir + "logs/live.log";
+    const QString canonical = QFileInfo(live).canonicalFilePath();
+    const QByteArray original = CTestTree::content(live);
+    bool changed = false;
+    const auto changeLive = [&] {
+        changed = true;
+        if (change == "truncated") {
+            QVERIFY(QFile::resize(live, truncated));
+        } else if (change == "renamed away") {
+            QVERIFY(QFile::rename(live, dir + "moved.log"));
+        } else if (change == "replaced by rename") {
+            QVERIFY(CTestTree::write(dir + "new.log", QByteArray(3 * blockSize, 'n')));
+            QVERIFY(std::rename(QFile::encodeName(dir + "new.log").constData(),
+                                QFile::encodeName(live).constData()) == 0);
+        } else if (change == "deleted" || change == "removed before it was opened") {
+            QVERIFY(QFile::remove(live));
+        } else {
+            QFile file(live);
+            QVERIFY(file.open(QIODevice::Append));
+            QVERIFY(file.write(QByteArray(blockSize, 'g')) == blockSize);
+        }
+    };
+    CZipper zipper;
+    zipper.setWorkerCount(workers);
+    CZipperSpies spies(zipper, false);
+    const bool beforeOpen = change == "removed before it was opened";
+    if (beforeOpen)
+        connect(&zipper, &CZipper::zipStarted, &zipper, changeLive);
+    else
+        connect(&zipper, &CZipper::zipProgress, &zipper, [&] {
+            if (!changed && isOpenHere(canonical))
+                changeLive();
+        });
+    if (beforeOpen)
+        expect(QtWarningMsg, "skipping " + live + " , it was removed before it could be packed");
+    if (change == "truncated")
+        CExpect::recordMatching(QtWarningMsg, "CZipper.cpp", "CZipper::zip",
+                                QRegularExpression::escape(live) +
+                                    " shrank while it was packed: packed \\d+ of " +
+                                    QString::number(size) + " bytes");
+    QVERIFY(zipper.zip(dir + "logs", dir + "live.zip", false));
+    QVERIFY(changed);
+    QCOMPARE(spies.error.size(), 0);
+    QCOMPARE(spies.progress.size(), beforeOpen ? 4 : 5);
+    const CZipListing listing(dir + "live.zip");
+    QVERIFY(listing.valid);
+    QStringList names{"a.log", "live.log", "sub/", "sub/b.log", "z.log"};
+    if (beforeOpen)
+        names.removeOne("live.log");
+    QCOMPARE(listing.sortedNames(), names);
+    for (int i = 0; i < listing.names.size(); ++i) {
+        const QString& name = listing.names.at(i);
+        if (name == "live.log") {
+            const qint64 packed = listing.sizes.at(i);
+            if (change == "truncated")
+                QVERIFY2(packed >= truncated && packed < size, qPrintable(QString::number(packed)));
+            else
+                QCOMPARE(packed, size);
+            QCOMPARE(listing.hashes.at(i), sha256(original.left(packed)));
+        } else if (!name.endsWith('/')) {
+            QCOMPARE(listing.hashes.at(i), sha256(CTestTree::content(dir + "logs/" + name)));
+        }
+    }
+}
+
+QString tst_CZipper::namespaceFolder()
+{
+    if (qEnvironmentVariableIsSet(namespaceVariable))
+        return qEnvironmentVariable(namespaceVariable);
+    if (::geteuid() != 0) {
+        QTest::qSkip("mounting needs root", __FILE__, __LINE__);
+        return QString();
+    }
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(namespaceVariable, dir);
+    child.setProcessEnvironment(variables);
+    QStringList arguments{"-m", "--propagation", "private", QCoreApplication::applicationFilePath(),
+                          QString(QTest::currentTestFunction())};
+    if (QTest::currentDataTag())
+        arguments.last() += ':' + QString(QTest::currentDataTag());
+    child.start("unshare", arguments);
+    if (!child.waitForStarted()) {
+        QTest::qSkip("unshare is missing", __FILE__, __LINE__);
+        return QString();
+    }
+    if (!child.waitForFinished(120000)) {
+        child.kill();
+        QTest::qFail("the child in its mount namespace did not finish", __FILE__, __LINE__);
+        return QString();
+    }
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    const qsizetype skipped = output.indexOf("SKIP   :");
+    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
+    if (output.contains("unshare failed") || output.startsWith("unshare: "))
+        QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
+    else if (skipped >= 0)
+        QTest::qSkip(qPrintable(output.mid(skipped, output.indexOf('\n', skipped) - skipped)),
+                     __FILE__, __LINE__);
+    else if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        QTest::qFail(qPrintable(output), __FILE__, __LINE__);
+    return QString();
+}
+
+void tst_CZipper::failsOnFullDisk_data()
+{
+    QTest::addColumn<qint64>("logSize");
+    QTest::addColumn<qint64>("free");
+    // Small enough to stay in the archive file's buffer until the last flush.
+    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096);
+    QTest::newRow("while the entries are written") << 3 * blockSize << qint64(256 * 1024);
+}
+
+// A disk that fills up while the archive is written makes zip fail with the system's cause,
+// however late the failure comes.
+void tst_CZipper::failsOnFullDisk()
+{
+    QFETCH(qint64, logSize);
+    QFETCH(qint64, free);
+    const QString folder = namespaceFolder();
+    if (folder.isEmpty())
+        return;
+    const QString disk = folder + "disk/";
+    QVERIFY(QDir().mkpath(disk));
+    if (!shell(QString("mount -t tmpfs -o size=1m sy-full '%1'").arg(disk)))
+        QSKIP("tmpfs cannot be mounted here");
+    QByteArray random(logSize, Qt::Uninitialized);
+    QRandomGenerator(17).fillRange(reinterpret_cast<quint32*>(random.data()), logSize / 4);
+    QVERIFY(CTestTree::write(folder + "logs/a.log", random));
+    QFile filler(disk + "filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray page(4096, 'f');
+    while (filler.write(page) == page.size()) {
+    }
+    filler.close();
+    if (free > 0)
+        QVERIFY(QFile::resize(disk + "filler", QFileInfo(disk + "filler").size() - free));
+    CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
+                            "(failed to write|error zipping file): .* - No space left on device");
+    CZipper zipper;
+    CZipperSpies spies(zipper, false);
+    QVERIFY(!zipper.zip(folder + "logs", disk + "out.zip", false));
+    QCOMPARE(zipper.lastError(), "No space left on device");
+    QCOMPARE(spies.error.size(), 1);
+    QCOMPARE(spies.finished.size(), 0);
+}
+
+void tst_CZipper::checkCatchesCorruption_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("entry data") << "data"
+                                << "b.log";
+    QTest::newRow("name in a local header") << "local name"
+                                            << "b.log";
+    QTest::newRow("central directory") << "central"
+                                       << "b.log";
+    QTest::newRow("end record") << "end"
+                                << "-";
+}
+
+// A byte changed in the archive between its writing and its check fails zip, naming the entry.
+void tst_CZipper::checkCatchesCorruption()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, entry);
+    QVERIFY(CTestTree::make(dir, "logs/b.log=*300000"));
+    const QString target = dir + "bad.zip";
+    CZipper zipper;
+    CZipperSpies spies(zipper, false);
+    QSignalSpy verifyStarted(&zipper, &CZipper::verifyStarted);
+    connect(&zipper, &CZipper::verifyStarted, &zipper, [&] {
+        QFile archive(target);
+        QVERIFY(archive.open(QIODevice::ReadWrite));
+        const QByteArray bytes = archive.readAll();
+        // The only entry's local header is at the start, the central directory's offset is
+        // given in the end record.
+        const auto at16 = [&](qsizetype at) {
+            return qsizetype(uchar(bytes.at(at)) | uchar(bytes.at(at + 1)) << 8);
+        };
+        const qsizetype directory = at16(bytes.size() - 6) | at16(bytes.size() - 4) << 16;
+        const qsizetype offset = where == "data"         ? 30 + at16(26) + at16(28) + 20
+                                 : where == "local name" ? 30
+                                 : where == "central"    ? directory + 10
+                                                         : bytes.size() - 22;
+        QVERIFY(archive.seek(offset));
+        QVERIFY(archive.putChar(char(bytes.at(offset) ^ 0x10)));
+    });
+    CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
+                            "archive check failed: " + QRegularExpression::escape(target) + ' ' +
+                                entry + " - .+");
+    QVERIFY(!zipper.zip(dir + "logs", target, false));
+    QCOMPARE(verifyStarted.size(), 1);
+    QCOMPARE(spies.error.size(), 1);
+    QCOMPARE(spies.finished.size(), 0);
+    QVERIFY2(zipper.lastError().startsWith(entry == "-"
+                                               ? QString("the archive did not read back")
+                                               : "entry \"" + entry + "\" did not read back"),
+             qPrintable(zipper.lastError()));
+}
+
+// Info-ZIP's unzip restores the stored modes: run as an ordinary user, it extracts every folder
+// and file readable, keeping the modes the folders had.
+void tst_CZipper::foldersExtractReadable()
+{
+    QVERIFY(CTestTree::make(dir, "logs/a/b/deep.log=deep;logs/private/@750;"
+                                 "logs/private/p.log=p@600;logs/top.log=top@640"));
+    const QString target = dir + "modes.zip";
+    CZipper zipper;
+    QVERIFY(zipper.zip(dir + "logs", target, false));
+    const QString out = dir + "out/";
+    QVERIFY(QDir().mkpath(out));
+    QString asUser;
+    if (::geteuid() == 0) {
+        QVERIFY(QFile::setPermissions(dir, QFile::Permissions(0x7755)));
+        QVERIFY(QFile::setPermissions(out, QFile::Permissions(0x7777)));
+        QVERIFY(QFile::setPermissions(target, QFile::Permissions(0x6644)));
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    QString failure;
+    QVERIFY2(shell(asUser + QString("sh -c 'unzip -q \"$0\" -d \"$1\" && "
+                                    "find \"$1\" -type f -exec cat {} + >/dev/null' '%1' '%2'")
+                                .arg(target, out),
+                   &failure),
+             qPrintable(failure));
+    QCOMPARE(CTestTree::describe(out), "a/;a/b/;a/b/deep.log=deep;private/@750;"
+                                       "private/p.log=p@600;top.log=top@640");
+}
+
 void tst_CZipper::readErrorFails_data()
 {
     QTest::addColumn<int>("workers");
@@ -422,23 +731,28 @@ void tst_CZipper::readErrorFails_data()
     QTest::newRow("four workers") << 4;
 }
 
-// The process's own memory file opens as a regular file, and reading its first page fails.
+// A device's power attribute opens as a regular file of one page, and reading it fails while
+// the device does not suspend on its own.
 void tst_CZipper::readErrorFails()
 {
     QFETCH(int, workers);
-    const QString source = "/proc/self/mem";
-    if (!QFileInfo(source).isFile())
-        QSKIP("no memory file to fail on");
+    const QString source = "/sys/devices/software/power/autosuspend_delay_ms";
+    QFile probe(source);
+    char byte = 0;
+    if (!QFileInfo(source).isFile() || !probe.open(QIODevice::ReadOnly) ||
+        probe.read(&byte, 1) >= 0)
+        QSKIP("no file whose read fails here");
     CZipper zipper;
     zipper.setWorkerCount(workers);
     CZipperSpies spies(zipper, false);
     expect(QtCriticalMsg, "failed to read: " + source);
-    QVERIFY(!zipper.zip(source, dir + "mem.zip", false));
+    QVERIFY(!zipper.zip(source, dir + "attribute.zip", false));
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.finished.size() + spies.progress.size(), 0);
-    const CZipListing listing(dir + "mem.zip");
+    QCOMPARE(zipper.lastError(), "\"" + source + "\" could not be read");
+    const CZipListing listing(dir + "attribute.zip");
     QVERIFY(listing.valid);
-    QCOMPARE(listing.names, QStringList{"mem"});
+    QCOMPARE(listing.names, QStringList{"autosuspend_delay_ms"});
 }
 
 void tst_CZipper::abortDuringLargeFile_data()

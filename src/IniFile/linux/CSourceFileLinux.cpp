@@ -1,24 +1,38 @@
 #include "IniFile/linux/CSourceFileLinux.h"
 
+#include <QFileDevice>
+
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-std::unique_ptr<ISourceFile> ISourceFile::open(const QByteArray& path, TOpen& result)
+namespace {
+
+QString systemError(int number)
+{
+    return QString::fromLocal8Bit(std::strerror(number));
+}
+
+} // namespace
+
+std::unique_ptr<ISourceFile> ISourceFile::open(const QByteArray& path, TOpen& result,
+                                               QString& error)
 {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. It has no effect
     // on the reads of a regular file.
     CUniqueDescriptorLinux descriptor(
         ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!descriptor.isValid()) {
-        result = TOpen::Failed;
+        result = errno == ENOENT || errno == ENOTDIR ? TOpen::Missing : TOpen::Failed;
+        error = systemError(errno);
         return nullptr;
     }
     struct stat status = {};
     if (::fstat(descriptor.get(), &status) != 0) {
         result = TOpen::Failed;
+        error = systemError(errno);
         return nullptr;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -26,13 +40,23 @@ std::unique_ptr<ISourceFile> ISourceFile::open(const QByteArray& path, TOpen& re
         return nullptr;
     }
     result = TOpen::Opened;
-    return std::make_unique<CSourceFileLinux>(std::move(descriptor), qint64(status.st_mtim.tv_sec),
-                                              quint32(status.st_mode & 07777));
+    return std::make_unique<CSourceFileLinux>(std::move(descriptor), status);
 }
 
-CSourceFileLinux::CSourceFileLinux(CUniqueDescriptorLinux descriptor, qint64 modified,
-                                   quint32 permissions)
-    : descriptor(std::move(descriptor)), modifiedTime(modified), permissionBits(permissions)
+std::unique_ptr<ISourceFile> ISourceFile::share(const QFileDevice& file, QString& error)
+{
+    CUniqueDescriptorLinux descriptor(::fcntl(file.handle(), F_DUPFD_CLOEXEC, 0));
+    struct stat status = {};
+    if (!descriptor.isValid() || ::fstat(descriptor.get(), &status) != 0) {
+        error = systemError(errno);
+        return nullptr;
+    }
+    return std::make_unique<CSourceFileLinux>(std::move(descriptor), status);
+}
+
+CSourceFileLinux::CSourceFileLinux(CUniqueDescriptorLinux descriptor, const struct stat& status)
+    : descriptor(std::move(descriptor)), fileSize(qint64(status.st_size)),
+      modifiedTime(qint64(status.st_mtim.tv_sec)), permissionBits(quint32(status.st_mode & 07777))
 {}
 
 qint64 CSourceFileLinux::readAt(char* data, qint64 size, qint64 offset) const

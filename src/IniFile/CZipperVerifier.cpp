@@ -1,0 +1,447 @@
+#include "IniFile/CZipperVerifier.h"
+
+#include "IniFile/ISourceFile.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include <zlib.h>
+
+namespace {
+
+const quint32 endSignature = 0x06054b50;
+const quint32 zip64EndSignature = 0x06064b50;
+const quint32 zip64LocatorSignature = 0x07064b50;
+const quint32 centralSignature = 0x02014b50;
+const quint32 localSignature = 0x04034b50;
+const quint32 descriptorSignature = 0x08074b50;
+const qint64 endSize = 22;
+const qint64 zip64LocatorSize = 20;
+const qint64 zip64EndSize = 56;
+const qint64 centralSize = 46;
+const qint64 localSize = 30;
+const quint16 zip64ExtraId = 0x0001;
+const quint32 max32 = 0xFFFFFFFFu;
+const quint16 max16 = 0xFFFF;
+const quint16 descriptorFlag = 0x0008;
+// Entries are read in one piece up to this size, larger ones in pieces of it.
+const qint64 chunkSize = 1024 * 1024;
+const qint64 outputSize = 256 * 1024;
+
+quint16 get16(const char* data)
+{
+    const auto* bytes = reinterpret_cast<const uchar*>(data);
+    return quint16(bytes[0] | bytes[1] << 8);
+}
+
+quint32 get32(const char* data)
+{
+    return quint32(get16(data)) | quint32(get16(data + 2)) << 16;
+}
+
+quint64 get64(const char* data)
+{
+    return quint64(get32(data)) | quint64(get32(data + 4)) << 32;
+}
+
+// The zip64 extra field of extra, or an empty one.
+QByteArray zip64Extra(const char* extra, qint64 size)
+{
+    for (qint64 at = 0; at + 4 <= size;) {
+        const quint16 id = get16(extra + at);
+        const qint64 length = get16(extra + at + 2);
+        if (at + 4 + length > size)
+            break;
+        if (id == zip64ExtraId)
+            return QByteArray(extra + at + 4, length);
+        at += 4 + length;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+struct CZipperVerifier::TRecord
+{
+    QByteArray name;
+    quint16 flags = 0;
+    quint16 method = 0;
+    quint32 dosTime = 0;
+    quint32 crc = 0;
+    quint64 compressed = 0;
+    quint64 size = 0;
+    quint64 offset = 0;
+    // The writer's own account of the entry, when it wrote it.
+    const TEntry* written = nullptr;
+};
+
+// One thread's share of the check: its own buffers and inflate state.
+class CZipperVerifier::CWorker
+{
+public:
+    explicit CWorker(const ISourceFile& archive)
+        : archive(archive), input(new char[chunkSize]), output(new char[outputSize])
+    {
+        ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
+    }
+    ~CWorker()
+    {
+        if (ready)
+            inflateEnd(&stream);
+    }
+    CWorker(const CWorker&) = delete;
+    CWorker& operator=(const CWorker&) = delete;
+
+    // Checks the entries (in the order of their data) whose headers and data make up the part
+    // of the archive from start to end: read at once when it fits the buffer, else piece by
+    // piece (then it is one entry). Empty when every entry is what its records say; otherwise
+    // what is wrong with the entry at failedAt.
+    QString checkRegion(const TRecord* const* entries, size_t count, quint64 start, quint64 end,
+                        size_t& failedAt);
+
+private:
+    bool read(qint64 offset, qint64 size, char* data) const
+    {
+        return archive.readAt(data, size, offset) == size;
+    }
+    // header starts the entry's region of the archive, of which available bytes are at hand.
+    QString check(const TRecord& record, const char* header, qint64 region, qint64 available);
+    QString checkData(const TRecord& record, const char* next, qint64 buffered, qint64 position);
+
+    const ISourceFile& archive;
+    std::unique_ptr<char[]> input;
+    std::unique_ptr<char[]> output;
+    z_stream stream = {};
+    bool ready = false;
+};
+
+QString CZipperVerifier::CWorker::checkRegion(const TRecord* const* entries, size_t count,
+                                              quint64 start, quint64 end, size_t& failedAt)
+{
+    const qint64 span = qint64(end - start);
+    const qint64 first = qMin(span, chunkSize);
+    if (!read(qint64(start), first, input.get())) {
+        failedAt = 0;
+        return QStringLiteral("the archive could not be read");
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const TRecord& record = *entries[i];
+        const quint64 regionEnd = i + 1 < count ? entries[i + 1]->offset : end;
+        const qint64 at = qint64(record.offset - start);
+        const QString reason =
+            check(record, input.get() + at, qint64(regionEnd - record.offset), first - at);
+        if (!reason.isEmpty()) {
+            failedAt = i;
+            return reason;
+        }
+    }
+    return QString();
+}
+
+QString CZipperVerifier::CWorker::check(const TRecord& record, const char* header, qint64 region,
+                                        qint64 available)
+{
+    available = qMin(available, region);
+    const QString mismatch =
+        QStringLiteral("its local header does not match the central directory");
+    if (available < localSize || get32(header) != localSignature)
+        return mismatch;
+    const qint64 nameLength = get16(header + 26);
+    const qint64 extraLength = get16(header + 28);
+    const qint64 dataStart = localSize + nameLength + extraLength;
+    if (dataStart > available ||
+        QByteArray::fromRawData(header + localSize, nameLength) != record.name ||
+        get16(header + 6) != record.flags || get16(header + 8) != record.method ||
+        get32(header + 10) != record.dosTime)
+        return mismatch;
+    const QByteArray zip64 = zip64Extra(header + localSize + nameLength, extraLength);
+    const bool large = record.size >= max32 || record.compressed >= max32;
+    if (large && zip64.size() < 16)
+        return QStringLiteral("its local header lacks the zip64 sizes of a large entry");
+    if (quint64(dataStart) + record.compressed > quint64(region))
+        return QStringLiteral("its data run into the next entry");
+    const qint64 dataEndAt = dataStart + qint64(record.compressed);
+    quint32 crc = get32(header + 14);
+    quint64 compressed = get32(header + 18);
+    quint64 size = get32(header + 22);
+    if (record.flags & descriptorFlag) {
+        // Sizes follow the data, in eight bytes each when the local header has zip64 sizes.
+        const qint64 sizeBytes = zip64.isEmpty() ? 4 : 8;
+        char descriptor[24];
+        const qint64 descriptorSize = qMin(region - dataEndAt, 4 + 4 + 2 * sizeBytes);
+        // A small entry's descriptor came with its header and data.
+        if (dataEndAt + descriptorSize <= available)
+            std::memcpy(descriptor, header + dataEndAt, size_t(descriptorSize));
+        else if (!read(qint64(record.offset) + dataEndAt, descriptorSize, descriptor))
+            return QStringLiteral("the archive could not be read");
+        const qint64 skip = descriptorSize >= 4 && get32(descriptor) == descriptorSignature ? 4 : 0;
+        if (descriptorSize < skip + 4 + 2 * sizeBytes)
+            return QStringLiteral("its data descriptor is missing");
+        crc = get32(descriptor + skip);
+        compressed = sizeBytes == 8 ? get64(descriptor + skip + 4) : get32(descriptor + skip + 4);
+        size = sizeBytes == 8 ? get64(descriptor + skip + 12) : get32(descriptor + skip + 8);
+    } else if (zip64.size() >= 16) {
+        size = get64(zip64.constData());
+        compressed = get64(zip64.constData() + 8);
+    }
+    if (crc != record.crc || compressed != record.compressed || size != record.size)
+        return QStringLiteral("its local sizes or CRC-32 differ from the central directory");
+    return checkData(record, header + dataStart, available - dataStart,
+                     qint64(record.offset) + dataStart);
+}
+
+// Inflates the entry's data, of which the first buffered bytes are already at next and the
+// rest follow in the archive at position + buffered, and compares what comes out with the
+// records.
+QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* next,
+                                            qint64 buffered, qint64 position)
+{
+    const bool deflated = record.method == Z_DEFLATED;
+    if ((!deflated && record.method != 0) || (deflated && !ready) ||
+        (deflated && inflateReset(&stream) != Z_OK))
+        return QStringLiteral("its data cannot be read back");
+    qint64 available = qMin<qint64>(buffered, qint64(record.compressed));
+    position += available;
+    quint64 remaining = record.compressed - quint64(available);
+    uLong crc = crc32(0, nullptr, 0);
+    quint64 size = 0;
+    bool ended = false;
+    for (;;) {
+        if (!deflated) {
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(next), size_t(available));
+            size += quint64(available);
+        } else {
+            if (ended && available > 0)
+                return QStringLiteral("its deflate stream ends before its data do");
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
+            stream.avail_in = uInt(available);
+            while (!ended) {
+                stream.next_out = reinterpret_cast<Bytef*>(output.get());
+                stream.avail_out = uInt(outputSize);
+                const int result = inflate(&stream, Z_NO_FLUSH);
+                const qint64 produced = outputSize - qint64(stream.avail_out);
+                crc = crc32_z(crc, reinterpret_cast<const Bytef*>(output.get()), size_t(produced));
+                size += quint64(produced);
+                ended = result == Z_STREAM_END;
+                // Z_BUF_ERROR: nothing more can be done with the input given so far.
+                if (!ended && result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0))
+                    return QStringLiteral("its data do not inflate");
+                if (stream.avail_in == 0 && stream.avail_out > 0)
+                    break;
+            }
+            if (ended && stream.avail_in > 0)
+                return QStringLiteral("its deflate stream ends before its data do");
+        }
+        if (remaining == 0)
+            break;
+        available = qint64(qMin<quint64>(remaining, quint64(chunkSize)));
+        if (!read(position, available, input.get()))
+            return QStringLiteral("the archive could not be read");
+        next = input.get();
+        position += available;
+        remaining -= quint64(available);
+    }
+    if (deflated && !ended)
+        return QStringLiteral("its deflate stream is cut short");
+    if (quint32(crc) != record.crc || size != record.size)
+        return QStringLiteral("its data differ from its CRC-32 or size");
+    if (record.written &&
+        (record.written->crc != record.crc || qint64(record.size) != record.written->size))
+        return QStringLiteral("it differs from what was written");
+    return QString();
+}
+
+CZipperVerifier::CZipperVerifier(const ISourceFile& archive, std::vector<TEntry> written,
+                                 int workers)
+    : archive(archive), written(std::move(written)),
+      workers(workers < 1 ? qMax(1, QThread::idealThreadCount()) : workers)
+{}
+
+bool CZipperVerifier::fail(const QByteArray& name, const QString& reason)
+{
+    failedName = name;
+    failure = reason;
+    return false;
+}
+
+bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
+{
+    const QString unreadable = QStringLiteral("its central directory does not read back");
+    const qint64 fileSize = archive.size();
+    const qint64 tailSize = qMin<qint64>(fileSize, endSize + max16);
+    QByteArray tail(tailSize, Qt::Uninitialized);
+    if (tailSize < endSize ||
+        archive.readAt(tail.data(), tailSize, fileSize - tailSize) != tailSize)
+        return fail(QByteArray(), unreadable);
+    qint64 end = -1;
+    for (qint64 at = tailSize - endSize; at >= 0 && end < 0; --at) {
+        if (get32(tail.constData() + at) == endSignature &&
+            at + endSize + get16(tail.constData() + at + 20) == tailSize)
+            end = at;
+    }
+    if (end < 0)
+        return fail(QByteArray(), unreadable);
+    const char* record = tail.constData() + end;
+    quint64 entries = get16(record + 10);
+    quint64 directorySize = get32(record + 12);
+    quint64 directoryOffset = get32(record + 16);
+    quint64 directoryEnd = quint64(fileSize - tailSize + end);
+    if (entries == max16 || directorySize == max32 || directoryOffset == max32) {
+        char locator[zip64LocatorSize];
+        char zip64End[zip64EndSize];
+        if (directoryEnd < quint64(zip64LocatorSize) ||
+            !(archive.readAt(locator, zip64LocatorSize, qint64(directoryEnd) - zip64LocatorSize) ==
+              zip64LocatorSize) ||
+            get32(locator) != zip64LocatorSignature)
+            return fail(QByteArray(), unreadable);
+        directoryEnd = get64(locator + 8);
+        if (archive.readAt(zip64End, zip64EndSize, qint64(directoryEnd)) != zip64EndSize ||
+            get32(zip64End) != zip64EndSignature)
+            return fail(QByteArray(), unreadable);
+        entries = get64(zip64End + 32);
+        directorySize = get64(zip64End + 40);
+        directoryOffset = get64(zip64End + 48);
+    }
+    if (directoryOffset + directorySize != directoryEnd)
+        return fail(QByteArray(), unreadable);
+    directoryStart = directoryOffset;
+    QByteArray directory(qsizetype(directorySize), Qt::Uninitialized);
+    if (archive.readAt(directory.data(), qint64(directorySize), qint64(directoryOffset)) !=
+        qint64(directorySize))
+        return fail(QByteArray(), unreadable);
+    const char* data = directory.constData();
+    for (quint64 at = 0; at < directorySize;) {
+        if (directorySize - at < quint64(centralSize) || get32(data + at) != centralSignature)
+            return fail(QByteArray(), unreadable);
+        const char* central = data + at;
+        const qint64 nameLength = get16(central + 28);
+        const qint64 extraLength = get16(central + 30);
+        const qint64 commentLength = get16(central + 32);
+        const quint64 length = quint64(centralSize + nameLength + extraLength + commentLength);
+        if (directorySize - at < length)
+            return fail(QByteArray(), unreadable);
+        TRecord entry;
+        entry.name = QByteArray(central + centralSize, nameLength);
+        entry.flags = get16(central + 8);
+        entry.method = get16(central + 10);
+        entry.dosTime = get32(central + 12);
+        entry.crc = get32(central + 16);
+        entry.compressed = get32(central + 20);
+        entry.size = get32(central + 24);
+        entry.offset = get32(central + 42);
+        // The zip64 field holds, in this order, each value that did not fit its field.
+        const QByteArray zip64 = zip64Extra(central + centralSize + nameLength, extraLength);
+        qint64 field = 0;
+        for (quint64* value : {&entry.size, &entry.compressed, &entry.offset}) {
+            if (*value != max32)
+                continue;
+            if (zip64.size() < field + 8)
+                return fail(entry.name, QStringLiteral("its zip64 record is missing"));
+            *value = get64(zip64.constData() + field);
+            field += 8;
+        }
+        records.push_back(std::move(entry));
+        at += length;
+    }
+    if (records.size() != entries || records.size() < written.size())
+        return fail(QByteArray(), unreadable);
+    const size_t first = records.size() - written.size();
+    for (size_t i = 0; i < written.size(); ++i) {
+        TRecord& entry = records[first + i];
+        if (entry.name != written[i].name)
+            return fail(written[i].name,
+                        QStringLiteral("it is missing from the central directory"));
+        entry.written = &written[i];
+    }
+    for (TRecord& entry : records) {
+        if (entry.offset >= directoryOffset)
+            return fail(entry.name, QStringLiteral("its local header lies outside the archive"));
+    }
+    return true;
+}
+
+bool CZipperVerifier::verify()
+{
+    std::vector<TRecord> records;
+    if (!readDirectory(records))
+        return false;
+    // Entries follow one another: each one's header, data and descriptor run to the next
+    // one's header, the last one's to the central directory. Runs of small entries are read
+    // at once; the largest runs go first, so that no thread is left with a large one at the end.
+    std::vector<const TRecord*> byOffset;
+    byOffset.reserve(records.size());
+    for (const TRecord& record : records)
+        byOffset.push_back(&record);
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const TRecord* a, const TRecord* b) { return a->offset < b->offset; });
+    const auto regionEnd = [&](size_t i) {
+        return i + 1 < byOffset.size() ? byOffset[i + 1]->offset : directoryStart;
+    };
+    struct TRun
+    {
+        size_t first;
+        size_t count;
+        quint64 start;
+        quint64 end;
+    };
+    std::vector<TRun> runs;
+    for (size_t i = 0; i < byOffset.size();) {
+        TRun run{i, 1, byOffset[i]->offset, regionEnd(i)};
+        while (run.first + run.count < byOffset.size() &&
+               regionEnd(run.first + run.count) - run.start <= quint64(chunkSize)) {
+            run.end = regionEnd(run.first + run.count);
+            ++run.count;
+        }
+        runs.push_back(run);
+        i += run.count;
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const TRun& a, const TRun& b) {
+        return a.end - a.start > b.end - b.start;
+    });
+    std::atomic<size_t> next(0);
+    std::atomic<bool> failed(false);
+    std::mutex failureLock;
+    const TRecord* failedRecord = nullptr;
+    QString failedReason;
+    const auto work = [&] {
+        CWorker worker(archive);
+        for (size_t taken = next++; taken < runs.size() && !failed; taken = next++) {
+            const TRun& run = runs[taken];
+            size_t failedAt = 0;
+            const QString reason = worker.checkRegion(byOffset.data() + run.first, run.count,
+                                                      run.start, run.end, failedAt);
+            if (reason.isEmpty())
+                continue;
+            const std::lock_guard<std::mutex> locker(failureLock);
+            failed = true;
+            // Of several bad entries, the first in the archive is named.
+            const TRecord* record = byOffset[run.first + failedAt];
+            if (!failedRecord || record->offset < failedRecord->offset) {
+                failedRecord = record;
+                failedReason = reason;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    const int count = int(qMin<size_t>(size_t(workers), runs.size()));
+    for (int i = 1; i < count; ++i) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+    if (failedRecord)
+        return fail(failedRecord->name, failedReason);
+    return true;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <vector>
+
+class ISourceFile;
+
+// Proves a finished archive by reading it back: its end records and central directory, every
+// entry's local header against its central record, and every entry's data inflated, with its
+// CRC-32 and size, against the central record and against what the writer says it wrote. An
+// entry of 4 GiB or more must carry its zip64 sizes in its local header too, so that readers
+// that stream the archive from its start read it. Entries are checked in parallel, the largest
+// first; the archive is only read, through the open file it is given (which it does not own).
+class CZipperVerifier
+{
+public:
+    struct TEntry
+    {
+        QByteArray name;
+        quint32 crc = 0;
+        qint64 size = 0;
+    };
+
+    // written: the entries the writer added, in their order; they are the last entries of the
+    // central directory (an archive that was added to holds older ones before them, which are
+    // checked against their own records). workers < 1 means one per processor core.
+    CZipperVerifier(const ISourceFile& archive, std::vector<TEntry> written, int workers);
+
+    bool verify();
+    // After a failed verify(): the entry's name as stored (empty when the archive's own records
+    // failed) and what was wrong, in plain words.
+    QByteArray failedEntry() const { return failedName; }
+    QString reason() const { return failure; }
+
+private:
+    struct TRecord;
+    class CWorker;
+
+    bool readDirectory(std::vector<TRecord>& records);
+    bool fail(const QByteArray& name, const QString& reason);
+
+    const ISourceFile& archive;
+    std::vector<TEntry> written;
+    int workers;
+    // Where the entries' data end.
+    quint64 directoryStart = 0;
+    QByteArray failedName;
+    QString failure;
+};
