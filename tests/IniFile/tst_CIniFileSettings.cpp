@@ -4,6 +4,7 @@
 #include "common/CTestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,8 +12,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSize>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <algorithm>
 #include <functional>
@@ -117,6 +120,15 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+// The text QSettings writes for key and value, as another part of the client stores it.
+QByteArray writtenByQSettings(const QString& key, const QVariant& value)
+{
+    const QTemporaryDir folder;
+    const QString path = folder.filePath("written.ini");
+    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    return readFile(path);
+}
+
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -159,6 +171,9 @@ private Q_SLOTS:
     void proxy_data();
     void proxy();
     void groups();
+    void valuesOfOtherTypes();
+    void datesOfOtherWriters_data();
+    void datesOfOtherWriters();
     void markers_data();
     void markers();
     void spacesFolderCannotBeCreated_data();
@@ -481,6 +496,56 @@ void tst_CIniFileSettings::groups()
     QCOMPARE(extra.value("two").toString(), "2");
 }
 
+void tst_CIniFileSettings::valuesOfOtherTypes()
+{
+    CIniFileSettings& settings = fresh();
+    const QUrl url("https://a.example/x?y=1,2#f");
+    const QDateTime when(QDate(2024, 5, 6), QTime(7, 8, 9));
+    expectCritical("change", "a value of type QVariantMap cannot be stored in the settings file, "
+                             "it is left out: extra/map");
+    settings.setGroupValues("extra", {{"url", url},
+                                      {"when", when},
+                                      {"map", QVariantMap{{"a", 1}}},
+                                      {"size", QSize(3, 4)}});
+    settings.setFontSize(14);
+
+    CIniFileSettings& again = fresh();
+    const QVariantMap extra = again.getGroupValues("extra");
+    QCOMPARE(extra.keys(), QStringList({"size", "url", "when"}));
+    QCOMPARE(extra.value("url").toUrl(), url);
+    QCOMPARE(extra.value("when"), QVariant(when));
+    QCOMPARE(extra.value("size"), QVariant(QSize(3, 4)));
+    QCOMPARE(again.getFontSize(), quint32(14));
+}
+
+void tst_CIniFileSettings::datesOfOtherWriters_data()
+{
+    QTest::addColumn<QDateTime>("date");
+    QTest::newRow("local time") << QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10));
+    QTest::newRow("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("offset from UTC")
+        << QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600);
+    QTest::newRow("no date") << QDateTime();
+}
+
+// A date is stored by QSettings behind "@DateTime(": it is read, and the file stays the user's.
+void tst_CIniFileSettings::datesOfOtherWriters()
+{
+    QFETCH(QDateTime, date);
+    QVERIFY(writeFile(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getFontSize(), quint32(9));
+    QCOMPARE(settings.getGroupValues("dates").value("last"), QVariant(date));
+    settings.setTrayMessages(0);
+
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
+    CIniFileSettings& again = fresh();
+    QCOMPARE(again.getGroupValues("dates").value("last"), QVariant(date));
+    QCOMPARE(again.getTrayMessages(), 0);
+    QCOMPARE(again.getFontSize(), quint32(9));
+}
+
 void tst_CIniFileSettings::markers_data()
 {
     QTest::addColumn<QStringList>("markers");
@@ -500,7 +565,7 @@ void tst_CIniFileSettings::markers_data()
         << "Documents/Syncarium Spaces/";
     QTest::newRow("PORTABLE_APPS without documents")
         << QStringList{"PORTABLE_APPS"} << false << "work/a/Data/Syncarium.ini"
-        << "work/a/b/c/../../../Syncarium Spaces/";
+        << "work/Syncarium Spaces/";
     QTest::newRow("both") << QStringList{"USB", "PORTABLE_APPS"} << true
                           << "work/a/Data/Syncarium.ini"
                           << "Documents/Syncarium Spaces/";
@@ -574,23 +639,37 @@ void tst_CIniFileSettings::damagedFile_data()
 
     const QString unparsed = "the settings file cannot be parsed.*";
     const QString serialised =
-        "the settings file holds a serialised value \\(@Variant or @DateTime\\), which "
-        "is not read; the defaults are used.*";
+        "the settings file holds a serialised value \\(@Variant, or @DateTime holding other than"
+        " a date\\), which is not read; the defaults are used.*";
     QTest::newRow("byte-order mark")
         << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << QString();
     QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString();
     QTest::newRow("byte-order mark before an indented key")
         << QByteArray("\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n") << QString();
+    // QSettings reads every key of such files; the lines it skips are no reason to drop them.
+    QTest::newRow("comment line")
+        << QByteArray("# written by hand\n[general]\nscannStart=0\n[gui]\nfontSize=9\n")
+        << QString();
     QTest::newRow("line without equals sign")
-        << QByteArray("[general]\nscannStart=0\nthis is no key\n") << unparsed;
-    QTest::newRow("unclosed section") << QByteArray("[general\nscannStart=0\n") << unparsed;
-    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << unparsed;
+        << QByteArray("[general]\nscannStart=0\nthis is no key\n[gui]\nfontSize=9\n") << QString();
+    QTest::newRow("unclosed section")
+        << QByteArray("[general\nscannStart=0\n[gui]\nfontSize=9\n") << QString();
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << QString();
     // Decoding it would build a cursor, which ends a program without a GUI.
     QTest::newRow("serialised cursor") << QByteArray("[general]\nscannStart=0\n[communication]\n"
                                                      "ports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n")
                                        << serialised;
-    QTest::newRow("serialised time")
+    QTest::newRow("cut date")
         << QByteArray("[general]\nscannStart=0\ntrayMessages=@DateTime(\\0\\0\\0\\x10)\n")
+        << serialised;
+    // A date in a named time zone would make Qt open a file of that name.
+    QTest::newRow("date in a named time zone")
+        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
+                      "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n")
+        << serialised;
+    // A list of strings claiming a thousand million entries behind the date's marker.
+    QTest::newRow("list behind a date's marker")
+        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n")
         << serialised;
     // A list that claims two thousand million elements.
     QTest::newRow("serialised list, quoted")
@@ -797,7 +876,8 @@ void tst_CIniFileSettings::readOnlyFolderAsUser()
     QVERIFY(writeFile(iniPath(), "[communication]\npollIntervall=7\n"));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    expectCritical("save", "could not lock the settings file.*");
+    expectCritical("save", "could not create the lock file of the settings, the change is kept for "
+                           "this run only: .*Syncarium\\.ini\\.lock Permission denied");
     CIniFileSettings& settings = fresh();
     settings.setPollIntervall(42);
     QCOMPARE(settings.getPollIntervall(), 42);
@@ -831,7 +911,11 @@ void tst_CIniFileSettings::unreadableFileAsUser()
 void tst_CIniFileSettings::failedWriteKeepsTheFile_data()
 {
     QTest::addColumn<QString>("failure");
+    // Also what the file system leaves free: enough for the lock file or not.
     QTest::newRow("full disk") << "full disk";
+    // A file that fits in the writer's buffer: only its last flush meets the full disk.
+    QTest::newRow("nearly full disk, small file") << "nearly full disk, small file";
+    QTest::newRow("no room for the lock file") << "no room for the lock file";
     QTest::newRow("read-only folder") << "read-only folder";
 }
 
@@ -872,11 +956,13 @@ void tst_CIniFileSettings::failedWriteInNamespace()
                process.exitCode() == 0;
     };
 
-    // Enough keys that the new file needs more room than the lock file.
+    // More than the room left, but for the small file less than the writer's buffer.
+    const int keys = failure == "nearly full disk, small file" ? 250 : 2000;
     QByteArray content("[many]\n");
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < keys; ++i)
         content += "key" + QByteArray::number(i) + "=value number " + QByteArray::number(i) + '\n';
-    if (failure == "full disk") {
+    const QString kept = ", the change is kept for this run only: ";
+    if (failure != "read-only folder") {
         if (!run({"mount", "-t", "tmpfs", "-o", "size=256k", "none", folder}))
             QSKIP("could not mount a tmpfs");
         QVERIFY(writeFile(iniPath(), content));
@@ -886,15 +972,26 @@ void tst_CIniFileSettings::failedWriteInNamespace()
         while (filler.write(block) == block.size() && filler.flush()) {
         }
         filler.close();
-        // Room for the lock file, not for a new copy of the settings.
-        QVERIFY(filler.resize(filler.size() - 2 * 4096));
-        expectCritical("save", "could not write the settings file, the previous file is kept.*");
+        if (failure == "no room for the lock file") {
+            expectCritical("save", "could not create the lock file of the settings" + kept +
+                                       QRegularExpression::escape(iniPath()) +
+                                       "\\.lock No space left on device");
+        } else {
+            // Room for the lock file, not for a new copy of the settings.
+            QVERIFY(filler.resize(filler.size() - 2 * 4096));
+            expectCritical("save", "could not write the settings file, the previous file is "
+                                   "kept and the change is kept for this run only: " +
+                                       QRegularExpression::escape(iniPath()) +
+                                       " No space left on device");
+        }
     } else {
         QVERIFY(writeFile(iniPath(), content));
         if (!run({"mount", "--bind", folder, folder}) ||
             !run({"mount", "-o", "remount,bind,ro", folder, folder}))
             QSKIP("could not mount the folder read-only");
-        expectCritical("save", "could not lock the settings file.*");
+        expectCritical("save", "could not create the lock file of the settings" + kept +
+                                   QRegularExpression::escape(iniPath()) +
+                                   "\\.lock Read-only file system");
     }
 
     CIniFileSettings& settings = fresh();
@@ -904,8 +1001,9 @@ void tst_CIniFileSettings::failedWriteInNamespace()
     QCOMPARE(readFile(iniPath()), content);
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.sort();
-    const QStringList expected = failure == "full disk" ? QStringList{"Syncarium.ini", "filler"}
-                                                        : QStringList{"Syncarium.ini"};
+    const QStringList expected = failure == "read-only folder"
+                                     ? QStringList{"Syncarium.ini"}
+                                     : QStringList{"Syncarium.ini", "filler"};
     QCOMPARE(left, expected);
 }
 
