@@ -311,9 +311,8 @@ std::optional<QVariant> storableValue(const QVariant& value)
     }
 }
 
-// What keeps a file from being made in folder: QLockFile tells only that it failed, and QSaveFile
-// sometimes no more than "Unknown error". A file as large as a lock file, written beside it,
-// gives the system's reason.
+// What keeps a file from being made in folder: QLockFile tells only that it failed. A file as
+// large as a lock file, written beside it, gives the system's reason.
 QString whyNoFileIn(const QString& folder)
 {
     QTemporaryFile probe(folder + QStringLiteral("/.Syncarium.ini.probe-XXXXXX"));
@@ -615,10 +614,8 @@ bool CIniFileSettings::save()
     QSaveFile output(m_iniFilePath);
     if (!output.open(QIODevice::WriteOnly) || output.write(mergedContent) != mergedContent.size() ||
         !output.flush() || !output.commit()) {
-        const QString cause = output.error() == QFileDevice::NoError ||
-                                      output.errorString() == QLatin1String("Unknown error")
-                                  ? whyNoFileIn(folder)
-                                  : output.errorString();
+        const QString cause =
+            output.error() == QFileDevice::NoError ? whyNoFileIn(folder) : output.errorString();
         SY_CRITICAL << "could not write the settings file, the previous file is kept and the"
                        " change is kept for this run only:"
                     << m_iniFilePath << cause;
@@ -701,8 +698,7 @@ void CIniFileSettings::change(const QList<TChange>& requested)
             changes.append({change.first, value});
         } else {
             SY_CRITICAL << "a value of type" << change.second->metaType().name()
-                        << "cannot be stored in the settings file, it is left out:"
-                        << change.first;
+                        << "cannot be stored in the settings file, it is left out:" << change.first;
         }
     }
     if (changes.isEmpty())

@@ -364,9 +364,8 @@ std::optional<QDateTime> writtenDate(QByteArrayView value)
     if (!value.startsWith(marker) || !value.endsWith(close) ||
         value.size() < marker.size() + close.size())
         return std::nullopt;
-    const std::optional<QByteArray> data =
-        writtenBytes(value.sliced(marker.size(), value.size() - marker.size() - close.size()),
-                     quoted);
+    const std::optional<QByteArray> data = writtenBytes(
+        value.sliced(marker.size(), value.size() - marker.size() - close.size()), quoted);
     return data ? decodedDate(*data) : std::nullopt;
 }
 

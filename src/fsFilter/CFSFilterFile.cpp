@@ -78,8 +78,9 @@ QString lineKey(QString key)
 
 bool isModuleKey(const QString& key)
 {
-    return std::any_of(std::begin(moduleKeys), std::end(moduleKeys),
-                       [&key](const CModuleKey& module) { return key == QLatin1String(module.key); });
+    return std::any_of(
+        std::begin(moduleKeys), std::end(moduleKeys),
+        [&key](const CModuleKey& module) { return key == QLatin1String(module.key); });
 }
 
 // "excludes/size" and "excludes/<n>/<key>" with n a positive number and key one of the element's.
@@ -342,9 +343,10 @@ void CFSFilterFile::warnAboutUnknownKeys(QSettings& settings) const
         settings.beginGroup(section);
         const QStringList keys = settings.allKeys();
         settings.endGroup();
-        const auto category =
-            std::find_if(std::begin(categoryKeys), std::end(categoryKeys),
-                         [&section](const CCategoryKeys& known) { return section == QLatin1String(known.group); });
+        const auto category = std::find_if(std::begin(categoryKeys), std::end(categoryKeys),
+                                           [&section](const CCategoryKeys& known) {
+                                               return section == QLatin1String(known.group);
+                                           });
         if (section != QLatin1String("options") && category == std::end(categoryKeys)) {
             QStringList spelt;
             for (const QString& key : keys)
@@ -354,8 +356,8 @@ void CFSFilterFile::warnAboutUnknownKeys(QSettings& settings) const
             continue;
         }
         for (const QString& key : keys) {
-            const bool known = category == std::end(categoryKeys) ? isModuleKey(key)
-                                                                   : isArrayKey(key, *category);
+            const bool known =
+                category == std::end(categoryKeys) ? isModuleKey(key) : isArrayKey(key, *category);
             if (!known)
                 SY_WARNING << "ignored unknown key" << lineKey(key) << "in section" << section
                            << "of filter file" << m_fileName;

@@ -408,9 +408,8 @@ void tst_CFSFilterFile::misspeltKeys_data()
         << QStringList{"directory 1 1 b/"}
         << QStringList{"element 1 of directories skipped: empty value",
                        key.arg("excludes\\1\\directroy", "directories")};
-    QTest::newRow("key beside the array")
-        << QByteArray("[files]\nsize=4\n") << QStringList()
-        << QStringList{key.arg("size", "files")};
+    QTest::newRow("key beside the array") << QByteArray("[files]\nsize=4\n") << QStringList()
+                                          << QStringList{key.arg("size", "files")};
     QTest::newRow("element that is no number")
         << QByteArray("[files]\nexcludes\\one\\file=a\nexcludes\\size=0\n") << QStringList()
         << QStringList{key.arg("excludes\\one\\file", "files")};
