@@ -90,6 +90,8 @@ const char* const pingAddress = "https://" SY_SUPPORT_HOST "/ping.xml";
 // Other writers hold the file's lock for the few milliseconds of one write; a lock held longer
 // belongs to a process that is stuck, and the change is not worth a hanging program.
 const int lockWaitMs = 3000;
+// Room for the process id, application and host names QLockFile writes.
+const qsizetype lockFileSize = 256;
 const int lockStepMs = 5;
 
 QString translated(const char* text)
@@ -311,17 +313,28 @@ std::optional<QVariant> storableValue(const QVariant& value)
     }
 }
 
-// What keeps a file from being made in folder: QLockFile tells only that it failed. A file as
-// large as a lock file, written beside it, gives the system's reason.
-QString whyNoFileIn(const QString& folder)
+// What keeps a file of size bytes from being written in folder, as the system names it; empty
+// when such a file can be written. QLockFile tells only that it failed, and QSaveFile gives
+// "Unknown error" for a failed flush. Asked while the failed file still holds its room.
+QString whyNoFileIn(const QString& folder, qsizetype size)
 {
     QTemporaryFile probe(folder + QStringLiteral("/.Syncarium.ini.probe-XXXXXX"));
     if (!probe.open())
         return probe.errorString();
-    const QByteArray text(128, '\n');
+    const QByteArray text(size, '\n');
     if (probe.write(text) != text.size() || !probe.flush())
         return probe.errorString();
-    return QStringLiteral("the cause is not known");
+    return QString();
+}
+
+QString orIfEmpty(const QString& text, const QString& otherwise)
+{
+    return text.isEmpty() ? otherwise : text;
+}
+
+QString orIfEmpty(const QString& text, QLockFile::LockError error)
+{
+    return text.isEmpty() ? QStringLiteral("lock error %1").arg(int(error)) : text;
 }
 
 // QLockFile's own wait sleeps 100 ms and more between attempts: against a process that writes
@@ -527,7 +540,7 @@ bool CIniFileSettings::save()
         else
             SY_CRITICAL << "could not create the lock file of the settings, the change is kept for"
                            " this run only:"
-                        << lockPath << whyNoFileIn(folder);
+                        << lockPath << orIfEmpty(whyNoFileIn(folder, lockFileSize), lock.error());
         return false;
     }
     // The file is read again under the lock: other processes' keys since the last read stay.
@@ -615,7 +628,9 @@ bool CIniFileSettings::save()
     if (!output.open(QIODevice::WriteOnly) || output.write(mergedContent) != mergedContent.size() ||
         !output.flush() || !output.commit()) {
         const QString cause =
-            output.error() == QFileDevice::NoError ? whyNoFileIn(folder) : output.errorString();
+            output.error() == QFileDevice::NoError || output.error() == QFileDevice::WriteError
+                ? orIfEmpty(whyNoFileIn(folder, mergedContent.size()), output.errorString())
+                : output.errorString();
         SY_CRITICAL << "could not write the settings file, the previous file is kept and the"
                        " change is kept for this run only:"
                     << m_iniFilePath << cause;
