@@ -577,15 +577,17 @@ bool CIniFileSettings::save()
         merged = openWorkingCopy(QByteArray(), &serialised);
     }
     if (merged && merged->status() == QSettings::FormatError) {
-        // QSettings does not write a file it could not parse whole: its keys go into a new one.
-        std::unique_ptr<QSettings> clean = openWorkingCopy(QByteArray(), &serialised);
-        const QStringList keys = merged->allKeys();
-        for (const QString& key : keys) {
-            if (clean)
-                clean->setValue(key, merged->value(key));
-        }
+        // QSettings does not write back a file it could not parse whole: the same keys, without
+        // the lines it skipped.
         QFile::remove(merged->fileName());
-        merged = std::move(clean);
+        merged = openWorkingCopy(
+            CSerialisedValueCheck::withoutSkippedLines(withoutByteOrderMark(content)), &serialised);
+        if (serialised || (merged && merged->status() != QSettings::NoError)) {
+            SY_CRITICAL << "the lines of the settings file that are no keys could not be left out,"
+                           " the file is left as it is and the change is kept for this run only:"
+                        << m_iniFilePath;
+            return false;
+        }
     }
     if (!merged)
         return false;

@@ -400,6 +400,29 @@ QList<QDateTime> CSerialisedValueCheck::setDatesAside(QByteArray& content,
     return dates;
 }
 
+QByteArray CSerialisedValueCheck::withoutSkippedLines(const QByteArray& content)
+{
+    QByteArray result;
+    qsizetype copied = 0;
+    qsizetype position = 0;
+    TLine line;
+    while (readLine(content, position, line)) {
+        const QByteArrayView text =
+            QByteArrayView(content).sliced(line.start, line.end - line.start);
+        if (text.startsWith('[')) {
+            if (!text.contains(']')) {
+                result += QByteArrayView(content).sliced(copied, line.end - copied);
+                result += ']';
+                copied = line.end;
+            }
+        } else if (line.equals < 0) {
+            result += QByteArrayView(content).sliced(copied, line.start - copied);
+            copied = line.end;
+        }
+    }
+    return result.append(QByteArrayView(content).sliced(copied));
+}
+
 bool CSerialisedValueCheck::mayHoldSerialisedValue(const QByteArray& content)
 {
     return CMarkerScan(content).run();

@@ -25,4 +25,9 @@ public:
     // by placeholder followed by its number, from 0, and returns the dates in that order; anything
     // else is left for mayHoldSerialisedValue() to find.
     static QList<QDateTime> setDatesAside(QByteArray& content, const QByteArray& placeholder);
+
+    // The content without the lines the settings parser skips with a format error (no "=", no
+    // section header) and with a section header that lacks its "]" closed: QSettings reads the
+    // same keys from it without a format error, and then writes them all back.
+    static QByteArray withoutSkippedLines(const QByteArray& content);
 };

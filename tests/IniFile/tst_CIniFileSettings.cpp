@@ -183,6 +183,8 @@ private Q_SLOTS:
 
     void damagedFile_data();
     void damagedFile();
+    void skippedLinesKeepEveryKey_data();
+    void skippedLinesKeepEveryKey();
     void rewriteThatWouldNotReadBack();
     void notARegularFile_data();
     void notARegularFile();
@@ -728,6 +730,36 @@ void tst_CIniFileSettings::damagedFile()
         QCOMPARE(again.getScannStart(), hasScanKey ? 0 : 2);
         QCOMPARE(again.getFontSize(), hasScanKey ? quint32(9) : quint32(11));
     }
+}
+
+void tst_CIniFileSettings::skippedLinesKeepEveryKey_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // Found by fuzzing: a key without a name beside lines without "=".
+    QTest::newRow("key without a name") << QByteArray::fromBase64(
+        "W0dlbmVyYWxdCnNjYW5uU3RhcnQ9MAo9MgoKc2Nhbm5TdGFydFslR2VuZVtjb21tdW5pY3JhbG1tdW5pY3JhbF0KdXBh"
+        "dGRhaW8=");
+    QTest::newRow("unclosed section")
+        << QByteArray("[gui\nfontSize=9\nno key ; comment\n[a]\nb=1\n");
+    QTest::newRow("quoted line break") << QByteArray("[gui]\n\"no\nkey\"\nfontSize=9\n");
+}
+
+// Whatever QSettings reads in a file with lines it skips is in the file after a change.
+void tst_CIniFileSettings::skippedLinesKeepEveryKey()
+{
+    QFETCH(QByteArray, content);
+    QVERIFY(writeFile(iniPath(), content));
+    const auto keysOf = [this](const QByteArray& text) {
+        const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
+        return writeFile(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
+                                     : QStringList{"<no copy>"};
+    };
+    const QStringList before = keysOf(content);
+    CIniFileSettings& settings = fresh();
+    settings.setGroupValues("added", {{"key", 1}});
+    QStringList after = keysOf(readFile(iniPath()));
+    QVERIFY2(after.removeAll("added/key") == 1, qPrintable(after.join(' ')));
+    QCOMPARE(after, before);
 }
 
 void tst_CIniFileSettings::rewriteThatWouldNotReadBack()
