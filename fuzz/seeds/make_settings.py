@@ -2,7 +2,40 @@
 """Writes seed ini files for fuzz_settings into the folder given as the only argument."""
 
 import os
+import struct
 import sys
+
+
+def written_date(julian_day, msecs, spec, offset=None):
+    """A QDateTime value as QSettings writes it: "@DateTime(", the QVariant's data, ")"."""
+    data = struct.pack(">IBqIb", 0x10, 0, julian_day, msecs, spec)
+    if offset is not None:
+        data += struct.pack(">i", offset)
+    text = b"@DateTime(" + data + b")"
+    named = {7: b"\\a", 8: b"\\b", 12: b"\\f", 10: b"\\n", 13: b"\\r", 9: b"\\t", 11: b"\\v"}
+    out = b""
+    quotes = False
+    after_numeric = False
+    for byte in text:
+        char = bytes([byte])
+        quotes = quotes or char in b";,="
+        if after_numeric and char in b"0123456789abcdefABCDEF":
+            out += b"\\x%x" % byte
+            continue
+        after_numeric = False
+        if byte == 0:
+            out += b"\\0"
+            after_numeric = True
+        elif byte in named:
+            out += named[byte]
+        elif char in b'"\\':
+            out += b"\\" + char
+        elif byte <= 0x1F or byte >= 0x7F:
+            out += b"\\x%x" % byte
+            after_numeric = True
+        else:
+            out += char
+    return b'"' + out + b'"' if quotes else out
 
 VALID = {
     "empty": b"",
@@ -76,6 +109,10 @@ Miscellaneous="a, b"
                b"pingurl=\n",
     "unclosed_variant": b"[gui]\nfontSize=@Variant(garbage\n",
     "serialised_time": b"[general]\nscannStart=0\n[gui]\nfontSize=@DateTime(\\0\\0\\0\\x10)\n",
+    "dates": b"[dates]\nlocal=" + written_date(2460442, 25689010, 0) + b"\nutc="
+             + written_date(2440588, 0, 1) + b"\noffset=" + written_date(2462867, 86340000, 2, 3600)
+             + b"\nnone=" + written_date(-(2**63), 0xFFFFFFFF, 0) + b"\n[gui]\nfontSize=9\n",
+    "comment_lines": b"# written by hand\n[gui]\n# font\nfontSize=9\nthis is no key\n",
     "wrong_types": b"[gui]\nfontSize=-3\nshowInFileSys=7\n[archiv]\narchivCacheSize=big\n",
 }
 

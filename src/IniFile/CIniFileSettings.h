@@ -2,6 +2,8 @@
 
 #include "system/CSingleton.h"
 
+#include <QDateTime>
+#include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QNetworkProxy>
@@ -20,9 +22,10 @@
 //
 // The user's file is read into a private working copy, and every change is merged into the file
 // at once, under the file's lock taken with a bounded wait: a lock held forever by another
-// process, a full disk or a read-only folder costs the change its place in the file (logged), never
-// a hang, and the value stays in memory for the rest of the run. A file that cannot be parsed is
-// moved aside before the first write; a path that is not a regular file is never written.
+// process, a full disk or a read-only folder costs the change its place in the file (logged with
+// its cause), never a hang, and the value stays in memory for the rest of the run. A file holding
+// a serialised object is moved aside before the first write; a path that is not a regular file is
+// never written.
 class CIniFileSettings : public CSingleton<CIniFileSettings>
 {
 public:
@@ -152,14 +155,19 @@ private:
     // A key as stored and its new value, or none to remove the key.
     using TChange = QPair<QString, std::optional<QVariant>>;
     // Records the changes and saves them; when saving fails this run still reads them.
-    void change(const QList<TChange>& changes);
+    // A value QSettings would store as a serialised object is left out (a critical record).
+    void change(const QList<TChange>& requested);
     void write(const QString& key, const QVariant& value);
     void remove(const QString& key);
     void writeTextOrRemove(const QString& key, const QString& value);
 
     // Merges the keys changed since the last save into the file; false (logged) when it could not.
     bool save();
-    std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content);
+    // A private copy of content for QSettings to read; null when it could not be written, or
+    // (with serialised set) when the content holds a serialised value other than a date.
+    std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
+    static bool putDatesBack(QSettings& copy, const QStringList& keys,
+                             const QByteArray& placeholder, const QList<QDateTime>& dates);
     bool moveDamagedFileAside();
 
     bool portable = false;

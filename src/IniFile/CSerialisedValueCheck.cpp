@@ -1,6 +1,11 @@
 #include "IniFile/CSerialisedValueCheck.h"
 
 #include <QByteArrayView>
+#include <QDataStream>
+#include <QVariant>
+
+#include <cstring>
+#include <optional>
 
 namespace {
 
@@ -219,7 +224,204 @@ private:
     int markBytes = 0;
 };
 
+// One line as the settings parser cuts it: from its first character that is no blank or line
+// break, up to a line break or a semicolon outside quotes; a backslash takes the character after
+// it (a line break too, and both of a two-character line break) with it.
+struct TLine
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+    qsizetype equals = -1;
+};
+
+bool isLineSpace(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\f' || ch == '\v';
+}
+
+bool readLine(const QByteArray& data, qsizetype& position, TLine& line)
+{
+    const qsizetype size = data.size();
+    line = TLine();
+    line.start = position;
+    while (line.start < size && isLineSpace(data.at(line.start)))
+        ++line.start;
+    bool inQuotes = false;
+    qsizetype i = line.start;
+    while (i < size) {
+        const char ch = data.at(i++);
+        if (ch == '=') {
+            if (!inQuotes && line.equals < 0)
+                line.equals = i - 1;
+        } else if (ch == '\n' || ch == '\r') {
+            if (i == line.start + 1) {
+                ++line.start;
+            } else if (!inQuotes) {
+                --i;
+                break;
+            }
+        } else if (ch == '\\') {
+            if (i < size) {
+                const char escaped = data.at(i++);
+                if (i < size) {
+                    const char after = data.at(i);
+                    if ((escaped == '\n' && after == '\r') || (escaped == '\r' && after == '\n'))
+                        ++i;
+                }
+            }
+        } else if (ch == '"') {
+            inQuotes = !inQuotes;
+        } else if (ch == ';') {
+            if (i == line.start + 1) {
+                while (i < size && data.at(i) != '\n' && data.at(i) != '\r')
+                    ++i;
+                while (i < size && isLineSpace(data.at(i)))
+                    ++i;
+                line.start = i;
+            } else if (!inQuotes) {
+                --i;
+                break;
+            }
+        }
+    }
+    line.end = i;
+    position = i;
+    return line.start < size;
+}
+
+// The bytes the parser makes of the text inside a value, for the characters and escapes that
+// QSettings' writer uses in a date; none for anything else.
+std::optional<QByteArray> writtenBytes(QByteArrayView text, bool quoted)
+{
+    static const char named[] = "abfnrtv\"\\";
+    static const char namedValues[] = "\a\b\f\n\r\t\v\"\\";
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char ch = text.at(i);
+        if (ch != '\\') {
+            if (ch < 0x20 || ch > 0x7e || ch == '"' || (!quoted && ch == ','))
+                return std::nullopt;
+            bytes.append(ch);
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        const char escape = text.at(i);
+        const bool hex = escape == 'x';
+        if (hex || (escape >= '0' && escape <= '7')) {
+            const int base = hex ? 16 : 8;
+            uint value = hex ? 0 : uint(escape - '0');
+            int digits = hex ? 0 : 1;
+            // The parser reads every digit that follows; the writer escapes a digit after one.
+            while (i + 1 < text.size() && digitValue(text.at(i + 1)) >= 0 &&
+                   digitValue(text.at(i + 1)) < base && digits < 4) {
+                value = value * uint(base) + uint(digitValue(text.at(++i)));
+                ++digits;
+            }
+            if (digits == 0 || value > 0xff ||
+                (i + 1 < text.size() && digitValue(text.at(i + 1)) >= 0 &&
+                 digitValue(text.at(i + 1)) < base))
+                return std::nullopt;
+            bytes.append(char(value));
+        } else if (const char* found = escape ? std::strchr(named, escape) : nullptr) {
+            bytes.append(namedValues[found - named]);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+// The data of a QVariant holding a QDateTime, as QDataStream 5.6 writes it: type 16, the null
+// flag, the Julian day, the milliseconds of the day, the time spec and, at an offset from UTC,
+// the offset.
+std::optional<QDateTime> decodedDate(const QByteArray& data)
+{
+    const QByteArray head("\0\0\0\x10", 4);
+    if (!data.startsWith(head) || data.size() < 18 || quint8(data.at(4)) > 1)
+        return std::nullopt;
+    const char spec = data.at(17);
+    if (!(spec == Qt::LocalTime || spec == Qt::UTC || spec == Qt::OffsetFromUTC) ||
+        data.size() != (spec == Qt::OffsetFromUTC ? 22 : 18))
+        return std::nullopt;
+    QDataStream stream(data);
+    stream.setVersion(QDataStream::Qt_5_6);
+    QVariant value;
+    stream >> value;
+    if (stream.status() != QDataStream::Ok || value.typeId() != QMetaType::QDateTime)
+        return std::nullopt;
+    return value.toDateTime();
+}
+
+// The date a value of a line stands for, when the value is one as QSettings writes it.
+std::optional<QDateTime> writtenDate(QByteArrayView value)
+{
+    const QByteArrayView marker("@DateTime(");
+    const bool quoted = value.startsWith('"');
+    const QByteArrayView close = quoted ? QByteArrayView(")\"") : QByteArrayView(")");
+    if (quoted)
+        value = value.sliced(1);
+    if (!value.startsWith(marker) || !value.endsWith(close) ||
+        value.size() < marker.size() + close.size())
+        return std::nullopt;
+    const std::optional<QByteArray> data = writtenBytes(
+        value.sliced(marker.size(), value.size() - marker.size() - close.size()), quoted);
+    return data ? decodedDate(*data) : std::nullopt;
+}
+
 } // namespace
+
+QList<QDateTime> CSerialisedValueCheck::setDatesAside(QByteArray& content,
+                                                      const QByteArray& placeholder)
+{
+    QList<QDateTime> dates;
+    QByteArray result;
+    qsizetype copied = 0;
+    qsizetype position = 0;
+    TLine line;
+    while (readLine(content, position, line)) {
+        if (line.equals < 0 || content.at(line.start) == '[')
+            continue;
+        qsizetype valueStart = line.equals + 1;
+        while (valueStart < line.end &&
+               (content.at(valueStart) == ' ' || content.at(valueStart) == '\t'))
+            ++valueStart;
+        const std::optional<QDateTime> date =
+            writtenDate(QByteArrayView(content).sliced(valueStart, line.end - valueStart));
+        if (!date)
+            continue;
+        result += QByteArrayView(content).sliced(copied, valueStart - copied);
+        result += placeholder + QByteArray::number(dates.size());
+        copied = line.end;
+        dates.append(*date);
+    }
+    if (!dates.isEmpty())
+        content = result.append(QByteArrayView(content).sliced(copied));
+    return dates;
+}
+
+QByteArray CSerialisedValueCheck::withoutSkippedLines(const QByteArray& content)
+{
+    QByteArray result;
+    qsizetype copied = 0;
+    qsizetype position = 0;
+    TLine line;
+    while (readLine(content, position, line)) {
+        const QByteArrayView text =
+            QByteArrayView(content).sliced(line.start, line.end - line.start);
+        if (text.startsWith('[')) {
+            if (!text.contains(']')) {
+                result += QByteArrayView(content).sliced(copied, line.end - copied);
+                result += ']';
+                copied = line.end;
+            }
+        } else if (line.equals < 0) {
+            result += QByteArrayView(content).sliced(copied, line.start - copied);
+            copied = line.end;
+        }
+    }
+    return result.append(QByteArrayView(content).sliced(copied));
+}
 
 bool CSerialisedValueCheck::mayHoldSerialisedValue(const QByteArray& content)
 {

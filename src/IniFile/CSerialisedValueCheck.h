@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 
 // QSettings turns an ini value that starts with "@Variant(" into whatever the serialised data
 // names: decoding a list reserves the element count it claims, gigabytes from a few bytes, and
@@ -15,4 +17,17 @@ public:
     // files QSettings writes pass unless a text of theirs starts with one hidden behind a byte
     // order mark, which the parser would drop.
     static bool mayHoldSerialisedValue(const QByteArray& content);
+
+    // A value that is exactly what QSettings writes for a date ("@DateTime(", then a date in
+    // local time, in UTC or at an offset from UTC, quoted or not) decodes into that date and
+    // nothing else: no allocation, no file (a date in a named time zone would make Qt open a
+    // time zone file of that name, so it is not one of them). Replaces each such value in content
+    // by placeholder followed by its number, from 0, and returns the dates in that order; anything
+    // else is left for mayHoldSerialisedValue() to find.
+    static QList<QDateTime> setDatesAside(QByteArray& content, const QByteArray& placeholder);
+
+    // The content without the lines the settings parser skips with a format error (no "=", no
+    // section header) and with a section header that lacks its "]" closed: QSettings reads the
+    // same keys from it without a format error, and then writes them all back.
+    static QByteArray withoutSkippedLines(const QByteArray& content);
 };

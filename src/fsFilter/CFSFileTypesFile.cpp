@@ -29,6 +29,15 @@ bool isStorableGroup(const QString& name)
                                     name.compare(QLatin1String("general"), Qt::CaseInsensitive));
 }
 
+// A type of a group that has no list is written as an empty byte array: an empty list is written
+// as "@Invalid()", and no list reads as an empty byte array.
+const QByteArray noList;
+
+bool isNoList(const QVariant& value)
+{
+    return value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty();
+}
+
 // A numeric escape can give half of a surrogate pair, which no file can hold: the writer would
 // store U+FFFD in its place. The table holds what a save gives back.
 QStringList storableEntries(const QVariant& value, bool& replaced)
@@ -163,7 +172,12 @@ bool CFSFileTypesFile::load()
             if (fileTypes->groupOfType(type, previous) && previous != group)
                 SY_WARNING << "type" << type << "moves from group" << previous << "to group"
                            << group;
-            fileTypes->setType(group, type, entriesOf(type));
+            if (isNoList(settings.value(type))) {
+                fileTypes->setGroup(type, group);
+                fileTypes->removeType(type);
+            } else {
+                fileTypes->setType(group, type, entriesOf(type));
+            }
         }
         const QStringList nested = settings.childGroups();
         for (const QString& subGroup : nested)
@@ -237,8 +251,11 @@ bool CFSFileTypesFile::save(bool overwrite)
             settings.beginGroup(group);
             QStringList typeNames;
             fileTypes->typesOfGroup(group, typeNames);
-            for (const QString& type : std::as_const(typeNames))
-                settings.setValue(type, entriesByType.value(type));
+            for (const QString& type : std::as_const(typeNames)) {
+                const auto entries = entriesByType.constFind(type);
+                settings.setValue(type, entries == entriesByType.cend() ? QVariant(noList)
+                                                                        : QVariant(*entries));
+            }
             settings.endGroup();
         }
         for (auto it = entriesByType.cbegin(); it != entriesByType.cend(); ++it) {
@@ -264,8 +281,9 @@ bool CFSFileTypesFile::save(bool overwrite)
         }
     }
     QSaveFile target(fileName);
+    // commit() has been seen to report success after its own flush failed on a full disk.
     if (!target.open(QIODevice::WriteOnly) || target.write(content) != content.size() ||
-        !target.commit()) {
+        !target.flush() || !target.commit()) {
         SY_CRITICAL << "Error saving file types file:" << fileName
                     << "could not be written:" << target.errorString();
         return false;

@@ -70,6 +70,33 @@ bool readUnsigned(const QSettings& settings, const QString& key, quint32& number
     return ok;
 }
 
+// A key as the file's line spells it: the settings give its levels with "/".
+QString lineKey(QString key)
+{
+    return key.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+bool isModuleKey(const QString& key)
+{
+    return std::any_of(
+        std::begin(moduleKeys), std::end(moduleKeys),
+        [&key](const CModuleKey& module) { return key == QLatin1String(module.key); });
+}
+
+// "excludes/size" and "excludes/<n>/<key>" with n a positive number and key one of the element's.
+bool isArrayKey(const QString& key, const CCategoryKeys& category)
+{
+    const QStringList levels = key.split(QLatin1Char('/'));
+    if (levels.first() != QLatin1String("excludes"))
+        return false;
+    if (levels.size() == 2)
+        return levels.at(1) == QLatin1String("size");
+    bool ok = false;
+    return levels.size() == 3 && levels.at(1).toUInt(&ok) > 0 && ok &&
+           (levels.at(2) == QLatin1String(category.element) ||
+            levels.at(2) == QLatin1String("modules") || levels.at(2) == QLatin1String("type"));
+}
+
 // The element positions of the array the settings are in, in ascending order: only those the
 // file holds, so that a size entry that lies costs nothing.
 QList<int> elementIndexes(const QSettings& settings, int size)
@@ -89,7 +116,7 @@ QList<int> elementIndexes(const QSettings& settings, int size)
 } // namespace
 
 CFSFilterFile::CFSFilterFile(const QString& fileName)
-    : m_fileName(fileName), filter(std::make_unique<CFSFilter>())
+    : m_fileName(fileName), filter(std::make_unique<CFSPlatformFilter>())
 {}
 
 CFSFilterFile::~CFSFilterFile() = default;
@@ -137,7 +164,8 @@ bool CFSFilterFile::load()
     if (settings.status() != QSettings::NoError)
         SY_WARNING << "filter file" << m_fileName << "is not well formed; reading what it holds";
     if (!filter)
-        filter = std::make_unique<CFSFilter>();
+        filter = std::make_unique<CFSPlatformFilter>();
+    warnAboutUnknownKeys(settings);
 
     settings.beginGroup(QStringLiteral("options"));
     for (const CModuleKey& module : moduleKeys) {
@@ -281,21 +309,58 @@ bool CFSFilterFile::save(bool overwrite)
         return false;
     }
     QSaveFile file(m_fileName);
+    // commit() has been seen to report success after its own flush failed on a full disk.
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
+        !file.flush() || !file.commit()) {
         SY_CRITICAL << "Error writing filter file:" << m_fileName << file.errorString();
         return false;
     }
     return true;
 }
 
-std::unique_ptr<CFSFilter> CFSFilterFile::getFilter() const
+std::unique_ptr<CFSPlatformFilter> CFSFilterFile::getFilter() const
 {
-    return filter ? std::make_unique<CFSFilter>(*filter) : nullptr;
+    return filter ? std::make_unique<CFSPlatformFilter>(static_cast<const CFSFilter&>(*filter))
+                  : nullptr;
 }
 
 void CFSFilterFile::setFilter(const CFSFilter* newFilter)
 {
     if (newFilter)
-        filter = std::make_unique<CFSFilter>(*newFilter);
+        filter = std::make_unique<CFSPlatformFilter>(*newFilter);
+}
+
+// A misspelt key would silently do nothing; each is named once.
+void CFSFilterFile::warnAboutUnknownKeys(QSettings& settings) const
+{
+    SY_FUNCTION("CFSFilterFile::warnAboutUnknownKeys");
+    const QStringList rootKeys = settings.childKeys();
+    for (const QString& key : rootKeys)
+        SY_WARNING << "ignored unknown key" << lineKey(key) << "in section General of filter file"
+                   << m_fileName;
+    const QStringList sections = settings.childGroups();
+    for (const QString& section : sections) {
+        settings.beginGroup(section);
+        const QStringList keys = settings.allKeys();
+        settings.endGroup();
+        const auto category = std::find_if(std::begin(categoryKeys), std::end(categoryKeys),
+                                           [&section](const CCategoryKeys& known) {
+                                               return section == QLatin1String(known.group);
+                                           });
+        if (section != QLatin1String("options") && category == std::end(categoryKeys)) {
+            QStringList spelt;
+            for (const QString& key : keys)
+                spelt.append(lineKey(key));
+            SY_WARNING << "ignored unknown section" << section << "of filter file" << m_fileName
+                       << "with the keys" << spelt.join(QLatin1String(", "));
+            continue;
+        }
+        for (const QString& key : keys) {
+            const bool known =
+                category == std::end(categoryKeys) ? isModuleKey(key) : isArrayKey(key, *category);
+            if (!known)
+                SY_WARNING << "ignored unknown key" << lineKey(key) << "in section" << section
+                           << "of filter file" << m_fileName;
+        }
+    }
 }

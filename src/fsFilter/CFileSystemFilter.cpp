@@ -22,7 +22,7 @@ bool CFileSystemFilter::loadDefaultFilter()
     const bool loaded = file.load();
     if (!loaded)
         SY_CRITICAL << "failed to load default filter file ...";
-    const std::unique_ptr<CFSFilter> rules = file.getFilter();
+    std::unique_ptr<CFSPlatformFilter> rules = file.getFilter();
     const QMutexLocker locker(&defaultLock);
     if (m_defaultFilter) {
         // Pointers handed out for the default filter stay valid.
@@ -32,8 +32,7 @@ bool CFileSystemFilter::loadDefaultFilter()
             static_cast<CFSFilter&>(*m_defaultFilter) = CFSFilter();
         return loaded;
     }
-    m_defaultFilter =
-        rules ? std::make_unique<CFSPlatformFilter>(*rules) : std::make_unique<CFSPlatformFilter>();
+    m_defaultFilter = rules ? std::move(rules) : std::make_unique<CFSPlatformFilter>();
     return registerIFSFilterInfoProducer(m_defaultFilter.get()) && loaded;
 }
 

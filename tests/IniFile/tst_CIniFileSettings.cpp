@@ -4,6 +4,7 @@
 #include "common/CTestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,13 +12,17 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSize>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QUrl>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +122,15 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+// The text QSettings writes for key and value, as another part of the client stores it.
+QByteArray writtenByQSettings(const QString& key, const QVariant& value)
+{
+    const QTemporaryDir folder;
+    const QString path = folder.filePath("written.ini");
+    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    return readFile(path);
+}
+
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -159,6 +173,9 @@ private Q_SLOTS:
     void proxy_data();
     void proxy();
     void groups();
+    void valuesOfOtherTypes();
+    void datesOfOtherWriters_data();
+    void datesOfOtherWriters();
     void markers_data();
     void markers();
     void spacesFolderCannotBeCreated_data();
@@ -166,11 +183,14 @@ private Q_SLOTS:
 
     void damagedFile_data();
     void damagedFile();
+    void skippedLinesKeepEveryKey_data();
+    void skippedLinesKeepEveryKey();
     void rewriteThatWouldNotReadBack();
     void notARegularFile_data();
     void notARegularFile();
     void heldLock();
     void twoProcessesKeepTheirKeys();
+    void threadsShareTheSettings();
     void readOnlyFolderAsUser();
     void unreadableFileAsUser();
     void failedWriteKeepsTheFile_data();
@@ -481,6 +501,55 @@ void tst_CIniFileSettings::groups()
     QCOMPARE(extra.value("two").toString(), "2");
 }
 
+void tst_CIniFileSettings::valuesOfOtherTypes()
+{
+    CIniFileSettings& settings = fresh();
+    const QUrl url("https://a.example/x?y=1,2#f");
+    const QDateTime when(QDate(2024, 5, 6), QTime(7, 8, 9));
+    expectCritical("change", "a value of type QVariantMap cannot be stored in the settings file, "
+                             "it is left out: extra/map");
+    settings.setGroupValues(
+        "extra",
+        {{"url", url}, {"when", when}, {"map", QVariantMap{{"a", 1}}}, {"size", QSize(3, 4)}});
+    settings.setFontSize(14);
+
+    CIniFileSettings& again = fresh();
+    const QVariantMap extra = again.getGroupValues("extra");
+    QCOMPARE(extra.keys(), QStringList({"size", "url", "when"}));
+    QCOMPARE(extra.value("url").toUrl(), url);
+    QCOMPARE(extra.value("when"), QVariant(when));
+    QCOMPARE(extra.value("size"), QVariant(QSize(3, 4)));
+    QCOMPARE(again.getFontSize(), quint32(14));
+}
+
+void tst_CIniFileSettings::datesOfOtherWriters_data()
+{
+    QTest::addColumn<QDateTime>("date");
+    QTest::newRow("local time") << QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10));
+    QTest::newRow("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("offset from UTC")
+        << QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600);
+    QTest::newRow("no date") << QDateTime();
+}
+
+// A date is stored by QSettings behind "@DateTime(": it is read, and the file stays the user's.
+void tst_CIniFileSettings::datesOfOtherWriters()
+{
+    QFETCH(QDateTime, date);
+    QVERIFY(writeFile(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
+    CIniFileSettings& settings = fresh();
+    QCOMPARE(settings.getFontSize(), quint32(9));
+    QCOMPARE(settings.getGroupValues("dates").value("last"), QVariant(date));
+    settings.setTrayMessages(0);
+
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
+    CIniFileSettings& again = fresh();
+    QCOMPARE(again.getGroupValues("dates").value("last"), QVariant(date));
+    QCOMPARE(again.getTrayMessages(), 0);
+    QCOMPARE(again.getFontSize(), quint32(9));
+}
+
 void tst_CIniFileSettings::markers_data()
 {
     QTest::addColumn<QStringList>("markers");
@@ -500,7 +569,7 @@ void tst_CIniFileSettings::markers_data()
         << "Documents/Syncarium Spaces/";
     QTest::newRow("PORTABLE_APPS without documents")
         << QStringList{"PORTABLE_APPS"} << false << "work/a/Data/Syncarium.ini"
-        << "work/a/b/c/../../../Syncarium Spaces/";
+        << "work/Syncarium Spaces/";
     QTest::newRow("both") << QStringList{"USB", "PORTABLE_APPS"} << true
                           << "work/a/Data/Syncarium.ini"
                           << "Documents/Syncarium Spaces/";
@@ -571,44 +640,68 @@ void tst_CIniFileSettings::damagedFile_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("damage");
+    // Lines QSettings skips (with a format error): reported, and every key read.
+    QTest::addColumn<bool>("skipped");
 
-    const QString unparsed = "the settings file cannot be parsed.*";
     const QString serialised =
-        "the settings file holds a serialised value \\(@Variant or @DateTime\\), which "
-        "is not read; the defaults are used.*";
+        "the settings file holds a serialised value \\(@Variant, or @DateTime holding other than"
+        " a date\\), which is not read; the defaults are used.*";
     QTest::newRow("byte-order mark")
-        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << QString();
-    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString();
+        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << QString()
+        << false;
+    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString() << false;
     QTest::newRow("byte-order mark before an indented key")
-        << QByteArray("\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n") << QString();
+        << QByteArray("\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n") << QString() << false;
+    // QSettings reads every key of such files; the lines it skips are no reason to drop them.
+    QTest::newRow("comment line")
+        << QByteArray("# written by hand\n[general]\nscannStart=0\n[gui]\nfontSize=9\n")
+        << QString() << true;
     QTest::newRow("line without equals sign")
-        << QByteArray("[general]\nscannStart=0\nthis is no key\n") << unparsed;
-    QTest::newRow("unclosed section") << QByteArray("[general\nscannStart=0\n") << unparsed;
-    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << unparsed;
+        << QByteArray("[general]\nscannStart=0\nthis is no key\n[gui]\nfontSize=9\n") << QString()
+        << true;
+    QTest::newRow("unclosed section")
+        << QByteArray("[general\nscannStart=0\n[gui]\nfontSize=9\n") << QString() << true;
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << QString()
+                            << true;
     // Decoding it would build a cursor, which ends a program without a GUI.
     QTest::newRow("serialised cursor") << QByteArray("[general]\nscannStart=0\n[communication]\n"
                                                      "ports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n")
-                                       << serialised;
-    QTest::newRow("serialised time")
+                                       << serialised << false;
+    QTest::newRow("cut date")
         << QByteArray("[general]\nscannStart=0\ntrayMessages=@DateTime(\\0\\0\\0\\x10)\n")
-        << serialised;
+        << serialised << false;
+    // A date in a named time zone would make Qt open a file of that name.
+    QTest::newRow("date in a named time zone")
+        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
+                      "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n")
+        << serialised << false;
+    // A list of strings claiming a thousand million entries behind the date's marker.
+    QTest::newRow("list behind a date's marker")
+        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n")
+        << serialised << false;
     // A list that claims two thousand million elements.
     QTest::newRow("serialised list, quoted")
         << QByteArray("[general]\nscannStart=0\ntrayMessages=\"@Variant("
                       "\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\"\n")
-        << serialised;
+        << serialised << false;
 }
 
 void tst_CIniFileSettings::damagedFile()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, damage);
+    QFETCH(bool, skipped);
     QVERIFY(writeFile(iniPath(), content));
     const QString path = iniPath();
     const bool damaged = !damage.isEmpty();
 
     if (damaged)
         expectCriticalOnFile("CIniFileSettings", damage);
+    if (skipped)
+        CExpect::record(QtWarningMsg, "CIniFileSettings.cpp", "CIniFileSettings::CIniFileSettings",
+                        "the settings file has lines that are no keys (without \"=\"); they are "
+                        "skipped and not kept when a change is saved: " +
+                            path);
     CIniFileSettings& settings = fresh();
     const bool hasScanKey = content.contains("scannStart");
     QCOMPARE(settings.getScannStart(), hasScanKey && !damaged ? 0 : 2);
@@ -637,6 +730,36 @@ void tst_CIniFileSettings::damagedFile()
         QCOMPARE(again.getScannStart(), hasScanKey ? 0 : 2);
         QCOMPARE(again.getFontSize(), hasScanKey ? quint32(9) : quint32(11));
     }
+}
+
+void tst_CIniFileSettings::skippedLinesKeepEveryKey_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // Found by fuzzing: a key without a name beside lines without "=".
+    QTest::newRow("key without a name") << QByteArray::fromBase64(
+        "W0dlbmVyYWxdCnNjYW5uU3RhcnQ9MAo9MgoKc2Nhbm5TdGFydFslR2VuZVtjb21tdW5pY3JhbG1tdW5pY3JhbF0KdXBh"
+        "dGRhaW8=");
+    QTest::newRow("unclosed section")
+        << QByteArray("[gui\nfontSize=9\nno key ; comment\n[a]\nb=1\n");
+    QTest::newRow("quoted line break") << QByteArray("[gui]\n\"no\nkey\"\nfontSize=9\n");
+}
+
+// Whatever QSettings reads in a file with lines it skips is in the file after a change.
+void tst_CIniFileSettings::skippedLinesKeepEveryKey()
+{
+    QFETCH(QByteArray, content);
+    QVERIFY(writeFile(iniPath(), content));
+    const auto keysOf = [this](const QByteArray& text) {
+        const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
+        return writeFile(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
+                                     : QStringList{"<no copy>"};
+    };
+    const QStringList before = keysOf(content);
+    CIniFileSettings& settings = fresh();
+    settings.setGroupValues("added", {{"key", 1}});
+    QStringList after = keysOf(readFile(iniPath()));
+    QVERIFY2(after.removeAll("added/key") == 1, qPrintable(after.join(' ')));
+    QCOMPARE(after, before);
 }
 
 void tst_CIniFileSettings::rewriteThatWouldNotReadBack()
@@ -777,6 +900,28 @@ void tst_CIniFileSettings::twoProcessesKeepTheirKeys()
     }
 }
 
+// The settings are one object for the process: threads may read and change them at once.
+void tst_CIniFileSettings::threadsShareTheSettings()
+{
+    const int threads = 4;
+    const int writes = 25;
+    CIniFileSettings& settings = fresh();
+    std::vector<std::unique_ptr<QThread>> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.push_back(std::unique_ptr<QThread>(QThread::create([&settings, t] {
+            for (int i = 0; i < writes; ++i) {
+                settings.setGroupValues("threads", {{QString("t%1-%2").arg(t).arg(i), i}});
+                settings.getFontSize();
+                settings.getGroupValues("threads");
+            }
+        })));
+        workers.back()->start();
+    }
+    for (const auto& worker : workers)
+        QVERIFY(worker->wait(120000));
+    QCOMPARE(fresh().getGroupValues("threads").size(), threads * writes);
+}
+
 void tst_CIniFileSettings::writeKeys()
 {
     const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
@@ -797,7 +942,8 @@ void tst_CIniFileSettings::readOnlyFolderAsUser()
     QVERIFY(writeFile(iniPath(), "[communication]\npollIntervall=7\n"));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    expectCritical("save", "could not lock the settings file.*");
+    expectCritical("save", "could not create the lock file of the settings, the change is kept for "
+                           "this run only: .*Syncarium\\.ini\\.lock Permission denied");
     CIniFileSettings& settings = fresh();
     settings.setPollIntervall(42);
     QCOMPARE(settings.getPollIntervall(), 42);
@@ -831,7 +977,11 @@ void tst_CIniFileSettings::unreadableFileAsUser()
 void tst_CIniFileSettings::failedWriteKeepsTheFile_data()
 {
     QTest::addColumn<QString>("failure");
+    // Also what the file system leaves free: enough for the lock file or not.
     QTest::newRow("full disk") << "full disk";
+    // A file that fits in the writer's buffer: only its last flush meets the full disk.
+    QTest::newRow("nearly full disk, small file") << "nearly full disk, small file";
+    QTest::newRow("no room for the lock file") << "no room for the lock file";
     QTest::newRow("read-only folder") << "read-only folder";
 }
 
@@ -872,11 +1022,13 @@ void tst_CIniFileSettings::failedWriteInNamespace()
                process.exitCode() == 0;
     };
 
-    // Enough keys that the new file needs more room than the lock file.
+    // More than the room left, but for the small file less than the writer's buffer.
+    const int keys = failure == "nearly full disk, small file" ? 250 : 2000;
     QByteArray content("[many]\n");
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < keys; ++i)
         content += "key" + QByteArray::number(i) + "=value number " + QByteArray::number(i) + '\n';
-    if (failure == "full disk") {
+    const QString kept = ", the change is kept for this run only: ";
+    if (failure != "read-only folder") {
         if (!run({"mount", "-t", "tmpfs", "-o", "size=256k", "none", folder}))
             QSKIP("could not mount a tmpfs");
         QVERIFY(writeFile(iniPath(), content));
@@ -886,15 +1038,26 @@ void tst_CIniFileSettings::failedWriteInNamespace()
         while (filler.write(block) == block.size() && filler.flush()) {
         }
         filler.close();
-        // Room for the lock file, not for a new copy of the settings.
-        QVERIFY(filler.resize(filler.size() - 2 * 4096));
-        expectCritical("save", "could not write the settings file, the previous file is kept.*");
+        if (failure == "no room for the lock file") {
+            expectCritical("save", "could not create the lock file of the settings" + kept +
+                                       QRegularExpression::escape(iniPath()) +
+                                       "\\.lock No space left on device");
+        } else {
+            // Room for the lock file, not for a new copy of the settings.
+            QVERIFY(filler.resize(filler.size() - 2 * 4096));
+            expectCritical("save", "could not write the settings file, the previous file is "
+                                   "kept and the change is kept for this run only: " +
+                                       QRegularExpression::escape(iniPath()) +
+                                       " No space left on device");
+        }
     } else {
         QVERIFY(writeFile(iniPath(), content));
         if (!run({"mount", "--bind", folder, folder}) ||
             !run({"mount", "-o", "remount,bind,ro", folder, folder}))
             QSKIP("could not mount the folder read-only");
-        expectCritical("save", "could not lock the settings file.*");
+        expectCritical("save", "could not create the lock file of the settings" + kept +
+                                   QRegularExpression::escape(iniPath()) +
+                                   "\\.lock Read-only file system");
     }
 
     CIniFileSettings& settings = fresh();
@@ -904,8 +1067,9 @@ void tst_CIniFileSettings::failedWriteInNamespace()
     QCOMPARE(readFile(iniPath()), content);
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.sort();
-    const QStringList expected = failure == "full disk" ? QStringList{"Syncarium.ini", "filler"}
-                                                        : QStringList{"Syncarium.ini"};
+    const QStringList expected = failure == "read-only folder"
+                                     ? QStringList{"Syncarium.ini"}
+                                     : QStringList{"Syncarium.ini", "filler"};
     QCOMPARE(left, expected);
 }
 

@@ -110,6 +110,8 @@ void tst_CFSFileTypesFile::load_data()
         {"dropped the byte order mark (U+FEFF) the list of type T1 starts with, which a save "
          "would not keep"});
     row("empty file", "", "");
+    row("type of a group without a list", "[G1]\nT1=@ByteArray()\nT2=@Invalid()\n",
+        "T1@G1=(none) T2@G1=");
     row("comments and blank lines", "; note\n\n[G1]\n# more\nT1=a\n", "T1@G1=a");
     const QString formatWarning = "skipped the lines of %1 that are not ini settings";
     row("cut group header", "[G1\nT1=a\n[G2]\nT2=b\n", "T1@G1=a T2@G2=b", {formatWarning});
@@ -225,13 +227,15 @@ void tst_CFSFileTypesFile::roundTrip_data()
 {
     QTest::addColumn<QStringList>("grouped");
     QTest::addColumn<QStringList>("loose");
-    // Each item: "group|type|a,b" (an entry list of "-" is empty, "''" one empty string; "\\0"
-    // is a null character).
+    // Each item: "group|type|a,b" (an entry list of "-" is empty, "''" one empty string, "(none)"
+    // no list at all; "\\0" is a null character).
     const auto row = [](const char* name, const QStringList& grouped,
                         const QStringList& loose = {}) { QTest::newRow(name) << grouped << loose; };
     row("plain", {"G1|T1|a,b", "G1|T2|c", "G2|T3|d"}, {"|T4|e"});
     row("empty table", {});
     row("empty list and one empty string", {"G1|T1|-", "G1|T2|''"}, {"|T3|-", "|T4|''"});
+    row("group whose types have no list", {"Archives|zip|(none)", "Archives|tar|(none)"});
+    row("group with and without lists", {"G1|T1|(none)", "G1|T2|-", "G1|T3|a"});
     row("commas quotes and at signs",
         {"G1|T1|a\\,b", "G1|T2|\"q\"", "G1|T3|@Variant(x)", "G1|T4|@@"});
     row("spaces and separators in names", {"G 1|T 1| a ", "G=1|T;1|x", "G[1]|T\\1|y", "G#1|T%1|z"});
@@ -262,7 +266,9 @@ void tst_CFSFileTypesFile::roundTrip()
             entries = parts.at(2).split(QRegularExpression("(?<!\\\\),"));
         entries.replaceInStrings("\\,", ",");
         entries.replaceInStrings("\\0", QString(QChar(u'\0')));
-        if (parts.at(0).isEmpty())
+        if (parts.at(2) == u"(none)")
+            table.setGroup(parts.at(1), parts.at(0));
+        else if (parts.at(0).isEmpty())
             table.setEntries(parts.at(1), entries);
         else
             table.setType(parts.at(0), parts.at(1), entries);

@@ -4,8 +4,10 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "fsFilter/CFSFilterConfig.h"
+#include "fsFilter/CFSPlatformFilter.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <unistd.h>
@@ -106,6 +108,9 @@ private Q_SLOTS:
     void saveRefusals();
     void failedSaveKeepsTheFile();
     void copies();
+    void copiesArePlatformFilters();
+    void misspeltKeys_data();
+    void misspeltKeys();
     void config();
 
 private:
@@ -160,7 +165,7 @@ void tst_CFSFilterFile::load_data()
     row("modules 0x41", "[files]\n" + elements("file", {{"a.log", "65", "7"}}),
         {"file 1 7 a.log", "file 64 7 a.log"});
     row("modules 0, type 0, empty value",
-        "[files]\nsize=4\n" +
+        "[files]\n" +
             elements("file", {{"a", "0", "7"}, {"b", "1", "0"}, {"", "1", "1"}, {"d", "2", "1"}}),
         {"file 2 1 d"},
         {"element 1 of files skipped: no module", "element 2 of files skipped: type 0",
@@ -366,6 +371,72 @@ void tst_CFSFilterFile::copies()
     QCOMPARE(describe(*file.getFilter()), QStringList{"file 1 1 a"});
     file.setFilter(nullptr);
     QCOMPARE(describe(*file.getFilter()), QStringList{"file 1 1 a"});
+}
+
+// A filter taken from a file checks names as the registry's filters do, and reports.
+void tst_CFSFilterFile::copiesArePlatformFilters()
+{
+    CFSFilterFile file(environment.writeFile("platform/filter.ini", "[options]\nwatcher=1\n"));
+    QVERIFY(file.load());
+    const std::unique_ptr<CFSPlatformFilter> filter = file.getFilter();
+    QVERIFY(filter);
+    QCOMPARE(filter->moduleOptions(CFSFilter::Watcher), quint32(0x123));
+    QSignalSpy invalid(filter.get(), &CFSPlatformFilter::pathInvalid);
+    CExpect::record(QtCriticalMsg, "CFSPlatformFilter.cpp", "CFSPlatformFilter::signalPathInvalid",
+                    "found invalid path or name 0 /docs/ CON");
+    quint32 type = 1;
+    QVERIFY(filter->isFilteredRelative(CFSFilter::Watcher, "/docs/", "CON", false, type));
+    QCOMPARE(type, quint32(0));
+    QCOMPARE(invalid.size(), 1);
+    QVERIFY(!filter->isFilteredRelative(CFSFilter::Watcher, "/docs/", "con.txt", false, type));
+}
+
+// A misspelt key does nothing; it is named so that the user finds it.
+void tst_CFSFilterFile::misspeltKeys_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("rules");
+    QTest::addColumn<QStringList>("warnings");
+    const QString key = QStringLiteral("ignored unknown key %1 in section %2 of filter file %3");
+    QTest::newRow("option") << QByteArray("[options]\nscaner=8\nwatcher=4\n")
+                            << QStringList{"options 1 127"}
+                            << QStringList{key.arg("scaner", "options")};
+    QTest::newRow("element key")
+        << QByteArray("[directories]\nexcludes\\1\\directroy=tmp\nexcludes\\1\\modules=1\n"
+                      "excludes\\1\\type=1\nexcludes\\2\\directory=b/\n"
+                      "excludes\\2\\modules=1\nexcludes\\2\\type=1\nexcludes\\size=2\n")
+        << QStringList{"directory 1 1 b/"}
+        << QStringList{"element 1 of directories skipped: empty value",
+                       key.arg("excludes\\1\\directroy", "directories")};
+    QTest::newRow("key beside the array") << QByteArray("[files]\nsize=4\n") << QStringList()
+                                          << QStringList{key.arg("size", "files")};
+    QTest::newRow("element that is no number")
+        << QByteArray("[files]\nexcludes\\one\\file=a\nexcludes\\size=0\n") << QStringList()
+        << QStringList{key.arg("excludes\\one\\file", "files")};
+    QTest::newRow("section")
+        << QByteArray("[direcotries]\nexcludes\\1\\directory=tmp\nexcludes\\size=1\n")
+        << QStringList()
+        << QStringList{QStringLiteral("ignored unknown section direcotries of filter file %3 with "
+                                      "the keys excludes\\1\\directory, excludes\\size")};
+    QTest::newRow("key outside any section")
+        << QByteArray("watcher=1\n") << QStringList() << QStringList{key.arg("watcher", "General")};
+}
+
+void tst_CFSFilterFile::misspeltKeys()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, rules);
+    QFETCH(QStringList, warnings);
+    CFSFilterFile file(environment.writeFile(
+        QStringLiteral("misspelt/%1.ini").arg(QTest::currentDataTag()), content));
+    for (const QString& warning : std::as_const(warnings)) {
+        CExpect::record(QtWarningMsg, "CFSFilterFile.cpp",
+                        warning.startsWith("ignored") ? "CFSFilterFile::warnAboutUnknownKeys"
+                                                      : "CFSFilterFile::load",
+                        QString(warning).replace("%3", file.fileName()));
+    }
+    QVERIFY(file.load());
+    QCOMPARE(describe(*file.getFilter()), rules);
 }
 
 void tst_CFSFilterFile::config()
