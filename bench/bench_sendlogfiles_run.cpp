@@ -12,7 +12,10 @@
 
 #include "CBenchSupport.h"
 
+#include "IniFile/CArchiveSpace.h"
 #include "IniFile/CZipper.h"
+#include "system/CFSVolumeInformation.h"
+#include "system/CFileManager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,6 +81,51 @@ bool write(const QString& path, const QByteArray& content)
 }
 
 } // namespace
+
+// What the run does besides staging and packing: the room check before packing (with the
+// estimate from the first MiB, which a run makes only when the sizes alone do not fit) and
+// the request to show the archive, made on a session bus of the benchmark's own where no
+// file manager answers, so that the call goes all the way to the bus and back.
+void measureRoomAndHandOff(const QString& logs, const QString& desktop, const QString& work)
+{
+    const QString config = work + QStringLiteral("/bus.conf");
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+                                  "<policy context=\"default\"><allow send_destination=\"*\"/>"
+                                  "<allow own=\"*\"/></policy></busconfig>\n")
+                       .arg(work)
+                       .toUtf8()) < 0 ||
+        !file.flush())
+        return;
+    file.close();
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
+               QStringLiteral("--nofork"), QStringLiteral("--nosyslog")});
+    if (!bus.waitForStarted() || !bus.waitForReadyRead(10000)) {
+        std::printf("room check and hand-off: no dbus-daemon to measure with\n");
+        return;
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    QElapsedTimer timer;
+    timer.start();
+    CArchiveSpace space(logs);
+    const quint64 estimate = space.estimate();
+    const bool fits = space.fitsInto(CFSVolumeInformation(desktop).freeBytesAvailable) &&
+                      space.fitsInto(CFSVolumeInformation(work).freeBytesAvailable);
+    const double roomMs = double(timer.nsecsElapsed()) / 1e6;
+    timer.restart();
+    const bool shown = CFileManager::showItem(desktop + QStringLiteral("logs.zip"));
+    const double showMs = double(timer.nsecsElapsed()) / 1e6;
+    bus.terminate();
+    bus.waitForFinished(5000);
+    std::printf("room check %.1f ms (%d entries, bound %s, estimate %s, fits: %s), file-manager "
+                "request %.1f ms (answered: %s); together %.1f ms, target <= 50 ms: %s\n",
+                roomMs, space.entries(), qPrintable(bench::mib(double(space.upperBound()))),
+                qPrintable(bench::mib(double(estimate))), fits ? "yes" : "no", showMs,
+                shown ? "yes" : "no", roomMs + showMs, roomMs + showMs <= 50 ? "met" : "NOT met");
+}
 
 int main(int argc, char** argv)
 {
@@ -178,7 +226,10 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
     qputenv("PATH", QFile::encodeName(base + QStringLiteral("/bin:")) + qgetenv("PATH"));
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    // A bus where nothing listens: the program falls back to its stand-in xdg-open, and no
+    // real file manager is ever asked.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + base +
+                                                          QStringLiteral("/no-session-bus")));
 
     bench::Tool whole;
     whole.name = QStringLiteral("sendLogFiles (whole run)");
@@ -263,6 +314,7 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     reset();
+    measureRoomAndHandOff(logs, desktop, work);
     xvfb.terminate();
     xvfb.waitForFinished(10000);
     if (failures)
