@@ -331,6 +331,26 @@ QByteArray CCredentialMasker::maskLine(const QByteArray& bytes, quint8 words, bo
     }
     count(TKind::PrivateKey, replaceSpans(text, spans));
 
+    // The proxy password goes before the keyed rules: masked, it can leave a key behind it
+    // ("masktoken" holding the password "mask" becomes "[masked]token"), which the keyed
+    // rules must see in the same pass as they will in any later one.
+    if (holdsLiteral) {
+        for (const QByteArray& literal : literals) {
+            const QString value = QString::fromLatin1(literal);
+            spans.clear();
+            for (qsizetype at = text.indexOf(value); at >= 0;) {
+                // Inside a marker a password such as "mask" is only the marker.
+                if (overlapsMarker(text, at, value.size())) {
+                    at = text.indexOf(value, at + 1);
+                    continue;
+                }
+                spans.push_back({at, at + value.size()});
+                at = text.indexOf(value, at + value.size());
+            }
+            count(TKind::ProxyPassword, replaceSpans(text, spans));
+        }
+    }
+
     spans.clear();
     if (words & Auth) {
         for (QRegularExpressionMatchIterator it = all.authorization.globalMatch(text);
@@ -381,21 +401,5 @@ QByteArray CCredentialMasker::maskLine(const QByteArray& bytes, quint8 words, bo
     }
     count(TKind::UrlPassword, replaceSpans(text, spans));
 
-    if (holdsLiteral) {
-        for (const QByteArray& literal : literals) {
-            const QString value = QString::fromLatin1(literal);
-            spans.clear();
-            for (qsizetype at = text.indexOf(value); at >= 0;) {
-                // Inside a marker a password such as "mask" is only the marker.
-                if (overlapsMarker(text, at, value.size())) {
-                    at = text.indexOf(value, at + 1);
-                    continue;
-                }
-                spans.push_back({at, at + value.size()});
-                at = text.indexOf(value, at + value.size());
-            }
-            count(TKind::ProxyPassword, replaceSpans(text, spans));
-        }
-    }
     return text.toLatin1();
 }
