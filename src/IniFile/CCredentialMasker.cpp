@@ -275,10 +275,8 @@ QByteArray CCredentialMasker::mask(const QByteArray& text)
         const void* newline = std::memchr(lineStart, '\n', static_cast<size_t>(end - lineStart));
         const char* lineEnd = newline ? static_cast<const char*>(newline) : end;
         ++line;
-        bool holdsLiteral = false;
-        const quint8 words = wordsIn(lineStart, lineEnd, holdsLiteral);
         const QByteArray original = QByteArray::fromRawData(lineStart, lineEnd - lineStart);
-        const QByteArray masked = maskLine(original, words, holdsLiteral);
+        const QByteArray masked = maskUntilStable(original);
         if (masked != original) {
             if (out.isNull())
                 out.reserve(text.size());
@@ -296,6 +294,35 @@ QByteArray CCredentialMasker::mask(const QByteArray& text)
         return text;
     out.append(copied, end - copied);
     return out;
+}
+
+// One pass of the rules can leave text that another pass would mask (a marker that completes
+// a key word, an END line that a masked value no longer hides). Rather than chase each such
+// case rule by rule, a line that changed is masked again until it stops changing, so masking
+// masked text changes nothing by construction: the state after the line is the one the last,
+// unchanging pass left, which is what masking the result again starts from. Every value a
+// changing pass masked is counted. A line still changing after a few passes becomes one
+// marker, which no rule changes in either state.
+QByteArray CCredentialMasker::maskUntilStable(const QByteArray& original)
+{
+    const bool keyBefore = inPrivateKey;
+    const qsizetype foundBefore = found.size();
+    QByteArray current = original;
+    for (int pass = 0; pass < maximumPasses; ++pass) {
+        inPrivateKey = keyBefore;
+        bool holdsLiteral = false;
+        const quint8 words =
+            wordsIn(current.constData(), current.constData() + current.size(), holdsLiteral);
+        QByteArray masked = maskLine(current, words, holdsLiteral);
+        if (masked == current)
+            return current;
+        current = std::move(masked);
+    }
+    inPrivateKey = keyBefore;
+    const TKind kind = found.at(foundBefore).kind;
+    found.resize(foundBefore);
+    found.append({line, kind});
+    return original.endsWith('\r') ? marker + '\r' : marker;
 }
 
 QByteArray CCredentialMasker::maskLine(const QByteArray& bytes, quint8 words, bool holdsLiteral)

@@ -43,6 +43,12 @@ public:
     // not copied.
     QByteArray mask(const QByteArray& text);
     const QList<TMasked>& masked() const { return found; }
+    // Lines seen so far, a last one without its line end included.
+    qint64 lines() const { return line; }
+    // Whether the text so far ended inside a private-key block; a masker given a piece from
+    // the middle of a file is told so before its first line.
+    bool isInPrivateKey() const { return inPrivateKey; }
+    void setInPrivateKey(bool inside) { inPrivateKey = inside; }
     static QString kindName(TKind kind);
 
 private:
@@ -50,7 +56,10 @@ private:
     const char* nextCandidate(const char* from, const char* end);
     // The key words the line holds, as bits, and whether it holds the proxy password.
     quint8 wordsIn(const char* begin, const char* end, bool& holdsLiteral) const;
+    QByteArray maskUntilStable(const QByteArray& line);
     QByteArray maskLine(const QByteArray& line, quint8 words, bool holdsLiteral);
+
+    static constexpr int maximumPasses = 4;
 
     QList<QByteArray> literals;
     QList<TMasked> found;
