@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include <zlib.h>
@@ -45,26 +46,37 @@ struct CDeflatePipeline::TSlot
         Finished,
     };
 
-    // Left uninitialised: only the pages a block uses are ever touched.
-    TSlot(qint64 outputCapacity)
-        : input(new char[window + blockSize]), output(new char[outputCapacity])
+    // Left uninitialised: only the pages a block uses are ever touched. The input holds the
+    // window before the block, the block and the end of its last line, which can be as long.
+    TSlot(qint64 capacity)
+        : input(new char[window + 2 * blockSize]), output(new char[capacity]),
+          outputCapacity(capacity)
     {}
 
-    char* data() const { return input.get() + window; }
+    const char* at(qint64 fileOffset) const { return input.get() + (fileOffset - inputStart); }
 
     TBlock block;
     TState state = TState::Free;
-    // The block's data at window, after as much of the data before it as the window holds.
+    // Bytes of the file from inputStart.
     std::unique_ptr<char[]> input;
+    qint64 inputStart = 0;
+    // What read before the block's bytes primes the compressor, unless front() primes it with
+    // what the block before packed.
+    qint64 dictionarySize = 0;
+    // The bytes packed: the block's bytes in input, or their masked copy.
+    QByteArray packed;
     std::unique_ptr<char[]> output;
+    qint64 outputCapacity = 0;
 };
 
-CDeflatePipeline::CDeflatePipeline(int workers)
-    : ownStream(std::make_unique<TStream>()), lastTail(new char[window])
+CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
+    : ownStream(std::make_unique<TStream>()), proxyPassword(proxyPassword),
+      lastTail(new char[window])
 {
     if (workers < 1)
         workers = qMax(1, QThread::idealThreadCount());
-    outputCapacity = ownStream->ready ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
+    const qint64 outputCapacity = ownStream->ready
+                                      ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
                                       : blockSize + blockSize / 8;
     // Two blocks beyond the workers' keep them busy while the oldest is being written.
     const int slotCount = workers == 1 ? 1 : workers + 2;
@@ -97,7 +109,7 @@ CDeflatePipeline::~CDeflatePipeline()
 }
 
 void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset, qint64 wanted,
-                              bool last)
+                              bool last, bool maskText)
 {
     TSlot& slot = *slots[static_cast<size_t>(tail % capacity())];
     {
@@ -108,6 +120,7 @@ void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset
         slot.block.offset = offset;
         slot.block.wanted = wanted;
         slot.block.last = last;
+        slot.block.maskText = maskText;
         slot.state = TSlot::TState::Queued;
         ++tail;
     }
@@ -117,11 +130,11 @@ void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset
 const CDeflatePipeline::TBlock& CDeflatePipeline::front()
 {
     TSlot& slot = *slots[static_cast<size_t>(head % capacity())];
-    const bool follows =
-        lastTailSize > 0 && lastTailFile == slot.block.file && lastTailEnd == slot.block.offset;
+    const TFollow* follow =
+        lastValid && lastTailFile == slot.block.file && slot.block.offset > 0 ? &last : nullptr;
     if (threads.empty()) {
         if (slot.state == TSlot::TState::Queued) {
-            compress(slot, *ownStream, follows);
+            process(slot, *ownStream, follow);
             slot.state = TSlot::TState::Finished;
         }
         return slot.block;
@@ -130,12 +143,8 @@ const CDeflatePipeline::TBlock& CDeflatePipeline::front()
         std::unique_lock<std::mutex> locker(mutex);
         blockDone.wait(locker, [&slot] { return slot.state == TSlot::TState::Finished; });
     }
-    // The worker primed the block with what it read before it; if the file changed since the
-    // block before was read, only that block's own data continues the stream correctly.
-    const TBlock& block = slot.block;
-    if (follows && block.status == TStatus::Compressed && block.length > 0 &&
-        std::memcmp(slot.data() - lastTailSize, lastTail.get(), size_t(lastTailSize)) != 0)
-        compress(slot, *ownStream, true);
+    if (follow && slot.block.status == TStatus::Compressed && !continuesLast(slot))
+        process(slot, *ownStream, follow);
     return slot.block;
 }
 
@@ -155,7 +164,7 @@ void CDeflatePipeline::pop()
     if (finished)
         keepTail(slot);
     else
-        lastTailSize = 0;
+        lastValid = false;
     locker.lock();
     slot.state = TSlot::TState::Free;
     ++head;
@@ -167,18 +176,36 @@ QByteArray CDeflatePipeline::streamEnd()
     return QByteArray("\x03\x00", 2);
 }
 
+// The worker compressed the block as the block before left the file only if it started where
+// that block ended, in the same state, primed with the bytes that block packed.
+bool CDeflatePipeline::continuesLast(const TSlot& slot) const
+{
+    const TBlock& block = slot.block;
+    return block.start == last.start && block.text == last.text && !last.inKey &&
+           slot.dictionarySize == lastTailSize &&
+           std::memcmp(slot.at(block.start) - lastTailSize, lastTail.get(),
+                       size_t(lastTailSize)) == 0;
+}
+
 void CDeflatePipeline::keepTail(const TSlot& slot)
 {
     const TBlock& block = slot.block;
     if (block.status != TStatus::Compressed || block.final) {
-        lastTailSize = 0;
+        lastValid = false;
         return;
     }
-    // A block that does not end its file is a whole block, larger than the window.
-    lastTailSize = qMin(window, block.length);
-    std::memcpy(lastTail.get(), slot.data() + block.length - lastTailSize, size_t(lastTailSize));
+    // A block cut at line starts can be shorter than the window: the tail then goes on from
+    // that of the block before.
+    const char* packed = slot.packed.constData();
+    const qint64 size = qMin(window, block.packed);
+    const bool continues = lastValid && lastTailFile == block.file && block.offset > 0;
+    const qint64 kept = continues ? qMin(lastTailSize, window - size) : 0;
+    std::memmove(lastTail.get(), lastTail.get() + lastTailSize - kept, size_t(kept));
+    std::memcpy(lastTail.get() + kept, packed + block.packed - size, size_t(size));
+    lastTailSize = kept + size;
     lastTailFile = block.file;
-    lastTailEnd = block.offset + block.length;
+    lastValid = true;
+    last = {block.start + block.length, block.text, block.endsInKey};
 }
 
 void CDeflatePipeline::work(TStream& stream)
@@ -190,65 +217,185 @@ void CDeflatePipeline::work(TStream& stream)
             return;
         TSlot& slot = *slots[static_cast<size_t>(taken++ % capacity())];
         locker.unlock();
-        compress(slot, stream, false);
+        process(slot, stream, nullptr);
         locker.lock();
         slot.state = TSlot::TState::Finished;
         blockDone.notify_all();
     }
 }
 
-void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
+void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* follow)
 {
     TBlock& block = slot.block;
     block.status = TStatus::Compressed;
+    block.start = block.offset;
     block.length = 0;
+    block.packed = 0;
     block.crc = 0;
     block.final = true;
+    block.text = false;
+    block.lineEnds = 0;
+    block.masked.clear();
+    block.endsInKey = false;
     block.data = slot.output.get();
     block.size = 0;
+    slot.packed.clear();
+    slot.dictionarySize = 0;
     if (!stream.ready) {
         block.status = TStatus::DeflateFailed;
         return;
     }
-    const ISourceFile& file = *block.source;
-    char* const data = slot.data();
-    qint64 dictionary = 0;
-    if (useLastTail) {
-        dictionary = lastTailSize;
-        std::memcpy(data - dictionary, lastTail.get(), size_t(dictionary));
-        block.length = file.readAt(data, block.wanted, block.offset);
-    } else {
-        const qint64 prefix = qMin(block.offset, window);
-        const qint64 count =
-            file.readAt(data - prefix, prefix + block.wanted, block.offset - prefix);
-        // A file that shrank below the offset ends here.
-        dictionary = count < prefix ? 0 : prefix;
-        block.length = count < prefix ? qMin<qint64>(count, 0) : count - prefix;
+    read(slot, follow);
+    if (block.status != TStatus::Compressed)
+        return;
+    try {
+        mask(slot, follow && follow->inKey);
+    } catch (const std::bad_alloc&) {
+        block.status = TStatus::DeflateFailed;
+        return;
     }
-    if (block.length < 0) {
-        block.length = 0;
+    compress(slot, stream, follow != nullptr);
+}
+
+namespace {
+
+// Whether a file holds text: no NUL byte in its first 8 KiB.
+bool isText(const char* begin, qint64 size)
+{
+    return std::memchr(begin, 0, size_t(qMin<qint64>(size, 8 * 1024))) == nullptr;
+}
+
+// The first line start at or after from and before limit, in the bytes of the file from
+// inputStart up to have; -1 when there is none among them.
+qint64 lineStart(const char* input, qint64 inputStart, qint64 from, qint64 limit, qint64 have)
+{
+    const qint64 stop = qMin(limit, have + 1);
+    if (from == 0)
+        return 0;
+    if (stop <= from)
+        return -1;
+    const char* begin = input + (from - 1 - inputStart);
+    const void* found = std::memchr(begin, '\n', size_t(stop - from));
+    return found ? from + (static_cast<const char*>(found) - begin) : -1;
+}
+
+} // namespace
+
+void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
+{
+    TBlock& block = slot.block;
+    const ISourceFile& file = *block.source;
+    char* const input = slot.input.get();
+    const qint64 prefix = qMin(block.offset, window);
+    slot.inputStart = block.offset - prefix;
+    const qint64 count = file.readAt(input, prefix + block.wanted, slot.inputStart);
+    if (count < 0) {
         block.status = TStatus::ReadFailed;
         return;
     }
-    block.final = block.last || block.length < block.wanted;
+    qint64 have = slot.inputStart + count;
+    const qint64 wantedEnd = block.offset + block.wanted;
+    block.final = block.last || have < wantedEnd;
+    if (follow) {
+        block.text = follow->text;
+    } else if (block.maskText && block.offset == 0) {
+        block.text = isText(input, count);
+    } else if (block.maskText) {
+        char head[8 * 1024];
+        const qint64 headSize = file.readAt(head, sizeof head, 0);
+        block.text = headSize >= 0 && isText(head, headSize);
+    }
+    // A block of text starts at the first line start in its 4 MiB and ends where the next
+    // block starts; a line that starts in none of them is cut at the block's start.
+    const auto cut = [&](qint64 at) {
+        const qint64 found = lineStart(input, slot.inputStart, at,
+                                       qMin(at + blockSize, file.size()), have);
+        return found < 0 ? at : found;
+    };
+    qint64 start = follow ? follow->start : block.offset;
+    if (block.text && !follow)
+        start = cut(block.offset);
+    qint64 end = have;
+    if (block.text && !block.final) {
+        const qint64 limit = qMin(wantedEnd + blockSize, file.size());
+        // Read on in small steps: the next line start is rarely far.
+        for (;;) {
+            const qint64 found = lineStart(input, slot.inputStart, wantedEnd, limit, have);
+            if (found >= 0 || have >= limit - 1) {
+                end = found >= 0 ? found : wantedEnd;
+                break;
+            }
+            const qint64 step = qMin<qint64>(64 * 1024, limit - 1 - have);
+            const qint64 more = file.readAt(input + (have - slot.inputStart), step, have);
+            if (more < 0) {
+                block.status = TStatus::ReadFailed;
+                return;
+            }
+            if (more == 0) {
+                end = wantedEnd;
+                break;
+            }
+            have += more;
+        }
+    }
+    // A file that shrank below the block's start packs nothing more.
+    block.start = qMin(start, have);
+    block.length = qMax<qint64>(0, qMin(end, have) - block.start);
+    block.final = block.final || start > have;
+    slot.dictionarySize = start > have ? 0 : qMin(window, block.start - slot.inputStart);
+}
+
+void CDeflatePipeline::mask(TSlot& slot, bool inKey) const
+{
+    TBlock& block = slot.block;
+    const char* data = slot.at(block.start);
+    const QByteArray bytes = QByteArray::fromRawData(data, block.length);
+    if (!block.text) {
+        slot.packed = bytes;
+    } else {
+        CCredentialMasker masker(proxyPassword);
+        masker.setInPrivateKey(inKey);
+        slot.packed = masker.mask(bytes);
+        block.masked = masker.masked();
+        block.endsInKey = masker.isInPrivateKey();
+        const bool lastLineOpen = block.length > 0 && data[block.length - 1] != '\n';
+        block.lineEnds = masker.lines() - (lastLineOpen ? 1 : 0);
+    }
+    block.packed = slot.packed.size();
+}
+
+void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
+{
+    TBlock& block = slot.block;
+    const char* data = slot.packed.constData();
+    const qint64 dictionary = useLastTail ? lastTailSize : slot.dictionarySize;
+    const char* primer = useLastTail ? lastTail.get() : slot.at(block.start) - dictionary;
     z_stream& z = stream.stream;
     bool ok = deflateReset(&z) == Z_OK;
     if (ok && dictionary > 0)
-        ok = deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(data - dictionary),
-                                  uInt(dictionary)) == Z_OK;
+        ok = deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(primer), uInt(dictionary)) ==
+             Z_OK;
+    // Masked text can be longer than the bytes read.
+    const qint64 needed = qint64(deflateBound(&z, uLong(block.packed))) + 64;
+    if (ok && needed > slot.outputCapacity) {
+        slot.output.reset(new (std::nothrow) char[size_t(needed)]);
+        slot.outputCapacity = slot.output ? needed : 0;
+        block.data = slot.output.get();
+        ok = slot.output != nullptr;
+    }
     if (ok) {
-        z.next_in = reinterpret_cast<Bytef*>(data);
-        z.avail_in = uInt(block.length);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        z.avail_in = uInt(block.packed);
         z.next_out = reinterpret_cast<Bytef*>(slot.output.get());
-        z.avail_out = uInt(outputCapacity);
+        z.avail_out = uInt(slot.outputCapacity);
         const int result = deflate(&z, block.final ? Z_FINISH : Z_SYNC_FLUSH);
         ok = block.final ? result == Z_STREAM_END
                          : result == Z_OK && z.avail_in == 0 && z.avail_out > 0;
-        block.size = outputCapacity - qint64(z.avail_out);
+        block.size = slot.outputCapacity - qint64(z.avail_out);
     }
     if (!ok) {
         block.status = TStatus::DeflateFailed;
         return;
     }
-    block.crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(data), uInt(block.length)));
+    block.crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(data), uInt(block.packed)));
 }

@@ -35,6 +35,7 @@ const QString showWelcomeKey = QStringLiteral("hints/startup/showWelcome");
 const QString updateCheckKey = QStringLiteral("general/updateCheck");
 const QString onlineKey = QStringLiteral("general/online");
 const QString startGUIKey = QStringLiteral("general/startGUI");
+const QString maskCredentialsKey = QStringLiteral("logSender/maskCredentials");
 const QString backupDBAtStartUpKey = QStringLiteral("general/backupDBAtStartUp");
 const QString backupDBAtRevisionUpdateKey = QStringLiteral("general/backupDBAtRevisionUpdate");
 const QString checkForMultipleDataBaseXTRsKey =
@@ -1000,6 +1001,11 @@ void CIniFileSettings::setOnline(bool on)
 bool CIniFileSettings::getStartGUI()
 {
     return flag(startGUIKey, true);
+}
+
+bool CIniFileSettings::getMaskCredentials()
+{
+    return flag(maskCredentialsKey, true);
 }
 
 bool CIniFileSettings::getBackupDBAtStartUp()

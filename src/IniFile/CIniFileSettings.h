@@ -74,6 +74,8 @@ public:
     bool getOnline();
     void setOnline(bool on);
     bool getStartGUI();
+    // Whether the log sender masks credentials in the archive it packs; get only.
+    bool getMaskCredentials();
     bool getBackupDBAtStartUp();
     bool getBackupDBAtRevisionUpdate();
     void setBackupDBAtRevisionUpdate(bool on);

@@ -1,6 +1,7 @@
 #include "IniFile/CLogFilesSender.h"
 
 #include "IniFile/CArchiveSpace.h"
+#include "IniFile/CIniFileSettings.h"
 #include "IniFile/CUndecodableNames.h"
 #include "IniFile/CZipper.h"
 #include "dbapi/CPathOperations.h"
@@ -22,6 +23,7 @@
 #include <QFileInfo>
 #include <QFileInfoList>
 #include <QLocale>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QThread>
@@ -243,6 +245,15 @@ bool CLogFilesSender::zipAndSendLogFiles()
     SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::verifyStarted, this, &CLogFilesSender::verifyStarted);
     SY_ASSERT(connResult);
+    connResult =
+        connect(&zipper, &CZipper::credentialsMasked, this, &CLogFilesSender::credentialsMasked);
+    SY_ASSERT(connResult);
+    CIniFileSettings& settings = *CSingleton<CIniFileSettings>::instance();
+    if (settings.getMaskCredentials()) {
+        QNetworkProxy proxy;
+        settings.getProxy(proxy);
+        zipper.setCredentialMasking(true, proxy.password().toUtf8());
+    }
 
     removePartialArchives();
     QString workingFolder = archiveFolder();

@@ -55,6 +55,8 @@ Q_SIGNALS:
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
     // The finished archive is being read back to prove it, before it gets its name.
     void verifyStarted();
+    // Credentials were masked in the archive, total of them so far.
+    void credentialsMasked(qint64 total);
     // No archive could be placed; message says what failed, in plain words. Emitted once,
     // before the support form is requested.
     void failed(const QString& message);

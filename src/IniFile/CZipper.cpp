@@ -1,5 +1,6 @@
 #include "IniFile/CZipper.h"
 
+#include "IniFile/CCredentialMasker.h"
 #include "IniFile/CDeflatePipeline.h"
 #include "IniFile/CZipExtractor.h"
 #include "IniFile/CZipperFileSync.h"
@@ -23,6 +24,8 @@
 #include <vector>
 
 #include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipnewinfo.h>
 #include <quazip/zip.h>
 
 namespace {
@@ -31,6 +34,10 @@ namespace {
 // larger than the file when it does not compress, could pass 4 GiB.
 const qint64 zip64Threshold = Q_INT64_C(0xF0000000);
 const uLong utf8NameFlag = 0x800;
+// Masked text can grow past its file's size: a one-byte value becomes the marker. Masked
+// entries carry zip64 sizes from the size at which eight times it could pass 4 GiB.
+const qint64 maskedZip64Threshold = zip64Threshold / 8;
+const QString maskedListName = QStringLiteral("masked.txt");
 // Version 3.0 of the format, the one the entries' fields follow.
 const uLong formatVersion = 30;
 const quint32 defaultFolderMode = 0755;
@@ -119,13 +126,16 @@ public:
             zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
             return false;
         checksum = bytes == 0 ? block.crc
-                              : quint32(crc32_combine(checksum, block.crc, z_off_t(block.length)));
-        bytes += block.length;
+                              : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
+        bytes += block.packed;
+        bytesRead += block.length;
         ended = block.final;
         return true;
     }
 
+    // The bytes packed, masked or not, and the bytes of the file they came from.
     qint64 size() const { return bytes; }
+    qint64 sizeRead() const { return bytesRead; }
     quint32 crc() const { return checksum; }
 
     // Returns the library's error code.
@@ -148,6 +158,7 @@ private:
     bool isOpen = false;
     bool ended = false;
     qint64 bytes = 0;
+    qint64 bytesRead = 0;
     quint32 checksum = 0;
 };
 
@@ -238,8 +249,8 @@ class CBlockPlanner
 {
 public:
     CBlockPlanner(CDeflatePipeline& pipeline, std::vector<TSource>& sources,
-                  std::function<TSource(qsizetype)> describe)
-        : pipeline(pipeline), sources(sources), describe(std::move(describe))
+                  std::function<TSource(qsizetype)> describe, bool maskText)
+        : pipeline(pipeline), sources(sources), describe(std::move(describe)), maskText(maskText)
     {}
 
     void plan()
@@ -258,7 +269,7 @@ public:
                 plannedOffset += CDeflatePipeline::blockSize;
                 pipeline.submit(int(planned), source.file.get(), offset,
                                 qMin(CDeflatePipeline::blockSize, size - offset),
-                                plannedOffset >= size);
+                                plannedOffset >= size, maskText);
                 if (plannedOffset < size)
                     continue;
             }
@@ -283,6 +294,7 @@ private:
     CDeflatePipeline& pipeline;
     std::vector<TSource>& sources;
     std::function<TSource(qsizetype)> describe;
+    const bool maskText;
     qsizetype planned = 0;
     qint64 plannedOffset = 0;
 };
@@ -305,6 +317,9 @@ struct CZipper::TPack
     quint32 total = 0;
     quint32 actual = 1;
     std::vector<CZipperVerifier::TEntry> written;
+    // What was masked: how many values, and a line "entry:line: kind" for each.
+    qint64 maskedCount = 0;
+    QByteArray maskedList;
 
     // The cause of a failed write to the archive, in the system's words where it gave any.
     QString writeError() const
@@ -353,7 +368,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     CArchiveFile archiveFile(target);
     QuaZip archive(&archiveFile);
-    TPack pack{target, archiveFile, archive, {}, {}, {}, {}, {}, {}, 0, 1, {}};
+    TPack pack{target, archiveFile, archive, {}, {}, {}, {}, {}, {}, 0, 1, {}, 0, {}};
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
@@ -399,7 +414,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         SY_CRITICAL << openFailed << target << archive.getZipError();
         return fail(QStringLiteral("\"%1\" could not be opened as an archive").arg(target));
     }
-    return packEntries(pack) && finishArchive(pack);
+    return packEntries(pack) && writeMaskedList(pack) && finishArchive(pack);
 }
 
 bool CZipper::packEntries(TPack& pack)
@@ -428,8 +443,8 @@ bool CZipper::packEntries(TPack& pack)
     // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
     // thread writes finished ones to the archive. The sources outlive the pipeline's workers.
     std::vector<TSource> sources(static_cast<size_t>(fileCount));
-    CDeflatePipeline pipeline(workers);
-    CBlockPlanner planner(pipeline, sources, describe);
+    CDeflatePipeline pipeline(workers, maskCredentials ? proxyPassword : QByteArray());
+    CBlockPlanner planner(pipeline, sources, describe, maskCredentials);
     planner.plan();
 
     const qsizetype dirCount = pack.dirs.size() + pack.rawDirs.size();
@@ -490,12 +505,15 @@ bool CZipper::packEntries(TPack& pack)
         const qint64 size = file.size();
         const QString name = QString::fromUtf8(source.name);
         CRawEntry entry(pack.archive);
+        const bool zip64 = size >= (maskCredentials ? maskedZip64Threshold : zip64Threshold);
         int result = entry.open(source.name, QDateTime::fromSecsSinceEpoch(file.modified()),
-                                unixAttributes(false, file.permissions()), size >= zip64Threshold);
+                                unixAttributes(false, file.permissions()), zip64);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());
         }
+        qint64 lineEnds = 0;
+        const qint64 maskedBefore = pack.maskedCount;
         for (bool ended = false; !ended && !isAborted();) {
             const CDeflatePipeline::TBlock& block = pipeline.front();
             switch (block.status) {
@@ -508,6 +526,17 @@ bool CZipper::packEntries(TPack& pack)
                 SY_CRITICAL_AT(zipFunction) << "failed to read:" << path;
                 return fail(QStringLiteral("\"%1\" could not be read").arg(path));
             }
+            if (!zip64 && entry.size() + block.packed > qint64(0xFFFFFFFF)) {
+                SY_CRITICAL_AT(zipFunction) << "failed to write:" << name << "- masked, it grew"
+                                            << "past the 4 GiB of its entry";
+                return fail(QStringLiteral("\"%1\" grew too large when masked").arg(path));
+            }
+            for (const CCredentialMasker::TMasked& masked : block.masked)
+                pack.maskedList += source.name + ':' + QByteArray::number(lineEnds + masked.line) +
+                                   ": " + CCredentialMasker::kindName(masked.kind).toUtf8() +
+                                   '\n';
+            pack.maskedCount += block.masked.size();
+            lineEnds += block.lineEnds;
             if (!entry.write(block)) {
                 SY_CRITICAL_AT(zipFunction)
                     << "failed to write:" << name << "-" << pack.writeError();
@@ -519,10 +548,15 @@ bool CZipper::packEntries(TPack& pack)
                 planner.plan();
         }
         planner.finish(index);
-        if (entry.size() < size && !isAborted())
+        if (entry.sizeRead() < size && !isAborted())
             SY_WARNING_AT(zipFunction) << path << "shrank while it was packed: packed"
-                                       << entry.size() << "of" << size << "bytes";
-        Q_EMIT zipProgress(pack.total, pack.actual, entry.size(), source.fileName);
+                                       << entry.sizeRead() << "of" << size << "bytes";
+        if (pack.maskedCount > maskedBefore) {
+            SY_DEBUG_AT(zipFunction) << "masked" << pack.maskedCount - maskedBefore
+                                     << "credentials in" << path;
+            Q_EMIT credentialsMasked(pack.maskedCount);
+        }
+        Q_EMIT zipProgress(pack.total, pack.actual, entry.sizeRead(), source.fileName);
         result = entry.close();
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction)
@@ -532,6 +566,36 @@ bool CZipper::packEntries(TPack& pack)
         pack.written.push_back({source.name, entry.crc(), entry.size()});
         ++pack.actual;
     }
+    return true;
+}
+
+// Lists at the archive's root what was masked, so that whoever reads the logs knows which lines
+// lost a value and that the user still has them whole.
+bool CZipper::writeMaskedList(TPack& pack)
+{
+    if (pack.maskedList.isEmpty())
+        return true;
+    const QByteArray text = "Credentials were replaced by " + CCredentialMasker::marker +
+                            " in this archive only: the user's own files were not changed.\n"
+                            "Each line names an entry, the line in it and what was masked.\n" +
+                            pack.maskedList;
+    QuaZipNewInfo info(maskedListName);
+    info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QuaZipFile file(&pack.archive);
+    const bool written =
+        file.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION) &&
+        file.write(text) == text.size();
+    file.close();
+    if (!written || file.getZipError() != ZIP_OK) {
+        SY_CRITICAL_AT(zipFunction) << "failed to write:" << maskedListName << file.getZipError()
+                                    << "-" << pack.writeError();
+        return fail(pack.writeError());
+    }
+    pack.written.push_back({maskedListName.toUtf8(),
+                            quint32(crc32(0, reinterpret_cast<const Bytef*>(text.constData()),
+                                          uInt(text.size()))),
+                            text.size()});
     return true;
 }
 
@@ -581,6 +645,12 @@ bool CZipper::finishArchive(TPack& pack)
 void CZipper::setWorkerCount(int workers)
 {
     this->workers = workers;
+}
+
+void CZipper::setCredentialMasking(bool on, const QByteArray& proxyPassword)
+{
+    maskCredentials = on;
+    this->proxyPassword = proxyPassword;
 }
 
 bool CZipper::unzip(const QString& zipFile, const QString& target)

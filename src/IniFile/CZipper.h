@@ -2,6 +2,7 @@
 
 #include "IniFile/CDirIterator.h"
 
+#include <QByteArray>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -37,6 +38,10 @@ public:
     // on the calling thread alone.
     void setWorkerCount(int workers);
     int workerCount() const { return workers; }
+    // Masks credentials in the text files zip packs, never in the files themselves, and lists
+    // what it masked in the archive's "masked.txt" (see CCredentialMasker); proxyPassword is
+    // masked too. Off unless set.
+    void setCredentialMasking(bool on, const QByteArray& proxyPassword = QByteArray());
 
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
@@ -62,12 +67,15 @@ Q_SIGNALS:
     void unzipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
     // zip has written the archive and starts reading it back.
     void verifyStarted();
+    // zip masked credentials in the file it just packed; total counts them in the whole run.
+    void credentialsMasked(qint64 total);
 
 private:
     struct TPack;
 
     bool fail(const QString& cause = QString());
     bool packEntries(TPack& pack);
+    bool writeMaskedList(TPack& pack);
     bool finishArchive(TPack& pack);
 
     mutable QRecursiveMutex abortLock;
@@ -76,5 +84,7 @@ private:
     QMutex jobLock;
     CDirIterator scanner;
     int workers = 0;
+    bool maskCredentials = false;
+    QByteArray proxyPassword;
     QString failure;
 };

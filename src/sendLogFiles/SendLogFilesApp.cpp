@@ -103,6 +103,13 @@ void SendLogFilesApp::onVerifyStarted()
     ui.statusBar->showMessage(tr("Checking the archive..."));
 }
 
+void SendLogFilesApp::onCredentialsMasked(qint64 total)
+{
+    ui.lblMasked->setText(total == 1 ? tr("1 credential masked")
+                                     : tr("%1 credentials masked").arg(total));
+    ui.lblMasked->show();
+}
+
 void SendLogFilesApp::paintNow()
 {
     sincePaint.start();
@@ -162,6 +169,11 @@ void SendLogFilesApp::setupUi()
     ui.statusBar = new QStatusBar(this);
     ui.statusBar->setObjectName(QStringLiteral("statusBar"));
     setStatusBar(ui.statusBar);
+    // A permanent widget, so that the status messages that follow leave the count in view.
+    ui.lblMasked = new QLabel(ui.statusBar);
+    ui.lblMasked->setObjectName(QStringLiteral("lblMasked"));
+    ui.lblMasked->hide();
+    ui.statusBar->addPermanentWidget(ui.lblMasked);
 
     retranslateUi();
     QMetaObject::connectSlotsByName(this);

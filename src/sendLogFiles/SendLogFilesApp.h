@@ -33,6 +33,8 @@ public Q_SLOTS:
     void onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName);
     // The archive is written and is being checked.
     void onVerifyStarted();
+    // total credentials masked so far: shown beside the status text for the rest of the run.
+    void onCredentialsMasked(qint64 total);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -47,6 +49,7 @@ private:
         QLabel* lblTextCopyFiles = nullptr;
         QProgressBar* prgrBarCopyDialag = nullptr;
         QStatusBar* statusBar = nullptr;
+        QLabel* lblMasked = nullptr;
     };
 
     void setupUi();

@@ -89,6 +89,8 @@ int main(int argc, char* argv[])
     SY_ASSERT(connResult);
     QObject::connect(&sender, &CLogFilesSender::verifyStarted, &window,
                      &SendLogFilesApp::onVerifyStarted);
+    QObject::connect(&sender, &CLogFilesSender::credentialsMasked, &window,
+                     &SendLogFilesApp::onCredentialsMasked);
     QObject::connect(&sender, &CLogFilesSender::failed, &window,
                      [&window](const QString& message) { tellUser(window, message); });
     QObject::connect(&sender, &CLogFilesSender::notice, &window,

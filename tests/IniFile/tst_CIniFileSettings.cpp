@@ -79,6 +79,7 @@ const QList<TKey>& keyTable()
         SY_KEY("general/online", true, false, Online),
         {"general/startGUI", true, false, getter(&C::getStartGUI), {}},
         {"general/backupDBAtStartUp", false, true, getter(&C::getBackupDBAtStartUp), {}},
+        {"logSender/maskCredentials", true, false, getter(&C::getMaskCredentials), {}},
         SY_KEY("general/backupDBAtRevisionUpdate", true, false, BackupDBAtRevisionUpdate),
         SY_KEY("general/checkForMultipleDataBaseXTRs", true, false, CheckForMultipleDataBaseXTRs),
         SY_KEY("general/portableAppsUserSpacePath", "../../../../Documents/Syncarium Spaces",
