@@ -1,4 +1,5 @@
 #include "IniFile/CLogFilesSender.h"
+#include "IniFile/CIniFileSettings.h"
 
 #include "IniFile/CZipper.h"
 
@@ -59,6 +60,8 @@ private Q_SLOTS:
     void staleErrorLogCopy();
     void stagingLeavesEventsFlowing();
     void checkingIsRelayed();
+    void masksAsTheSettingsSay_data();
+    void masksAsTheSettingsSay();
     void failures_data();
     void failures();
     void leftoversOfEarlierRuns();
@@ -181,6 +184,8 @@ void tst_CLogFilesSender::init()
 
 void tst_CLogFilesSender::cleanup()
 {
+    // The next case reads the settings of its own home.
+    CSingleton<CIniFileSettings>::destroy();
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("file");
     env.reset();
@@ -640,6 +645,47 @@ void tst_CLogFilesSender::checkingIsRelayed()
     QVERIFY(!relayed.isEmpty());
     QCOMPARE(beforePlacing, relayed.size());
     QVERIFY(CZipListing(placed).valid);
+}
+
+void tst_CLogFilesSender::masksAsTheSettingsSay_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QByteArray>("packed");
+    QTest::addColumn<qint64>("count");
+    const QByteArray proxy = "[ProxySettings]\nPassW=V2ludDNyIQ==\n";
+    QTest::newRow("by default") << QByteArray()
+                                << QByteArray("password=[masked] Wint3r! V2ludDNyIQ==\n")
+                                << qint64(1);
+    QTest::newRow("with the proxy password")
+        << proxy << QByteArray("password=[masked] [masked] [masked]\n") << qint64(3);
+    QTest::newRow("maskCredentials=false")
+        << "[logSender]\nmaskCredentials=false\n" + proxy
+        << QByteArray("password=hunter2 Wint3r! V2ludDNyIQ==\n") << qint64(0);
+}
+
+// The client's ini file turns masking off and holds the proxy password that is masked too;
+// the user's log stays as it was either way.
+void tst_CLogFilesSender::masksAsTheSettingsSay()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QByteArray, packed);
+    QFETCH(qint64, count);
+    writeSample("error backup");
+    const QByteArray log = "password=hunter2 Wint3r! V2ludDNyIQ==\n";
+    QVERIFY(CTestTree::write(logs + "Syncarium.log", log));
+    const QString iniFile = CSingleton<CIniFileSettings>::instance()->iniFilePath();
+    CSingleton<CIniFileSettings>::destroy();
+    QVERIFY(iniFile.startsWith(env->root()));
+    if (!ini.isEmpty())
+        QVERIFY(CTestTree::write(iniFile, ini));
+    CLogFilesSender sender;
+    QSignalSpy masked(&sender, &CLogFilesSender::credentialsMasked);
+    QVERIFY(run(sender));
+    QCOMPARE(masked.isEmpty() ? 0 : masked.last().at(0).toLongLong(), count);
+    QVERIFY(CZipper().unzip(output + sender.targetFile(), env->root() + "out"));
+    QCOMPARE(CTestTree::content(env->root() + "out/Syncarium.log"), packed);
+    QCOMPARE(QFileInfo::exists(env->root() + "out/masked.txt"), count > 0);
+    QCOMPARE(CTestTree::content(logs + "Syncarium.log"), log);
 }
 
 void tst_CLogFilesSender::failures_data()

@@ -181,9 +181,17 @@ void tst_SendLogFilesApp::checkingShownInTheStatusBar()
 {
     SendLogFilesApp window;
     window.onCompressLogs(2, 2, 10, "last.log");
+    const QLabel* masked = window.findChild<QLabel*>("lblMasked");
+    QVERIFY(masked && masked->isHidden());
+    window.onCredentialsMasked(1);
+    QCOMPARE(masked->text(), "1 credential masked");
+    window.onCredentialsMasked(2);
     window.onVerifyStarted();
     QCOMPARE(window.findChild<QStatusBar*>("statusBar")->currentMessage(),
              "Checking the archive...");
+    // The count of masked credentials stays in view beside it.
+    QCOMPARE(masked->text(), "2 credentials masked");
+    QVERIFY(!masked->isHidden());
     // The entry last packed stays in view while the archive is checked.
     QCOMPARE(text(window)->text(), "Kompremiere: last.log");
 }
