@@ -4,6 +4,10 @@
 // file, sums its CRC-32 and deflates it with CZipper's parameters, writing nothing, is the floor
 // no zlib-based packer with one thread can go below.
 //
+// And what does masking credentials cost: each CZipper runs once more with masking on (a proxy
+// password set, so that it is looked for too), paired with the same CZipper without masking in
+// the same round.
+//
 // CZipper::zip reads every archive back before it returns; how much of its time that check takes
 // is measured by a child that runs the check alone (CZipperVerifier, same threads) on the
 // parallel CZipper's archive after each round.
@@ -16,6 +20,7 @@
 
 #include "CBenchSupport.h"
 
+#include "IniFile/CZipper.h"
 #include "IniFile/CZipperVerifier.h"
 #include "IniFile/ISourceFile.h"
 
@@ -83,6 +88,15 @@ int verifyOnly(const QString& archive, int workers)
     return file && CZipperVerifier(*file, {}, workers).verify() ? 0 : 1;
 }
 
+int zipMasked(const QString& source, const QString& target, int workers)
+{
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    CZipper zipper;
+    zipper.setWorkerCount(workers);
+    zipper.setCredentialMasking(true, "Wint3r!");
+    return zipper.zip(source, target, false) ? 0 : 1;
+}
+
 bool succeeds(const QString& program, const QStringList& arguments)
 {
     QProcess process;
@@ -112,6 +126,9 @@ int main(int argc, char** argv)
     if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
         return bench::zipQuietly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                  QString::fromLocal8Bit(argv[4]).toInt());
+    if (argc == 5 && qstrcmp(argv[1], "--child-zip-masked") == 0)
+        return zipMasked(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                         QString::fromLocal8Bit(argv[4]).toInt());
     if (argc == 4 && qstrcmp(argv[1], "--child-verify") == 0)
         return verifyOnly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]).toInt());
     if (argc == 3 && qstrcmp(argv[1], "--child-deflate") == 0)
@@ -169,6 +186,16 @@ int main(int argc, char** argv)
     parallel.archive = work + QStringLiteral("/czipper-n.zip");
     parallel.arguments = {QStringLiteral("--child-zip"), source, parallel.archive,
                           QString::number(workers)};
+    bench::Tool singleMasked = single;
+    singleMasked.name = single.name + QStringLiteral(" masked");
+    singleMasked.archive = work + QStringLiteral("/czipper-1m.zip");
+    singleMasked.arguments = {QStringLiteral("--child-zip-masked"), source, singleMasked.archive,
+                              QStringLiteral("1")};
+    bench::Tool parallelMasked = parallel;
+    parallelMasked.name = parallel.name + QStringLiteral(" masked");
+    parallelMasked.archive = work + QStringLiteral("/czipper-nm.zip");
+    parallelMasked.arguments = {QStringLiteral("--child-zip-masked"), source,
+                                parallelMasked.archive, QString::number(workers)};
     bench::Tool deflate;
     deflate.name = QStringLiteral("zlib alone, 1 thread");
     deflate.program = bench::selfPath();
@@ -181,16 +208,22 @@ int main(int argc, char** argv)
                          infozip.archive, QStringLiteral(".")};
     infozip.workingDir = source;
 
-    bench::Tool* const tools[4] = {&single, &parallel, &deflate, &infozip};
-    const int compared = 3;
+    bench::Tool* const tools[6] = {&single,  &parallel, &singleMasked,
+                                   &parallelMasked, &deflate,  &infozip};
+    const int toolCount = 6;
+    const int compared = 5;
+    // Masked runs and the runs without masking they are paired with.
+    const int maskedPairs[2][2] = {{2, 0}, {3, 1}};
+    QList<double> maskRatios[2];
+    QList<double> maskCpuRatios[2];
     QList<double> ratios[compared];
     QList<double> cpuRatios[compared];
     QList<double> checkShares;
     QList<double> checkCpuShares;
     for (int run = 0; run < runs; ++run) {
         // Rotating the order spreads the effect of the page cache and of other load.
-        for (int i = 0; i < 4; ++i) {
-            bench::Tool* tool = tools[(i + run) % 4];
+        for (int i = 0; i < toolCount; ++i) {
+            bench::Tool* tool = tools[(i + run) % toolCount];
             if (!tool->archive.isEmpty())
                 bench::removePath(tool->archive);
             const bench::ChildResult result =
@@ -214,6 +247,12 @@ int main(int argc, char** argv)
         }
         std::printf(" %s %.2f s (cpu %.2f s)\n", qPrintable(infozip.name), infozip.seconds.last(),
                     infozip.cpuSeconds.last());
+        for (int pair = 0; pair < 2; ++pair) {
+            const bench::Tool* masked = tools[maskedPairs[pair][0]];
+            const bench::Tool* plain = tools[maskedPairs[pair][1]];
+            maskRatios[pair].append(masked->seconds.last() / plain->seconds.last());
+            maskCpuRatios[pair].append(masked->cpuSeconds.last() / plain->cpuSeconds.last());
+        }
         const bench::ChildResult check =
             bench::runChild(bench::selfPath(), {QStringLiteral("--child-verify"), parallel.archive,
                                                 QString::number(workers)});
@@ -230,7 +269,7 @@ int main(int argc, char** argv)
 
     std::printf("\n%-26s %9s %9s %9s %12s %14s %10s %10s  %s\n", "tool", "median s", "cpu s",
                 "MiB/s", "peak RSS", "archive bytes", "size/IZ", "time/IZ", "checks");
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < toolCount; ++i) {
         const bench::Tool* tool = tools[i];
         const double seconds = bench::median(tool->seconds);
         const QString ratio =
@@ -249,6 +288,11 @@ int main(int argc, char** argv)
         std::printf("paired time ratio %s / Info-ZIP: median %.3f (wall), %.3f (cpu)\n",
                     qPrintable(tools[i]->name), bench::median(ratios[i]),
                     bench::median(cpuRatios[i]));
+    for (int pair = 0; pair < 2; ++pair)
+        std::printf("paired time ratio %s / %s: median %.3f (wall), %.3f (cpu)\n",
+                    qPrintable(tools[maskedPairs[pair][0]]->name),
+                    qPrintable(tools[maskedPairs[pair][1]]->name), bench::median(maskRatios[pair]),
+                    bench::median(maskCpuRatios[pair]));
     std::printf("read-back check in %s: median %.3f (wall), %.3f (cpu) of the zip without it\n",
                 qPrintable(parallel.name), bench::median(checkShares),
                 bench::median(checkCpuShares));

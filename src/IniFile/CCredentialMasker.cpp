@@ -34,18 +34,27 @@ const TKeyWord keyWords[] = {{"pass", 4, Pass},   {"pwd", 3, Pwd},          {"se
                              {"token", 5, Token}, {"key", 3, Key},          {"auth", 4, Auth},
                              {"://", 3, Scheme},  {"-----begin", 10, Begin}};
 
+// Bits of TWordTable::inner: a key word may start at the pair, or one byte before it.
+constexpr quint8 startsHere = 1;
+constexpr quint8 startsBefore = 2;
+
 struct TWordTable
 {
     unsigned char lower[256];
     // Index + 1 into keyWords of the word starting with the lower-cased pair a, b at a << 8 | b.
     quint8 pairs[65536] = {};
+    // For the lower-cased pair a, b: whether it is a word's first pair, or its second.
+    quint8 inner[65536] = {};
 
     TWordTable()
     {
         for (int c = 0; c < 256; ++c)
             lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        for (size_t i = 0; i < std::size(keyWords); ++i)
+        for (size_t i = 0; i < std::size(keyWords); ++i) {
             pairs[pair(keyWords[i].text)] = static_cast<quint8>(i + 1);
+            inner[pair(keyWords[i].text)] |= startsHere;
+            inner[pair(keyWords[i].text + 1)] |= startsBefore;
+        }
     }
     unsigned pair(const char* at) const
     {
@@ -227,11 +236,21 @@ const char* CCredentialMasker::nextCandidate(const char* from, const char* end)
 {
     const TWordTable& table = wordTable();
     const char* candidate = end;
-    for (const char* at = from; at + 1 < end; ++at)
-        if (table.pairs[table.pair(at)] != 0 && table.wordAt(at, end) != 0) {
+    // Every key word is three bytes or longer, so it holds its first or its second pair at an
+    // even distance from from: only every other pair is looked up.
+    for (const char* at = from; at + 1 < end; at += 2) {
+        const quint8 hint = table.inner[table.pair(at)];
+        if (hint == 0)
+            continue;
+        if ((hint & startsBefore) && at > from && table.wordAt(at - 1, end) != 0) {
+            candidate = at - 1;
+            break;
+        }
+        if ((hint & startsHere) && table.wordAt(at, end) != 0) {
             candidate = at;
             break;
         }
+    }
     for (const QByteArray& literal : literals)
         if (const char* found = find(from, candidate, literal))
             candidate = found;
