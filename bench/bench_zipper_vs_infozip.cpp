@@ -208,7 +208,7 @@ int main(int argc, char** argv)
                          infozip.archive, QStringLiteral(".")};
     infozip.workingDir = source;
 
-    bench::Tool* const tools[6] = {&single,  &parallel, &singleMasked,
+    bench::Tool* const tools[6] = {&single,         &parallel, &singleMasked,
                                    &parallelMasked, &deflate,  &infozip};
     const int toolCount = 6;
     const int compared = 5;

@@ -183,8 +183,8 @@ bool CDeflatePipeline::continuesLast(const TSlot& slot) const
     const TBlock& block = slot.block;
     return block.start == last.start && block.text == last.text && !last.inKey &&
            slot.dictionarySize == lastTailSize &&
-           std::memcmp(slot.at(block.start) - lastTailSize, lastTail.get(),
-                       size_t(lastTailSize)) == 0;
+           std::memcmp(slot.at(block.start) - lastTailSize, lastTail.get(), size_t(lastTailSize)) ==
+               0;
 }
 
 void CDeflatePipeline::keepTail(const TSlot& slot)
@@ -308,8 +308,8 @@ void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
     // A block of text starts at the first line start in its 4 MiB and ends where the next
     // block starts; a line that starts in none of them is cut at the block's start.
     const auto cut = [&](qint64 at) {
-        const qint64 found = lineStart(input, slot.inputStart, at,
-                                       qMin(at + blockSize, file.size()), have);
+        const qint64 found =
+            lineStart(input, slot.inputStart, at, qMin(at + blockSize, file.size()), have);
         return found < 0 ? at : found;
     };
     qint64 start = follow ? follow->start : block.offset;

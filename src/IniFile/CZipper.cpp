@@ -533,8 +533,7 @@ bool CZipper::packEntries(TPack& pack)
             }
             for (const CCredentialMasker::TMasked& masked : block.masked)
                 pack.maskedList += source.name + ':' + QByteArray::number(lineEnds + masked.line) +
-                                   ": " + CCredentialMasker::kindName(masked.kind).toUtf8() +
-                                   '\n';
+                                   ": " + CCredentialMasker::kindName(masked.kind).toUtf8() + '\n';
             pack.maskedCount += block.masked.size();
             lineEnds += block.lineEnds;
             if (!entry.write(block)) {
@@ -552,8 +551,8 @@ bool CZipper::packEntries(TPack& pack)
             SY_WARNING_AT(zipFunction) << path << "shrank while it was packed: packed"
                                        << entry.sizeRead() << "of" << size << "bytes";
         if (pack.maskedCount > maskedBefore) {
-            SY_DEBUG_AT(zipFunction) << "masked" << pack.maskedCount - maskedBefore
-                                     << "credentials in" << path;
+            SY_DEBUG_AT(zipFunction)
+                << "masked" << pack.maskedCount - maskedBefore << "credentials in" << path;
             Q_EMIT credentialsMasked(pack.maskedCount);
         }
         Q_EMIT zipProgress(pack.total, pack.actual, entry.sizeRead(), source.fileName);
@@ -580,8 +579,8 @@ bool CZipper::writeMaskedList(TPack& pack)
                             "Each line names an entry, the line in it and what was masked.\n" +
                             pack.maskedList;
     QuaZipNewInfo info(maskedListName);
-    info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
     QuaZipFile file(&pack.archive);
     const bool written =
         file.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION) &&
@@ -592,10 +591,10 @@ bool CZipper::writeMaskedList(TPack& pack)
                                     << "-" << pack.writeError();
         return fail(pack.writeError());
     }
-    pack.written.push_back({maskedListName.toUtf8(),
-                            quint32(crc32(0, reinterpret_cast<const Bytef*>(text.constData()),
-                                          uInt(text.size()))),
-                            text.size()});
+    pack.written.push_back(
+        {maskedListName.toUtf8(),
+         quint32(crc32(0, reinterpret_cast<const Bytef*>(text.constData()), uInt(text.size()))),
+         text.size()});
     return true;
 }
 
