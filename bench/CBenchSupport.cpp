@@ -108,10 +108,43 @@ private:
                              random.below(3000), pick(random, extensions));
     }
 
+    int keyWordLine(char* out, size_t size, const char* file)
+    {
+        const unsigned long long session = random.next();
+        switch (random.below(6)) {
+        case 0:
+            return std::snprintf(out, size,
+                                 "token refreshed for session %016llx, expires in %d s\n", session,
+                                 600 + random.below(3000));
+        case 1:
+            return std::snprintf(out, size,
+                                 "GET https://sync.example.com/api/v2/files?space=%d&access_token="
+                                 "%016llx 200\n",
+                                 random.below(4), session);
+        case 2:
+            return std::snprintf(out, size, "request header Authorization: Bearer %016llx\n",
+                                 session);
+        case 3:
+            return std::snprintf(out, size, "key store opened, %d keys, path %s\n",
+                                 random.below(40), file);
+        case 4:
+            return std::snprintf(out, size, "proxy https://proxy.example.com:3128/ used for %s\n",
+                                 file);
+        default:
+            return std::snprintf(out, size,
+                                 "password policy checked for space %d, token_count=%d\n",
+                                 random.below(4), random.below(10));
+        }
+    }
+
     int message(char* out, size_t size)
     {
         char file[160];
         path(file, sizeof file);
+        // About 7% of a real client's lines hold a word a credential can follow (token, key,
+        // auth, password, an address); a few of them hold one to mask.
+        if (random.below(100) < 7)
+            return keyWordLine(out, size, file);
         switch (random.below(8)) {
         case 0:
             return std::snprintf(out, size, "synced file %s size %d in %d ms\n", file,
@@ -201,12 +234,12 @@ QByteArray binaryDump(qint64 size, quint64 seed)
 
 bool isMade(const QString& dir)
 {
-    return QFileInfo::exists(dir + QStringLiteral(".complete"));
+    return QFileInfo::exists(dir + QStringLiteral(".complete-2"));
 }
 
 CorpusStats markMade(const QString& dir)
 {
-    writeFile(dir + QStringLiteral(".complete"), QByteArray());
+    writeFile(dir + QStringLiteral(".complete-2"), QByteArray());
     return measureTree(dir);
 }
 
