@@ -60,9 +60,11 @@ struct CDeflatePipeline::TSlot
     // Bytes of the file from inputStart.
     std::unique_ptr<char[]> input;
     qint64 inputStart = 0;
-    // What read before the block's bytes primes the compressor, unless front() primes it with
-    // what the block before packed.
+    // How many bytes read before the block's are at hand to prime its compressor.
     qint64 dictionarySize = 0;
+    // What primes the compressor when it is a suffix of what the block before packed: those
+    // bytes, or for text their whole lines masked.
+    QByteArray primer;
     // The bytes packed: the block's bytes in input, or their masked copy.
     QByteArray packed;
     std::unique_ptr<char[]> output;
@@ -177,14 +179,21 @@ QByteArray CDeflatePipeline::streamEnd()
 }
 
 // The worker compressed the block as the block before left the file only if it started where
-// that block ended, in the same state, primed with the bytes that block packed.
+// that block ended, in the same state, primed with the end of what that block packed.
 bool CDeflatePipeline::continuesLast(const TSlot& slot) const
 {
     const TBlock& block = slot.block;
     return block.start == last.start && block.text == last.text && !last.inKey &&
-           slot.dictionarySize == lastTailSize &&
-           std::memcmp(slot.at(block.start) - lastTailSize, lastTail.get(), size_t(lastTailSize)) ==
-               0;
+           primerFollows(slot);
+}
+
+// A primer that is the end of what was packed before the block is as good a dictionary as all
+// of it; any other would let the block refer to bytes the stream does not hold.
+bool CDeflatePipeline::primerFollows(const TSlot& slot) const
+{
+    const qint64 size = slot.primer.size();
+    return size <= lastTailSize && std::memcmp(lastTail.get() + lastTailSize - size,
+                                               slot.primer.constData(), size_t(size)) == 0;
 }
 
 void CDeflatePipeline::keepTail(const TSlot& slot)
@@ -241,6 +250,7 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
     block.size = 0;
     slot.packed.clear();
     slot.dictionarySize = 0;
+    slot.primer.clear();
     if (!stream.ready) {
         block.status = TStatus::DeflateFailed;
         return;
@@ -250,11 +260,14 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
         return;
     try {
         mask(slot, follow && follow->inKey);
+        prime(slot);
     } catch (const std::bad_alloc&) {
         block.status = TStatus::DeflateFailed;
         return;
     }
-    compress(slot, stream, follow != nullptr);
+    // Whether or not a worker went first, the same primer is used whenever it fits, so the
+    // packed stream does not depend on the number of workers.
+    compress(slot, stream, follow && !primerFollows(slot));
 }
 
 namespace {
@@ -364,12 +377,35 @@ void CDeflatePipeline::mask(TSlot& slot, bool inKey) const
     block.packed = slot.packed.size();
 }
 
+// Text is primed with its masked lines rather than the bytes read: else a value masked in the
+// last 32 KiB of a block, which a log with tokens has in most blocks, would make front() compress
+// the next block again on the calling thread. The bytes before the first line end are left out,
+// since the block before may have masked their line differently.
+void CDeflatePipeline::prime(TSlot& slot) const
+{
+    const TBlock& block = slot.block;
+    const char* end = slot.at(block.start);
+    const char* begin = end - slot.dictionarySize;
+    if (!block.text || begin == end) {
+        slot.primer = QByteArray::fromRawData(begin, end - begin);
+        return;
+    }
+    if (slot.inputStart > 0 || begin > slot.input.get()) {
+        const void* newline = std::memchr(begin, '\n', size_t(end - begin));
+        begin = newline ? static_cast<const char*>(newline) + 1 : end;
+    }
+    CCredentialMasker masker(proxyPassword);
+    slot.primer = masker.mask(QByteArray::fromRawData(begin, end - begin));
+    if (slot.primer.size() > window)
+        slot.primer = slot.primer.right(window);
+}
+
 void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
 {
     TBlock& block = slot.block;
     const char* data = slot.packed.constData();
-    const qint64 dictionary = useLastTail ? lastTailSize : slot.dictionarySize;
-    const char* primer = useLastTail ? lastTail.get() : slot.at(block.start) - dictionary;
+    const qint64 dictionary = useLastTail ? lastTailSize : slot.primer.size();
+    const char* primer = useLastTail ? lastTail.get() : slot.primer.constData();
     z_stream& z = stream.stream;
     bool ok = deflateReset(&z) == Z_OK;
     if (ok && dictionary > 0)

@@ -30,10 +30,10 @@ class ISourceFile;
 // then cut at line starts, so that no credential is split: a block takes the lines that start
 // in its 4 MiB, reading on past them to end its last line, and a line longer than a block is
 // cut at the block's start. Workers mask a block as if no private-key block were open before
-// it and prime it with the bytes read before it; front(), which sees the blocks in order,
-// masks and compresses a block again on the calling thread when the block before it ended
-// elsewhere, inside a key block, or packed other bytes than those read. So the packed bytes
-// do not depend on the number of workers.
+// it and prime it with the whole lines read before it, masked; front(), which sees the blocks
+// in order, masks and compresses a block again on the calling thread when the block before it
+// ended elsewhere, inside a key block, or packed bytes that do not end with that primer. So
+// the packed bytes do not depend on the number of workers.
 class CDeflatePipeline
 {
 public:
@@ -121,8 +121,11 @@ private:
     // Reads the block's bytes, cut at line starts when the file is text to be masked.
     void read(TSlot& slot, const TFollow* follow) const;
     void mask(TSlot& slot, bool inKey) const;
+    // Chooses what primes the block's compressor when it follows no block at hand.
+    void prime(TSlot& slot) const;
     void compress(TSlot& slot, TStream& stream, bool useLastTail);
     bool continuesLast(const TSlot& slot) const;
+    bool primerFollows(const TSlot& slot) const;
     void keepTail(const TSlot& slot);
 
     std::vector<std::unique_ptr<TSlot>> slots;
