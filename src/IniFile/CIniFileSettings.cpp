@@ -1,6 +1,6 @@
 #include "IniFile/CIniFileSettings.h"
 
-#include "IniFile/CSerialisedValueCheck.h"
+#include "iniText/CSerialisedValueCheck.h"
 #include "diagnostics/CLogRecord.h"
 #include "system/CShellGlobal.h"
 #include "threading/threads/CCallStack.h"
