@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -31,27 +32,13 @@ void expectCritical(const char* function, const QString& pattern)
                             "CIniFileGuard::" + QString::fromLatin1(function), pattern);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(content) == content.size();
-}
-
 // The text QSettings writes for key and value, as another part of the client stores it.
 QByteArray writtenByQSettings(const QString& key, const QVariant& value)
 {
     const QTemporaryDir folder;
     const QString path = folder.filePath("written.ini");
     QSettings(path, QSettings::IniFormat).setValue(key, value);
-    return readFile(path);
+    return CTestTree::content(path);
 }
 
 // The test program started again to run one of its own slots with the given variables set.
@@ -124,7 +111,7 @@ void tst_CIniFileGuard::init()
 QStringList tst_CIniFileGuard::keysOf(const QByteArray& text)
 {
     const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
-    return writeFile(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
+    return CTestTree::write(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
                                  : QStringList{"<no copy>"};
 }
 
@@ -160,7 +147,7 @@ void tst_CIniFileGuard::datesOfOtherWriters_data()
 void tst_CIniFileGuard::datesOfOtherWriters()
 {
     QFETCH(QDateTime, date);
-    QVERIFY(writeFile(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
+    QVERIFY(CTestTree::write(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
     {
         CIniFileGuard guard(iniPath());
         QCOMPARE(guard.value("gui/fontSize").toString(), "9");
@@ -230,7 +217,7 @@ void tst_CIniFileGuard::damagedFile()
     QFETCH(QByteArray, content);
     QFETCH(QString, damage);
     QFETCH(bool, skipped);
-    QVERIFY(writeFile(iniPath(), content));
+    QVERIFY(CTestTree::write(iniPath(), content));
     const QString path = iniPath();
     const bool damaged = !damage.isEmpty();
 
@@ -245,7 +232,7 @@ void tst_CIniFileGuard::damagedFile()
     {
         CIniFileGuard guard(path);
         QCOMPARE(guard.value("scannStart").toString(), hasScanKey && !damaged ? "0" : "");
-        QCOMPARE(readFile(path), content);
+        QCOMPARE(CTestTree::content(path), content);
 
         if (damaged)
             expectCritical("moveDamagedFileAside",
@@ -262,7 +249,7 @@ void tst_CIniFileGuard::damagedFile()
     QCOMPARE(again.value("General/trayMessages").toString(), "1");
     if (damaged) {
         QCOMPARE(aside.size(), 1);
-        QCOMPARE(readFile(QFileInfo(path).path() + '/' + aside.first()), content);
+        QCOMPARE(CTestTree::content(QFileInfo(path).path() + '/' + aside.first()), content);
         QCOMPARE(QSettings(path, QSettings::IniFormat).allKeys(),
                  QStringList{"General/trayMessages"});
     } else {
@@ -288,10 +275,10 @@ void tst_CIniFileGuard::skippedLinesKeepEveryKey_data()
 void tst_CIniFileGuard::skippedLinesKeepEveryKey()
 {
     QFETCH(QByteArray, content);
-    QVERIFY(writeFile(iniPath(), content));
+    QVERIFY(CTestTree::write(iniPath(), content));
     const QStringList before = keysOf(content);
     CIniFileGuard(iniPath()).change({{"added/key", 1}});
-    QStringList after = keysOf(readFile(iniPath()));
+    QStringList after = keysOf(CTestTree::content(iniPath()));
     QVERIFY2(after.removeAll("added/key") == 1, qPrintable(after.join(' ')));
     QCOMPARE(after, before);
 }
@@ -301,7 +288,7 @@ void tst_CIniFileGuard::rewriteThatWouldNotReadBack()
     // Reads well, but QSettings writes the key with the empty name below "sec/" as a line it
     // then refuses as damage.
     const QByteArray content("[sec\\]\n=9\n[gui]\nfontSize=9\n");
-    QVERIFY(writeFile(iniPath(), content));
+    QVERIFY(CTestTree::write(iniPath(), content));
     CIniFileGuard guard(iniPath());
     QCOMPARE(guard.value("gui/fontSize").toString(), "9");
 
@@ -309,7 +296,7 @@ void tst_CIniFileGuard::rewriteThatWouldNotReadBack()
                                  "it is and the change is kept for this run only");
     guard.change({{"gui/fontSize", 12}});
     QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
-    QCOMPARE(readFile(iniPath()), content);
+    QCOMPARE(CTestTree::content(iniPath()), content);
 }
 
 void tst_CIniFileGuard::notARegularFile_data()
@@ -349,8 +336,8 @@ void tst_CIniFileGuard::notARegularFile()
 
 void tst_CIniFileGuard::heldLock()
 {
-    QVERIFY(writeFile(iniPath(), "[gui]\nfontSize=9\n"));
-    const QByteArray before = readFile(iniPath());
+    QVERIFY(CTestTree::write(iniPath(), "[gui]\nfontSize=9\n"));
+    const QByteArray before = CTestTree::content(iniPath());
     CIniFileGuard guard(iniPath());
 
     const auto holder = startSelf("holdLock", {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
@@ -367,7 +354,7 @@ void tst_CIniFileGuard::heldLock()
                          ".*");
     guard.change({{"a/first", 0}});
     QCOMPARE(guard.value("a/first").toInt(), 0);
-    QCOMPARE(readFile(iniPath()), before);
+    QCOMPARE(CTestTree::content(iniPath()), before);
 
     holder->closeWriteChannel();
     QVERIFY(holder->waitForFinished(30000));
@@ -442,7 +429,7 @@ void tst_CIniFileGuard::readOnlyFolderAsUser()
     if (::geteuid() == 0)
         QSKIP("root writes into a read-only folder; see failedWriteKeepsTheFile");
     const QString folder = QFileInfo(iniPath()).path();
-    QVERIFY(writeFile(iniPath(), "[communication]\npollIntervall=7\n"));
+    QVERIFY(CTestTree::write(iniPath(), "[communication]\npollIntervall=7\n"));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
     expectCritical("save", "could not create the lock file of the settings, the change is kept for "
@@ -452,7 +439,7 @@ void tst_CIniFileGuard::readOnlyFolderAsUser()
     QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));
-    QCOMPARE(readFile(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
+    QCOMPARE(CTestTree::content(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Syncarium.ini"});
 }
 
@@ -461,7 +448,7 @@ void tst_CIniFileGuard::unreadableFileAsUser()
     if (::geteuid() == 0)
         QSKIP("root reads a file without read permission");
     const QByteArray content("[gui]\nfontSize=9\n");
-    QVERIFY(writeFile(iniPath(), content));
+    QVERIFY(CTestTree::write(iniPath(), content));
     QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
 
     expectCriticalOnFile("CIniFileGuard",
@@ -474,7 +461,7 @@ void tst_CIniFileGuard::unreadableFileAsUser()
     guard.change({{"gui/fontSize", 12}});
     QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
     QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    QCOMPARE(readFile(iniPath()), content);
+    QCOMPARE(CTestTree::content(iniPath()), content);
 }
 
 void tst_CIniFileGuard::failedWriteKeepsTheFile_data()
@@ -512,7 +499,7 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
     if (failure != "read-only folder") {
         if (!run({"mount", "-t", "tmpfs", "-o", "size=256k", "none", folder}))
             QSKIP("could not mount a tmpfs");
-        QVERIFY(writeFile(iniPath(), content));
+        QVERIFY(CTestTree::write(iniPath(), content));
         QFile filler(folder + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly));
         const QByteArray block(4096, 'f');
@@ -532,7 +519,7 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
                                        " No space left on device");
         }
     } else {
-        QVERIFY(writeFile(iniPath(), content));
+        QVERIFY(CTestTree::write(iniPath(), content));
         if (!run({"mount", "--bind", folder, folder}) ||
             !run({"mount", "-o", "remount,bind,ro", folder, folder}))
             QSKIP("could not mount the folder read-only");
@@ -546,7 +533,7 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
         guard.change({{"communication/pollIntervall", 42}});
         QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
     }
-    QCOMPARE(readFile(iniPath()), content);
+    QCOMPARE(CTestTree::content(iniPath()), content);
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.sort();
     const QStringList expected = failure == "read-only folder"

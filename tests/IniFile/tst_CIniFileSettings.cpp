@@ -2,6 +2,7 @@
 
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -101,20 +102,6 @@ const QList<TKey>& keyTable()
     return keys;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(content) == content.size();
-}
-
 } // namespace
 
 class tst_CIniFileSettings : public QObject
@@ -173,7 +160,7 @@ QVariant tst_CIniFileSettings::stored(const QString& key)
 {
     // A path of its own each time: QSettings keeps the files it read in a per-process cache.
     const QString copy = environment->root() + QString("reader-%1.ini").arg(++copies);
-    if (!writeFile(copy, readFile(iniPath())))
+    if (!CTestTree::write(copy, CTestTree::content(iniPath())))
         return "<no copy>";
     // Qt's reader gives a group "general" back as "General".
     QString qtKey = key;
@@ -194,10 +181,10 @@ void tst_CIniFileSettings::plainKeys()
     QFETCH(int, index);
     const TKey& key = keyTable().at(index);
     const QString name = QLatin1String(key.key);
-    QVERIFY(writeFile(iniPath(), QByteArray()));
+    QVERIFY(CTestTree::write(iniPath(), QByteArray()));
 
     QCOMPARE(key.get(fresh()), key.defaultValue);
-    QCOMPARE(readFile(iniPath()), QByteArray());
+    QCOMPARE(CTestTree::content(iniPath()), QByteArray());
 
     if (key.set) {
         key.set(*CIniFileSettings::instance(), key.written);
@@ -241,12 +228,12 @@ void tst_CIniFileSettings::wrongTypes()
 {
     QFETCH(QByteArray, ini);
     QFETCH(QString, key);
-    QVERIFY(writeFile(iniPath(), ini));
+    QVERIFY(CTestTree::write(iniPath(), ini));
     const auto entry = std::find_if(keyTable().cbegin(), keyTable().cend(),
                                     [&](const TKey& known) { return key == known.key; });
     QVERIFY(entry != keyTable().cend());
     QCOMPARE(entry->get(fresh()), entry->defaultValue);
-    QCOMPARE(readFile(iniPath()), ini);
+    QCOMPARE(CTestTree::content(iniPath()), ini);
 }
 
 void tst_CIniFileSettings::repairKeys_data()
@@ -289,7 +276,7 @@ void tst_CIniFileSettings::repairKeys()
     QFETCH(QByteArray, ini);
     QFETCH(QString, key);
     QFETCH(QString, storedAfter);
-    QVERIFY(writeFile(iniPath(), ini));
+    QVERIFY(CTestTree::write(iniPath(), ini));
     const QRegularExpression ping("^https://[^/]+/ping\\.xml$");
 
     CIniFileSettings& settings = fresh();
@@ -308,7 +295,7 @@ void tst_CIniFileSettings::repairKeys()
         read = settings.getWebdavHosts().join('|');
 
     if (storedAfter.isEmpty()) {
-        QCOMPARE(readFile(iniPath()), ini);
+        QCOMPARE(CTestTree::content(iniPath()), ini);
         return;
     }
     const QVariant value = stored(key);
@@ -347,7 +334,7 @@ void tst_CIniFileSettings::derivedKeys()
     settings.setUpdateUrl("https://u.example/");
     settings.setUpdateUrl(QString());
     QCOMPARE(fresh().getUpdateUrl(), "false");
-    QVERIFY(!readFile(iniPath()).contains("updateUrl"));
+    QVERIFY(!CTestTree::content(iniPath()).contains("updateUrl"));
 
     // The repairing keys with a setter: a value below the repair bound is repaired on reading.
     CIniFileSettings::instance()->setPorts(9);
@@ -389,7 +376,7 @@ void tst_CIniFileSettings::proxy()
 
     const QNetworkProxy written(QNetworkProxy::Socks5Proxy, "proxy.example", 3128, user, password);
     CIniFileSettings::instance()->setProxy(written, 3);
-    const QByteArray file = readFile(iniPath());
+    const QByteArray file = CTestTree::content(iniPath());
     QVERIFY(file.contains("[ProxySettings]"));
     QCOMPARE(stored("ProxySettings/UserName").toString(),
              QString::fromLatin1(user.toUtf8().toBase64()));
@@ -477,7 +464,7 @@ void tst_CIniFileSettings::markers()
         environment->makeDir("Documents");
     QVERIFY(QDir::setCurrent(current));
     for (const QString& marker : std::as_const(markers))
-        QVERIFY(writeFile(current + marker, QByteArray()));
+        QVERIFY(CTestTree::write(current + marker, QByteArray()));
     ini.prepend(ini.startsWith("home/") ? root : canonicalRoot);
     spaces.prepend(spaces.startsWith("home/") ? root : canonicalRoot);
 
@@ -513,8 +500,8 @@ void tst_CIniFileSettings::spacesFolderCannotBeCreated()
     QFETCH(QString, documents);
     QFETCH(QString, notCreated);
     const QString home = environment->home();
-    QVERIFY(writeFile(home + "plain.txt", "a file"));
-    QVERIFY(writeFile(home + ".config/user-dirs.dirs",
+    QVERIFY(CTestTree::write(home + "plain.txt", "a file"));
+    QVERIFY(CTestTree::write(home + ".config/user-dirs.dirs",
                       "XDG_DOCUMENTS_DIR=\"$HOME/" + documents.toUtf8() + "\"\n"));
 
     CExpect::record(QtDebugMsg, "CIniFileSettings.cpp", "CIniFileSettings::getUserSpacePath",
