@@ -29,9 +29,6 @@
 
 namespace {
 
-// Set in the child that runs one test function inside a private mount namespace: the folder
-// it mounts under.
-
 using Volume = CFSVolumeInformationLinux;
 
 void expectRecord(const char* function, const QString& text)
@@ -173,8 +170,6 @@ private:
     QString tableFile() const { return environment->root() + QStringLiteral("mountinfo"); }
     void writeTable(const QStringList& lines) const;
     QString base() const { return QDir(environment->root()).canonicalPath(); }
-    // Runs the current test function again as root in a private mount namespace. In that
-    // child, which then does the mounting and checking, the folder to mount under; empty here.
     bool mount(const QStringList& arguments);
 
     std::unique_ptr<CTestEnvironment> environment;
