@@ -101,9 +101,7 @@ private:
 
 void tst_CIniFileGuard::init()
 {
-    environment.reset(); // restores the variables before the next environment saves them
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
 }
 
 // What an independent reader finds in text; a path of its own each time, since QSettings keeps

@@ -146,9 +146,7 @@ private:
 
 void tst_CIniFileSettings::init()
 {
-    environment.reset(); // restores the variables before the next environment saves them
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
 }
 
 void tst_CIniFileSettings::cleanup()

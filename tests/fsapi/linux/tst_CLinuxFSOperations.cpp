@@ -208,8 +208,7 @@ void tst_CLinuxFSOperations::initTestCase()
 
 void tst_CLinuxFSOperations::init()
 {
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     root = environment->makeDir(QStringLiteral("files"));
 }
 

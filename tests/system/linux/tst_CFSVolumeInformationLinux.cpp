@@ -177,9 +177,7 @@ private:
 
 void tst_CFSVolumeInformationLinux::init()
 {
-    environment.reset();
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     Volume::setMountInfoPath(QString());
 }
 

@@ -44,9 +44,7 @@ private:
 
 void tst_CShellGlobalLinux::init()
 {
-    environment.reset(); // restores the variables before the next environment saves them
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     environment->writeFile(QStringLiteral("home/.config/user-dirs.dirs"),
                            "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
                            "XDG_DOCUMENTS_DIR=\"$HOME/Документы\"\n"
