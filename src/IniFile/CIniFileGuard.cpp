@@ -26,7 +26,6 @@ const int lockWaitMs = 3000;
 const qsizetype lockFileSize = 256;
 const int lockStepMs = 5;
 
-
 QByteArray withoutByteOrderMark(const QByteArray& content)
 {
     static const QByteArray mark("\xEF\xBB\xBF");
@@ -163,8 +162,8 @@ CIniFileGuard::CIniFileGuard(const QString& path)
         if (file.open(QIODevice::ReadOnly))
             content = file.readAll();
         if (file.error() != QFileDevice::NoError) {
-            SY_CRITICAL << "could not read the settings file, the defaults are used:"
-                        << filePath << file.errorString();
+            SY_CRITICAL << "could not read the settings file, the defaults are used:" << filePath
+                        << file.errorString();
             content.clear();
         }
     }
@@ -209,9 +208,8 @@ QVariantMap CIniFileGuard::groupValues(const QString& group)
     return values;
 }
 
-
 std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& content,
-                                                             bool* serialised)
+                                                          bool* serialised)
 {
     SY_FUNCTION("CIniFileGuard::openWorkingCopy");
     // QSettings refuses a byte-order mark; the rest of such a file is read as it is.
@@ -246,7 +244,7 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
 // Each placeholder must be found as one whole value; where the parser read the file otherwise,
 // the date was no value of its own, and the file is taken as it stands: serialised.
 bool CIniFileGuard::putDatesBack(QSettings& copy, const QStringList& keys,
-                                    const QByteArray& placeholder, const QList<QDateTime>& dates)
+                                 const QByteArray& placeholder, const QList<QDateTime>& dates)
 {
     const QString prefix = QString::fromLatin1(placeholder);
     QList<bool> found(dates.size(), false);
@@ -286,8 +284,8 @@ bool CIniFileGuard::moveDamagedFileAside()
                     << filePath << target << file.errorString();
         return false;
     }
-    SY_CRITICAL << "the settings file could not be parsed and was moved aside:" << filePath
-                << "->" << target;
+    SY_CRITICAL << "the settings file could not be parsed and was moved aside:" << filePath << "->"
+                << target;
     return true;
 }
 
@@ -458,4 +456,3 @@ void CIniFileGuard::change(const QList<TChange>& requested)
             settings->remove(change.first);
     }
 }
-

@@ -110,7 +110,7 @@ QStringList tst_CIniFileGuard::keysOf(const QByteArray& text)
 {
     const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
     return CTestTree::write(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
-                                 : QStringList{"<no copy>"};
+                                        : QStringList{"<no copy>"};
 }
 
 void tst_CIniFileGuard::valuesOfOtherTypes()
@@ -145,7 +145,8 @@ void tst_CIniFileGuard::datesOfOtherWriters_data()
 void tst_CIniFileGuard::datesOfOtherWriters()
 {
     QFETCH(QDateTime, date);
-    QVERIFY(CTestTree::write(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
+    QVERIFY(CTestTree::write(iniPath(),
+                             "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
     {
         CIniFileGuard guard(iniPath());
         QCOMPARE(guard.value("gui/fontSize").toString(), "9");
@@ -261,9 +262,9 @@ void tst_CIniFileGuard::skippedLinesKeepEveryKey_data()
 {
     QTest::addColumn<QByteArray>("content");
     // Found by fuzzing: a key without a name beside lines without "=".
-    QTest::newRow("key without a name") << QByteArray::fromBase64(
-        "W0dlbmVyYWxdCnNjYW5uU3RhcnQ9MAo9MgoKc2Nhbm5TdGFydFslR2VuZVtjb21tdW5pY3JhbG1tdW5pY3JhbF0KdXBh"
-        "dGRhaW8=");
+    QTest::newRow("key without a name")
+        << QByteArray::fromBase64("W0dlbmVyYWxdCnNjYW5uU3RhcnQ9MAo9MgoKc2Nhbm5TdGFydFslR2VuZVtjb21t"
+                                  "dW5pY3JhbG1tdW5pY3JhbF0KdXBhdGRhaW8=");
     QTest::newRow("unclosed section")
         << QByteArray("[gui\nfontSize=9\nno key ; comment\n[a]\nb=1\n");
     QTest::newRow("quoted line break") << QByteArray("[gui]\n\"no\nkey\"\nfontSize=9\n");
@@ -338,7 +339,8 @@ void tst_CIniFileGuard::heldLock()
     const QByteArray before = CTestTree::content(iniPath());
     CIniFileGuard guard(iniPath());
 
-    const auto holder = startSelf("holdLock", {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
+    const auto holder =
+        startSelf("holdLock", {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
     QVERIFY(holder->waitForStarted(30000));
     QByteArray output;
     while (!output.contains("holding the lock\n") && holder->waitForReadyRead(30000))
@@ -449,8 +451,8 @@ void tst_CIniFileGuard::unreadableFileAsUser()
     QVERIFY(CTestTree::write(iniPath(), content));
     QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
 
-    expectCriticalOnFile("CIniFileGuard",
-                         "could not read the settings file, the defaults are used", ".*");
+    expectCriticalOnFile("CIniFileGuard", "could not read the settings file, the defaults are used",
+                         ".*");
     CIniFileGuard guard(iniPath());
     QVERIFY(!guard.contains("gui/fontSize"));
     // Writing what could be read, nothing, would replace the user's file.

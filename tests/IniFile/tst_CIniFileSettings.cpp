@@ -18,7 +18,6 @@
 #include <type_traits>
 #include <vector>
 
-
 namespace {
 
 using TGetter = std::function<QVariant(CIniFileSettings&)>;
@@ -500,7 +499,7 @@ void tst_CIniFileSettings::spacesFolderCannotBeCreated()
     const QString home = environment->home();
     QVERIFY(CTestTree::write(home + "plain.txt", "a file"));
     QVERIFY(CTestTree::write(home + ".config/user-dirs.dirs",
-                      "XDG_DOCUMENTS_DIR=\"$HOME/" + documents.toUtf8() + "\"\n"));
+                             "XDG_DOCUMENTS_DIR=\"$HOME/" + documents.toUtf8() + "\"\n"));
 
     CExpect::record(QtDebugMsg, "CIniFileSettings.cpp", "CIniFileSettings::getUserSpacePath",
                     "created the user space folder: false");

@@ -20,8 +20,7 @@ struct ChildResult
     QByteArray output;
 };
 
-ChildResult runChild(const QString& testCase, const QStringList& wrapper,
-                     const char* marker)
+ChildResult runChild(const QString& testCase, const QStringList& wrapper, const char* marker)
 {
     ChildResult result;
     QTemporaryDir folder;
@@ -91,8 +90,8 @@ bool CTestChild::inMountNamespace()
     if (!result.started || !result.output.contains("Start testing")) {
         QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
     } else if (skipped >= 0) {
-        const QByteArray line = result.output.mid(skipped, result.output.indexOf('\n', skipped) -
-                                                               skipped);
+        const QByteArray line =
+            result.output.mid(skipped, result.output.indexOf('\n', skipped) - skipped);
         QTest::qSkip(line.constData(), __FILE__, __LINE__);
     } else if (!result.passed) {
         showEnd(result.output);
