@@ -128,6 +128,7 @@ private Q_SLOTS:
 
     void threadsShareTheSettings();
     void noSettingsFile();
+    void keptChangesKeepTheirTypes();
 
 private:
     QString iniPath() const { return environment->home() + ".config/Syncarium/Syncarium.ini"; }
@@ -542,6 +543,48 @@ void tst_CIniFileSettings::noSettingsFile()
     QNetworkProxy proxy(QNetworkProxy::HttpProxy, "keep");
     QCOMPARE(settings.getProxy(proxy), quint32(QNetworkProxy::NoProxy));
     QCOMPARE(proxy.hostName(), "keep");
+}
+
+// What this run keeps while the file cannot take it is read as the type it was given.
+void tst_CIniFileSettings::keptChangesKeepTheirTypes()
+{
+    // QSettings would write the key with the empty name below "sec/" as a line it then refuses:
+    // every save fails, and the changes stay in this run only.
+    QVERIFY(CTestTree::write(iniPath(), "[sec\\]\n=9\n"));
+    CIniFileSettings& settings = fresh();
+    const auto set = [&settings](const QString& group, const QVariantMap& values) {
+        CExpect::recordMatching(QtCriticalMsg, "CIniFileGuard.cpp", "CIniFileGuard::save",
+                                "the settings would not read back as written.*");
+        settings.setGroupValues(group, values);
+    };
+    set("communication", {{"pollIntervall", quint64(60)},
+                          {"timeout", 7},
+                          {"updateUrl", 5},
+                          {"pingurl", true},
+                          {"ports", qint64(9)},
+                          {"blocksize", quint64(300000)}});
+    set("gui", {{"fontSize", -3}, {"showInFileSys", 0}});
+    set("archiv", {{"archivCacheSize", qint64(1) << 40},
+                   {"archivCacheCleanupInterval", quint32(7)},
+                   {"archivCacheEnabled", 7}});
+    set("general", {{"scannStart", 0}, {"portableAppsUserSpacePath", "../Spaces"}});
+    QCOMPARE(settings.getPollIntervall(), 60);
+    QCOMPARE(settings.getTimeout(), quint64(7));
+    QCOMPARE(settings.getUpdateUrl(), "5");
+    QCOMPARE(settings.getPingurl(), "true");
+    QCOMPARE(settings.getPorts(), quint32(9));
+    QCOMPARE(settings.getBlocksize(), quint64(300000));
+    QCOMPARE(settings.getFontSize(), quint32(11));
+    QVERIFY(!settings.getShowInFileSys());
+    QCOMPARE(settings.getArchivCacheSize(), qint64(1) << 40);
+    QCOMPARE(settings.getArchivCacheCleanupInterval(), quint32(7));
+    QVERIFY(settings.getArchivCacheEnabled());
+    QCOMPARE(settings.getScannStart(), 0);
+    QCOMPARE(settings.getPortableAppsUserSpacePath(), "../Spaces");
+    CExpect::recordMatching(QtCriticalMsg, "CIniFileGuard.cpp", "CIniFileGuard::save",
+                            "the settings would not read back as written.*");
+    settings.removeKey("general/scannStart");
+    QCOMPARE(settings.getScannStart(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_CIniFileSettings)
