@@ -1,7 +1,7 @@
 // Input: a filter file. It is loaded, saved to another file and loaded again; the second filter
 // must hold exactly the rules and options of the first.
 
-#include "IniFile/CSerialisedValueCheck.h"
+#include "iniText/CSerialisedValueCheck.h"
 #include "fsFilter/CFSFilterFile.h"
 
 #include <QFile>

@@ -7,7 +7,7 @@
 
 #include "FuzzSupport.h"
 
-#include "IniFile/CSerialisedValueCheck.h"
+#include "iniText/CSerialisedValueCheck.h"
 
 #include <QFile>
 #include <QSet>

@@ -1,31 +1,22 @@
 #pragma once
 
+#include "IniFile/CIniFileGuard.h"
 #include "system/CSingleton.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QNetworkProxy>
-#include <QSettings>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QVariant>
 
 #include <memory>
-#include <optional>
 
-// The client's settings: the ini file of a normal or portable installation, typed access to every
-// key with its default, and the user's spaces folder. One object per process, reached through
-// CSingleton<CIniFileSettings>.
-//
-// The user's file is read into a private working copy, and every change is merged into the file
-// at once, under the file's lock taken with a bounded wait: a lock held forever by another
-// process, a full disk or a read-only folder costs the change its place in the file (logged with
-// its cause), never a hang, and the value stays in memory for the rest of the run. A file holding
-// a serialised object is moved aside before the first write; a path that is not a regular file is
-// never written.
+// The client's settings: where the ini file of a normal or portable installation lives, typed
+// access to every key with its default and repair, and the user's spaces folder. One object per
+// process, reached through CSingleton<CIniFileSettings>; it owns the guard of its file, which
+// keeps the file whole, and serialises the threads that share it.
 class CIniFileSettings : public CSingleton<CIniFileSettings>
 {
 public:
@@ -154,33 +145,15 @@ private:
     int checkState(const QString& key) const;
     qint64 number(const QString& key, qint64 minimum, qint64 maximum, qint64 defaultValue) const;
     quint64 unsignedNumber(const QString& key, quint64 maximum, quint64 defaultValue) const;
-    // A key as stored and its new value, or none to remove the key.
-    using TChange = QPair<QString, std::optional<QVariant>>;
-    // Records the changes and saves them; when saving fails this run still reads them.
-    // A value QSettings would store as a serialised object is left out (a critical record).
-    void change(const QList<TChange>& requested);
+    using TChange = CIniFileGuard::TChange;
+    void change(const QList<TChange>& changes);
     void write(const QString& key, const QVariant& value);
     void remove(const QString& key);
     void writeTextOrRemove(const QString& key, const QString& value);
 
-    // Merges the keys changed since the last save into the file; false (logged) when it could not.
-    bool save();
-    // A private copy of content for QSettings to read; null when it could not be written, or
-    // (with serialised set) when the content holds a serialised value other than a date.
-    std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
-    static bool putDatesBack(QSettings& copy, const QStringList& keys,
-                             const QByteArray& placeholder, const QList<QDateTime>& dates);
-    bool moveDamagedFileAside();
-
     bool portable = false;
     bool portableApps = false;
-    // Declared before the settings object, which writes into it until it is destroyed.
-    QTemporaryDir workingFolder;
-    // Null when the ini path holds something other than a regular file: defaults only.
-    std::unique_ptr<QSettings> settings;
     QString m_iniFilePath;
-    // Changes not yet in the file, by key as stored.
-    QMap<QString, std::optional<QVariant>> unsaved;
-    int workingCopies = 0;
+    std::unique_ptr<CIniFileGuard> guard;
     mutable QRecursiveMutex mutex;
 };

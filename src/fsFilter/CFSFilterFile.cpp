@@ -1,7 +1,7 @@
 #include "fsFilter/CFSFilterFile.h"
 
-#include "IniFile/CIniWrittenText.h"
-#include "IniFile/CSerialisedValueCheck.h"
+#include "iniText/CIniWrittenText.h"
+#include "iniText/CSerialisedValueCheck.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 

@@ -49,8 +49,7 @@ private:
 
 void tst_CArchiveSpace::init()
 {
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
 }
 
 void tst_CArchiveSpace::cleanup()

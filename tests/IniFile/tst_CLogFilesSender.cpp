@@ -817,18 +817,8 @@ void tst_CLogFilesSender::roomBeforePacking()
 {
     QFETCH(bool, smallDesktop);
     QFETCH(bool, smallFallback);
-    if (!qEnvironmentVariableIsSet("SY_MOUNT_NAMESPACE")) {
-        if (::geteuid() != 0)
-            QSKIP("needs root to mount small file systems");
-        if (QProcess::execute("unshare", {"-m", "--propagation", "private", "true"}) != 0)
-            QSKIP("no private mount namespace here");
-        qputenv("SY_MOUNT_NAMESPACE", "1");
-        const auto unset = qScopeGuard([] { qunsetenv("SY_MOUNT_NAMESPACE"); });
-        const QByteArray row = QByteArray(QTest::currentTestFunction()) + ':' +
-                               QTest::currentDataTag();
-        QVERIFY(CTestChild::run(row.constData(), {"unshare", "-m", "--propagation", "private"}));
+    if (!CTestChild::inMountNamespace())
         return;
-    }
     writeSample();
     // Data that does not compress: its archive needs all of its size.
     QVERIFY(CTestTree::write(logs + "noise.log", noise(1 << 20)));

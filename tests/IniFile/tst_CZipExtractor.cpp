@@ -79,8 +79,7 @@ private:
 
 void tst_CZipExtractor::initTestCase()
 {
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
+    QVERIFY(CTestEnvironment::renew(env));
     outside = env->makeDir("outside");
     victim = env->writeFile("outside/victim.txt", "keep");
     const QString archives = env->makeDir("archives");

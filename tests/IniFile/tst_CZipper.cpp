@@ -3,12 +3,12 @@
 #include "IniFile/CCredentialMasker.h"
 
 #include "common/CExpect.h"
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
 #include "common/CZipperSpies.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QProcess>
@@ -26,8 +26,6 @@
 namespace {
 
 const qint64 blockSize = 4 * 1024 * 1024;
-// Set in the child that runs a case in a mount namespace of its own: the folder to work in.
-const char* const namespaceVariable = "SY_ZIPPER_NAMESPACE_DIR";
 
 QByteArray sha256(const QByteArray& content)
 {
@@ -118,10 +116,6 @@ private Q_SLOTS:
     void passesOverJobs();
 
 private:
-    // Runs the current case again as root in a private mount namespace and answers its folder
-    // there; empty here, after the child's result was taken over, or when that cannot be done.
-    QString namespaceFolder();
-
     std::unique_ptr<CTestEnvironment> environment;
     QString dir;
 };
@@ -651,46 +645,6 @@ void tst_CZipper::packsLiveFilesAsOpened()
     }
 }
 
-QString tst_CZipper::namespaceFolder()
-{
-    if (qEnvironmentVariableIsSet(namespaceVariable))
-        return qEnvironmentVariable(namespaceVariable);
-    if (::geteuid() != 0) {
-        QTest::qSkip("mounting needs root", __FILE__, __LINE__);
-        return QString();
-    }
-    QProcess child;
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(namespaceVariable, dir);
-    child.setProcessEnvironment(variables);
-    QStringList arguments{"-m", "--propagation", "private", QCoreApplication::applicationFilePath(),
-                          QString(QTest::currentTestFunction())};
-    if (QTest::currentDataTag())
-        arguments.last() += ':' + QString(QTest::currentDataTag());
-    child.start("unshare", arguments);
-    if (!child.waitForStarted()) {
-        QTest::qSkip("unshare is missing", __FILE__, __LINE__);
-        return QString();
-    }
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        QTest::qFail("the child in its mount namespace did not finish", __FILE__, __LINE__);
-        return QString();
-    }
-    const QString output = QString::fromLocal8Bit(child.readAll());
-    const qsizetype skipped = output.indexOf("SKIP   :");
-    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
-    if (output.contains("unshare failed") || output.startsWith("unshare: "))
-        QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
-    else if (skipped >= 0)
-        QTest::qSkip(qPrintable(output.mid(skipped, output.indexOf('\n', skipped) - skipped)),
-                     __FILE__, __LINE__);
-    else if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-        QTest::qFail(qPrintable(output), __FILE__, __LINE__);
-    return QString();
-}
-
 void tst_CZipper::failsOnFullDisk_data()
 {
     QTest::addColumn<qint64>("logSize");
@@ -706,9 +660,9 @@ void tst_CZipper::failsOnFullDisk()
 {
     QFETCH(qint64, logSize);
     QFETCH(qint64, free);
-    const QString folder = namespaceFolder();
-    if (folder.isEmpty())
+    if (!CTestChild::inMountNamespace())
         return;
+    const QString folder = dir;
     const QString disk = folder + "disk/";
     QVERIFY(QDir().mkpath(disk));
     if (!shell(QString("mount -t tmpfs -o size=1m sy-full '%1'").arg(disk)))

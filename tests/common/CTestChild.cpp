@@ -4,39 +4,98 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
-bool CTestChild::run(const char* testCase, const QStringList& wrapper)
+#include <unistd.h>
+
+namespace {
+
+const char childVariable[] = "SY_TEST_CHILD";
+const char namespaceVariable[] = "SY_TEST_MOUNT_NAMESPACE";
+
+struct ChildResult
 {
+    bool started = false;
+    bool passed = false;
+    QByteArray output;
+};
+
+ChildResult runChild(const QString& testCase, const QStringList& wrapper, const char* marker)
+{
+    ChildResult result;
     QTemporaryDir folder;
     if (!folder.isValid())
-        return false;
+        return result;
     const QString outPath = folder.filePath(QStringLiteral("out"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SY_TEST_CHILD"), QStringLiteral("1"));
+    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    if (marker)
+        environment.insert(QLatin1String(marker), QStringLiteral("1"));
     QProcess child;
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(folder.path());
     child.setStandardOutputFile(outPath);
     child.setStandardErrorFile(outPath, QIODevice::Append);
     QStringList command = wrapper;
-    command << QCoreApplication::applicationFilePath() << QLatin1String(testCase);
+    command << QCoreApplication::applicationFilePath() << testCase;
     child.start(command.takeFirst(), command);
-    const bool ended = child.waitForFinished(120000);
-    if (!ended) {
+    result.started = child.waitForStarted(30000);
+    const bool ended = result.started && child.waitForFinished(300000);
+    if (result.started && !ended) {
         child.kill();
         child.waitForFinished(10000);
     }
-    const bool passed =
-        ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    if (!passed) {
-        QFile out(outPath);
-        if (out.open(QIODevice::ReadOnly))
-            qInfo("child output (its end):\n%s", out.readAll().right(6000).constData());
-    }
-    return passed;
+    result.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    QFile out(outPath);
+    if (out.open(QIODevice::ReadOnly))
+        result.output = out.readAll();
+    return result;
+}
+
+void showEnd(const QByteArray& output)
+{
+    qInfo("child output (its end):\n%s", output.right(6000).constData());
+}
+
+} // namespace
+
+bool CTestChild::run(const char* testCase)
+{
+    const ChildResult result = runChild(QLatin1String(testCase), QStringList(), nullptr);
+    if (!result.passed)
+        showEnd(result.output);
+    return result.passed;
 }
 
 bool CTestChild::isChild()
 {
-    return qEnvironmentVariableIsSet("SY_TEST_CHILD");
+    return qEnvironmentVariableIsSet(childVariable);
+}
+
+bool CTestChild::inMountNamespace()
+{
+    if (qEnvironmentVariableIsSet(namespaceVariable))
+        return true;
+    if (::geteuid() != 0) {
+        QTest::qSkip("mounting needs root", __FILE__, __LINE__);
+        return false;
+    }
+    QString testCase = QLatin1String(QTest::currentTestFunction());
+    if (QTest::currentDataTag())
+        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
+    const ChildResult result =
+        runChild(testCase, {"unshare", "-m", "--propagation", "private"}, namespaceVariable);
+    const qsizetype skipped = result.output.indexOf("SKIP   :");
+    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
+    if (!result.started || !result.output.contains("Start testing")) {
+        QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
+    } else if (skipped >= 0) {
+        const QByteArray line =
+            result.output.mid(skipped, result.output.indexOf('\n', skipped) - skipped);
+        QTest::qSkip(line.constData(), __FILE__, __LINE__);
+    } else if (!result.passed) {
+        showEnd(result.output);
+        QTest::qFail("the case failed in its mount namespace", __FILE__, __LINE__);
+    }
+    return false;
 }

@@ -70,3 +70,10 @@ QString CTestEnvironment::writeFile(const QString& relative, const QByteArray& c
         file.write(content);
     return path;
 }
+
+bool CTestEnvironment::renew(std::unique_ptr<CTestEnvironment>& environment)
+{
+    environment.reset();
+    environment = std::make_unique<CTestEnvironment>();
+    return environment->isValid();
+}

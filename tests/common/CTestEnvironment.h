@@ -3,6 +3,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <memory>
+
 // Points HOME, the XDG folders and the working directory into one temporary folder, and the
 // session bus at an address where nothing listens, so that a test never touches the real
 // user's files or desktop. The previous working directory and variables are
@@ -16,6 +18,9 @@ public:
     CTestEnvironment& operator=(const CTestEnvironment&) = delete;
 
     bool isValid() const { return dir.isValid(); }
+    // Replaces environment by a new one for the next case; the old one goes first, so that the
+    // new one saves the variables as they were before either. False when it has no folder.
+    static bool renew(std::unique_ptr<CTestEnvironment>& environment);
     // Root of the temporary folder, ending with "/".
     QString root() const;
     QString home() const { return root() + QStringLiteral("home/"); }

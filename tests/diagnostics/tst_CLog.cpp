@@ -99,8 +99,7 @@ void tst_CLog::init()
 {
     // A writer replaces QtTest's own handler; it comes back after each case.
     testHandler = currentHandler();
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     logDir = environment->makeDir(QStringLiteral("logs"));
 }
 

@@ -55,8 +55,7 @@ private:
 
 void tst_CFSFileTypesFile::init()
 {
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
+    QVERIFY(CTestEnvironment::renew(env));
 }
 
 void tst_CFSFileTypesFile::cleanup()

@@ -89,15 +89,10 @@ void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
     name("NUL", "NUL", true);
     name("trailing dot", "report.", true);
     name("trailing blank", "report ", true);
-    name("trailing tab", "report\t", true);
     name("question mark", "what?.txt", true);
-    name("double quote", "a\"b", true);
-    name("angle brackets", "a<b>", true);
     name("colon", "a:b", true);
     name("backslash", "a\\b", true);
-    name("slash", "a/b", true);
     name("pipe", "a|b", true);
-    name("star", "a*b", true);
     name("control", "a" + QString(QChar(0x1F)) + "b", true);
     name("leading dot", ".hidden", false);
     name("inner blank", "a b.txt", false);
@@ -113,8 +108,6 @@ void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
     path("trailing dot", "/docs.", true);
     path("trailing blank", "/docs ", true);
     path("question mark", "/a?b/", true);
-    path("pipe", "/a|b/", true);
-    path("colon", "/a:b/", true);
     path("backslash", "/a\\b/", true);
     path("control", "/a\nb/", true);
 }

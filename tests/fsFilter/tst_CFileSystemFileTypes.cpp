@@ -52,8 +52,7 @@ private:
 
 void tst_CFileSystemFileTypes::init()
 {
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
+    QVERIFY(CTestEnvironment::renew(env));
 }
 
 void tst_CFileSystemFileTypes::cleanup()

@@ -77,8 +77,7 @@ private:
 
 void tst_CFileSystemFilter::init()
 {
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
+    QVERIFY(CTestEnvironment::renew(env));
     CFSFilterConfig::instance()->setBaseFolder(env->root() + "config/");
     writeDefaultFile();
 }

@@ -54,9 +54,7 @@ private:
 
 void tst_CFSOperations::init()
 {
-    environment.reset(); // restores the variables before the next environment saves them
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     root = environment->makeDir(QStringLiteral("files"));
 }
 

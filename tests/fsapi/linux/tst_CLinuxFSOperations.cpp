@@ -208,8 +208,7 @@ void tst_CLinuxFSOperations::initTestCase()
 
 void tst_CLinuxFSOperations::init()
 {
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     root = environment->makeDir(QStringLiteral("files"));
 }
 
@@ -282,7 +281,6 @@ void tst_CLinuxFSOperations::lengthLimits_data()
     // 255 for one name.
     QTest::addColumn<QString>("fill");
     QTest::newRow("ASCII") << QStringLiteral("p");
-    QTest::newRow("two bytes each") << QStringLiteral("ü");
     QTest::newRow("three bytes each") << QStringLiteral("日");
     QTest::newRow("four bytes each") << QStringLiteral("😀");
 }
@@ -557,8 +555,6 @@ void tst_CLinuxFSOperations::operations_data()
         {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
     row("deleteFile of a locked file", "busy=x", OP(o.deleteFile(p("busy"), false)),
         locked + "busy", held("delete busy"));
-    row("deleteFile in a closed folder", "closed/f=x;closed/@555",
-        OP(o.deleteFile(p("closed/f"), false)), sys(EACCES), asUser);
     row("deleteDirectory of a full folder keeps every file", "full/a=a;full/sub/b=b",
         OP(o.deleteDirectory(p("full/"), false)),
         "DirectoryNotEmpty | Could not delete directory: %Rfull/");

@@ -1,6 +1,7 @@
 #include "system/linux/CFSVolumeInformationLinux.h"
 
 #include "common/CExpect.h"
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "system/CFSVolumeInformation.h"
@@ -27,10 +28,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Set in the child that runs one test function inside a private mount namespace: the folder
-// it mounts under.
-const char namespaceVariable[] = "SY_VOLUME_NAMESPACE";
 
 using Volume = CFSVolumeInformationLinux;
 
@@ -173,9 +170,6 @@ private:
     QString tableFile() const { return environment->root() + QStringLiteral("mountinfo"); }
     void writeTable(const QStringList& lines) const;
     QString base() const { return QDir(environment->root()).canonicalPath(); }
-    // Runs the current test function again as root in a private mount namespace. In that
-    // child, which then does the mounting and checking, the folder to mount under; empty here.
-    QString namespaceFolder();
     bool mount(const QStringList& arguments);
 
     std::unique_ptr<CTestEnvironment> environment;
@@ -183,9 +177,7 @@ private:
 
 void tst_CFSVolumeInformationLinux::init()
 {
-    environment.reset();
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     Volume::setMountInfoPath(QString());
 }
 
@@ -459,44 +451,6 @@ void tst_CFSVolumeInformationLinux::liveTable()
     QVERIFY(drives.contains(reference.target));
 }
 
-QString tst_CFSVolumeInformationLinux::namespaceFolder()
-{
-    if (qEnvironmentVariableIsSet(namespaceVariable))
-        return QDir(qEnvironmentVariable(namespaceVariable)).canonicalPath();
-    if (::geteuid() != 0) {
-        QTest::qSkip("mounting needs root", __FILE__, __LINE__);
-        return QString();
-    }
-    QProcess child;
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(QLatin1String(namespaceVariable), environment->root());
-    child.setProcessEnvironment(variables);
-    child.start("unshare",
-                {"-m", "--propagation", "private", QCoreApplication::applicationFilePath(),
-                 QLatin1String(QTest::currentTestFunction())});
-    if (!child.waitForStarted()) {
-        QTest::qSkip("unshare is missing", __FILE__, __LINE__);
-        return QString();
-    }
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        QTest::qFail("the child in its mount namespace did not finish", __FILE__, __LINE__);
-        return QString();
-    }
-    const QString output = QString::fromLocal8Bit(child.readAll());
-    const qsizetype skipped = output.indexOf(QLatin1String("SKIP   :"));
-    // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
-    if (output.contains(QLatin1String("unshare failed")) || output.startsWith("unshare: "))
-        QTest::qSkip("no private mount namespace here", __FILE__, __LINE__);
-    else if (skipped >= 0)
-        QTest::qSkip(qPrintable(output.mid(skipped, output.indexOf('\n', skipped) - skipped)),
-                     __FILE__, __LINE__);
-    else if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-        QTest::qFail(qPrintable(output), __FILE__, __LINE__);
-    return QString();
-}
-
 bool tst_CFSVolumeInformationLinux::mount(const QStringList& arguments)
 {
     bool ok = false;
@@ -508,9 +462,9 @@ bool tst_CFSVolumeInformationLinux::mount(const QStringList& arguments)
 
 void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 {
-    const QString d = namespaceFolder();
-    if (d.isEmpty())
+    if (!CTestChild::inMountNamespace())
         return;
+    const QString d = base();
     QVERIFY(CTestTree::make(d + '/', "ram/;ro/;share/"));
     if (!mount({"-t", "tmpfs", "-o", "size=4m", "sy-ram", d + "/ram"}))
         QSKIP("tmpfs cannot be mounted here");
@@ -563,9 +517,9 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 
 void tst_CFSVolumeInformationLinux::ext4Image()
 {
-    const QString d = namespaceFolder();
-    if (d.isEmpty())
+    if (!CTestChild::inMountNamespace())
         return;
+    const QString d = base();
     QVERIFY(QDir().mkpath(d + "/ext"));
     QFile image(d + "/image");
     QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(16 << 20));
@@ -598,9 +552,9 @@ void tst_CFSVolumeInformationLinux::ext4Image()
 // every answer is the type and size of one of them.
 void tst_CFSVolumeInformationLinux::mountRace()
 {
-    const QString d = namespaceFolder();
-    if (d.isEmpty())
+    if (!CTestChild::inMountNamespace())
         return;
+    const QString d = base();
     const QString point = d + "/race";
     QVERIFY(QDir().mkpath(point));
     if (!mount({"-t", "tmpfs", "-o", "size=2m", "sy-base", point}))
@@ -647,9 +601,9 @@ void tst_CFSVolumeInformationLinux::mountRace()
 
 void tst_CFSVolumeInformationLinux::hangingServer()
 {
-    const QString d = namespaceFolder();
-    if (d.isEmpty())
+    if (!CTestChild::inMountNamespace())
         return;
+    const QString d = base();
     QVERIFY(QDir().mkpath(d + "/remote"));
     // A FUSE mount whose server never answers: every request on it waits.
     const int server = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);

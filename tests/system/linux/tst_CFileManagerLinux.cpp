@@ -48,8 +48,7 @@ private:
 
 void tst_CFileManagerLinux::initTestCase()
 {
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    QVERIFY(CTestEnvironment::renew(environment));
     // Set before anything in this process connects, since Qt keeps one session connection.
     if (CTestChild::isChild()) {
         qputenv("DBUS_SESSION_BUS_ADDRESS",

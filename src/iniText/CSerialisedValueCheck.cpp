@@ -1,4 +1,4 @@
-#include "IniFile/CSerialisedValueCheck.h"
+#include "iniText/CSerialisedValueCheck.h"
 
 #include <QByteArrayView>
 #include <QDataStream>

@@ -1,4 +1,4 @@
-#include "IniFile/CIniWrittenText.h"
+#include "iniText/CIniWrittenText.h"
 
 namespace {
 

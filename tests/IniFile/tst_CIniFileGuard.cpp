@@ -1,0 +1,546 @@
+#include "IniFile/CIniFileGuard.h"
+
+#include "common/CExpect.h"
+#include "common/CTestChild.h"
+#include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSize>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <cstdio>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void expectCritical(const char* function, const QString& pattern)
+{
+    CExpect::recordMatching(QtCriticalMsg, "CIniFileGuard.cpp",
+                            "CIniFileGuard::" + QString::fromLatin1(function), pattern);
+}
+
+// The text QSettings writes for key and value, as another part of the client stores it.
+QByteArray writtenByQSettings(const QString& key, const QVariant& value)
+{
+    const QTemporaryDir folder;
+    const QString path = folder.filePath("written.ini");
+    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    return CTestTree::content(path);
+}
+
+// The test program started again to run one of its own slots with the given variables set.
+std::unique_ptr<QProcess> startSelf(const char* testCase,
+                                    const QList<QPair<QString, QString>>& variables)
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& variable : variables)
+        environment.insert(variable.first, variable.second);
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->start(QCoreApplication::applicationFilePath(), {QLatin1String(testCase)});
+    return process;
+}
+
+} // namespace
+
+class tst_CIniFileGuard : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void valuesOfOtherTypes();
+    void datesOfOtherWriters_data();
+    void datesOfOtherWriters();
+    void damagedFile_data();
+    void damagedFile();
+    void skippedLinesKeepEveryKey_data();
+    void skippedLinesKeepEveryKey();
+    void rewriteThatWouldNotReadBack();
+    void notARegularFile_data();
+    void notARegularFile();
+    void heldLock();
+    void twoProcessesKeepTheirKeys();
+    void readOnlyFolderAsUser();
+    void unreadableFileAsUser();
+    void failedWriteKeepsTheFile_data();
+    void failedWriteKeepsTheFile();
+
+    // Run by the slots above in a second process; they skip when started any other way.
+    void holdLock();
+    void writeKeys();
+
+private:
+    QString iniPath() const { return environment->home() + ".config/Syncarium/Syncarium.ini"; }
+    // A critical record of function: the pattern text, then the settings file, then tail.
+    void expectCriticalOnFile(const char* function, const QString& text,
+                              const char* tail = "") const
+    {
+        expectCritical(function, text + ": " + QRegularExpression::escape(iniPath()) + tail);
+    }
+    QStringList keysOf(const QByteArray& text);
+
+    std::unique_ptr<CTestEnvironment> environment;
+    int copies = 0;
+};
+
+void tst_CIniFileGuard::init()
+{
+    QVERIFY(CTestEnvironment::renew(environment));
+}
+
+// What an independent reader finds in text; a path of its own each time, since QSettings keeps
+// the files it read in a per-process cache.
+QStringList tst_CIniFileGuard::keysOf(const QByteArray& text)
+{
+    const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
+    return CTestTree::write(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
+                                        : QStringList{"<no copy>"};
+}
+
+void tst_CIniFileGuard::valuesOfOtherTypes()
+{
+    const QUrl url("https://a.example/x?y=1,2#f");
+    const QDateTime when(QDate(2024, 5, 6), QTime(7, 8, 9));
+    expectCritical("change", "a value of type QVariantMap cannot be stored in the settings file, "
+                             "it is left out: extra/map");
+    CIniFileGuard(iniPath()).change({{"extra/url", url},
+                                     {"extra/when", when},
+                                     {"extra/map", QVariant(QVariantMap{{"a", 1}})},
+                                     {"extra/size", QSize(3, 4)}});
+
+    const QVariantMap extra = CIniFileGuard(iniPath()).groupValues("extra");
+    QCOMPARE(extra.keys(), QStringList({"size", "url", "when"}));
+    QCOMPARE(extra.value("url").toUrl(), url);
+    QCOMPARE(extra.value("when"), QVariant(when));
+    QCOMPARE(extra.value("size"), QVariant(QSize(3, 4)));
+}
+
+void tst_CIniFileGuard::datesOfOtherWriters_data()
+{
+    QTest::addColumn<QDateTime>("date");
+    QTest::newRow("local time") << QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10));
+    QTest::newRow("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("offset from UTC")
+        << QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600);
+    QTest::newRow("no date") << QDateTime();
+}
+
+// A date is stored by QSettings behind "@DateTime(": it is read, and the file stays the user's.
+void tst_CIniFileGuard::datesOfOtherWriters()
+{
+    QFETCH(QDateTime, date);
+    QVERIFY(CTestTree::write(iniPath(),
+                             "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
+    {
+        CIniFileGuard guard(iniPath());
+        QCOMPARE(guard.value("gui/fontSize").toString(), "9");
+        QCOMPARE(guard.value("dates/last"), QVariant(date));
+        guard.change({{"gui/trayMessages", 0}});
+    }
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
+    CIniFileGuard again(iniPath());
+    QCOMPARE(again.value("dates/last"), QVariant(date));
+    QCOMPARE(again.value("gui/trayMessages").toString(), "0");
+    QCOMPARE(again.value("gui/fontSize").toString(), "9");
+}
+
+void tst_CIniFileGuard::damagedFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("damage");
+    // Lines QSettings skips (with a format error): reported, and every key read.
+    QTest::addColumn<bool>("skipped");
+
+    const QString serialised =
+        "the settings file holds a serialised value \\(@Variant, or @DateTime holding other than"
+        " a date\\), which is not read; the defaults are used.*";
+    QTest::newRow("byte-order mark")
+        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << QString()
+        << false;
+    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString() << false;
+    QTest::newRow("byte-order mark before an indented key")
+        << QByteArray("\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n") << QString() << false;
+    // QSettings reads every key of such files; the lines it skips are no reason to drop them.
+    QTest::newRow("comment line")
+        << QByteArray("# written by hand\n[general]\nscannStart=0\n[gui]\nfontSize=9\n")
+        << QString() << true;
+    QTest::newRow("line without equals sign")
+        << QByteArray("[general]\nscannStart=0\nthis is no key\n[gui]\nfontSize=9\n") << QString()
+        << true;
+    QTest::newRow("unclosed section")
+        << QByteArray("[general\nscannStart=0\n[gui]\nfontSize=9\n") << QString() << true;
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << QString()
+                            << true;
+    // Decoding it would build a cursor, which ends a program without a GUI.
+    QTest::newRow("serialised cursor") << QByteArray("[general]\nscannStart=0\n[communication]\n"
+                                                     "ports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n")
+                                       << serialised << false;
+    QTest::newRow("cut date")
+        << QByteArray("[general]\nscannStart=0\ntrayMessages=@DateTime(\\0\\0\\0\\x10)\n")
+        << serialised << false;
+    // A date in a named time zone would make Qt open a file of that name.
+    QTest::newRow("date in a named time zone")
+        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
+                      "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n")
+        << serialised << false;
+    // A list of strings claiming a thousand million entries behind the date's marker.
+    QTest::newRow("list behind a date's marker")
+        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n")
+        << serialised << false;
+    // A list that claims two thousand million elements.
+    QTest::newRow("serialised list, quoted")
+        << QByteArray("[general]\nscannStart=0\ntrayMessages=\"@Variant("
+                      "\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\"\n")
+        << serialised << false;
+}
+
+void tst_CIniFileGuard::damagedFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, damage);
+    QFETCH(bool, skipped);
+    QVERIFY(CTestTree::write(iniPath(), content));
+    const QString path = iniPath();
+    const bool damaged = !damage.isEmpty();
+
+    if (damaged)
+        expectCriticalOnFile("CIniFileGuard", damage);
+    if (skipped)
+        CExpect::record(QtWarningMsg, "CIniFileGuard.cpp", "CIniFileGuard::CIniFileGuard",
+                        "the settings file has lines that are no keys (without \"=\"); they are "
+                        "skipped and not kept when a change is saved: " +
+                            path);
+    const bool hasScanKey = content.contains("scannStart");
+    {
+        CIniFileGuard guard(path);
+        QCOMPARE(guard.value("scannStart").toString(), hasScanKey && !damaged ? "0" : "");
+        QCOMPARE(CTestTree::content(path), content);
+
+        if (damaged)
+            expectCritical("moveDamagedFileAside",
+                           "the settings file could not be parsed and was moved aside: " +
+                               QRegularExpression::escape(path) + " -> " +
+                               QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
+        guard.change({{"General/trayMessages", 1}});
+    }
+
+    const QStringList aside =
+        QDir(QFileInfo(path).path())
+            .entryList({"Syncarium.ini.damaged-*"}, QDir::Files | QDir::Hidden);
+    CIniFileGuard again(path);
+    QCOMPARE(again.value("General/trayMessages").toString(), "1");
+    if (damaged) {
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(CTestTree::content(QFileInfo(path).path() + '/' + aside.first()), content);
+        QCOMPARE(QSettings(path, QSettings::IniFormat).allKeys(),
+                 QStringList{"General/trayMessages"});
+    } else {
+        QVERIFY(aside.isEmpty());
+        QCOMPARE(again.value("scannStart").toString(), hasScanKey ? "0" : "");
+        QCOMPARE(again.value("gui/fontSize").toString(), hasScanKey ? "9" : "");
+    }
+}
+
+void tst_CIniFileGuard::skippedLinesKeepEveryKey_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // Found by fuzzing: a key without a name beside lines without "=".
+    QTest::newRow("key without a name")
+        << QByteArray::fromBase64("W0dlbmVyYWxdCnNjYW5uU3RhcnQ9MAo9MgoKc2Nhbm5TdGFydFslR2VuZVtjb21t"
+                                  "dW5pY3JhbG1tdW5pY3JhbF0KdXBhdGRhaW8=");
+    QTest::newRow("unclosed section")
+        << QByteArray("[gui\nfontSize=9\nno key ; comment\n[a]\nb=1\n");
+    QTest::newRow("quoted line break") << QByteArray("[gui]\n\"no\nkey\"\nfontSize=9\n");
+}
+
+// Whatever QSettings reads in a file with lines it skips is in the file after a change.
+void tst_CIniFileGuard::skippedLinesKeepEveryKey()
+{
+    QFETCH(QByteArray, content);
+    QVERIFY(CTestTree::write(iniPath(), content));
+    const QStringList before = keysOf(content);
+    CIniFileGuard(iniPath()).change({{"added/key", 1}});
+    QStringList after = keysOf(CTestTree::content(iniPath()));
+    QVERIFY2(after.removeAll("added/key") == 1, qPrintable(after.join(' ')));
+    QCOMPARE(after, before);
+}
+
+void tst_CIniFileGuard::rewriteThatWouldNotReadBack()
+{
+    // Reads well, but QSettings writes the key with the empty name below "sec/" as a line it
+    // then refuses as damage.
+    const QByteArray content("[sec\\]\n=9\n[gui]\nfontSize=9\n");
+    QVERIFY(CTestTree::write(iniPath(), content));
+    CIniFileGuard guard(iniPath());
+    QCOMPARE(guard.value("gui/fontSize").toString(), "9");
+
+    expectCriticalOnFile("save", "the settings would not read back as written, the file is left as "
+                                 "it is and the change is kept for this run only");
+    guard.change({{"gui/fontSize", 12}});
+    QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
+    QCOMPARE(CTestTree::content(iniPath()), content);
+}
+
+void tst_CIniFileGuard::notARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("found");
+
+    QTest::newRow("FIFO") << QString("fifo") << QString("a FIFO, socket or device");
+    QTest::newRow("folder") << QString("folder") << QString("a folder");
+    QTest::newRow("link to a device") << QString("device") << QString("a FIFO, socket or device");
+}
+
+void tst_CIniFileGuard::notARegularFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, found);
+    const QString path = iniPath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(QFile::link("/dev/null", path));
+
+    expectCriticalOnFile("CIniFileGuard", "the settings path holds " + found +
+                                              " instead of a settings file, the defaults are "
+                                              "used and nothing is saved");
+    // Reading a FIFO waits for a writer: without the check this would not return.
+    CIniFileGuard guard(path);
+    QVERIFY(!guard.isOpen());
+    guard.change({{"gui/fontSize", 12}});
+    QVERIFY(!guard.contains("gui/fontSize"));
+    QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
+    QVERIFY(!QFileInfo::exists(path + ".lock"));
+}
+
+void tst_CIniFileGuard::heldLock()
+{
+    QVERIFY(CTestTree::write(iniPath(), "[gui]\nfontSize=9\n"));
+    const QByteArray before = CTestTree::content(iniPath());
+    CIniFileGuard guard(iniPath());
+
+    const auto holder =
+        startSelf("holdLock", {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
+    QVERIFY(holder->waitForStarted(30000));
+    QByteArray output;
+    while (!output.contains("holding the lock\n") && holder->waitForReadyRead(30000))
+        output += holder->readAll();
+    QVERIFY2(output.contains("holding the lock\n"), output.constData());
+
+    // QSettings would wait for this lock without end.
+    expectCriticalOnFile("save",
+                         "could not lock the settings file within 3000 ms, the change is kept for "
+                         "this run only",
+                         ".*");
+    guard.change({{"a/first", 0}});
+    QCOMPARE(guard.value("a/first").toInt(), 0);
+    QCOMPARE(CTestTree::content(iniPath()), before);
+
+    holder->closeWriteChannel();
+    QVERIFY(holder->waitForFinished(30000));
+    QCOMPARE(holder->exitCode(), 0);
+
+    // The kept change goes into the file with the next one.
+    guard.change({{"a/second", 0}});
+    CIniFileGuard again(iniPath());
+    QCOMPARE(again.value("a/first").toString(), "0");
+    QCOMPARE(again.value("a/second").toString(), "0");
+    QCOMPARE(again.value("gui/fontSize").toString(), "9");
+}
+
+void tst_CIniFileGuard::holdLock()
+{
+    const QString path = qEnvironmentVariable("SY_TEST_HOLD_SETTINGS_LOCK");
+    if (path.isEmpty())
+        QSKIP("runs as the second process of heldLock");
+    QLockFile lock(path);
+    QVERIFY(lock.tryLock(30000));
+    std::fputs("holding the lock\n", stdout);
+    std::fflush(stdout);
+    QFile input;
+    QVERIFY(input.open(stdin, QIODevice::ReadOnly));
+    input.readAll();
+}
+
+void tst_CIniFileGuard::twoProcessesKeepTheirKeys()
+{
+    const int writes = 1000;
+    // The working copies belong in the runtime folder, in memory on a desktop; on disk every
+    // copy would cost the writers a flush to storage.
+    std::unique_ptr<QTemporaryDir> runtime;
+    if (QFileInfo("/dev/shm").isDir())
+        runtime = std::make_unique<QTemporaryDir>("/dev/shm/sy-test-XXXXXX");
+    const QString runtimeFolder =
+        runtime && runtime->isValid() ? runtime->path() : qEnvironmentVariable("XDG_RUNTIME_DIR");
+    std::unique_ptr<QProcess> writers[2];
+    const char* const prefixes[] = {"first", "second"};
+    for (int i = 0; i < 2; ++i) {
+        writers[i] = startSelf("writeKeys", {{"SY_TEST_WRITE_KEYS", QLatin1String(prefixes[i])},
+                                             {"SY_TEST_SETTINGS_FILE", iniPath()},
+                                             {"XDG_RUNTIME_DIR", runtimeFolder}});
+        QVERIFY(writers[i]->waitForStarted(30000));
+    }
+    for (const auto& writer : writers) {
+        QVERIFY(writer->waitForFinished(300000));
+        QVERIFY2(writer->exitCode() == 0, writer->readAll().constData());
+    }
+
+    QSettings file(iniPath(), QSettings::IniFormat);
+    file.beginGroup("stress");
+    QCOMPARE(file.childKeys().size(), 2 * writes);
+    for (const char* prefix : prefixes) {
+        for (int i = 0; i < writes; ++i)
+            QCOMPARE(file.value(QLatin1String(prefix) + QString::number(i)).toInt(), i);
+    }
+}
+
+void tst_CIniFileGuard::writeKeys()
+{
+    const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
+    if (prefix.isEmpty())
+        QSKIP("runs as one of the second processes of twoProcessesKeepTheirKeys");
+    CIniFileGuard guard(qEnvironmentVariable("SY_TEST_SETTINGS_FILE"));
+    for (int i = 0; i < 1000; ++i)
+        guard.change({{"stress/" + prefix + QString::number(i), i}});
+}
+
+void tst_CIniFileGuard::readOnlyFolderAsUser()
+{
+    if (::geteuid() == 0)
+        QSKIP("root writes into a read-only folder; see failedWriteKeepsTheFile");
+    const QString folder = QFileInfo(iniPath()).path();
+    QVERIFY(CTestTree::write(iniPath(), "[communication]\npollIntervall=7\n"));
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    expectCritical("save", "could not create the lock file of the settings, the change is kept for "
+                           "this run only: .*Syncarium\\.ini\\.lock Permission denied");
+    CIniFileGuard guard(iniPath());
+    guard.change({{"communication/pollIntervall", 42}});
+    QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner));
+    QCOMPARE(CTestTree::content(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Syncarium.ini"});
+}
+
+void tst_CIniFileGuard::unreadableFileAsUser()
+{
+    if (::geteuid() == 0)
+        QSKIP("root reads a file without read permission");
+    const QByteArray content("[gui]\nfontSize=9\n");
+    QVERIFY(CTestTree::write(iniPath(), content));
+    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
+
+    expectCriticalOnFile("CIniFileGuard", "could not read the settings file, the defaults are used",
+                         ".*");
+    CIniFileGuard guard(iniPath());
+    QVERIFY(!guard.contains("gui/fontSize"));
+    // Writing what could be read, nothing, would replace the user's file.
+    expectCriticalOnFile(
+        "save", "could not read the settings file, the change is kept for this run only", ".*");
+    guard.change({{"gui/fontSize", 12}});
+    QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
+    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(CTestTree::content(iniPath()), content);
+}
+
+void tst_CIniFileGuard::failedWriteKeepsTheFile_data()
+{
+    QTest::addColumn<QString>("failure");
+    // Also what the file system leaves free: enough for the lock file or not.
+    QTest::newRow("full disk") << "full disk";
+    // A file that fits in the writer's buffer: only its last flush meets the full disk.
+    QTest::newRow("nearly full disk, small file") << "nearly full disk, small file";
+    QTest::newRow("no room for the lock file") << "no room for the lock file";
+    QTest::newRow("read-only folder") << "read-only folder";
+}
+
+void tst_CIniFileGuard::failedWriteKeepsTheFile()
+{
+    QFETCH(QString, failure);
+    if (!CTestChild::inMountNamespace())
+        return;
+    const QString folder = QFileInfo(iniPath()).path();
+    QVERIFY(QDir().mkpath(folder));
+    const auto run = [](const QStringList& command) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(command.first(), command.mid(1));
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    };
+
+    // More than the room left, but for the small file less than the writer's buffer.
+    const int keys = failure == "nearly full disk, small file" ? 250 : 2000;
+    QByteArray content("[many]\n");
+    for (int i = 0; i < keys; ++i)
+        content += "key" + QByteArray::number(i) + "=value number " + QByteArray::number(i) + '\n';
+    const QString kept = ", the change is kept for this run only: ";
+    if (failure != "read-only folder") {
+        if (!run({"mount", "-t", "tmpfs", "-o", "size=256k", "none", folder}))
+            QSKIP("could not mount a tmpfs");
+        QVERIFY(CTestTree::write(iniPath(), content));
+        QFile filler(folder + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        if (failure == "no room for the lock file") {
+            expectCritical("save", "could not create the lock file of the settings" + kept +
+                                       QRegularExpression::escape(iniPath()) +
+                                       "\\.lock No space left on device");
+        } else {
+            // Room for the lock file, not for a new copy of the settings.
+            QVERIFY(filler.resize(filler.size() - 2 * 4096));
+            expectCritical("save", "could not write the settings file, the previous file is "
+                                   "kept and the change is kept for this run only: " +
+                                       QRegularExpression::escape(iniPath()) +
+                                       " No space left on device");
+        }
+    } else {
+        QVERIFY(CTestTree::write(iniPath(), content));
+        if (!run({"mount", "--bind", folder, folder}) ||
+            !run({"mount", "-o", "remount,bind,ro", folder, folder}))
+            QSKIP("could not mount the folder read-only");
+        expectCritical("save", "could not create the lock file of the settings" + kept +
+                                   QRegularExpression::escape(iniPath()) +
+                                   "\\.lock Read-only file system");
+    }
+
+    {
+        CIniFileGuard guard(iniPath());
+        guard.change({{"communication/pollIntervall", 42}});
+        QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
+    }
+    QCOMPARE(CTestTree::content(iniPath()), content);
+    QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    const QStringList expected = failure == "read-only folder"
+                                     ? QStringList{"Syncarium.ini"}
+                                     : QStringList{"Syncarium.ini", "filler"};
+    QCOMPARE(left, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_CIniFileGuard)
+#include "tst_CIniFileGuard.moc"
