@@ -237,7 +237,8 @@ private:
                 done += written;
             }
         }
-        pending.clear();
+        // Emptied, not freed: the buffer is filled again at once.
+        pending.truncate(0);
         return failure.isEmpty();
     }
 
