@@ -283,7 +283,7 @@ void CDeflatePipeline::compressWhole(TSlot& slot, TStream& stream, const char* d
         block.status = TStatus::DeflateFailed;
         return;
     }
-    // For data that does not compress, the bound passes zlib's, by which the buffer was sized.
+    // From about 1.4 MB on, libdeflate's bound passes zlib's, by which the buffer was sized.
     const qint64 bound =
         qint64(libdeflate_deflate_compress_bound(compressor, size_t(block.length)));
     if (bound > slot.outputCapacity) {
@@ -291,9 +291,8 @@ void CDeflatePipeline::compressWhole(TSlot& slot, TStream& stream, const char* d
         slot.outputCapacity = slot.output ? bound : 0;
         block.data = slot.output.get();
     }
-    block.size = qint64(libdeflate_deflate_compress(compressor, data, size_t(block.length),
-                                                     slot.output.get(),
-                                                     size_t(slot.outputCapacity)));
+    block.size = qint64(libdeflate_deflate_compress(
+        compressor, data, size_t(block.length), slot.output.get(), size_t(slot.outputCapacity)));
     if (block.size == 0) {
         block.status = TStatus::DeflateFailed;
         return;

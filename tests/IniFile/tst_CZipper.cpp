@@ -482,8 +482,8 @@ void tst_CZipper::packsLiveFilesAsOpened_data()
     for (int workers : {1, 2}) {
         for (const char* change : {"truncated", "renamed away", "replaced by rename", "deleted",
                                    "grown", "removed before it was opened"})
-            QTest::addRow("%s, %d worker(s)", change, workers) << QString(change) << workers
-                                                               << blocks;
+            QTest::addRow("%s, %d worker(s)", change, workers)
+                << QString(change) << workers << blocks;
         // Small enough to be compressed whole when it is opened, and past that size later.
         QTest::addRow("grown past one block, %d worker(s)", workers)
             << QString("grown") << workers << blockSize;
@@ -564,9 +564,8 @@ void tst_CZipper::packsLiveFilesAsOpened()
                 QVERIFY2(packed >= truncated && packed < size, qPrintable(QString::number(packed)));
             else
                 QCOMPARE(packed, grownFirst ? size + blockSize : size);
-            QCOMPARE(listing.hashes.at(i),
-                     sha256(grownFirst ? original + QByteArray(blockSize, 'g')
-                                       : original.left(packed)));
+            QCOMPARE(listing.hashes.at(i), sha256(grownFirst ? original + QByteArray(blockSize, 'g')
+                                                             : original.left(packed)));
         } else if (!name.endsWith('/')) {
             QCOMPARE(listing.hashes.at(i), sha256(CTestTree::content(dir + "logs/" + name)));
         }
