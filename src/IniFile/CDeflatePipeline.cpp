@@ -283,7 +283,8 @@ void CDeflatePipeline::compressWhole(TSlot& slot, TStream& stream, const char* d
         block.status = TStatus::DeflateFailed;
         return;
     }
-    // From about 1.4 MB on, libdeflate's bound passes zlib's, by which the buffer was sized.
+    // For the last few KiB below a whole block, libdeflate's bound passes zlib's bound for a
+    // block, by which the buffer was sized.
     const qint64 bound =
         qint64(libdeflate_deflate_compress_bound(compressor, size_t(block.length)));
     if (bound > slot.outputCapacity) {
