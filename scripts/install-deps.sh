@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the program's demo run need.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev
+packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev libdeflate-dev
           libxcb1-dev pkg-config xvfb xauth x11-utils zip unzip python3
           util-linux mount e2fsprogs clang libfuzzer-14-dev)
 

@@ -60,6 +60,18 @@ CDirIterator::~CDirIterator() = default;
 bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint64& totalSize,
                               bool caching, bool checkThread)
 {
+    return iterate(dirs, files, &totalSize, caching, checkThread);
+}
+
+bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, bool caching,
+                              bool checkThread)
+{
+    return iterate(dirs, files, nullptr, caching, checkThread);
+}
+
+bool CDirIterator::iterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint64* totalSize,
+                           bool caching, bool checkThread)
+{
     SY_FUNCTION("CDirIterator::dirIterate");
     dirs.clear();
     files.clear();
@@ -96,7 +108,9 @@ bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, q
         if (isDirectory) {
             dirs.append(info);
         } else {
-            totalSize += info.size();
+            // A file's size costs a stat() of its own, which a scan without a total spares.
+            if (totalSize)
+                *totalSize += info.size();
             files.append(info);
         }
     }
@@ -104,16 +118,12 @@ bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, q
     walkBytes(unreachable);
     for (const TUnreachable& item : std::as_const(unreachable))
         SY_WARNING << "skipping" << printable(item.path) << "," << item.reason;
-    SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size()
-             << "complete file size" << totalSize;
+    if (totalSize)
+        SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size()
+                 << "complete file size" << *totalSize;
+    else
+        SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size();
     return true;
-}
-
-bool CDirIterator::dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, bool caching,
-                              bool checkThread)
-{
-    qint64 totalSize = 0;
-    return dirIterate(dirs, files, totalSize, caching, checkThread);
 }
 
 void CDirIterator::setAbort(bool abort)

@@ -45,7 +45,9 @@ public:
     CDirIterator(const CDirIterator&) = delete;
     CDirIterator& operator=(const CDirIterator&) = delete;
 
-    // False only when the scan was aborted; the lists keep what was gathered until then.
+    // False only when the scan was aborted; the lists keep what was gathered until then. Only
+    // a scan that adds up the sizes stats every file; one that does not knows the files' types
+    // from the listing alone.
     bool dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint64& totalSize,
                     bool caching, bool checkThread);
     bool dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, bool caching,
@@ -69,6 +71,9 @@ private:
         QString reason;
     };
 
+    // totalSize, when given, has the files' sizes added to it.
+    bool iterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint64* totalSize, bool caching,
+                 bool checkThread);
     // Walks the tree below the root by the names' bytes, collecting the entries with names
     // that are not valid UTF-8 and what cannot be reached at all. Defined per platform.
     void walkBytes(QList<TUnreachable>& unreachable);

@@ -18,6 +18,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -165,6 +166,9 @@ private:
 // The archive file. Writes are gathered here and handed to the system in large pieces, each
 // checked, and the first failure is kept in the system's words: QFile loses them on a short write
 // and forgets them at its next seek, and its close() does not say whether its last flush worked.
+// A seek into what is gathered, as when minizip goes back to the local header of the entry it
+// has just ended, only moves the position, and the bytes are rewritten here: a small entry costs
+// no system call.
 class CArchiveFile : public QFile
 {
 public:
@@ -180,14 +184,56 @@ public:
         flushWrites();
         QFile::close();
     }
-    bool seek(qint64 offset) override { return flushWrites() && QFile::seek(offset); }
+    bool seek(qint64 offset) override
+    {
+        if (!pending.isEmpty() && offset >= pendingStart && offset <= pendingEnd())
+            return QIODevice::seek(offset);
+        return flushWrites() && QFile::seek(offset);
+    }
     qint64 size() const override
     {
-        return qMax(QFile::size(), pending.isEmpty() ? 0 : pendingStart + pending.size());
+        return qMax(QFile::size(), pending.isEmpty() ? 0 : pendingEnd());
     }
 
-    // Hands what was gathered to the system; false once any write failed.
+    // Hands what was gathered to the system, and moves its position to this file's; false once
+    // any write failed.
     bool flushWrites()
+    {
+        if (pending.isEmpty())
+            return failure.isEmpty();
+        const qint64 end = pendingEnd();
+        if (writePending() && pos() != end && !QFile::seek(pos()))
+            failure = errorString();
+        return failure.isEmpty();
+    }
+    QString writeError() const { return failure; }
+
+protected:
+    qint64 readData(char* data, qint64 size) override
+    {
+        return flushWrites() ? QFile::readData(data, size) : -1;
+    }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (pending.isEmpty())
+            pendingStart = pos();
+        const qint64 at = pos() - pendingStart;
+        const qint64 overwritten = qMin(size, qint64(pending.size()) - at);
+        if (overwritten > 0)
+            std::memcpy(pending.data() + at, data, size_t(overwritten));
+        pending.append(data + overwritten, size - overwritten);
+        // Handed over only when the write ends the buffer, where the system's position will be
+        // this file's.
+        if (pending.size() >= bufferSize && at + size == pending.size() && !writePending())
+            return -1;
+        return failure.isEmpty() ? size : -1;
+    }
+
+private:
+    qint64 pendingEnd() const { return pendingStart + pending.size(); }
+
+    // Writes what was gathered where the system's position is: at its start.
+    bool writePending()
     {
         if (!pending.isEmpty() && failure.isEmpty()) {
             // The system writes less than asked only when it cannot write the rest; asking
@@ -202,27 +248,11 @@ public:
                 done += written;
             }
         }
-        pending.clear();
+        // Emptied, not freed: the buffer is filled again at once.
+        pending.truncate(0);
         return failure.isEmpty();
     }
-    QString writeError() const { return failure; }
 
-protected:
-    qint64 readData(char* data, qint64 size) override
-    {
-        return flushWrites() ? QFile::readData(data, size) : -1;
-    }
-    qint64 writeData(const char* data, qint64 size) override
-    {
-        if (pending.isEmpty())
-            pendingStart = pos();
-        pending.append(data, size);
-        if (pending.size() >= bufferSize && !flushWrites())
-            return -1;
-        return failure.isEmpty() ? size : -1;
-    }
-
-private:
     static constexpr qsizetype bufferSize = 256 * 1024;
     QByteArray pending;
     qint64 pendingStart = 0;

@@ -363,14 +363,16 @@ void tst_CZipper::sameArchiveForAnyWorkerCount_data()
     QTest::addColumn<QString>("tree");
     QTest::addColumn<int>("workers");
     const qint64 block = 4 * 1024 * 1024;
-    // Files of several blocks, one ending exactly on a block boundary, one just past it.
+    // Files of several blocks, one ending exactly on a block boundary, one just past it, and
+    // files compressed whole: one of exactly a block, the most that is.
     const QString mixed =
-        QString("logs/a/%1=*%2;logs/b/exact.log=*%3;logs/b/one.log=*%4;logs/empty.log=;"
-                "logs/Größe ü.log=*70000;logs/c/")
+        QString("logs/a/%1=*%2;logs/b/exact.log=*%3;logs/b/one.log=*%4;logs/b/whole.log=*%5;"
+                "logs/empty.log=;logs/Größe ü.log=*70000;logs/c/")
             .arg("big.log")
             .arg(2 * block + 12345)
             .arg(2 * block)
-            .arg(block + 1);
+            .arg(block + 1)
+            .arg(block);
     QString small;
     for (int i = 0; i < 300; ++i)
         small += QString("logs/d%1/f%2.log=*%3;").arg(i % 7).arg(i).arg(100 + i * 37);
@@ -417,9 +419,10 @@ void tst_CZipper::sameArchiveForAnyWorkerCount()
                  QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
     }
     for (const QStringList& check :
-         {QStringList{"7z", "t", dir + "w1.zip"}, QStringList{"bsdtar", "-tf", dir + "w1.zip"}}) {
+         {QStringList{"7z", "t", dir + "w1.zip"}, QStringList{"bsdtar", "-xOf", dir + "w1.zip"}}) {
         QProcess reader;
         reader.setProcessEnvironment(readerEnvironment());
+        reader.setStandardOutputFile(QProcess::nullDevice());
         reader.start(check.first(), check.mid(1));
         QVERIFY2(reader.waitForFinished(60000) && reader.exitCode() == 0,
                  qPrintable(check.first() + ": " + reader.readAllStandardError()));
@@ -559,10 +562,19 @@ void tst_CZipper::packsLiveFilesAsOpened_data()
 {
     QTest::addColumn<QString>("change");
     QTest::addColumn<int>("workers");
+    QTest::addColumn<qint64>("size");
+    // Longer than the blocks two workers hold ahead, plus one.
+    const qint64 blocks = 6 * blockSize + 4321;
     for (int workers : {1, 2}) {
         for (const char* change : {"truncated", "renamed away", "replaced by rename", "deleted",
                                    "grown", "removed before it was opened"})
-            QTest::addRow("%s, %d worker(s)", change, workers) << QString(change) << workers;
+            QTest::addRow("%s, %d worker(s)", change, workers)
+                << QString(change) << workers << blocks;
+        // Small enough to be compressed whole when it is opened, and past that size later.
+        QTest::addRow("grown past one block, %d worker(s)", workers)
+            << QString("grown") << workers << blockSize;
+        QTest::addRow("grown past one block before it was opened, %d worker(s)", workers)
+            << QString("grown before it was opened") << workers << blockSize;
     }
 }
 
@@ -573,8 +585,7 @@ void tst_CZipper::packsLiveFilesAsOpened()
 {
     QFETCH(QString, change);
     QFETCH(int, workers);
-    // Longer than the blocks two workers hold ahead, plus one.
-    const qint64 size = 6 * blockSize + 4321;
+    QFETCH(qint64, size);
     const qint64 truncated = blockSize + 7;
     QVERIFY(CTestTree::make(dir, QString("logs/sub/;logs/a.log=*1000;logs/sub/b.log=*%1;"
                                          "logs/z.log=*70000;logs/live.log=*%2")
@@ -602,11 +613,12 @@ void tst_CZipper::packsLiveFilesAsOpened()
             QVERIFY(file.write(QByteArray(blockSize, 'g')) == blockSize);
         }
     };
+    const bool grownFirst = change == "grown before it was opened";
     CZipper zipper;
     zipper.setWorkerCount(workers);
     CZipperSpies spies(zipper, false);
     const bool beforeOpen = change == "removed before it was opened";
-    if (beforeOpen)
+    if (beforeOpen || grownFirst)
         connect(&zipper, &CZipper::zipStarted, &zipper, changeLive);
     else
         connect(&zipper, &CZipper::zipProgress, &zipper, [&] {
@@ -637,8 +649,9 @@ void tst_CZipper::packsLiveFilesAsOpened()
             if (change == "truncated")
                 QVERIFY2(packed >= truncated && packed < size, qPrintable(QString::number(packed)));
             else
-                QCOMPARE(packed, size);
-            QCOMPARE(listing.hashes.at(i), sha256(original.left(packed)));
+                QCOMPARE(packed, grownFirst ? size + blockSize : size);
+            QCOMPARE(listing.hashes.at(i), sha256(grownFirst ? original + QByteArray(blockSize, 'g')
+                                                             : original.left(packed)));
         } else if (!name.endsWith('/')) {
             QCOMPARE(listing.hashes.at(i), sha256(CTestTree::content(dir + "logs/" + name)));
         }

@@ -34,7 +34,7 @@ man --warnings -l "$root/usr/share/man/man1/sendLogFiles.1.gz" >/dev/null
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
-for library in libc6 libqt6core6 libqt6widgets6 libqt6dbus6 libquazip1-qt6; do
+for library in libc6 libqt6core6 libqt6widgets6 libqt6dbus6 libquazip1-qt6 libdeflate0; do
     grep -q "$library" <<<"$depends" || { echo "Depends lacks $library"; exit 1; }
 done
 
