@@ -273,11 +273,17 @@ quint8 CCredentialMasker::wordsIn(const char* begin, const char* end, bool& hold
 QByteArray CCredentialMasker::mask(const QByteArray& text)
 {
     QByteArray out;
+    return mask(text, out) ? out : text;
+}
+
+bool CCredentialMasker::mask(const QByteArray& text, QByteArray& out)
+{
     const char* const data = text.constData();
     const char* const end = data + text.size();
     // Lines before at are counted in line; at is always where a line starts.
     const char* at = data;
     const char* copied = data;
+    bool changed = false;
     auto countLines = [this](const char* from, const char* to) {
         line += std::count(from, to, '\n');
     };
@@ -297,8 +303,12 @@ QByteArray CCredentialMasker::mask(const QByteArray& text)
         const QByteArray original = QByteArray::fromRawData(lineStart, lineEnd - lineStart);
         const QByteArray masked = maskUntilStable(original);
         if (masked != original) {
-            if (out.isNull())
-                out.reserve(text.size());
+            if (!changed) {
+                // Room for the markers too, so that the copy is seldom moved as it grows.
+                out.truncate(0);
+                out.reserve(text.size() + text.size() / 8);
+                changed = true;
+            }
             out.append(copied, lineStart - copied);
             out.append(masked);
             copied = lineEnd;
@@ -309,10 +319,9 @@ QByteArray CCredentialMasker::mask(const QByteArray& text)
     // The file's last line without its line end.
     if (at < end && end[-1] != '\n')
         ++line;
-    if (out.isNull())
-        return text;
-    out.append(copied, end - copied);
-    return out;
+    if (changed)
+        out.append(copied, end - copied);
+    return changed;
 }
 
 // One pass of the rules can leave text that another pass would mask (a marker that completes

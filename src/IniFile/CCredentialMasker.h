@@ -42,6 +42,9 @@ public:
     // The next lines of the file, masked. Text without anything to mask comes back shared,
     // not copied.
     QByteArray mask(const QByteArray& text);
+    // The same into out, whose buffer is kept from call to call: true when out holds the
+    // masked text, false when text had nothing to mask (out is then left as it was).
+    bool mask(const QByteArray& text, QByteArray& out);
     const QList<TMasked>& masked() const { return found; }
     // Lines seen so far, a last one without its line end included.
     qint64 lines() const { return line; }

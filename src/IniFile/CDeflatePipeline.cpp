@@ -81,6 +81,9 @@ struct CDeflatePipeline::TSlot
     QByteArray primer;
     // The bytes packed: the block's bytes in input, or their masked copy.
     QByteArray packed;
+    // Kept from block to block, so that masking allocates nothing once it has grown; packed
+    // shares it until the slot's next block.
+    QByteArray maskedCopy;
     std::unique_ptr<char[]> output;
     qint64 outputCapacity = 0;
 };
@@ -382,7 +385,7 @@ void CDeflatePipeline::mask(TSlot& slot, bool inKey) const
     } else {
         CCredentialMasker masker(proxyPassword);
         masker.setInPrivateKey(inKey);
-        slot.packed = masker.mask(bytes);
+        slot.packed = masker.mask(bytes, slot.maskedCopy) ? slot.maskedCopy : bytes;
         block.masked = masker.masked();
         block.endsInKey = masker.isInPrivateKey();
         const bool lastLineOpen = block.length > 0 && data[block.length - 1] != '\n';

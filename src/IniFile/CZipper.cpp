@@ -604,27 +604,28 @@ bool CZipper::writeMaskedList(TPack& pack)
 {
     if (pack.maskedList.isEmpty())
         return true;
-    const QByteArray text = "Credentials were replaced by " + CCredentialMasker::marker +
-                            " in this archive only: the user's own files were not changed.\n"
-                            "Each line names an entry, the line in it and what was masked.\n" +
-                            pack.maskedList;
+    // Written after its heading rather than joined to it: the list of a large log can be many
+    // MiB, and a joined copy would double it.
+    const QByteArray heading = "Credentials were replaced by " + CCredentialMasker::marker +
+                               " in this archive only: the user's own files were not changed.\n"
+                               "Each line names an entry, the line in it and what was masked.\n";
+    const QByteArray& list = pack.maskedList;
     QuaZipNewInfo info(maskedListName);
     info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                         QFileDevice::ReadOther);
     QuaZipFile file(&pack.archive);
     const bool written =
         file.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION) &&
-        file.write(text) == text.size();
+        file.write(heading) == heading.size() && file.write(list) == list.size();
     file.close();
     if (!written || file.getZipError() != ZIP_OK) {
         SY_CRITICAL_AT(zipFunction) << "failed to write:" << maskedListName << file.getZipError()
                                     << "-" << pack.writeError();
         return fail(pack.writeError());
     }
-    pack.written.push_back(
-        {maskedListName.toUtf8(),
-         quint32(crc32(0, reinterpret_cast<const Bytef*>(text.constData()), uInt(text.size()))),
-         text.size()});
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(heading.constData()), uInt(heading.size()));
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(list.constData()), size_t(list.size()));
+    pack.written.push_back({maskedListName.toUtf8(), quint32(crc), heading.size() + list.size()});
     return true;
 }
 
