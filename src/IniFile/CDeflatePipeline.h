@@ -43,9 +43,12 @@ class ISourceFile;
 // compress into) and the zlib states are allocated when the pipeline is made; a slot's output
 // grows once to libdeflate's bound, a few KiB more, and a thread's libdeflate compressor
 // (660 KiB) comes at its first whole file. So N >= 2 workers hold at most about
-// 8.1 * (N + 2) + N MiB, about 5 * N + 10 MiB for log text, whose output is small. Peak RSS of
-// a whole zip (the benchmark's child under /usr/bin/time, 2 cores): one 2 GiB log 36, 66 and
-// 105 MiB at 2, 8 and 16 workers; 20,000 small files 49, 55 and 64 MiB, most of it the scan's.
+// 8.1 * (N + 2) + N MiB, about 5 * N + 10 MiB for log text, whose output is small. Masking adds
+// the masked copy each slot keeps, about 4.5 * (N + 2) MiB, and a line longer than a block up to
+// 4 MiB more to its slot. Peak RSS of a whole zip (the benchmark's child under /usr/bin/time,
+// 2 cores): one 2 GiB log 38, 69 and 109 MiB at 2, 8 and 16 workers (masked, with 280,000
+// values in the list of what was masked: 73, 129 and 203); 20,000 small files 51, 57 and 66 MiB,
+// masked or not, most of it the scan's.
 // With one worker nothing runs in the background: front() compresses the oldest block on the
 // calling thread. Workers never log and never throw; what went wrong is in the block's status.
 class CDeflatePipeline
