@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +103,45 @@ bool CTestTree::write(const QString& path, const QByteArray& content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
            file.write(content) == content.size();
+}
+
+QByteArray CTestTree::noise(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(data.data()),
+                                  size / qsizetype(sizeof(quint32)));
+    return data;
+}
+
+QString CTestTree::snapshot(const QString& root)
+{
+    QStringList lines;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat status;
+        if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
+            lines << QStringLiteral("%1 %2 %3 %4")
+                         .arg(path.mid(root.size()))
+                         .arg(status.st_mode, 0, 8)
+                         .arg(status.st_size)
+                         .arg(status.st_mtim.tv_nsec + status.st_mtim.tv_sec * 1000000000LL);
+    }
+    lines.sort();
+    return lines.join(u'\n');
+}
+
+bool CTestTree::fill(const QString& folder, qint64 leave)
+{
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    return filler.resize(std::max<qint64>(0, filler.size() - leave));
 }
 
 namespace {

@@ -17,6 +17,13 @@ public:
     static QByteArray pattern(qsizetype size);
     static QByteArray content(const QString& path);
     static bool write(const QString& path, const QByteArray& content);
+    // Data that does not compress.
+    static QByteArray noise(qsizetype size);
+    // Every entry below root with its mode, size and modification time, one a line, sorted; read
+    // with lstat alone, so that a FIFO among them does not block it.
+    static QString snapshot(const QString& root);
+    // Fills the file system of folder with the file folder/filler, then frees leave bytes of it.
+    static bool fill(const QString& folder, qint64 leave);
     // Creates files of ten bytes ("name") and folders ("name/") below root from paths given as
     // bytes: names that are not UTF-8 and paths longer than the system opens can be made.
     static bool makeByName(const QString& root, const QList<QByteArray>& paths);
