@@ -107,12 +107,11 @@ QStringList filesIn(const QString& folder)
 // fallback folder for the archive.
 QString clientFiles(const QString& syncarium)
 {
-    QStringList lines = CTestTree::snapshot(syncarium).split('\n');
+    QStringList lines = CTestTree::describe(syncarium, true).split(';');
     lines.removeIf([](const QString& line) {
-        return line.startsWith("logs ") || line.startsWith("logs/") ||
-               line.startsWith("logsForSend");
+        return line.startsWith("logs/") || line.startsWith("logsForSend");
     });
-    return lines.join('\n');
+    return lines.join(';');
 }
 
 QStringList partialsIn(const QString& folder)
@@ -378,7 +377,7 @@ void tst_CLogFilesSender::oddEntries()
                                                   "Syncarium2DataBase.err\""));
     }
     const QString before = clientFiles(syncarium);
-    const QString elsewhereBefore = CTestTree::snapshot(env->root() + "elsewhere/");
+    const QString elsewhereBefore = CTestTree::describe(env->root() + "elsewhere/", true);
     if (!skippedEntry.isEmpty())
         QTest::ignoreMessage(QtWarningMsg,
                              record("skipped \"" + syncarium + skippedEntry + "\": " + reason));
@@ -398,7 +397,7 @@ void tst_CLogFilesSender::oddEntries()
     QCOMPARE(failed.size(), 0);
     QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), entries);
     QCOMPARE(clientFiles(syncarium), before);
-    QCOMPARE(CTestTree::snapshot(env->root() + "elsewhere/"), elsewhereBefore);
+    QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
     QVERIFY(partialsIn(QDir::currentPath()).isEmpty());
     QVERIFY(partialsIn(output).isEmpty());

@@ -46,7 +46,7 @@ bool CTestTree::make(const QString& root, const QString& tree)
     return true;
 }
 
-QString CTestTree::describe(const QString& root)
+QString CTestTree::describe(const QString& root, bool stamps)
 {
     QStringList lines;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -69,6 +69,8 @@ QString CTestTree::describe(const QString& root)
             line += u'/';
             if (mode != 0755)
                 line += u'@' + QString::number(mode, 8);
+        } else if (stamps) {
+            line += u'=' + QString::number(status.st_mode, 8);
         } else {
             const QByteArray bytes = content(path);
             line += u'=' + (bytes.size() > 32 && bytes == pattern(bytes.size())
@@ -77,6 +79,10 @@ QString CTestTree::describe(const QString& root)
             if (mode != 0644)
                 line += u'@' + QString::number(mode, 8);
         }
+        if (stamps)
+            line += QStringLiteral(" %1 %2")
+                        .arg(status.st_size)
+                        .arg(status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec);
         lines << line;
     }
     lines.sort();
@@ -111,25 +117,6 @@ QByteArray CTestTree::noise(qsizetype size)
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(data.data()),
                                   size / qsizetype(sizeof(quint32)));
     return data;
-}
-
-QString CTestTree::snapshot(const QString& root)
-{
-    QStringList lines;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        struct stat status;
-        if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
-            lines << QStringLiteral("%1 %2 %3 %4")
-                         .arg(path.mid(root.size()))
-                         .arg(status.st_mode, 0, 8)
-                         .arg(status.st_size)
-                         .arg(status.st_mtim.tv_nsec + status.st_mtim.tv_sec * 1000000000LL);
-    }
-    lines.sort();
-    return lines.join(u'\n');
 }
 
 bool CTestTree::fill(const QString& folder, qint64 leave)

@@ -13,15 +13,14 @@ class CTestTree
 public:
     // Creates the entries below root (which ends with "/"), parents first.
     static bool make(const QString& root, const QString& tree);
-    static QString describe(const QString& root);
+    // With stamps, each entry's size and modification time follow, and a file's type and mode
+    // stand for its content: nothing is opened, so a FIFO among them does not block it.
+    static QString describe(const QString& root, bool stamps = false);
     static QByteArray pattern(qsizetype size);
     static QByteArray content(const QString& path);
     static bool write(const QString& path, const QByteArray& content);
     // Data that does not compress.
     static QByteArray noise(qsizetype size);
-    // Every entry below root with its mode, size and modification time, one a line, sorted; read
-    // with lstat alone, so that a FIFO among them does not block it.
-    static QString snapshot(const QString& root);
     // Fills the file system of folder with the file folder/filler, then frees leave bytes of it.
     static bool fill(const QString& folder, qint64 leave);
     // Creates files of ten bytes ("name") and folders ("name/") below root from paths given as

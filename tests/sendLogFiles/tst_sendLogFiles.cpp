@@ -269,7 +269,7 @@ void tst_sendLogFiles::noDisplay()
     } else if (offer == "wayland") {
         changed.insert("WAYLAND_DISPLAY", "wayland-sy-test");
     }
-    const QString before = CTestTree::snapshot(env.root());
+    const QString before = CTestTree::describe(env.root(), true);
     QProcess process;
     process.setProcessEnvironment(changed);
     process.start(program, {});
@@ -278,7 +278,7 @@ void tst_sendLogFiles::noDisplay()
     QCOMPARE(process.readAllStandardError(),
              QByteArray("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n"));
     QCOMPARE(process.exitCode(), 1);
-    QCOMPARE(CTestTree::snapshot(env.root()), before);
+    QCOMPARE(CTestTree::describe(env.root(), true), before);
 }
 
 void tst_sendLogFiles::toldTheUser_data()
@@ -301,7 +301,7 @@ void tst_sendLogFiles::toldTheUser()
     QVERIFY(writeSample(env, "Desktop", running));
     QLockFile lock(env.root() + "runtime/syncarium-sendLogFiles.lock");
     QVERIFY(!running || lock.tryLock(0));
-    const QString before = CTestTree::snapshot(env.root());
+    const QString before = CTestTree::describe(env.root(), true);
     QProcess process;
     start(process, env);
     QByteArray error;
@@ -312,7 +312,7 @@ void tst_sendLogFiles::toldTheUser()
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 128 + SIGTERM);
     if (running)
-        QCOMPARE(CTestTree::snapshot(env.root()), before);
+        QCOMPARE(CTestTree::describe(env.root(), true), before);
     QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
     QVERIFY(partialsBelow(env.root()).isEmpty());
 }
