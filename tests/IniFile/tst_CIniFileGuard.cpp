@@ -76,8 +76,8 @@ private Q_SLOTS:
     void notARegularFile();
     void heldLock();
     void twoProcessesKeepTheirKeys();
-    void readOnlyFolderAsUser();
-    void unreadableFileAsUser();
+    void deniedAsUser_data();
+    void deniedAsUser();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
 
@@ -418,44 +418,43 @@ void tst_CIniFileGuard::writeKeys()
         guard.change({{"stress/" + prefix + QString::number(i), i}});
 }
 
-void tst_CIniFileGuard::readOnlyFolderAsUser()
+void tst_CIniFileGuard::deniedAsUser_data()
 {
-    if (::geteuid() == 0)
-        QSKIP("root writes into a read-only folder; see failedWriteKeepsTheFile");
-    const QString folder = QFileInfo(iniPath()).path();
-    QVERIFY(CTestTree::write(iniPath(), "[communication]\npollIntervall=7\n"));
-    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-
-    expectCritical("save", "could not create the lock file of the settings, the change is kept for "
-                           "this run only: .*Syncarium\\.ini\\.lock Permission denied");
-    CIniFileGuard guard(iniPath());
-    guard.change({{"communication/pollIntervall", 42}});
-    QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
-    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner));
-    QCOMPARE(CTestTree::content(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Syncarium.ini"});
+    // The folder loses its write permission, or else the file its read permission.
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("read-only folder") << true;
+    QTest::newRow("unreadable file") << false;
 }
 
-void tst_CIniFileGuard::unreadableFileAsUser()
+void tst_CIniFileGuard::deniedAsUser()
 {
+    QFETCH(bool, folder);
     if (::geteuid() == 0)
-        QSKIP("root reads a file without read permission");
+        QSKIP("root ignores permission bits; see failedWriteKeepsTheFile");
+    const QString path = folder ? QFileInfo(iniPath()).path() : iniPath();
     const QByteArray content("[gui]\nfontSize=9\n");
     QVERIFY(CTestTree::write(iniPath(), content));
-    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
-
-    expectCriticalOnFile("CIniFileGuard", "could not read the settings file, the defaults are used",
-                         ".*");
+    QVERIFY(QFile::setPermissions(path, folder ? QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                               : QFileDevice::WriteOwner));
+    if (folder) {
+        expectCritical("save", "could not create the lock file of the settings, the change is kept "
+                               "for this run only: .*Syncarium\\.ini\\.lock Permission denied");
+    } else {
+        expectCriticalOnFile("CIniFileGuard",
+                             "could not read the settings file, the defaults are used", ".*");
+        // Writing what could be read, nothing, would replace the user's file.
+        expectCriticalOnFile(
+            "save", "could not read the settings file, the change is kept for this run only", ".*");
+    }
     CIniFileGuard guard(iniPath());
-    QVERIFY(!guard.contains("gui/fontSize"));
-    // Writing what could be read, nothing, would replace the user's file.
-    expectCriticalOnFile(
-        "save", "could not read the settings file, the change is kept for this run only", ".*");
+    QCOMPARE(guard.contains("gui/fontSize"), folder);
     guard.change({{"gui/fontSize", 12}});
     QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
-    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner));
     QCOMPARE(CTestTree::content(iniPath()), content);
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
 }
 
 void tst_CIniFileGuard::failedWriteKeepsTheFile_data()
