@@ -222,14 +222,15 @@ void tst_sendLogFiles::noDisplay_data()
     // display, with no compositor and maybe no Wayland platform plugin.
     QTest::addColumn<QString>("offer");
     QTest::addColumn<QString>("platform");
-    QTest::newRow("nothing set") << QString("none") << QString("");
-    QTest::newRow("X display without a server") << QString("x-absent") << QString("");
-    QTest::newRow("X display without a server, xcb asked for")
-        << QString("x-absent") << QString("xcb");
-    QTest::newRow("X display that refuses the program") << QString("x-refusing") << QString("");
-    QTest::newRow("only a Wayland display") << QString("wayland") << QString("");
-    QTest::newRow("only a Wayland display, wayland asked for")
-        << QString("wayland") << QString("wayland");
+    const auto row = [](const char* tag, const char* offer, const char* platform = "") {
+        QTest::newRow(tag) << QString(offer) << QString(platform);
+    };
+    row("nothing set", "none");
+    row("X display without a server", "x-absent");
+    row("X display without a server, xcb asked for", "x-absent", "xcb");
+    row("X display that refuses the program", "x-refusing");
+    row("only a Wayland display", "wayland");
+    row("only a Wayland display, wayland asked for", "wayland", "wayland");
 }
 
 // Without a display that can be opened the program says so in one line and touches nothing.
