@@ -425,20 +425,19 @@ void tst_CIniFileSettings::markers_data()
     QTest::addColumn<QString>("ini");
     QTest::addColumn<QString>("spaces");
 
-    const QString normalIni = "home/.config/Syncarium/Syncarium.ini";
-    QTest::newRow("none") << QStringList() << false << normalIni
-                          << "home/Documents/Syncarium Spaces/";
-    QTest::newRow("USB") << QStringList{"USB"} << false << "work/a/b/c/SyncariumData/Syncarium.ini"
-                         << "work/a/Syncarium Spaces/";
-    QTest::newRow("PORTABLE_APPS")
-        << QStringList{"PORTABLE_APPS"} << true << "work/a/Data/Syncarium.ini"
-        << "Documents/Syncarium Spaces/";
-    QTest::newRow("PORTABLE_APPS without documents")
-        << QStringList{"PORTABLE_APPS"} << false << "work/a/Data/Syncarium.ini"
-        << "work/Syncarium Spaces/";
-    QTest::newRow("both") << QStringList{"USB", "PORTABLE_APPS"} << true
-                          << "work/a/Data/Syncarium.ini"
-                          << "Documents/Syncarium Spaces/";
+    const auto row = [](const char* tag, const QStringList& markers, bool documentsAtTop,
+                        const char* ini, const char* spaces) {
+        QTest::newRow(tag) << markers << documentsAtTop << QString(ini) << QString(spaces);
+    };
+    const char* const portableIni = "work/a/Data/Syncarium.ini";
+    row("none", {}, false, "home/.config/Syncarium/Syncarium.ini",
+        "home/Documents/Syncarium Spaces/");
+    row("USB", {"USB"}, false, "work/a/b/c/SyncariumData/Syncarium.ini",
+        "work/a/Syncarium Spaces/");
+    row("PORTABLE_APPS", {"PORTABLE_APPS"}, true, portableIni, "Documents/Syncarium Spaces/");
+    row("PORTABLE_APPS without documents", {"PORTABLE_APPS"}, false, portableIni,
+        "work/Syncarium Spaces/");
+    row("both", {"USB", "PORTABLE_APPS"}, true, portableIni, "Documents/Syncarium Spaces/");
 }
 
 void tst_CIniFileSettings::markers()
