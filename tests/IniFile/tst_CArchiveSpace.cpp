@@ -3,9 +3,9 @@
 #include "IniFile/CZipper.h"
 
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <memory>
@@ -22,14 +22,6 @@ QByteArray logLines(int bytes)
     return text.left(bytes);
 }
 
-QByteArray noise(int bytes)
-{
-    QByteArray data(bytes, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    generator.fillRange(reinterpret_cast<quint32*>(data.data()), bytes / 4);
-    return data;
-}
-
 } // namespace
 
 class tst_CArchiveSpace : public QObject
@@ -38,7 +30,6 @@ class tst_CArchiveSpace : public QObject
 
 private Q_SLOTS:
     void init();
-    void cleanup();
     void boundsTheArchive_data();
     void boundsTheArchive();
     void emptyFolder();
@@ -52,18 +43,14 @@ void tst_CArchiveSpace::init()
     QVERIFY(CTestEnvironment::renew(environment));
 }
 
-void tst_CArchiveSpace::cleanup()
-{
-    environment.reset();
-}
-
 void tst_CArchiveSpace::boundsTheArchive_data()
 {
     QTest::addColumn<QByteArrayList>("contents");
     QTest::addColumn<bool>("compresses");
 
     QTest::newRow("logs") << QByteArrayList{logLines(3 << 20), logLines(200000), "x\n"} << true;
-    QTest::newRow("noise") << QByteArrayList{noise(3 << 20), noise(70000)} << false;
+    QTest::newRow("noise") << QByteArrayList{CTestTree::noise(3 << 20), CTestTree::noise(70000)}
+                           << false;
     QTest::newRow("many small files") << QByteArrayList(400, logLines(3000)) << true;
 }
 

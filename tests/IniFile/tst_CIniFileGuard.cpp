@@ -76,8 +76,8 @@ private Q_SLOTS:
     void notARegularFile();
     void heldLock();
     void twoProcessesKeepTheirKeys();
-    void readOnlyFolderAsUser();
-    void unreadableFileAsUser();
+    void deniedAsUser_data();
+    void deniedAsUser();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
 
@@ -168,47 +168,44 @@ void tst_CIniFileGuard::damagedFile_data()
     // Lines QSettings skips (with a format error): reported, and every key read.
     QTest::addColumn<bool>("skipped");
 
-    const QString serialised =
-        "the settings file holds a serialised value \\(@Variant, or @DateTime holding other than"
-        " a date\\), which is not read; the defaults are used.*";
-    QTest::newRow("byte-order mark")
-        << QByteArray("\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n") << QString()
-        << false;
-    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString() << false;
-    QTest::newRow("byte-order mark before an indented key")
-        << QByteArray("\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n") << QString() << false;
+    const auto row = [](const char* tag, const QByteArray& content, bool skipped,
+                        bool serialised = false) {
+        QTest::newRow(tag) << content
+                           << (serialised
+                                   ? "the settings file holds a serialised value \\(@Variant, "
+                                     "or @DateTime holding other than a date\\), which is "
+                                     "not read; the defaults are used.*"
+                                   : QString())
+                           << skipped;
+    };
+    row("byte-order mark", "\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n", false);
+    row("byte-order mark alone", "\xEF\xBB\xBF", false);
+    row("byte-order mark before an indented key", "\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n",
+        false);
     // QSettings reads every key of such files; the lines it skips are no reason to drop them.
-    QTest::newRow("comment line")
-        << QByteArray("# written by hand\n[general]\nscannStart=0\n[gui]\nfontSize=9\n")
-        << QString() << true;
-    QTest::newRow("line without equals sign")
-        << QByteArray("[general]\nscannStart=0\nthis is no key\n[gui]\nfontSize=9\n") << QString()
-        << true;
-    QTest::newRow("unclosed section")
-        << QByteArray("[general\nscannStart=0\n[gui]\nfontSize=9\n") << QString() << true;
-    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20) << QString()
-                            << true;
+    row("comment line", "# written by hand\n[general]\nscannStart=0\n[gui]\nfontSize=9\n", true);
+    row("line without equals sign", "[general]\nscannStart=0\nthis is no key\n[gui]\nfontSize=9\n",
+        true);
+    row("unclosed section", "[general\nscannStart=0\n[gui]\nfontSize=9\n", true);
+    row("binary", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20), true);
     // Decoding it would build a cursor, which ends a program without a GUI.
-    QTest::newRow("serialised cursor") << QByteArray("[general]\nscannStart=0\n[communication]\n"
-                                                     "ports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n")
-                                       << serialised << false;
-    QTest::newRow("cut date")
-        << QByteArray("[general]\nscannStart=0\ntrayMessages=@DateTime(\\0\\0\\0\\x10)\n")
-        << serialised << false;
+    row("serialised cursor",
+        "[general]\nscannStart=0\n[communication]\nports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n",
+        false, true);
+    row("cut date", "[general]\nscannStart=0\ntrayMessages=@DateTime(\\0\\0\\0\\x10)\n", false,
+        true);
     // A date in a named time zone would make Qt open a file of that name.
-    QTest::newRow("date in a named time zone")
-        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
-                      "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n")
-        << serialised << false;
+    row("date in a named time zone",
+        "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
+        "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n",
+        false, true);
     // A list of strings claiming a thousand million entries behind the date's marker.
-    QTest::newRow("list behind a date's marker")
-        << QByteArray("[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n")
-        << serialised << false;
+    row("list behind a date's marker",
+        "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n", false, true);
     // A list that claims two thousand million elements.
-    QTest::newRow("serialised list, quoted")
-        << QByteArray("[general]\nscannStart=0\ntrayMessages=\"@Variant("
-                      "\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\"\n")
-        << serialised << false;
+    row("serialised list, quoted",
+        "[general]\nscannStart=0\ntrayMessages=\"@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\"\n",
+        false, true);
 }
 
 void tst_CIniFileGuard::damagedFile()
@@ -305,7 +302,6 @@ void tst_CIniFileGuard::notARegularFile_data()
 
     QTest::newRow("FIFO") << QString("fifo") << QString("a FIFO, socket or device");
     QTest::newRow("folder") << QString("folder") << QString("a folder");
-    QTest::newRow("link to a device") << QString("device") << QString("a FIFO, socket or device");
 }
 
 void tst_CIniFileGuard::notARegularFile()
@@ -316,10 +312,8 @@ void tst_CIniFileGuard::notARegularFile()
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     if (kind == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (kind == "folder")
-        QVERIFY(QDir().mkdir(path));
     else
-        QVERIFY(QFile::link("/dev/null", path));
+        QVERIFY(QDir().mkdir(path));
 
     expectCriticalOnFile("CIniFileGuard", "the settings path holds " + found +
                                               " instead of a settings file, the defaults are "
@@ -424,122 +418,93 @@ void tst_CIniFileGuard::writeKeys()
         guard.change({{"stress/" + prefix + QString::number(i), i}});
 }
 
-void tst_CIniFileGuard::readOnlyFolderAsUser()
+void tst_CIniFileGuard::deniedAsUser_data()
 {
-    if (::geteuid() == 0)
-        QSKIP("root writes into a read-only folder; see failedWriteKeepsTheFile");
-    const QString folder = QFileInfo(iniPath()).path();
-    QVERIFY(CTestTree::write(iniPath(), "[communication]\npollIntervall=7\n"));
-    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-
-    expectCritical("save", "could not create the lock file of the settings, the change is kept for "
-                           "this run only: .*Syncarium\\.ini\\.lock Permission denied");
-    CIniFileGuard guard(iniPath());
-    guard.change({{"communication/pollIntervall", 42}});
-    QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
-    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner));
-    QCOMPARE(CTestTree::content(iniPath()), QByteArray("[communication]\npollIntervall=7\n"));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Syncarium.ini"});
+    // The folder loses its write permission, or else the file its read permission.
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("read-only folder") << true;
+    QTest::newRow("unreadable file") << false;
 }
 
-void tst_CIniFileGuard::unreadableFileAsUser()
+void tst_CIniFileGuard::deniedAsUser()
 {
+    QFETCH(bool, folder);
     if (::geteuid() == 0)
-        QSKIP("root reads a file without read permission");
+        QSKIP("root ignores permission bits; see failedWriteKeepsTheFile");
+    const QString path = folder ? QFileInfo(iniPath()).path() : iniPath();
     const QByteArray content("[gui]\nfontSize=9\n");
     QVERIFY(CTestTree::write(iniPath(), content));
-    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::WriteOwner));
-
-    expectCriticalOnFile("CIniFileGuard", "could not read the settings file, the defaults are used",
-                         ".*");
+    QVERIFY(QFile::setPermissions(path, folder ? QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                               : QFileDevice::WriteOwner));
+    if (folder) {
+        expectCritical("save", "could not create the lock file of the settings, the change is kept "
+                               "for this run only: .*Syncarium\\.ini\\.lock Permission denied");
+    } else {
+        expectCriticalOnFile("CIniFileGuard",
+                             "could not read the settings file, the defaults are used", ".*");
+        // Writing what could be read, nothing, would replace the user's file.
+        expectCriticalOnFile(
+            "save", "could not read the settings file, the change is kept for this run only", ".*");
+    }
     CIniFileGuard guard(iniPath());
-    QVERIFY(!guard.contains("gui/fontSize"));
-    // Writing what could be read, nothing, would replace the user's file.
-    expectCriticalOnFile(
-        "save", "could not read the settings file, the change is kept for this run only", ".*");
+    QCOMPARE(guard.contains("gui/fontSize"), folder);
     guard.change({{"gui/fontSize", 12}});
     QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
-    QVERIFY(QFile::setPermissions(iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner));
     QCOMPARE(CTestTree::content(iniPath()), content);
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
 }
 
 void tst_CIniFileGuard::failedWriteKeepsTheFile_data()
 {
-    QTest::addColumn<QString>("failure");
-    // Also what the file system leaves free: enough for the lock file or not.
-    QTest::newRow("full disk") << "full disk";
+    QTest::addColumn<int>("keys");
+    // What is left free on a small file system once it is filled; -1: the folder is read-only.
+    QTest::addColumn<int>("leave");
+    // The critical record after "could not "; %1 stands for the settings file.
+    QTest::addColumn<QString>("record");
+    const QString lockFile =
+        "create the lock file of the settings, the change is kept for this run only: %1\\.lock ";
+    const QString write = "write the settings file, the previous file is kept and the change is "
+                          "kept for this run only: %1 No space left on device";
+    // Room for the lock file, not for a new copy of the settings.
+    QTest::newRow("full disk") << 2000 << 2 * 4096 << write;
     // A file that fits in the writer's buffer: only its last flush meets the full disk.
-    QTest::newRow("nearly full disk, small file") << "nearly full disk, small file";
-    QTest::newRow("no room for the lock file") << "no room for the lock file";
-    QTest::newRow("read-only folder") << "read-only folder";
+    QTest::newRow("nearly full disk, small file") << 250 << 2 * 4096 << write;
+    QTest::newRow("no room for the lock file") << 2000 << 0 << lockFile + "No space left on device";
+    QTest::newRow("read-only folder") << 2000 << -1 << lockFile + "Read-only file system";
 }
 
 void tst_CIniFileGuard::failedWriteKeepsTheFile()
 {
-    QFETCH(QString, failure);
+    QFETCH(int, keys);
+    QFETCH(int, leave);
+    QFETCH(QString, record);
     if (!CTestChild::inMountNamespace())
         return;
     const QString folder = QFileInfo(iniPath()).path();
     QVERIFY(QDir().mkpath(folder));
-    const auto run = [](const QStringList& command) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(command.first(), command.mid(1));
-        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
-    };
-
-    // More than the room left, but for the small file less than the writer's buffer.
-    const int keys = failure == "nearly full disk, small file" ? 250 : 2000;
     QByteArray content("[many]\n");
     for (int i = 0; i < keys; ++i)
         content += "key" + QByteArray::number(i) + "=value number " + QByteArray::number(i) + '\n';
-    const QString kept = ", the change is kept for this run only: ";
-    if (failure != "read-only folder") {
-        if (!run({"mount", "-t", "tmpfs", "-o", "size=256k", "none", folder}))
-            QSKIP("could not mount a tmpfs");
-        QVERIFY(CTestTree::write(iniPath(), content));
-        QFile filler(folder + "/filler");
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(4096, 'f');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-        filler.close();
-        if (failure == "no room for the lock file") {
-            expectCritical("save", "could not create the lock file of the settings" + kept +
-                                       QRegularExpression::escape(iniPath()) +
-                                       "\\.lock No space left on device");
-        } else {
-            // Room for the lock file, not for a new copy of the settings.
-            QVERIFY(filler.resize(filler.size() - 2 * 4096));
-            expectCritical("save", "could not write the settings file, the previous file is "
-                                   "kept and the change is kept for this run only: " +
-                                       QRegularExpression::escape(iniPath()) +
-                                       " No space left on device");
-        }
-    } else {
-        QVERIFY(CTestTree::write(iniPath(), content));
-        if (!run({"mount", "--bind", folder, folder}) ||
-            !run({"mount", "-o", "remount,bind,ro", folder, folder}))
-            QSKIP("could not mount the folder read-only");
-        expectCritical("save", "could not create the lock file of the settings" + kept +
-                                   QRegularExpression::escape(iniPath()) +
-                                   "\\.lock Read-only file system");
-    }
-
+    if (leave >= 0 && !CTestChild::mount({"-t", "tmpfs", "-o", "size=256k", "none", folder}))
+        QSKIP("could not mount a tmpfs");
+    QVERIFY(CTestTree::write(iniPath(), content));
+    if (leave >= 0)
+        QVERIFY(CTestTree::fill(folder, leave));
+    else if (!CTestChild::mount({"--bind", folder, folder}) ||
+             !CTestChild::mount({"-o", "remount,bind,ro", folder, folder}))
+        QSKIP("could not mount the folder read-only");
+    expectCritical("save", "could not " + record.arg(QRegularExpression::escape(iniPath())));
     {
         CIniFileGuard guard(iniPath());
         guard.change({{"communication/pollIntervall", 42}});
         QCOMPARE(guard.value("communication/pollIntervall").toInt(), 42);
     }
     QCOMPARE(CTestTree::content(iniPath()), content);
-    QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-    left.sort();
-    const QStringList expected = failure == "read-only folder"
-                                     ? QStringList{"Syncarium.ini"}
-                                     : QStringList{"Syncarium.ini", "filler"};
-    QCOMPARE(left, expected);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             leave >= 0 ? (QStringList{"Syncarium.ini", "filler"}) : QStringList{"Syncarium.ini"});
 }
 
 QTEST_GUILESS_MAIN(tst_CIniFileGuard)

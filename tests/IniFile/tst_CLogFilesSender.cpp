@@ -11,10 +11,8 @@
 #include "system/CShellGlobal.h"
 
 #include <QDesktopServices>
-#include <QDirIterator>
 #include <QLocalServer>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStorageInfo>
@@ -24,7 +22,6 @@
 
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +32,15 @@ class CUrlRecorder : public QObject
 
 public:
     QList<QUrl> urls;
+
+    // What was opened: "form" for the support form, the local path for a folder.
+    QStringList opened() const
+    {
+        QStringList result;
+        for (const QUrl& url : urls)
+            result << (url.scheme() == "https" ? QString("form") : url.toLocalFile());
+        return result;
+    }
 
 public Q_SLOTS:
     void record(const QUrl& url) { urls.append(url); }
@@ -49,22 +55,16 @@ private Q_SLOTS:
     void cleanup();
     void collects_data();
     void collects();
-    void secondRunReplacesTheArchive();
+    void secondRun();
     void oddEntries_data();
     void oddEntries();
     void placing_data();
     void placing();
-    void unusableWorkingFolder_data();
-    void unusableWorkingFolder();
-    void staleErrorLogCopy_data();
-    void staleErrorLogCopy();
-    void stagingLeavesEventsFlowing();
-    void checkingIsRelayed();
+    void eventsFlowDuringTheRun();
     void masksAsTheSettingsSay_data();
     void masksAsTheSettingsSay();
     void failures_data();
     void failures();
-    void leftoversOfEarlierRuns();
     void roomBeforePacking_data();
     void roomBeforePacking();
     void archiveShownSelected_data();
@@ -97,52 +97,20 @@ QRegularExpression record(const QString& text,
                               function + " \\] " + QRegularExpression::escape(text) + '$');
 }
 
-// Data that does not compress.
-QByteArray noise(int size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(data.data()),
-                                  size / int(sizeof(quint32)));
-    return data;
-}
-
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-// Every entry below root with its kind, size and mode, without opening any of them: a FIFO
-// among them must not block the comparison.
-QString snapshot(const QString& root)
-{
-    QStringList lines;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo entry(it.next());
-        struct stat status;
-        if (::lstat(QFile::encodeName(entry.filePath()).constData(), &status) != 0)
-            continue;
-        lines << QStringLiteral("%1 %2 %3 %4")
-                     .arg(entry.filePath().mid(root.size()))
-                     .arg(status.st_mode, 0, 8)
-                     .arg(status.st_size)
-                     .arg(status.st_mtim.tv_nsec + status.st_mtim.tv_sec * 1000000000LL);
-    }
-    lines.sort();
-    return lines.join('\n');
 }
 
 // The client's folders apart from the log folder, which receives the staged copies, and the
 // fallback folder for the archive.
 QString clientFiles(const QString& syncarium)
 {
-    QStringList lines = snapshot(syncarium).split('\n');
+    QStringList lines = CTestTree::describe(syncarium, true).split(';');
     lines.removeIf([](const QString& line) {
-        return line.startsWith("logs ") || line.startsWith("logs/") ||
-               line.startsWith("logsForSend");
+        return line.startsWith("logs/") || line.startsWith("logsForSend");
     });
-    return lines.join('\n');
+    return lines.join(';');
 }
 
 QStringList partialsIn(const QString& folder)
@@ -247,9 +215,15 @@ void tst_CLogFilesSender::collects()
     QFETCH(QStringList, records);
     QFETCH(QStringList, entries);
     writeSample(parts);
-    // A copy of the backup folder from an earlier run is replaced, not merged.
+    // A copy of the backup folder from an earlier run is replaced, not merged; one of the
+    // database log is removed when the log is gone, not packed as if it were current.
     if (parts.contains("backup"))
         CTestTree::write(logs + "logs_backup/stale.log", "old");
+    if (parts == "backup logs") {
+        QVERIFY(CTestTree::write(logs + "Syncarium2DataBase.err", "database errors of last week"));
+        QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + logs +
+                                                  "Syncarium2DataBase.err\""));
+    }
     for (QString& text : records)
         QTest::ignoreMessage(QtCriticalMsg,
                              record(text.replace("%1", errorLog).replace("%2", logs)));
@@ -261,24 +235,23 @@ void tst_CLogFilesSender::collects()
     QCOMPARE(finished.size(), 1);
     QCOMPARE(failed.size(), entries.isEmpty() ? 1 : 0);
     QVERIFY(filesIn(QDir::currentPath()).isEmpty());
-    QCOMPARE(filesIn(output), entries.isEmpty() ? QStringList() : QStringList{sender.targetFile()});
-    if (!entries.isEmpty()) {
-        const CZipListing listing(output + sender.targetFile());
-        QVERIFY(listing.valid);
-        QCOMPARE(listing.sortedNames(), entries);
-        QCOMPARE(progress.size(), entries.size());
-        QCOMPARE(progress.last().mid(0, 2),
-                 (QList<QVariant>{quint32(entries.size()), quint32(entries.size())}));
-    }
     // The form is requested even without an archive; the output folder only when it holds one.
-    QCOMPARE(recorder.urls.size(), entries.isEmpty() ? 1 : 2);
-    QCOMPARE(recorder.urls.at(0).scheme(), "https");
-    if (!entries.isEmpty())
-        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
+    if (entries.isEmpty()) {
+        QVERIFY(filesIn(output).isEmpty());
+        QCOMPARE(recorder.opened(), QStringList{"form"});
+        return;
+    }
+    QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
+    QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), entries);
+    QCOMPARE(progress.size(), entries.size());
+    QCOMPARE(progress.last().mid(0, 2),
+             (QList<QVariant>{quint32(entries.size()), quint32(entries.size())}));
+    QCOMPARE(recorder.opened(), (QStringList{"form", output}));
 }
 
-// A second run stages the current error log and replaces an archive of the same name.
-void tst_CLogFilesSender::secondRunReplacesTheArchive()
+// A second run stages the current error log, replaces an archive of the same name and removes
+// what an interrupted run left, recognised by its name; anything else stays.
+void tst_CLogFilesSender::secondRun()
 {
     writeSample();
     CLogFilesSender first;
@@ -286,13 +259,19 @@ void tst_CLogFilesSender::secondRunReplacesTheArchive()
     const int rootSize = env->root().size();
     env->writeFile(errorLog.mid(rootSize), "newer database errors");
     env->writeFile((output + first.targetFile()).mid(rootSize), "not a zip");
+    const QString working = QDir::currentPath() + '/';
+    for (const QString& folder : {working, output}) {
+        QVERIFY(CTestTree::write(folder + ".logs_2026-12-01_10.00.00.zip.part", "half an archive"));
+        QVERIFY(CTestTree::write(folder + ".notes.zip.part", "the user's"));
+        QVERIFY(CTestTree::write(folder + "logs_2026-12-01_09.00.00.zip", "a finished archive"));
+    }
     CLogFilesSender second;
     second.setTargetFile(first.targetFile());
     QVERIFY(run(second));
-    QCOMPARE(filesIn(output), QStringList{first.targetFile()});
-    const CZipListing listing(output + first.targetFile());
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(), fullSample);
+    const QStringList kept{".notes.zip.part", "logs_2026-12-01_09.00.00.zip"};
+    QCOMPARE(filesIn(working), kept);
+    QCOMPARE(filesIn(output), kept + QStringList{first.targetFile()});
+    QCOMPARE(CZipListing::checkedNames(output + first.targetFile()), fullSample);
     QCOMPARE(CTestTree::content(logs + "Syncarium2DataBase.err"), "newer database errors");
     QCOMPARE(recorder.urls.size(), 4);
 }
@@ -377,9 +356,7 @@ void tst_CLogFilesSender::oddEntries()
         QVERIFY(QFile::link(path.endsWith("logs_backup") ? env->root() + "elsewhere" : elsewhere,
                             path));
     } else if (kind == "badname") {
-        const int descriptor = ::open(badName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        QVERIFY(descriptor >= 0);
-        QCOMPARE(::close(descriptor), 0);
+        QVERIFY(CTestTree::makeByName(backup, {"bad\xff.log"}));
     } else if (kind == "folder") {
         QVERIFY(QDir().mkpath(path + "/inner"));
     } else if (kind == "chmod000") {
@@ -390,8 +367,14 @@ void tst_CLogFilesSender::oddEntries()
         for (const QString& folder : locked)
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
+    // The copy an earlier run staged of a database log that is not read now goes too.
+    if (path == errorLog) {
+        QVERIFY(CTestTree::write(logs + "Syncarium2DataBase.err", "database errors of last week"));
+        QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + logs +
+                                                  "Syncarium2DataBase.err\""));
+    }
     const QString before = clientFiles(syncarium);
-    const QString elsewhereBefore = snapshot(env->root() + "elsewhere/");
+    const QString elsewhereBefore = CTestTree::describe(env->root() + "elsewhere/", true);
     if (!skippedEntry.isEmpty())
         QTest::ignoreMessage(QtWarningMsg,
                              record("skipped \"" + syncarium + skippedEntry + "\": " + reason));
@@ -409,40 +392,41 @@ void tst_CLogFilesSender::oddEntries()
     QSignalSpy failed(&sender, &CLogFilesSender::failed);
     QVERIFY(run(sender));
     QCOMPARE(failed.size(), 0);
-    const CZipListing listing(output + sender.targetFile());
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(), entries);
+    QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), entries);
     QCOMPARE(clientFiles(syncarium), before);
-    QCOMPARE(snapshot(env->root() + "elsewhere/"), elsewhereBefore);
+    QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
     QVERIFY(partialsIn(QDir::currentPath()).isEmpty());
     QVERIFY(partialsIn(output).isEmpty());
-    QCOMPARE(recorder.urls.size(), 2);
+    QCOMPARE(recorder.opened(), (QStringList{"form", output}));
 }
 
 void tst_CLogFilesSender::placing_data()
 {
     // The desktop as the user's folder settings name it; "-" leaves HOME unset, "+" points the
-    // desktop below a plain file, where no folder can be made.
+    // desktop below a plain file, where no folder can be made, "shm" to another file system.
     QTest::addColumn<QString>("desktop");
-    // The working directory, relative to the home folder.
+    // The working directory, relative to the home folder; "@555": read-only, "-": deleted.
     QTest::addColumn<QString>("working");
-    // Where the archive must land: "desktop", "home" or "fallback".
+    // Where the archive must land, relative to the home folder; or "fallback".
     QTest::addColumn<QString>("landing");
     QTest::addColumn<bool>("needsUser");
     const auto row = [](const char* tag, const char* desktop, const char* working,
                         const char* landing, bool needsUser = false) {
         QTest::newRow(tag) << QString(desktop) << QString(working) << QString(landing) << needsUser;
     };
-    row("started on the desktop", "$HOME/Desktop", "Desktop", "desktop");
-    row("desktop is the home folder, started there", "$HOME/", "", "home");
+    row("started on the desktop", "$HOME/Desktop", "Desktop", "Desktop/");
+    row("desktop is the home folder, started there", "$HOME/", "", "");
     // Read as the desktop's own tools read the file: My "Desk".
     row("escaped quotes in the name, started there", "$HOME/My \\\"Desk\\\"", "My \"Desk\"",
-        "desktop");
-    row("desktop on another file system", "shm", "work", "desktop");
+        "My \"Desk\"/");
+    row("desktop on another file system", "shm", "work", "shm");
     row("no HOME", "-", "work", "fallback");
     row("desktop cannot be made", "+", "work", "fallback");
     row("desktop not writable", "$HOME/Desktop@555", "work", "fallback", true);
+    // The archive is written where it goes then, and nowhere else.
+    row("working folder read-only", "$HOME/Desktop", "work@555", "Desktop/", true);
+    row("working folder deleted", "$HOME/Desktop", "work-", "Desktop/");
 }
 
 void tst_CLogFilesSender::placing()
@@ -454,7 +438,23 @@ void tst_CLogFilesSender::placing()
     if (needsUser && ::geteuid() == 0)
         QSKIP("root writes into any folder");
     writeSample();
-    QString folder = appData + "Syncarium/logsForSend/";
+    // What is made read-only gets its permissions back, or the temporary folder stays.
+    QStringList locked;
+    const auto unlock = qScopeGuard([&locked] {
+        for (const QString& folder : locked)
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+    });
+    const auto make = [&](QString relative) {
+        const bool readOnly = relative.endsWith("@555");
+        relative.chop(readOnly ? 4 : 0);
+        const QString made = env->makeDir("home/" + relative);
+        if (readOnly && QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner))
+            locked << made;
+        return made;
+    };
+    QString folder =
+        landing == "fallback" ? appData + "Syncarium/logsForSend/" : env->home() + landing;
     std::unique_ptr<QTemporaryDir> otherFileSystem;
     if (desktop == "shm") {
         otherFileSystem = std::make_unique<QTemporaryDir>("/dev/shm/tst_CLogFilesSender-XXXXXX");
@@ -468,134 +468,61 @@ void tst_CLogFilesSender::placing()
     } else if (desktop == "+") {
         env->writeFile("home/file", "x");
         setDesktop("$HOME/file/Desktop");
-    } else if (desktop.endsWith("@555")) {
-        desktop.chop(4);
-        const QString made = env->makeDir("home/Desktop");
-        QVERIFY(QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        setDesktop(desktop);
     } else {
-        setDesktop(desktop);
-        folder = landing == "home" ? env->home() : env->makeDir("home/" + working);
+        if (desktop.endsWith("@555"))
+            make(desktop.mid(6));
+        setDesktop(desktop.remove("@555"));
     }
-    const QString workingFolder = env->makeDir("home/" + working);
+    const QString why = working.endsWith('-')      ? "no longer exists"
+                        : working.endsWith("@555") ? "cannot be written"
+                                                   : "";
+    const QString workingFolder = make(working.remove('-'));
     QVERIFY(QDir::setCurrent(workingFolder));
+    if (why == "no longer exists")
+        QVERIFY(QDir().rmdir(workingFolder));
+    if (!why.isEmpty())
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            record(
+                QString("writing the archive in \"%1\": the working folder %2").arg(folder, why)));
     const QString before = clientFiles(appData + "Syncarium/");
     // Without HOME the toolkit's home is "/": no desktop may appear there.
     const bool rootDesktop = QFileInfo::exists("/Desktop");
 
     CLogFilesSender sender;
+    // While the entries are packed, the partial archive is in the folder it is written in.
+    const QString partial = '.' + sender.targetFile() + ".part";
+    const QString packedIn = why.isEmpty() ? workingFolder : folder;
+    int reports = 0;
+    bool partialWhereWritten = true;
+    connect(&sender, &CLogFilesSender::zipProgress, this, [&] {
+        ++reports;
+        partialWhereWritten = partialWhereWritten && QFileInfo::exists(packedIn + partial) &&
+                              !QFileInfo::exists('/' + partial);
+    });
     QSignalSpy failed(&sender, &CLogFilesSender::failed);
     QVERIFY(run(sender));
     QCOMPARE(failed.size(), 0);
+    QVERIFY(reports > 0 && partialWhereWritten);
     QCOMPARE(sender.outputFolder(), folder);
     QCOMPARE(QFileInfo::exists("/Desktop"), rootDesktop);
-    QVERIFY(!QFileInfo(env->home() + "file").isDir());
-    QVERIFY(QFileInfo::exists(folder + sender.targetFile()));
-    const CZipListing listing(folder + sender.targetFile());
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(), fullSample);
-    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath())
-        QVERIFY(!QFileInfo::exists(workingFolder + sender.targetFile()));
-    QVERIFY(partialsIn(workingFolder).isEmpty());
-    QVERIFY(partialsIn(folder).isEmpty());
-    QCOMPARE(clientFiles(appData + "Syncarium/"), before);
-    QCOMPARE(recorder.urls.size(), 2);
-    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(folder));
-}
-
-void tst_CLogFilesSender::unusableWorkingFolder_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QString>("why");
-    QTest::newRow("read-only") << QString("readonly") << QString("cannot be written");
-    QTest::newRow("deleted") << QString("deleted") << QString("no longer exists");
-}
-
-// Started in a folder it cannot write, the program writes the archive where it goes anyway,
-// and nowhere else.
-void tst_CLogFilesSender::unusableWorkingFolder()
-{
-    QFETCH(QString, state);
-    QFETCH(QString, why);
-    if (state == "readonly" && ::geteuid() == 0)
-        QSKIP("root writes into any folder");
-    writeSample();
-    const QString working = env->makeDir("home/started-here");
-    QVERIFY(QDir::setCurrent(working));
-    const auto restore = qScopeGuard([&working] {
-        QFile::setPermissions(working, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner);
-    });
-    if (state == "readonly")
-        QVERIFY(QFile::setPermissions(working, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    else
-        QVERIFY(QDir().rmdir(working));
-    CLogFilesSender sender;
-    const QString partial = '.' + sender.targetFile() + ".part";
-    QTest::ignoreMessage(
-        QtWarningMsg,
-        record(QString("writing the archive in \"%1\": the working folder %2").arg(output, why),
-               "CLogFilesSender::zipAndSendLogFiles"));
-    // While the entries are packed, the partial archive is already in the output folder.
-    bool partialInOutput = true;
-    bool partialInRoot = false;
-    connect(&sender, &CLogFilesSender::zipProgress, this, [&] {
-        partialInOutput = partialInOutput && QFileInfo::exists(output + partial);
-        partialInRoot = partialInRoot || QFileInfo::exists('/' + partial);
-    });
-    QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
-    QSignalSpy failed(&sender, &CLogFilesSender::failed);
-    QVERIFY(run(sender));
-    QCOMPARE(failed.size(), 0);
-    QVERIFY(!progress.isEmpty());
-    QVERIFY(partialInOutput);
-    QVERIFY(!partialInRoot);
     QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
-    QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
-    const CZipListing listing(output + sender.targetFile());
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(), fullSample);
-    if (state == "readonly")
-        QVERIFY(QDir(working).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    QCOMPARE(recorder.urls.size(), 2);
-    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
+    QVERIFY(!QFileInfo(env->home() + "file").isDir());
+    QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), fullSample);
+    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath())
+        QVERIFY(
+            QDir(workingFolder)
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    QVERIFY(partialsIn(folder).isEmpty());
+    if (!why.isEmpty())
+        QCOMPARE(filesIn(folder), QStringList{sender.targetFile()});
+    QCOMPARE(clientFiles(appData + "Syncarium/"), before);
+    QCOMPARE(recorder.opened(), (QStringList{"form", folder}));
 }
 
-void tst_CLogFilesSender::staleErrorLogCopy_data()
-{
-    // What stands where the database error log was: nothing, or something that is not read.
-    QTest::addColumn<QString>("now");
-    QTest::newRow("gone") << "";
-    QTest::newRow("a FIFO") << "fifo";
-}
-
-// The copy an earlier run staged is not packed as if it were the current log.
-void tst_CLogFilesSender::staleErrorLogCopy()
-{
-    QFETCH(QString, now);
-    writeSample("backup logs");
-    const QString staged = logs + "Syncarium2DataBase.err";
-    QVERIFY(CTestTree::write(staged, "database errors of last week"));
-    if (now == "fifo") {
-        QVERIFY(QDir().mkpath(QFileInfo(errorLog).path()));
-        QCOMPARE(::mkfifo(QFile::encodeName(errorLog).constData(), 0644), 0);
-        QTest::ignoreMessage(QtWarningMsg, record("skipped \"" + errorLog +
-                                                  "\": a FIFO, socket or device is never read"));
-    } else {
-        QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
-    }
-    QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + staged + '"'));
-    CLogFilesSender sender;
-    QVERIFY(run(sender));
-    QVERIFY(!QFileInfo::exists(staged));
-    const CZipListing listing(output + sender.targetFile());
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(), without(fullSample, {"Syncarium2DataBase.err"}));
-}
-
-// A large backup folder takes a while to stage; the thread that owns the window goes on
-// handling its events meanwhile.
-void tst_CLogFilesSender::stagingLeavesEventsFlowing()
+// Staging a large backup folder and packing run off the window's thread, which goes on handling
+// its events meanwhile; the check of the finished archive is announced before it is placed.
+void tst_CLogFilesSender::eventsFlowDuringTheRun()
 {
     writeSample("error logs");
     const int count = 3000;
@@ -603,29 +530,16 @@ void tst_CLogFilesSender::stagingLeavesEventsFlowing()
     for (int index = 0; index < count; ++index)
         tree << QString("Syncarium_%1.log=line %1").arg(index);
     QVERIFY(CTestTree::make(backup, tree.join(';')));
-    const QString stagedErrorLog = logs + "Syncarium2DataBase.err";
     const QString stagedBackup = logs + "logs_backup/";
     int ticksWhileStaging = 0;
     QTimer ticker;
     ticker.setInterval(1);
     connect(&ticker, &QTimer::timeout, this, [&] {
-        if (QFileInfo::exists(stagedErrorLog) &&
+        if (QFileInfo::exists(logs + "Syncarium2DataBase.err") &&
             QDir(stagedBackup).entryList(QDir::Files).size() < count)
             ++ticksWhileStaging;
     });
     ticker.start();
-    CLogFilesSender sender;
-    QVERIFY(run(sender));
-    ticker.stop();
-    QVERIFY(ticksWhileStaging > 0);
-    QCOMPARE(QDir(stagedBackup).entryList(QDir::Files).size(), count);
-    QVERIFY(CZipListing(output + sender.targetFile()).valid);
-}
-
-// The check of the finished archive is announced before the archive is placed.
-void tst_CLogFilesSender::checkingIsRelayed()
-{
-    writeSample();
     CLogFilesSender sender;
     const QString placed = output + sender.targetFile();
     bool announced = false;
@@ -641,6 +555,9 @@ void tst_CLogFilesSender::checkingIsRelayed()
     connect(&sender, &CLogFilesSender::verifyStarted, this,
             [&] { beforePlacing += QFileInfo::exists(placed) ? 0 : 1; });
     QVERIFY(run(sender));
+    ticker.stop();
+    QVERIFY(ticksWhileStaging > 0);
+    QCOMPARE(QDir(stagedBackup).entryList(QDir::Files).size(), count);
     QVERIFY(announced);
     QVERIFY(!relayed.isEmpty());
     QCOMPARE(beforePlacing, relayed.size());
@@ -723,8 +640,8 @@ void tst_CLogFilesSender::failures()
     if (full) {
         // A MiB that compresses to almost nothing, then data that does not: the room checked
         // before packing looks ample, and the disk fills all the same.
-        QVERIFY(
-            CTestTree::write(logs + "noise.log", QByteArray(1 << 20, '\0') + noise(256 * 1024)));
+        QVERIFY(CTestTree::write(logs + "noise.log",
+                                 QByteArray(1 << 20, '\0') + CTestTree::noise(256 * 1024)));
     }
     QString mounted;
     const auto unmount = qScopeGuard([&mounted, this] {
@@ -736,8 +653,8 @@ void tst_CLogFilesSender::failures()
     });
     if (full) {
         const QString folder = cause == "desktop" ? output : env->makeDir("full");
-        QVERIFY(QDir().mkpath(folder));
-        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "none", folder}) != 0)
+        if (!QDir().mkpath(folder) ||
+            !CTestChild::mount({"-t", "tmpfs", "-o", "size=64k", "none", folder}))
             QSKIP("could not mount a tmpfs");
         mounted = folder;
         QVERIFY(cause == "desktop" || QDir::setCurrent(folder));
@@ -748,13 +665,8 @@ void tst_CLogFilesSender::failures()
         QVERIFY(QDir().mkpath(output + sender.targetFile()));
     if (cause == "desktop") {
         QVERIFY(CTestTree::write(output + sender.targetFile(), "the earlier archive"));
-        QFile filler(output + "filler");
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
         // Room for what the check expects, not for the archive.
-        QVERIFY(filler.resize(std::max<qint64>(0, filler.size() - 32 * 1024)));
+        QVERIFY(CTestTree::fill(output, 32 * 1024));
     }
     if (archiveKept) {
         QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
@@ -778,21 +690,18 @@ void tst_CLogFilesSender::failures()
         QVERIFY(!failed.at(0).at(0).toString().contains("could not be packed"));
     // The user is told before the support form opens.
     QCOMPARE(urlsAtFailure, 0);
-    QCOMPARE(recorder.urls.size(), archiveKept ? 2 : 1);
-    QCOMPARE(recorder.urls.at(0).scheme(), "https");
+    QCOMPARE(recorder.opened(),
+             archiveKept ? (QStringList{"form", QDir::currentPath() + '/'}) : QStringList{"form"});
     // The archive that could not be placed stays where it was made, and nothing else does.
     QCOMPARE(filesIn(QDir::currentPath()),
              archiveKept ? QStringList{sender.targetFile()} : QStringList());
     QVERIFY(partialsIn(output).isEmpty());
     if (archiveKept) {
-        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(QDir::currentPath() + '/'));
-        const CZipListing listing(working);
-        QVERIFY(listing.valid);
         QStringList names = fullSample;
         if (full)
             names.append("noise.log");
         names.sort();
-        QCOMPARE(listing.sortedNames(), names);
+        QCOMPARE(CZipListing::checkedNames(working), names);
     }
     if (cause == "folder")
         QVERIFY(QFileInfo(output + sender.targetFile()).isDir());
@@ -821,11 +730,11 @@ void tst_CLogFilesSender::roomBeforePacking()
         return;
     writeSample();
     // Data that does not compress: its archive needs all of its size.
-    QVERIFY(CTestTree::write(logs + "noise.log", noise(1 << 20)));
+    QVERIFY(CTestTree::write(logs + "noise.log", CTestTree::noise(1 << 20)));
     const QString fallback = appData + "Syncarium/logsForSend/";
     const auto mountSmall = [](const QString& folder) {
         return QDir().mkpath(folder) &&
-               QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "none", folder}) == 0;
+               CTestChild::mount({"-t", "tmpfs", "-o", "size=256k", "none", folder});
     };
     // Unmounted again so that the test's temporary folder can be removed.
     const auto unmount = qScopeGuard([&] {
@@ -867,7 +776,7 @@ void tst_CLogFilesSender::roomBeforePacking()
         QCOMPARE(filesIn(output), QStringList{"earlier.zip"});
         QVERIFY(filesIn(fallback).isEmpty());
         QVERIFY(filesIn(QDir::currentPath()).isEmpty());
-        QCOMPARE(recorder.urls.size(), 1);
+        QCOMPARE(recorder.opened(), QStringList{"form"});
         return;
     }
     QCOMPARE(failed.size(), 0);
@@ -877,8 +786,7 @@ void tst_CLogFilesSender::roomBeforePacking()
     QCOMPARE(filesIn(output), QStringList{"earlier.zip"});
     QCOMPARE(filesIn(fallback), QStringList{sender.targetFile()});
     QVERIFY(CZipListing(fallback + sender.targetFile()).valid);
-    QCOMPARE(recorder.urls.size(), 2);
-    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(fallback));
+    QCOMPARE(recorder.opened(), (QStringList{"form", fallback}));
 }
 
 void tst_CLogFilesSender::archiveShownSelected_data()
@@ -894,8 +802,8 @@ void tst_CLogFilesSender::archiveShownSelected()
 {
     QFETCH(bool, fileManager);
     if (!CTestChild::isChild()) {
-        const QByteArray row = QByteArray(QTest::currentTestFunction()) + ':' +
-                               QTest::currentDataTag();
+        const QByteArray row =
+            QByteArray(QTest::currentTestFunction()) + ':' + QTest::currentDataTag();
         QVERIFY(CTestChild::run(row.constData()));
         return;
     }
@@ -912,33 +820,10 @@ void tst_CLogFilesSender::archiveShownSelected()
     const QString archive = output + sender.targetFile();
     QVERIFY(CZipListing(archive).valid);
     // The support form is asked for first, either way.
-    QCOMPARE(recorder.urls.at(0).scheme(), "https");
-    if (fileManager) {
-        QCOMPARE(recorder.urls.size(), 1);
+    QCOMPARE(recorder.opened(), fileManager ? QStringList{"form"} : (QStringList{"form", output}));
+    if (fileManager)
         QCOMPARE(CTestTree::content(calls),
                  "ShowItems\t" + QUrl::fromLocalFile(archive).toEncoded() + "\t\n");
-    } else {
-        QCOMPARE(recorder.urls.size(), 2);
-        QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
-    }
-}
-
-// What an interrupted run left is recognised by its name and removed; anything else stays.
-void tst_CLogFilesSender::leftoversOfEarlierRuns()
-{
-    writeSample();
-    const QString left = ".logs_2026-12-01_10.00.00.zip.part";
-    const QString working = QDir::currentPath() + '/';
-    for (const QString& folder : {working, output}) {
-        QVERIFY(CTestTree::write(folder + left, "half an archive"));
-        QVERIFY(CTestTree::write(folder + ".notes.zip.part", "the user's"));
-        QVERIFY(CTestTree::write(folder + "logs_2026-12-01_09.00.00.zip", "a finished archive"));
-    }
-    CLogFilesSender sender;
-    QVERIFY(run(sender));
-    QCOMPARE(filesIn(working), (QStringList{".notes.zip.part", "logs_2026-12-01_09.00.00.zip"}));
-    QCOMPARE(filesIn(output),
-             (QStringList{".notes.zip.part", "logs_2026-12-01_09.00.00.zip", sender.targetFile()}));
 }
 
 // The five values in their order, encoded; other keys are ignored.
@@ -949,11 +834,9 @@ void tst_CLogFilesSender::supportFormAddress()
     const QString query = "option=com_content&id=90&Itemid=40&os=Gr%C3%B6%C3%9Fe%26Co%3D1%23x&"
                           "syVersion=2.1&lastVersion=2.0&isUSB=0&lang=de";
     QVERIFY(CLogFilesSender().openSupportForm(info));
-    QCOMPARE(recorder.urls.size(), 2);
-    const QUrl form = recorder.urls.at(0);
-    QVERIFY(form.scheme() == "https" && form.path() == "/en/forms/index.php");
-    QCOMPARE(form.query(QUrl::FullyEncoded), query);
-    QCOMPARE(recorder.urls.at(1), QUrl::fromLocalFile(output));
+    QCOMPARE(recorder.opened(), (QStringList{"form", output}));
+    QCOMPARE(recorder.urls.at(0).path(), "/en/forms/index.php");
+    QCOMPARE(recorder.urls.at(0).query(QUrl::FullyEncoded), query);
 }
 
 void tst_CLogFilesSender::rotation_data()
@@ -1025,9 +908,7 @@ void tst_CLogFilesSender::rotation()
         QVERIFY(QFileInfo::exists(oldLogs + "Syncarium_2026-12-04.log"));
         return;
     }
-    const CZipListing listing(archive);
-    QVERIFY(listing.valid);
-    QCOMPARE(listing.sortedNames(),
+    QCOMPARE(CZipListing::checkedNames(archive),
              (QStringList{"Syncarium_2026-12-04.log", "crash/", "crash/dump.txt"}));
     // The old-logs folder is emptied but stays.
     QVERIFY(QDir(oldLogs).exists());

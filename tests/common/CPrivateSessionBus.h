@@ -20,7 +20,6 @@ public:
     // False with why() when dbus-daemon could not be started.
     bool isValid() const { return !busAddress.isEmpty(); }
     QString why() const { return failure; }
-    QString address() const { return busAddress; }
 
     // Starts the stand-in FileManager1 service, which appends "ShowItems <uris> <startup id>"
     // to record for each call; with hang it never answers. False when it did not come up.

@@ -99,3 +99,8 @@ bool CTestChild::inMountNamespace()
     }
     return false;
 }
+
+bool CTestChild::mount(const QStringList& arguments)
+{
+    return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+}

@@ -19,4 +19,6 @@ public:
     // skipped). Returns true inside that child, where the case goes on; false in the test
     // itself, which then returns at once.
     static bool inMountNamespace();
+    // Runs mount with arguments; true when it succeeded.
+    static bool mount(const QStringList& arguments);
 };

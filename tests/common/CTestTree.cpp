@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,7 +46,7 @@ bool CTestTree::make(const QString& root, const QString& tree)
     return true;
 }
 
-QString CTestTree::describe(const QString& root)
+QString CTestTree::describe(const QString& root, bool stamps)
 {
     QStringList lines;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -66,6 +69,8 @@ QString CTestTree::describe(const QString& root)
             line += u'/';
             if (mode != 0755)
                 line += u'@' + QString::number(mode, 8);
+        } else if (stamps) {
+            line += u'=' + QString::number(status.st_mode, 8);
         } else {
             const QByteArray bytes = content(path);
             line += u'=' + (bytes.size() > 32 && bytes == pattern(bytes.size())
@@ -74,6 +79,10 @@ QString CTestTree::describe(const QString& root)
             if (mode != 0644)
                 line += u'@' + QString::number(mode, 8);
         }
+        if (stamps)
+            line += QStringLiteral(" %1 %2")
+                        .arg(status.st_size)
+                        .arg(status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec);
         lines << line;
     }
     lines.sort();
@@ -100,6 +109,26 @@ bool CTestTree::write(const QString& path, const QByteArray& content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
            file.write(content) == content.size();
+}
+
+QByteArray CTestTree::noise(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(data.data()),
+                                  size / qsizetype(sizeof(quint32)));
+    return data;
+}
+
+bool CTestTree::fill(const QString& folder, qint64 leave)
+{
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    return filler.resize(std::max<qint64>(0, filler.size() - leave));
 }
 
 namespace {

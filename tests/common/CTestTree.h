@@ -13,10 +13,16 @@ class CTestTree
 public:
     // Creates the entries below root (which ends with "/"), parents first.
     static bool make(const QString& root, const QString& tree);
-    static QString describe(const QString& root);
+    // With stamps, each entry's size and modification time follow, and a file's type and mode
+    // stand for its content: nothing is opened, so a FIFO among them does not block it.
+    static QString describe(const QString& root, bool stamps = false);
     static QByteArray pattern(qsizetype size);
     static QByteArray content(const QString& path);
     static bool write(const QString& path, const QByteArray& content);
+    // Data that does not compress.
+    static QByteArray noise(qsizetype size);
+    // Fills the file system of folder with the file folder/filler, then frees leave bytes of it.
+    static bool fill(const QString& folder, qint64 leave);
     // Creates files of ten bytes ("name") and folders ("name/") below root from paths given as
     // bytes: names that are not UTF-8 and paths longer than the system opens can be made.
     static bool makeByName(const QString& root, const QList<QByteArray>& paths);

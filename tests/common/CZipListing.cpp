@@ -34,20 +34,19 @@ CZipListing::CZipListing(const QString& archive)
     if (!finishedCleanly(python))
         return;
     const QJsonObject result = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-    for (const QJsonValue name : result.value(QStringLiteral("names")).toArray())
-        names.append(name.toString());
+    const auto strings = [&result](const char* key) {
+        return QVariant(result.value(QLatin1String(key)).toArray().toVariantList()).toStringList();
+    };
+    names = strings("names");
+    utf8Names = strings("utf8");
+    times = strings("times");
+    hashes = strings("hashes");
+    for (const QString& name : strings("raw"))
+        rawNames.append(QByteArray::fromHex(name.toLatin1()));
     for (const QJsonValue size : result.value(QStringLiteral("sizes")).toArray())
         sizes.append(size.toInteger());
-    for (const QJsonValue name : result.value(QStringLiteral("utf8")).toArray())
-        utf8Names.append(name.toString());
-    for (const QJsonValue time : result.value(QStringLiteral("times")).toArray())
-        times.append(time.toString());
     for (const QJsonValue version : result.value(QStringLiteral("needed")).toArray())
         versionsNeeded.append(version.toInt());
-    for (const QJsonValue name : result.value(QStringLiteral("raw")).toArray())
-        rawNames.append(QByteArray::fromHex(name.toString().toLatin1()));
-    for (const QJsonValue hash : result.value(QStringLiteral("hashes")).toArray())
-        hashes.append(hash.toString());
     // Info-ZIP answers an archive without entries with a warning.
     QProcess unzip;
     unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});
@@ -60,4 +59,10 @@ QStringList CZipListing::sortedNames() const
     QStringList sorted = names;
     sorted.sort();
     return sorted;
+}
+
+QStringList CZipListing::checkedNames(const QString& archive)
+{
+    const CZipListing listing(archive);
+    return listing.valid ? listing.sortedNames() : QStringList{QStringLiteral("<invalid archive>")};
 }

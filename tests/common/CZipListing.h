@@ -28,4 +28,6 @@ public:
     QList<QByteArray> rawNames;
 
     QStringList sortedNames() const;
+    // The sorted names of archive when both readers find it intact, else "<invalid archive>".
+    static QStringList checkedNames(const QString& archive);
 };

@@ -21,7 +21,6 @@ private Q_SLOTS:
     void progressReport();
     void skippedReportIsPaintedWhenTheNextIsLate();
     void readableUnderADarkTheme();
-    void paintedOnceShown();
     void checkingShownInTheStatusBar();
 };
 
@@ -84,6 +83,14 @@ void tst_SendLogFilesApp::afterConstruction()
     QCOMPARE(bar(window)->maximum(), 100);
     QCOMPARE(bar(window)->value(), 24);
     QVERIFY(!bar(window)->isTextVisible());
+    // Shown before anything long starts, the window is painted at once rather than at the
+    // first progress report.
+    CPaintedTexts painted;
+    text(window)->installEventFilter(&painted);
+    QVERIFY(window.showPainted(5000));
+    QVERIFY(window.isVisible());
+    QVERIFY(!painted.texts.isEmpty());
+    QCOMPARE(painted.texts.constFirst(), "Compress...");
 }
 
 void tst_SendLogFilesApp::progressReport_data()
@@ -162,19 +169,6 @@ void tst_SendLogFilesApp::readableUnderADarkTheme()
                                     .arg(foreground.name(), background.name())));
         }
     }
-}
-
-// Shown before anything long starts, the window is painted at once rather than at the first
-// progress report.
-void tst_SendLogFilesApp::paintedOnceShown()
-{
-    SendLogFilesApp window(nullptr, Qt::Tool | Qt::Popup);
-    CPaintedTexts painted;
-    text(window)->installEventFilter(&painted);
-    QVERIFY(window.showPainted(5000));
-    QVERIFY(window.isVisible());
-    QVERIFY(!painted.texts.isEmpty());
-    QCOMPARE(painted.texts.constFirst(), "Compress...");
 }
 
 void tst_SendLogFilesApp::checkingShownInTheStatusBar()

@@ -6,7 +6,6 @@
 #include <QDirIterator>
 #include <QLockFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
@@ -89,21 +88,6 @@ bool writeSample(const CTestEnvironment& env, const QString& desktop, bool withL
     return true;
 }
 
-// Everything below root with its size and time, as a comparable text.
-QString tree(const QString& root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo entry(it.next());
-        entries << entry.filePath().mid(root.size()) + ' ' + QString::number(entry.size()) + ' ' +
-                       QString::number(entry.lastModified().toMSecsSinceEpoch());
-    }
-    entries.sort();
-    return entries.join('\n');
-}
-
 QStringList partialsBelow(const QString& root)
 {
     QStringList found;
@@ -111,6 +95,22 @@ QStringList partialsBelow(const QString& root)
     while (it.hasNext())
         found << it.next();
     return found;
+}
+
+// Starts an X server with arguments on a display of its choosing; returns the display's name,
+// or nothing when the server did not tell it.
+QString startXvfb(QProcess& server, const QStringList& arguments)
+{
+    // -displayfd lets the server pick a free display and tell us which one.
+    server.start(QStandardPaths::findExecutable("Xvfb"),
+                 QStringList{"-displayfd", "1", "-nolisten", "tcp"} + arguments);
+    QByteArray number;
+    while (!number.contains('\n') && server.waitForReadyRead(15000))
+        number += server.readAllStandardOutput();
+    bool valid = false;
+    return number.trimmed().toInt(&valid) >= 0 && valid
+               ? ':' + QString::fromLatin1(number.trimmed())
+               : QString();
 }
 
 // Collects the program's standard error and waits, bounded, for a text in it.
@@ -131,18 +131,10 @@ void tst_sendLogFiles::initTestCase()
 {
     program = qEnvironmentVariable("SY_SENDLOGFILES");
     QVERIFY2(QFileInfo(program).isExecutable(), "SY_SENDLOGFILES must name sendLogFiles");
-    const QString server = QStandardPaths::findExecutable("Xvfb");
-    if (server.isEmpty())
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty())
         QSKIP("Xvfb is not installed (Debian package xvfb); the program needs a display");
-    // -displayfd lets the server pick a free display and tell us which one.
-    xvfb.start(server, {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-    QVERIFY(xvfb.waitForStarted(10000));
-    QByteArray number;
-    while (!number.contains('\n') && xvfb.waitForReadyRead(15000))
-        number += xvfb.readAllStandardOutput();
-    QVERIFY2(!number.trimmed().isEmpty() && number.trimmed().toInt() >= 0,
-             xvfb.readAllStandardError().constData());
-    display = ':' + QString::fromLatin1(number.trimmed());
+    display = startXvfb(xvfb, {"-screen", "0", "640x480x24"});
+    QVERIFY2(!display.isEmpty(), xvfb.readAllStandardError().constData());
 }
 
 void tst_sendLogFiles::cleanupTestCase()
@@ -230,14 +222,15 @@ void tst_sendLogFiles::noDisplay_data()
     // display, with no compositor and maybe no Wayland platform plugin.
     QTest::addColumn<QString>("offer");
     QTest::addColumn<QString>("platform");
-    QTest::newRow("nothing set") << QString("none") << QString("");
-    QTest::newRow("X display without a server") << QString("x-absent") << QString("");
-    QTest::newRow("X display without a server, xcb asked for")
-        << QString("x-absent") << QString("xcb");
-    QTest::newRow("X display that refuses the program") << QString("x-refusing") << QString("");
-    QTest::newRow("only a Wayland display") << QString("wayland") << QString("");
-    QTest::newRow("only a Wayland display, wayland asked for")
-        << QString("wayland") << QString("wayland");
+    const auto row = [](const char* tag, const char* offer, const char* platform = "") {
+        QTest::newRow(tag) << QString(offer) << QString(platform);
+    };
+    row("nothing set", "none");
+    row("X display without a server", "x-absent");
+    row("X display without a server, xcb asked for", "x-absent", "xcb");
+    row("X display that refuses the program", "x-refusing");
+    row("only a Wayland display", "wayland");
+    row("only a Wayland display, wayland asked for", "wayland", "wayland");
 }
 
 // Without a display that can be opened the program says so in one line and touches nothing.
@@ -270,19 +263,14 @@ void tst_sendLogFiles::noDisplay()
         QCOMPARE(QProcess::execute(xauth, {"-q", "-f", cookies, "add", ":0", ".",
                                            "0123456789abcdef0123456789abcdef"}),
                  0);
-        refusing.start(QStandardPaths::findExecutable("Xvfb"),
-                       {"-displayfd", "1", "-auth", cookies, "-nolisten", "tcp"});
-        QVERIFY(refusing.waitForStarted(10000));
-        QByteArray number;
-        while (!number.contains('\n') && refusing.waitForReadyRead(15000))
-            number += refusing.readAllStandardOutput();
-        QVERIFY(!number.trimmed().isEmpty());
-        changed.insert("DISPLAY", ':' + QString::fromLatin1(number.trimmed()));
+        const QString refusingDisplay = startXvfb(refusing, {"-auth", cookies});
+        QVERIFY(!refusingDisplay.isEmpty());
+        changed.insert("DISPLAY", refusingDisplay);
         changed.insert("XAUTHORITY", env.writeFile("no-cookies", ""));
     } else if (offer == "wayland") {
         changed.insert("WAYLAND_DISPLAY", "wayland-sy-test");
     }
-    const QString before = tree(env.root());
+    const QString before = CTestTree::describe(env.root(), true);
     QProcess process;
     process.setProcessEnvironment(changed);
     process.start(program, {});
@@ -291,7 +279,7 @@ void tst_sendLogFiles::noDisplay()
     QCOMPARE(process.readAllStandardError(),
              QByteArray("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n"));
     QCOMPARE(process.exitCode(), 1);
-    QCOMPARE(tree(env.root()), before);
+    QCOMPARE(CTestTree::describe(env.root(), true), before);
 }
 
 void tst_sendLogFiles::toldTheUser_data()
@@ -314,7 +302,7 @@ void tst_sendLogFiles::toldTheUser()
     QVERIFY(writeSample(env, "Desktop", running));
     QLockFile lock(env.root() + "runtime/syncarium-sendLogFiles.lock");
     QVERIFY(!running || lock.tryLock(0));
-    const QString before = tree(env.root());
+    const QString before = CTestTree::describe(env.root(), true);
     QProcess process;
     start(process, env);
     QByteArray error;
@@ -325,7 +313,7 @@ void tst_sendLogFiles::toldTheUser()
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 128 + SIGTERM);
     if (running)
-        QCOMPARE(tree(env.root()), before);
+        QCOMPARE(CTestTree::describe(env.root(), true), before);
     QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
     QVERIFY(partialsBelow(env.root()).isEmpty());
 }
@@ -348,11 +336,7 @@ void tst_sendLogFiles::endSignals()
     QVERIFY(writeSample(env, "Desktop"));
     const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
     // Data that does not compress keeps the packing busy long enough to be interrupted.
-    QByteArray noise(64 * 1024 * 1024, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()),
-                                  noise.size() / int(sizeof(quint32)));
-    QVERIFY(CTestTree::write(appData + "Syncarium/logs/big.log", noise));
-    noise.clear();
+    QVERIFY(CTestTree::write(appData + "Syncarium/logs/big.log", CTestTree::noise(64 << 20)));
     QProcess process;
     start(process, env);
     QVERIFY(process.waitForStarted(30000));
