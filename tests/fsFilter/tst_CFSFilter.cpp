@@ -84,8 +84,6 @@ private Q_SLOTS:
     void builtInRules();
     void categories_data();
     void categories();
-    void fileQueries_data();
-    void fileQueries();
     void firstRuleWins();
     void manyPatterns();
     void addAndRemove();
@@ -210,8 +208,17 @@ void tst_CFSFilter::categories()
     QFETCH(bool, filtered);
     COneCategory one{category};
     QVERIFY(add(one.filter, category, synchronizer, 7, value));
-    QCOMPARE(ask(one.filter, synchronizer, relative, name, isDirectory),
-             filtered ? QStringLiteral("true 7") : QStringLiteral("false"));
+    const QString expected = filtered ? QStringLiteral("true 7") : QStringLiteral("false");
+    QCOMPARE(ask(one.filter, synchronizer, relative, name, isDirectory), expected);
+    // The file queries answer as the others do for a file, also given the options.
+    if (!isDirectory) {
+        QCOMPARE(askFile(one.filter, synchronizer, relative, name), expected);
+        quint32 type = 9;
+        QCOMPARE(
+            one.filter.isFileFiltered(synchronizer, space, space + relative, name, category, type),
+            filtered);
+        QCOMPARE(type, filtered ? 7U : 0U);
+    }
     // The category is consulted only while its option bit is set.
     one.filter.setModuleOptions(synchronizer, 0x1FF & ~category);
     QCOMPARE(ask(one.filter, synchronizer, relative, name, isDirectory), QStringLiteral("false"));
@@ -219,44 +226,6 @@ void tst_CFSFilter::categories()
     COneCategory other{category};
     QVERIFY(add(other.filter, category, CFSFilter::RuleEngine, 7, value));
     QCOMPARE(ask(other.filter, synchronizer, relative, name, isDirectory), QStringLiteral("false"));
-}
-
-void tst_CFSFilter::fileQueries_data()
-{
-    QTest::addColumn<quint32>("category");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("relative");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("filtered");
-    const auto row = [](const char* tag, quint32 category, const QString& value,
-                        const QString& relative, const QString& name, bool filtered) {
-        QTest::newRow(tag) << category << value << relative << name << filtered;
-    };
-    row("directory: parent path only", CFSFilter::Directories, "tmp/", "/tmp/", "a", true);
-    row("directory: the name is not a folder", CFSFilter::Directories, "tmp/", "/", "tmp", false);
-    row("file", CFSFilter::Files, "a.txt", "/", "A.txt", true);
-    row("file type", CFSFilter::FileTypes, "txt", "/", "a.txt", true);
-    row("path pattern", CFSFilter::PathPatterns, "/a/.*", "/a/", "b", true);
-}
-
-void tst_CFSFilter::fileQueries()
-{
-    QFETCH(quint32, category);
-    QFETCH(QString, value);
-    QFETCH(QString, relative);
-    QFETCH(QString, name);
-    QFETCH(bool, filtered);
-    COneCategory one{category};
-    QVERIFY(add(one.filter, category, synchronizer, 5, value));
-    QCOMPARE(askFile(one.filter, synchronizer, relative, name),
-             filtered ? QStringLiteral("true 5") : QStringLiteral("false"));
-    quint32 type = 9;
-    QCOMPARE(one.filter.isFileFiltered(synchronizer, space, space + relative, name,
-                                       CFSFilter::Files | CFSFilter::Directories |
-                                           CFSFilter::FileTypes | CFSFilter::PathPatterns,
-                                       type),
-             filtered);
-    QCOMPARE(type, filtered ? 5U : 0U);
 }
 
 // Categories are asked in their order and rules in the order they were added; the first rule
