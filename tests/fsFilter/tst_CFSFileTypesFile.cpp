@@ -47,7 +47,6 @@ private Q_SLOTS:
     void savedTableReadsBack();
     void saveRefuses_data();
     void saveRefuses();
-    void saveReplacesTheWholeFile();
 
 private:
     std::unique_ptr<CTestEnvironment> env;
@@ -262,15 +261,18 @@ void tst_CFSFileTypesFile::roundTrip()
         else
             table.setType(parts.at(0), parts.at(1), entries);
     }
-    const QString path = env->root() + "types.ini";
+    // Saved over an older file, which is replaced whole and leaves nothing beside it.
+    const QString path = env->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
     CFSFileTypesFile writer(path);
     writer.setFileTypes(&table);
-    QVERIFY(writer.save(false));
+    QVERIFY(writer.save(true));
     CFSFileTypesFile reader(path);
     QVERIFY(reader.load());
     const std::unique_ptr<CFSFileTypes> loaded(reader.getFileTypes());
     QCOMPARE(dumpFileTypes(*loaded), dumpFileTypes(table));
     QVERIFY(*loaded == table);
+    QCOMPARE(QDir(env->root()).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList{"types.ini"});
 }
 
 // A save that cannot be done leaves the file on disk as it was.
@@ -359,21 +361,6 @@ void tst_CFSFileTypesFile::saveRefuses()
     QCOMPARE(
         QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
         left);
-}
-
-void tst_CFSFileTypesFile::saveReplacesTheWholeFile()
-{
-    CFSFileTypes table;
-    table.setType("G1", "T1", {"a"});
-    const QString path = env->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
-    CFSFileTypesFile file(path);
-    file.setFileTypes(&table);
-    QVERIFY(file.save(true));
-    CFSFileTypesFile reader(path);
-    QVERIFY(reader.load());
-    QCOMPARE(dump(reader), "T1@G1=a");
-    QCOMPARE(QDir(env->root()).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
-             QStringList{"types.ini"});
 }
 
 QTEST_GUILESS_MAIN(tst_CFSFileTypesFile)
