@@ -322,7 +322,9 @@ void tst_CFSFilter::moduleBits()
     QVERIFY(filter.excludesFile(module).isEmpty());
     expectWarning("CFSFilter::removeExcludeFile", bits);
     QVERIFY(!filter.removeExcludeFile(module, "~"));
+    // Every module with built-in rules keeps its own, the working-file suffix among them.
     QCOMPARE(filter.excludesDirectory().size(), 4);
+    QCOMPARE(filter.excludesNameSuffix().size(), 4);
     QCOMPARE(filter.moduleOptions().size(), 4);
 }
 
