@@ -76,7 +76,6 @@ void tst_CFSFileTypesFile::load_data()
     row("type in two groups: the last read wins", "[G1]\nT1=a\n[G2]\nT1=b\n", "T1@G2=b",
         {"type T1 moves from group G1 to group G2"});
     row("key outside any group", "T0=x,y\n[G1]\nT1=a\n", "T0@-=x,y T1@G1=a");
-    row("General section holds the loose types", "[General]\nT0=x\n", "T0@-=x");
     row("loose key after the groups replaces the list", "T1=z\n[G1]\nT1=a\n", "T1@G1=z");
     row("byte order mark", "\xef\xbb\xbf[G1]\nT1=a\n", "T1@G1=a");
     row("empty value is one empty string", "[G1]\nT1=\n", "T1@G1=");
