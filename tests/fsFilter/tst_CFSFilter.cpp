@@ -325,6 +325,7 @@ void tst_CFSFilter::moduleBits()
     // Every module with built-in rules keeps its own, the working-file suffix among them.
     QCOMPARE(filter.excludesDirectory().size(), 4);
     QCOMPARE(filter.excludesNameSuffix().size(), 4);
+    QVERIFY(filter.excludesPath().isEmpty());
     QCOMPARE(filter.moduleOptions().size(), 4);
 }
 
