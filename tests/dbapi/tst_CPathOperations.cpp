@@ -61,7 +61,6 @@ void tst_CPathOperations::separators_data()
     row("empty", "", "/", "/");
     row("relative", "a/b", "/a/b/", "a/b");
     row("root", "/", "/", "");
-    row("separators only", "///", "///", "");
     row("doubled", "//a//b//", "//a//b//", "a//b");
     row("backslash is a name", "\\a\\", "/\\a\\/", "\\a\\");
 }
@@ -180,7 +179,6 @@ void tst_CPathOperations::splitPath_data()
     row("separators only", "///", false, "|", "/|/", "/", nullptr);
     row("double extension", "d/ab.tar.gz", false, "||d", "/|d|ab.tar.gz", "ab", ".tar.gz");
     row("trailing dot", "ab.", false, "|", "/|ab.", "ab", ".");
-    row("non-ASCII", "/ü/файл.текст", false, "||ü", "/|ü|файл.текст", "файл", ".текст");
 }
 
 void tst_CPathOperations::splitPath()
@@ -299,8 +297,6 @@ void tst_CPathOperations::isPathTooLong_data()
         false);
     row("name 256", QStringLiteral("/a/"), QStringLiteral("b"), ofBytes(256, day, false), false,
         true);
-    row("name of 128 characters, 256 bytes", QStringLiteral("/a/"), QStringLiteral("b"),
-        QString(128, QChar(0xfc)), false, true);
     row("folder name 256", QStringLiteral("/a/") + ofBytes(256, day, false), QStringLiteral("b"),
         QStringLiteral("n"), true, true);
     row("empty", QString(), QString(), QString(), false, false);

@@ -82,7 +82,6 @@ void tst_CAsserter::answers_data()
     QTest::newRow("I") << QByteArray("I\n") << true << 'I' << QByteArray();
     QTest::newRow("lower-case i") << QByteArray("i\n") << false << 'I' << QByteArray();
     QTest::newRow("L") << QByteArray("L\n") << true << 'L' << QByteArray();
-    QTest::newRow("lower-case l") << QByteArray("l\n") << false << 'L' << QByteArray();
     QTest::newRow("G") << QByteArray("G\n") << true << 'G' << QByteArray();
     QTest::newRow("ENTER") << QByteArray("\n") << true << 'D' << QByteArray();
     QTest::newRow("unknown letter") << QByteArray("x\n") << true << 'D' << QByteArray();

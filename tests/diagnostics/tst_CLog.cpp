@@ -2,6 +2,7 @@
 
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CBasicThread.h"
 
@@ -37,8 +38,7 @@ QString line(const char* tag, const QString& text)
 
 QString readFile(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(CTestTree::content(path));
 }
 
 QtMessageHandler currentHandler()

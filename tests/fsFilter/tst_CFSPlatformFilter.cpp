@@ -9,33 +9,6 @@
 
 namespace {
 
-// Counts every record written while it lives and passes it on, so that QTest::ignoreMessage
-// still sees the expected ones.
-class CRecordCounter
-{
-public:
-    CRecordCounter()
-    {
-        s_count = 0;
-        s_previous = qInstallMessageHandler(&CRecordCounter::handle);
-    }
-    ~CRecordCounter() { qInstallMessageHandler(s_previous); }
-    CRecordCounter(const CRecordCounter&) = delete;
-    CRecordCounter& operator=(const CRecordCounter&) = delete;
-
-    int count() const { return s_count; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        ++s_count;
-        s_previous(type, context, text);
-    }
-
-    static inline int s_count = 0;
-    static inline QtMessageHandler s_previous = nullptr;
-};
-
 enum class TReport
 {
     None,
@@ -60,46 +33,46 @@ class tst_CFSPlatformFilter : public QObject
 private Q_SLOTS:
     void invalidNamesAndPaths_data();
     void invalidNamesAndPaths();
-    void wholeNameChecks_data();
-    void wholeNameChecks();
     void query_data();
     void query();
     void everyQueryReportsOnce_data();
     void everyQueryReportsOnce();
-    void copyKeepsRulesAndSpace();
 };
 
+// For a name "ivr": which of isInvalidName, isValidFileName and isReservedFileName hold.
 void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
 {
     QTest::addColumn<bool>("isPath");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("invalid");
-    const auto name = [](const char* tag, const QString& text, bool invalid) {
-        QTest::addRow("name: %s", tag) << false << text << invalid;
+    QTest::addColumn<QString>("holds");
+    const auto name = [](const char* tag, const QString& text, const char* holds) {
+        QTest::addRow("name: %s", tag) << false << text << QString::fromLatin1(holds);
     };
-    name("CON", "CON", true);
-    name("con lower case", "con", true);
-    name("con.txt", "con.txt", false);
-    name("CONSOLE", "CONSOLE", false);
-    name("xCON", "xCON", false);
-    name("COM1", "Com1", true);
-    name("COM0", "COM0", false);
-    name("LPT9", "lpt9", true);
-    name("CLOCK$", "clock$", true);
-    name("NUL", "NUL", true);
-    name("trailing dot", "report.", true);
-    name("trailing blank", "report ", true);
-    name("question mark", "what?.txt", true);
-    name("colon", "a:b", true);
-    name("backslash", "a\\b", true);
-    name("pipe", "a|b", true);
-    name("control", "a" + QString(QChar(0x1F)) + "b", true);
-    name("leading dot", ".hidden", false);
-    name("inner blank", "a b.txt", false);
-    name("non-ASCII", "Zürich Œuvre.txt", false);
-    name("empty", "", false);
+    name("CON", "CON", "ivr");
+    name("con lower case", "con", "ivr");
+    name("con.txt", "con.txt", "vr");
+    name("lpt1.tar.gz", "lpt1.tar.gz", "vr");
+    name("CONSOLE", "CONSOLE", "v");
+    name("CONSOLE.txt", "CONSOLE.txt", "v");
+    name("xCON", "xCON", "v");
+    name("COM1", "Com1", "ivr");
+    name("COM0", "COM0", "v");
+    name("LPT9", "lpt9", "ivr");
+    name("CLOCK$", "clock$", "ivr");
+    name("trailing dot", "report.", "i");
+    name("trailing blank", "report ", "i");
+    name("leading blank", " a", "");
+    name("question mark", "what?.txt", "i");
+    name("backslash", "a\\b", "i");
+    name("star", "a*", "i");
+    name("control", "a" + QString(QChar(0x1F)) + "b", "i");
+    name("leading dot", ".hidden", "");
+    name("one character", "a", "v");
+    name("inner blank", "a b.txt", "v");
+    name("non-ASCII", "Zürich Œuvre.txt", "v");
+    name("empty", "", "");
     const auto path = [](const char* tag, const QString& text, bool invalid) {
-        QTest::addRow("path: %s", tag) << true << text << invalid;
+        QTest::addRow("path: %s", tag) << true << text << QString::fromLatin1(invalid ? "i" : "");
     };
     path("plain", "/docs/sub/", false);
     path("root", "/", false);
@@ -116,38 +89,14 @@ void tst_CFSPlatformFilter::invalidNamesAndPaths()
 {
     QFETCH(bool, isPath);
     QFETCH(QString, text);
-    QFETCH(bool, invalid);
-    QCOMPARE(isPath ? CFSPlatformFilter::isInvalidPath(text)
-                    : CFSPlatformFilter::isInvalidName(text),
-             invalid);
-}
-
-void tst_CFSPlatformFilter::wholeNameChecks_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<bool>("reserved");
-    QTest::newRow("plain") << "a.txt" << true << false;
-    QTest::newRow("one character") << "a" << true << false;
-    QTest::newRow("empty") << "" << false << false;
-    QTest::newRow("leading dot") << ".a" << false << false;
-    QTest::newRow("leading blank") << " a" << false << false;
-    QTest::newRow("trailing dot") << "a." << false << false;
-    QTest::newRow("inner blank and dot") << "a b.c" << true << false;
-    QTest::newRow("star") << "a*" << false << false;
-    QTest::newRow("CON") << "CON" << true << true;
-    QTest::newRow("con.txt") << "con.txt" << true << true;
-    QTest::newRow("lpt1.tar.gz") << "lpt1.tar.gz" << true << true;
-    QTest::newRow("CONSOLE.txt") << "CONSOLE.txt" << true << false;
-}
-
-void tst_CFSPlatformFilter::wholeNameChecks()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, valid);
-    QFETCH(bool, reserved);
-    QCOMPARE(CFSPlatformFilter::isValidFileName(name), valid);
-    QCOMPARE(CFSPlatformFilter::isReservedFileName(name), reserved);
+    QFETCH(QString, holds);
+    if (isPath) {
+        QCOMPARE(CFSPlatformFilter::isInvalidPath(text), holds.contains(u'i'));
+        return;
+    }
+    QCOMPARE(CFSPlatformFilter::isInvalidName(text), holds.contains(u'i'));
+    QCOMPARE(CFSPlatformFilter::isValidFileName(text), holds.contains(u'v'));
+    QCOMPARE(CFSPlatformFilter::isReservedFileName(text), holds.contains(u'r'));
 }
 
 void tst_CFSPlatformFilter::query_data()
@@ -173,8 +122,6 @@ void tst_CFSPlatformFilter::query_data()
     row("con.txt passes", scanner, "/docs/", "con.txt", false, false, 0, TReport::None);
     row("trailing dot", scanner, "/docs/", "report.", false, true, 0, TReport::Invalid,
         invalid.arg("/docs/", "report."));
-    row("question mark", scanner, "/docs/", "what?.txt", false, true, 0, TReport::Invalid,
-        invalid.arg("/docs/", "what?.txt"));
     row("invalid parent path", scanner, "/a|b/", "x.txt", false, true, 0, TReport::Invalid,
         invalid.arg("/a|b/", "x.txt"));
     row("working file pattern is silent", scanner, "/docs/", "qt_temp.abc", false, true, 4,
@@ -215,19 +162,11 @@ void tst_CFSPlatformFilter::query()
         CExpect::record(type == 9 ? QtDebugMsg : QtCriticalMsg, file,
                         "CFSPlatformFilter::signalPathFiltered", record);
     else if (report == TReport::Invalid)
-        CExpect::record(QtCriticalMsg, file, "CFSPlatformFilter::signalPathInvalid",
-                        record);
+        CExpect::record(QtCriticalMsg, file, "CFSPlatformFilter::signalPathInvalid", record);
     quint32 answeredType = 12345;
-    bool answer = false;
-    int records = 0;
-    {
-        const CRecordCounter counter;
-        answer = filter.isFilteredRelative(module, relativePath, name, isDirectory, answeredType);
-        records = counter.count();
-    }
-    QCOMPARE(answer, filtered);
+    QCOMPARE(filter.isFilteredRelative(module, relativePath, name, isDirectory, answeredType),
+             filtered);
     QCOMPARE(answeredType, type);
-    QCOMPARE(records, report == TReport::None ? 0 : 1);
     QCOMPARE(filteredSpy.count(), report == TReport::Filtered ? 1 : 0);
     QCOMPARE(invalidSpy.count(), report == TReport::Invalid ? 1 : 0);
     if (report == TReport::Filtered)
@@ -294,20 +233,6 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce()
     QCOMPARE(filteredSpy.first(), (QVariantList{3u, "/docs/", "secret.txt", 9u}));
     QCOMPARE(invalidSpy.count(), 1);
     QCOMPARE(invalidSpy.first(), (QVariantList{3u, "/docs/", "aux"}));
-}
-
-void tst_CFSPlatformFilter::copyKeepsRulesAndSpace()
-{
-    CFSFilter rules;
-    QVERIFY(rules.addExcludeFile(CFSFilter::Watcher, 5, "a.log"));
-    rules.setSpaceID(11);
-    CFSPlatformFilter copy(rules);
-    QCOMPARE(copy.spaceID(), 11u);
-    const CFSFilter::TSettings copied = copy.excludesFile(CFSFilter::Watcher);
-    QCOMPARE(copied.size(), 2); // after the built-in "~"
-    QCOMPARE(copied.last().value, "a.log");
-    QCOMPARE(copied.last().type, 5u);
-    QCOMPARE(copy.moduleOptions(), rules.moduleOptions());
 }
 
 QTEST_GUILESS_MAIN(tst_CFSPlatformFilter)

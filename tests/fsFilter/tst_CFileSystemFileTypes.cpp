@@ -47,8 +47,19 @@ private Q_SLOTS:
     void readersAndWritersTogether();
 
 private:
+    // The process's table, loaded from the given default.ini in the working directory.
+    CFileSystemFileTypes* initialized(const QByteArray& content);
+
     std::unique_ptr<CTestEnvironment> env;
 };
+
+CFileSystemFileTypes* tst_CFileSystemFileTypes::initialized(const QByteArray& content)
+{
+    env->writeFile(QStringLiteral("work/default.ini"), content);
+    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
+    expectLoadLog(env->root());
+    return types->initialize() ? types : nullptr;
+}
 
 void tst_CFileSystemFileTypes::init()
 {
@@ -97,10 +108,8 @@ void tst_CFileSystemFileTypes::initializeWithoutDefaultFile()
 
 void tst_CFileSystemFileTypes::initializeLoadsFromTheWorkingDirectory()
 {
-    env->writeFile(QStringLiteral("work/default.ini"), "[G1]\nT1=a,b\nT2=c\n[G2]\nT3=d\n");
-    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
-    expectLoadLog(env->root());
-    QVERIFY(types->initialize());
+    CFileSystemFileTypes* types = initialized("[G1]\nT1=a,b\nT2=c\n[G2]\nT3=d\n");
+    QVERIFY(types);
     QStringList out;
     QVERIFY(types->groups(out));
     QCOMPARE(out, QStringList({QStringLiteral("G1"), "G2"}));
@@ -120,10 +129,9 @@ void tst_CFileSystemFileTypes::initializeLoadsFromTheWorkingDirectory()
 
 void tst_CFileSystemFileTypes::failedInitializeKeepsTheTable()
 {
-    const QString path = env->writeFile(QStringLiteral("work/default.ini"), "[G1]\nT1=a\n");
-    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
-    expectLoadLog(env->root());
-    QVERIFY(types->initialize());
+    CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
+    QVERIFY(types);
+    const QString path = env->root() + "work/default.ini";
     QVERIFY(QFile::remove(path));
     QVERIFY(QDir().mkpath(path));
     expectLoadFailure(env->root(), QStringLiteral("is not a regular file."));
@@ -135,10 +143,8 @@ void tst_CFileSystemFileTypes::failedInitializeKeepsTheTable()
 // checks run in the threads and are counted, the threads are joined with bounded waits.
 void tst_CFileSystemFileTypes::readersAndWritersTogether()
 {
-    env->writeFile(QStringLiteral("work/default.ini"), "[G1]\nT1=a\n");
-    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
-    expectLoadLog(env->root());
-    QVERIFY(types->initialize());
+    CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
+    QVERIFY(types);
     const int rounds = 2000;
     std::atomic<int> failures{0};
     QSemaphore start;

@@ -361,7 +361,6 @@ void tst_CLinuxFSOperations::existence_data()
     row("below a file", "file.txt/child", "false", "false");
     row("link to a directory", "linkToFolder", "true", notDir);
     row("dangling link", "dangling", "true", notDir);
-    row("non-ASCII", "Привет 日本 שלום.txt", "true", notDir);
 }
 
 void tst_CLinuxFSOperations::existence()
@@ -369,8 +368,7 @@ void tst_CLinuxFSOperations::existence()
     QFETCH(QString, relative);
     QFETCH(QString, asFile);
     QFETCH(QString, asDirectory);
-    QVERIFY(CTestTree::make(root, "file.txt=x;folder/;linkToFolder->%Rfolder;dangling->%Rnowhere;"
-                                  "Привет 日本 שלום.txt=x"));
+    QVERIFY(CTestTree::make(root, "file.txt=x;folder/;linkToFolder->%Rfolder;dangling->%Rnowhere"));
     const QString target = path(relative);
     QCOMPARE(CExpect::outcome([&] { return ops.fileExists(target); }),
              QString(asFile).replace("%1", target));
@@ -518,8 +516,6 @@ void tst_CLinuxFSOperations::operations_data()
         "true", {"new/;new/parent/;new/parent/f=payload"});
     row("moveFile, overwrite", "f=payload;old=old", OP(o.moveFile(p("f"), p("old"), 0, true)),
         "true", {"old=payload"});
-    row("moveFile onto a file", "f=payload;old=old", OP(o.moveFile(p("f"), p("old"), 1, false)),
-        exists + "old");
     row("moveDirectory onto a folder", "tree/f=x;occupied/",
         OP(o.moveDirectory(p("tree"), p("occupied"), false)),
         "DirectoryExists | Destination already exists: %Roccupied");
@@ -528,8 +524,6 @@ void tst_CLinuxFSOperations::operations_data()
 
     row("deleteFile of a link", "link->%Rtarget;target=kept@444",
         OP(o.deleteFile(p("link"), false)), "true", {"target=kept@444"});
-    row("deleteFile, force, of a locked file", "busy=x", OP(o.deleteFile(p("busy"), true)),
-        locked + "busy", held("exclusive busy"));
     row("moveFile of a read-only file onto a file", "f=x@444;old=o",
         OP(o.moveFile(p("f"), p("old"), false, false)), exists + "old");
     row("deleteFile of a read-only file in a closed folder", "closed/f=x@444;closed/@555",

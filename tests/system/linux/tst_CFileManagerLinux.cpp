@@ -4,6 +4,7 @@
 #include "common/CPrivateSessionBus.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
 
 #include <QFile>
 #include <QTest>
@@ -17,12 +18,6 @@ void expectRecord(QtMsgType type, const QString& pattern)
 {
     CExpect::recordMatching(type, QStringLiteral("CFileManagerLinux.cpp"),
                             QStringLiteral("CFileManagerLinux::showItem"), pattern);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -91,7 +86,7 @@ void tst_CFileManagerLinux::showsTheFileSelected()
 
     QVERIFY(CFileManager::showItem(file));
     const QByteArray folder = QUrl::fromLocalFile(environment->root()).toEncoded();
-    QCOMPARE(readAll(record), "ShowItems\t" + folder + "Desktop/" + encoded + "\t\n");
+    QCOMPARE(CTestTree::content(record), "ShowItems\t" + folder + "Desktop/" + encoded + "\t\n");
     bus->stopFileManager();
 }
 
@@ -115,7 +110,7 @@ void tst_CFileManagerLinux::fileManagerThatNeverAnswers()
     expectRecord(QtWarningMsg, "the file manager did not show .*logs\\.zip.* : "
                                "org\\.freedesktop\\.DBus\\.Error\\.NoReply .*");
     QVERIFY(!CFileManager::showItem(file, 300));
-    QVERIFY(readAll(record).startsWith("ShowItems\t"));
+    QVERIFY(CTestTree::content(record).startsWith("ShowItems\t"));
     bus->stopFileManager();
 }
 

@@ -64,23 +64,20 @@ void tst_CShellGlobalLinux::table_data()
                         const char* underHome = nullptr) {
         QTest::newRow(name) << quint32(type) << csidl << QString::fromUtf8(underHome);
     };
-    // The first and the last of the folders this platform does not have.
+    // The first and the last of the folders this platform does not have, then one row per
+    // place a folder can be (the other types of a place differ only in their table entry).
     row("ADMINTOOLS", ADMINTOOLS, 48);
     row("WINDOWS", WINDOWS, 36);
     row("APPDATA", APPDATA, 26, ".local/share/");
     row("DESKTOP", DESKTOP, 0, "Schreibtisch/");
-    row("DESKTOPDIRECTORY", DESKTOPDIRECTORY, 16, "Schreibtisch/");
     row("FONTS", FONTS, 20, ".local/share/fonts/");
     row("INTERNET_CACHE", INTERNET_CACHE, 32, ".cache/");
-    row("LOCAL_APPDATA", LOCAL_APPDATA, 28, ".local/share/");
     row("MYDOCUMENTS", MYDOCUMENTS, 5, "Документы/");
     row("MYMUSIC", MYMUSIC, 13, "My Music/");
     row("MYPICTURES", MYPICTURES, 39, "Bilder/");
     row("MYVIDEO", MYVIDEO, 14, "ビデオ/");
-    row("PERSONAL", PERSONAL, 5, "Документы/");
     row("PROFILE", PROFILE, 40, "");
     row("PROGRAMS", PROGRAMS, 2, ".local/share/applications/");
-    row("STARTMENU", STARTMENU, 11, ".local/share/applications/");
     row("STARTUP", STARTUP, 7, ".config/autostart/");
     row("TEMPLATES", TEMPLATES, 21, "Vorlagen/");
 }
@@ -142,9 +139,8 @@ void tst_CShellGlobalLinux::userDirsFile_data()
                             << QString::fromUtf8(expected);
     };
     row("escaped quotes", "XDG_DESKTOP_DIR=\"$HOME/My \\\"Desk\\\"\"\n", "My \"Desk\"/");
-    row("escaped backslash", "XDG_DESKTOP_DIR=\"$HOME/back\\\\slash\"\n", "back\\slash/");
-    row("escaped dollar and backquote", "XDG_DESKTOP_DIR=\"$HOME/\\$HOME \\`x\\`\"\n",
-        "$HOME `x`/");
+    row("escaped backslash, dollar and backquote",
+        "XDG_DESKTOP_DIR=\"$HOME/\\\\ \\$HOME \\`x\\`\"\n", "\\ $HOME `x`/");
     // Inside double quotes the shell keeps a backslash before any other character.
     row("backslash before a letter", "XDG_DESKTOP_DIR=\"$HOME/a\\b\"\n", "a\\b/");
     row("other keys too", "XDG_DOCUMENTS_DIR=\"$HOME/\\\"Docs\\\"\"\n", "\"Docs\"/", PERSONAL);
@@ -156,15 +152,12 @@ void tst_CShellGlobalLinux::userDirsFile_data()
     // login drops any other form.
     row("${HOME}", "XDG_DESKTOP_DIR=\"${HOME}/Desk\"\n", "Desktop/");
     row("$HOME as the start of a longer name", "XDG_DESKTOP_DIR=\"$HOMEDesk\"\n", "Desktop/");
-    row("relative", "XDG_DESKTOP_DIR=\"Desk\"\n", "Desktop/");
     row("unquoted", "XDG_DESKTOP_DIR=$HOME/Desk\n", "Desktop/");
     row("unterminated", "XDG_DESKTOP_DIR=\"$HOME/Desk\n", "Desktop/");
     row("missing file", nullptr, "Desktop/");
     row("comment", "# XDG_DESKTOP_DIR=\"$HOME/Old\"\n", "Desktop/");
     row("comment after the value", "XDG_DESKTOP_DIR=\"$HOME/Desk\"  # was Old\n", "Desk/");
     row("blanks before the key", " \tXDG_DESKTOP_DIR=\"$HOME/Desk\"\n", "Desk/");
-    row("longer key", "XDG_DESKTOP_DIRS=\"$HOME/Desk\"\n", "Desktop/");
-    row("no final newline", "XDG_DESKTOP_DIR=\"$HOME/Desk\"", "Desk/");
     row("last line wins", "XDG_DESKTOP_DIR=\"$HOME/Old\"\nXDG_DESKTOP_DIR=\"$HOME/New\"\n", "New/");
     row("a later unreadable line leaves the earlier one",
         "XDG_DESKTOP_DIR=\"$HOME/Desk\"\nXDG_DESKTOP_DIR=\"Other\"\n", "Desk/");
