@@ -51,6 +51,23 @@ struct CDeflatePipeline::TStream
     libdeflate_compressor* whole = nullptr;
 };
 
+// What a block is read, masked and compressed into. Left uninitialised: only the pages a block
+// uses are ever touched.
+struct CDeflatePipeline::TBuffers
+{
+    TBuffers(qint64 inputSize, qint64 outputSize)
+        : input(new char[size_t(inputSize)]), output(new char[size_t(outputSize)]),
+          outputCapacity(outputSize)
+    {}
+
+    std::unique_ptr<char[]> input;
+    std::unique_ptr<char[]> output;
+    qint64 outputCapacity;
+    // Kept from block to block, so that masking allocates nothing once it has grown; the
+    // slot's packed bytes share it until its next block.
+    QByteArray maskedCopy;
+};
+
 struct CDeflatePipeline::TSlot
 {
     enum class TState
@@ -60,19 +77,20 @@ struct CDeflatePipeline::TSlot
         Finished,
     };
 
-    // Left uninitialised: only the pages a block uses are ever touched. The input holds the
-    // window before the block, the block and the end of its last line, which can be as long.
-    TSlot(qint64 capacity)
-        : input(new char[window + 2 * blockSize]), output(new char[capacity]),
-          outputCapacity(capacity)
-    {}
+    explicit TSlot(std::unique_ptr<TBuffers> small) : buffers(std::move(small)) {}
 
-    const char* at(qint64 fileOffset) const { return input.get() + (fileOffset - inputStart); }
+    const char* at(qint64 fileOffset) const
+    {
+        return buffers->input.get() + (fileOffset - inputStart);
+    }
 
     TBlock block;
     TState state = TState::Free;
+    // The slot's own small buffers, or while it holds a large block, large ones lent to it,
+    // its own kept in ownSmall.
+    std::unique_ptr<TBuffers> buffers;
+    std::unique_ptr<TBuffers> ownSmall;
     // Bytes of the file from inputStart.
-    std::unique_ptr<char[]> input;
     qint64 inputStart = 0;
     // How many bytes read before the block's are at hand to prime its compressor.
     qint64 dictionarySize = 0;
@@ -81,11 +99,6 @@ struct CDeflatePipeline::TSlot
     QByteArray primer;
     // The bytes packed: the block's bytes in input, or their masked copy.
     QByteArray packed;
-    // Kept from block to block, so that masking allocates nothing once it has grown; packed
-    // shares it until the slot's next block.
-    QByteArray maskedCopy;
-    std::unique_ptr<char[]> output;
-    qint64 outputCapacity = 0;
 };
 
 CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
@@ -97,10 +110,17 @@ CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
     const qint64 outputCapacity = ownStream->ready
                                       ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
                                       : blockSize + blockSize / 8;
-    // Two blocks beyond the workers' keep them busy while the oldest is being written.
-    const int slotCount = workers == 1 ? 1 : workers + 2;
+    // The input holds the window before the block, the block and the end of its last line,
+    // which can be as long. Two large blocks beyond the workers' keep them busy while the
+    // oldest is being written; small files, for which this thread's work per file weighs
+    // as much as their compression, are kept further ahead, each in a slot's small buffers.
+    const int largeCount = workers == 1 ? 1 : workers + 2;
+    for (int i = 0; i < largeCount; ++i)
+        large.push_back(std::make_unique<TBuffers>(window + 2 * blockSize, outputCapacity));
+    const int slotCount = workers == 1 ? 1 : largeCount + smallAhead;
     for (int i = 0; i < slotCount; ++i)
-        slots.push_back(std::make_unique<TSlot>(outputCapacity));
+        slots.push_back(std::make_unique<TSlot>(
+            std::make_unique<TBuffers>(smallSize, smallSize + smallSize / 8 + 64)));
     if (workers == 1)
         return;
     for (int i = 0; i < workers; ++i) {
@@ -131,6 +151,11 @@ void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset
                               bool last, bool maskText)
 {
     TSlot& slot = *slots[static_cast<size_t>(tail % capacity())];
+    if (!fitsSmall(offset, wanted, last)) {
+        slot.ownSmall = std::move(slot.buffers);
+        slot.buffers = std::move(large.back());
+        large.pop_back();
+    }
     {
         const std::lock_guard<std::mutex> locker(mutex);
         slot.block = TBlock();
@@ -184,9 +209,27 @@ void CDeflatePipeline::pop()
         keepTail(slot);
     else
         lastValid = false;
+    // Dropped now, so that buffers lent on are not held shared.
+    slot.packed.clear();
+    slot.primer.clear();
+    if (slot.ownSmall) {
+        large.push_back(std::move(slot.buffers));
+        slot.buffers = std::move(slot.ownSmall);
+    }
     locker.lock();
     slot.state = TSlot::TState::Free;
     ++head;
+}
+
+// A whole file this small is read, masked and compressed in the slot's own buffers.
+bool CDeflatePipeline::fitsSmall(qint64 offset, qint64 wanted, bool last)
+{
+    return offset == 0 && last && wanted <= smallSize;
+}
+
+bool CDeflatePipeline::hasRoom(qint64 offset, qint64 wanted, bool last) const
+{
+    return tail - head < capacity() && (fitsSmall(offset, wanted, last) || !large.empty());
 }
 
 QByteArray CDeflatePipeline::streamEnd()
@@ -263,7 +306,7 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
     block.lineEnds = 0;
     block.masked.clear();
     block.endsInKey = false;
-    block.data = slot.output.get();
+    block.data = slot.buffers->output.get();
     block.size = 0;
     slot.packed.clear();
     slot.dictionarySize = 0;
@@ -315,7 +358,7 @@ void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
 {
     TBlock& block = slot.block;
     const ISourceFile& file = *block.source;
-    char* const input = slot.input.get();
+    char* const input = slot.buffers->input.get();
     const qint64 prefix = qMin(block.offset, window);
     slot.inputStart = block.offset - prefix;
     const qint64 count = file.readAt(input, prefix + block.wanted, slot.inputStart);
@@ -385,7 +428,7 @@ void CDeflatePipeline::mask(TSlot& slot, bool inKey) const
     } else {
         CCredentialMasker masker(proxyPassword);
         masker.setInPrivateKey(inKey);
-        slot.packed = masker.mask(bytes, slot.maskedCopy) ? slot.maskedCopy : bytes;
+        slot.packed = masker.mask(bytes, slot.buffers->maskedCopy) ? slot.buffers->maskedCopy : bytes;
         block.masked = masker.masked();
         block.endsInKey = masker.isInPrivateKey();
         const bool lastLineOpen = block.length > 0 && data[block.length - 1] != '\n';
@@ -407,7 +450,7 @@ void CDeflatePipeline::prime(TSlot& slot) const
         slot.primer = QByteArray::fromRawData(begin, end - begin);
         return;
     }
-    if (slot.inputStart > 0 || begin > slot.input.get()) {
+    if (slot.inputStart > 0 || begin > slot.buffers->input.get()) {
         const void* newline = std::memchr(begin, '\n', size_t(end - begin));
         begin = newline ? static_cast<const char*>(newline) + 1 : end;
     }
@@ -434,21 +477,22 @@ void CDeflatePipeline::compress(TSlot& slot, TStream& stream, bool useLastTail)
              Z_OK;
     // Masked text can be longer than the bytes read.
     const qint64 needed = qint64(deflateBound(&z, uLong(block.packed))) + 64;
-    if (ok && needed > slot.outputCapacity) {
-        slot.output.reset(new (std::nothrow) char[size_t(needed)]);
-        slot.outputCapacity = slot.output ? needed : 0;
-        block.data = slot.output.get();
-        ok = slot.output != nullptr;
+    TBuffers& buffers = *slot.buffers;
+    if (ok && needed > buffers.outputCapacity) {
+        buffers.output.reset(new (std::nothrow) char[size_t(needed)]);
+        buffers.outputCapacity = buffers.output ? needed : 0;
+        block.data = buffers.output.get();
+        ok = buffers.output != nullptr;
     }
     if (ok) {
         z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
         z.avail_in = uInt(block.packed);
-        z.next_out = reinterpret_cast<Bytef*>(slot.output.get());
-        z.avail_out = uInt(slot.outputCapacity);
+        z.next_out = reinterpret_cast<Bytef*>(buffers.output.get());
+        z.avail_out = uInt(buffers.outputCapacity);
         const int result = deflate(&z, block.final ? Z_FINISH : Z_SYNC_FLUSH);
         ok = block.final ? result == Z_STREAM_END
                          : result == Z_OK && z.avail_in == 0 && z.avail_out > 0;
-        block.size = slot.outputCapacity - qint64(z.avail_out);
+        block.size = buffers.outputCapacity - qint64(z.avail_out);
     }
     if (!ok) {
         block.status = TStatus::DeflateFailed;
@@ -470,13 +514,15 @@ void CDeflatePipeline::compressWhole(TSlot& slot, TStream& stream)
     // passes zlib's bound for a block, by which the buffer was sized.
     const qint64 bound =
         qint64(libdeflate_deflate_compress_bound(compressor, size_t(block.packed)));
-    if (bound > slot.outputCapacity) {
-        slot.output.reset(new (std::nothrow) char[size_t(bound)]);
-        slot.outputCapacity = slot.output ? bound : 0;
-        block.data = slot.output.get();
+    TBuffers& buffers = *slot.buffers;
+    if (bound > buffers.outputCapacity) {
+        buffers.output.reset(new (std::nothrow) char[size_t(bound)]);
+        buffers.outputCapacity = buffers.output ? bound : 0;
+        block.data = buffers.output.get();
     }
-    block.size = qint64(libdeflate_deflate_compress(
-        compressor, data, size_t(block.packed), slot.output.get(), size_t(slot.outputCapacity)));
+    block.size = qint64(libdeflate_deflate_compress(compressor, data, size_t(block.packed),
+                                                    buffers.output.get(),
+                                                    size_t(buffers.outputCapacity)));
     if (block.size == 0) {
         block.status = TStatus::DeflateFailed;
         return;

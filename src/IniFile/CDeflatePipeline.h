@@ -102,10 +102,11 @@ public:
     CDeflatePipeline& operator=(const CDeflatePipeline&) = delete;
 
     int capacity() const { return static_cast<int>(slots.size()); }
-    bool isFull() const { return tail - head == static_cast<qint64>(slots.size()); }
+    // Whether a block of wanted bytes at offset, last or not, can be submitted now.
+    bool hasRoom(qint64 offset, qint64 wanted, bool last) const;
     bool isEmpty() const { return tail == head; }
     // file is the caller's tag for the block; source stays open until the block is popped.
-    // Reads wanted bytes at offset; last ends the stream. Not when full.
+    // Reads wanted bytes at offset; last ends the stream. Only when there is room for it.
     // maskText: mask the file's credentials if it holds text.
     void submit(int file, const ISourceFile* source, qint64 offset, qint64 wanted, bool last,
                 bool maskText = false);
@@ -120,7 +121,14 @@ public:
 
 private:
     struct TStream;
+    struct TBuffers;
     struct TSlot;
+
+    // Whole files up to smallSize go in a slot's own small buffers; smallAhead more slots than
+    // blocks of other sizes can be in flight keep the workers ahead on them.
+    static constexpr qint64 smallSize = 64 * 1024;
+    static constexpr int smallAhead = 16;
+    static bool fitsSmall(qint64 offset, qint64 wanted, bool last);
 
     // What the block before of the same file left: where its bytes ended, whether it was text
     // and ended inside a key block. Null for a file's first block.
@@ -147,6 +155,8 @@ private:
     void keepTail(const TSlot& slot);
 
     std::vector<std::unique_ptr<TSlot>> slots;
+    // Large buffers not lent to a slot.
+    std::vector<std::unique_ptr<TBuffers>> large;
     std::unique_ptr<TStream> ownStream;
     std::vector<std::unique_ptr<TStream>> streams;
     std::vector<std::thread> threads;

@@ -10,7 +10,6 @@
 #include "threading/threads/CCallStack.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -95,18 +95,21 @@ public:
     CRawEntry(const CRawEntry&) = delete;
     CRawEntry& operator=(const CRawEntry&) = delete;
 
-    // name is spelled as the file system spells it. Returns the library's error code.
-    int open(const QByteArray& name, const QDateTime& dateTime, quint32 attributes, bool zip64)
+    // name is spelled as the file system spells it; modified is in seconds since the epoch,
+    // stored in local time. Returns the library's error code.
+    int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
     {
+        // localtime_r reads the time zone once; QDateTime sets it again for every conversion,
+        // which costs a look at the zone file for every entry.
+        std::tm local = {};
+        localtime_r(&modified, &local);
         zip_fileinfo fileInfo = {};
-        const QDate date = dateTime.date();
-        const QTime time = dateTime.time();
-        fileInfo.tmz_date.tm_year = uInt(date.year());
-        fileInfo.tmz_date.tm_mon = uInt(date.month() - 1);
-        fileInfo.tmz_date.tm_mday = uInt(date.day());
-        fileInfo.tmz_date.tm_hour = uInt(time.hour());
-        fileInfo.tmz_date.tm_min = uInt(time.minute());
-        fileInfo.tmz_date.tm_sec = uInt(time.second());
+        fileInfo.tmz_date.tm_year = uInt(local.tm_year + 1900);
+        fileInfo.tmz_date.tm_mon = uInt(local.tm_mon);
+        fileInfo.tmz_date.tm_mday = uInt(local.tm_mday);
+        fileInfo.tmz_date.tm_hour = uInt(local.tm_hour);
+        fileInfo.tmz_date.tm_min = uInt(local.tm_min);
+        fileInfo.tmz_date.tm_sec = uInt(local.tm_sec);
         fileInfo.external_fa = attributes;
         // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
         // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
@@ -286,25 +289,32 @@ public:
     void plan()
     {
         const qsizetype count = qsizetype(sources.size());
-        while (!pipeline.isFull() && planned < count) {
+        while (planned < count) {
             TSource& source = sources[size_t(planned)];
-            if (plannedOffset == 0) {
+            if (!opened) {
+                // No file is opened before a slot is free for it.
+                if (!pipeline.hasRoom(0, 0, true))
+                    return;
                 source = describe(planned);
                 if (source.regular)
                     source.file = ISourceFile::open(source.path, source.opened, source.openError);
+                opened = true;
             }
             if (source.file) {
                 const qint64 size = source.file->size();
-                const qint64 offset = plannedOffset;
+                const qint64 wanted = qMin(CDeflatePipeline::blockSize, size - plannedOffset);
+                const bool last = plannedOffset + CDeflatePipeline::blockSize >= size;
+                if (!pipeline.hasRoom(plannedOffset, wanted, last))
+                    return;
+                pipeline.submit(int(planned), source.file.get(), plannedOffset, wanted, last,
+                                maskText);
                 plannedOffset += CDeflatePipeline::blockSize;
-                pipeline.submit(int(planned), source.file.get(), offset,
-                                qMin(CDeflatePipeline::blockSize, size - offset),
-                                plannedOffset >= size, maskText);
-                if (plannedOffset < size)
+                if (!last)
                     continue;
             }
             ++planned;
             plannedOffset = 0;
+            opened = false;
         }
     }
 
@@ -316,6 +326,7 @@ public:
         if (planned == index) {
             ++planned;
             plannedOffset = 0;
+            opened = false;
         }
         sources[size_t(index)].file.reset();
     }
@@ -327,6 +338,8 @@ private:
     const bool maskText;
     qsizetype planned = 0;
     qint64 plannedOffset = 0;
+    // Whether the file to plan next was described and opened.
+    bool opened = false;
 };
 
 } // namespace
@@ -492,7 +505,7 @@ bool CZipper::packEntries(TPack& pack)
             fromInfo ? unixPermissions(pack.dirs.at(index).permissions()) : defaultFolderMode;
         CRawEntry entry(pack.archive);
         int result =
-            entry.open(name + '/', QDateTime::currentDateTime(), unixAttributes(true, mode), false);
+            entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());
@@ -536,7 +549,7 @@ bool CZipper::packEntries(TPack& pack)
         const QString name = QString::fromUtf8(source.name);
         CRawEntry entry(pack.archive);
         const bool zip64 = size >= (maskCredentials ? maskedZip64Threshold : zip64Threshold);
-        int result = entry.open(source.name, QDateTime::fromSecsSinceEpoch(file.modified()),
+        int result = entry.open(source.name, std::time_t(file.modified()),
                                 unixAttributes(false, file.permissions()), zip64);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;

@@ -376,9 +376,19 @@ void tst_CZipper::sameArchiveForAnyWorkerCount_data()
     QString small;
     for (int i = 0; i < 300; ++i)
         small += QString("logs/d%1/f%2.log=*%3;").arg(i % 7).arg(i).arg(100 + i * 37);
+    // Small whole files run further ahead than the others: files on both sides of that size
+    // and of several blocks, among many small ones.
+    QString interleaved;
+    for (int i = 0; i < 90; ++i)
+        interleaved += QString("logs/e%1/f%2.log=*%3;")
+                           .arg(i % 5)
+                           .arg(i)
+                           .arg(i % 9 == 0 ? 65536 + i % 2 : i % 30 == 1 ? block + 70000 : 900);
     for (int workers : {2, 3, 8}) {
         QTest::addRow("mixed sizes, %d workers", workers) << mixed << workers;
         QTest::addRow("small files, %d workers", workers) << small << workers;
+        QTest::addRow("small files among large ones, %d workers", workers)
+            << interleaved << workers;
     }
 }
 
