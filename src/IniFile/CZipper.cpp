@@ -17,6 +17,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -77,6 +78,19 @@ quint32 unixPermissions(QFileDevice::Permissions permissions)
 QByteArray rawEntryName(const QByteArray& path, const QByteArray& basePath)
 {
     return path.startsWith(basePath) ? path.mid(basePath.size()) : path;
+}
+
+// What masked.txt says of a kind of value, made once rather than for each value.
+const QByteArray& kindText(CCredentialMasker::TKind kind)
+{
+    using TKind = CCredentialMasker::TKind;
+    static const auto texts = [] {
+        std::array<QByteArray, size_t(TKind::ProxyPassword) + 1> made;
+        for (size_t i = 0; i < made.size(); ++i)
+            made[i] = CCredentialMasker::kindName(TKind(i)).toUtf8();
+        return made;
+    }();
+    return texts[size_t(kind)];
 }
 
 QString rawFileName(const QByteArray& path)
@@ -574,9 +588,15 @@ bool CZipper::packEntries(TPack& pack)
                                             << "past the 4 GiB of its entry";
                 return fail(QStringLiteral("\"%1\" grew too large when masked").arg(path));
             }
-            for (const CCredentialMasker::TMasked& masked : block.masked)
-                pack.maskedList += source.name + ':' + QByteArray::number(lineEnds + masked.line) +
-                                   ": " + CCredentialMasker::kindName(masked.kind).toUtf8() + '\n';
+            for (const CCredentialMasker::TMasked& masked : block.masked) {
+                QByteArray& list = pack.maskedList;
+                list += source.name;
+                list += ':';
+                list += QByteArray::number(lineEnds + masked.line);
+                list += ": ";
+                list += kindText(masked.kind);
+                list += '\n';
+            }
             pack.maskedCount += block.masked.size();
             lineEnds += block.lineEnds;
             if (!entry.write(block)) {

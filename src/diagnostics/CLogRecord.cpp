@@ -2,23 +2,28 @@
 
 #include "threading/threads/CBasicThread.h"
 
-#include <QDir>
-#include <QString>
 #include <QThread>
 
+#include <cstring>
+
+// Put together as bytes: the zipper writes a record for every file it masks, and formatting
+// through QString cost more than the rest of the record.
 QByteArray CLogRecord::prefix(const char* file, int line, const char* function)
 {
     const CBasicThread* thread = qobject_cast<const CBasicThread*>(QThread::currentThread());
-    const QString number = thread ? QString::number(thread->threadNumber()) : QStringLiteral("-1");
-    const QString description = thread ? thread->description() : QStringLiteral("MainThread");
-    return QStringLiteral("[ %1 : %2 ] [ %3 : %4 : %5 ]")
-        .arg(number, description, fileName(file), QString::number(line),
-             QString::fromLatin1(function))
-        .toLatin1();
-}
-
-QString CLogRecord::fileName(const char* file)
-{
-    const QString path = QString::fromLocal8Bit(file);
-    return path.split(QDir::separator()).last();
+    const char* name = std::strrchr(file, '/');
+    QByteArray prefix;
+    prefix.reserve(64);
+    prefix += "[ ";
+    prefix += thread ? QByteArray::number(thread->threadNumber()) : QByteArrayLiteral("-1");
+    prefix += " : ";
+    prefix += thread ? thread->description().toLatin1() : QByteArrayLiteral("MainThread");
+    prefix += " ] [ ";
+    prefix += name ? name + 1 : file;
+    prefix += " : ";
+    prefix += QByteArray::number(line);
+    prefix += " : ";
+    prefix += function;
+    prefix += " ]";
+    return prefix;
 }

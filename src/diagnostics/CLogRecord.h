@@ -10,8 +10,6 @@ class CLogRecord
 public:
     // Latin-1 bytes of the prefix for a record written at file:line inside function.
     static QByteArray prefix(const char* file, int line, const char* function);
-    // Last component of a source path as the compiler wrote it.
-    static QString fileName(const char* file);
 };
 
 // Records of an instrumented function (one that opened with SY_FUNCTION) name it through
