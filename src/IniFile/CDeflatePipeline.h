@@ -38,17 +38,20 @@ class ISourceFile;
 // every size. A larger whole file would gain nothing per byte and would grow every slot by
 // twice what it adds.
 //
-// At most capacity() blocks are submitted and not yet taken back: one with one worker, two more
-// than the workers otherwise. Their buffers (4 MiB and 32 KiB to read into, about as much to
-// compress into) and the zlib states are allocated when the pipeline is made; a slot's output
-// grows once to libdeflate's bound, a few KiB more, and a thread's libdeflate compressor
-// (660 KiB) comes at its first whole file. So N >= 2 workers hold at most about
-// 8.1 * (N + 2) + N MiB, about 5 * N + 10 MiB for log text, whose output is small. Masking adds
-// the masked copy each slot keeps, about 4.5 * (N + 2) MiB, and a line longer than a block up to
-// 4 MiB more to its slot. Peak RSS of a whole zip (the benchmark's child under /usr/bin/time,
-// 2 cores): one 2 GiB log 38, 69 and 109 MiB at 2, 8 and 16 workers (masked, with 280,000
-// values in the list of what was masked: 73, 129 and 203); 20,000 small files 51, 57 and 66 MiB,
-// masked or not, most of it the scan's.
+// At most capacity() blocks are submitted and not yet taken back: one with one worker, N + 18
+// with N >= 2 workers. Of these at most N + 2 (one with one worker) are other than small whole
+// files and hold a large buffer set: 8 MiB and 32 KiB to read into (a block and the end of its
+// last line), about 4 MiB to compress into; a small whole file, up to 64 KiB, stays in its
+// slot's small buffers, about 200 KiB. All are allocated when the pipeline is made, untouched
+// until used; an output grows once to libdeflate's bound, a few KiB more, and a thread's
+// libdeflate compressor (660 KiB) comes at its first whole file. So N >= 2 workers hold at most
+// about 8.1 * (N + 2) + N + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output
+// is small. Masking adds the masked copy each large set keeps, about 4.5 * (N + 2) MiB, and a
+// line longer than a block up to 4 MiB more to its set. Peak RSS of a whole zip (the
+// benchmark's child under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37, 67
+// and 106 MiB (masked, with 280,000 values in the list of what was masked: 71, 125 and 198);
+// 20,000 small files 49, 56 and 65 MiB, masked or not, most of it the scan's; the 500 MiB log
+// tree 45, 83 and 131 MiB (masked: 67, 130 and 212).
 // With one worker nothing runs in the background: front() compresses the oldest block on the
 // calling thread. Workers never log and never throw; what went wrong is in the block's status.
 class CDeflatePipeline
