@@ -234,12 +234,12 @@ QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* n
     qint64 available = qMin<qint64>(buffered, qint64(record.compressed));
     position += available;
     quint64 remaining = record.compressed - quint64(available);
-    uLong crc = crc32(0, nullptr, 0);
+    quint32 crc = 0;
     quint64 size = 0;
     bool ended = false;
     for (;;) {
         if (!deflated) {
-            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(next), size_t(available));
+            crc = quint32(libdeflate_crc32(crc, next, size_t(available)));
             size += quint64(available);
         } else {
             if (ended && available > 0)
@@ -251,7 +251,7 @@ QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* n
                 stream.avail_out = uInt(outputSize);
                 const int result = inflate(&stream, Z_NO_FLUSH);
                 const qint64 produced = outputSize - qint64(stream.avail_out);
-                crc = crc32_z(crc, reinterpret_cast<const Bytef*>(output.get()), size_t(produced));
+                crc = quint32(libdeflate_crc32(crc, output.get(), size_t(produced)));
                 size += quint64(produced);
                 ended = result == Z_STREAM_END;
                 // Z_BUF_ERROR: nothing more can be done with the input given so far.
@@ -274,7 +274,7 @@ QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* n
     }
     if (deflated && !ended)
         return QStringLiteral("its deflate stream is cut short");
-    return compare(record, quint32(crc), size);
+    return compare(record, crc, size);
 }
 
 // Inflates a deflated entry in one call: its stream must end exactly where its compressed size
