@@ -178,12 +178,9 @@ void tst_CIniFileGuard::damagedFile_data()
                                    : QString())
                            << skipped;
     };
-    row("byte-order mark", "\xEF\xBB\xBF[general]\nscannStart=0\n[gui]\nfontSize=9\n", false);
-    row("byte-order mark alone", "\xEF\xBB\xBF", false);
     row("byte-order mark before an indented key", "\xEF\xBB\xBF\tscannStart=0\n[gui]\nfontSize=9\n",
         false);
     // QSettings reads every key of such files; the lines it skips are no reason to drop them.
-    row("comment line", "# written by hand\n[general]\nscannStart=0\n[gui]\nfontSize=9\n", true);
     row("line without equals sign", "[general]\nscannStart=0\nthis is no key\n[gui]\nfontSize=9\n",
         true);
     row("unclosed section", "[general\nscannStart=0\n[gui]\nfontSize=9\n", true);

@@ -103,20 +103,18 @@ void tst_CZipExtractor::unpacks_data()
     QTest::addColumn<QString>("tree");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("data");
+    const auto row = [](const char* tag, const char* name, const QString& tree, const char* file,
+                        const QByteArray& data) {
+        QTest::newRow(tag) << QString(name) << tree << QString(file) << data;
+    };
     const QString izip = "d/ d/.hidden d/Größe/ d/Größe/ß.log d/current.log d/f.txt";
-    QTest::newRow("Info-ZIP; a stored link becomes a plain file")
-        << "izip" << izip << "d/current.log" << QByteArray("f.txt");
-    QTest::newRow("Info-ZIP without folder entries")
-        << "izip-D" << izip << "d/Größe/ß.log" << QByteArray("sz");
-    QTest::newRow("data descriptors") << "streamed"
-                                      << "d/ d/one.txt two.txt"
-                                      << "d/one.txt" << QByteArray("first ").repeated(1000);
-    QTest::newRow("UTF-8 names") << "unicode"
-                                 << "Größe.log журнал/ журнал/日本語.txt"
-                                 << "журнал/日本語.txt" << QByteArray("cjk");
-    QTest::newRow("no entries") << "empty"
-                                << ""
-                                << "" << QByteArray();
+    row("Info-ZIP; a stored link becomes a plain file", "izip", izip, "d/current.log", "f.txt");
+    row("Info-ZIP without folder entries", "izip-D", izip, "d/Größe/ß.log", "sz");
+    row("data descriptors", "streamed", "d/ d/one.txt two.txt", "d/one.txt",
+        QByteArray("first ").repeated(1000));
+    row("UTF-8 names", "unicode", "Größe.log журнал/ журнал/日本語.txt", "журнал/日本語.txt",
+        "cjk");
+    row("no entries", "empty", "", "", "");
 }
 
 void tst_CZipExtractor::unpacks()

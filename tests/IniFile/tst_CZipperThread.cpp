@@ -1,14 +1,18 @@
 #include "IniFile/CZipperThread.h"
 
+#include "IniFile/CLogFilesSender.h"
+#include "IniFile/CLogsZipperThread.h"
 #include "IniFile/CZipWorkerThread.h"
 #include "IniFile/CZipper.h"
+#include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
 #include "common/CZipListing.h"
 
+#include <QDir>
 #include <QSemaphore>
 #include <QTest>
 
-// Both zipper threads host a zipper on their event loop and hand it back when they end.
+// The zipper threads host a zipper, or the log rotation, on a thread of their own.
 class tst_CZipperThread : public QObject
 {
     Q_OBJECT
@@ -16,6 +20,8 @@ class tst_CZipperThread : public QObject
 private Q_SLOTS:
     void hostsZipper_data();
     void hostsZipper();
+    void logsZipperThreadRotates();
+    void logsZipperThreadWithoutSenderDoesNothing();
 
 private:
     CTestEnvironment environment;
@@ -28,6 +34,7 @@ void tst_CZipperThread::hostsZipper_data()
     QTest::newRow("CZipWorkerThread") << true;
 }
 
+// Both zipper threads run the zipper's jobs on their event loop and hand it back when they end.
 void tst_CZipperThread::hostsZipper()
 {
     QFETCH(bool, worker);
@@ -58,6 +65,39 @@ void tst_CZipperThread::hostsZipper()
     QVERIFY(thread->wait(10000));
     QCOMPARE(zipper.thread(), QThread::currentThread());
     QCOMPARE(CZipListing(target).names, QStringList{"a.log"});
+}
+
+void tst_CZipperThread::logsZipperThreadRotates()
+{
+    const QString oldLogs = environment.makeDir("logs_old");
+    environment.writeFile("logs_old/Syncarium_2026-12-04.log", "yesterday\n");
+    const QString archive = environment.makeDir("archives") + "logs_2026-12-05_08.00.00.zip";
+    CLogFilesSender sender;
+    sender.setOldLogsPaths(oldLogs, archive);
+    sender.setArchiveNamePrefix("logs_");
+    CLogsZipperThread thread;
+    // The rotation's records name the worker thread.
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression(QStringLiteral("^\\[ %1 : CLogsZipperThread::"
+                                                      "CLogsZipperThread \\] \\[ CLogFilesSender\\."
+                                                      "cpp : \\d+ : CLogFilesSender::saveLogs \\] "
+                                                      "Logs saved successfully!$")
+                                           .arg(thread.threadNumber())));
+    QVERIFY(thread.startThread(&sender));
+    QVERIFY(thread.wait(30000));
+    QCOMPARE(thread.exitCode(), 0);
+    QVERIFY(QFileInfo::exists(archive));
+    QVERIFY(QDir(oldLogs).isEmpty());
+}
+
+void tst_CZipperThread::logsZipperThreadWithoutSenderDoesNothing()
+{
+    CLogsZipperThread thread;
+    CExpect::record(QtWarningMsg, "CLogsZipperThread.cpp", "CLogsZipperThread::runMethod",
+                    "no log sender to run");
+    QVERIFY(thread.startThread());
+    QVERIFY(thread.wait(30000));
+    QCOMPARE(thread.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_CZipperThread)

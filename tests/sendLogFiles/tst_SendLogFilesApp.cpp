@@ -80,9 +80,6 @@ void tst_SendLogFilesApp::afterConstruction()
     QCOMPARE(text(window)->text(), "Compress...");
     QLabel* icon = window.findChild<QLabel*>("lblCopyFiles");
     QVERIFY(icon && !icon->pixmap().isNull());
-    QCOMPARE(bar(window)->maximum(), 100);
-    QCOMPARE(bar(window)->value(), 24);
-    QVERIFY(!bar(window)->isTextVisible());
     // Shown before anything long starts, the window is painted at once rather than at the
     // first progress report.
     CPaintedTexts painted;
@@ -99,8 +96,7 @@ void tst_SendLogFilesApp::progressReport_data()
     QTest::addColumn<quint32>("actual");
     QTest::addColumn<QString>("fileName");
     QTest::newRow("first entry") << 12u << 1u << "logs_backup";
-    QTest::newRow("placeholders in the name") << 3u << 2u << "100%2 done %1.log";
-    QTest::newRow("umlauts") << 5u << 3u << "Übersicht-größe.log";
+    QTest::newRow("placeholders and umlauts in the name") << 3u << 2u << "100%2 done %1 Größe.log";
     QTest::newRow("nothing in total: busy bar") << 0u << 0u << "x";
 }
 
