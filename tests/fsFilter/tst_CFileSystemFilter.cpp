@@ -58,10 +58,8 @@ class tst_CFileSystemFilter : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void loadsTheDefaultFilterFile();
     void withoutDefaultFileOnlyBuiltInRules();
-    void spaceFilterIsACopyOfTheDefault();
-    void replacingKeepsTheRegisteredObject();
+    void spaceFilterCopiesTheDefaultAndIsReplacedInPlace();
     void removeSpaceFilter();
     void reportsOfEverySpaceAreRelayed_data();
     void reportsOfEverySpaceAreRelayed();
@@ -96,16 +94,6 @@ void tst_CFileSystemFilter::writeDefaultFile()
     QVERIFY(QFileInfo::exists(path));
 }
 
-void tst_CFileSystemFilter::loadsTheDefaultFilterFile()
-{
-    CFileSystemFilter* registry = CFileSystemFilter::instance();
-    quint32 type = 0;
-    expectFiltering(0, "/", "secret.txt", 9);
-    QVERIFY(isScannerFile(registry->defaultFilter(), "secret.txt", type));
-    QCOMPARE(type, 9u);
-    QVERIFY(registry->loadDefaultFilter());
-}
-
 void tst_CFileSystemFilter::withoutDefaultFileOnlyBuiltInRules()
 {
     QVERIFY(QDir(env->root() + "config").removeRecursively());
@@ -129,7 +117,7 @@ void tst_CFileSystemFilter::withoutDefaultFileOnlyBuiltInRules()
     QVERIFY(isScannerFile(defaults, "secret.txt", type));
 }
 
-void tst_CFileSystemFilter::spaceFilterIsACopyOfTheDefault()
+void tst_CFileSystemFilter::spaceFilterCopiesTheDefaultAndIsReplacedInPlace()
 {
     CFileSystemFilter* registry = CFileSystemFilter::instance();
     QVERIFY(registry->loadSpaceFilter(5, "/spaces/five"));
@@ -147,14 +135,8 @@ void tst_CFileSystemFilter::spaceFilterIsACopyOfTheDefault()
     QVERIFY(space->addExcludeFile(CFSFilter::Scanner, 6, "only.txt"));
     quint32 type = 0;
     QVERIFY(!isScannerFile(registry->defaultFilter(), "only.txt", type));
-}
 
-void tst_CFileSystemFilter::replacingKeepsTheRegisteredObject()
-{
-    CFileSystemFilter* registry = CFileSystemFilter::instance();
-    QVERIFY(registry->loadSpaceFilter(5, "/spaces/five"));
-    CFSPlatformFilter* registered = registry->getSpaceFilter(5);
-
+    // Replacing the rules keeps the space object.
     auto replacement = std::make_unique<CFSPlatformFilter>();
     QVERIFY(replacement->addExcludeFile(CFSFilter::Scanner, 8, "new.txt"));
     replacement->setSpaceID(99);
@@ -164,14 +146,13 @@ void tst_CFileSystemFilter::replacingKeepsTheRegisteredObject()
     QVERIFY(registry->addSpaceFilter(5, std::move(replacement)));
     QVERIFY(given.isNull());
 
-    QCOMPARE(registry->getSpaceFilter(5), registered);
-    QCOMPARE(registered->spaceID(), 5u);
-    QCOMPARE(registered->spacePath(), "/spaces/five");
-    quint32 type = 0;
-    QVERIFY(!isScannerFile(registered, "secret.txt", type));
+    QCOMPARE(registry->getSpaceFilter(5), space);
+    QCOMPARE(space->spaceID(), 5u);
+    QCOMPARE(space->spacePath(), "/spaces/five");
+    QVERIFY(!isScannerFile(space, "secret.txt", type));
     expectFiltering(5, "/", "new.txt", 8);
     QSignalSpy relayed(registry, &CFileSystemFilter::pathFiltered);
-    QVERIFY(isScannerFile(registered, "new.txt", type));
+    QVERIFY(isScannerFile(space, "new.txt", type));
     QCOMPARE(type, 8u);
     QCOMPARE(relayed.count(), 1);
 }
