@@ -41,7 +41,6 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void withoutTableNothingAnswers();
-    void initializeWithoutDefaultFile();
     void initializeLoadsFromTheWorkingDirectory();
     void failedInitializeKeepsTheTable();
     void readersAndWritersTogether();
@@ -97,15 +96,6 @@ void tst_CFileSystemFileTypes::withoutTableNothingAnswers()
     QVERIFY(!types->removeGroupEntries(QStringLiteral("G1")));
 }
 
-void tst_CFileSystemFileTypes::initializeWithoutDefaultFile()
-{
-    // The file next to the home folder is not the one in the working directory.
-    env->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
-    expectLoadFailure(env->root(), QStringLiteral("not found."));
-    QVERIFY(!CFileSystemFileTypes::instance()->initialize());
-    QVERIFY(!CFileSystemFileTypes::instance()->hasType(QStringLiteral("T1")));
-}
-
 void tst_CFileSystemFileTypes::initializeLoadsFromTheWorkingDirectory()
 {
     CFileSystemFileTypes* types = initialized("[G1]\nT1=a,b\nT2=c\n[G2]\nT3=d\n");
@@ -127,8 +117,14 @@ void tst_CFileSystemFileTypes::initializeLoadsFromTheWorkingDirectory()
     QVERIFY(!types->hasGroup(QStringLiteral("G2")));
 }
 
+// A failed load keeps the table held before, or none.
 void tst_CFileSystemFileTypes::failedInitializeKeepsTheTable()
 {
+    // The file next to the home folder is not the one in the working directory.
+    env->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
+    expectLoadFailure(env->root(), QStringLiteral("not found."));
+    QVERIFY(!CFileSystemFileTypes::instance()->initialize());
+    QVERIFY(!CFileSystemFileTypes::instance()->hasType(QStringLiteral("T1")));
     CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
     QVERIFY(types);
     const QString path = env->root() + "work/default.ini";
