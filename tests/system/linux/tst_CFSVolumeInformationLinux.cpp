@@ -170,7 +170,6 @@ private:
     QString tableFile() const { return environment->root() + QStringLiteral("mountinfo"); }
     void writeTable(const QStringList& lines) const;
     QString base() const { return QDir(environment->root()).canonicalPath(); }
-    bool mount(const QStringList& arguments);
 
     std::unique_ptr<CTestEnvironment> environment;
 };
@@ -449,22 +448,13 @@ void tst_CFSVolumeInformationLinux::liveTable()
     QVERIFY(drives.contains(reference.target));
 }
 
-bool tst_CFSVolumeInformationLinux::mount(const QStringList& arguments)
-{
-    bool ok = false;
-    const QString output = run(QStringLiteral("mount"), arguments, &ok);
-    if (!ok)
-        qWarning("mount %s: %s", qPrintable(arguments.join(' ')), qPrintable(output));
-    return ok;
-}
-
 void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 {
     if (!CTestChild::inMountNamespace())
         return;
     const QString d = base();
     QVERIFY(CTestTree::make(d + '/', "ram/;ro/;share/"));
-    if (!mount({"-t", "tmpfs", "-o", "size=4m", "sy-ram", d + "/ram"}))
+    if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=4m", "sy-ram", d + "/ram"}))
         QSKIP("tmpfs cannot be mounted here");
     QVERIFY(CTestTree::make(d + '/', "ram/dir/f.txt=*65536"));
 
@@ -483,8 +473,8 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
     QVERIFY(fsidHolds(referenceFor(d + "/ram").fsid, ram.serialNumber));
 
     // A read-only bind mount of a folder of it.
-    QVERIFY(mount({"--bind", d + "/ram/dir", d + "/ro"}));
-    QVERIFY(mount({"-o", "remount,bind,ro", d + "/ro"}));
+    QVERIFY(CTestChild::mount({"--bind", d + "/ram/dir", d + "/ro"}));
+    QVERIFY(CTestChild::mount({"-o", "remount,bind,ro", d + "/ro"}));
     const CFSVolumeInformation readOnly(d + "/ro/f.txt");
     QCOMPARE(Volume::rootPathByPath(d + "/ro/f.txt"), d + "/ro/");
     QCOMPARE(readOnly.fileSystemName, QString("tmpfs"));
@@ -496,14 +486,14 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 
     // Mounted on top of the first: answered by the top one, and by the first again once the
     // top one is gone. No refresh is asked for: the table follows the kernel's changes.
-    QVERIFY(mount({"-t", "tmpfs", "-o", "size=2m", "sy-top", d + "/ram"}));
+    QVERIFY(CTestChild::mount({"-t", "tmpfs", "-o", "size=2m", "sy-top", d + "/ram"}));
     QCOMPARE(diskTotal(d + "/ram/x"), qint64(2 << 20));
     QVERIFY(run("umount", {d + "/ram"}).isEmpty());
     QCOMPARE(diskTotal(d + "/ram/x"), qint64(4 << 20));
 
     // A share's name as the source of a local file system makes no share of it: the path is
     // the local one Linux reads. Gone, the table keeps it.
-    QVERIFY(mount({"-t", "tmpfs", "//server/share", d + "/share"}));
+    QVERIFY(CTestChild::mount({"-t", "tmpfs", "//server/share", d + "/share"}));
     QCOMPARE(Volume::rootPathByPath("//server/share/dir/x.txt"),
              Volume::rootPathByPath("/server/share/dir/x.txt"));
     QVERIFY(run("umount", {d + "/share"}).isEmpty());
@@ -526,7 +516,7 @@ void tst_CFSVolumeInformationLinux::ext4Image()
     const QString output = run("mkfs.ext4", {"-q", "-F", "-L", "Données", image.fileName()}, &made);
     if (!made)
         QSKIP(qPrintable("mkfs.ext4 failed: " + output));
-    if (!mount({"-o", "loop", image.fileName(), d + "/ext"}))
+    if (!CTestChild::mount({"-o", "loop", image.fileName(), d + "/ext"}))
         QSKIP("no loop device to mount an image on");
     QVERIFY(CTestTree::make(d + '/', "ext/dir/;toExt->%Rext/dir"));
 
@@ -555,7 +545,7 @@ void tst_CFSVolumeInformationLinux::mountRace()
     const QString d = base();
     const QString point = d + "/race";
     QVERIFY(QDir().mkpath(point));
-    if (!mount({"-t", "tmpfs", "-o", "size=2m", "sy-base", point}))
+    if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=2m", "sy-base", point}))
         QSKIP("tmpfs cannot be mounted here");
     const QByteArray nativePoint = QFile::encodeName(point);
     std::atomic<bool> stop{false};
