@@ -125,8 +125,6 @@ void tst_CFSFilter::builtInRules_data()
     const QString fork = QStringLiteral("true fffffffe");
     row("scanner: fork folder", scanner, "/pics/a.jpg/", "..namedfork", true, fork);
     row("scanner: below a fork folder", scanner, "/pics/a.jpg/..namedfork/", "rsrc", false, fork);
-    row("archiver: .syncarium folder", CFSFilter::Archiver, "/", ".syncarium", true, "true 4");
-    row("copy controller: qt_temp.1", CFSFilter::CopyController, "/", "qt_temp.1", false, "true 4");
     row("synchronizer: no options", synchronizer, "/", ".syncarium", true, "false");
 }
 
