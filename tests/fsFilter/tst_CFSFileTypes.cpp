@@ -11,11 +11,6 @@ QStringList list(const char* joined)
     return joined ? QString::fromUtf8(joined).split(u'|') : QStringList();
 }
 
-QString dump(const CFSFileTypes& table)
-{
-    return dumpFileTypes(table);
-}
-
 // G1 holds T1 and T2, G2 holds T3, T4 has a list but no group, T5 a group but no list.
 CFSFileTypes sample()
 {
@@ -178,7 +173,7 @@ void tst_CFSFileTypes::changes()
     else
         QFAIL("unknown change");
     QCOMPARE(answer, result);
-    QCOMPARE(dump(table), after);
+    QCOMPARE(dumpFileTypes(table), after);
 }
 
 void tst_CFSFileTypes::copyIsIndependent()
@@ -189,7 +184,7 @@ void tst_CFSFileTypes::copyIsIndependent()
     QVERIFY(table.removeGroup(QStringLiteral("G1")));
     table.setEntries(QStringLiteral("T4"), {});
     QVERIFY(copy != table);
-    QCOMPARE(dump(copy), QString::fromLatin1(sampleDump));
+    QCOMPARE(dumpFileTypes(copy), QString::fromLatin1(sampleDump));
 }
 
 QTEST_GUILESS_MAIN(tst_CFSFileTypes)
