@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CLockHolder.h"
 #include "common/CTestTree.h"
+#include "fsapi/CFSLock.h"
 #include "fsapi/FileSystemExceptions.h"
 
 #include <QDir>
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void refusedRequests();
     void otherErrorsThrow();
     void permissions();
+    void frontClass();
 
 private:
     QString file() const { return dir->filePath("f ü.txt"); }
@@ -210,6 +212,27 @@ void tst_CLinuxFSLock::permissions()
     QCOMPARE(CExpect::outcome([&] { return lock.getWriteLock(file()); }),
              "FileSystemException | " + errorText(EACCES));
     QVERIFY(!lock.isLocked());
+}
+
+// The class callers name hands the requests to the platform's lock, and refuses them without one.
+void tst_CLinuxFSLock::frontClass()
+{
+    CFSLock withoutPlatformLock(file(), nullptr);
+    QVERIFY(!withoutPlatformLock.getExclusiveLock());
+    QVERIFY(!withoutPlatformLock.isLocked());
+    QVERIFY(withoutPlatformLock.releaseLock());
+    CFSLock first(file());
+    CFSLock second(first.path());
+    QVERIFY(first.getDeleteLock());
+    QVERIFY(first.isLocked());
+    QVERIFY(second.getWriteLock());
+    QVERIFY(second.releaseLock());
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CLinuxFSLock.cpp"),
+                            QStringLiteral("CLinuxFSLock::checkSuccess"), QStringLiteral(".*"));
+    QVERIFY(!second.getExclusiveLock());
+    QVERIFY(!second.isLocked());
+    QVERIFY(first.releaseLock());
+    QVERIFY(second.getExclusiveLock());
 }
 
 QTEST_GUILESS_MAIN(tst_CLinuxFSLock)
