@@ -4,6 +4,7 @@
 #include "common/CLockHolder.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
+#include "fsapi/CFSOperations.h"
 #include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
 #include "fsapi/linux/CLinuxFSLock.h"
@@ -162,6 +163,12 @@ QString deepPath(const QString& base, qsizetype bytes, const QString& fill)
     const qsizetype units = (bytes - size) / unit;
     return path + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
 }
+void expectExchangeRecord(const QString& pattern)
+{
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSOperations.cpp"),
+                            QStringLiteral("CFSOperations::internalSafeExchangeFile"), pattern);
+}
+
 // Neither null (which leaves a stamp alone) nor valid.
 const QDateTime invalidTime(QDate(), QTime(1, 0));
 
@@ -191,6 +198,12 @@ private Q_SLOTS:
     void moveFileAcrossFileSystems();
     void timeStamps();
     void attributesIdentityAndLinks();
+    void frontClass();
+    void exchange_data();
+    void exchange();
+    void exchangeRollsBack();
+    void exchangeWithEmptyPaths_data();
+    void exchangeWithEmptyPaths();
 
 private:
     QString path(const QString& relative) const { return root + relative; }
@@ -850,6 +863,94 @@ void tst_CLinuxFSOperations::attributesIdentityAndLinks()
     CLockHolder holder(file, QStringLiteral("exclusive"));
     QVERIFY(holder.isLocked());
     QVERIFY(ops.tryExclusiveLock(path("symbolic")));
+}
+
+// The class callers name answers false without a platform's operations, and passes on the
+// platform's answers and exceptions unchanged.
+void tst_CLinuxFSOperations::frontClass()
+{
+    CFSOperations withoutImplementation(nullptr);
+    QVERIFY(!withoutImplementation.fileExists(root));
+    QVERIFY(!withoutImplementation.createDirectory(root + "d", {}, {}, {}, 0, false));
+    QCOMPARE(CTestTree::describe(root), QString());
+    CFSOperations front;
+    QVERIFY(front.createDirectory(root + "d", {}, {}, {}, 0, false));
+    QVERIFY(front.directoryExists(root + "d"));
+    QCOMPARE(CExpect::outcome([&] { return front.fileExists(root + "d"); }),
+             "NotAFile | " + root + "d is a directory");
+}
+
+void tst_CLinuxFSOperations::exchange_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("new file") << "";
+    QTest::newRow("replacing a file") << "space/Документы/report 1.txt=old version@400";
+    QTest::newRow("in place of a template") << "space/Документы/report 1.txt.syncarium=template";
+    QTest::newRow("replacing a file with a template")
+        << "space/Документы/report 1.txt=old;space/Документы/report 1.txt.syncarium=template@444";
+}
+
+void tst_CLinuxFSOperations::exchange()
+{
+    QFETCH(QString, before);
+    QVERIFY(CTestTree::make(root, before + ";in/x7=new version;out/;space/Документы/"));
+    const QDateTime written = utc(2011, 1, 24, 15, 30);
+    QVERIFY(CFSOperations().safeExchangeFile(root + "in", root + "out", root + "space/Документы",
+                                             "x7", "report 1.txt", written.addDays(-1), written));
+    QCOMPARE(CTestTree::describe(root),
+             "in/;out/;space/;space/Документы/;space/Документы/report 1.txt=new version");
+    QCOMPARE(modified(root + "space/Документы/report 1.txt"), written);
+}
+
+void tst_CLinuxFSOperations::exchangeRollsBack()
+{
+    const QString tree = "in/;in/x=new version;out/;space/;space/file=old version";
+    QVERIFY(CTestTree::make(root, tree));
+    auto refusing = std::make_unique<CFaultyFSOperations>();
+    refusing->root = root;
+    refusing->failing("setTimeStamps %Rspace/~");
+    CFSOperations front(std::move(refusing));
+    QVERIFY(!front.safeExchangeFile(root + "in", root + "out", root + "space", "x", "file",
+                                    QDateTime(), QDateTime::currentDateTimeUtc()));
+    QCOMPARE(CTestTree::describe(root), tree);
+
+    // A failure that throws is logged and answered with false.
+    expectExchangeRecord("Exceptions::FileDoesNotExist::.*Source doesn't exists: .*");
+    QVERIFY(!CFSOperations().safeExchangeFile(root + "in", root + "out", root + "space", "missing",
+                                              "new", QDateTime(), QDateTime()));
+    QCOMPARE(CTestTree::describe(root), tree);
+}
+
+void tst_CLinuxFSOperations::exchangeWithEmptyPaths_data()
+{
+    QTest::addColumn<int>("emptyIndex");
+    QTest::newRow("exchange folder") << 0;
+    QTest::newRow("original name") << 4;
+    QTest::newRow("null character") << -1;
+}
+
+void tst_CLinuxFSOperations::exchangeWithEmptyPaths()
+{
+    QFETCH(int, emptyIndex);
+    const QString tree = "in/;in/x=new;out/;space/;space/name=old";
+    QVERIFY(CTestTree::make(root, tree));
+    QStringList paths{root + "in", root + "out", root + "space", "x", "name"};
+    if (emptyIndex < 0) {
+        // The system would read the name as "name" and replace the file of that name.
+        paths[4] += QChar(u'\0') + QStringLiteral("other");
+        expectExchangeRecord(QRegularExpression::escape("Null character in path name\\0other"));
+    } else {
+        paths[emptyIndex].clear();
+        expectExchangeRecord(QStringLiteral("Empty path \\.\\.\\."));
+        expectExchangeRecord(
+            QRegularExpression::escape(QStringLiteral("XChgIn: %1 XChgOut: %2 XChgSrcName: %3")
+                                           .arg(paths[0], paths[1], paths[3])));
+        expectExchangeRecord(QRegularExpression::escape(
+            QStringLiteral("OriginalPath: %1 OriginalName: %2").arg(paths[2], paths[4])));
+    }
+    QVERIFY(!CFSOperations().safeExchangeFile(paths[0], paths[1], paths[2], paths[3], paths[4],
+                                              QDateTime(), QDateTime()));
+    QCOMPARE(CTestTree::describe(root), tree);
 }
 
 QTEST_GUILESS_MAIN(tst_CLinuxFSOperations)
