@@ -272,7 +272,6 @@ void tst_CFSVolumeInformationLinux::paths_data()
     row("export path in other case", "nas:/Export/f", "/", "ext4", DRIVE_UNKNOWN);
     row("longer share name", "//server/shared/x", "/", "ext4", DRIVE_UNKNOWN);
     row("share not mounted", "//other/share/x", "/", "ext4", DRIVE_UNKNOWN);
-    row("server only", "//server", "/", "ext4", DRIVE_UNKNOWN);
     row("local path with a doubled slash", "/$T/ram/f.txt", "$T/ram/", "ramfs", DRIVE_RAMDISK);
     row("source of a mount that is no share", "//sy-local/share/x", "/", "ext4", DRIVE_UNKNOWN);
     row("file", "$T/ram/f.txt", "$T/ram/", "ramfs", DRIVE_RAMDISK);
