@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <atomic>
 #include <memory>
 
 namespace {
