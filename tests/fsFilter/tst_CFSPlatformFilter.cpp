@@ -402,29 +402,23 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce_data()
     const QString space = "/home/user/space";
     const QString parent = "/home/user/space/docs";
     const QString relative = "/docs/";
-    QTest::newRow("isFiltered with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFiltered(module, space, parent, n, options, false, t);
-    });
-    QTest::newRow("isFileFiltered with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFileFiltered(module, space, parent, n, options, t);
-    });
-    QTest::newRow("isFiltered") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFiltered(module, space, parent, n, false, t);
-    });
-    QTest::newRow("isFileFiltered") << TQuery(
-        [=](auto& f, auto& n, auto& t) { return f.isFileFiltered(module, space, parent, n, t); });
-    QTest::newRow("isFilteredRelative with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFilteredRelative(module, relative, n, options, false, t);
-    });
-    QTest::newRow("isFileFilteredRelative with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFileFilteredRelative(module, relative, n, options, t);
-    });
-    QTest::newRow("isFilteredRelative") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFilteredRelative(module, relative, n, false, t);
-    });
-    QTest::newRow("isFileFilteredRelative") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFileFilteredRelative(module, relative, n, t);
-    });
+    // The filter f asked about the name n, its type in t.
+#define QUERY(call) TQuery([=](CFSPlatformFilter& f, const QString& n, quint32& t) { return call; })
+    QTest::newRow("isFiltered with options")
+        << QUERY(f.isFiltered(module, space, parent, n, options, false, t));
+    QTest::newRow("isFileFiltered with options")
+        << QUERY(f.isFileFiltered(module, space, parent, n, options, t));
+    QTest::newRow("isFiltered") << QUERY(f.isFiltered(module, space, parent, n, false, t));
+    QTest::newRow("isFileFiltered") << QUERY(f.isFileFiltered(module, space, parent, n, t));
+    QTest::newRow("isFilteredRelative with options")
+        << QUERY(f.isFilteredRelative(module, relative, n, options, false, t));
+    QTest::newRow("isFileFilteredRelative with options")
+        << QUERY(f.isFileFilteredRelative(module, relative, n, options, t));
+    QTest::newRow("isFilteredRelative")
+        << QUERY(f.isFilteredRelative(module, relative, n, false, t));
+    QTest::newRow("isFileFilteredRelative")
+        << QUERY(f.isFileFilteredRelative(module, relative, n, t));
+#undef QUERY
 }
 
 // Every query names the entry relative to the space and reports it exactly once.
