@@ -119,24 +119,15 @@ void tst_CFSFilterFile::layout()
     CFSFilterFile file(environment.root() + "layout/filter.ini");
     file.setFilter(&filter);
     QVERIFY(file.save(false));
-    QFile written(file.fileName());
-    QVERIFY(written.open(QIODevice::ReadOnly));
-    const QByteArray text = written.readAll();
-    QVERIFY2(
-        text.contains("[directories]\n"
-                      "excludes\\1\\directory=.syncarium/\nexcludes\\1\\modules=71\n"
-                      "excludes\\1\\type=4\n"
-                      "excludes\\2\\directory=tmp\nexcludes\\2\\modules=3\nexcludes\\2\\type=1\n"
-                      "excludes\\3\\directory=~/\nexcludes\\3\\modules=71\nexcludes\\3\\type=4\n"
-                      "excludes\\size=3\n"),
-        text.constData());
-    QVERIFY2(
-        text.contains("[fileTypes]\n"
-                      "excludes\\1\\fileType=Bak~\nexcludes\\1\\modules=8\nexcludes\\1\\type=1\n"
-                      "excludes\\2\\fileType=bak\nexcludes\\2\\modules=8\nexcludes\\2\\type=2\n"
-                      "excludes\\3\\fileType=bak\nexcludes\\3\\modules=16\nexcludes\\3\\type=3\n"
-                      "excludes\\size=3\n"),
-        text.constData());
+    const QByteArray text = CTestTree::content(file.fileName());
+    QVERIFY2(text.contains("[directories]\n" + elements("directory", {{".syncarium/", "71", "4"},
+                                                                      {"tmp", "3", "1"},
+                                                                      {"~/", "71", "4"}})),
+             text.constData());
+    QVERIFY2(text.contains(
+                 "[fileTypes]\n" +
+                 elements("fileType", {{"Bak~", "8", "1"}, {"bak", "8", "2"}, {"bak", "16", "3"}})),
+             text.constData());
     QVERIFY2(text.contains("[options]\narchiver=419\ncopyController=419\nmessageBuilder=0\n"
                            "ruleEngine=0\nscanner=419\nsynchronizer=0\nwatcher=291\n"),
              text.constData());
@@ -281,9 +272,9 @@ void tst_CFSFilterFile::badFiles()
 // Loading adds: rules held stay, and an option bit is never cleared.
 void tst_CFSFilterFile::loadKeepsWhatIsHeld()
 {
-    CFSFilterFile file(environment.writeFile(
-        "keep/filter.ini", "[options]\nwatcher=4\nscanner=0\n[files]\nexcludes\\1\\file=b\n"
-                           "excludes\\1\\modules=1\nexcludes\\1\\type=1\nexcludes\\size=1\n"));
+    CFSFilterFile file(
+        environment.writeFile("keep/filter.ini", "[options]\nwatcher=4\nscanner=0\n[files]\n" +
+                                                     elements("file", {{"b", "1", "1"}})));
     CFSFilter held;
     QVERIFY(held.addExcludeFile(CFSFilter::Watcher, 2, "a"));
     held.setModuleOptions(CFSFilter::Scanner, 1);
