@@ -117,7 +117,6 @@ void tst_CShellGlobalLinux::defaults()
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(APPDATA), home + ".local/share/");
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(INTERNET_CACHE), home + ".cache/");
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(STARTUP), home + ".config/autostart/");
-    QCOMPARE(CShellGlobal::getShellSpecialFolderPath(DESKTOP), home + "Desktop/");
     QCOMPARE(CShellGlobal::getShellSpecialFolderPath(PERSONAL), home + "Documents/");
 
     // A variable that ends with "/" gets no second one.
