@@ -5,6 +5,7 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "fsapi/CFSOperations.h"
+#include "fsapi/CRetryCounter.h"
 #include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
 #include "fsapi/linux/CLinuxFSLock.h"
@@ -21,6 +22,7 @@
 
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include <csignal>
@@ -28,6 +30,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// Testing the retry counter as a condition must not turn into arithmetic.
+static_assert(!std::is_convertible_v<CRetryCounter, int>);
 
 namespace {
 
@@ -204,6 +209,8 @@ private Q_SLOTS:
     void exchangeRollsBack();
     void exchangeWithEmptyPaths_data();
     void exchangeWithEmptyPaths();
+    void retryCounter_data();
+    void retryCounter();
 
 private:
     QString path(const QString& relative) const { return root + relative; }
@@ -951,6 +958,41 @@ void tst_CLinuxFSOperations::exchangeWithEmptyPaths()
     QVERIFY(!CFSOperations().safeExchangeFile(paths[0], paths[1], paths[2], paths[3], paths[4],
                                               QDateTime(), QDateTime()));
     QCOMPARE(CTestTree::describe(root), tree);
+}
+
+void tst_CLinuxFSOperations::retryCounter_data()
+{
+    QTest::addColumn<bool>("initial");
+    QTest::addColumn<quint32>("retries");
+    QTest::addColumn<QList<bool>>("assignments");
+    QTest::addColumn<QList<bool>>("tests");
+    QTest::addColumn<QList<quint32>>("remaining");
+    const auto row = [](const char* name, bool initial, quint32 retries, QList<bool> assignments,
+                        QList<bool> tests, QList<quint32> remaining) {
+        QTest::newRow(name) << initial << retries << assignments << tests << remaining;
+    };
+    row("two retries: three attempts", true, 2, {true, true, true}, {true, true, false}, {2, 1, 0});
+    row("false stops at once", true, 2, {false}, {false}, {3});
+    row("false after one retry", true, 2, {true, false}, {true, false}, {2, 2});
+    row("no retries: one attempt", true, 0, {true, true}, {false, false}, {0, 0});
+    row("initially false, then asked", false, 1, {true, true}, {true, false}, {1, 0});
+}
+
+void tst_CLinuxFSOperations::retryCounter()
+{
+    QFETCH(bool, initial);
+    QFETCH(quint32, retries);
+    QFETCH(QList<bool>, assignments);
+    QFETCH(QList<bool>, tests);
+    QFETCH(QList<quint32>, remaining);
+    CRetryCounter counter(initial, retries);
+    QCOMPARE(counter.getRemaining(), retries + 1);
+    QCOMPARE(bool(counter), initial);
+    for (qsizetype i = 0; i < assignments.size(); ++i) {
+        counter = assignments.at(i);
+        QCOMPARE(bool(counter), tests.at(i));
+        QCOMPARE(counter.getRemaining(), remaining.at(i));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_CLinuxFSOperations)
