@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <atomic>
 #include <memory>
 
 namespace {
@@ -52,7 +51,22 @@ const int workLine = __LINE__ + 4;
 void logWork()
 {
     SY_FUNCTION("Logger::work");
-    SY_WARNING << "work";
+    SY_WARNING << "work on" << QStringLiteral("a \"quoted\" string") << 7;
+}
+
+// The record logWork() makes, after the thread's part of it.
+QString workText()
+{
+    return QStringLiteral("[ tst_CLog.cpp : %1 : Logger::work ] work on a \"quoted\" string 7")
+        .arg(workLine);
+}
+
+// The whole record logWork() makes on a thread ("number : description").
+QRegularExpression workRecord(const QString& thread)
+{
+    return QRegularExpression(QLatin1Char('^') +
+                              QRegularExpression::escape("[ " + thread + " ] " + workText()) +
+                              QLatin1Char('$'));
 }
 
 class Worker : public CBasicThread
@@ -81,6 +95,7 @@ class tst_CLog : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
+    void recordPrefix();
     void fileContents_data();
     void fileContents();
     void newFilePerRun();
@@ -107,6 +122,26 @@ void tst_CLog::cleanup()
 {
     qInstallMessageHandler(testHandler);
     environment.reset();
+}
+
+// Without a writer the records reach the test's own handler.
+void tst_CLog::recordPrefix()
+{
+    QTest::ignoreMessage(QtWarningMsg, workRecord(QStringLiteral("-1 : MainThread")));
+    logWork();
+    const qint32 number = CBasicThread::threadCount() + 1;
+    QTest::ignoreMessage(
+        QtDebugMsg,
+        QRegularExpression(
+            QStringLiteral(R"(^\[ -1 : MainThread \] \[ CBasicThread\.cpp : \d+ )"
+                           R"(: CBasicThread::CBasicThread \] )") +
+            QRegularExpression::escape(
+                QStringLiteral("Thread ( %1 Z\u00e4hler ) registering ...").arg(number)) +
+            QLatin1Char('$')));
+    QTest::ignoreMessage(QtWarningMsg, workRecord(QStringLiteral("%1 : Z\u00e4hler").arg(number)));
+    Worker worker(std::string("Z\xc3\xa4hler"));
+    QVERIFY(worker.startThread());
+    QVERIFY(worker.wait(10000));
 }
 
 void tst_CLog::fileContents_data()
@@ -201,9 +236,7 @@ void tst_CLog::splitByThread()
         const QString bracket = shortTags
                                     ? QStringLiteral("[%1]").arg(number)
                                     : QStringLiteral("[ %1 : %2 ]").arg(number).arg(description);
-        return filePattern(line(
-            tag,
-            bracket + QStringLiteral(" [ tst_CLog.cpp : %1 : Logger::work ] work").arg(workLine)));
+        return filePattern(line(tag, bracket + u' ' + workText()));
     };
     QVERIFY_MATCH(work(worker.threadNumber(), "Zip::Worker"),
                   readFile(logDir + QStringLiteral("Zip_log.txt")));

@@ -1,4 +1,5 @@
 #include "fsFilter/CFSFileTypesFile.h"
+#include "fsFilter/CFileSystemFileTypes.h"
 
 #include "common/CExpect.h"
 #include "common/CFileTypesDump.h"
@@ -8,11 +9,33 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <memory>
 
 namespace {
+
+QStringList list(const char* joined)
+{
+    return joined ? QString::fromUtf8(joined).split(u'|') : QStringList();
+}
+
+// G1 holds T1 and T2, G2 holds T3, T4 has a list but no group, T5 a group but no list.
+CFSFileTypes sample()
+{
+    CFSFileTypes table;
+    table.setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a"), "b"});
+    table.setType(QStringLiteral("G1"), QStringLiteral("T2"), {QStringLiteral("c")});
+    table.setType(QStringLiteral("G2"), QStringLiteral("T3"), {QStringLiteral("d")});
+    table.setEntries(QStringLiteral("T4"), {QStringLiteral("e")});
+    table.setGroup(QStringLiteral("T5"), QStringLiteral("G3"));
+    return table;
+}
+
+const char* const sampleDump = "T1@G1=a,b T2@G1=c T3@G2=d T4@-=e T5@G3=(none)";
 
 QString dump(const CFSFileTypesFile& file)
 {
@@ -27,6 +50,20 @@ void expect(QtMsgType type, const char* function, const QString& text, const QSt
                     text.contains(u'%') ? text.arg(path) : text);
 }
 
+// The records of the process's table loading default.ini from the working directory.
+void expectInitialize(const QString& root, const QString& failure = {})
+{
+    CExpect::record(QtDebugMsg, QStringLiteral("CFileSystemFileTypes.cpp"),
+                    QStringLiteral("CFileSystemFileTypes::initialize"),
+                    "loading default file types file " + root + "work/default.ini");
+    if (failure.isEmpty())
+        return;
+    expect(QtCriticalMsg, "load", "Error loading file types file: default.ini " + failure);
+    CExpect::record(QtCriticalMsg, QStringLiteral("CFileSystemFileTypes.cpp"),
+                    QStringLiteral("CFileSystemFileTypes::initialize"),
+                    QStringLiteral("failed to load default file types file ..."));
+}
+
 } // namespace
 
 class tst_CFSFileTypesFile : public QObject
@@ -36,6 +73,13 @@ class tst_CFSFileTypesFile : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
+    // The table itself.
+    void queries_data();
+    void queries();
+    void changes_data();
+    void changes();
+    void copyIsIndependent();
+    // Its file.
     void load_data();
     void load();
     void loadAddsToTheHeldTable();
@@ -43,12 +87,18 @@ private Q_SLOTS:
     void badFiles();
     void roundTrip_data();
     void roundTrip();
-    void savedTableReadsBack_data();
-    void savedTableReadsBack();
     void saveRefuses_data();
     void saveRefuses();
+    // The process's table, loaded from its file.
+    void processTableWithoutTable();
+    void processTableLoadsFromTheWorkingDirectory();
+    void processTableFailedInitialize();
+    void processTableReadersAndWritersTogether();
 
 private:
+    // The process's table, loaded from the given default.ini in the working directory.
+    CFileSystemFileTypes* initialized(const QByteArray& content);
+
     std::unique_ptr<CTestEnvironment> env;
 };
 
@@ -59,7 +109,165 @@ void tst_CFSFileTypesFile::init()
 
 void tst_CFSFileTypesFile::cleanup()
 {
+    CFileSystemFileTypes::destroy();
+    QVERIFY(!CFileSystemFileTypes::exists());
     env.reset();
+}
+
+CFileSystemFileTypes* tst_CFSFileTypesFile::initialized(const QByteArray& content)
+{
+    env->writeFile(QStringLiteral("work/default.ini"), content);
+    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
+    expectInitialize(env->root());
+    return types->initialize() ? types : nullptr;
+}
+
+// The queries of the sample table (or of an empty one); out is the list (or the one string) the
+// query hands back.
+void tst_CFSFileTypesFile::queries_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<bool>("empty");
+    const auto row = [](const char* name, const char* query, const char* argument, bool result,
+                        const char* out, bool empty = false) {
+        QTest::newRow(name) << QString::fromUtf8(query) << QString::fromUtf8(argument) << result
+                            << list(out) << empty;
+    };
+    row("no groups in an empty table", "groups", "", false, nullptr, true);
+    row("no types in an empty table", "types", "", false, nullptr, true);
+    row("groups once each, also without lists", "groups", "", true, "G1|G2|G3");
+    row("types of a group", "typesOfGroup", "G1", true, "T1|T2");
+    row("unknown group has no types", "typesOfGroup", "G9", false, nullptr);
+    row("group of a type", "groupOfType", "T3", true, "G2");
+    row("type without group", "groupOfType", "T4", false, nullptr);
+    row("types are those with lists", "types", "", true, "T1|T2|T3|T4");
+    row("entries", "entriesOfType", "T1", true, "a|b");
+    row("no entries for a grouped type without list", "entriesOfType", "T5", false, nullptr);
+    row("hasType with list", "hasType", "T4", true, nullptr);
+    row("hasType without list", "hasType", "T5", false, nullptr);
+    row("hasGroup", "hasGroup", "G3", true, nullptr);
+    row("hasGroup is not a type", "hasGroup", "T1", false, nullptr);
+}
+
+void tst_CFSFileTypesFile::queries()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, argument);
+    QFETCH(bool, result);
+    QFETCH(QStringList, out);
+    QFETCH(bool, empty);
+    const CFSFileTypes table = empty ? CFSFileTypes() : sample();
+    QStringList got{QStringLiteral("stale")};
+    QString one = QStringLiteral("stale");
+    bool answer = false;
+    if (query == u"groups")
+        answer = table.groups(got);
+    else if (query == u"typesOfGroup")
+        answer = table.typesOfGroup(argument, got);
+    else if (query == u"groupOfType")
+        answer = table.groupOfType(argument, one);
+    else if (query == u"types")
+        answer = table.types(got);
+    else if (query == u"entriesOfType")
+        answer = table.entriesOfType(argument, got);
+    else if (query == u"hasType")
+        answer = table.hasType(argument);
+    else if (query == u"hasGroup")
+        answer = table.hasGroup(argument);
+    QCOMPARE(answer, result);
+    if (query == u"groupOfType")
+        QCOMPARE(one, out.value(0));
+    else if (!query.startsWith(u"has"))
+        QCOMPARE(got, out);
+}
+
+// Each change applied to the sample table: its result and the whole table afterwards.
+void tst_CFSFileTypesFile::changes_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("after");
+    const auto row = [](const char* name, const char* change, const char* group, const char* type,
+                        const char* entries, bool result, const char* after) {
+        QTest::newRow(name) << QString::fromUtf8(change) << QString::fromUtf8(group)
+                            << QString::fromUtf8(type) << list(entries) << result
+                            << QString::fromUtf8(after);
+    };
+    row("removeGroup keeps the lists", "removeGroup", "G1", "", nullptr, true,
+        "T1@-=a,b T2@-=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("removeGroupEntries keeps the membership", "removeGroupEntries", "G1", "", nullptr, true,
+        "T1@G1=(none) T2@G1=(none) T3@G2=d T4@-=e T5@G3=(none)");
+    row("removeGroup of an unknown group", "removeGroup", "G9", "", nullptr, false, sampleDump);
+    row("removeGroupEntries of an unknown group", "removeGroupEntries", "G9", "", nullptr, false,
+        sampleDump);
+    row("removeGroupEntries of a group without lists", "removeGroupEntries", "G3", "", nullptr,
+        true, sampleDump);
+    row("removeType keeps the group", "removeType", "", "T1", nullptr, true,
+        "T1@G1=(none) T2@G1=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("removeType without list", "removeType", "", "T5", nullptr, false, sampleDump);
+    row("setType moves a type", "setType", "G2", "T1", "x", true,
+        "T1@G2=x T2@G1=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("setEntries replaces", "setEntries", "", "T1", "q", true,
+        "T1@G1=q T2@G1=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("setGroup moves only the group", "setGroup", "G2", "T2", nullptr, true,
+        "T1@G1=a,b T2@G2=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("addEntries appends", "addEntries", "", "T1", "c", true,
+        "T1@G1=a,b,c T2@G1=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("addType to its own group appends", "addType", "G1", "T1", "c", true,
+        "T1@G1=a,b,c T2@G1=c T3@G2=d T4@-=e T5@G3=(none)");
+    row("addType gives a loose type its group", "addType", "G2", "T4", "f", true,
+        "T1@G1=a,b T2@G1=c T3@G2=d T4@G2=e,f T5@G3=(none)");
+    row("addType does not move a type of another group", "addType", "G2", "T1", "c", false,
+        sampleDump);
+}
+
+void tst_CFSFileTypesFile::changes()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, group);
+    QFETCH(QString, type);
+    QFETCH(QStringList, entries);
+    QFETCH(bool, result);
+    QFETCH(QString, after);
+    CFSFileTypes table = sample();
+    bool answer = true;
+    if (change == u"removeGroup")
+        answer = table.removeGroup(group);
+    else if (change == u"removeGroupEntries")
+        answer = table.removeGroupEntries(group);
+    else if (change == u"removeType")
+        answer = table.removeType(type);
+    else if (change == u"setType")
+        table.setType(group, type, entries);
+    else if (change == u"setEntries")
+        table.setEntries(type, entries);
+    else if (change == u"setGroup")
+        table.setGroup(type, group);
+    else if (change == u"addEntries")
+        answer = table.addEntries(type, entries);
+    else if (change == u"addType")
+        answer = table.addType(group, type, entries);
+    else
+        QFAIL("unknown change");
+    QCOMPARE(answer, result);
+    QCOMPARE(dumpFileTypes(table), after);
+}
+
+void tst_CFSFileTypesFile::copyIsIndependent()
+{
+    CFSFileTypes table = sample();
+    const CFSFileTypes copy(table);
+    QVERIFY(copy == table);
+    QVERIFY(table.removeGroup(QStringLiteral("G1")));
+    table.setEntries(QStringLiteral("T4"), {});
+    QVERIFY(copy != table);
+    QCOMPARE(dumpFileTypes(copy), QString::fromLatin1(sampleDump));
 }
 
 // What a file on disk gives, and the warnings for the keys that are skipped or moved.
@@ -68,9 +276,9 @@ void tst_CFSFileTypesFile::load_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("table");
     QTest::addColumn<QStringList>("warnings");
-    const auto row = [](const char* name, const QByteArray& content, const char* table,
+    const auto row = [](const char* name, const QByteArray& content, const QString& table,
                         const QStringList& warnings = {}) {
-        QTest::newRow(name) << content << QString::fromUtf8(table) << warnings;
+        QTest::newRow(name) << content << table << warnings;
     };
     row("groups and lists", "[G1]\nT1=a,b\nT2=c\n", "T1@G1=a,b T2@G1=c");
     row("type in two groups: the last read wins", "[G1]\nT1=a\n[G2]\nT1=b\n", "T1@G2=b",
@@ -109,6 +317,15 @@ void tst_CFSFileTypesFile::load_data()
     row("binary garbage", QByteArray("\x00\x01[\xff\xfe]]]\n==\n[G1\nT1=a\n\x80\x81=\x82\n", 27),
         "T1@G1=a \xef\xbf\xbd\xef\xbf\xbd@G1=\xef\xbf\xbd",
         {formatWarning, "skipped a type without a name"});
+    // Inputs that fuzzing found.
+    row("escaped marker, null characters, a cut UTF-8 sequence",
+        QByteArray::fromBase64(
+            "WyxHMV0KVDE9QEBEYXRlVGltZShWYXJpYW4pPXQoXDBcMFwwLHYilFx4ZmZcIXhmZsU9QFZhcmlhbikK"),
+        QStringLiteral("T1@,G1=@DateTime(Varian)=t(\0\0\0,v\uFFFD\u00FFxff\uFFFD=@Varian)\n"));
+    row("byte order marks before a value", QByteArray::fromBase64("77u/R1sxPe+7vyLvu78iYQ=="),
+        "G[1@-=a",
+        {"dropped the byte order mark (U+FEFF) the list of type G[1 starts with, which a save "
+         "would not keep"});
 }
 
 void tst_CFSFileTypesFile::load()
@@ -122,6 +339,14 @@ void tst_CFSFileTypesFile::load()
         expect(QtWarningMsg, "load", warning, path);
     QVERIFY(file.load());
     QCOMPARE(dump(file), table);
+    // Whatever table a file gives, saving it gives that table again.
+    const std::unique_ptr<CFSFileTypes> loaded(file.getFileTypes());
+    CFSFileTypesFile writer(env->root() + "saved.ini");
+    writer.setFileTypes(loaded.get());
+    QVERIFY(writer.save(false));
+    CFSFileTypesFile again(env->root() + "saved.ini");
+    QVERIFY(again.load());
+    QCOMPARE(dump(again), table);
 }
 
 void tst_CFSFileTypesFile::loadAddsToTheHeldTable()
@@ -275,32 +500,6 @@ void tst_CFSFileTypesFile::roundTrip()
 }
 
 // A save that cannot be done leaves the file on disk as it was.
-// Inputs that fuzzing found: whatever table a file gives, saving it gives that table again.
-void tst_CFSFileTypesFile::savedTableReadsBack_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("escaped marker, null characters, a cut UTF-8 sequence")
-        << QByteArray::fromBase64(
-               "WyxHMV0KVDE9QEBEYXRlVGltZShWYXJpYW4pPXQoXDBcMFwwLHYilFx4ZmZcIXhmZsU9QFZhcmlhbikK");
-    QTest::newRow("byte order marks before a value")
-        << QByteArray::fromBase64("77u/R1sxPe+7vyLvu78iYQ==");
-}
-
-void tst_CFSFileTypesFile::savedTableReadsBack()
-{
-    QFETCH(QByteArray, content);
-    CFSFileTypesFile first(env->writeFile("types.ini", content));
-    QVERIFY(first.load());
-    const QString saved = env->root() + "saved.ini";
-    CFSFileTypesFile writer(saved);
-    const std::unique_ptr<CFSFileTypes> table(first.getFileTypes());
-    writer.setFileTypes(table.get());
-    QVERIFY(writer.save(false));
-    CFSFileTypesFile second(saved);
-    QVERIFY(second.load());
-    QCOMPARE(dump(second), dump(first));
-}
-
 void tst_CFSFileTypesFile::saveRefuses_data()
 {
     QTest::addColumn<QString>("kind");
@@ -360,6 +559,111 @@ void tst_CFSFileTypesFile::saveRefuses()
     QCOMPARE(
         QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
         left);
+}
+
+void tst_CFSFileTypesFile::processTableWithoutTable()
+{
+    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
+    types->setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a")});
+    types->setEntries(QStringLiteral("T1"), {QStringLiteral("a")});
+    types->setGroup(QStringLiteral("T1"), QStringLiteral("G1"));
+    QVERIFY(!types->addType(QStringLiteral("G1"), QStringLiteral("T1"), {}));
+    QVERIFY(!types->addEntries(QStringLiteral("T1"), {}));
+    QStringList out{QStringLiteral("stale")};
+    QString group = QStringLiteral("stale");
+    QVERIFY(!types->groups(out));
+    QVERIFY(out.isEmpty());
+    QVERIFY(!types->types(out));
+    QVERIFY(!types->typesOfGroup(QStringLiteral("G1"), out));
+    QVERIFY(!types->entriesOfType(QStringLiteral("T1"), out));
+    QVERIFY(!types->groupOfType(QStringLiteral("T1"), group));
+    QVERIFY(group.isEmpty());
+    QVERIFY(!types->hasType(QStringLiteral("T1")));
+    QVERIFY(!types->hasGroup(QStringLiteral("G1")));
+    QVERIFY(!types->removeType(QStringLiteral("T1")));
+    QVERIFY(!types->removeGroup(QStringLiteral("G1")));
+    QVERIFY(!types->removeGroupEntries(QStringLiteral("G1")));
+}
+
+void tst_CFSFileTypesFile::processTableLoadsFromTheWorkingDirectory()
+{
+    CFileSystemFileTypes* types = initialized("[G1]\nT1=a,b\nT2=c\n[G2]\nT3=d\n");
+    QVERIFY(types);
+    QStringList out;
+    QVERIFY(types->groups(out));
+    QCOMPARE(out, QStringList({QStringLiteral("G1"), "G2"}));
+    QVERIFY(types->typesOfGroup(QStringLiteral("G1"), out));
+    QCOMPARE(out, QStringList({QStringLiteral("T1"), "T2"}));
+    QVERIFY(types->entriesOfType(QStringLiteral("T1"), out));
+    QCOMPARE(out, QStringList({QStringLiteral("a"), "b"}));
+    QVERIFY(types->removeGroupEntries(QStringLiteral("G1")));
+    QVERIFY(!types->hasType(QStringLiteral("T1")));
+    QString group;
+    QVERIFY(types->groupOfType(QStringLiteral("T1"), group));
+    QCOMPARE(group, QStringLiteral("G1"));
+    QVERIFY(types->removeGroup(QStringLiteral("G2")));
+    QVERIFY(types->hasType(QStringLiteral("T3")));
+    QVERIFY(!types->hasGroup(QStringLiteral("G2")));
+}
+
+// A failed load keeps the table held before, or none.
+void tst_CFSFileTypesFile::processTableFailedInitialize()
+{
+    // The file next to the home folder is not the one in the working directory.
+    env->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
+    expectInitialize(env->root(), QStringLiteral("not found."));
+    QVERIFY(!CFileSystemFileTypes::instance()->initialize());
+    QVERIFY(!CFileSystemFileTypes::instance()->hasType(QStringLiteral("T1")));
+    CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
+    QVERIFY(types);
+    const QString path = env->root() + "work/default.ini";
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QDir().mkpath(path));
+    expectInitialize(env->root(), QStringLiteral("is not a regular file."));
+    QVERIFY(!types->initialize());
+    QVERIFY(types->hasType(QStringLiteral("T1")));
+}
+
+// Readers never see a type without its list while a writer moves it between groups; the
+// checks run in the threads and are counted, the threads are joined with bounded waits.
+void tst_CFSFileTypesFile::processTableReadersAndWritersTogether()
+{
+    CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
+    QVERIFY(types);
+    const int rounds = 2000;
+    std::atomic<int> failures{0};
+    QSemaphore start;
+    const auto reader = [&] {
+        start.acquire();
+        for (int i = 0; i < rounds; ++i) {
+            QString group;
+            QStringList entries;
+            if (!types->groupOfType(QStringLiteral("T1"), group) ||
+                !types->entriesOfType(QStringLiteral("T1"), entries) || entries.isEmpty())
+                ++failures;
+        }
+    };
+    const auto writer = [&] {
+        start.acquire();
+        for (int i = 0; i < rounds; ++i) {
+            types->setType(QStringLiteral("G") + QString::number(i % 3), QStringLiteral("T1"),
+                           {QString::number(i)});
+            types->addEntries(QStringLiteral("T") + QString::number(i), {QStringLiteral("x")});
+        }
+    };
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < 3; ++i)
+        threads.emplace_back(QThread::create(reader));
+    threads.emplace_back(QThread::create(writer));
+    for (const auto& thread : threads)
+        thread->start();
+    start.release(int(threads.size()));
+    for (const auto& thread : threads)
+        QVERIFY(thread->wait(60000));
+    QCOMPARE(failures.load(), 0);
+    QStringList all;
+    QVERIFY(types->types(all));
+    QCOMPARE(all.size(), rounds); // T0 to T1999, T1 among them
 }
 
 QTEST_GUILESS_MAIN(tst_CFSFileTypesFile)

@@ -1,11 +1,20 @@
 #include "fsFilter/CFSPlatformFilter.h"
 
 #include "common/CExpect.h"
+#include "common/CTestEnvironment.h"
+#include "fsFilter/CFSFilterConfig.h"
+#include "fsFilter/CFileSystemFilter.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -21,6 +30,39 @@ using TQuery = std::function<bool(CFSPlatformFilter&, const QString&, quint32&)>
 
 const char* const file = "CFSPlatformFilter.cpp";
 
+const QString registryFile = "CFileSystemFilter.cpp";
+
+// Reports the scanner's secret.txt with type 9.
+const QByteArray defaultRules = "[files]\nexcludes\\1\\file=secret.txt\nexcludes\\1\\modules=2\n"
+                                "excludes\\1\\type=9\nexcludes\\size=1\n";
+
+void expectUnknownSpace(quint32 spaceID)
+{
+    CExpect::record(QtCriticalMsg, registryFile, "CFileSystemFilter::getSpaceFilter",
+                    QStringLiteral("no space filter found for spaceID %1").arg(spaceID));
+    CExpect::record(QtCriticalMsg, registryFile, "CFileSystemFilter::getSpaceFilter",
+                    "using default filter ...");
+}
+
+void expectFiltering(quint32 spaceID, const QString& path, const QString& name, quint32 type)
+{
+    CExpect::record(
+        QtDebugMsg, "CFSPlatformFilter.cpp", "CFSPlatformFilter::signalPathFiltered",
+        QStringLiteral("filtering: %1 %2 %3 %4").arg(spaceID).arg(path, name).arg(type));
+}
+
+void expectInvalid(quint32 spaceID, const QString& name)
+{
+    CExpect::record(
+        QtCriticalMsg, "CFSPlatformFilter.cpp", "CFSPlatformFilter::signalPathInvalid",
+        QStringLiteral("found invalid path or name %1 /docs/ %2").arg(spaceID).arg(name));
+}
+
+bool isScannerFile(CFSFilter* filter, const QString& name, quint32& type)
+{
+    return filter->isFileFilteredRelative(CFSFilter::Scanner, "/", name, type);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(TReport)
@@ -31,13 +73,165 @@ class tst_CFSPlatformFilter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
+    void cleanup();
     void invalidNamesAndPaths_data();
     void invalidNamesAndPaths();
     void query_data();
     void query();
     void everyQueryReportsOnce_data();
     void everyQueryReportsOnce();
+    // The registry of the default and the spaces' filters.
+    void withoutDefaultFileOnlyBuiltInRules();
+    void spaceFilterCopiesTheDefaultAndIsReplacedInPlace();
+    void removeSpaceFilter();
+    void reportsTravelOnTheQueryingThread();
+
+private:
+    void writeDefaultFile();
+
+    std::unique_ptr<CTestEnvironment> env;
 };
+
+void tst_CFSPlatformFilter::init()
+{
+    QVERIFY(CTestEnvironment::renew(env));
+    CFSFilterConfig::instance()->setBaseFolder(env->root() + "config/");
+    writeDefaultFile();
+}
+
+void tst_CFSPlatformFilter::cleanup()
+{
+    CFileSystemFilter::destroy();
+    QVERIFY(!CFileSystemFilter::exists());
+    CFSFilterConfig::destroy();
+    env.reset();
+}
+
+void tst_CFSPlatformFilter::writeDefaultFile()
+{
+    const QString path = CFSFilterConfig::instance()->defaultFilterFile();
+    QVERIFY(path.startsWith(env->root()));
+    env->writeFile(path.mid(env->root().size()), defaultRules);
+    QVERIFY(QFileInfo::exists(path));
+}
+
+void tst_CFSPlatformFilter::withoutDefaultFileOnlyBuiltInRules()
+{
+    QVERIFY(QDir(env->root() + "config").removeRecursively());
+    CExpect::recordMatching(QtCriticalMsg, "CFSFilterFile.cpp", "CFSFilterFile::load",
+                            "Error loading file system filter file: .*");
+    CExpect::record(QtCriticalMsg, registryFile, "CFileSystemFilter::loadDefaultFilter",
+                    "failed to load default filter file ...");
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    CFSPlatformFilter* defaults = registry->defaultFilter();
+    QVERIFY(defaults);
+    quint32 type = 0;
+    QVERIFY(!isScannerFile(defaults, "secret.txt", type));
+    QVERIFY(isScannerFile(defaults, "qt_temp.abc", type));
+    QCOMPARE(type, 4u);
+
+    // A later load keeps the object handed out and gives it the file's rules.
+    writeDefaultFile();
+    QVERIFY(registry->loadDefaultFilter());
+    QCOMPARE(registry->defaultFilter(), defaults);
+    expectFiltering(0, "/", "secret.txt", 9);
+    QVERIFY(isScannerFile(defaults, "secret.txt", type));
+}
+
+void tst_CFSPlatformFilter::spaceFilterCopiesTheDefaultAndIsReplacedInPlace()
+{
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(5, "/spaces/five"));
+    CFSPlatformFilter* space = registry->getSpaceFilter(5);
+    QVERIFY(space);
+    QVERIFY(space != registry->defaultFilter());
+    QCOMPARE(space->spaceID(), 5u);
+    QCOMPARE(space->spacePath(), "/spaces/five");
+    const CFSFilter::TSettings copied = space->excludesFile(CFSFilter::Scanner);
+    QCOMPARE(copied.size(), 2); // after the built-in "~"
+    QCOMPARE(copied.last().value, "secret.txt");
+    QCOMPARE(copied.last().type, 9u);
+
+    // Rules added to the space stay with it.
+    QVERIFY(space->addExcludeFile(CFSFilter::Scanner, 6, "only.txt"));
+    quint32 type = 0;
+    QVERIFY(!isScannerFile(registry->defaultFilter(), "only.txt", type));
+
+    // Replacing the rules keeps the space object.
+    auto replacement = std::make_unique<CFSPlatformFilter>();
+    QVERIFY(replacement->addExcludeFile(CFSFilter::Scanner, 8, "new.txt"));
+    replacement->setSpaceID(99);
+    const QPointer<CFSPlatformFilter> given(replacement.get());
+    CExpect::record(QtDebugMsg, registryFile, "CFileSystemFilter::addSpaceFilter",
+                    "replacing filter for spaceID 5");
+    QVERIFY(registry->addSpaceFilter(5, std::move(replacement)));
+    QVERIFY(given.isNull());
+
+    QCOMPARE(registry->getSpaceFilter(5), space);
+    QCOMPARE(space->spaceID(), 5u);
+    QCOMPARE(space->spacePath(), "/spaces/five");
+    QVERIFY(!isScannerFile(space, "secret.txt", type));
+    expectFiltering(5, "/", "new.txt", 8);
+    QSignalSpy relayed(registry, &CFileSystemFilter::pathFiltered);
+    QVERIFY(isScannerFile(space, "new.txt", type));
+    QCOMPARE(type, 8u);
+    QCOMPARE(relayed.count(), 1);
+    QCOMPARE(relayed.first(), (QVariantList{5u, "/", "new.txt", 8u}));
+}
+
+// A space without a filter of its own, also once removed, gets the default filter, whatever
+// other spaces hold.
+void tst_CFSPlatformFilter::removeSpaceFilter()
+{
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(43, "/other"));
+    QVERIFY(!registry->removeSpaceFilter(5));
+    QVERIFY(registry->addSpaceFilter(5, std::make_unique<CFSPlatformFilter>()));
+    const QPointer<CFSPlatformFilter> registered(registry->getSpaceFilter(5));
+    QCOMPARE(registered->spaceID(), 5u);
+    QVERIFY(registry->removeSpaceFilter(5));
+    QVERIFY(registered.isNull());
+    QVERIFY(!registry->removeSpaceFilter(5));
+    expectUnknownSpace(5);
+    QCOMPARE(registry->getSpaceFilter(5), registry->defaultFilter());
+}
+
+// The reports of every space's filter are relayed, on the thread that asked.
+void tst_CFSPlatformFilter::reportsTravelOnTheQueryingThread()
+{
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    QVERIFY(registry->loadSpaceFilter(1, "/spaces/one"));
+    QVERIFY(registry->loadSpaceFilter(2, "/spaces/two"));
+    QThread* reportedOn = nullptr;
+    QVariantList reported;
+    const QMetaObject::Connection connection = connect(
+        registry, &CFileSystemFilter::pathInvalid, registry,
+        [&](quint32 spaceID, const QString& path, const QString& name) {
+            reportedOn = QThread::currentThread();
+            reported = {spaceID, path, name};
+        },
+        Qt::DirectConnection);
+    QVERIFY(connection);
+
+    bool answer = false;
+    QThread* queriedOn = nullptr;
+    expectInvalid(2, "nul");
+    // std::thread rather than QThread: ThreadSanitizer sees its join, and an uninstrumented Qt
+    // hides QThread::wait from it.
+    std::thread querying([registry, &answer, &queriedOn] {
+        queriedOn = QThread::currentThread();
+        quint32 type = 0;
+        answer = registry->getSpaceFilter(2)->isFileFilteredRelative(CFSFilter::Scanner, "/docs/",
+                                                                     "nul", type);
+    });
+    querying.join();
+    disconnect(connection);
+    QVERIFY(answer);
+    QVERIFY(queriedOn != QThread::currentThread());
+    QCOMPARE(reportedOn, queriedOn);
+    QCOMPARE(reported, (QVariantList{2u, "/docs/", "nul"}));
+}
 
 // For a name "ivr": which of isInvalidName, isValidFileName and isReservedFileName hold.
 void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
@@ -49,11 +243,9 @@ void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
         QTest::addRow("name: %s", tag) << false << text << QString::fromLatin1(holds);
     };
     name("CON", "CON", "ivr");
-    name("con lower case", "con", "ivr");
     name("con.txt", "con.txt", "vr");
     name("lpt1.tar.gz", "lpt1.tar.gz", "vr");
     name("CONSOLE", "CONSOLE", "v");
-    name("CONSOLE.txt", "CONSOLE.txt", "v");
     name("xCON", "xCON", "v");
     name("COM1", "Com1", "ivr");
     name("COM0", "COM0", "v");
@@ -64,7 +256,6 @@ void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
     name("leading blank", " a", "");
     name("question mark", "what?.txt", "i");
     name("backslash", "a\\b", "i");
-    name("star", "a*", "i");
     name("control", "a" + QString(QChar(0x1F)) + "b", "i");
     name("leading dot", ".hidden", "");
     name("one character", "a", "v");
@@ -77,7 +268,6 @@ void tst_CFSPlatformFilter::invalidNamesAndPaths_data()
     path("plain", "/docs/sub/", false);
     path("root", "/", false);
     path("device name is a name matter", "/CON/", false);
-    path("upper and lower case", "/Docs/A/", false);
     path("trailing dot", "/docs.", true);
     path("trailing blank", "/docs ", true);
     path("question mark", "/a?b/", true);
@@ -116,23 +306,14 @@ void tst_CFSPlatformFilter::query_data()
                            << report << record;
     };
     const quint32 scanner = CFSFilter::Scanner;
-    const QString invalid = "found invalid path or name 7 %1 %2";
-    row("CON", scanner, "/docs/", "CON", false, true, 0, TReport::Invalid,
-        invalid.arg("/docs/", "CON"));
-    row("con.txt passes", scanner, "/docs/", "con.txt", false, false, 0, TReport::None);
-    row("trailing dot", scanner, "/docs/", "report.", false, true, 0, TReport::Invalid,
-        invalid.arg("/docs/", "report."));
     row("invalid parent path", scanner, "/a|b/", "x.txt", false, true, 0, TReport::Invalid,
-        invalid.arg("/a|b/", "x.txt"));
+        "found invalid path or name 7 /a|b/ x.txt");
     row("working file pattern is silent", scanner, "/docs/", "qt_temp.abc", false, true, 4,
         TReport::None);
-    row("working folder is silent", scanner, "/", ".syncarium", true, true, 4, TReport::None);
     row("fork path", scanner, "/docs/..namedfork/", "rsrc", false, true, CFSFilter::forkPathType,
         TReport::Filtered, "found: 7 /docs/..namedfork/ rsrc 4294967294");
     row("short name alias", scanner, "/docs/", "ABCDEF~1.TXT", false, true,
         CFSFilter::shortNameType, TReport::Filtered, "found: 7 /docs/ ABCDEF~1.TXT 4294967295");
-    row("own rule", scanner, "/docs/", "secret.txt", false, true, 9, TReport::Filtered,
-        "filtering: 7 /docs/ secret.txt 9");
     row("rule of another module", CFSFilter::Watcher, "/docs/", "secret.txt", false, false, 0,
         TReport::None);
     row("rule wins over the name check", scanner, "/docs/", "secret.txt.", false, true, 9,
@@ -183,29 +364,23 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce_data()
     const QString space = "/home/user/space";
     const QString parent = "/home/user/space/docs";
     const QString relative = "/docs/";
-    QTest::newRow("isFiltered with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFiltered(module, space, parent, n, options, false, t);
-    });
-    QTest::newRow("isFileFiltered with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFileFiltered(module, space, parent, n, options, t);
-    });
-    QTest::newRow("isFiltered") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFiltered(module, space, parent, n, false, t);
-    });
-    QTest::newRow("isFileFiltered") << TQuery(
-        [=](auto& f, auto& n, auto& t) { return f.isFileFiltered(module, space, parent, n, t); });
-    QTest::newRow("isFilteredRelative with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFilteredRelative(module, relative, n, options, false, t);
-    });
-    QTest::newRow("isFileFilteredRelative with options") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFileFilteredRelative(module, relative, n, options, t);
-    });
-    QTest::newRow("isFilteredRelative") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFilteredRelative(module, relative, n, false, t);
-    });
-    QTest::newRow("isFileFilteredRelative") << TQuery([=](auto& f, auto& n, auto& t) {
-        return f.isFileFilteredRelative(module, relative, n, t);
-    });
+    // The filter f asked about the name n, its type in t.
+#define QUERY(call) TQuery([=](CFSPlatformFilter& f, const QString& n, quint32& t) { return call; })
+    QTest::newRow("isFiltered with options")
+        << QUERY(f.isFiltered(module, space, parent, n, options, false, t));
+    QTest::newRow("isFileFiltered with options")
+        << QUERY(f.isFileFiltered(module, space, parent, n, options, t));
+    QTest::newRow("isFiltered") << QUERY(f.isFiltered(module, space, parent, n, false, t));
+    QTest::newRow("isFileFiltered") << QUERY(f.isFileFiltered(module, space, parent, n, t));
+    QTest::newRow("isFilteredRelative with options")
+        << QUERY(f.isFilteredRelative(module, relative, n, options, false, t));
+    QTest::newRow("isFileFilteredRelative with options")
+        << QUERY(f.isFileFilteredRelative(module, relative, n, options, t));
+    QTest::newRow("isFilteredRelative")
+        << QUERY(f.isFilteredRelative(module, relative, n, false, t));
+    QTest::newRow("isFileFilteredRelative")
+        << QUERY(f.isFileFilteredRelative(module, relative, n, t));
+#undef QUERY
 }
 
 // Every query names the entry relative to the space and reports it exactly once.
@@ -219,12 +394,10 @@ void tst_CFSPlatformFilter::everyQueryReportsOnce()
     QSignalSpy invalidSpy(&filter, &CFSPlatformFilter::pathInvalid);
     quint32 type = 0;
 
-    CExpect::record(QtDebugMsg, file, "CFSPlatformFilter::signalPathFiltered",
-                    "filtering: 3 /docs/ secret.txt 9");
+    expectFiltering(3, "/docs/", "secret.txt", 9);
     QVERIFY(query(filter, "secret.txt", type));
     QCOMPARE(type, 9u);
-    CExpect::record(QtCriticalMsg, file, "CFSPlatformFilter::signalPathInvalid",
-                    "found invalid path or name 3 /docs/ aux");
+    expectInvalid(3, "aux");
     QVERIFY(query(filter, "aux", type));
     QCOMPARE(type, 0u);
     QVERIFY(!query(filter, "aux.txt", type));

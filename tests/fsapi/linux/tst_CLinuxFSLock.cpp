@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CLockHolder.h"
 #include "common/CTestTree.h"
+#include "fsapi/CFSLock.h"
 #include "fsapi/FileSystemExceptions.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <clocale>
+#include <functional>
 #include <memory>
 
 #include <unistd.h>
@@ -17,6 +19,7 @@
 namespace {
 
 using L = CLinuxFSLock;
+using namespace Exceptions;
 
 QString errorText(int error)
 {
@@ -41,7 +44,21 @@ int tryOpen(const QString& path, quint32 access, quint32 share)
     return error;
 }
 
+using Thrower = std::function<void()>;
+
+// What throws an exception of the file-system class T.
+template<typename T>
+Thrower thrower()
+{
+    return [] {
+        SY_FUNCTION("tst_CLinuxFSLock::thrower");
+        SY_THROW(T, QStringLiteral("File not found: /x/y"));
+    };
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Thrower)
 
 class tst_CLinuxFSLock : public QObject
 {
@@ -56,6 +73,12 @@ private Q_SLOTS:
     void refusedRequests();
     void otherErrorsThrow();
     void permissions();
+    void frontClass();
+    // The file-system exceptions the lock and the operations throw.
+    void exceptionNameAndDescription_data();
+    void exceptionNameAndDescription();
+    void exceptionHierarchy();
+    void exceptionCauseAndCloneKeepTheirClass();
 
 private:
     QString file() const { return dir->filePath("f ü.txt"); }
@@ -210,6 +233,88 @@ void tst_CLinuxFSLock::permissions()
     QCOMPARE(CExpect::outcome([&] { return lock.getWriteLock(file()); }),
              "FileSystemException | " + errorText(EACCES));
     QVERIFY(!lock.isLocked());
+}
+
+// The class callers name hands the requests to the platform's lock, and refuses them without one.
+void tst_CLinuxFSLock::frontClass()
+{
+    CFSLock withoutPlatformLock(file(), nullptr);
+    QVERIFY(!withoutPlatformLock.getExclusiveLock());
+    QVERIFY(!withoutPlatformLock.isLocked());
+    QVERIFY(withoutPlatformLock.releaseLock());
+    CFSLock first(file());
+    CFSLock second(first.path());
+    QVERIFY(first.getDeleteLock());
+    QVERIFY(first.isLocked());
+    QVERIFY(second.getWriteLock());
+    QVERIFY(second.releaseLock());
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CLinuxFSLock.cpp"),
+                            QStringLiteral("CLinuxFSLock::checkSuccess"), QStringLiteral(".*"));
+    QVERIFY(!second.getExclusiveLock());
+    QVERIFY(!second.isLocked());
+    QVERIFY(first.releaseLock());
+    QVERIFY(second.getExclusiveLock());
+}
+
+// Every class is made by the same table: the base, one class taking a cause and one without.
+void tst_CLinuxFSLock::exceptionNameAndDescription_data()
+{
+    QTest::addColumn<Thrower>("thrower");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("description");
+    const auto row = [](const char* tag, const Thrower& thrower, const char* description) {
+        QTest::newRow(tag) << thrower << QByteArray("Exceptions::") + tag + "::" + tag
+                           << QByteArray(description);
+    };
+    row("FileSystemException", thrower<FileSystemException>(), "FileSystem Exceptions");
+    row("FileDoesNotExist", thrower<FileDoesNotExist>(), "Specified file doesn't exist");
+    row("NotAFile", thrower<NotAFile>(), "Specified path is not a file");
+}
+
+void tst_CLinuxFSLock::exceptionNameAndDescription()
+{
+    QFETCH(Thrower, thrower);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, description);
+    try {
+        thrower();
+        QFAIL("nothing thrown");
+    } catch (const FileSystemException& exception) {
+        QCOMPARE(QByteArray(exception.name()), name);
+        QCOMPARE(QByteArray(exception.function()), QByteArray("tst_CLinuxFSLock::thrower"));
+        const QByteArray what(exception.what());
+        QVERIFY2(what.startsWith(name + ":\t" + description + "\n\tthrown at ["), what.constData());
+        QVERIFY2(what.contains("Details:\nFile not found: /x/y\n"), what.constData());
+    }
+}
+
+void tst_CLinuxFSLock::exceptionHierarchy()
+{
+    QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<FileDoesNotExist>()());
+    QVERIFY_THROWS_EXCEPTION(DoesNotExist, thrower<DirectoryDoesNotExist>()());
+    QVERIFY_THROWS_EXCEPTION(CException, thrower<FileDoesNotExist>()());
+    try {
+        thrower<NotAFile>()();
+    } catch (const DoesNotExist&) {
+        QFAIL("NotAFile caught as DoesNotExist");
+    } catch (const FileSystemException&) {
+    }
+}
+
+void tst_CLinuxFSLock::exceptionCauseAndCloneKeepTheirClass()
+{
+    SY_FUNCTION("tst_CLinuxFSLock::exceptionCauseAndCloneKeepTheirClass");
+    const FileExists cause(SY_HERE, QStringLiteral("Destination already exists: /d"),
+                           CCallStack::current());
+    const FileDoesNotExist outer(SY_HERE, QStringLiteral("outer"), CCallStack::current(), cause);
+    QVERIFY(outer.cause() && outer.cause() != &cause);
+    QCOMPARE(QByteArray(outer.cause()->name()), QByteArray(cause.name()));
+    QVERIFY(QByteArray(outer.what()).contains("caused by\tExceptions::FileExists::"));
+
+    const FileSystemException& asBase = outer;
+    const std::unique_ptr<CException> copy(asBase.clone());
+    QVERIFY(dynamic_cast<FileDoesNotExist*>(copy.get()));
+    QCOMPARE(QByteArray(copy->what()), QByteArray(outer.what()));
 }
 
 QTEST_GUILESS_MAIN(tst_CLinuxFSLock)

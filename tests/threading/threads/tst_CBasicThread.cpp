@@ -41,15 +41,21 @@ public:
         : CBasicThread(false, nullptr, description), work(std::move(work))
     {}
 
+    // Waits until a run of the work has begun.
+    bool workBegun() { return started.tryAcquire(1, bounded); }
+    bool startWork() { return startThread() && workBegun(); }
+
 protected:
     int runMethod() override
     {
         SY_FUNCTION("Worker::runMethod");
+        started.release();
         return work();
     }
 
 private:
     std::function<int()> work;
+    QSemaphore started;
 };
 
 // Pushes one record per level, so that the thread's call stack grows while it descends.
@@ -102,17 +108,14 @@ void tst_CBasicThread::exitAndTerminate()
     QFETCH(char, call);
     QFETCH(int, state);
     QFETCH(int, exitCode);
-    QSemaphore started;
     // Sleeps on: QThread::terminate only takes effect at a cancellation point.
-    Worker worker([&started]() -> int {
-        started.release();
+    Worker worker([]() -> int {
         for (;;)
             QThread::msleep(20);
     });
     QSignalSpy terminatedSpy(&worker, &CBasicThread::threadTerminated);
     expect(QtDebugMsg, "CBasicThread::startThread", step(worker, "starting ..."));
-    QVERIFY(worker.startThread());
-    QVERIFY(started.tryAcquire(1, bounded));
+    QVERIFY(worker.startWork());
     expect(QtWarningMsg, "CBasicThread::startThread",
            QStringLiteral("Attempt to start a starting up or already running thread ..."));
     QVERIFY(!worker.startThread());
@@ -278,12 +281,10 @@ void holdAfterCatch(QtMsgType type, const QMessageLogContext& context, const QSt
 
 void tst_CBasicThread::restartRightAfterException()
 {
-    QSemaphore ran;
     QSemaphore go;
     QSemaphore caught;
     Worker worker(
         [&]() -> int {
-            ran.release();
             if (!go.tryAcquire(1, bounded))
                 return -1;
             throw 5;
@@ -294,7 +295,7 @@ void tst_CBasicThread::restartRightAfterException()
     const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
     QVERIFY(worker.startThread());
     for (int run = 0; run < 4; ++run) {
-        QVERIFY(ran.tryAcquire(1, bounded));
+        QVERIFY(worker.workBegun());
         expect(QtCriticalMsg, "CBasicThread::run",
                QStringLiteral("catched unknown exception ... Restart::Worker"));
         go.release();
@@ -309,16 +310,13 @@ void tst_CBasicThread::restartRightAfterException()
 // must not race; the work's result comes last.
 void tst_CBasicThread::killAllRacesWithRun()
 {
-    QSemaphore started;
-    Worker worker([&] {
-        started.release();
+    Worker worker([] {
         const QDeadlineTimer deadline(bounded);
         while (CBasicThread::isCurrentThreadRunning() && !deadline.hasExpired()) {
         }
         return 9;
     });
-    QVERIFY(worker.startThread());
-    QVERIFY(started.tryAcquire(1, bounded));
+    QVERIFY(worker.startWork());
     QTRY_COMPARE(worker.state(), ThreadRunning);
     QVERIFY(CBasicThread::killAllThreads(5));
     QVERIFY(worker.wait(bounded));
@@ -338,10 +336,8 @@ void tst_CBasicThread::cpuBoundThreadBounded_data()
 void tst_CBasicThread::cpuBoundThreadBounded()
 {
     QFETCH(char, call);
-    QSemaphore started;
     std::atomic<bool> release{false};
     Worker worker([&]() -> int {
-        started.release();
         const QDeadlineTimer deadline(60000);
         while (!release.load() && !deadline.hasExpired()) {
         }
@@ -349,8 +345,7 @@ void tst_CBasicThread::cpuBoundThreadBounded()
         for (;;)
             QThread::msleep(20);
     });
-    QVERIFY(worker.startThread());
-    QVERIFY(started.tryAcquire(1, bounded));
+    QVERIFY(worker.startWork());
     CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CBasicThread.cpp"),
                             QStringLiteral("CBasicThread::waitAfterKill"),
                             QStringLiteral("Thread \\( %1 CBasicThread::CBasicThread \\) did not "
@@ -388,13 +383,8 @@ void tst_CBasicThread::dumpWhileStackGrows()
         });
     const auto restoreHandler = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     for (int round = 0; round < 20; ++round) {
-        QSemaphore started;
-        Worker worker([&] {
-            started.release();
-            return descend(3000);
-        });
-        QVERIFY(worker.startThread());
-        QVERIFY(started.tryAcquire(1, bounded));
+        Worker worker([] { return descend(3000); });
+        QVERIFY(worker.startWork());
         const QDeadlineTimer deadline(bounded);
         do
             worker.dumpStackTrace();
