@@ -111,12 +111,12 @@ CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
                                       ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
                                       : blockSize + blockSize / 8;
     // The input holds the window before the block, the block and the end of its last line,
-    // which can be as long. Two large blocks beyond the workers' keep them busy while the
+    // which can be as long, or a whole file. Two large blocks beyond the workers' keep them busy while the
     // oldest is being written; small files, for which this thread's work per file weighs
     // as much as their compression, are kept further ahead, each in a slot's small buffers.
     const int largeCount = workers == 1 ? 1 : workers + 2;
     for (int i = 0; i < largeCount; ++i)
-        large.push_back(std::make_unique<TBuffers>(window + 2 * blockSize, outputCapacity));
+        large.push_back(std::make_unique<TBuffers>(window + wholeSize, outputCapacity));
     const int slotCount = workers == 1 ? 1 : largeCount + smallAhead;
     for (int i = 0; i < slotCount; ++i)
         slots.push_back(std::make_unique<TSlot>(
@@ -510,8 +510,8 @@ void CDeflatePipeline::compressWhole(TSlot& slot, TStream& stream)
         block.status = TStatus::DeflateFailed;
         return;
     }
-    // For the last few KiB below a whole block, or masked text grown past it, libdeflate's bound
-    // passes zlib's bound for a block, by which the buffer was sized.
+    // For a whole file larger than the last few KiB below a block, or masked text grown past
+    // it, libdeflate's bound passes zlib's bound for a block, by which the buffer was sized.
     const qint64 bound =
         qint64(libdeflate_deflate_compress_bound(compressor, size_t(block.packed)));
     TBuffers& buffers = *slot.buffers;

@@ -15,9 +15,9 @@
 class ISourceFile;
 
 // Compresses blocks of files into raw deflate data, on worker threads, and hands them back in
-// the order they were submitted. A file that fits one block is compressed whole, in one call to
-// libdeflate at level 6 (each thread allocates its compressor at its first such file). A file
-// larger than one block is cut into blocks that zlib compresses independently, each primed with
+// the order they were submitted. A file of up to two blocks is compressed whole, in one call to
+// libdeflate at level 6 (each thread allocates its compressor at its first such file). A larger
+// file is cut into blocks that zlib compresses independently, each primed with
 // the last 32 KiB of the block before it and ended with a sync flush, so that the blocks of one
 // file written one after the other form a single deflate stream (libdeflate cannot continue a
 // stream). The block in which the file ends finishes the stream.
@@ -32,24 +32,26 @@ class ISourceFile;
 // ended elsewhere, inside a key block, or packed bytes that do not end with that primer. So
 // the packed bytes do not depend on the number of workers.
 //
-// Why one block is the most compressed whole: on the log text of the benchmark corpus, on one
-// core, libdeflate made 103 MiB/s from pieces of 256 KiB, 111 from 1 MiB and 113 from 4 MiB,
-// but no more from 8 or 16 MiB (98 and 87), against zlib's 66 MiB/s, with 5.6% less output at
-// every size. A larger whole file would gain nothing per byte and would grow every slot by
-// twice what it adds.
+// Why files up to two blocks are compressed whole: on the log text of the benchmark corpus, on
+// one core, libdeflate made 103 MiB/s from pieces of 256 KiB, 111 from 1 MiB, 113 from 4 MiB,
+// 98 from 8 MiB and 87 from 16 MiB, against zlib's 66 MiB/s, with 5.6% less output at every
+// size; on the corpus's eight 5 MiB crash dumps, libdeflate-gzip -6 took 0.51 s where gzip -6
+// took 2.05 s, with 3% less output. A whole file of two blocks fits the input a large buffer
+// set has for a block and the end of its last line; a larger one would grow every set.
 //
 // At most capacity() blocks are submitted and not yet taken back: one with one worker, N + 18
 // with N >= 2 workers. Of these at most N + 2 (one with one worker) are other than small whole
 // files and hold a large buffer set: 8 MiB and 32 KiB to read into (a block and the end of its
-// last line), about 4 MiB to compress into; a small whole file, up to 64 KiB, stays in its
-// slot's small buffers, about 200 KiB. All are allocated when the pipeline is made, untouched
-// until used; an output grows once to libdeflate's bound, a few KiB more, and a thread's
-// libdeflate compressor (660 KiB) comes at its first whole file. So N >= 2 workers hold at most
-// about 8.1 * (N + 2) + N + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output
-// is small. Masking adds the masked copy each large set keeps, about 4.5 * (N + 2) MiB, and a
-// line longer than a block up to 4 MiB more to its set. Peak RSS of a whole zip (the
-// benchmark's child under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37, 67
-// and 106 MiB (masked, with 280,000 values in the list of what was masked: 71, 125 and 198);
+// last line, or a whole file), about 4 MiB to compress into, which grows once to libdeflate's
+// bound, up to 8 MiB, when a whole file larger than a block does not compress; a small whole
+// file, up to 64 KiB, stays in its slot's small buffers, about 200 KiB. All are allocated when
+// the pipeline is made, untouched until used, and a thread's libdeflate compressor (660 KiB)
+// comes at its first whole file. So N >= 2 workers hold at most about
+// 16.1 * (N + 2) + N + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output is
+// small. Masking adds the masked copy each large set keeps, up to the 8 MiB of a whole file or a
+// block whose last line is as long, about 4.5 * (N + 2) MiB for log text. Peak RSS of a whole zip
+// (the benchmark's child under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37,
+// 67 and 106 MiB (masked, with 280,000 values in the list of what was masked: 71, 125 and 198);
 // 20,000 small files 49, 56 and 65 MiB, masked or not, most of it the scan's; the 500 MiB log
 // tree 45, 83 and 131 MiB (masked: 67, 130 and 212).
 // With one worker nothing runs in the background: front() compresses the oldest block on the
@@ -58,6 +60,8 @@ class CDeflatePipeline
 {
 public:
     static constexpr qint64 blockSize = 4 * 1024 * 1024;
+    // A file up to this size is one block, compressed whole.
+    static constexpr qint64 wholeSize = 2 * blockSize;
 
     enum class TStatus
     {

@@ -316,8 +316,10 @@ public:
             }
             if (source.file) {
                 const qint64 size = source.file->size();
-                const qint64 wanted = qMin(CDeflatePipeline::blockSize, size - plannedOffset);
-                const bool last = plannedOffset + CDeflatePipeline::blockSize >= size;
+                const bool whole = plannedOffset == 0 && size <= CDeflatePipeline::wholeSize;
+                const qint64 wanted =
+                    whole ? size : qMin(CDeflatePipeline::blockSize, size - plannedOffset);
+                const bool last = whole || plannedOffset + CDeflatePipeline::blockSize >= size;
                 if (!pipeline.hasRoom(plannedOffset, wanted, last))
                     return;
                 pipeline.submit(int(planned), source.file.get(), plannedOffset, wanted, last,

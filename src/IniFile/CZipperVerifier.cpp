@@ -38,10 +38,10 @@ const qint64 chunkSize = 1024 * 1024;
 const qint64 outputSize = 256 * 1024;
 // Entries up to the size the writer compresses in one piece are inflated in one piece too, when
 // their data are no longer than stored blocks would make them; others are inflated as a stream.
-// A thread then holds at most about 9.3 MiB (the largest such entry, its data when they exceed
+// A thread then holds at most about 17.3 MiB (the largest such entry, its data when they exceed
 // what was read with its header, and the 1.25 MiB it streams with): N threads stay within the
 // compressing pipeline's bound, whose buffers are freed before the check begins.
-const quint64 wholeSize = quint64(CDeflatePipeline::blockSize);
+const quint64 wholeSize = quint64(CDeflatePipeline::wholeSize);
 const quint64 wholeCompressed = wholeSize + wholeSize / 256;
 
 quint16 get16(const char* data)

@@ -25,6 +25,8 @@
 namespace {
 
 const qint64 blockSize = 4 * 1024 * 1024;
+// The largest file compressed whole, in one piece.
+const qint64 wholeSize = 2 * blockSize;
 
 QByteArray sha256(const QByteArray& content)
 {
@@ -356,17 +358,16 @@ void tst_CZipper::sameArchiveForAnyWorkerCount_data()
 {
     QTest::addColumn<QString>("tree");
     QTest::addColumn<int>("workers");
-    const qint64 block = 4 * 1024 * 1024;
-    // Files of several blocks, one ending exactly on a block boundary, one just past it, and
-    // files compressed whole: one of exactly a block, the most that is.
+    // Files of several blocks, one ending exactly on a block boundary, one just past the most
+    // that is compressed whole, and files compressed whole: one of exactly that size.
     const QString mixed =
         QString("logs/a/%1=*%2;logs/b/exact.log=*%3;logs/b/one.log=*%4;logs/b/whole.log=*%5;"
                 "logs/empty.log=;logs/Größe ü.log=*70000;logs/c/")
             .arg("big.log")
-            .arg(2 * block + 12345)
-            .arg(2 * block)
-            .arg(block + 1)
-            .arg(block);
+            .arg(2 * blockSize + 12345)
+            .arg(3 * blockSize)
+            .arg(wholeSize + 1)
+            .arg(wholeSize);
     QString small;
     for (int i = 0; i < 300; ++i)
         small += QString("logs/d%1/f%2.log=*%3;").arg(i % 7).arg(i).arg(100 + i * 37);
@@ -377,7 +378,7 @@ void tst_CZipper::sameArchiveForAnyWorkerCount_data()
         interleaved += QString("logs/e%1/f%2.log=*%3;")
                            .arg(i % 5)
                            .arg(i)
-                           .arg(i % 9 == 0 ? 65536 + i % 2 : i % 30 == 1 ? block + 70000 : 900);
+                           .arg(i % 9 == 0 ? 65536 + i % 2 : i % 30 == 1 ? wholeSize + 70000 : 900);
     for (int workers : {2, 3, 8}) {
         QTest::addRow("mixed sizes, %d workers", workers) << mixed << workers;
         QTest::addRow("small files, %d workers", workers) << small << workers;
@@ -554,10 +555,10 @@ void tst_CZipper::packsLiveFilesAsOpened_data()
             QTest::addRow("%s, %d worker(s)", change, workers)
                 << QString(change) << workers << blocks;
         // Small enough to be compressed whole when it is opened, and past that size later.
-        QTest::addRow("grown past one block, %d worker(s)", workers)
-            << QString("grown") << workers << blockSize;
-        QTest::addRow("grown past one block before it was opened, %d worker(s)", workers)
-            << QString("grown before it was opened") << workers << blockSize;
+        QTest::addRow("grown past the whole size, %d worker(s)", workers)
+            << QString("grown") << workers << wholeSize;
+        QTest::addRow("grown past the whole size before it was opened, %d worker(s)", workers)
+            << QString("grown before it was opened") << workers << wholeSize;
     }
 }
 
