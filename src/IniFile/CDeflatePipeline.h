@@ -53,7 +53,7 @@ class ISourceFile;
 // (the benchmark's child under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37,
 // 67 and 106 MiB (masked, with 280,000 values in the list of what was masked: 71, 125 and 198);
 // 20,000 small files 49, 56 and 65 MiB, masked or not, most of it the scan's; the 500 MiB log
-// tree 45, 83 and 131 MiB (masked: 67, 130 and 212).
+// tree 55, 101 and 144 MiB (masked: 77, 148 and 226).
 // With one worker nothing runs in the background: front() compresses the oldest block on the
 // calling thread. Workers never log and never throw; what went wrong is in the block's status.
 class CDeflatePipeline
