@@ -71,7 +71,6 @@ private Q_SLOTS:
     void damagedFile();
     void skippedLinesKeepEveryKey_data();
     void skippedLinesKeepEveryKey();
-    void rewriteThatWouldNotReadBack();
     void notARegularFile_data();
     void notARegularFile();
     void heldLock();
@@ -274,22 +273,6 @@ void tst_CIniFileGuard::skippedLinesKeepEveryKey()
     QStringList after = keysOf(CTestTree::content(iniPath()));
     QVERIFY2(after.removeAll("added/key") == 1, qPrintable(after.join(' ')));
     QCOMPARE(after, before);
-}
-
-void tst_CIniFileGuard::rewriteThatWouldNotReadBack()
-{
-    // Reads well, but QSettings writes the key with the empty name below "sec/" as a line it
-    // then refuses as damage.
-    const QByteArray content("[sec\\]\n=9\n[gui]\nfontSize=9\n");
-    QVERIFY(CTestTree::write(iniPath(), content));
-    CIniFileGuard guard(iniPath());
-    QCOMPARE(guard.value("gui/fontSize").toString(), "9");
-
-    expectCriticalOnFile("save", "the settings would not read back as written, the file is left as "
-                                 "it is and the change is kept for this run only");
-    guard.change({{"gui/fontSize", 12}});
-    QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
-    QCOMPARE(CTestTree::content(iniPath()), content);
 }
 
 void tst_CIniFileGuard::notARegularFile_data()
