@@ -71,7 +71,6 @@ private Q_SLOTS:
     void damagedFile();
     void skippedLinesKeepEveryKey_data();
     void skippedLinesKeepEveryKey();
-    void notARegularFile_data();
     void notARegularFile();
     void heldLock();
     void twoProcessesKeepTheirKeys();
@@ -275,29 +274,16 @@ void tst_CIniFileGuard::skippedLinesKeepEveryKey()
     QCOMPARE(after, before);
 }
 
-void tst_CIniFileGuard::notARegularFile_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("found");
-
-    QTest::newRow("FIFO") << QString("fifo") << QString("a FIFO, socket or device");
-    QTest::newRow("folder") << QString("folder") << QString("a folder");
-}
-
+// A folder at the path: see the settings' case without a settings file.
 void tst_CIniFileGuard::notARegularFile()
 {
-    QFETCH(QString, kind);
-    QFETCH(QString, found);
     const QString path = iniPath();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else
-        QVERIFY(QDir().mkdir(path));
-
-    expectCriticalOnFile("CIniFileGuard", "the settings path holds " + found +
-                                              " instead of a settings file, the defaults are "
-                                              "used and nothing is saved");
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    expectCriticalOnFile("CIniFileGuard",
+                         "the settings path holds a FIFO, socket or device instead "
+                         "of a settings file, the defaults are used and nothing "
+                         "is saved");
     // Reading a FIFO waits for a writer: without the check this would not return.
     CIniFileGuard guard(path);
     QVERIFY(!guard.isOpen());

@@ -497,11 +497,14 @@ void tst_CIniFileSettings::threadsShareTheSettings()
 void tst_CIniFileSettings::noSettingsFile()
 {
     QVERIFY(QDir().mkpath(iniPath()));
-    CExpect::recordMatching(QtCriticalMsg, "CIniFileGuard.cpp", "CIniFileGuard::CIniFileGuard",
-                            "the settings path holds a folder instead of a settings file.*");
+    CExpect::record(QtCriticalMsg, "CIniFileGuard.cpp", "CIniFileGuard::CIniFileGuard",
+                    "the settings path holds a folder instead of a settings file, the defaults are "
+                    "used and nothing is saved: " +
+                        iniPath());
     CIniFileSettings& settings = fresh();
     settings.setScannStart(0);
     QCOMPARE(settings.getScannStart(), 2);
+    QVERIFY(QFileInfo(iniPath()).isDir() && !QFileInfo::exists(iniPath() + ".lock"));
     QCOMPARE(settings.getPorts(), quint32(3));
     QNetworkProxy proxy(QNetworkProxy::HttpProxy, "keep");
     QCOMPARE(settings.getProxy(proxy), quint32(QNetworkProxy::NoProxy));
