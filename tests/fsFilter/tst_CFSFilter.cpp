@@ -152,7 +152,6 @@ void tst_CFSFilter::builtInRules_data()
     row("scanner: qt_temp. without suffix", scanner, "/", "qt_temp.", false, "false");
     row("scanner: ~ file", scanner, "/d/", "~", false, "true 4");
     row("scanner: ~ folder", scanner, "/d/", "~", true, "true 4");
-    row("scanner: below ~ folder", scanner, "/d/~/", "a", false, "true 4");
     row("scanner: name ending in ~ is kept", scanner, "/", "notes.txt~", false, "false");
     const QString alias = QStringLiteral("true ffffffff");
     row("scanner: short name alias", scanner, "/docs/", "ABCDEF~1.TXT", false, alias);
