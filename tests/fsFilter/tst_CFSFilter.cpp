@@ -196,6 +196,8 @@ void tst_CFSFilter::categories_data()
     row("directory: a folder ending in it", C::Directories, "tmp/", "/", "xtmp", true, false);
     row("directory: contained anywhere in the path", C::Directories, "tmp/", "/xtmp/", "f", false,
         true);
+    row("directory: a value with a leading /", C::Directories, "/build/", "/src/build/", "f", false,
+        true);
     row("directory: a leading / keeps whole names", C::Directories, "/build/", "/xbuild/", "f",
         false, false);
     row("file: a folder is not a file", C::Files, "Thumbs.db", "/x/", "Thumbs.db", true, false);
