@@ -62,34 +62,39 @@ bool add(CFSFilter& filter, quint32 category, quint32 module, quint32 type, cons
     return (filter.*adders[qCountTrailingZeroBits(category)])(module, type, value);
 }
 
-// Patterns and subjects for the literals a pattern needs.
-const QStringList patterns = {
-    ".*\\.bak",
-    "^qt_temp\\.(.+)$",
-    "((^(.*)/..namedfork/(.*)$)|(^(.*)/..namedfork$))",
-    "((^(.*)/([A-Z_0-9]{6})((~[0-9]){1})(((\\.{1})([A-Z_0-9]{0,3})){0,1})/(.*)$)|(^(.*)/"
-    "[A-Z_0-9]{6})((~[0-9]){1})(((\\.{1})([A-Z_0-9]{0,3})){0,1})$)",
-    "a|bc",
-    "ab?c",
-    "a+bc",
-    "x{0,2}yz{1}",
-    "(foo|bar)baz",
-    "(?=ab)abc",
-    "(?!ab)a.*",
-    "(?<w>ab)+c",
-    "[]a]bc",
-    "[^b]ca",
-    "[[:alpha:]]+xyz",
-    "\\d+abc",
-    "\\.\\*\\$",
-    "(?i)ABC",
-    "\\Qa.b\\E",
-    "(a)\\1",
-    "ÄRGER.*",
-    "a{b",
-    "a{,2}",
-    "(?:)",
-    "",
+// Patterns (tag, pattern, the literals a name must hold for it to match, none: any name may), and
+// subjects to try them on.
+const QList<std::tuple<const char*, QString, QStringList>> patterns = {
+    {"suffix", ".*\\.bak", {".bak"}},
+    {"working file", "^qt_temp\\.(.+)$", {"qt_temp."}},
+    {"fork path", "((^(.*)/..namedfork/(.*)$)|(^(.*)/..namedfork$))", {"namedfork/", "namedfork"}},
+    {"short name",
+     "((^(.*)/([A-Z_0-9]{6})((~[0-9]){1})(((\\.{1})([A-Z_0-9]{0,3})){0,1})/(.*)$)|(^(.*)/"
+     "[A-Z_0-9]{6})((~[0-9]){1})(((\\.{1})([A-Z_0-9]{0,3})){0,1})$)",
+     {"~", "~"}},
+    {"alternatives", "a|bc", {"a", "bc"}},
+    {"optional character", "ab?c", {"a"}},
+    {"repeated character", "a+bc", {"bc"}},
+    {"counted", "x{0,2}yz{1}", {"yz"}},
+    {"group of alternatives", "(foo|bar)baz", {"foo", "bar"}},
+    {"lookahead", "(?=ab)abc", {"abc"}},
+    {"negative lookahead", "(?!ab)a.*", {"a"}},
+    {"repeated named group", "(?<w>ab)+c", {"ab"}},
+    {"class holding a bracket", "[]a]bc", {"bc"}},
+    {"negated class", "[^b]ca", {"ca"}},
+    {"classes", "[[:alpha:]]+xyz", {"xyz"}},
+    {"escaped class", "\\d+abc", {"abc"}},
+    {"escaped punctuation", "\\.\\*\\$", {".*$"}},
+    {"inline options", "(?i)ABC", {}},
+    {"quoting", "\\Qa.b\\E", {}},
+    {"back reference", "(a)\\1", {}},
+    {"folded", "ÄRGER.*", {"ärger"}},
+    {"brace as text", "a{b", {}},
+    {"count without a lower bound", "a{,2}", {}},
+    {"empty group", "(?:)", {}},
+    {"only optional parts", "x*", {}},
+    {"only separators", "/.*/", {}},
+    {"empty", "", {}},
 };
 
 // Separated by blanks, which none holds; the empty subject last.
@@ -484,24 +489,8 @@ void tst_CFSFilter::requiredLiterals_data()
 {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("literals");
-    QTest::newRow("suffix") << ".*\\.bak" << QStringList{".bak"};
-    QTest::newRow("working file") << "^qt_temp\\.(.+)$" << QStringList{"qt_temp."};
-    QTest::newRow("fork path") << patterns.at(2) << QStringList({"namedfork/", "namedfork"});
-    QTest::newRow("short name") << patterns.at(3) << QStringList({"~", "~"});
-    QTest::newRow("alternatives") << "a|bc" << QStringList({"a", "bc"});
-    QTest::newRow("optional character") << "ab?c" << QStringList{"a"};
-    QTest::newRow("repeated character") << "a+bc" << QStringList{"bc"};
-    QTest::newRow("counted") << "x{0,2}yz{1}" << QStringList{"yz"};
-    QTest::newRow("group of alternatives") << "(foo|bar)baz" << QStringList({"foo", "bar"});
-    QTest::newRow("lookahead") << "(?=ab)abc" << QStringList{"abc"};
-    QTest::newRow("classes") << "[[:alpha:]]+xyz" << QStringList{"xyz"};
-    QTest::newRow("escaped punctuation") << "\\.\\*\\$" << QStringList{".*$"};
-    QTest::newRow("folded") << "ÄRGER.*" << QStringList{"ärger"};
-    QTest::newRow("inline options") << "(?i)ABC" << QStringList();
-    QTest::newRow("quoting") << "\\Qa.b\\E" << QStringList();
-    QTest::newRow("back reference") << "(a)\\1" << QStringList();
-    QTest::newRow("only optional parts") << "x*" << QStringList();
-    QTest::newRow("only separators") << "/.*/" << QStringList();
+    for (const auto& [tag, pattern, literals] : patterns)
+        QTest::newRow(tag) << pattern << literals;
 }
 
 void tst_CFSFilter::requiredLiterals()
@@ -516,7 +505,7 @@ void tst_CFSFilter::requiredLiterals()
 void tst_CFSFilter::literalsAgreeWithTheExpression()
 {
     CFSFilter all;
-    for (const QString& pattern : patterns) {
+    for (const auto& [tag, pattern, literals] : patterns) {
         CFSFilter one;
         QVERIFY(one.addExcludeFilePattern(CFSFilter::Synchronizer, 1, pattern) ||
                 pattern.isEmpty());
@@ -531,7 +520,7 @@ void tst_CFSFilter::literalsAgreeWithTheExpression()
     }
     for (const QString& subject : subjects) {
         bool any = false;
-        for (const QString& pattern : patterns)
+        for (const auto& [tag, pattern, literals] : patterns)
             any = any || matches(pattern, subject);
         quint32 type = 0;
         QVERIFY2(all.matchesExcludedFilePattern(CFSFilter::Synchronizer, subject, type) == any,
