@@ -190,14 +190,12 @@ void tst_CIniFileSettings::plainKeys()
     QCOMPARE(key.get(fresh()), key.defaultValue);
     QCOMPARE(CTestTree::content(iniPath()), QByteArray());
 
-    if (key.set) {
+    if (key.set)
         key.set(*CIniFileSettings::instance(), key.written);
-        QCOMPARE(key.get(fresh()), key.written);
-        QCOMPARE(stored(name).toString(), key.written.toString());
-    } else {
+    else
         QSettings(iniPath(), QSettings::IniFormat).setValue(name, key.written);
-        QCOMPARE(key.get(fresh()), key.written);
-    }
+    QCOMPARE(key.get(fresh()), key.written);
+    QCOMPARE(stored(name).toString(), key.written.toString());
 }
 
 void tst_CIniFileSettings::wrongTypes_data()
