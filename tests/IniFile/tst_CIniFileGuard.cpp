@@ -71,8 +71,6 @@ private Q_SLOTS:
     void damagedFile();
     void skippedLinesKeepEveryKey_data();
     void skippedLinesKeepEveryKey();
-    void rewriteThatWouldNotReadBack();
-    void notARegularFile_data();
     void notARegularFile();
     void heldLock();
     void twoProcessesKeepTheirKeys();
@@ -276,45 +274,16 @@ void tst_CIniFileGuard::skippedLinesKeepEveryKey()
     QCOMPARE(after, before);
 }
 
-void tst_CIniFileGuard::rewriteThatWouldNotReadBack()
-{
-    // Reads well, but QSettings writes the key with the empty name below "sec/" as a line it
-    // then refuses as damage.
-    const QByteArray content("[sec\\]\n=9\n[gui]\nfontSize=9\n");
-    QVERIFY(CTestTree::write(iniPath(), content));
-    CIniFileGuard guard(iniPath());
-    QCOMPARE(guard.value("gui/fontSize").toString(), "9");
-
-    expectCriticalOnFile("save", "the settings would not read back as written, the file is left as "
-                                 "it is and the change is kept for this run only");
-    guard.change({{"gui/fontSize", 12}});
-    QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
-    QCOMPARE(CTestTree::content(iniPath()), content);
-}
-
-void tst_CIniFileGuard::notARegularFile_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("found");
-
-    QTest::newRow("FIFO") << QString("fifo") << QString("a FIFO, socket or device");
-    QTest::newRow("folder") << QString("folder") << QString("a folder");
-}
-
+// A folder at the path: see the settings' case without a settings file.
 void tst_CIniFileGuard::notARegularFile()
 {
-    QFETCH(QString, kind);
-    QFETCH(QString, found);
     const QString path = iniPath();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else
-        QVERIFY(QDir().mkdir(path));
-
-    expectCriticalOnFile("CIniFileGuard", "the settings path holds " + found +
-                                              " instead of a settings file, the defaults are "
-                                              "used and nothing is saved");
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    expectCriticalOnFile("CIniFileGuard",
+                         "the settings path holds a FIFO, socket or device instead "
+                         "of a settings file, the defaults are used and nothing "
+                         "is saved");
     // Reading a FIFO waits for a writer: without the check this would not return.
     CIniFileGuard guard(path);
     QVERIFY(!guard.isOpen());

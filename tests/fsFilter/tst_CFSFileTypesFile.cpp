@@ -24,15 +24,13 @@ QStringList list(const char* joined)
 }
 
 // G1 holds T1 and T2, G2 holds T3, T4 has a list but no group, T5 a group but no list.
-CFSFileTypes sample()
+void fillSample(IFSFileTypes& table)
 {
-    CFSFileTypes table;
     table.setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a"), "b"});
     table.setType(QStringLiteral("G1"), QStringLiteral("T2"), {QStringLiteral("c")});
     table.setType(QStringLiteral("G2"), QStringLiteral("T3"), {QStringLiteral("d")});
     table.setEntries(QStringLiteral("T4"), {QStringLiteral("e")});
     table.setGroup(QStringLiteral("T5"), QStringLiteral("G3"));
-    return table;
 }
 
 const char* const sampleDump = "T1@G1=a,b T2@G1=c T3@G2=d T4@-=e T5@G3=(none)";
@@ -78,7 +76,6 @@ private Q_SLOTS:
     void queries();
     void changes_data();
     void changes();
-    void copyIsIndependent();
     // Its file.
     void load_data();
     void load();
@@ -90,8 +87,6 @@ private Q_SLOTS:
     void saveRefuses_data();
     void saveRefuses();
     // The process's table, loaded from its file.
-    void processTableWithoutTable();
-    void processTableLoadsFromTheWorkingDirectory();
     void processTableFailedInitialize();
     void processTableReadersAndWritersTogether();
 
@@ -122,8 +117,8 @@ CFileSystemFileTypes* tst_CFSFileTypesFile::initialized(const QByteArray& conten
     return types->initialize() ? types : nullptr;
 }
 
-// The queries of the sample table (or of an empty one); out is the list (or the one string) the
-// query hands back.
+// The queries of the sample table (or of an empty one), of the plain table and of the process's,
+// filled alike; out is the list (or the one string) the query hands back.
 void tst_CFSFileTypesFile::queries_data()
 {
     QTest::addColumn<QString>("query");
@@ -159,32 +154,46 @@ void tst_CFSFileTypesFile::queries()
     QFETCH(bool, result);
     QFETCH(QStringList, out);
     QFETCH(bool, empty);
-    const CFSFileTypes table = empty ? CFSFileTypes() : sample();
-    QStringList got{QStringLiteral("stale")};
-    QString one = QStringLiteral("stale");
-    bool answer = false;
-    if (query == u"groups")
-        answer = table.groups(got);
-    else if (query == u"typesOfGroup")
-        answer = table.typesOfGroup(argument, got);
-    else if (query == u"groupOfType")
-        answer = table.groupOfType(argument, one);
-    else if (query == u"types")
-        answer = table.types(got);
-    else if (query == u"entriesOfType")
-        answer = table.entriesOfType(argument, got);
-    else if (query == u"hasType")
-        answer = table.hasType(argument);
-    else if (query == u"hasGroup")
-        answer = table.hasGroup(argument);
-    QCOMPARE(answer, result);
-    if (query == u"groupOfType")
-        QCOMPARE(one, out.value(0));
-    else if (!query.startsWith(u"has"))
-        QCOMPARE(got, out);
+    // The answer and what the query hands back, as "1 a|b".
+    const auto ask = [&](const IFSFileTypes& table) {
+        QStringList got{QStringLiteral("stale")};
+        QString one = QStringLiteral("stale");
+        bool answer = false;
+        if (query == u"groups")
+            answer = table.groups(got);
+        else if (query == u"typesOfGroup")
+            answer = table.typesOfGroup(argument, got);
+        else if (query == u"groupOfType")
+            answer = table.groupOfType(argument, one);
+        else if (query == u"types")
+            answer = table.types(got);
+        else if (query == u"entriesOfType")
+            answer = table.entriesOfType(argument, got);
+        else if (query == u"hasType")
+            answer = table.hasType(argument);
+        else if (query == u"hasGroup")
+            answer = table.hasGroup(argument);
+        if (query == u"groupOfType")
+            got = QStringList{one};
+        return QString::number(answer) + u' ' +
+               (query.startsWith(u"has") ? QString() : got.join(u'|'));
+    };
+    const QString expected = QString::number(result) + u' ' + out.join(u'|');
+    CFSFileTypes plain;
+    if (!empty)
+        fillSample(plain);
+    QCOMPARE(ask(plain), expected);
+    // Before the process's table holds one, it answers false and hands back nothing.
+    CFileSystemFileTypes* process = CFileSystemFileTypes::instance();
+    QCOMPARE(ask(*process), QStringLiteral("0 "));
+    QVERIFY(initialized(QByteArray()));
+    if (!empty)
+        fillSample(*process);
+    QCOMPARE(ask(*process), expected);
 }
 
-// Each change applied to the sample table: its result and the whole table afterwards.
+// Each change applied to the sample table: its result and the whole table afterwards; the process's
+// table answers alike.
 void tst_CFSFileTypesFile::changes_data()
 {
     QTest::addColumn<QString>("change");
@@ -235,39 +244,45 @@ void tst_CFSFileTypesFile::changes()
     QFETCH(QStringList, entries);
     QFETCH(bool, result);
     QFETCH(QString, after);
-    CFSFileTypes table = sample();
-    bool answer = true;
-    if (change == u"removeGroup")
-        answer = table.removeGroup(group);
-    else if (change == u"removeGroupEntries")
-        answer = table.removeGroupEntries(group);
-    else if (change == u"removeType")
-        answer = table.removeType(type);
-    else if (change == u"setType")
-        table.setType(group, type, entries);
-    else if (change == u"setEntries")
-        table.setEntries(type, entries);
-    else if (change == u"setGroup")
-        table.setGroup(type, group);
-    else if (change == u"addEntries")
-        answer = table.addEntries(type, entries);
-    else if (change == u"addType")
-        answer = table.addType(group, type, entries);
-    else
-        QFAIL("unknown change");
-    QCOMPARE(answer, result);
+    const auto apply = [&](IFSFileTypes& table) {
+        if (change == u"removeGroup")
+            return table.removeGroup(group);
+        if (change == u"removeGroupEntries")
+            return table.removeGroupEntries(group);
+        if (change == u"removeType")
+            return table.removeType(type);
+        if (change == u"addEntries")
+            return table.addEntries(type, entries);
+        if (change == u"addType")
+            return table.addType(group, type, entries);
+        if (change == u"setType")
+            table.setType(group, type, entries);
+        else if (change == u"setEntries")
+            table.setEntries(type, entries);
+        else
+            table.setGroup(type, group);
+        return true;
+    };
+    // The types with lists and the groups, as the queries see them.
+    const auto seen = [](const IFSFileTypes& table) {
+        QStringList types;
+        QStringList groups;
+        table.types(types);
+        table.groups(groups);
+        return types.join(u',') + u'/' + groups.join(u',');
+    };
+    CFSFileTypes table;
+    fillSample(table);
+    QCOMPARE(apply(table), result);
     QCOMPARE(dumpFileTypes(table), after);
-}
-
-void tst_CFSFileTypesFile::copyIsIndependent()
-{
-    CFSFileTypes table = sample();
-    const CFSFileTypes copy(table);
-    QVERIFY(copy == table);
-    QVERIFY(table.removeGroup(QStringLiteral("G1")));
-    table.setEntries(QStringLiteral("T4"), {});
-    QVERIFY(copy != table);
-    QCOMPARE(dumpFileTypes(copy), QString::fromLatin1(sampleDump));
+    // Before the process's table holds one, a change does nothing.
+    CFileSystemFileTypes* process = CFileSystemFileTypes::instance();
+    QCOMPARE(apply(*process), change.startsWith(u"set"));
+    QCOMPARE(seen(*process), QStringLiteral("/"));
+    QVERIFY(initialized(QByteArray()));
+    fillSample(*process);
+    QCOMPARE(apply(*process), result);
+    QCOMPARE(seen(*process), seen(table));
 }
 
 // What a file on disk gives, and the warnings for the keys that are skipped or moved.
@@ -312,7 +327,6 @@ void tst_CFSFileTypesFile::load_data()
          "would not keep"});
     row("type of a group without a list", "[G1]\nT1=@ByteArray()\nT2=@Invalid()\n",
         "T1@G1=(none) T2@G1=");
-    row("comments and blank lines", "; note\n\n[G1]\n# more\nT1=a\n", "T1@G1=a");
     const QString formatWarning = "skipped the lines of %1 that are not ini settings";
     row("binary garbage", QByteArray("\x00\x01[\xff\xfe]]]\n==\n[G1\nT1=a\n\x80\x81=\x82\n", 27),
         "T1@G1=a \xef\xbf\xbd\xef\xbf\xbd@G1=\xef\xbf\xbd",
@@ -444,7 +458,6 @@ void tst_CFSFileTypesFile::roundTrip_data()
     row("plain", {"G1|T1|a,b", "G1|T2|c", "G2|T3|d"}, {"|T4|e"});
     row("empty table", {});
     row("empty list and one empty string", {"G1|T1|-", "G1|T2|''"}, {"|T3|-", "|T4|''"});
-    row("group whose types have no list", {"Archives|zip|(none)", "Archives|tar|(none)"});
     row("group with and without lists", {"G1|T1|(none)", "G1|T2|-", "G1|T3|a"});
     row("commas quotes and at signs",
         {"G1|T1|a\\,b", "G1|T2|\"q\"", "G1|T3|@Variant(x)", "G1|T4|@@"});
@@ -559,51 +572,6 @@ void tst_CFSFileTypesFile::saveRefuses()
     QCOMPARE(
         QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
         left);
-}
-
-void tst_CFSFileTypesFile::processTableWithoutTable()
-{
-    CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
-    types->setType(QStringLiteral("G1"), QStringLiteral("T1"), {QStringLiteral("a")});
-    types->setEntries(QStringLiteral("T1"), {QStringLiteral("a")});
-    types->setGroup(QStringLiteral("T1"), QStringLiteral("G1"));
-    QVERIFY(!types->addType(QStringLiteral("G1"), QStringLiteral("T1"), {}));
-    QVERIFY(!types->addEntries(QStringLiteral("T1"), {}));
-    QStringList out{QStringLiteral("stale")};
-    QString group = QStringLiteral("stale");
-    QVERIFY(!types->groups(out));
-    QVERIFY(out.isEmpty());
-    QVERIFY(!types->types(out));
-    QVERIFY(!types->typesOfGroup(QStringLiteral("G1"), out));
-    QVERIFY(!types->entriesOfType(QStringLiteral("T1"), out));
-    QVERIFY(!types->groupOfType(QStringLiteral("T1"), group));
-    QVERIFY(group.isEmpty());
-    QVERIFY(!types->hasType(QStringLiteral("T1")));
-    QVERIFY(!types->hasGroup(QStringLiteral("G1")));
-    QVERIFY(!types->removeType(QStringLiteral("T1")));
-    QVERIFY(!types->removeGroup(QStringLiteral("G1")));
-    QVERIFY(!types->removeGroupEntries(QStringLiteral("G1")));
-}
-
-void tst_CFSFileTypesFile::processTableLoadsFromTheWorkingDirectory()
-{
-    CFileSystemFileTypes* types = initialized("[G1]\nT1=a,b\nT2=c\n[G2]\nT3=d\n");
-    QVERIFY(types);
-    QStringList out;
-    QVERIFY(types->groups(out));
-    QCOMPARE(out, QStringList({QStringLiteral("G1"), "G2"}));
-    QVERIFY(types->typesOfGroup(QStringLiteral("G1"), out));
-    QCOMPARE(out, QStringList({QStringLiteral("T1"), "T2"}));
-    QVERIFY(types->entriesOfType(QStringLiteral("T1"), out));
-    QCOMPARE(out, QStringList({QStringLiteral("a"), "b"}));
-    QVERIFY(types->removeGroupEntries(QStringLiteral("G1")));
-    QVERIFY(!types->hasType(QStringLiteral("T1")));
-    QString group;
-    QVERIFY(types->groupOfType(QStringLiteral("T1"), group));
-    QCOMPARE(group, QStringLiteral("G1"));
-    QVERIFY(types->removeGroup(QStringLiteral("G2")));
-    QVERIFY(types->hasType(QStringLiteral("T3")));
-    QVERIFY(!types->hasGroup(QStringLiteral("G2")));
 }
 
 // A failed load keeps the table held before, or none.
