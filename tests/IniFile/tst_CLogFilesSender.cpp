@@ -155,6 +155,7 @@ void tst_CLogFilesSender::cleanup()
     CSingleton<CIniFileSettings>::destroy();
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("file");
+    CTestTree::unlock(env->root());
     env.reset();
 }
 
@@ -315,13 +316,6 @@ void tst_CLogFilesSender::oddEntries()
     // The temporary folder cannot remove a name it cannot decode.
     const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
     const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
-    // What loses its permissions gets them back, or the temporary folder could not be removed.
-    QStringList locked;
-    const auto unlock = qScopeGuard([&locked] {
-        for (const QString& entry : locked)
-            QFile::setPermissions(entry, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                             QFileDevice::ExeOwner);
-    });
     const QString elsewhere = env->writeFile("elsewhere/secret.log", "not the client's");
     if (kind == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
@@ -333,11 +327,9 @@ void tst_CLogFilesSender::oddEntries()
     } else if (kind == "folder") {
         QVERIFY(QDir().mkpath(path + "/inner"));
     } else if (kind == "chmod000") {
-        locked << path;
         QVERIFY(QFile::setPermissions(path, {}));
     } else if (kind == "readonly") {
-        locked = {syncarium, logs, syncarium + "mysql/data/"};
-        for (const QString& folder : locked)
+        for (const QString& folder : {syncarium, logs, syncarium + "mysql/data/"})
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
     // The copy an earlier run staged of a database log that is not read now goes too.
@@ -408,19 +400,12 @@ void tst_CLogFilesSender::placing()
     if ((desktop + working).contains("@555") && ::geteuid() == 0)
         QSKIP("root writes into any folder");
     writeSample();
-    // What is made read-only gets its permissions back, or the temporary folder stays.
-    QStringList locked;
-    const auto unlock = qScopeGuard([&locked] {
-        for (const QString& folder : locked)
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner);
-    });
     const auto make = [&](QString relative) {
         const bool readOnly = relative.endsWith("@555");
         relative.chop(readOnly ? 4 : 0);
         const QString made = env->makeDir("home/" + relative);
-        if (readOnly && QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner))
-            locked << made;
+        if (readOnly)
+            QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         return made;
     };
     QString folder =

@@ -11,7 +11,6 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
@@ -234,13 +233,7 @@ void tst_CLinuxFSOperations::init()
 
 void tst_CLinuxFSOperations::cleanup()
 {
-    // Tests take permissions away; give them back so that the folder can go.
-    QDirIterator it(root, QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        if (!it.nextFileInfo().isSymLink())
-            ::chmod(QFile::encodeName(it.filePath()).constData(), 0700);
-    }
+    CTestTree::unlock(root);
     environment.reset();
 }
 
