@@ -55,8 +55,6 @@ private Q_SLOTS:
     void collects_data();
     void collects();
     void secondRun();
-    void oddEntries_data();
-    void oddEntries();
     void placing_data();
     void placing();
     void eventsFlowDuringTheRun();
@@ -203,56 +201,6 @@ bool tst_CLogFilesSender::run(CLogFilesSender& sender)
     return sender.zipAndSendLogFiles();
 }
 
-void tst_CLogFilesSender::collects_data()
-{
-    // The parts of the sample written; the archive holds theirs. Nothing to pack at all is a
-    // case of failures().
-    QTest::addColumn<QString>("parts");
-    QTest::newRow("full sample") << QString("error backup logs");
-    QTest::newRow("no database error log") << QString("backup logs");
-    QTest::newRow("no backup folder") << QString("error logs");
-    QTest::newRow("no log folder: made for the error log") << QString("error");
-}
-
-void tst_CLogFilesSender::collects()
-{
-    QFETCH(QString, parts);
-    writeSample(parts);
-    QStringList entries = fullSample;
-    entries.removeIf([&parts](const QString& entry) {
-        return !parts.contains(entry.endsWith(".err")            ? "error"
-                               : entry.startsWith("logs_backup") ? "backup"
-                                                                 : "logs");
-    });
-    // A copy of the backup folder from an earlier run is replaced, not merged; one of the
-    // database log is removed when the log is gone, not packed as if it were current.
-    if (parts.contains("backup"))
-        CTestTree::write(logs + "logs_backup/stale.log", "old");
-    if (parts == "backup logs") {
-        QVERIFY(CTestTree::write(logs + "Syncarium2DataBase.err", "database errors of last week"));
-        QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + logs +
-                                                  "Syncarium2DataBase.err\""));
-    }
-    if (!parts.contains("error"))
-        QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
-    if (!parts.contains("backup"))
-        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
-    CLogFilesSender sender;
-    QSignalSpy finished(&sender, &CLogFilesSender::zipFinished);
-    QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
-    QSignalSpy failed(&sender, &CLogFilesSender::failed);
-    QVERIFY(run(sender));
-    QCOMPARE(finished.size(), 1);
-    QCOMPARE(failed.size(), 0);
-    QVERIFY(filesIn(QDir::currentPath()).isEmpty());
-    QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
-    QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), entries);
-    QCOMPARE(progress.size(), entries.size());
-    QCOMPARE(progress.last().mid(0, 2),
-             (QList<QVariant>{quint32(entries.size()), quint32(entries.size())}));
-    QCOMPARE(recorder.opened(), (QStringList{"form", output}));
-}
-
 // A second run stages the current error log, replaces an archive of the same name and removes
 // what an interrupted run left, recognised by its name; anything else stays.
 void tst_CLogFilesSender::secondRun()
@@ -280,9 +228,10 @@ void tst_CLogFilesSender::secondRun()
     QCOMPARE(recorder.urls.size(), 4);
 }
 
-void tst_CLogFilesSender::oddEntries_data()
+void tst_CLogFilesSender::collects_data()
 {
-    // What stands where in the client's folder: a kind, then a path below the Syncarium folder.
+    // What stands where in the client's folder: a kind, then a path below the Syncarium folder;
+    // or "parts" and the parts of the sample written.
     QTest::addColumn<QString>("setup");
     // The entry that is skipped (relative to the Syncarium folder) and why; none: nothing is.
     QTest::addColumn<QString>("skippedEntry");
@@ -296,6 +245,12 @@ void tst_CLogFilesSender::oddEntries_data()
     const QStringList withoutErrorLog = without(fullSample, {"Syncarium2DataBase.err"});
     const QStringList withoutDump = without(fullSample, {"logs_backup/crash/dump.txt"});
     const char* const link = "symbolic links are not followed";
+    // Nothing to pack at all is a case of failures().
+    row("full sample", "parts error backup logs", "", "", fullSample);
+    row("no database error log", "parts backup logs", "", "", withoutErrorLog);
+    row("no backup folder", "parts error logs", "", "",
+        {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
+    row("no log folder: made for the error log", "parts error", "", "", {"Syncarium2DataBase.err"});
     // A socket or device takes the FIFO's branch.
     row("FIFO in the backup folder", "fifo logs_backup/pipe.log", "logs_backup/pipe.log", special,
         fullSample);
@@ -317,7 +272,7 @@ void tst_CLogFilesSender::oddEntries_data()
     row("read-only Syncarium folder", "readonly", "", "", {"Syncarium.log", "sync-2026-12-01.log"});
 }
 
-void tst_CLogFilesSender::oddEntries()
+void tst_CLogFilesSender::collects()
 {
     QFETCH(QString, setup);
     QFETCH(QString, skippedEntry);
@@ -328,7 +283,17 @@ void tst_CLogFilesSender::oddEntries()
     if ((kind == "chmod000" || kind == "readonly") && ::geteuid() == 0)
         QSKIP("root reads and writes files whatever their permission bits");
     const QString path = syncarium + setup.section(' ', 1);
-    writeSample(path == errorLog ? "backup logs" : "error backup logs");
+    const QString parts = kind == "parts"    ? setup.section(' ', 1)
+                          : path == errorLog ? "backup logs"
+                                             : "error backup logs";
+    writeSample(parts);
+    // A copy of the backup folder from an earlier run is replaced, not merged.
+    if (kind == "parts" && parts.contains("backup"))
+        QVERIFY(CTestTree::write(logs + "logs_backup/stale.log", "old"));
+    if (kind == "parts" && !parts.contains("error"))
+        QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
+    if (!parts.contains("backup"))
+        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
     // The temporary folder cannot remove a name it cannot decode.
     const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
     const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
@@ -348,8 +313,9 @@ void tst_CLogFilesSender::oddEntries()
         for (const QString& folder : {syncarium, logs, syncarium + "mysql/data/"})
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
-    // The copy an earlier run staged of a database log that is not read now goes too.
-    if (path == errorLog) {
+    // The copy an earlier run staged of a database log that is not read now goes: it is not
+    // packed as if it were current.
+    if (parts == "backup logs") {
         QVERIFY(CTestTree::write(logs + "Syncarium2DataBase.err", "database errors of last week"));
         QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + logs +
                                                   "Syncarium2DataBase.err\""));
@@ -370,15 +336,22 @@ void tst_CLogFilesSender::oddEntries()
     QTest::failOnWarning(QRegularExpression("skipped"));
 
     CLogFilesSender sender;
+    QSignalSpy finished(&sender, &CLogFilesSender::zipFinished);
+    QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
     QSignalSpy failed(&sender, &CLogFilesSender::failed);
     QVERIFY(run(sender));
+    QCOMPARE(finished.size(), 1);
     QCOMPARE(failed.size(), 0);
+    // Nothing is left beside the archive, not even a partial one.
+    QVERIFY(filesIn(QDir::currentPath()).isEmpty());
+    QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
     QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), entries);
+    QCOMPARE(progress.size(), entries.size());
+    QCOMPARE(progress.last().mid(0, 2),
+             (QList<QVariant>{quint32(entries.size()), quint32(entries.size())}));
     QCOMPARE(clientFiles(syncarium), before);
     QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
-    QVERIFY(partialsIn(QDir::currentPath()).isEmpty());
-    QVERIFY(partialsIn(output).isEmpty());
     QCOMPARE(recorder.opened(), (QStringList{"form", output}));
 }
 
