@@ -248,9 +248,8 @@ void tst_CLogFilesSender::collects_data()
     // Nothing to pack at all is a case of failures().
     row("full sample", "parts error backup logs", "", "", fullSample);
     row("no database error log", "parts backup logs", "", "", withoutErrorLog);
-    row("no backup folder", "parts error logs", "", "",
-        {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
-    row("no log folder: made for the error log", "parts error", "", "", {"Syncarium2DataBase.err"});
+    row("no log or backup folder: the log folder is made for the error log", "parts error", "", "",
+        {"Syncarium2DataBase.err"});
     // A socket or device takes the FIFO's branch.
     row("FIFO in the backup folder", "fifo logs_backup/pipe.log", "logs_backup/pipe.log", special,
         fullSample);
