@@ -60,7 +60,6 @@ private Q_SLOTS:
     void filter();
     void namesNotUtf8_data();
     void namesNotUtf8();
-    void defaultFilter();
 
 private:
     CTestEnvironment environment;
@@ -90,31 +89,46 @@ void tst_CDirIterator::abortFlag()
 
 void tst_CDirIterator::filter_data()
 {
-    QTest::addColumn<bool>("dropFiles");
+    // The test's filter drops every entry ("all") or every folder ("folders"); the real one,
+    // asked for the scanner module, drops the client's working files and short-name aliases.
+    // Either way the scan goes on below a dropped folder.
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("dirs");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<qint64>("totalSize");
-    QTest::newRow("drops everything") << true << QStringList() << qint64(1);
+    QTest::newRow("drops everything") << "all" << QStringList() << QStringList() << qint64(1);
     QTest::newRow("a dropped folder's files stay")
-        << false << QStringList{"keep.log", "skip/inner/f.log"} << qint64(3);
+        << "folders" << QStringList()
+        << QStringList{".syncarium/state/s.db", "ABCDEF~1.TXT",    "PROGRA~1/inner.txt",
+                       "docs/qt_temp.x",        "docs/report.txt", "keep.log"}
+        << qint64(7);
+    QTest::newRow("default filter") << "default" << QStringList{"docs"}
+                                    << QStringList{"docs/report.txt", "keep.log"} << qint64(3);
 }
 
 void tst_CDirIterator::filter()
 {
-    QFETCH(bool, dropFiles);
+    QFETCH(QString, filter);
+    QFETCH(QStringList, dirs);
     QFETCH(QStringList, files);
     QFETCH(qint64, totalSize);
     const QString root = environment.makeDir(QTest::currentDataTag());
-    QVERIFY(CTestTree::make(root, "skip/inner/f.log=f;keep.log=k"));
-    CTestFilter filter(dropFiles);
-    CDirIterator scanner(root, zipperEntries, QDirIterator::Subdirectories, &filter, "/space/", 4);
-    QList<QFileInfo> dirs;
+    QVERIFY(CTestTree::make(root, ".syncarium/state/s.db=s;ABCDEF~1.TXT=a;docs/qt_temp.x=q;"
+                                  "docs/report.txt=r;keep.log=k;PROGRA~1/inner.txt=i"));
+    CTestFilter testFilter(filter == "all");
+    CFSFilter defaultFilter;
+    const bool byDefault = filter == "default";
+    CDirIterator scanner(root, zipperEntries, QDirIterator::Subdirectories,
+                         byDefault ? &defaultFilter : &testFilter, byDefault ? "" : "/space/",
+                         byDefault ? quint32(CFSFilter::Scanner) : 4u);
+    QList<QFileInfo> foundDirs;
     QList<QFileInfo> found;
     qint64 size = 1;
-    QVERIFY(scanner.dirIterate(dirs, found, size, false, false));
-    QVERIFY(dirs.isEmpty());
+    QVERIFY(scanner.dirIterate(foundDirs, found, size, false, false));
+    QCOMPARE(names(foundDirs, root), dirs);
     QCOMPARE(names(found, root), files);
     QCOMPARE(size, totalSize);
-    QCOMPARE(filter.queries, QStringList(4, "4 /space/ 1"));
+    QCOMPARE(testFilter.queries, QStringList(byDefault ? 0 : 10, "4 /space/ 1"));
 }
 
 void tst_CDirIterator::namesNotUtf8_data()
@@ -171,25 +185,6 @@ void tst_CDirIterator::namesNotUtf8()
     QCOMPARE(relative(scanner.rawDirs(), true), rawDirs);
     QCOMPARE(relative(scanner.rawFiles(), false), rawFiles);
     CTestTree::removeByName(root);
-}
-
-// A real filter asked for the scanner module drops the client's working files and short-name
-// aliases, and still walks below a dropped folder (whose entries its rules drop as well).
-void tst_CDirIterator::defaultFilter()
-{
-    const QString root = environment.makeDir("default filter");
-    QVERIFY(CTestTree::make(root, ".syncarium/state/s.db=s;ABCDEF~1.TXT=a;docs/qt_temp.x=q;"
-                                  "docs/report.txt=r;keep.log=k;PROGRA~1/inner.txt=i"));
-    CFSFilter filter;
-    CDirIterator scanner(root, zipperEntries, QDirIterator::Subdirectories, &filter, QString(),
-                         CFSFilter::Scanner);
-    QList<QFileInfo> dirs;
-    QList<QFileInfo> files;
-    qint64 size = 0;
-    QVERIFY(scanner.dirIterate(dirs, files, size, false, false));
-    QCOMPARE(names(dirs, root), QStringList{"docs"});
-    QCOMPARE(names(files, root), QStringList({"docs/report.txt", "keep.log"}));
-    QCOMPARE(size, 2);
 }
 
 QTEST_GUILESS_MAIN(tst_CDirIterator)

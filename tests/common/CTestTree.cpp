@@ -173,3 +173,14 @@ void CTestTree::removeByName(const QString& path)
                       {QStringLiteral("-c"),
                        QStringLiteral("import shutil, sys; shutil.rmtree(sys.argv[1])"), path});
 }
+
+void CTestTree::unlock(const QString& root)
+{
+    QDirIterator it(root,
+                    QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        if (!it.nextFileInfo().isSymLink())
+            ::chmod(QFile::encodeName(it.filePath()).constData(), 0700);
+    }
+}

@@ -28,4 +28,7 @@ public:
     static bool makeByName(const QString& root, const QList<QByteArray>& paths);
     // Removes the tree at path, however long its paths.
     static void removeByName(const QString& path);
+    // Gives the entries below root (not through links) their owner's permissions back, so that
+    // a case that took them away leaves a folder that can be removed.
+    static void unlock(const QString& root);
 };
