@@ -416,8 +416,7 @@ void tst_CIniFileGuard::deniedAsUser()
     QCOMPARE(guard.contains("gui/fontSize"), folder);
     guard.change({{"gui/fontSize", 12}});
     QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
-    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ExeOwner));
+    CTestTree::unlock(environment->home());
     QCOMPARE(CTestTree::content(iniPath()), content);
     QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"Syncarium.ini"});
