@@ -12,6 +12,7 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <algorithm>
@@ -658,6 +659,8 @@ void tst_CZipper::failsOnFullDisk()
     const QString disk = environment->makeDir("disk");
     if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=1m", "sy-full", disk}))
         QSKIP("tmpfs cannot be mounted here");
+    // A mount point left behind would keep the temporary folders from being removed.
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
     QVERIFY(CTestTree::write(dir + "logs/a.log", CTestTree::noise(logSize)));
     QVERIFY(CTestTree::fill(disk, free));
     CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
