@@ -118,8 +118,9 @@ private:
 
 void tst_CZipper::init()
 {
-    environment = std::make_unique<CTestEnvironment>();
-    QVERIFY(environment->isValid());
+    // The old folder goes first: made inside its temporary folder, the new one would be removed
+    // with it.
+    QVERIFY(CTestEnvironment::renew(environment));
     dir = environment->root();
 }
 
