@@ -390,6 +390,7 @@ void tst_CFSFilter::options()
     QCOMPARE(filter.addModuleOptions(synchronizer, CFSFilter::Paths), quint32(CFSFilter::Files));
     QCOMPARE(filter.moduleOptions(synchronizer), quint32(CFSFilter::Files | CFSFilter::Paths));
     QVERIFY(filter.excludesFileEnabled(synchronizer));
+    QVERIFY(filter.excludesPathEnabled(synchronizer));
     QVERIFY(!filter.excludesFileTypeEnabled(synchronizer));
     QCOMPARE(filter.setModuleOptions(synchronizer, CFSFilter::FileTypes),
              quint32(CFSFilter::Files | CFSFilter::Paths));
@@ -404,6 +405,10 @@ void tst_CFSFilter::options()
         filter.isFiltered(scanner, space, space, ".syncarium", CFSFilter::Directories, true, type));
     QCOMPARE(type, 4U);
     QVERIFY(!filter.isFilteredRelative(scanner, "/", ".syncarium", 0, true, type));
+    QVERIFY(filter.excludesDirectoryEnabled(watcher));
+    QVERIFY(filter.excludesPathPatternEnabled(watcher));
+    QVERIFY(!filter.excludesFilePatternEnabled(watcher));
+    QVERIFY(filter.excludesFilePatternEnabled(CFSFilter::Archiver));
 }
 
 // The parent path the scanner gives for an entry of the space root has no trailing "/".

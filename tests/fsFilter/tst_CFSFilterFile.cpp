@@ -355,10 +355,12 @@ void tst_CFSFilterFile::saveRefusals()
 void tst_CFSFilterFile::config()
 {
     CFSFilterConfig* config = CFSFilterConfig::instance();
+    QCOMPARE(config->baseFolder(), environment.home() + ".local/share/Syncarium/");
     QCOMPARE(config->defaultFilterFile(),
              environment.home() + ".local/share/Syncarium/fsConfig/filter/default.ini");
     config->setBaseFolder("/opt/sy");
     QCOMPARE(config->defaultFilterFile(), "/opt/sy/fsConfig/filter/default.ini");
+    QCOMPARE(config->spaceFilterFolder(), "/opt/sy/fsConfig/filter/");
     QCOMPARE(config->spaceFilterFile(17), "/opt/sy/fsConfig/filter/17.ini");
     config->setSpaceFilterFolder("/s");
     QCOMPARE(config->spaceFilterFile(3), "/s/3.ini");
