@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -93,6 +94,47 @@ const QByteArray& kindText(CCredentialMasker::TKind kind)
     return texts[size_t(kind)];
 }
 
+// The entry's local time, within the range a DOS date can hold: a log from a clock that
+// started at 1970 gets the earliest date, not one that readers decode as month 15 of 2107.
+tm_zip dosDate(std::time_t modified)
+{
+    // localtime_r reads the time zone once; QDateTime sets it again for every conversion,
+    // which costs a look at the zone file for every entry.
+    std::tm local = {};
+    localtime_r(&modified, &local);
+    tm_zip date = {};
+    if (local.tm_year + 1900 < 1980) {
+        date.tm_year = 1980;
+        date.tm_mday = 1;
+    } else if (local.tm_year + 1900 > 2107) {
+        date = {58, 59, 23, 31, 11, 2107};
+    } else {
+        date = {uInt(local.tm_sec),  uInt(local.tm_min), uInt(local.tm_hour),
+                uInt(local.tm_mday), uInt(local.tm_mon), uInt(local.tm_year + 1900)};
+    }
+    return date;
+}
+
+// The extended time stamp (0x5455) with the true modification time in UTC, for the readers
+// that restore it (Info-ZIP's unzip, bsdtar). Its 32 signed bits end in 2038; a later time is
+// left to the DOS date.
+QByteArray timestampField(std::time_t modified)
+{
+    if (modified < std::time_t(INT32_MIN) || modified > std::time_t(INT32_MAX))
+        return QByteArray();
+    const quint32 seconds = quint32(qint32(modified));
+    const char field[] = {0x55,
+                          0x54,
+                          5,
+                          0,
+                          1,
+                          char(seconds & 0xFF),
+                          char((seconds >> 8) & 0xFF),
+                          char((seconds >> 16) & 0xFF),
+                          char(seconds >> 24)};
+    return QByteArray(field, sizeof field);
+}
+
 QString rawFileName(const QByteArray& path)
 {
     return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
@@ -113,17 +155,9 @@ public:
     // stored in local time. Returns the library's error code.
     int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
     {
-        // localtime_r reads the time zone once; QDateTime sets it again for every conversion,
-        // which costs a look at the zone file for every entry.
-        std::tm local = {};
-        localtime_r(&modified, &local);
         zip_fileinfo fileInfo = {};
-        fileInfo.tmz_date.tm_year = uInt(local.tm_year + 1900);
-        fileInfo.tmz_date.tm_mon = uInt(local.tm_mon);
-        fileInfo.tmz_date.tm_mday = uInt(local.tm_mday);
-        fileInfo.tmz_date.tm_hour = uInt(local.tm_hour);
-        fileInfo.tmz_date.tm_min = uInt(local.tm_min);
-        fileInfo.tmz_date.tm_sec = uInt(local.tm_sec);
+        fileInfo.tmz_date = dosDate(modified);
+        const QByteArray extra = timestampField(modified);
         fileInfo.external_fa = attributes;
         // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
         // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
@@ -131,8 +165,9 @@ public:
         // stored as it is, without the flag.
         const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
         const int result = zipOpenNewFileInZip4_64(
-            archive.getZipFile(), name.constData(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
-            Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
+            archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
+            uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
+            Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
             (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
         isOpen = result == ZIP_OK;
         return result;
@@ -520,8 +555,7 @@ bool CZipper::packEntries(TPack& pack)
         const quint32 mode =
             fromInfo ? unixPermissions(pack.dirs.at(index).permissions()) : defaultFolderMode;
         CRawEntry entry(pack.archive);
-        int result =
-            entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
+        int result = entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());

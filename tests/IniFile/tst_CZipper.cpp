@@ -105,6 +105,8 @@ private Q_SLOTS:
     void checkCatchesCorruption_data();
     void checkCatchesCorruption();
     void foldersExtractReadable();
+    void storesDatesReadersAccept_data();
+    void storesDatesReadersAccept();
     void readErrorFails();
     void abortDuringLargeFile();
     void jobTable();
@@ -749,6 +751,51 @@ void tst_CZipper::foldersExtractReadable()
              qPrintable(failure));
     QCOMPARE(CTestTree::describe(out), "a/;a/b/;a/b/deep.log=deep;private/@750;"
                                        "private/p.log=p@600;top.log=top@640");
+}
+
+void tst_CZipper::storesDatesReadersAccept_data()
+{
+    QTest::addColumn<QString>("modified");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("restored");
+    // A clock that starts at 1970 before the network time arrives, and one far ahead.
+    QTest::newRow("1970") << "1970-01-02 00:00:00"
+                          << "1980-01-01 00:00:00"
+                          << "1970-01-02 00:00:00";
+    QTest::newRow("2020") << "2020-05-05 12:34:56"
+                          << "2020-05-05 12:34:56"
+                          << "2020-05-05 12:34:56";
+    QTest::newRow("2110") << "2110-06-01 00:00:00"
+                          << "2107-12-31 23:59:58" << QString();
+}
+
+void tst_CZipper::storesDatesReadersAccept()
+{
+    QFETCH(QString, modified);
+    QFETCH(QString, stored);
+    QFETCH(QString, restored);
+    QVERIFY(CTestTree::make(dir, "logs/a.log=a"));
+    const QDateTime time = QDateTime::fromString(modified, "yyyy-MM-dd hh:mm:ss");
+    QFile log(dir + "logs/a.log");
+    QVERIFY(log.open(QIODevice::ReadWrite));
+    QVERIFY(log.setFileTime(time, QFileDevice::FileModificationTime));
+    log.close();
+    const QString target = dir + "dates.zip";
+    CZipper zipper;
+    QVERIFY(zipper.zip(dir + "logs", target, false));
+    const CZipListing listing(target);
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.times, QStringList{stored});
+    QString failure;
+    QVERIFY2(shell(QString("bsdtar -tvf '%1' | grep -q ' a.log$'").arg(target), failure),
+             qPrintable(failure));
+    // Info-ZIP's unzip restores the true time from the extended time stamp where it fits.
+    if (!restored.isEmpty()) {
+        QVERIFY2(shell(QString("unzip -q '%1' -d '%2'").arg(target, dir + "out"), failure),
+                 qPrintable(failure));
+        QCOMPARE(QFileInfo(dir + "out/a.log").lastModified().toString("yyyy-MM-dd hh:mm:ss"),
+                 restored);
+    }
 }
 
 // A device's power attribute opens as a regular file of one page, and reading it fails while
