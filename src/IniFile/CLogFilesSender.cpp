@@ -2,6 +2,7 @@
 
 #include "IniFile/CArchiveSpace.h"
 #include "IniFile/CIniFileSettings.h"
+#include "IniFile/CPlacedArchive.h"
 #include "IniFile/CUndecodableNames.h"
 #include "IniFile/CZipper.h"
 #include "dbapi/CPathOperations.h"
@@ -309,12 +310,13 @@ bool CLogFilesSender::zipAndSendLogFiles()
                           .arg(QDir::toNativeSeparators(workingFolder), cause);
     } else {
         folder = output;
-        if (!placeArchive(fsOperations, workingArchive, folder)) {
+        QString placingCause;
+        if (!placeArchive(fsOperations, workingArchive, folder, placingCause)) {
             SY_CRITICAL << "could not place" << workingArchive << "in" << folder;
-            message =
-                tr("The log archive could not be put into %1. It is in %2; that folder "
-                   "opens now so that you can attach the archive from there.")
-                    .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(workingFolder));
+            message = tr("The log archive could not be put into %1: %3. It is in %2; that folder "
+                         "opens now so that you can attach the archive from there.")
+                          .arg(QDir::toNativeSeparators(folder),
+                               QDir::toNativeSeparators(workingFolder), placingCause);
             folder = workingFolder;
         }
     }
@@ -516,13 +518,12 @@ bool CLogFilesSender::stageFolder(IFSOperations& fsOperations, const QString& fr
 }
 
 bool CLogFilesSender::placeArchive(IFSOperations& fsOperations, const QString& working,
-                                   const QString& folder)
+                                   const QString& folder, QString& cause)
 {
     // Started in the output folder (a terminal on the desktop, a launcher in a home that is
-    // also the desktop), the working archive already is the placed one: removing an existing
-    // copy before placing would remove the archive itself.
-    if (QFileInfo(QFileInfo(working).absolutePath()).canonicalFilePath() ==
-        QFileInfo(folder).canonicalFilePath())
+    // also the desktop, a desktop reached through a bind mount), the working archive already is
+    // the placed one: removing an existing copy before placing would remove the archive itself.
+    if (CPlacedArchive::sameObject(QFileInfo(working).absolutePath(), folder))
         return true;
     const QString placed = folder + m_targetFile;
     // On one file system a rename replaces an earlier archive of the name at once and needs
@@ -532,17 +533,20 @@ bool CLogFilesSender::placeArchive(IFSOperations& fsOperations, const QString& w
     if (moved)
         return true;
     // Elsewhere the copy is made under a temporary name and replaces an earlier archive only
-    // once complete, so that a full desktop loses neither.
+    // once it is complete and reads back as the checked archive, so that a full or faulty
+    // desktop loses neither.
     const QString partial = folder + partialName(m_targetFile);
-    QString failure = attempt(
-        [&] { return fsOperations.copyFile(working, partial, false, false, false); }, moved);
+    cause = attempt([&] { return fsOperations.copyFile(working, partial, false, false, false); },
+                    moved);
+    if (moved && !CPlacedArchive::confirmCopy(working, partial, cause))
+        moved = false;
     if (moved)
-        failure =
-            attempt([&] { return fsOperations.moveFile(partial, placed, false, true); }, moved);
+        cause = attempt([&] { return fsOperations.moveFile(partial, placed, false, true); }, moved);
     if (!moved) {
         QFile::remove(partial);
-        if (!failure.isEmpty())
-            SY_WARNING_AT(collection) << "placing failed:" << failure;
+        if (cause.isEmpty())
+            cause = tr("the copy could not be made");
+        SY_WARNING_AT(collection) << "placing failed:" << cause;
         return false;
     }
     if (!QFile::remove(working))

@@ -78,8 +78,9 @@ private:
     void stageBackupFolder(IFSOperations& fsOperations);
     // Copies the folder from into to entry by entry; false when to could not be made.
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);
-    // Places the archive at working into folder; false leaves it at working.
-    bool placeArchive(IFSOperations& fsOperations, const QString& working, const QString& folder);
+    // Places the archive at working into folder; false leaves it at working, with the cause.
+    bool placeArchive(IFSOperations& fsOperations, const QString& working, const QString& folder,
+                      QString& cause);
     // Opens the support form, then shows archive selected in the file manager or, failing
     // that, opens folder; either may be empty.
     void handOff(QMap<QString, QString> supportInfo, const QString& folder, const QString& archive);

@@ -372,6 +372,10 @@ void tst_CLogFilesSender::placing_data()
     row("escaped quotes in the name, started there", "$HOME/My \\\"Desk\\\"", "My \"Desk\"",
         "My \"Desk\"/");
     row("desktop on another file system", "shm", "work", "shm");
+    // The desktop lives on a data disk and is bind-mounted into the home; started there by
+    // the other path, the archive is already in place and must stay.
+    row("bind-mounted desktop, started there by its other path", "bind", "data/Desktop",
+        "Desktop/");
     row("no HOME", "-", "work", "fallback");
     row("desktop cannot be made", "+", "work", "fallback");
     row("desktop not writable", "$HOME/Desktop@555", "work", "fallback");
@@ -387,6 +391,8 @@ void tst_CLogFilesSender::placing()
     QFETCH(QString, landing);
     if ((desktop + working).contains("@555") && ::geteuid() == 0)
         QSKIP("root writes into any folder");
+    if (desktop == "bind" && ::geteuid() != 0)
+        QSKIP("needs root to bind-mount the desktop");
     writeSample();
     const auto make = [&](QString relative) {
         const bool readOnly = relative.endsWith("@555");
@@ -406,6 +412,10 @@ void tst_CLogFilesSender::placing()
             QSKIP("needs /dev/shm on a file system of its own");
         folder = otherFileSystem->path() + "/Desktop/";
         setDesktop(folder);
+    } else if (desktop == "bind") {
+        QVERIFY(CTestChild::mount({"--bind", make(working), make("Desktop")}));
+        mounts << folder;
+        setDesktop("$HOME/Desktop");
     } else if (desktop == "-") {
         qunsetenv("HOME");
     } else if (desktop == "+") {
@@ -452,7 +462,8 @@ void tst_CLogFilesSender::placing()
     QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
     QVERIFY(!QFileInfo(env->home() + "file").isDir());
     QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), fullSample);
-    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath())
+    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() &&
+        desktop != "bind")
         QVERIFY(
             QDir(workingFolder)
                 .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
@@ -615,6 +626,9 @@ void tst_CLogFilesSender::failures()
              qPrintable(failed.at(0).at(0).toString()));
     if (cause == "working")
         QVERIFY(!failed.at(0).at(0).toString().contains("could not be packed"));
+    // A full desktop is named as the cause, so that the user knows to make room there.
+    if (cause == "desktop")
+        QVERIFY(failed.at(0).at(0).toString().contains("No space left on device"));
     // The user is told before the support form opens.
     QCOMPARE(urlsAtFailure, 0);
     QCOMPARE(recorder.opened(),
