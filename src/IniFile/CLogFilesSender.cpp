@@ -172,6 +172,21 @@ QString unstageable(const QFileInfo& entry)
     return QString();
 }
 
+// Whether the folder inner is outer or lies below it, however either is reached: links and
+// bind mounts give one folder several paths, so the folders are compared, not their paths.
+bool liesWithin(const QString& inner, const QString& outer)
+{
+    QString path = QFileInfo(inner).canonicalFilePath();
+    while (!path.isEmpty()) {
+        if (CPlacedArchive::sameObject(path, outer))
+            return true;
+        if (path == QLatin1String("/"))
+            break;
+        path = QFileInfo(path).path();
+    }
+    return false;
+}
+
 // Runs one file operation; what it throws becomes the returned reason, empty on no throw.
 template<typename Operation>
 QString attempt(Operation operation, bool& result)
@@ -450,6 +465,20 @@ void CLogFilesSender::removeStaleCopy(const QString& staged)
 
 void CLogFilesSender::stageBackupFolder(IFSOperations& fsOperations)
 {
+    // A backup folder that was moved into the log folder and left as a link is packed where it
+    // is: removing the earlier copy would remove the backed-up logs themselves. One that holds
+    // the log folder would be copied into itself, level by level.
+    if (liesWithin(m_logsBackupFolder, m_logsFolder)) {
+        skipped(m_logsBackupFolder,
+                QStringLiteral(
+                    "it is the log folder or lies inside it, whose logs are packed as they are"));
+        return;
+    }
+    if (liesWithin(m_logsFolder, m_logsBackupFolder)) {
+        skipped(m_logsBackupFolder,
+                QStringLiteral("it holds the log folder, which would be copied into itself"));
+        return;
+    }
     const QString backupCopy = m_logsFolder + backupCopyFolder;
     const QFileInfo earlier(backupCopy.chopped(1));
     QString failure;

@@ -245,6 +245,8 @@ void tst_CLogFilesSender::collects_data()
     const QStringList withoutErrorLog = without(fullSample, {"Syncarium2DataBase.err"});
     const QStringList withoutDump = without(fullSample, {"logs_backup/crash/dump.txt"});
     const char* const link = "symbolic links are not followed";
+    const char* const inside = "it is the log folder or lies inside it, whose logs are packed as "
+                               "they are";
     // Nothing to pack at all is a case of failures().
     row("full sample", "parts error backup logs", "", "", fullSample);
     row("no database error log", "parts backup logs", "", "", withoutErrorLog);
@@ -268,6 +270,12 @@ void tst_CLogFilesSender::collects_data()
         withoutErrorLog);
     // The link is the staging spot itself: it is replaced, what it points to stays as it is.
     row("staged backup copy is a symbolic link", "link logs/logs_backup", "", "", fullSample);
+    // The backup folder was moved and replaced by a link: its logs are packed once, from where
+    // they are, and nothing of them is removed.
+    row("backup folder is a link into the log folder", "backuplink logs/logs_backup",
+        "logs_backup/", inside, fullSample);
+    row("backup folder is a link to the log folder", "backuplink logs", "logs_backup/", inside,
+        {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
     row("read-only Syncarium folder", "readonly", "", "", {"Syncarium.log", "sync-2026-12-01.log"});
 }
 
@@ -302,6 +310,10 @@ void tst_CLogFilesSender::collects()
     } else if (kind == "link") {
         QVERIFY(QFile::link(path.endsWith("logs_backup") ? env->root() + "elsewhere" : elsewhere,
                             path));
+    } else if (kind == "backuplink") {
+        QVERIFY(path.endsWith("logs_backup") ? QDir().rename(backup, path)
+                                             : QDir(backup).removeRecursively());
+        QVERIFY(QFile::link(path, backup.chopped(1)));
     } else if (kind == "badname") {
         QVERIFY(CTestTree::makeByName(backup, {"bad\xff.log"}));
     } else if (kind == "folder") {
