@@ -24,8 +24,11 @@
 #include <QFileInfo>
 #include <QFileInfoList>
 #include <QLocale>
+#include <QLockFile>
 #include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QThread>
 #include <QUrl>
@@ -144,6 +147,36 @@ QString quoted(const QString& path)
     return QLatin1Char('"') + escaped(path) + QLatin1Char('"');
 }
 
+// Where the partial archives of a run are written is noted in the runtime folder, under the
+// run's process number and beside a lock it holds, so that a later run started anywhere can
+// remove what a killed one left.
+const QString partialNoteStem = QStringLiteral("syncarium-sendLogFiles-partial-");
+
+QString partialNote(qint64 process)
+{
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty()
+               ? QString()
+               : runtime + QLatin1Char('/') + partialNoteStem + QString::number(process);
+}
+
+// Removes the partial archives a note names, and the note.
+void removeNoted(const QString& note)
+{
+    QFile file(note);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QString path = QString::fromUtf8(line);
+            // Only what this program names so: a damaged note never costs another file.
+            if (!path.isEmpty() && partialPattern().match(QFileInfo(path).fileName()).hasMatch() &&
+                QFileInfo(path).isFile() && !QFile::remove(path))
+                SY_WARNING_AT("CLogFilesSender::removePartialArchives")
+                    << "could not remove" << quoted(path);
+        }
+    }
+    QFile::remove(note);
+}
+
 // One record per entry that is not staged, naming it as escapedPath and saying why.
 void skippedEscaped(const QString& escapedPath, const QString& reason)
 {
@@ -230,6 +263,34 @@ QString CLogFilesSender::outputFolder() const
 
 void CLogFilesSender::removePartialArchives()
 {
+    const qint64 self = QCoreApplication::applicationPid();
+    const QString ownNote = partialNote(self);
+    if (!ownNote.isEmpty()) {
+        const QFileInfo notes(ownNote);
+        for (const QString& name : notes.dir().entryList({partialNoteStem + QLatin1Char('*')},
+                                                         QDir::Files | QDir::Hidden)) {
+            const QString lockSuffix = QStringLiteral(".lock");
+            const bool isLock = name.endsWith(lockSuffix);
+            bool numbered = false;
+            const qint64 process = name.mid(partialNoteStem.size())
+                                       .chopped(isLock ? lockSuffix.size() : 0)
+                                       .toLongLong(&numbered);
+            const QString note =
+                notes.dir().filePath(isLock ? name.chopped(lockSuffix.size()) : name);
+            if (!numbered || (isLock && QFileInfo::exists(note)))
+                continue;
+            // The lock of a run that still goes on cannot be taken; one of a killed run can,
+            // and goes with the lock object.
+            QLockFile owner(note + lockSuffix);
+            owner.setStaleLockTime(0);
+            if (process == self) {
+                removeNoted(note);
+                QFile::remove(note + lockSuffix);
+            } else if (owner.tryLock(0)) {
+                removeNoted(note);
+            }
+        }
+    }
     const QString current = QDir::currentPath();
     for (const QString& folder :
          {current.isEmpty() ? QString() : withSlash(current), chooseOutputFolder()}) {
@@ -287,8 +348,11 @@ bool CLogFilesSender::zipAndSendLogFiles()
         stageErrorLog(fsOperations);
         stageBackupFolder(fsOperations);
         roomy = checkRoom(workingFolder, output, placedElsewhere, message);
-        if (roomy)
+        if (roomy) {
+            notePartials(
+                {workingFolder + partialName(m_targetFile), output + partialName(m_targetFile)});
             zipped = zipper.zip(m_logsFolder, workingFolder + partialName(m_targetFile), false);
+        }
     }));
     QEventLoop working;
     connect(worker.get(), &QThread::finished, &working, &QEventLoop::quit, Qt::QueuedConnection);
@@ -335,12 +399,36 @@ bool CLogFilesSender::zipAndSendLogFiles()
             folder = workingFolder;
         }
     }
+    // Every partial archive is gone or named by now.
+    forgetPartials();
     if (!message.isEmpty())
         Q_EMIT failed(message);
     else if (!placedElsewhere.isEmpty())
         Q_EMIT notice(placedElsewhere);
     handOff(supportInfo, folder, folder.isEmpty() ? QString() : folder + m_targetFile);
     return true;
+}
+
+void CLogFilesSender::notePartials(const QStringList& paths)
+{
+    const QString note = partialNote(QCoreApplication::applicationPid());
+    if (note.isEmpty())
+        return;
+    m_partialNoteLock = std::make_unique<QLockFile>(note + QStringLiteral(".lock"));
+    m_partialNoteLock->setStaleLockTime(0);
+    QSaveFile file(note);
+    if (!m_partialNoteLock->tryLock(0) || !file.open(QIODevice::WriteOnly) ||
+        file.write(paths.join(QLatin1Char('\n')).toUtf8()) < 0 || !file.commit())
+        SY_WARNING_AT(collection) << "could not note where the archive is written in"
+                                  << quoted(note);
+}
+
+void CLogFilesSender::forgetPartials()
+{
+    if (!m_partialNoteLock)
+        return;
+    QFile::remove(partialNote(QCoreApplication::applicationPid()));
+    m_partialNoteLock.reset();
 }
 
 bool CLogFilesSender::checkRoom(QString& archiveFolder, QString& output, QString& notice,
