@@ -325,6 +325,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     connResult =
         connect(&zipper, &CZipper::credentialsMasked, this, &CLogFilesSender::credentialsMasked);
     SY_ASSERT(connResult);
+    // One log on a failing share must not cost the user the others.
+    zipper.setSkipUnreadable(true);
     CIniFileSettings& settings = *CSingleton<CIniFileSettings>::instance();
     if (settings.getMaskCredentials()) {
         QNetworkProxy proxy;
@@ -401,6 +403,16 @@ bool CLogFilesSender::zipAndSendLogFiles()
     }
     // Every partial archive is gone or named by now.
     forgetPartials();
+    const QStringList leftOut = zipper.leftOut();
+    if (zipped && !leftOut.isEmpty()) {
+        const QString partly =
+            tr("%n log file(s) could not be read whole and are missing from the archive or in it "
+               "only in part; its list of left-out files names them:\n%1",
+               nullptr, int(leftOut.size()))
+                .arg(leftOut.join(QLatin1Char('\n')));
+        placedElsewhere =
+            placedElsewhere.isEmpty() ? partly : placedElsewhere + QStringLiteral("\n\n") + partly;
+    }
     if (!message.isEmpty())
         Q_EMIT failed(message);
     else if (!placedElsewhere.isEmpty())

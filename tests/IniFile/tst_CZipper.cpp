@@ -3,6 +3,7 @@
 #include "IniFile/CCredentialMasker.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -108,6 +109,8 @@ private Q_SLOTS:
     void storesDatesReadersAccept_data();
     void storesDatesReadersAccept();
     void readErrorFails();
+    void keepsGoingPastUnreadableFiles_data();
+    void keepsGoingPastUnreadableFiles();
     void abortDuringLargeFile();
     void jobTable();
     void passesOverJobs();
@@ -820,6 +823,56 @@ void tst_CZipper::readErrorFails()
         QCOMPARE(zipper.lastError(), "\"" + source + "\" could not be read");
         QCOMPARE(CZipListing::checkedNames(target), QStringList{"autosuspend_delay_ms"});
     }
+}
+
+void tst_CZipper::keepsGoingPastUnreadableFiles_data()
+{
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<qint64>("packed");
+    // A log on a share that answers EIO: at its open, or after its first block.
+    QTest::newRow("open fails") << "open" << 1 << "it could not be opened: Input/output error"
+                                << qint64(-1);
+    QTest::newRow("read fails after the first block")
+        << "read" << 2 << "a read failed; packed 4194304 of 12582912 bytes" << blockSize;
+}
+
+// One log that cannot be read must not cost the others their archive: the log is left out or
+// packed as far as it could be read, and the archive says so.
+void tst_CZipper::keepsGoingPastUnreadableFiles()
+{
+    QFETCH(QString, calls);
+    QFETCH(int, at);
+    QFETCH(QString, why);
+    QFETCH(qint64, packed);
+    if (CFaultInjection::isInjected()) {
+        const QString logs = QFileInfo(CFaultInjection::folder()).path() + '/';
+        CZipper zipper;
+        zipper.setSkipUnreadable(true);
+        CFaultInjection::arm();
+        QVERIFY(zipper.zip(logs, logs + "../packed.zip", false));
+        QCOMPARE(zipper.leftOut(), QStringList{"share.log: " + why});
+        return;
+    }
+    QVERIFY(CTestTree::make(dir, "logs/a.log=first;logs/z.log=last;logs/left-out.txt=mine"));
+    QVERIFY(CTestTree::write(dir + "logs/share.log", CTestTree::noise(3 * blockSize)));
+    CFaultPlan plan;
+    plan.calls = calls;
+    plan.pathPrefix = dir + "logs/share.log";
+    plan.at = at;
+    plan.sticky = true;
+    const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+    QVERIFY2(outcome.passed, outcome.output.right(3000).constData());
+    QVERIFY(outcome.output.contains(why.startsWith("it") ? "skipping" : "could not be read"));
+    const CZipListing listing(dir + "packed.zip");
+    QVERIFY(listing.valid);
+    QStringList names{"a.log", "left-out-2.txt", "left-out.txt", "z.log"};
+    if (packed >= 0)
+        names.insert(3, "share.log");
+    QCOMPARE(listing.sortedNames(), names);
+    if (packed >= 0)
+        QCOMPARE(listing.sizes.at(listing.names.indexOf("share.log")), packed);
 }
 
 void tst_CZipper::abortDuringLargeFile()
