@@ -29,9 +29,10 @@ public:
     // path is the file's name as the file system spells it. When nothing is returned, result
     // says why and error holds the system's words for it.
     static std::unique_ptr<ISourceFile> open(const QByteArray& path, TOpen& result, QString& error);
-    // The file that file has open, read through a descriptor of the same open file, so that its
-    // content is read back without naming it again. Nothing when the system refuses (error says
-    // why).
+    // The file that file has open, opened anew without naming it again, its cached pages
+    // dropped: after a sync, what is read is what the storage holds, not what the program handed
+    // over, so that a disk or network file system that stored other bytes is caught. Nothing
+    // when the system refuses (error says why).
     static std::unique_ptr<ISourceFile> share(const QFileDevice& file, QString& error);
 
     // Reads up to size bytes at offset into data, fewer only at the end of the file; -1 when

@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -103,6 +104,7 @@ private Q_SLOTS:
     void packsLiveFilesAsOpened();
     void failsOnFullDisk_data();
     void failsOnFullDisk();
+    void checkReadsTheStorage();
     void checkCatchesCorruption_data();
     void checkCatchesCorruption();
     void foldersExtractReadable();
@@ -676,6 +678,47 @@ void tst_CZipper::failsOnFullDisk()
     QCOMPARE(zipper.lastError(), "No space left on device");
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.finished.size(), 0);
+}
+
+// A disk that stores other bytes than it was given is caught, though the system's cache still
+// holds the right ones: here the loop device's image is changed behind the file system.
+void tst_CZipper::checkReadsTheStorage()
+{
+    if (!CTestChild::inMountNamespace())
+        return;
+    const QString image = dir + "disk.img";
+    const QString disk = environment->makeDir("disk");
+    QFile imageFile(image);
+    QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.resize(32 << 20));
+    imageFile.close();
+    if (QProcess::execute("mkfs.ext4", {"-q", "-F", image}) != 0 ||
+        !CTestChild::mount({"-o", "loop", image, disk}))
+        QSKIP("no loop-mounted ext4 here");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+    QVERIFY(CTestTree::write(disk + "logs/dump.bin", CTestTree::noise(256 * 1024)));
+    CZipper zipper;
+    CZipperSpies spies(zipper, false);
+    connect(&zipper, &CZipper::verifyStarted, this, [&] {
+        QProcess extents;
+        extents.start("filefrag", {"-v", "-b4096", disk + "out.zip"});
+        QVERIFY(extents.waitForFinished(30000));
+        // "   0:        0..      63:      34816..     34879:     64:   last,eof"
+        const QRegularExpressionMatch first =
+            QRegularExpression(R"(^\s*0:\s+0\.\.\s*\d+:\s+(\d+)\.\.)",
+                               QRegularExpression::MultilineOption)
+                .match(QString::fromLatin1(extents.readAllStandardOutput()));
+        QVERIFY(first.hasMatch());
+        QFile raw(image);
+        QVERIFY(raw.open(QIODevice::ReadWrite));
+        QVERIFY(raw.seek(first.captured(1).toLongLong() * 4096 + 100000));
+        const char byte = raw.peek(1).at(0);
+        QCOMPARE(raw.write(QByteArray(1, char(byte ^ 0x20))), 1);
+        QVERIFY(raw.flush());
+    });
+    CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
+                            "archive check failed: .*dump.bin - .*");
+    QVERIFY(!zipper.zip(disk + "logs", disk + "out.zip", false));
+    QVERIFY2(zipper.lastError().contains("did not read back"), qPrintable(zipper.lastError()));
 }
 
 void tst_CZipper::checkCatchesCorruption_data()

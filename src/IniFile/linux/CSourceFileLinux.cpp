@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -45,10 +46,25 @@ std::unique_ptr<ISourceFile> ISourceFile::open(const QByteArray& path, TOpen& re
 
 std::unique_ptr<ISourceFile> ISourceFile::share(const QFileDevice& file, QString& error)
 {
-    CUniqueDescriptorLinux descriptor(::fcntl(file.handle(), F_DUPFD_CLOEXEC, 0));
+    // The descriptor's entry in /proc opens the very file it has open, whatever its name is
+    // now, as a new open of its own.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.handle());
+    CUniqueDescriptorLinux descriptor(::open(self.constData(), O_RDONLY | O_CLOEXEC));
     struct stat status = {};
-    if (!descriptor.isValid() || ::fstat(descriptor.get(), &status) != 0) {
+    struct stat written = {};
+    if (!descriptor.isValid() || ::fstat(descriptor.get(), &status) != 0 ||
+        ::fstat(file.handle(), &written) != 0) {
         error = systemError(errno);
+        return nullptr;
+    }
+    if (status.st_dev != written.st_dev || status.st_ino != written.st_ino) {
+        error = systemError(ESTALE);
+        return nullptr;
+    }
+    // Pages still dirty are kept by the kernel; the caller has synced, so all of them go.
+    const int dropped = ::posix_fadvise(descriptor.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (dropped != 0) {
+        error = systemError(dropped);
         return nullptr;
     }
     return std::make_unique<CSourceFileLinux>(std::move(descriptor), status);
