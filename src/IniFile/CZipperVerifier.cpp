@@ -365,14 +365,19 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
     quint64 directorySize = get32(record + 12);
     quint64 directoryOffset = get32(record + 16);
     quint64 directoryEnd = quint64(fileSize - tailSize + end);
-    if (entries == max16 || directorySize == max32 || directoryOffset == max32) {
-        char locator[zip64LocatorSize];
+    char locator[zip64LocatorSize];
+    const bool located =
+        (entries == max16 || directorySize == max32 || directoryOffset == max32) &&
+        directoryEnd >= quint64(zip64LocatorSize) &&
+        archive.readAt(locator, zip64LocatorSize, qint64(directoryEnd) - zip64LocatorSize) ==
+            zip64LocatorSize &&
+        get32(locator) == zip64LocatorSignature;
+    // Exactly 65,535 entries fit the end record itself: the writer then leaves out the zip64
+    // records, and every common reader takes the count as it stands.
+    if (!located && (directorySize == max32 || directoryOffset == max32))
+        return fail(QByteArray(), unreadable);
+    if (located) {
         char zip64End[zip64EndSize];
-        if (directoryEnd < quint64(zip64LocatorSize) ||
-            !(archive.readAt(locator, zip64LocatorSize, qint64(directoryEnd) - zip64LocatorSize) ==
-              zip64LocatorSize) ||
-            get32(locator) != zip64LocatorSignature)
-            return fail(QByteArray(), unreadable);
         directoryEnd = get64(locator + 8);
         if (archive.readAt(zip64End, zip64EndSize, qint64(directoryEnd)) != zip64EndSize ||
             get32(zip64End) != zip64EndSignature)

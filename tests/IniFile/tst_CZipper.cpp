@@ -105,6 +105,7 @@ private Q_SLOTS:
     void failsOnFullDisk_data();
     void failsOnFullDisk();
     void checkReadsTheStorage();
+    void packsAFullEntryCount();
     void checkCatchesCorruption_data();
     void checkCatchesCorruption();
     void foldersExtractReadable();
@@ -719,6 +720,28 @@ void tst_CZipper::checkReadsTheStorage()
                             "archive check failed: .*dump.bin - .*");
     QVERIFY(!zipper.zip(disk + "logs", disk + "out.zip", false));
     QVERIFY2(zipper.lastError().contains("did not read back"), qPrintable(zipper.lastError()));
+}
+
+// 65,535 entries fill the end record's count exactly, which readers take as it stands.
+void tst_CZipper::packsAFullEntryCount()
+{
+    const int count = 0xFFFF;
+    const QString logs = environment->makeDir("logs");
+    for (int i = 0; i < count; ++i) {
+        QFile file(logs + QString::number(i));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    CZipper zipper;
+    QVERIFY2(zipper.zip(logs, dir + "full.zip", false), qPrintable(zipper.lastError()));
+    const CZipListing listing(dir + "full.zip");
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.names.size(), count);
+    QString failure;
+    QVERIFY2(shell(QString("bsdtar -tf '%1' | wc -l | grep -qx %2 && 7z t '%1' >/dev/null")
+                       .arg(dir + "full.zip")
+                       .arg(count),
+                   failure),
+             qPrintable(failure));
 }
 
 void tst_CZipper::checkCatchesCorruption_data()
