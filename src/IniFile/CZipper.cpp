@@ -142,81 +142,6 @@ QString rawFileName(const QByteArray& path)
     return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
 }
 
-// One entry of the archive whose data arrive already deflated. An entry still open when it
-// goes out of scope is ended and closed with what was written, so that a failure leaves a
-// complete archive.
-class CRawEntry
-{
-public:
-    explicit CRawEntry(QuaZip& archive) : archive(archive) {}
-    ~CRawEntry() { close(); }
-    CRawEntry(const CRawEntry&) = delete;
-    CRawEntry& operator=(const CRawEntry&) = delete;
-
-    // name is spelled as the file system spells it; modified is in seconds since the epoch,
-    // stored in local time. Returns the library's error code.
-    int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
-    {
-        zip_fileinfo fileInfo = {};
-        fileInfo.tmz_date = dosDate(modified);
-        const QByteArray extra = timestampField(modified);
-        fileInfo.external_fa = attributes;
-        // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
-        // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
-        // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
-        // stored as it is, without the flag.
-        const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
-        const int result = zipOpenNewFileInZip4_64(
-            archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
-            uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
-            Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
-            (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
-        isOpen = result == ZIP_OK;
-        return result;
-    }
-
-    bool write(const CDeflatePipeline::TBlock& block)
-    {
-        if (block.size > 0 &&
-            zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
-            return false;
-        checksum = bytes == 0 ? block.crc
-                              : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
-        bytes += block.packed;
-        bytesRead += block.length;
-        ended = block.final;
-        return true;
-    }
-
-    // The bytes packed, masked or not, and the bytes of the file they came from.
-    qint64 size() const { return bytes; }
-    qint64 sizeRead() const { return bytesRead; }
-    quint32 crc() const { return checksum; }
-
-    // Returns the library's error code.
-    int close()
-    {
-        if (!isOpen)
-            return ZIP_OK;
-        isOpen = false;
-        // A copy stopped early ends its deflate stream here.
-        const QByteArray end = CDeflatePipeline::streamEnd();
-        int result = ended ? ZIP_OK
-                           : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
-                                                 unsigned(end.size()));
-        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
-        return result != ZIP_OK ? result : closed;
-    }
-
-private:
-    QuaZip& archive;
-    bool isOpen = false;
-    bool ended = false;
-    qint64 bytes = 0;
-    qint64 bytesRead = 0;
-    quint32 checksum = 0;
-};
-
 // The archive file. Writes are gathered here and handed to the system in large pieces, each
 // checked, and the first failure is kept in the system's words: QFile loses them on a short write
 // and forgets them at its next seek, and its close() does not say whether its last flush worked.
@@ -261,6 +186,18 @@ public:
         return failure.isEmpty();
     }
     QString writeError() const { return failure; }
+
+    // Rewrites two bytes already written at offset, where they may still be gathered here.
+    bool rewrite16(qint64 offset, quint16 value)
+    {
+        const char bytes[2] = {char(value & 0xFF), char(value >> 8)};
+        if (!pending.isEmpty() && offset >= pendingStart && offset + 2 <= pendingEnd()) {
+            std::memcpy(pending.data() + (offset - pendingStart), bytes, 2);
+            return true;
+        }
+        const qint64 here = pos();
+        return seek(offset) && write(bytes, 2) == 2 && seek(here);
+    }
 
 protected:
     qint64 readData(char* data, qint64 size) override
@@ -311,6 +248,88 @@ private:
     QByteArray pending;
     qint64 pendingStart = 0;
     QString failure;
+};
+
+// One entry of the archive whose data arrive already deflated. An entry still open when it
+// goes out of scope is ended and closed with what was written, so that a failure leaves a
+// complete archive.
+class CRawEntry
+{
+public:
+    explicit CRawEntry(QuaZip& archive) : archive(archive) {}
+    ~CRawEntry() { close(); }
+    CRawEntry(const CRawEntry&) = delete;
+    CRawEntry& operator=(const CRawEntry&) = delete;
+
+    // name is spelled as the file system spells it; modified is in seconds since the epoch,
+    // stored in local time. Returns the library's error code.
+    int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
+    {
+        zip_fileinfo fileInfo = {};
+        fileInfo.tmz_date = dosDate(modified);
+        const QByteArray extra = timestampField(modified);
+        fileInfo.external_fa = attributes;
+        // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
+        // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
+        // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
+        // stored as it is, without the flag.
+        const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
+        const qint64 headerOffset = archive.getIoDevice()->pos();
+        int result = zipOpenNewFileInZip4_64(
+            archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
+            uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
+            Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
+            (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
+        isOpen = result == ZIP_OK;
+        // The library asks for version 6.3 in the local header of a UTF-8 name but writes the
+        // version it needs into the central record; readers that compare the two, or refuse
+        // 6.3, get the same version in both.
+        auto* file = static_cast<CArchiveFile*>(archive.getIoDevice());
+        if (isOpen && !file->rewrite16(headerOffset + 4, zip64 ? 45 : 20))
+            result = ZIP_ERRNO;
+        return result;
+    }
+
+    bool write(const CDeflatePipeline::TBlock& block)
+    {
+        if (block.size > 0 &&
+            zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
+            return false;
+        checksum = bytes == 0 ? block.crc
+                              : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
+        bytes += block.packed;
+        bytesRead += block.length;
+        ended = block.final;
+        return true;
+    }
+
+    // The bytes packed, masked or not, and the bytes of the file they came from.
+    qint64 size() const { return bytes; }
+    qint64 sizeRead() const { return bytesRead; }
+    quint32 crc() const { return checksum; }
+
+    // Returns the library's error code.
+    int close()
+    {
+        if (!isOpen)
+            return ZIP_OK;
+        isOpen = false;
+        // A copy stopped early ends its deflate stream here.
+        const QByteArray end = CDeflatePipeline::streamEnd();
+        int result = ended ? ZIP_OK
+                           : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
+                                                 unsigned(end.size()));
+        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
+        return result != ZIP_OK ? result : closed;
+    }
+
+private:
+    QuaZip& archive;
+    bool isOpen = false;
+    bool ended = false;
+    qint64 bytes = 0;
+    qint64 bytesRead = 0;
+    quint32 checksum = 0;
 };
 
 // A file to pack: what the scan learnt of it and, once it is planned, the file opened.

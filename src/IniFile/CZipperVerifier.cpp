@@ -32,6 +32,9 @@ const qint64 localSize = 30;
 const quint16 zip64ExtraId = 0x0001;
 const quint32 max32 = 0xFFFFFFFFu;
 const quint16 max16 = 0xFFFF;
+// Version 4.5 of the format, the newest Info-ZIP's unzip 6.0 extracts.
+const quint16 maxVersionNeeded = 45;
+const quint16 unixHost = 3;
 const quint16 descriptorFlag = 0x0008;
 // Entries are read in one piece up to this size, larger ones in pieces of it.
 const qint64 chunkSize = 1024 * 1024;
@@ -83,6 +86,7 @@ struct CZipperVerifier::TRecord
     quint16 flags = 0;
     quint16 method = 0;
     quint32 dosTime = 0;
+    quint16 versionNeeded = 0;
     quint32 crc = 0;
     quint64 compressed = 0;
     quint64 size = 0;
@@ -179,9 +183,13 @@ QString CZipperVerifier::CWorker::check(const TRecord& record, const char* heade
     const qint64 dataStart = localSize + nameLength + extraLength;
     if (dataStart > available ||
         QByteArray::fromRawData(header + localSize, nameLength) != record.name ||
-        get16(header + 6) != record.flags || get16(header + 8) != record.method ||
-        get32(header + 10) != record.dosTime)
+        get16(header + 4) != record.versionNeeded || get16(header + 6) != record.flags ||
+        get16(header + 8) != record.method || get32(header + 10) != record.dosTime)
         return mismatch;
+    // Streaming readers compare a CRC-32 the local header holds before its data descriptor.
+    if ((record.flags & descriptorFlag) && get32(header + 14) != 0 &&
+        get32(header + 14) != record.crc)
+        return QStringLiteral("its local sizes or CRC-32 differ from the central directory");
     const QByteArray zip64 = zip64Extra(header + localSize + nameLength, extraLength);
     const bool large = record.size >= max32 || record.compressed >= max32;
     if (large && zip64.size() < 16)
@@ -361,6 +369,9 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
     if (end < 0)
         return fail(QByteArray(), unreadable);
     const char* record = tail.constData() + end;
+    // One disk: this one, holding every entry.
+    if (get16(record + 4) != 0 || get16(record + 6) != 0 || get16(record + 8) != get16(record + 10))
+        return fail(QByteArray(), QStringLiteral("its end record names another disk"));
     quint64 entries = get16(record + 10);
     quint64 directorySize = get32(record + 12);
     quint64 directoryOffset = get32(record + 16);
@@ -413,6 +424,18 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
         entry.compressed = get32(central + 20);
         entry.size = get32(central + 24);
         entry.offset = get32(central + 42);
+        entry.versionNeeded = get16(central + 6);
+        // Fields the writer never varies, but readers act on: another disk makes 7-Zip refuse
+        // the data, a version above 4.5 makes Info-ZIP's unzip 6.0 skip the entry, and a Unix
+        // file type other than the entry's makes unzip extract a log as a link.
+        if (get16(central + 34) != 0)
+            return fail(entry.name, QStringLiteral("its central record names another disk"));
+        if (entry.versionNeeded > maxVersionNeeded)
+            return fail(entry.name, QStringLiteral("it asks for a newer version of the format"));
+        const quint32 type = (get32(central + 38) >> 16) & 0170000u;
+        if (get16(central + 4) >> 8 == unixHost && type != 0 &&
+            type != (entry.name.endsWith('/') ? 0040000u : 0100000u))
+            return fail(entry.name, QStringLiteral("its file type is not that of its entry"));
         // The zip64 field holds, in this order, each value that did not fit its field.
         const QByteArray zip64 = zip64Extra(central + centralSize + nameLength, extraLength);
         qint64 field = 0;
