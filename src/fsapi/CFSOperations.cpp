@@ -8,6 +8,7 @@
 #include "threading/threads/CCallStack.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 
 #include <functional>
 #include <utility>
@@ -26,6 +27,15 @@ QString joinNative(const QString& first, const QString& second, const QString& e
     if (first.startsWith(QDir::separator()) && !joined.startsWith(QDir::separator()))
         return QDir::separator() + joined;
     return joined;
+}
+
+// A name in folder that no other exchange parks under, begun with "~". Every move onto it is
+// made without replacing, so that even a collision loses nothing.
+QString uniquePark(const QString& folder)
+{
+    const QString token =
+        QString::number(QRandomGenerator::global()->generate64(), 36).rightJustified(13, u'0');
+    return joinNative(folder, QStringLiteral("~") + token, QString());
 }
 
 // Runs step; when it fails (false or an exception), undo puts back what came before.
@@ -302,7 +312,7 @@ bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QStrin
     }
     try {
         const QString original = joinNative(originalPath, originalName, QString());
-        const QString park = joinNative(originalPath, QStringLiteral("~"), QString());
+        const QString park = uniquePark(originalPath);
         const QString templatePath = joinNative(original, QString(), QStringLiteral("syncarium"));
         const QString incoming = joinNative(xchgIn, xchgSrcName, QString());
         const QString outgoing = joinNative(xchgOut, xchgSrcName, QString());
@@ -346,9 +356,11 @@ bool CFSOperations::exchangeNormal(const QString& original, const QString& park,
     // A failed first move has put the current version back already.
     if (!impl->safeMoveFile(original, outgoing, park, false, true))
         return false;
-    const bool exchanged =
-        undoUnless([&] { return exchangeNewFile(original, park, incoming, created, modified); },
-                   [&] { impl->safeMoveFile(outgoing, original, park, false, true); });
+    // The way back parks under a name of its own: a failed rollback of the incoming version
+    // leaves that version under park.
+    const bool exchanged = undoUnless(
+        [&] { return exchangeNewFile(original, park, incoming, created, modified); },
+        [&] { impl->safeMoveFile(outgoing, original, park + QStringLiteral("-back"), false, false); });
     return exchanged && impl->deleteFile(outgoing, false);
 }
 
@@ -371,12 +383,12 @@ bool CFSOperations::exchangeNewFile(const QString& original, const QString& park
                                     const QDateTime& modified)
 {
     SY_FUNCTION("CFSOperations::exchangeNewFile");
-    if (!impl->moveFile(incoming, park, false, true))
+    if (!impl->moveFile(incoming, park, false, false))
         return false;
     return undoUnless(
         [&] {
             return impl->setTimeStamps(park, created, modified, modified, false) &&
                    impl->moveFile(park, original, false, true);
         },
-        [&] { impl->moveFile(park, incoming, false, true); });
+        [&] { impl->moveFile(park, incoming, false, false); });
 }

@@ -1,6 +1,7 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CLockHolder.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <functional>
@@ -108,10 +110,16 @@ private:
     bool inject(const QString& call)
     {
         SY_FUNCTION("CFaultyFSOperations::inject");
-        const auto found = faults.constFind(call);
-        if (found != faults.constEnd() && *found == Fault::Throw)
-            SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
-        return found != faults.constEnd();
+        // A key ending in "*" stands for every call it begins.
+        for (auto found = faults.constBegin(); found != faults.constEnd(); ++found) {
+            const QString& key = found.key();
+            if (key.endsWith(u'*') ? !call.startsWith(key.chopped(1)) : call != key)
+                continue;
+            if (*found == Fault::Throw)
+                SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
+            return true;
+        }
+        return false;
     }
 
     QHash<QString, Fault> faults;
@@ -205,6 +213,9 @@ private Q_SLOTS:
     void exchange_data();
     void exchange();
     void exchangeRollsBack();
+    void exchangesSideBySide();
+    void exchangeUnderFailingCalls_data();
+    void exchangeUnderFailingCalls();
     void retryCounter();
 
 private:
@@ -881,7 +892,7 @@ void tst_CLinuxFSOperations::exchangeRollsBack()
     QVERIFY(CTestTree::make(root, tree));
     auto refusing = std::make_unique<CFaultyFSOperations>();
     refusing->root = root;
-    refusing->failing("setTimeStamps %Rspace/~");
+    refusing->failing("setTimeStamps %Rspace/~*");
     CFSOperations front(std::move(refusing));
     QVERIFY(!front.safeExchangeFile(root + "in", root + "out", root + "space", "x", "file",
                                     QDateTime(), QDateTime::currentDateTimeUtc()));
@@ -907,6 +918,82 @@ void tst_CLinuxFSOperations::exchangeRollsBack()
     expectExchangeRecord(QRegularExpression::escape("Null character in path file\\0other"));
     QVERIFY(!exchangeInto(QStringLiteral("file") + QChar(u'\0') + "other"));
     QCOMPARE(CTestTree::describe(root), tree);
+}
+
+// Each exchange parks under its own name: two threads exchanging two files of one folder keep
+// both, and leave no parked name behind.
+void tst_CLinuxFSOperations::exchangesSideBySide()
+{
+    QVERIFY(CTestTree::make(root, "in/;out/;space/"));
+    const auto exchange = [this](const QString& name) {
+        for (int round = 0; round < 150; ++round) {
+            const QByteArray version = name.toUtf8() + QByteArray::number(round);
+            if (!CTestTree::write(root + "in/" + name, version) ||
+                !CFSOperations().safeExchangeFile(root + "in", root + "out/" + name,
+                                                  root + "space", name, name, QDateTime(),
+                                                  QDateTime()) ||
+                CTestTree::content(root + "space/" + name) != version)
+                return false;
+        }
+        return true;
+    };
+    bool first = false;
+    bool second = false;
+    std::unique_ptr<QThread> other(QThread::create([&] { second = exchange("b"); }));
+    other->start();
+    first = exchange("a");
+    QVERIFY(other->wait(120000));
+    QVERIFY(first && second);
+    QCOMPARE(CTestTree::describe(root + "space/"), QStringLiteral("a=a149;b=b149"));
+}
+
+// Whichever rename, link, unlink or fsync of an exchange fails, the exchange answers false and
+// leaves both versions as they were, or the new version is in place; only a failed removal of
+// the old version leaves that where it went out.
+void tst_CLinuxFSOperations::exchangeUnderFailingCalls_data()
+{
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<int>("error");
+    QTest::newRow("rename EIO") << "rename" << EIO;
+    QTest::newRow("rename ENOSPC") << "rename" << ENOSPC;
+    QTest::newRow("link, unlink EIO") << "link,unlink" << EIO;
+    QTest::newRow("fsync EIO") << "fsync" << EIO;
+}
+
+void tst_CLinuxFSOperations::exchangeUnderFailingCalls()
+{
+    QFETCH(QString, calls);
+    QFETCH(int, error);
+    if (CFaultInjection::isInjected()) {
+        const QString folder = CFaultInjection::folder() + u'/';
+        CFaultInjection::arm();
+        const bool exchanged = CFSOperations().safeExchangeFile(
+            folder + "in", folder + "out", folder + "space", "x", "file", QDateTime(), fine);
+        CFaultInjection::disarm();
+        // The answer, for the parent to compare with what is on disk.
+        QVERIFY(CTestTree::write(folder + (exchanged ? "true" : "false"), {}));
+        return;
+    }
+    const QString before = "in/;in/x=new version;out/;space/;space/file=old version";
+    const QString after = "in/;out/;space/;space/file=new version";
+    const QString kept = "in/;out/;out/x=old version;space/;space/file=new version";
+    CFaultPlan plan;
+    plan.calls = calls;
+    plan.pathPrefix = root.chopped(1);
+    plan.error = error;
+    for (plan.at = 1;; ++plan.at) {
+        CTestTree::unlock(root);
+        QVERIFY(QDir(root).removeRecursively() && QDir().mkpath(root));
+        QVERIFY(CTestTree::make(root, before));
+        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+        QVERIFY2(outcome.passed, outcome.output.constData());
+        const bool exchanged = QFileInfo::exists(root + "true");
+        QFile::remove(root + (exchanged ? "true" : "false"));
+        const QString tree = CTestTree::describe(root);
+        QVERIFY2(exchanged ? tree == after : tree == before || tree == kept, qPrintable(tree));
+        if (outcome.calls < plan.at)
+            break;
+    }
 }
 
 // Each attempt asked for uses one of the retries + 1 up while one is left; asking for none
