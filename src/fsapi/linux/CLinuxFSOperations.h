@@ -118,6 +118,9 @@ private:
                             bool force, bool isDirectory);
     bool renameWithRetries(const CCallSiteRecord& syCallSite, const QString& src,
                            const QString& dest, bool force, bool overwrite, bool isDirectory);
+    // Syncs the folder of a moved object; when that fails, moves it back and throws.
+    void placeDurably(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,
+                      bool isDirectory);
     void requireSameParent(const CCallSiteRecord& syCallSite, const QString& src,
                            const QString& dest);
     // Throws Locked (with the "Directory locked" line) unless the write probe succeeds.

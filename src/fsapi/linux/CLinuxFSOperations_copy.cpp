@@ -46,19 +46,13 @@ int createHiddenFile(int folder, QByteArray& name)
     return -1;
 }
 
-// Renames from (in the folder open at folder) to to, failing with EEXIST rather than replace.
-int renameWithoutReplacing(int folder, const QByteArray& from, const QByteArray& to)
+// Removes the copy this call has named, unless something else has taken the name since.
+void removeIfSame(const QByteArray& path, const struct stat& copy)
 {
-    if (::renameat2(folder, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL)
-        return errno;
-    // File systems without renameat2 flags: a second link, which fails on an existing name,
-    // then the first one goes.
-    if (::linkat(folder, from.constData(), AT_FDCWD, to.constData(), 0) != 0)
-        return errno;
-    ::unlinkat(folder, from.constData(), 0);
-    return 0;
+    struct stat now;
+    if (::lstat(path.constData(), &now) == 0 && now.st_dev == copy.st_dev &&
+        now.st_ino == copy.st_ino)
+        ::unlink(path.constData());
 }
 
 } // namespace
@@ -140,20 +134,43 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
             return errno;
     }
 
+    // Who the copy is, so that a failure after it is named removes this copy and nothing else.
+    struct stat copied;
+    if (::fstat(output.get(), &copied) != 0) {
+        const int error = errno;
+        if (!temporaryName.isEmpty())
+            ::unlinkat(folder.get(), temporaryName.constData(), 0);
+        return error;
+    }
     int error = copyContents(input.get(), output.get());
     if (error == 0 && ::fchmod(output.get(), status.st_mode & 07777) != 0)
         error = errno;
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     if (error == 0 && ::futimens(output.get(), times) != 0)
         error = errno;
-    if (error == 0)
-        error = temporaryName.isEmpty() ? linkUnnamed(output.get(), to)
-                                        : renameWithoutReplacing(folder.get(), temporaryName, to);
-    const int closeError = output.close();
-    if (error == 0)
-        error = closeError;
-    if (error != 0 && !temporaryName.isEmpty())
-        ::unlinkat(folder.get(), temporaryName.constData(), 0);
+    // The data is on the disk before the copy has a name; NFS and FUSE report a failed write
+    // only at fsync or close.
+    if (error == 0 && ::fsync(output.get()) != 0)
+        error = errno;
+    if (!temporaryName.isEmpty()) {
+        const int closeError = output.close();
+        if (error == 0)
+            error = closeError;
+        if (error == 0)
+            error = moveWithoutReplacing(folder.get(), temporaryName, AT_FDCWD, to, false);
+        if (error != 0)
+            ::unlinkat(folder.get(), temporaryName.constData(), 0);
+    } else if (error == 0) {
+        // An unnamed file can only be named while it is open.
+        error = linkUnnamed(output.get(), to);
+        const int closeError = output.close();
+        if (error == 0 && closeError != 0) {
+            error = closeError;
+            removeIfSame(to, copied);
+        }
+    }
+    if (error == 0 && (error = syncFolderOf(dest)) != 0)
+        removeIfSame(to, copied);
     return error;
 }
 
