@@ -110,6 +110,9 @@ private:
     bool copyDirContents(const QString& src, const QString& dest);
     // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
     int copyObject(const QString& src, const QString& dest, bool& sourceSide);
+    // Writes the copy of the open input with status to dest, unnamed until complete or under a
+    // hidden name: 0 or errno (EOPNOTSUPP: no unnamed file can be made or named here).
+    int writeCopy(int input, const struct stat& status, const QString& dest, bool unnamed);
     int copyContents(int from, int to);
     void createParent(const CCallSiteRecord& syCallSite, const QString& path);
     // After a failed creation of path: with force creates the missing parent and returns, so

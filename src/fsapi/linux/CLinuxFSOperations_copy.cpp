@@ -115,17 +115,32 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
         return EINVAL;
 
     sourceSide = false;
+    const int error = writeCopy(input.get(), status, dest, true);
+    if (error != EOPNOTSUPP)
+        return error;
+    // No unnamed files, or no way to name one (no hard links): a hidden name in the same
+    // folder instead.
+    if (::lseek(input.get(), 0, SEEK_SET) != 0)
+        return errno;
+    return writeCopy(input.get(), status, dest, false);
+}
+
+int CLinuxFSOperations::writeCopy(int input, const struct stat& status, const QString& dest,
+                                  bool unnamed)
+{
     // The copy is written where no one sees it and given its name only when complete, by a
     // call that never replaces an existing object (not even a dangling link): a crash leaves
     // nothing under the final name.
+    const QByteArray to = nativeBytes(dest);
     const QByteArray folderBytes = nativeBytes(parentFolder(dest));
     Descriptor folder(-1);
     QByteArray temporaryName;
-    Descriptor output(openTemporary(folderBytes));
-    if (output.get() < 0) {
-        if (errno != EOPNOTSUPP && errno != EISDIR)
-            return errno;
-        // No unnamed files on this file system: a hidden name in the same folder instead.
+    Descriptor output(-1);
+    if (unnamed) {
+        output = Descriptor(openTemporary(folderBytes));
+        if (output.get() < 0)
+            return errno == EISDIR ? EOPNOTSUPP : errno;
+    } else {
         folder = Descriptor(::open(folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() < 0)
             return errno;
@@ -138,11 +153,11 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
     struct stat copied;
     if (::fstat(output.get(), &copied) != 0) {
         const int error = errno;
-        if (!temporaryName.isEmpty())
+        if (!unnamed)
             ::unlinkat(folder.get(), temporaryName.constData(), 0);
         return error;
     }
-    int error = copyContents(input.get(), output.get());
+    int error = copyContents(input, output.get());
     if (error == 0 && ::fchmod(output.get(), status.st_mode & 07777) != 0)
         error = errno;
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
@@ -152,7 +167,7 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
     // only at fsync or close.
     if (error == 0 && ::fsync(output.get()) != 0)
         error = errno;
-    if (!temporaryName.isEmpty()) {
+    if (!unnamed) {
         const int closeError = output.close();
         if (error == 0)
             error = closeError;
@@ -164,6 +179,8 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
         // An unnamed file can only be named while it is open.
         error = linkUnnamed(output.get(), to);
         const int closeError = output.close();
+        if (error == EPERM)
+            return EOPNOTSUPP;
         if (error == 0 && closeError != 0) {
             error = closeError;
             removeIfSame(to, copied);

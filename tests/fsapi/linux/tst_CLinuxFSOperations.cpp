@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CFaultInjection.h"
 #include "common/CLockHolder.h"
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "fsapi/CFSOperations.h"
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTest>
@@ -207,6 +209,8 @@ private Q_SLOTS:
     void copyAfterACrash_data();
     void copyAfterACrash();
     void moveFileAcrossFileSystems();
+    void withoutRenameFlags_data();
+    void withoutRenameFlags();
     void timeStamps();
     void attributesIdentityAndLinks();
     void frontClass();
@@ -761,6 +765,60 @@ void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
         sys(EXDEV));
     QCOMPARE(CTestTree::describe(root), QStringLiteral("stay=not moved"));
     QCOMPARE(CTestTree::describe(other.path() + u'/'), QString());
+}
+
+// NFS, CIFS and FUSE file systems know no rename flags, some no hard links either: moves that
+// must not replace still move, and still refuse a taken name.
+void tst_CLinuxFSOperations::withoutRenameFlags_data()
+{
+    QTest::addColumn<bool>("onFuse");
+    QTest::addColumn<bool>("noLinks");
+    QTest::newRow("no rename flags") << false << false;
+    QTest::newRow("no rename flags, no links") << false << true;
+    QTest::newRow("bindfs") << true << false;
+}
+
+void tst_CLinuxFSOperations::withoutRenameFlags()
+{
+    QFETCH(bool, onFuse);
+    QFETCH(bool, noLinks);
+    const auto moves = [](CLinuxFSOperations& o, const QString& d) {
+        QVERIFY(CTestTree::make(d, "a=first;b=second;folder/;taken/;taken/x=x"));
+        QVERIFY(o.moveFile(d + "a", d + "moved", false, false));
+        QCOMPARE(CExpect::outcome([&] { return o.moveFile(d + "moved", d + "b", false, false); }),
+                 "FileExists | Destination already exists: " + d + "b");
+        QVERIFY(o.safeMoveFile(d + "moved", d + "safe moved", d + "~s", false, false));
+        QVERIFY(o.safeDeleteFile(d + "b", d + "~d", false));
+        QVERIFY(o.safeCopyFile(d + "safe moved", d + "copy", d + "~c", false, false, false));
+        QVERIFY(o.renameDirectory(d + "folder", d + "renamed"));
+        QCOMPARE(CExpect::outcome([&] { return o.renameDirectory(d + "renamed", d + "taken"); }),
+                 "DirectoryExists | Destination already exists: " + d + "taken");
+        QCOMPARE(CTestTree::describe(d),
+                 QStringLiteral("copy=first;renamed/;safe moved=first;taken/;taken/x=x"));
+    };
+    if (CFaultInjection::isInjected()) {
+        CFaultInjection::arm();
+        moves(ops, CFaultInjection::folder() + u'/');
+        return;
+    }
+    if (!onFuse) {
+        CFaultPlan plan;
+        plan.pathPrefix = root.chopped(1);
+        plan.noRenameFlags = true;
+        plan.noLinks = noLinks;
+        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+        QVERIFY2(outcome.passed, outcome.output.constData());
+        return;
+    }
+    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")) ||
+        QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty())
+        QSKIP("no /dev/fuse or no bindfs here");
+    if (!CTestChild::inMountNamespace())
+        return;
+    QVERIFY(CTestTree::make(root, "store/;fuse/"));
+    QCOMPARE(QProcess::execute(QStringLiteral("bindfs"), {root + "store", root + "fuse"}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {root + "fuse"}); });
+    moves(ops, root + "fuse/");
 }
 
 void tst_CLinuxFSOperations::timeStamps()
