@@ -178,6 +178,11 @@ int CLinuxFSLock::getFileHandle(const QString& path, int& handle, quint32 access
     return 0;
 }
 
+int CLinuxFSLock::lockOpenFile(int fd, quint32 access, quint32 share)
+{
+    return lockSharing(fd, access, share);
+}
+
 QString CLinuxFSLock::getSystemErrorMsg(int error)
 {
     char buffer[256];

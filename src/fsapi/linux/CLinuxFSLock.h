@@ -60,6 +60,9 @@ public:
     // conflict) with handle set to -1. The object is opened for reading whatever access is
     // asked for, so an object that cannot be read answers EACCES.
     static int getFileHandle(const QString& path, int& handle, quint32 access, quint32 share);
+    // Claims access and share for the open descriptor fd as getFileHandle does: 0, or the
+    // errno value (SharingViolation for a conflict). fd must be open for reading.
+    static int lockOpenFile(int fd, quint32 access, quint32 share);
     // The system's text for an errno value.
     static QString getSystemErrorMsg(int error);
 

@@ -5,11 +5,19 @@
 #include "fsapi/FSArgumentChecks.h"
 #include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/CLinuxFSLock.h"
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QHash>
 
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,20 +38,84 @@ int linkUnnamed(int fd, const QByteArray& to)
                : errno;
 }
 
+const char hiddenPrefix[] = ".syncarium-copy-";
+
 // A new hidden file in the folder open at folder, its name left in name. The name is given
-// relative to the folder, so that it is taken wherever the destination's shorter name is.
+// relative to the folder, so that it is taken wherever the destination's shorter name is. The
+// file is held against deletion for as long as it is open, which tells a running copy from
+// what a killed one left.
 int createHiddenFile(int folder, QByteArray& name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name =
-            ".syncarium-copy-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        name = hiddenPrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
         const int fd =
-            ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+            ::openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd >= 0 && CLinuxFSLock::lockOpenFile(fd, CLinuxFSLock::AccessWrite,
+                                                  CLinuxFSLock::ShareReadWrite) != 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlinkat(folder, name.constData(), 0);
+            errno = error;
+            return -1;
+        }
+        return fd;
     }
     errno = EEXIST;
     return -1;
+}
+
+// Removes the hidden files that killed copies left in the folder open at folder: ours by
+// name and owner, a minute old, and held by no open. A running copy holds its file from just
+// after creating it, and the minute covers that moment; it also spares the file of an older
+// program that copies without holding it, for as long as that copy writes.
+void removeStaleCopies(int folder)
+{
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return;
+    const std::unique_ptr<DIR, int (*)(DIR*)> directory(::fdopendir(listing), ::closedir);
+    if (!directory) {
+        ::close(listing);
+        return;
+    }
+    const time_t old = ::time(nullptr) - 60;
+    while (const struct dirent* entry = ::readdir(directory.get())) {
+        struct stat status;
+        if (std::strncmp(entry->d_name, hiddenPrefix, sizeof hiddenPrefix - 1) != 0 ||
+            ::fstatat(listing, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || status.st_mtime > old)
+            continue;
+        const Descriptor file(
+            ::openat(listing, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened;
+        // Only the file looked at, and only while no one holds it.
+        if (file.get() >= 0 && ::fstat(file.get(), &opened) == 0 &&
+            opened.st_ino == status.st_ino && opened.st_dev == status.st_dev &&
+            CLinuxFSLock::lockOpenFile(file.get(), CLinuxFSLock::AccessDelete,
+                                       CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete) ==
+                0)
+            ::unlinkat(listing, entry->d_name, 0);
+    }
+}
+
+// Whether the folder at path with status is due for a clean: once a minute at most, since no
+// hidden file grows old enough to go in less, so that copying many files into one folder lists
+// it once. The path is part of the key, as a new folder may take a removed one's inode.
+bool cleanDue(const QByteArray& path, const struct stat& folder)
+{
+    static QMutex mutex;
+    static QHash<QByteArray, qint64> cleaned;
+    const QByteArray key = path + '\0' + QByteArray::number(quint64(folder.st_dev)) + ':' +
+                           QByteArray::number(quint64(folder.st_ino));
+    const qint64 now = ::time(nullptr);
+    const QMutexLocker locker(&mutex);
+    const auto last = cleaned.constFind(key);
+    if (last != cleaned.constEnd() && now - *last < 60)
+        return false;
+    cleaned.insert(key, now);
+    return true;
 }
 
 // Removes the copy this call has named, unless something else has taken the name since.
@@ -144,6 +216,9 @@ int CLinuxFSOperations::writeCopy(int input, const struct stat& status, const QS
         folder = Descriptor(::open(folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() < 0)
             return errno;
+        struct stat folderStatus;
+        if (::fstat(folder.get(), &folderStatus) == 0 && cleanDue(folderBytes, folderStatus))
+            removeStaleCopies(folder.get());
         output = Descriptor(createHiddenFile(folder.get(), temporaryName));
         if (output.get() < 0)
             return errno;

@@ -208,6 +208,8 @@ private Q_SLOTS:
     void copyDirectory();
     void copyAfterACrash_data();
     void copyAfterACrash();
+    void copyUnderFailingCalls_data();
+    void copyUnderFailingCalls();
     void moveFileAcrossFileSystems();
     void withoutRenameFlags_data();
     void withoutRenameFlags();
@@ -740,13 +742,84 @@ void tst_CLinuxFSOperations::copyAfterACrash()
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 
-    // Nothing half-written under a name a later copy takes for a finished one.
+    // Nothing half-written under a name a later copy takes for a finished one; the hidden
+    // file the killed copy wrote goes with a later copy into the folder once it is old.
     QVERIFY(!QFileInfo::exists(path("copy")));
     QVERIFY(!QFileInfo::exists(path("~copy")));
+    const QStringList left = QDir(root).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left.size(), unnamedFiles ? 1 : 2);
+    for (const QString& name : left)
+        QVERIFY(name == "big" || ops.setTimeStamps(root + name, none, none,
+                                                   QDateTime::currentDateTimeUtc().addSecs(-120),
+                                                   false));
     CFaultyFSOperations ops;
     ops.noUnnamedFiles = !unnamedFiles;
     QVERIFY(copy(ops));
     QCOMPARE(CTestTree::content(path("copy")), CTestTree::pattern(100000));
+    QCOMPARE(QDir(root).entryList(QDir::Files | QDir::Hidden), QStringList({"big", "copy"}));
+}
+
+// A write error that only fsync or close reports (NFS, FUSE, quotas) fails the copy and leaves
+// nothing behind, and the copy succeeds once the fault is gone.
+void tst_CLinuxFSOperations::copyUnderFailingCalls_data()
+{
+    QTest::addColumn<bool>("safe");
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("noLinks");
+    QTest::newRow("copyFile, close EIO") << false << "close" << EIO << false;
+    QTest::newRow("copyFile, fsync ENOSPC") << false << "fsync" << ENOSPC << false;
+    QTest::newRow("copyFile, hidden name, close ENOSPC") << false << "close" << ENOSPC << true;
+    QTest::newRow("safeCopyFile, close EIO") << true << "close" << EIO << false;
+    QTest::newRow("safeCopyFile, hidden name, fsync EIO") << true << "fsync" << EIO << true;
+    QTest::newRow("safeCopyFile, rename EINVAL") << true << "rename,link" << EINVAL << false;
+}
+
+void tst_CLinuxFSOperations::copyUnderFailingCalls()
+{
+    QFETCH(bool, safe);
+    QFETCH(QString, calls);
+    QFETCH(int, error);
+    QFETCH(bool, noLinks);
+    const auto copy = [&](const QString& d) {
+        bool copied = false;
+        try {
+            copied = safe ? ops.safeCopyFile(d + "big", d + "copy", d + "~copy", false, false, false)
+                          : ops.copyFile(d + "big", d + "copy", false, false, false);
+        } catch (const Exceptions::FileSystemException&) {
+        }
+        return copied;
+    };
+    if (CFaultInjection::isInjected()) {
+        const QString folder = CFaultInjection::folder() + u'/';
+        CFaultInjection::arm();
+        const bool copied = copy(folder);
+        CFaultInjection::disarm();
+        QVERIFY(CTestTree::write(folder + (copied ? "true" : "false"), {}));
+        return;
+    }
+    CFaultPlan plan;
+    plan.calls = calls;
+    plan.pathPrefix = root.chopped(1);
+    plan.error = error;
+    plan.noLinks = noLinks;
+    const QString whole = "big=*100000;copy=*100000";
+    for (plan.at = 1;; ++plan.at) {
+        QVERIFY(QDir(root).removeRecursively() && QDir().mkpath(root));
+        QVERIFY(CTestTree::make(root, "big=*100000"));
+        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+        QVERIFY2(outcome.passed, outcome.output.constData());
+        const bool copied = QFile::remove(root + "true");
+        QVERIFY(copied || QFile::remove(root + "false"));
+        QCOMPARE(CTestTree::describe(root), copied ? whole : QStringLiteral("big=*100000"));
+        if (outcome.calls < plan.at)
+            break;
+        if (!copied) {
+            QVERIFY(copy(root));
+            QCOMPARE(CTestTree::describe(root), whole);
+        }
+    }
+    QVERIFY(plan.at > 1);
 }
 
 void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
