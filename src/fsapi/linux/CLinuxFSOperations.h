@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 
 #include <functional>
 
@@ -107,6 +108,11 @@ private:
                              const QString& lockedText);
     // Throws Locked for the first object below path that another open keeps from being deleted.
     static void requireTreeUnlocked(const CCallSiteRecord& syCallSite, const QString& path);
+    // Throws Locked "Directory is locked: " (with the "Directory locked" line) when another open
+    // keeps an object below path from being renamed.
+    void requireNothingHeldInside(const CCallSiteRecord& syCallSite, const QString& path);
+    // Whether an object below path has one of the identities in held.
+    static bool holdsAny(const QString& path, const QSet<QString>& held);
     bool copyDirContents(const QString& src, const QString& dest);
     // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
     int copyObject(const QString& src, const QString& dest, bool& sourceSide);

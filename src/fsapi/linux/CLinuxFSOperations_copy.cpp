@@ -148,6 +148,8 @@ bool CLinuxFSOperations::copyFile(const QString& src, const QString& dest, bool 
         const int error = copyObject(src, dest, sourceSide);
         if (error == 0)
             return true;
+        if (sourceSide && error == CLinuxFSLock::SharingViolation)
+            SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
         if (sourceSide)
             throwSystemError(syCallSite, error);
         createdParentAfter(syCallSite, error, dest, force, false);
@@ -185,6 +187,11 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
         return errno;
     if (!S_ISREG(status.st_mode))
         return EINVAL;
+    // Reading is what an exclusive holder denies, with or without checkLock.
+    if (const int error = CLinuxFSLock::lockOpenFile(
+            input.get(), CLinuxFSLock::AccessRead,
+            CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete))
+        return error;
 
     sourceSide = false;
     const int error = writeCopy(input.get(), status, dest, true);

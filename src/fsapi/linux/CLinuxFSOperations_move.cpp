@@ -101,6 +101,7 @@ bool CLinuxFSOperations::moveDirectory(const QString& src, const QString& dest, 
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     requireWriteLock(syCallSite, src);
+    requireNothingHeldInside(syCallSite, src);
     return renameWithRetries(syCallSite, src, dest, force, false, true);
 }
 

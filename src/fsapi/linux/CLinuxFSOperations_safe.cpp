@@ -185,6 +185,7 @@ bool CLinuxFSOperations::safeMoveDirectory(const QString& src, const QString& de
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     requireWriteLock(syCallSite, src);
+    requireNothingHeldInside(syCallSite, src);
     parkObject(syCallSite, src, safePath, true, false);
     return placeParked(syCallSite, src, dest, safePath, force, false, true);
 }

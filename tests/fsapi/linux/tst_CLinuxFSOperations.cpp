@@ -549,6 +549,21 @@ void tst_CLinuxFSOperations::operations_data()
     row("deleteFile of a missing file", "", OP(o.deleteFile(p("missing"), false)),
         "FileDoesNotExist | File not found: %Rmissing",
         {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
+    row("copyFile, without checkLock, of a file held exclusively", "in use=busy",
+        OP(o.copyFile(p("in use"), p("copy"), false, false, false)), locked + "in use",
+        held("exclusive in use"));
+    row("copyFile of a file held against writing", "in use=busy",
+        OP(o.copyFile(p("in use"), p("copy"), false, false, false)), "true",
+        {"copy=busy;in use=busy", {}, "write in use"});
+    const QString folderLocked = "Locked | Directory is locked: %Rd";
+    row("moveDirectory with a held file inside", "d/sub/b=b",
+        OP(o.moveDirectory(p("d"), p("e"), false)), folderLocked,
+        {nullptr, {"critical moveDirectory Directory locked"}, "delete d/sub/b"});
+    row("renameDirectory with a held file inside", "d/b=b", OP(o.renameDirectory(p("d"), p("e"))),
+        folderLocked, {nullptr, {"critical moveDirectory Directory locked"}, "write d/b"});
+    row("safeMoveDirectory with a held file inside", "d/sub/b=b",
+        OP(o.safeMoveDirectory(p("d"), p("e"), p("~d"), false)), folderLocked,
+        {nullptr, {"critical safeMoveDirectory Directory locked"}, "exclusive d/sub/b"});
     row("deleteFile of a locked file", "busy=x", OP(o.deleteFile(p("busy"), false)),
         locked + "busy", held("delete busy"));
     row("deleteDirectory of a full folder keeps every file", "full/a=a;full/sub/b=b",
