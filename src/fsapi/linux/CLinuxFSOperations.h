@@ -150,6 +150,9 @@ private:
     // Moves from to to without force; any failure throws FileSystemException with details.
     void relocate(const CCallSiteRecord& syCallSite, const QString& from, const QString& to,
                   bool isDirectory, bool overwrite, const QString& details);
+    // Removes a complete copy of src that a killed safe copy left under safePath.
+    void removeFinishedCopy(const CCallSiteRecord& syCallSite, const QString& src,
+                            const QString& safePath);
     bool deleteParked(const CCallSiteRecord& syCallSite, const QString& path,
                       const QString& safePath, bool force, bool isDirectory);
     bool placeParked(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,

@@ -56,6 +56,12 @@ bool CLinuxFSOperations::safeDeleteFile(const QString& path, const QString& safe
     SY_FUNCTION("CLinuxFSOperations::safeDeleteFile");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
+    // The safe name is this operation's own: a file there while none is at path is the one a
+    // killed call of it had parked, which goes back before it is deleted again.
+    if (!fileExists(path) && fileExists(safePath)) {
+        SY_WARNING << "a parked file is back at" << path << "from" << safePath;
+        moveBack(syCallSite, safePath, path, false, false);
+    }
     if (!fileExists(path))
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
     ReadOnlyKeeper keeper(syCallSite.function, path);
@@ -124,6 +130,7 @@ bool CLinuxFSOperations::safeCopyFile(const QString& src, const QString& dest,
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + src);
     if (!failIfExists && fileExists(dest))
         SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
+    removeFinishedCopy(syCallSite, src, safePath);
     bool copied = false;
     try {
         copied = copyFile(src, safePath, force, checkLock, failIfExists);
@@ -141,6 +148,22 @@ bool CLinuxFSOperations::safeCopyFile(const QString& src, const QString& dest,
         }
     }
     return false;
+}
+
+void CLinuxFSOperations::removeFinishedCopy(const CCallSiteRecord& syCallSite, const QString& src,
+                                            const QString& safePath)
+{
+    // A copy is named only when complete and keeps its source's size, mode and time: a file
+    // under the safe name that matches them is a killed call's copy, not someone's file.
+    struct stat source;
+    struct stat safe;
+    if (!lookUp(syCallSite, src, source) || !lookUp(syCallSite, safePath, safe) ||
+        !S_ISREG(safe.st_mode) || safe.st_size != source.st_size ||
+        safe.st_mode != source.st_mode || safe.st_mtim.tv_sec != source.st_mtim.tv_sec ||
+        safe.st_mtim.tv_nsec != source.st_mtim.tv_nsec)
+        return;
+    SY_WARNING << "removing the copy a killed call left at" << safePath;
+    deleteFile(safePath, false);
 }
 
 bool CLinuxFSOperations::safeMoveFile(const QString& src, const QString& dest,

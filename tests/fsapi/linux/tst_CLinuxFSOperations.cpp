@@ -13,6 +13,7 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
@@ -222,6 +223,8 @@ private Q_SLOTS:
     void exchangesSideBySide();
     void exchangeUnderFailingCalls_data();
     void exchangeUnderFailingCalls();
+    void killedSafeOperations_data();
+    void killedSafeOperations();
     void retryCounter();
 
 private:
@@ -1140,6 +1143,81 @@ void tst_CLinuxFSOperations::exchangeUnderFailingCalls()
         if (outcome.calls < plan.at)
             break;
     }
+}
+
+// A safe operation killed before any of its system calls leaves the user's file whole, old or
+// new, and the next call of the operation leaves no safe, parked or hidden name behind.
+void tst_CLinuxFSOperations::killedSafeOperations_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QStringList>("versions");
+    QTest::addColumn<QStringList>("cleaned");
+    const QStringList bothWays{"old version", "new version"};
+    QTest::newRow("safeMoveFile") << "safeMoveFile" << "space/file" << QStringList{"old version"}
+                                  << QStringList{"in/x", "space/file", "space/moved"};
+    QTest::newRow("safeCopyFile") << "safeCopyFile" << "space/file" << QStringList{"old version"}
+                                  << QStringList{"in/x", "space/copy", "space/file"};
+    QTest::newRow("safeDeleteFile") << "safeDeleteFile" << "space/file"
+                                    << QStringList{"old version", QString()}
+                                    << QStringList{"in/x", "space/file"};
+    QTest::newRow("safeExchangeFile") << "safeExchangeFile" << "space/file" << bothWays
+                                      << QStringList{"in/x", "out/x", "space/file"};
+}
+
+void tst_CLinuxFSOperations::killedSafeOperations()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, user);
+    QFETCH(QStringList, versions);
+    QFETCH(QStringList, cleaned);
+    const auto run = [&](const QString& d) {
+        try {
+            if (operation == "safeMoveFile")
+                ops.safeMoveFile(d + "space/file", d + "space/moved", d + "space/~m", false, false);
+            else if (operation == "safeCopyFile")
+                ops.safeCopyFile(d + "space/file", d + "space/copy", d + "space/~c", false, false,
+                                 false);
+            else if (operation == "safeDeleteFile")
+                ops.safeDeleteFile(d + "space/file", d + "space/~d", false);
+            else
+                CFSOperations().safeExchangeFile(d + "in", d + "out", d + "space", "x", "file",
+                                                 QDateTime(), fine);
+        } catch (const Exceptions::FileSystemException&) {
+        }
+    };
+    if (CFaultInjection::isInjected()) {
+        CFaultInjection::arm();
+        run(CFaultInjection::folder() + u'/');
+        return;
+    }
+    CFaultPlan plan;
+    plan.pathPrefix = root.chopped(1);
+    const auto prepare = [&] {
+        QDir(root).removeRecursively();
+        QVERIFY(QDir().mkpath(root));
+        QVERIFY(CTestTree::make(root, "in/;in/x=new version;out/;space/;space/file=old version"));
+    };
+    const auto check = [&](int at) {
+        const QString moved = root + "space/moved";
+        const QString kept = QFileInfo::exists(root + user) || !QFileInfo::exists(moved)
+                                 ? root + user
+                                 : moved;
+        const QString content =
+            QFileInfo::exists(kept) ? QString::fromUtf8(CTestTree::content(kept)) : QString();
+        QVERIFY2(versions.contains(content), qPrintable(QString::number(at) + ": " + content));
+        run(root);
+        QStringList left;
+        QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            left.append(it.next().mid(root.size()));
+        left.sort();
+        for (const QString& name : std::as_const(left))
+            QVERIFY2(cleaned.contains(name), qPrintable(QString::number(at) + ": " + left.join(u',')));
+    };
+    const int points = CFaultInjection::killSweep(plan, prepare, check);
+    qInfo("%s: %d kill points", qPrintable(operation), points);
+    QVERIFY(points > 0);
 }
 
 // Each attempt asked for uses one of the retries + 1 up while one is left; asking for none
