@@ -127,9 +127,10 @@ private:
                             bool force, bool isDirectory);
     bool renameWithRetries(const CCallSiteRecord& syCallSite, const QString& src,
                            const QString& dest, bool force, bool overwrite, bool isDirectory);
-    // Syncs the folder of a moved object; when that fails, moves it back and throws.
+    // Syncs the folder of a moved object; when that fails, moves it back unless it replaced
+    // something, and throws.
     void placeDurably(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,
-                      bool isDirectory);
+                      bool overwrite, bool isDirectory);
     void requireSameParent(const CCallSiteRecord& syCallSite, const QString& src,
                            const QString& dest);
     // Throws Locked (with the "Directory locked" line) unless the write probe succeeds.
@@ -153,6 +154,12 @@ private:
     // Removes a complete copy of src that a killed safe copy left under safePath.
     void removeFinishedCopy(const CCallSiteRecord& syCallSite, const QString& src,
                             const QString& safePath);
+    // Gives src the second name safePath: true, or false where hard links are refused; throws
+    // "Could not rename file to safe name: " for any other failure.
+    bool parkAsLink(const CCallSiteRecord& syCallSite, const QString& src, const QString& safePath);
+    // Removes name when it is a second link of the file at kept, and syncs its folder.
+    static void dropSecondName(const QString& name, const QString& kept);
+    static bool sameFile(const QString& first, const QString& second);
     bool deleteParked(const CCallSiteRecord& syCallSite, const QString& path,
                       const QString& safePath, bool force, bool isDirectory);
     bool placeParked(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,

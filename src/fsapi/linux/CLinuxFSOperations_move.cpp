@@ -118,7 +118,7 @@ bool CLinuxFSOperations::renameWithRetries(const CCallSiteRecord& syCallSite, co
     do {
         const int error = renameObject(src, dest, overwrite, isDirectory);
         if (error == 0) {
-            placeDurably(syCallSite, src, dest, isDirectory);
+            placeDurably(syCallSite, src, dest, overwrite, isDirectory);
             return true;
         }
         const ErrorCase errorCase = classifyMove(error, src, dest);
@@ -138,15 +138,16 @@ bool CLinuxFSOperations::renameWithRetries(const CCallSiteRecord& syCallSite, co
 }
 
 void CLinuxFSOperations::placeDurably(const CCallSiteRecord& syCallSite, const QString& src,
-                                      const QString& dest, bool isDirectory)
+                                      const QString& dest, bool overwrite, bool isDirectory)
 {
     // Until its folder is synced the new name may vanish in a crash; callers remove the old
     // version only after a move that answered true.
     const int error = syncFolderOf(dest);
     if (error == 0)
         return;
-    if (moveWithoutReplacing(AT_FDCWD, nativeBytes(dest), AT_FDCWD, nativeBytes(src),
-                             isDirectory) != 0)
+    // What a replacing rename replaced is gone: the object stays where it now is.
+    if (overwrite || moveWithoutReplacing(AT_FDCWD, nativeBytes(dest), AT_FDCWD,
+                                          nativeBytes(src), isDirectory) != 0)
         SY_CRITICAL << "the object is left at" << dest << "and not back at" << src;
     throwSystemError(syCallSite, error);
 }
