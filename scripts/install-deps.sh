@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libquazip1-qt6-dev libdeflate-dev
           libxcb1-dev pkg-config xvfb xauth x11-utils zip unzip python3
           util-linux mount e2fsprogs clang libfuzzer-14-dev)
+# A FUSE file system, which knows no rename flags, for the file operations tests.
+packages+=(bindfs fuse3)
 
 missing=()
 # Readers the archive tests check every written archive with.

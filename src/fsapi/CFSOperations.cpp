@@ -7,6 +7,7 @@
 #include "fsapi/FileSystemExceptions.h"
 #include "threading/threads/CCallStack.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <functional>
@@ -26,6 +27,17 @@ QString joinNative(const QString& first, const QString& second, const QString& e
     if (first.startsWith(QDir::separator()) && !joined.startsWith(QDir::separator()))
         return QDir::separator() + joined;
     return joined;
+}
+
+// The name in folder an exchange of incoming into original parks under, begun with "~": one
+// for each pair, so that exchanges of other files never meet it and the next exchange of the
+// same pair finds what a killed one left. Every move onto it is made without replacing.
+QString parkFor(const QString& folder, const QString& incoming, const QString& original)
+{
+    const QByteArray pair = incoming.toUtf8() + '\0' + original.toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(pair, QCryptographicHash::Sha256).toHex();
+    return joinNative(folder, QStringLiteral("~") + QString::fromLatin1(digest.left(16)),
+                      QString());
 }
 
 // Runs step; when it fails (false or an exception), undo puts back what came before.
@@ -302,10 +314,14 @@ bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QStrin
     }
     try {
         const QString original = joinNative(originalPath, originalName, QString());
-        const QString park = joinNative(originalPath, QStringLiteral("~"), QString());
         const QString templatePath = joinNative(original, QString(), QStringLiteral("syncarium"));
         const QString incoming = joinNative(xchgIn, xchgSrcName, QString());
-        const QString outgoing = joinNative(xchgOut, xchgSrcName, QString());
+        const QString park = parkFor(originalPath, incoming, original);
+        // A killed exchange of the same pair may have left the incoming version parked.
+        if (impl->fileExists(park) && !impl->fileExists(incoming)) {
+            SY_WARNING << "the incoming version is back at" << incoming << "from" << park;
+            impl->moveFile(park, incoming, false, false);
+        }
 
         const bool originalExists = impl->fileExists(original);
         if (originalExists)
@@ -315,10 +331,9 @@ bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QStrin
             impl->removeAttributes(templatePath, FSAttributes::ReadOnly);
 
         if (originalExists && templateExists)
-            return exchangeBoth(original, park, templatePath, incoming, outgoing, created,
-                                modified);
+            return exchangeBoth(original, park, templatePath, incoming, created, modified);
         if (originalExists)
-            return exchangeNormal(original, park, incoming, outgoing, created, modified);
+            return exchangeNormal(original, park, incoming, created, modified);
         if (templateExists)
             return exchangeTemplateFile(original, park, templatePath, incoming, created, modified);
         return exchangeNewFile(original, park, incoming, created, modified);
@@ -330,26 +345,23 @@ bool CFSOperations::internalSafeExchangeFile(const QString& xchgIn, const QStrin
 
 bool CFSOperations::exchangeBoth(const QString& original, const QString& park,
                                  const QString& templatePath, const QString& incoming,
-                                 const QString& outgoing, const QDateTime& created,
-                                 const QDateTime& modified)
+                                 const QDateTime& created, const QDateTime& modified)
 {
     SY_FUNCTION("CFSOperations::exchangeBoth");
-    return exchangeNormal(original, park, incoming, outgoing, created, modified) &&
+    return exchangeNormal(original, park, incoming, created, modified) &&
            removeTemplate(templatePath);
 }
 
 bool CFSOperations::exchangeNormal(const QString& original, const QString& park,
-                                   const QString& incoming, const QString& outgoing,
-                                   const QDateTime& created, const QDateTime& modified)
+                                   const QString& incoming, const QDateTime& created,
+                                   const QDateTime& modified)
 {
     SY_FUNCTION("CFSOperations::exchangeNormal");
-    // A failed first move has put the current version back already.
-    if (!impl->safeMoveFile(original, outgoing, park, false, true))
-        return false;
-    const bool exchanged =
-        undoUnless([&] { return exchangeNewFile(original, park, incoming, created, modified); },
-                   [&] { impl->safeMoveFile(outgoing, original, park, false, true); });
-    return exchanged && impl->deleteFile(outgoing, false);
+    // The incoming version replaces the current one in a single rename, made once the new
+    // data is on the disk: the original path holds one whole version at every moment, and
+    // the current version goes only with that rename. A failure before it leaves the current
+    // version untouched in place, so nothing has to leave through the outgoing folder.
+    return exchangeNewFile(original, park, incoming, created, modified);
 }
 
 bool CFSOperations::exchangeTemplateFile(const QString& original, const QString& park,
@@ -371,12 +383,12 @@ bool CFSOperations::exchangeNewFile(const QString& original, const QString& park
                                     const QDateTime& modified)
 {
     SY_FUNCTION("CFSOperations::exchangeNewFile");
-    if (!impl->moveFile(incoming, park, false, true))
+    if (!impl->moveFile(incoming, park, false, false))
         return false;
     return undoUnless(
         [&] {
             return impl->setTimeStamps(park, created, modified, modified, false) &&
                    impl->moveFile(park, original, false, true);
         },
-        [&] { impl->moveFile(park, incoming, false, true); });
+        [&] { impl->moveFile(park, incoming, false, false); });
 }

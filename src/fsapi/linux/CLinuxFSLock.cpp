@@ -6,9 +6,12 @@
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
+#include <QFile>
+
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -176,6 +179,38 @@ int CLinuxFSLock::getFileHandle(const QString& path, int& handle, quint32 access
         return error;
     }
     return 0;
+}
+
+int CLinuxFSLock::lockOpenFile(int fd, quint32 access, quint32 share)
+{
+    return lockSharing(fd, access, share);
+}
+
+bool CLinuxFSLock::objectsHeldAgainstDeletion(QSet<QString>& held)
+{
+    // Lines as "1: OFDLCK ADVISORY READ -1 08:01:1234 <start> <end>", the device as hexadecimal
+    // major and minor; waiting requests begin with "->" and hold nothing.
+    QFile table(QStringLiteral("/proc/locks"));
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    // Neighbouring bytes of one description show as one range.
+    const qint64 denyDelete = LockBase + denyOffset + 2;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 8 || fields.at(1) != "OFDLCK" || fields.at(6).toLongLong() > denyDelete ||
+            (fields.at(7) != "EOF" && fields.at(7).toLongLong() < denyDelete))
+            continue;
+        const QList<QByteArray> id = fields.at(5).split(':');
+        bool majorOk = false;
+        bool minorOk = false;
+        const uint deviceMajor = id.value(0).toUInt(&majorOk, 16);
+        const uint deviceMinor = id.value(1).toUInt(&minorOk, 16);
+        if (id.size() == 3 && majorOk && minorOk)
+            held.insert(QStringLiteral("%1:%2")
+                            .arg(quint64(makedev(deviceMajor, deviceMinor)))
+                            .arg(QString::fromLatin1(id.at(2))));
+    }
+    return true;
 }
 
 QString CLinuxFSLock::getSystemErrorMsg(int error)

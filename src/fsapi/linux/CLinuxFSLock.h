@@ -2,6 +2,7 @@
 
 #include "fsapi/IFSLock.h"
 
+#include <QSet>
 #include <QString>
 
 #include <cerrno>
@@ -60,6 +61,12 @@ public:
     // conflict) with handle set to -1. The object is opened for reading whatever access is
     // asked for, so an object that cannot be read answers EACCES.
     static int getFileHandle(const QString& path, int& handle, quint32 access, quint32 share);
+    // Claims access and share for the open descriptor fd as getFileHandle does: 0, or the
+    // errno value (SharingViolation for a conflict). fd must be open for reading.
+    static int lockOpenFile(int fd, quint32 access, quint32 share);
+    // Fills held with the "<device>:<inode>" of every object some open keeps from being deleted
+    // or renamed, from the kernel's table of locks. False when that table cannot be read.
+    static bool objectsHeldAgainstDeletion(QSet<QString>& held);
     // The system's text for an errno value.
     static QString getSystemErrorMsg(int error);
 

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 
 #include <functional>
 
@@ -107,9 +108,17 @@ private:
                              const QString& lockedText);
     // Throws Locked for the first object below path that another open keeps from being deleted.
     static void requireTreeUnlocked(const CCallSiteRecord& syCallSite, const QString& path);
+    // Throws Locked "Directory is locked: " (with the "Directory locked" line) when another open
+    // keeps an object below path from being renamed.
+    void requireNothingHeldInside(const CCallSiteRecord& syCallSite, const QString& path);
+    // Whether an object below path has one of the identities in held.
+    static bool holdsAny(const QString& path, const QSet<QString>& held);
     bool copyDirContents(const QString& src, const QString& dest);
     // 0, or the errno value of the failed step; sourceSide tells which path it concerned.
     int copyObject(const QString& src, const QString& dest, bool& sourceSide);
+    // Writes the copy of the open input with status to dest, unnamed until complete or under a
+    // hidden name: 0 or errno (EOPNOTSUPP: no unnamed file can be made or named here).
+    int writeCopy(int input, const struct stat& status, const QString& dest, bool unnamed);
     int copyContents(int from, int to);
     void createParent(const CCallSiteRecord& syCallSite, const QString& path);
     // After a failed creation of path: with force creates the missing parent and returns, so
@@ -118,6 +127,10 @@ private:
                             bool force, bool isDirectory);
     bool renameWithRetries(const CCallSiteRecord& syCallSite, const QString& src,
                            const QString& dest, bool force, bool overwrite, bool isDirectory);
+    // Syncs the folder of a moved object; when that fails, moves it back unless it replaced
+    // something, and throws.
+    void placeDurably(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,
+                      bool overwrite, bool isDirectory);
     void requireSameParent(const CCallSiteRecord& syCallSite, const QString& src,
                            const QString& dest);
     // Throws Locked (with the "Directory locked" line) unless the write probe succeeds.
@@ -138,6 +151,15 @@ private:
     // Moves from to to without force; any failure throws FileSystemException with details.
     void relocate(const CCallSiteRecord& syCallSite, const QString& from, const QString& to,
                   bool isDirectory, bool overwrite, const QString& details);
+    // Removes a complete copy of src that a killed safe copy left under safePath.
+    void removeFinishedCopy(const CCallSiteRecord& syCallSite, const QString& src,
+                            const QString& safePath);
+    // Gives src the second name safePath: true, or false where hard links are refused; throws
+    // "Could not rename file to safe name: " for any other failure.
+    bool parkAsLink(const CCallSiteRecord& syCallSite, const QString& src, const QString& safePath);
+    // Removes name when it is a second link of the file at kept, and syncs its folder.
+    static void dropSecondName(const QString& name, const QString& kept);
+    static bool sameFile(const QString& first, const QString& second);
     bool deleteParked(const CCallSiteRecord& syCallSite, const QString& path,
                       const QString& safePath, bool force, bool isDirectory);
     bool placeParked(const CCallSiteRecord& syCallSite, const QString& src, const QString& dest,

@@ -5,11 +5,19 @@
 #include "fsapi/FSArgumentChecks.h"
 #include "fsapi/FSAttributes.h"
 #include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/CLinuxFSLock.h"
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QHash>
 
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,35 +38,93 @@ int linkUnnamed(int fd, const QByteArray& to)
                : errno;
 }
 
+const char hiddenPrefix[] = ".syncarium-copy-";
+
 // A new hidden file in the folder open at folder, its name left in name. The name is given
-// relative to the folder, so that it is taken wherever the destination's shorter name is.
+// relative to the folder, so that it is taken wherever the destination's shorter name is. The
+// file is held against deletion for as long as it is open, which tells a running copy from
+// what a killed one left.
 int createHiddenFile(int folder, QByteArray& name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name =
-            ".syncarium-copy-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        name = hiddenPrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
         const int fd =
-            ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+            ::openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd >= 0 && CLinuxFSLock::lockOpenFile(fd, CLinuxFSLock::AccessWrite,
+                                                  CLinuxFSLock::ShareReadWrite) != 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlinkat(folder, name.constData(), 0);
+            errno = error;
+            return -1;
+        }
+        return fd;
     }
     errno = EEXIST;
     return -1;
 }
 
-// Renames from (in the folder open at folder) to to, failing with EEXIST rather than replace.
-int renameWithoutReplacing(int folder, const QByteArray& from, const QByteArray& to)
+// Removes the hidden files that killed copies left in the folder open at folder: ours by
+// name and owner, a minute old, and held by no open. A running copy holds its file from just
+// after creating it, and the minute covers that moment; it also spares the file of an older
+// program that copies without holding it, for as long as that copy writes.
+void removeStaleCopies(int folder)
 {
-    if (::renameat2(folder, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL)
-        return errno;
-    // File systems without renameat2 flags: a second link, which fails on an existing name,
-    // then the first one goes.
-    if (::linkat(folder, from.constData(), AT_FDCWD, to.constData(), 0) != 0)
-        return errno;
-    ::unlinkat(folder, from.constData(), 0);
-    return 0;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return;
+    const std::unique_ptr<DIR, int (*)(DIR*)> directory(::fdopendir(listing), ::closedir);
+    if (!directory) {
+        ::close(listing);
+        return;
+    }
+    const time_t old = ::time(nullptr) - 60;
+    while (const struct dirent* entry = ::readdir(directory.get())) {
+        struct stat status;
+        if (std::strncmp(entry->d_name, hiddenPrefix, sizeof hiddenPrefix - 1) != 0 ||
+            ::fstatat(listing, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || status.st_mtime > old)
+            continue;
+        const Descriptor file(
+            ::openat(listing, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened;
+        // Only the file looked at, and only while no one holds it.
+        if (file.get() >= 0 && ::fstat(file.get(), &opened) == 0 &&
+            opened.st_ino == status.st_ino && opened.st_dev == status.st_dev &&
+            CLinuxFSLock::lockOpenFile(file.get(), CLinuxFSLock::AccessDelete,
+                                       CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete) ==
+                0)
+            ::unlinkat(listing, entry->d_name, 0);
+    }
+}
+
+// Whether the folder at path with status is due for a clean: once a minute at most, since no
+// hidden file grows old enough to go in less, so that copying many files into one folder lists
+// it once. The path is part of the key, as a new folder may take a removed one's inode.
+bool cleanDue(const QByteArray& path, const struct stat& folder)
+{
+    static QMutex mutex;
+    static QHash<QByteArray, qint64> cleaned;
+    const QByteArray key = path + '\0' + QByteArray::number(quint64(folder.st_dev)) + ':' +
+                           QByteArray::number(quint64(folder.st_ino));
+    const qint64 now = ::time(nullptr);
+    const QMutexLocker locker(&mutex);
+    const auto last = cleaned.constFind(key);
+    if (last != cleaned.constEnd() && now - *last < 60)
+        return false;
+    cleaned.insert(key, now);
+    return true;
+}
+
+// Removes the copy this call has named, unless something else has taken the name since.
+void removeIfSame(const QByteArray& path, const struct stat& copy)
+{
+    struct stat now;
+    if (::lstat(path.constData(), &now) == 0 && now.st_dev == copy.st_dev &&
+        now.st_ino == copy.st_ino)
+        ::unlink(path.constData());
 }
 
 } // namespace
@@ -82,6 +148,8 @@ bool CLinuxFSOperations::copyFile(const QString& src, const QString& dest, bool 
         const int error = copyObject(src, dest, sourceSide);
         if (error == 0)
             return true;
+        if (sourceSide && error == CLinuxFSLock::SharingViolation)
+            SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
         if (sourceSide)
             throwSystemError(syCallSite, error);
         createdParentAfter(syCallSite, error, dest, force, false);
@@ -119,41 +187,89 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
         return errno;
     if (!S_ISREG(status.st_mode))
         return EINVAL;
+    // Reading is what an exclusive holder denies, with or without checkLock.
+    if (const int error = CLinuxFSLock::lockOpenFile(
+            input.get(), CLinuxFSLock::AccessRead,
+            CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete))
+        return error;
 
     sourceSide = false;
+    const int error = writeCopy(input.get(), status, dest, true);
+    if (error != EOPNOTSUPP)
+        return error;
+    // No unnamed files, or no way to name one (no hard links): a hidden name in the same
+    // folder instead.
+    if (::lseek(input.get(), 0, SEEK_SET) != 0)
+        return errno;
+    return writeCopy(input.get(), status, dest, false);
+}
+
+int CLinuxFSOperations::writeCopy(int input, const struct stat& status, const QString& dest,
+                                  bool unnamed)
+{
     // The copy is written where no one sees it and given its name only when complete, by a
     // call that never replaces an existing object (not even a dangling link): a crash leaves
     // nothing under the final name.
+    const QByteArray to = nativeBytes(dest);
     const QByteArray folderBytes = nativeBytes(parentFolder(dest));
     Descriptor folder(-1);
     QByteArray temporaryName;
-    Descriptor output(openTemporary(folderBytes));
-    if (output.get() < 0) {
-        if (errno != EOPNOTSUPP && errno != EISDIR)
-            return errno;
-        // No unnamed files on this file system: a hidden name in the same folder instead.
+    Descriptor output(-1);
+    if (unnamed) {
+        output = Descriptor(openTemporary(folderBytes));
+        if (output.get() < 0)
+            return errno == EISDIR ? EOPNOTSUPP : errno;
+    } else {
         folder = Descriptor(::open(folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() < 0)
             return errno;
+        struct stat folderStatus;
+        if (::fstat(folder.get(), &folderStatus) == 0 && cleanDue(folderBytes, folderStatus))
+            removeStaleCopies(folder.get());
         output = Descriptor(createHiddenFile(folder.get(), temporaryName));
         if (output.get() < 0)
             return errno;
     }
 
-    int error = copyContents(input.get(), output.get());
+    // Who the copy is, so that a failure after it is named removes this copy and nothing else.
+    struct stat copied;
+    if (::fstat(output.get(), &copied) != 0) {
+        const int error = errno;
+        if (!unnamed)
+            ::unlinkat(folder.get(), temporaryName.constData(), 0);
+        return error;
+    }
+    int error = copyContents(input, output.get());
     if (error == 0 && ::fchmod(output.get(), status.st_mode & 07777) != 0)
         error = errno;
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     if (error == 0 && ::futimens(output.get(), times) != 0)
         error = errno;
-    if (error == 0)
-        error = temporaryName.isEmpty() ? linkUnnamed(output.get(), to)
-                                        : renameWithoutReplacing(folder.get(), temporaryName, to);
-    const int closeError = output.close();
-    if (error == 0)
-        error = closeError;
-    if (error != 0 && !temporaryName.isEmpty())
-        ::unlinkat(folder.get(), temporaryName.constData(), 0);
+    // The data is on the disk before the copy has a name; NFS and FUSE report a failed write
+    // only at fsync or close.
+    if (error == 0 && ::fsync(output.get()) != 0)
+        error = errno;
+    if (!unnamed) {
+        const int closeError = output.close();
+        if (error == 0)
+            error = closeError;
+        if (error == 0)
+            error = moveWithoutReplacing(folder.get(), temporaryName, AT_FDCWD, to, false);
+        if (error != 0)
+            ::unlinkat(folder.get(), temporaryName.constData(), 0);
+    } else if (error == 0) {
+        // An unnamed file can only be named while it is open.
+        error = linkUnnamed(output.get(), to);
+        const int closeError = output.close();
+        if (error == EPERM)
+            return EOPNOTSUPP;
+        if (error == 0 && closeError != 0) {
+            error = closeError;
+            removeIfSame(to, copied);
+        }
+    }
+    if (error == 0 && (error = syncFolderOf(dest)) != 0)
+        removeIfSame(to, copied);
     return error;
 }
 

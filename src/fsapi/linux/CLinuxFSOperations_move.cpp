@@ -29,12 +29,25 @@ ErrorCase classifyMove(int error, const QString& src, const QString& dest)
     return error == ENOENT ? ErrorCase::PathNotFound : classify(error, dest);
 }
 
-int renameObject(const QString& src, const QString& dest, bool overwrite)
+int renameObject(const QString& src, const QString& dest, bool overwrite, bool isDirectory)
 {
-    const int result =
-        ::renameat2(AT_FDCWD, nativeBytes(src).constData(), AT_FDCWD, nativeBytes(dest).constData(),
-                    overwrite ? 0u : static_cast<unsigned>(RENAME_NOREPLACE));
-    return result == 0 ? 0 : errno;
+    const QByteArray from = nativeBytes(src);
+    const QByteArray to = nativeBytes(dest);
+    if (!overwrite)
+        return moveWithoutReplacing(AT_FDCWD, from, AT_FDCWD, to, isDirectory);
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+// The data of a file is on the disk before the file takes a new name, so that a crash never
+// leaves a name on a file whose data is lost. What cannot be opened to read is left as it is.
+int syncData(const QString& path)
+{
+    const Descriptor file(::open(nativeBytes(path).constData(),
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status;
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return 0;
+    return ::fsync(file.get()) == 0 || errno == EINVAL ? 0 : errno;
 }
 
 } // namespace
@@ -88,6 +101,7 @@ bool CLinuxFSOperations::moveDirectory(const QString& src, const QString& dest, 
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     requireWriteLock(syCallSite, src);
+    requireNothingHeldInside(syCallSite, src);
     return renameWithRetries(syCallSite, src, dest, force, false, true);
 }
 
@@ -96,11 +110,17 @@ bool CLinuxFSOperations::renameWithRetries(const CCallSiteRecord& syCallSite, co
                                            bool isDirectory)
 {
     // Only a rename: a move that cannot be one (another file system) fails, the source intact.
+    if (!isDirectory) {
+        if (const int error = syncData(src))
+            throwSystemError(syCallSite, error);
+    }
     CRetryCounter counter(true, 2);
     do {
-        const int error = renameObject(src, dest, overwrite);
-        if (error == 0)
+        const int error = renameObject(src, dest, overwrite, isDirectory);
+        if (error == 0) {
+            placeDurably(syCallSite, src, dest, overwrite, isDirectory);
             return true;
+        }
         const ErrorCase errorCase = classifyMove(error, src, dest);
         if (errorCase == ErrorCase::PathNotFound && force) {
             createParent(syCallSite, dest);
@@ -115,6 +135,21 @@ bool CLinuxFSOperations::renameWithRetries(const CCallSiteRecord& syCallSite, co
         }
     } while (counter);
     return false;
+}
+
+void CLinuxFSOperations::placeDurably(const CCallSiteRecord& syCallSite, const QString& src,
+                                      const QString& dest, bool overwrite, bool isDirectory)
+{
+    // Until its folder is synced the new name may vanish in a crash; callers remove the old
+    // version only after a move that answered true.
+    const int error = syncFolderOf(dest);
+    if (error == 0)
+        return;
+    // What a replacing rename replaced is gone: the object stays where it now is.
+    if (overwrite || moveWithoutReplacing(AT_FDCWD, nativeBytes(dest), AT_FDCWD,
+                                          nativeBytes(src), isDirectory) != 0)
+        SY_CRITICAL << "the object is left at" << dest << "and not back at" << src;
+    throwSystemError(syCallSite, error);
 }
 
 void CLinuxFSOperations::removeReadOnlyOrLog(const CCallSiteRecord& syCallSite, const QString& path)

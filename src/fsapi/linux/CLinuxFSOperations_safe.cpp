@@ -6,6 +6,9 @@
 #include "fsapi/linux/LinuxFSHelpers.h"
 #include "threading/threads/CCallStack.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The safe forms: the object is parked under the safe name while it changes, and moved back
 // when the change fails.
 
@@ -56,6 +59,12 @@ bool CLinuxFSOperations::safeDeleteFile(const QString& path, const QString& safe
     SY_FUNCTION("CLinuxFSOperations::safeDeleteFile");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
+    // The safe name is this operation's own: a file there while none is at path is the one a
+    // killed call of it had parked, which goes back before it is deleted again.
+    if (!fileExists(path) && fileExists(safePath)) {
+        SY_WARNING << "a parked file is back at" << path << "from" << safePath;
+        moveBack(syCallSite, safePath, path, false, false);
+    }
     if (!fileExists(path))
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
     ReadOnlyKeeper keeper(syCallSite.function, path);
@@ -124,6 +133,7 @@ bool CLinuxFSOperations::safeCopyFile(const QString& src, const QString& dest,
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + src);
     if (!failIfExists && fileExists(dest))
         SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
+    removeFinishedCopy(syCallSite, src, safePath);
     bool copied = false;
     try {
         copied = copyFile(src, safePath, force, checkLock, failIfExists);
@@ -143,6 +153,22 @@ bool CLinuxFSOperations::safeCopyFile(const QString& src, const QString& dest,
     return false;
 }
 
+void CLinuxFSOperations::removeFinishedCopy(const CCallSiteRecord& syCallSite, const QString& src,
+                                            const QString& safePath)
+{
+    // A copy is named only when complete and keeps its source's size, mode and time: a file
+    // under the safe name that matches them is a killed call's copy, not someone's file.
+    struct stat source;
+    struct stat safe;
+    if (!lookUp(syCallSite, src, source) || !lookUp(syCallSite, safePath, safe) ||
+        !S_ISREG(safe.st_mode) || safe.st_size != source.st_size ||
+        safe.st_mode != source.st_mode || safe.st_mtim.tv_sec != source.st_mtim.tv_sec ||
+        safe.st_mtim.tv_nsec != source.st_mtim.tv_nsec)
+        return;
+    SY_WARNING << "removing the copy a killed call left at" << safePath;
+    deleteFile(safePath, false);
+}
+
 bool CLinuxFSOperations::safeMoveFile(const QString& src, const QString& dest,
                                       const QString& safePath, bool force, bool overwrite)
 {
@@ -154,6 +180,12 @@ bool CLinuxFSOperations::safeMoveFile(const QString& src, const QString& dest,
         SY_THROW(FileDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     if (!tryExclusiveLock(src))
         SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
+    // A killed call may have left the file under both names: the move is done but for the
+    // old name.
+    if (src != dest && sameFile(src, dest)) {
+        dropSecondName(src, dest);
+        return true;
+    }
     if (!overwrite && src != dest && fileExists(dest))
         SY_THROW(FileExists, QStringLiteral("Destination already exists: ") + dest);
     const QString parent = parentOf(syCallSite, dest);
@@ -170,9 +202,73 @@ bool CLinuxFSOperations::safeMoveFile(const QString& src, const QString& dest,
             return false;
         }
     }
-    // A stale object under the safe name is replaced.
-    parkObject(syCallSite, src, safePath, false, true);
-    return placeParked(syCallSite, src, dest, safePath, force, overwrite, false);
+    // The safe name is a second link while src keeps the first, so that a crash at any point
+    // leaves the file under src or dest; where hard links are refused it is a rename. A stale
+    // object under the safe name is replaced.
+    if (!parkAsLink(syCallSite, src, safePath)) {
+        parkObject(syCallSite, src, safePath, false, true);
+        return placeParked(syCallSite, src, dest, safePath, force, overwrite, false);
+    }
+    bool placed = false;
+    try {
+        placed = moveFile(safePath, dest, force, overwrite);
+    } catch (const FileSystemException&) {
+        dropSecondName(safePath, src);
+        SY_CRITICAL << "rolled back: the object is back at" << src;
+        throw;
+    }
+    if (!placed) {
+        dropSecondName(safePath, src);
+        SY_CRITICAL << "rolled back: the object is back at" << src;
+        return false;
+    }
+    dropSecondName(src, dest);
+    return true;
+}
+
+bool CLinuxFSOperations::parkAsLink(const CCallSiteRecord& syCallSite, const QString& src,
+                                    const QString& safePath)
+{
+    const QByteArray from = nativeBytes(src);
+    const QByteArray to = nativeBytes(safePath);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (::link(from.constData(), to.constData()) == 0)
+            return true;
+        const int error = errno;
+        if (error == EPERM || error == EOPNOTSUPP || error == EMLINK)
+            return false;
+        struct stat stale;
+        if (error != EEXIST || attempt > 0 || ::lstat(to.constData(), &stale) != 0 ||
+            S_ISDIR(stale.st_mode) || ::unlink(to.constData()) != 0)
+            SY_THROW(FileSystemException,
+                     QStringLiteral("Could not rename file to safe name: ") + src);
+    }
+    return false;
+}
+
+void CLinuxFSOperations::dropSecondName(const QString& name, const QString& kept)
+{
+    SY_FUNCTION("CLinuxFSOperations::safeMoveFile");
+    struct stat dropped;
+    struct stat staying;
+    const QByteArray bytes = nativeBytes(name);
+    // Only a name of the very file that stays under kept goes.
+    if (::lstat(bytes.constData(), &dropped) != 0 ||
+        ::lstat(nativeBytes(kept).constData(), &staying) != 0 ||
+        dropped.st_dev != staying.st_dev || dropped.st_ino != staying.st_ino)
+        return;
+    if (::unlink(bytes.constData()) != 0 || syncFolderOf(name) != 0)
+        SY_CRITICAL << "the file keeps a second name at" << name << "beside" << kept << "-"
+                    << systemErrorText(errno);
+}
+
+bool CLinuxFSOperations::sameFile(const QString& first, const QString& second)
+{
+    struct stat one;
+    struct stat other;
+    return ::lstat(nativeBytes(first).constData(), &one) == 0 &&
+           ::lstat(nativeBytes(second).constData(), &other) == 0 && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
 }
 
 bool CLinuxFSOperations::safeMoveDirectory(const QString& src, const QString& dest,
@@ -185,6 +281,7 @@ bool CLinuxFSOperations::safeMoveDirectory(const QString& src, const QString& de
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     requireWriteLock(syCallSite, src);
+    requireNothingHeldInside(syCallSite, src);
     parkObject(syCallSite, src, safePath, true, false);
     return placeParked(syCallSite, src, dest, safePath, force, false, true);
 }

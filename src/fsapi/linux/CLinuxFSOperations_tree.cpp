@@ -174,6 +174,48 @@ void CLinuxFSOperations::requireTreeUnlocked(const CCallSiteRecord& syCallSite, 
     }
 }
 
+bool CLinuxFSOperations::holdsAny(const QString& path, const QSet<QString>& held)
+{
+    QList<Entry> entries;
+    if (listDirectory(path, entries) != 0)
+        return false;
+    const QString folder = withTrailingSeparator(path);
+    for (const Entry& entry : std::as_const(entries)) {
+        struct stat status;
+        if (::lstat(nativeBytes(folder + entry.name).constData(), &status) != 0)
+            continue;
+        if (held.contains(QStringLiteral("%1:%2")
+                              .arg(quint64(status.st_dev))
+                              .arg(quint64(status.st_ino))) ||
+            (S_ISDIR(status.st_mode) && holdsAny(folder + entry.name, held)))
+            return true;
+    }
+    return false;
+}
+
+void CLinuxFSOperations::requireNothingHeldInside(const CCallSiteRecord& syCallSite,
+                                                  const QString& path)
+{
+    // Moving a folder renames everything inside it, which a lock on any of it forbids. The
+    // kernel's table of locks names the held objects, so that with nothing held (the common
+    // case) the tree is not looked at, and otherwise nothing inside it is opened.
+    QSet<QString> held;
+    bool inside = false;
+    if (CLinuxFSLock::objectsHeldAgainstDeletion(held)) {
+        inside = !held.isEmpty() && holdsAny(path, held);
+    } else {
+        try {
+            requireTreeUnlocked(syCallSite, path);
+        } catch (const Locked&) {
+            inside = true;
+        }
+    }
+    if (inside) {
+        SY_CRITICAL << "Directory locked";
+        SY_THROW(Locked, QStringLiteral("Directory is locked: ") + path);
+    }
+}
+
 bool CLinuxFSOperations::deleteDirectory(const QString& path, bool force)
 {
     SY_FUNCTION("CLinuxFSOperations::deleteDirectory");

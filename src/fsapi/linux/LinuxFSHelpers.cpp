@@ -6,6 +6,9 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 #include "threading/threads/CCallStack.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+
 namespace LinuxFS {
 
 namespace {
@@ -100,6 +103,52 @@ struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
     stamp.tv_sec = static_cast<time_t>(seconds);
     stamp.tv_nsec = static_cast<long>(remainder) * 1000000L;
     return stamp;
+}
+
+int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder,
+                         const QByteArray& to, bool isDirectory)
+{
+    if (::renameat2(fromFolder, from.constData(), toFolder, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    // EINVAL also answers a folder moved into itself, which the plain rename below refuses
+    // the same way.
+    if (errno != EINVAL)
+        return errno;
+    if (!isDirectory) {
+        // A second name fails on a taken one, atomically, wherever hard links exist.
+        if (::linkat(fromFolder, from.constData(), toFolder, to.constData(), 0) == 0) {
+            if (::unlinkat(fromFolder, from.constData(), 0) == 0)
+                return 0;
+            const int error = errno;
+            // The new name is a second link to the same file: dropping it loses nothing.
+            ::unlinkat(toFolder, to.constData(), 0);
+            return error;
+        }
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+            return errno;
+    }
+    // Folders, and files where hard links are refused: a rename once the name is seen free.
+    // An object another process creates under to between the check and the rename is
+    // replaced (or, for a folder, kept when it is not empty); no atomic way exists there.
+    struct stat status;
+    if (::fstatat(toFolder, to.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    if (errno != ENOENT)
+        return errno;
+    return ::renameat(fromFolder, from.constData(), toFolder, to.constData()) == 0 ? 0 : errno;
+}
+
+int syncFolder(int fd)
+{
+    // Some file systems cannot sync a folder and say so with EINVAL: nothing more to do there.
+    return ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+}
+
+int syncFolderOf(const QString& path)
+{
+    const Descriptor folder(
+        ::open(nativeBytes(parentFolder(path)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.get() < 0 ? errno : syncFolder(folder.get());
 }
 
 ReadOnlyKeeper::ReadOnlyKeeper(const char* function, const QString& path)

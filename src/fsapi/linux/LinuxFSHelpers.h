@@ -54,6 +54,14 @@ bool isReadOnlyFile(const QString& path);
 struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
                                               const QDateTime& time);
 
+// Renames from to to without replacing anything there: 0 or the errno value (EEXIST when to is
+// taken). Works where renameat2 knows no flags too (NFS, CIFS, FUSE).
+int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder,
+                         const QByteArray& to, bool isDirectory);
+// Makes the names in the folder open at fd (or the folder of path) durable: 0 or errno.
+int syncFolder(int fd);
+int syncFolderOf(const QString& path);
+
 // Owns a file descriptor (-1 for none) and closes it on every way out.
 class Descriptor
 {

@@ -1,7 +1,9 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CLockHolder.h"
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "fsapi/CFSOperations.h"
@@ -11,12 +13,15 @@
 #include "fsapi/linux/CLinuxFSLock.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <functional>
@@ -108,10 +113,16 @@ private:
     bool inject(const QString& call)
     {
         SY_FUNCTION("CFaultyFSOperations::inject");
-        const auto found = faults.constFind(call);
-        if (found != faults.constEnd() && *found == Fault::Throw)
-            SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
-        return found != faults.constEnd();
+        // A key ending in "*" stands for every call it begins.
+        for (auto found = faults.constBegin(); found != faults.constEnd(); ++found) {
+            const QString& key = found.key();
+            if (key.endsWith(u'*') ? !call.startsWith(key.chopped(1)) : call != key)
+                continue;
+            if (*found == Fault::Throw)
+                SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
+            return true;
+        }
+        return false;
     }
 
     QHash<QString, Fault> faults;
@@ -198,13 +209,22 @@ private Q_SLOTS:
     void copyDirectory();
     void copyAfterACrash_data();
     void copyAfterACrash();
+    void copyUnderFailingCalls_data();
+    void copyUnderFailingCalls();
     void moveFileAcrossFileSystems();
+    void withoutRenameFlags_data();
+    void withoutRenameFlags();
     void timeStamps();
     void attributesIdentityAndLinks();
     void frontClass();
     void exchange_data();
     void exchange();
     void exchangeRollsBack();
+    void exchangesSideBySide();
+    void exchangeUnderFailingCalls_data();
+    void exchangeUnderFailingCalls();
+    void killedSafeOperations_data();
+    void killedSafeOperations();
     void retryCounter();
 
 private:
@@ -532,6 +552,21 @@ void tst_CLinuxFSOperations::operations_data()
     row("deleteFile of a missing file", "", OP(o.deleteFile(p("missing"), false)),
         "FileDoesNotExist | File not found: %Rmissing",
         {nullptr, {"critical deleteFile Failed to remove readonly attribute for %Rmissing"}});
+    row("copyFile, without checkLock, of a file held exclusively", "in use=busy",
+        OP(o.copyFile(p("in use"), p("copy"), false, false, false)), locked + "in use",
+        held("exclusive in use"));
+    row("copyFile of a file held against writing", "in use=busy",
+        OP(o.copyFile(p("in use"), p("copy"), false, false, false)), "true",
+        {"copy=busy;in use=busy", {}, "write in use"});
+    const QString folderLocked = "Locked | Directory is locked: %Rd";
+    row("moveDirectory with a held file inside", "d/sub/b=b",
+        OP(o.moveDirectory(p("d"), p("e"), false)), folderLocked,
+        {nullptr, {"critical moveDirectory Directory locked"}, "delete d/sub/b"});
+    row("renameDirectory with a held file inside", "d/b=b", OP(o.renameDirectory(p("d"), p("e"))),
+        folderLocked, {nullptr, {"critical moveDirectory Directory locked"}, "write d/b"});
+    row("safeMoveDirectory with a held file inside", "d/sub/b=b",
+        OP(o.safeMoveDirectory(p("d"), p("e"), p("~d"), false)), folderLocked,
+        {nullptr, {"critical safeMoveDirectory Directory locked"}, "exclusive d/sub/b"});
     row("deleteFile of a locked file", "busy=x", OP(o.deleteFile(p("busy"), false)),
         locked + "busy", held("delete busy"));
     row("deleteDirectory of a full folder keeps every file", "full/a=a;full/sub/b=b",
@@ -597,12 +632,6 @@ void tst_CLinuxFSOperations::operations_data()
     row("safeMoveFile whose placing fails", "f=*10000@600",
         OP(o.failing("moveFile %R~s -> %Rn/d").safeMoveFile(p("f"), p("n/d"), p("~s"), 0, 0)),
         "false", {"f=*10000@600;n/", {backAt.arg("safeMoveFile") + "f"}});
-    row("safeMoveFile whose way back fails", "f=*10000@600",
-        OP(o.failing("moveFile %R~s -> %Rd")
-               .failing("moveFile %R~s -> %Rf")
-               .safeMoveFile(p("f"), p("d"), p("~s"), 0, 0)),
-        rollback + "f",
-        {"~s=*10000@600", {leftAt.arg("safeMoveFile", "~s", "f", "the move answered false")}});
     row("safeCreateDirectory whose time fails", "",
         OP(o.failing("setTimeStamps %Rd")
                .safeCreateDirectory(p("d"), p("~d"), none, none, fine, 0, 0)),
@@ -725,13 +754,84 @@ void tst_CLinuxFSOperations::copyAfterACrash()
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 
-    // Nothing half-written under a name a later copy takes for a finished one.
+    // Nothing half-written under a name a later copy takes for a finished one; the hidden
+    // file the killed copy wrote goes with a later copy into the folder once it is old.
     QVERIFY(!QFileInfo::exists(path("copy")));
     QVERIFY(!QFileInfo::exists(path("~copy")));
+    const QStringList left = QDir(root).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left.size(), unnamedFiles ? 1 : 2);
+    for (const QString& name : left)
+        QVERIFY(name == "big" || ops.setTimeStamps(root + name, none, none,
+                                                   QDateTime::currentDateTimeUtc().addSecs(-120),
+                                                   false));
     CFaultyFSOperations ops;
     ops.noUnnamedFiles = !unnamedFiles;
     QVERIFY(copy(ops));
     QCOMPARE(CTestTree::content(path("copy")), CTestTree::pattern(100000));
+    QCOMPARE(QDir(root).entryList(QDir::Files | QDir::Hidden), QStringList({"big", "copy"}));
+}
+
+// A write error that only fsync or close reports (NFS, FUSE, quotas) fails the copy and leaves
+// nothing behind, and the copy succeeds once the fault is gone.
+void tst_CLinuxFSOperations::copyUnderFailingCalls_data()
+{
+    QTest::addColumn<bool>("safe");
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("noLinks");
+    QTest::newRow("copyFile, close EIO") << false << "close" << EIO << false;
+    QTest::newRow("copyFile, fsync ENOSPC") << false << "fsync" << ENOSPC << false;
+    QTest::newRow("copyFile, hidden name, close ENOSPC") << false << "close" << ENOSPC << true;
+    QTest::newRow("safeCopyFile, close EIO") << true << "close" << EIO << false;
+    QTest::newRow("safeCopyFile, hidden name, fsync EIO") << true << "fsync" << EIO << true;
+    QTest::newRow("safeCopyFile, rename EINVAL") << true << "rename,link" << EINVAL << false;
+}
+
+void tst_CLinuxFSOperations::copyUnderFailingCalls()
+{
+    QFETCH(bool, safe);
+    QFETCH(QString, calls);
+    QFETCH(int, error);
+    QFETCH(bool, noLinks);
+    const auto copy = [&](const QString& d) {
+        bool copied = false;
+        try {
+            copied = safe ? ops.safeCopyFile(d + "big", d + "copy", d + "~copy", false, false, false)
+                          : ops.copyFile(d + "big", d + "copy", false, false, false);
+        } catch (const Exceptions::FileSystemException&) {
+        }
+        return copied;
+    };
+    if (CFaultInjection::isInjected()) {
+        const QString folder = CFaultInjection::folder() + u'/';
+        CFaultInjection::arm();
+        const bool copied = copy(folder);
+        CFaultInjection::disarm();
+        QVERIFY(CTestTree::write(folder + (copied ? "true" : "false"), {}));
+        return;
+    }
+    CFaultPlan plan;
+    plan.calls = calls;
+    plan.pathPrefix = root.chopped(1);
+    plan.error = error;
+    plan.noLinks = noLinks;
+    const QString whole = "big=*100000;copy=*100000";
+    for (plan.at = 1;; ++plan.at) {
+        QVERIFY(QDir(root).removeRecursively() && QDir().mkpath(root));
+        QVERIFY(CTestTree::make(root, "big=*100000"));
+        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+        QVERIFY2(outcome.passed, outcome.output.constData());
+        const bool copied = QFile::remove(root + "true");
+        QVERIFY(copied || QFile::remove(root + "false"));
+        QCOMPARE(CTestTree::describe(root), copied ? whole : QStringLiteral("big=*100000"));
+        if (outcome.calls < plan.at)
+            break;
+        if (!copied) {
+            QVERIFY(copy(root));
+            QCOMPARE(CTestTree::describe(root), whole);
+        }
+    }
+    QVERIFY(plan.at > 1);
 }
 
 void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
@@ -750,6 +850,60 @@ void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
         sys(EXDEV));
     QCOMPARE(CTestTree::describe(root), QStringLiteral("stay=not moved"));
     QCOMPARE(CTestTree::describe(other.path() + u'/'), QString());
+}
+
+// NFS, CIFS and FUSE file systems know no rename flags, some no hard links either: moves that
+// must not replace still move, and still refuse a taken name.
+void tst_CLinuxFSOperations::withoutRenameFlags_data()
+{
+    QTest::addColumn<bool>("onFuse");
+    QTest::addColumn<bool>("noLinks");
+    QTest::newRow("no rename flags") << false << false;
+    QTest::newRow("no rename flags, no links") << false << true;
+    QTest::newRow("bindfs") << true << false;
+}
+
+void tst_CLinuxFSOperations::withoutRenameFlags()
+{
+    QFETCH(bool, onFuse);
+    QFETCH(bool, noLinks);
+    const auto moves = [](CLinuxFSOperations& o, const QString& d) {
+        QVERIFY(CTestTree::make(d, "a=first;b=second;folder/;taken/;taken/x=x"));
+        QVERIFY(o.moveFile(d + "a", d + "moved", false, false));
+        QCOMPARE(CExpect::outcome([&] { return o.moveFile(d + "moved", d + "b", false, false); }),
+                 "FileExists | Destination already exists: " + d + "b");
+        QVERIFY(o.safeMoveFile(d + "moved", d + "safe moved", d + "~s", false, false));
+        QVERIFY(o.safeDeleteFile(d + "b", d + "~d", false));
+        QVERIFY(o.safeCopyFile(d + "safe moved", d + "copy", d + "~c", false, false, false));
+        QVERIFY(o.renameDirectory(d + "folder", d + "renamed"));
+        QCOMPARE(CExpect::outcome([&] { return o.renameDirectory(d + "renamed", d + "taken"); }),
+                 "DirectoryExists | Destination already exists: " + d + "taken");
+        QCOMPARE(CTestTree::describe(d),
+                 QStringLiteral("copy=first;renamed/;safe moved=first;taken/;taken/x=x"));
+    };
+    if (CFaultInjection::isInjected()) {
+        CFaultInjection::arm();
+        moves(ops, CFaultInjection::folder() + u'/');
+        return;
+    }
+    if (!onFuse) {
+        CFaultPlan plan;
+        plan.pathPrefix = root.chopped(1);
+        plan.noRenameFlags = true;
+        plan.noLinks = noLinks;
+        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+        QVERIFY2(outcome.passed, outcome.output.constData());
+        return;
+    }
+    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")) ||
+        QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty())
+        QSKIP("no /dev/fuse or no bindfs here");
+    if (!CTestChild::inMountNamespace())
+        return;
+    QVERIFY(CTestTree::make(root, "store/;fuse/"));
+    QCOMPARE(QProcess::execute(QStringLiteral("bindfs"), {root + "store", root + "fuse"}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {root + "fuse"}); });
+    moves(ops, root + "fuse/");
 }
 
 void tst_CLinuxFSOperations::timeStamps()
@@ -881,7 +1035,7 @@ void tst_CLinuxFSOperations::exchangeRollsBack()
     QVERIFY(CTestTree::make(root, tree));
     auto refusing = std::make_unique<CFaultyFSOperations>();
     refusing->root = root;
-    refusing->failing("setTimeStamps %Rspace/~");
+    refusing->failing("setTimeStamps %Rspace/~*");
     CFSOperations front(std::move(refusing));
     QVERIFY(!front.safeExchangeFile(root + "in", root + "out", root + "space", "x", "file",
                                     QDateTime(), QDateTime::currentDateTimeUtc()));
@@ -907,6 +1061,157 @@ void tst_CLinuxFSOperations::exchangeRollsBack()
     expectExchangeRecord(QRegularExpression::escape("Null character in path file\\0other"));
     QVERIFY(!exchangeInto(QStringLiteral("file") + QChar(u'\0') + "other"));
     QCOMPARE(CTestTree::describe(root), tree);
+}
+
+// Each exchange parks under its own name: two threads exchanging two files of one folder keep
+// both, and leave no parked name behind.
+void tst_CLinuxFSOperations::exchangesSideBySide()
+{
+    QVERIFY(CTestTree::make(root, "in/;out/;space/"));
+    const auto exchange = [this](const QString& name) {
+        for (int round = 0; round < 150; ++round) {
+            const QByteArray version = name.toUtf8() + QByteArray::number(round);
+            if (!CTestTree::write(root + "in/" + name, version) ||
+                !CFSOperations().safeExchangeFile(root + "in", root + "out/" + name,
+                                                  root + "space", name, name, QDateTime(),
+                                                  QDateTime()) ||
+                CTestTree::content(root + "space/" + name) != version)
+                return false;
+        }
+        return true;
+    };
+    bool first = false;
+    bool second = false;
+    std::unique_ptr<QThread> other(QThread::create([&] { second = exchange("b"); }));
+    other->start();
+    first = exchange("a");
+    QVERIFY(other->wait(120000));
+    QVERIFY(first && second);
+    QCOMPARE(CTestTree::describe(root + "space/"), QStringLiteral("a=a149;b=b149"));
+}
+
+// Whichever rename, link, unlink or fsync of an exchange fails, the exchange answers false and
+// leaves both versions as they were, or the new version is in place; only a failed sync of the
+// folder after the replacing rename leaves the new version in place with false.
+void tst_CLinuxFSOperations::exchangeUnderFailingCalls_data()
+{
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<int>("error");
+    QTest::newRow("rename EIO") << "rename" << EIO;
+    QTest::newRow("rename ENOSPC") << "rename" << ENOSPC;
+    QTest::newRow("link, unlink EIO") << "link,unlink" << EIO;
+    QTest::newRow("fsync EIO") << "fsync" << EIO;
+}
+
+void tst_CLinuxFSOperations::exchangeUnderFailingCalls()
+{
+    QFETCH(QString, calls);
+    QFETCH(int, error);
+    if (CFaultInjection::isInjected()) {
+        const QString folder = CFaultInjection::folder() + u'/';
+        CFaultInjection::arm();
+        const bool exchanged = CFSOperations().safeExchangeFile(
+            folder + "in", folder + "out", folder + "space", "x", "file", QDateTime(), fine);
+        CFaultInjection::disarm();
+        // The answer, for the parent to compare with what is on disk.
+        QVERIFY(CTestTree::write(folder + (exchanged ? "true" : "false"), {}));
+        return;
+    }
+    const QString before = "in/;in/x=new version;out/;space/;space/file=old version";
+    const QString after = "in/;out/;space/;space/file=new version";
+    CFaultPlan plan;
+    plan.calls = calls;
+    plan.pathPrefix = root.chopped(1);
+    plan.error = error;
+    for (plan.at = 1;; ++plan.at) {
+        CTestTree::unlock(root);
+        QVERIFY(QDir(root).removeRecursively() && QDir().mkpath(root));
+        QVERIFY(CTestTree::make(root, before));
+        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+        QVERIFY2(outcome.passed, outcome.output.constData());
+        const bool exchanged = QFileInfo::exists(root + "true");
+        QFile::remove(root + (exchanged ? "true" : "false"));
+        const QString tree = CTestTree::describe(root);
+        QVERIFY2(exchanged ? tree == after : tree == before || (calls == "fsync" && tree == after),
+                 qPrintable(tree));
+        if (outcome.calls < plan.at)
+            break;
+    }
+}
+
+// A safe operation killed before any of its system calls leaves the user's file whole, old or
+// new, and the next call of the operation leaves no safe, parked or hidden name behind.
+void tst_CLinuxFSOperations::killedSafeOperations_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QStringList>("versions");
+    QTest::addColumn<QStringList>("cleaned");
+    const QStringList bothWays{"old version", "new version"};
+    QTest::newRow("safeMoveFile") << "safeMoveFile" << "space/file" << QStringList{"old version"}
+                                  << QStringList{"in/x", "space/file", "space/moved"};
+    QTest::newRow("safeCopyFile") << "safeCopyFile" << "space/file" << QStringList{"old version"}
+                                  << QStringList{"in/x", "space/copy", "space/file"};
+    QTest::newRow("safeDeleteFile") << "safeDeleteFile" << "space/file"
+                                    << QStringList{"old version", QString()}
+                                    << QStringList{"in/x", "space/file"};
+    QTest::newRow("safeExchangeFile") << "safeExchangeFile" << "space/file" << bothWays
+                                      << QStringList{"in/x", "out/x", "space/file"};
+}
+
+void tst_CLinuxFSOperations::killedSafeOperations()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, user);
+    QFETCH(QStringList, versions);
+    QFETCH(QStringList, cleaned);
+    const auto run = [&](const QString& d) {
+        try {
+            if (operation == "safeMoveFile")
+                ops.safeMoveFile(d + "space/file", d + "space/moved", d + "space/~m", false, false);
+            else if (operation == "safeCopyFile")
+                ops.safeCopyFile(d + "space/file", d + "space/copy", d + "space/~c", false, false,
+                                 false);
+            else if (operation == "safeDeleteFile")
+                ops.safeDeleteFile(d + "space/file", d + "space/~d", false);
+            else
+                CFSOperations().safeExchangeFile(d + "in", d + "out", d + "space", "x", "file",
+                                                 QDateTime(), fine);
+        } catch (const Exceptions::FileSystemException&) {
+        }
+    };
+    if (CFaultInjection::isInjected()) {
+        CFaultInjection::arm();
+        run(CFaultInjection::folder() + u'/');
+        return;
+    }
+    CFaultPlan plan;
+    plan.pathPrefix = root.chopped(1);
+    const auto prepare = [&] {
+        QDir(root).removeRecursively();
+        QVERIFY(QDir().mkpath(root));
+        QVERIFY(CTestTree::make(root, "in/;in/x=new version;out/;space/;space/file=old version"));
+    };
+    const auto check = [&](int at) {
+        const QString moved = root + "space/moved";
+        const QString kept = QFileInfo::exists(root + user) || !QFileInfo::exists(moved)
+                                 ? root + user
+                                 : moved;
+        const QString content =
+            QFileInfo::exists(kept) ? QString::fromUtf8(CTestTree::content(kept)) : QString();
+        QVERIFY2(versions.contains(content), qPrintable(QString::number(at) + ": " + content));
+        run(root);
+        QStringList left;
+        QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            left.append(it.next().mid(root.size()));
+        left.sort();
+        for (const QString& name : std::as_const(left))
+            QVERIFY2(cleaned.contains(name), qPrintable(QString::number(at) + ": " + left.join(u',')));
+    };
+    const int points = CFaultInjection::killSweep(plan, prepare, check);
+    qInfo("%s: %d kill points", qPrintable(operation), points);
+    QVERIFY(points > 0);
 }
 
 // Each attempt asked for uses one of the retries + 1 up while one is left; asking for none
