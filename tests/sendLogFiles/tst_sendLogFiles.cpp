@@ -25,6 +25,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void fullRun();
+    void windowBelongsToItsMenuEntry();
     void noDisplay_data();
     void noDisplay();
     void toldTheUser_data();
@@ -207,6 +208,44 @@ void tst_sendLogFiles::fullRun()
         }
     }
     QVERIFY2(records > 0, qPrintable(standardError));
+}
+
+// Docks and task bars match a window to its menu entry by the class of the X window.
+void tst_sendLogFiles::windowBelongsToItsMenuEntry()
+{
+    const QString xprop = QStandardPaths::findExecutable("xprop");
+    if (xprop.isEmpty())
+        QSKIP("xprop is not installed (Debian package x11-utils)");
+    QFile entry(qEnvironmentVariable("SY_MENU_ENTRY"));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QRegularExpression wmClassKey("^StartupWMClass=(.+)$",
+                                        QRegularExpression::MultilineOption);
+    const QString wmClass = wmClassKey.match(QString::fromUtf8(entry.readAll())).captured(1);
+    QVERIFY(!wmClass.isEmpty());
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    QVERIFY(writeSample(env, "Desktop"));
+    // Data that does not compress keeps the window up long enough to be looked at.
+    QVERIFY(CTestTree::write(CShellGlobal::getShellSpecialFolderPath(APPDATA) +
+                                 "Syncarium/logs/big.log",
+                             CTestTree::noise(64 << 20)));
+    QProcess process;
+    start(process, env, "xcb");
+    const auto stop = qScopeGuard([&process] {
+        process.kill();
+        process.waitForFinished(30000);
+    });
+    QByteArray found;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QProcess query;
+            query.start(xprop, {"-display", display, "-name", "Preparing Logfiles", "WM_CLASS"});
+            query.waitForFinished(10000);
+            found = query.readAllStandardOutput().trimmed();
+            return query.exitCode() == 0 || process.state() == QProcess::NotRunning;
+        }(),
+        60000);
+    QCOMPARE(found, QString("WM_CLASS(STRING) = \"sendLogFiles\", \"%1\"").arg(wmClass).toUtf8());
 }
 
 void tst_sendLogFiles::noDisplay_data()
