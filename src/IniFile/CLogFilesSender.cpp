@@ -243,6 +243,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::zipProgress, this, &CLogFilesSender::zipProgress);
     SY_ASSERT(connResult);
+    connResult = connect(&zipper, &CZipper::entryProgress, this, &CLogFilesSender::entryProgress);
+    SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::verifyStarted, this, &CLogFilesSender::verifyStarted);
     SY_ASSERT(connResult);
     connResult =

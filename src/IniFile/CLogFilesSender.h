@@ -53,6 +53,10 @@ public:
 Q_SIGNALS:
     void zipFinished();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    // A log starts being packed, and how far a large one is (see CZipper::entryProgress).
+    // Delivered on the sender's thread, like the other signals.
+    void entryProgress(quint32 total, quint32 actual, qint64 done, qint64 size,
+                       const QString& fileName);
     // The finished archive is being read back to prove it, before it gets its name.
     void verifyStarted();
     // Credentials were masked in the archive, total of them so far.

@@ -13,11 +13,15 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include <climits>
+
 namespace {
 const int windowWidth = 447;
 const int windowHeight = 130;
 // Milliseconds between two paints of the progress: 25 frames a second.
 const qint64 paintInterval = 40;
+// Steps of the bar within one entry that reports its bytes.
+const qint64 entrySteps = 1000;
 
 // The background is white whatever the desktop's theme, so the text is set black with it: a
 // dark theme's light text would not read on it.
@@ -75,6 +79,21 @@ bool SendLogFilesApp::eventFilter(QObject* watched, QEvent* event)
 void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName)
 {
     Q_UNUSED(bytes);
+    report(total, actual, fileName);
+}
+
+void SendLogFilesApp::onEntryProgress(quint32 total, quint32 actual, qint64 done, qint64 size,
+                                      QString fileName)
+{
+    // The bar counts entries; within a large one it moves by its bytes, so a long log does not
+    // hold it still. The finer scale keeps the bar's range within an int.
+    const qint64 steps = total == 0 ? 0 : qMin<qint64>(entrySteps, INT_MAX / total);
+    const qint64 within = size > 0 ? qBound<qint64>(0, done, size) * steps / size : 0;
+    report(total * steps, (qMax<qint64>(actual, 1) - 1) * steps + within, fileName);
+}
+
+void SendLogFilesApp::report(qint64 maximum, qint64 value, const QString& fileName)
+{
     setVisible(true);
     // Reports can come thousands of times a second; painting each one would cost more than the
     // packing. The label and the bar always hold the last report, and repaint at a frame rate.
@@ -92,8 +111,8 @@ void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes
     // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
     ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(fileName, 0, QLatin1Char(' ')));
     ui.prgrBarCopyDialag->setMinimum(0);
-    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(total));
-    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(actual));
+    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(maximum));
+    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(value));
     // There is no event loop: this is the window's only chance to repaint and react to input.
     QCoreApplication::processEvents();
 }

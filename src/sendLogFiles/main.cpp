@@ -94,6 +94,8 @@ int main(int argc, char* argv[])
     const bool connResult = QObject::connect(&sender, &CLogFilesSender::zipProgress, &window,
                                              &SendLogFilesApp::onCompressLogs, Qt::AutoConnection);
     SY_ASSERT(connResult);
+    QObject::connect(&sender, &CLogFilesSender::entryProgress, &window,
+                     &SendLogFilesApp::onEntryProgress);
     QObject::connect(&sender, &CLogFilesSender::verifyStarted, &window,
                      &SendLogFilesApp::onVerifyStarted);
     QObject::connect(&sender, &CLogFilesSender::credentialsMasked, &window,

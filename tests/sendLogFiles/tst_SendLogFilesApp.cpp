@@ -1,12 +1,21 @@
 #include "sendLogFiles/SendLogFilesApp.h"
 
+#include "IniFile/CLogFilesSender.h"
+
+#include "common/CTestEnvironment.h"
+#include "common/CTestTree.h"
+
 #include <QApplication>
+#include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPalette>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +31,11 @@ private Q_SLOTS:
     void skippedReportIsPaintedWhenTheNextIsLate();
     void readableUnderADarkTheme();
     void checkingShownInTheStatusBar();
+    void namesTheLogWhileItIsPacked();
+
+public Q_SLOTS:
+    // Stands in for the desktop's browser and file manager.
+    void open(const QUrl&) {}
 };
 
 // Keeps the text a label showed at each of its paints.
@@ -184,6 +198,58 @@ void tst_SendLogFilesApp::checkingShownInTheStatusBar()
     QVERIFY(!masked->isHidden());
     // The entry last packed stays in view while the archive is checked.
     QCOMPARE(text(window)->text(), "Kompremiere: last.log");
+}
+
+// The label names a large log and the bar moves by its bytes while it is packed, every report
+// on the window's thread, the log's start first and its end last.
+void tst_SendLogFilesApp::namesTheLogWhileItIsPacked()
+{
+    CTestEnvironment env;
+    QVERIFY(env.isValid());
+    const QString logs = env.makeDir("logs");
+    const qint64 size = 48 << 20;
+    QVERIFY(CTestTree::write(logs + "big.log", CTestTree::noise(size)));
+    QVERIFY(CTestTree::write(logs + "small.log", "started"));
+    QDesktopServices::setUrlHandler("https", this, "open");
+    QDesktopServices::setUrlHandler("file", this, "open");
+    const auto unset = qScopeGuard([] {
+        QDesktopServices::unsetUrlHandler("https");
+        QDesktopServices::unsetUrlHandler("file");
+    });
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Failed to Copy LogsBackupFolder!"));
+    CLogFilesSender sender;
+    sender.setLogsFolder(logs);
+    sender.setLogsBackupFolder(env.root() + "no-backup/");
+    SendLogFilesApp window;
+    connect(&sender, &CLogFilesSender::entryProgress, &window, &SendLogFilesApp::onEntryProgress);
+    connect(&sender, &CLogFilesSender::zipProgress, &window, &SendLogFilesApp::onCompressLogs);
+    QSignalSpy entries(&sender, &CLogFilesSender::entryProgress);
+    QStringList order;
+    QList<int> values;
+    connect(&sender, &CLogFilesSender::entryProgress, this, [&](auto, auto, qint64 done) {
+        QCOMPARE(QThread::currentThread(), thread());
+        if (entries.constLast().constLast() == "big.log") {
+            order << (done == 0 ? "start" : text(window)->text());
+            values << bar(window)->value();
+        }
+    });
+    connect(&sender, &CLogFilesSender::zipProgress, this,
+            [&](auto, auto, auto, const QString& name) {
+                QCOMPARE(QThread::currentThread(), thread());
+                order << (name == "big.log" ? "end" : "");
+            });
+    QElapsedTimer packing;
+    packing.start();
+    QVERIFY(sender.zipAndSendLogFiles());
+    order.removeAll("");
+    QVERIFY2(order.size() >= 3, qPrintable(order.join(',')));
+    QCOMPARE(order.constFirst(), "start");
+    QCOMPARE(order.constLast(), "end");
+    QCOMPARE(order.mid(1, order.size() - 2),
+             QStringList(order.size() - 2, "Kompremiere: big.log"));
+    QVERIFY(std::is_sorted(values.cbegin(), values.cend()) && values.constLast() > values.first());
+    QVERIFY(order.size() - 2 <= packing.elapsed() / 100 + 1);
 }
 
 QTEST_MAIN(tst_SendLogFilesApp)
