@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFont>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -22,6 +23,8 @@ const int windowHeight = 130;
 const qint64 paintInterval = 40;
 // Steps of the bar within one entry that reports its bytes.
 const qint64 entrySteps = 1000;
+// The font size the form's size was drawn for.
+const int formPointSize = 9;
 
 // The background is white whatever the desktop's theme, so the text is set black with it: a
 // dark theme's light text would not read on it.
@@ -108,8 +111,13 @@ void SendLogFilesApp::report(qint64 maximum, qint64 value, const QString& fileNa
     } else if (!latePaint.isActive()) {
         latePaint.start(int(qMax<qint64>(0, paintInterval - sincePaint.elapsed())));
     }
+    // The name has a line of its own at most: a long one loses its middle, which of a log's
+    // name is the least telling part, and the tool tip keeps it whole.
+    const QString shown = ui.lblTextCopyFiles->fontMetrics().elidedText(
+        fileName, Qt::ElideMiddle, ui.lblTextCopyFiles->contentsRect().width());
     // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
-    ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(fileName, 0, QLatin1Char(' ')));
+    ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(shown, 0, QLatin1Char(' ')));
+    ui.lblTextCopyFiles->setToolTip(shown == fileName ? QString() : fileName);
     ui.prgrBarCopyDialag->setMinimum(0);
     ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(maximum));
     ui.prgrBarCopyDialag->setValue(static_cast<qint32>(value));
@@ -140,9 +148,6 @@ void SendLogFilesApp::setupUi()
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("SendLogFilesAppClass"));
-    resize(windowWidth, windowHeight);
-    setMinimumSize(windowWidth, windowHeight);
-    setMaximumSize(windowWidth, windowHeight);
     setPalette(whitePalette());
     QIcon icon;
     icon.addFile(QStringLiteral(":/images/icons/images/logo/syncarium_icon.png"), QSize(),
@@ -195,7 +200,27 @@ void SendLogFilesApp::setupUi()
     ui.statusBar->addPermanentWidget(ui.lblMasked);
 
     retranslateUi();
+    // The form's size holds at the font it was drawn for, at which the content is already a
+    // little taller than the window; a larger font adds what its text and bars need more, so
+    // that no line is cut. The user cannot resize the window either way.
+    QFont drawnFor = font();
+    drawnFor.setPointSize(formPointSize);
+    setFont(drawnFor);
+    const int formNeeds = neededHeight();
+    setFont(QFont());
+    const QSize size(qMax(windowWidth, minimumSizeHint().width()),
+                     windowHeight + qMax(0, neededHeight() - formNeeds));
+    resize(size);
+    setMinimumSize(size);
+    setMaximumSize(size);
     QMetaObject::connectSlotsByName(this);
+}
+
+int SendLogFilesApp::neededHeight()
+{
+    // Room for the text and the name on a line each.
+    ui.lblTextCopyFiles->setMinimumHeight(2 * ui.lblTextCopyFiles->fontMetrics().lineSpacing());
+    return minimumSizeHint().height();
 }
 
 void SendLogFilesApp::retranslateUi()

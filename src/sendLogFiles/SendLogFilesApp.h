@@ -57,6 +57,8 @@ private:
 
     void setupUi();
     void retranslateUi();
+    // The height the content needs at the window's font.
+    int neededHeight();
     void paintNow();
     // Shows fileName and the bar at value of maximum, and handles the pending events.
     void report(qint64 maximum, qint64 value, const QString& fileName);

@@ -32,6 +32,7 @@ private Q_SLOTS:
     void readableUnderADarkTheme();
     void checkingShownInTheStatusBar();
     void namesTheLogWhileItIsPacked();
+    void largeFont();
 
 public Q_SLOTS:
     // Stands in for the desktop's browser and file manager.
@@ -250,6 +251,29 @@ void tst_SendLogFilesApp::namesTheLogWhileItIsPacked()
              QStringList(order.size() - 2, "Kompremiere: big.log"));
     QVERIFY(std::is_sorted(values.cbegin(), values.cend()) && values.constLast() > values.first());
     QVERIFY(order.size() - 2 <= packing.elapsed() / 100 + 1);
+}
+
+// At a large font the window grows as far as the label needs to show its lines whole; a long
+// name loses its middle, and the tool tip keeps it.
+void tst_SendLogFilesApp::largeFont()
+{
+    const QFont previous = QApplication::font();
+    const auto restore = qScopeGuard([&previous] { QApplication::setFont(previous); });
+    QFont large = previous;
+    large.setPointSize(18);
+    QApplication::setFont(large);
+    SendLogFilesApp window;
+    const QString name = "Syncarium_" + QString(300, 'x') + "_2026-12-05.log";
+    window.onCompressLogs(2, 1, 0, name);
+    const QLabel* label = text(window);
+    QCOMPARE(label->toolTip(), name);
+    QVERIFY2(label->text().startsWith("Kompremiere: Syncarium_") &&
+                 label->text().contains(QChar(0x2026)) && label->text().endsWith(".log"),
+             qPrintable(label->text()));
+    QVERIFY(label->heightForWidth(label->width()) <= label->height());
+    QVERIFY(window.centralWidget()->rect().contains(label->geometry()));
+    QVERIFY(window.height() > 130);
+    QCOMPARE(window.minimumSize(), window.maximumSize());
 }
 
 QTEST_MAIN(tst_SendLogFilesApp)
