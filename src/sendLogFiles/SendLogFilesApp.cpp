@@ -167,7 +167,10 @@ void SendLogFilesApp::setupUi()
     ui.lblCopyFiles->setObjectName(QStringLiteral("lblCopyFiles"));
     ui.lblCopyFiles->setMinimumSize(64, 64);
     ui.lblCopyFiles->setMaximumSize(64, 64);
-    ui.lblCopyFiles->setPixmap(QPixmap(QStringLiteral(":/images/icons/images/zip.png")));
+    // The icon takes the image drawn for the screen's density (zip@2x.png beside zip.png)
+    // rather than the small one scaled up.
+    ui.lblCopyFiles->setPixmap(QIcon(QStringLiteral(":/images/icons/images/zip.png"))
+                                   .pixmap(QSize(64, 64), devicePixelRatio()));
     ui.lblCopyFiles->setScaledContents(true);
     ui.gridLayout->addWidget(ui.lblCopyFiles, 0, 0, 1, 1);
 

@@ -2,6 +2,7 @@
 
 #include "IniFile/CLogFilesSender.h"
 
+#include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void checkingShownInTheStatusBar();
     void namesTheLogWhileItIsPacked();
     void largeFont();
+    void iconAtTwiceTheDensity();
 
 public Q_SLOTS:
     // Stands in for the desktop's browser and file manager.
@@ -274,6 +276,24 @@ void tst_SendLogFilesApp::largeFont()
     QVERIFY(window.centralWidget()->rect().contains(label->geometry()));
     QVERIFY(window.height() > 130);
     QCOMPARE(window.minimumSize(), window.maximumSize());
+}
+
+// At twice the density the icon is its own image drawn for it, not the small one scaled up.
+void tst_SendLogFilesApp::iconAtTwiceTheDensity()
+{
+    if (!CTestChild::isChild()) {
+        qputenv("QT_SCALE_FACTOR", "2");
+        const auto restore = qScopeGuard([] { qunsetenv("QT_SCALE_FACTOR"); });
+        QVERIFY(CTestChild::run("iconAtTwiceTheDensity"));
+        return;
+    }
+    SendLogFilesApp window;
+    QCOMPARE(window.devicePixelRatio(), 2);
+    const QPixmap icon = window.findChild<QLabel*>("lblCopyFiles")->pixmap();
+    QCOMPARE(icon.devicePixelRatio(), 2);
+    const QImage drawn(":/images/icons/images/zip@2x.png");
+    QCOMPARE(icon.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
 }
 
 QTEST_MAIN(tst_SendLogFilesApp)
