@@ -79,6 +79,10 @@ private:
     QString archiveFolder() const;
     void stageErrorLog(IFSOperations& fsOperations);
     void removeStaleCopy(const QString& staged);
+    // Writes the system report (see CSystemReport) into the log folder under a name no file
+    // there has, so that it is packed and masked like the logs; its path, empty when none was
+    // written.
+    QString stageSystemReport(const QString& desktop);
     void stageBackupFolder(IFSOperations& fsOperations);
     // Copies the folder from into to entry by entry; false when to could not be made.
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);

@@ -32,8 +32,7 @@ public:
 public Q_SLOTS:
     void onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName);
     // Entry actual of total starts being packed, or done of its size bytes are packed.
-    void onEntryProgress(quint32 total, quint32 actual, qint64 done, qint64 size,
-                         QString fileName);
+    void onEntryProgress(quint32 total, quint32 actual, qint64 done, qint64 size, QString fileName);
     // The archive is written and is being checked.
     void onVerifyStarted();
     // total credentials masked so far: shown beside the status text for the rest of the run.
