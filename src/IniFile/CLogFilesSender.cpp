@@ -3,6 +3,7 @@
 #include "IniFile/CArchiveSpace.h"
 #include "IniFile/CIniFileSettings.h"
 #include "IniFile/CPlacedArchive.h"
+#include "IniFile/CSystemReport.h"
 #include "IniFile/CUndecodableNames.h"
 #include "IniFile/CZipper.h"
 #include "dbapi/CPathOperations.h"
@@ -47,6 +48,8 @@ const char* const supportFormAddress =
     "https://" SY_SUPPORT_HOST "/en/forms/index.php?option=com_content&id=90&Itemid=40";
 const char* const supportInfoKeys[] = {"os", "syVersion", "lastVersion", "isUSB", "lang"};
 const int keptArchives = 5;
+// Names the system report tries in the log folder: system.txt, system-2.txt and on.
+const int maxReportNames = 100;
 // The staging and placing steps report as part of the collection they belong to.
 const char* const collection = "CLogFilesSender::zipAndSendLogFiles";
 
@@ -320,6 +323,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::zipProgress, this, &CLogFilesSender::zipProgress);
     SY_ASSERT(connResult);
+    connResult = connect(&zipper, &CZipper::entryProgress, this, &CLogFilesSender::entryProgress);
+    SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::verifyStarted, this, &CLogFilesSender::verifyStarted);
     SY_ASSERT(connResult);
     connResult =
@@ -343,12 +348,14 @@ bool CLogFilesSender::zipAndSendLogFiles()
     // window's events: a large backup folder or a long file never leaves the window unpainted.
     bool roomy = true;
     bool zipped = false;
+    QString systemReport;
     const std::unique_ptr<QThread> worker(QThread::create([&] {
         SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
         // Each entry is copied on its own and one that cannot be is skipped with a warning: a
         // single odd file must not cost the user the whole archive.
         stageErrorLog(fsOperations);
         stageBackupFolder(fsOperations);
+        systemReport = stageSystemReport(output);
         roomy = checkRoom(workingFolder, output, placedElsewhere, message);
         if (roomy) {
             notePartials(
@@ -364,6 +371,9 @@ bool CLogFilesSender::zipAndSendLogFiles()
     working.exec();
     worker->wait();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // The report describes this run only; the next one writes its own.
+    if (!systemReport.isEmpty() && !QFile::remove(systemReport))
+        SY_WARNING << "could not remove" << quoted(systemReport);
     const QString workingArchive = workingFolder + m_targetFile;
     const QString partialArchive = workingFolder + partialName(m_targetFile);
     QString cause = zipped ? QString() : zipper.lastError();
@@ -548,6 +558,49 @@ void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
         skipped(errorLog, failure);
     else if (!copied)
         SY_CRITICAL_AT(collection) << "failed to copy" << errorLog;
+}
+
+QString CLogFilesSender::stageSystemReport(const QString& desktop)
+{
+    // Without a log folder there is nothing to describe: the run ends in "could not zip".
+    if (!QFileInfo(m_logsFolder).isDir())
+        return QString();
+    CSystemReport::TTally leftOut = CSystemReport::tally(m_logsBackupFolder);
+    const CSystemReport::TTally staged = CSystemReport::tally(m_logsFolder + backupCopyFolder);
+    const QFileInfo errorLog(CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog);
+    const QFileInfo stagedErrorLog(m_logsFolder + databaseErrorLogName);
+    if (errorLog.isFile() && !errorLog.isSymLink() && !stagedErrorLog.isFile()) {
+        ++leftOut.files;
+        leftOut.bytes += errorLog.size();
+    }
+    leftOut.files = qMax<qint64>(0, leftOut.files - staged.files);
+    leftOut.bytes = qMax<qint64>(0, leftOut.bytes - staged.bytes);
+    const QByteArray text =
+        CSystemReport::text(CSystemReport::tally(m_logsFolder), leftOut, m_logsFolder,
+                            CSingleton<CIniFileSettings>::instance()->getUserSpacePath(), desktop);
+    // Made only under a name that is free, so that a file of the user's is never replaced nor
+    // removed with the report.
+    for (int number = 1; number <= maxReportNames; ++number) {
+        const QString path =
+            m_logsFolder + (number == 1 ? QStringLiteral("system.txt")
+                                        : QStringLiteral("system-%1.txt").arg(number));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+                continue;
+            SY_WARNING_AT(collection) << "no system report:" << file.errorString();
+            return QString();
+        }
+        const bool written = file.write(text) == text.size() && file.flush();
+        file.close();
+        if (written && file.error() == QFileDevice::NoError)
+            return path;
+        SY_WARNING_AT(collection) << "no system report:" << file.errorString();
+        QFile::remove(path);
+        return QString();
+    }
+    SY_WARNING_AT(collection) << "no system report: no free name in" << quoted(m_logsFolder);
+    return QString();
 }
 
 void CLogFilesSender::removeStaleCopy(const QString& staged)

@@ -58,6 +58,10 @@ public:
 Q_SIGNALS:
     void zipFinished();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    // A log starts being packed, and how far a large one is (see CZipper::entryProgress).
+    // Delivered on the sender's thread, like the other signals.
+    void entryProgress(quint32 total, quint32 actual, qint64 done, qint64 size,
+                       const QString& fileName);
     // The finished archive is being read back to prove it, before it gets its name.
     void verifyStarted();
     // Credentials were masked in the archive, total of them so far.
@@ -80,6 +84,10 @@ private:
     QString archiveFolder() const;
     void stageErrorLog(IFSOperations& fsOperations);
     void removeStaleCopy(const QString& staged);
+    // Writes the system report (see CSystemReport) into the log folder under a name no file
+    // there has, so that it is packed and masked like the logs; its path, empty when none was
+    // written.
+    QString stageSystemReport(const QString& desktop);
     void stageBackupFolder(IFSOperations& fsOperations);
     // Copies the folder from into to entry by entry; false when to could not be made.
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -48,6 +49,8 @@ const uLong formatVersion = 30;
 const quint32 defaultFolderMode = 0755;
 // The steps of zip write their records in its name.
 const char* const zipFunction = "CZipper::zip";
+// Milliseconds between two reports of the bytes of one file: ten a second.
+const qint64 entryReportInterval = 100;
 
 QString entryName(const QString& path, const QString& basePath)
 {
@@ -635,6 +638,9 @@ bool CZipper::packEntries(TPack& pack)
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());
         }
+        Q_EMIT entryProgress(pack.total, pack.actual, 0, size, source.fileName);
+        QElapsedTimer sinceReport;
+        sinceReport.start();
         qint64 lineEnds = 0;
         const qint64 maskedBefore = pack.maskedCount;
         bool readFailed = false;
@@ -679,6 +685,11 @@ bool CZipper::packEntries(TPack& pack)
                 return fail(pack.writeError());
             }
             ended = block.final;
+            if (!ended && sinceReport.hasExpired(entryReportInterval)) {
+                Q_EMIT entryProgress(pack.total, pack.actual, entry.sizeRead(), size,
+                                     source.fileName);
+                sinceReport.start();
+            }
             pipeline.pop();
             if (!ended)
                 planner.plan();

@@ -69,6 +69,11 @@ Q_SIGNALS:
     void zipStarted();
     void zipFinished();
     void zipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);
+    // zip starts packing file number actual of total entries (done 0) and, for a file larger
+    // than one block, has read done of its size bytes into the archive, at most ten times a
+    // second. zipProgress still follows once the file is packed.
+    void entryProgress(quint32 total, quint32 actual, qint64 done, qint64 size,
+                       const QString& fileName);
     void unzipStarted();
     void unzipFinished();
     void unzipProgress(quint32 total, quint32 actual, qint64 bytes, const QString& fileName);

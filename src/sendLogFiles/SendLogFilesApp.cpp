@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFont>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -13,11 +14,17 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include <climits>
+
 namespace {
 const int windowWidth = 447;
 const int windowHeight = 130;
 // Milliseconds between two paints of the progress: 25 frames a second.
 const qint64 paintInterval = 40;
+// Steps of the bar within one entry that reports its bytes.
+const qint64 entrySteps = 1000;
+// The font size the form's size was drawn for.
+const int formPointSize = 9;
 
 // The background is white whatever the desktop's theme, so the text is set black with it: a
 // dark theme's light text would not read on it.
@@ -75,6 +82,21 @@ bool SendLogFilesApp::eventFilter(QObject* watched, QEvent* event)
 void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName)
 {
     Q_UNUSED(bytes);
+    report(total, actual, fileName);
+}
+
+void SendLogFilesApp::onEntryProgress(quint32 total, quint32 actual, qint64 done, qint64 size,
+                                      QString fileName)
+{
+    // The bar counts entries; within a large one it moves by its bytes, so a long log does not
+    // hold it still. The finer scale keeps the bar's range within an int.
+    const qint64 steps = total == 0 ? 0 : qMin<qint64>(entrySteps, INT_MAX / total);
+    const qint64 within = size > 0 ? qBound<qint64>(0, done, size) * steps / size : 0;
+    report(total * steps, (qMax<qint64>(actual, 1) - 1) * steps + within, fileName);
+}
+
+void SendLogFilesApp::report(qint64 maximum, qint64 value, const QString& fileName)
+{
     setVisible(true);
     // Reports can come thousands of times a second; painting each one would cost more than the
     // packing. The label and the bar always hold the last report, and repaint at a frame rate.
@@ -89,11 +111,16 @@ void SendLogFilesApp::onCompressLogs(quint32 total, quint32 actual, qint64 bytes
     } else if (!latePaint.isActive()) {
         latePaint.start(int(qMax<qint64>(0, paintInterval - sincePaint.elapsed())));
     }
+    // The name has a line of its own at most: a long one loses its middle, which of a log's
+    // name is the least telling part, and the tool tip keeps it whole.
+    const QString shown = ui.lblTextCopyFiles->fontMetrics().elidedText(
+        fileName, Qt::ElideMiddle, ui.lblTextCopyFiles->contentsRect().width());
     // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
-    ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(fileName, 0, QLatin1Char(' ')));
+    ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(shown, 0, QLatin1Char(' ')));
+    ui.lblTextCopyFiles->setToolTip(shown == fileName ? QString() : fileName);
     ui.prgrBarCopyDialag->setMinimum(0);
-    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(total));
-    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(actual));
+    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(maximum));
+    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(value));
     // There is no event loop: this is the window's only chance to repaint and react to input.
     QCoreApplication::processEvents();
 }
@@ -121,9 +148,6 @@ void SendLogFilesApp::setupUi()
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("SendLogFilesAppClass"));
-    resize(windowWidth, windowHeight);
-    setMinimumSize(windowWidth, windowHeight);
-    setMaximumSize(windowWidth, windowHeight);
     setPalette(whitePalette());
     QIcon icon;
     icon.addFile(QStringLiteral(":/images/icons/images/logo/syncarium_icon.png"), QSize(),
@@ -143,7 +167,10 @@ void SendLogFilesApp::setupUi()
     ui.lblCopyFiles->setObjectName(QStringLiteral("lblCopyFiles"));
     ui.lblCopyFiles->setMinimumSize(64, 64);
     ui.lblCopyFiles->setMaximumSize(64, 64);
-    ui.lblCopyFiles->setPixmap(QPixmap(QStringLiteral(":/images/icons/images/zip.png")));
+    // The icon takes the image drawn for the screen's density (zip@2x.png beside zip.png)
+    // rather than the small one scaled up.
+    ui.lblCopyFiles->setPixmap(QIcon(QStringLiteral(":/images/icons/images/zip.png"))
+                                   .pixmap(QSize(64, 64), devicePixelRatio()));
     ui.lblCopyFiles->setScaledContents(true);
     ui.gridLayout->addWidget(ui.lblCopyFiles, 0, 0, 1, 1);
 
@@ -176,7 +203,27 @@ void SendLogFilesApp::setupUi()
     ui.statusBar->addPermanentWidget(ui.lblMasked);
 
     retranslateUi();
+    // The form's size holds at the font it was drawn for, at which the content is already a
+    // little taller than the window; a larger font adds what its text and bars need more, so
+    // that no line is cut. The user cannot resize the window either way.
+    QFont drawnFor = font();
+    drawnFor.setPointSize(formPointSize);
+    setFont(drawnFor);
+    const int formNeeds = neededHeight();
+    setFont(QFont());
+    const QSize size(qMax(windowWidth, minimumSizeHint().width()),
+                     windowHeight + qMax(0, neededHeight() - formNeeds));
+    resize(size);
+    setMinimumSize(size);
+    setMaximumSize(size);
     QMetaObject::connectSlotsByName(this);
+}
+
+int SendLogFilesApp::neededHeight()
+{
+    // Room for the text and the name on a line each.
+    ui.lblTextCopyFiles->setMinimumHeight(2 * ui.lblTextCopyFiles->fontMetrics().lineSpacing());
+    return minimumSizeHint().height();
 }
 
 void SendLogFilesApp::retranslateUi()

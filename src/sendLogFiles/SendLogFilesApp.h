@@ -31,6 +31,8 @@ public:
 
 public Q_SLOTS:
     void onCompressLogs(quint32 total, quint32 actual, qint64 bytes, QString fileName);
+    // Entry actual of total starts being packed, or done of its size bytes are packed.
+    void onEntryProgress(quint32 total, quint32 actual, qint64 done, qint64 size, QString fileName);
     // The archive is written and is being checked.
     void onVerifyStarted();
     // total credentials masked so far: shown beside the status text for the rest of the run.
@@ -54,7 +56,11 @@ private:
 
     void setupUi();
     void retranslateUi();
+    // The height the content needs at the window's font.
+    int neededHeight();
     void paintNow();
+    // Shows fileName and the bar at value of maximum, and handles the pending events.
+    void report(qint64 maximum, qint64 value, const QString& fileName);
 
     Form ui;
     QElapsedTimer sincePaint;

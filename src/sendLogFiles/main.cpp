@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QObject>
@@ -23,6 +24,8 @@ namespace {
 const QString logsFolderSuffix = QCoreApplication::translate("main", "Syncarium/logs/");
 const QString logsBackupFolderSuffix =
     QCoreApplication::translate("main", "Syncarium/logs_backup/");
+
+const QString menuEntry = QStringLiteral("syncarium-sendlogfiles");
 
 // Set once this process holds the per-user lock: only then are partial archives its own.
 std::atomic<bool> collecting{false};
@@ -60,6 +63,10 @@ int main(int argc, char* argv[])
         }))
         SY_WARNING << "SIGTERM, SIGINT and SIGHUP end the program without cleaning up";
     QApplication application(argc, argv);
+    // Docks and task bars find the window's menu entry by these names: the class of the X
+    // window (the entry's StartupWMClass) and the Wayland app_id (the entry's file name).
+    QCoreApplication::setApplicationName(menuEntry);
+    QGuiApplication::setDesktopFileName(menuEntry);
     // The run ends the program, not its windows: a popup closed by a click elsewhere or the
     // dismissed message must not stop the event handling during the packing.
     application.setQuitOnLastWindowClosed(false);
@@ -88,6 +95,8 @@ int main(int argc, char* argv[])
     const bool connResult = QObject::connect(&sender, &CLogFilesSender::zipProgress, &window,
                                              &SendLogFilesApp::onCompressLogs, Qt::AutoConnection);
     SY_ASSERT(connResult);
+    QObject::connect(&sender, &CLogFilesSender::entryProgress, &window,
+                     &SendLogFilesApp::onEntryProgress);
     QObject::connect(&sender, &CLogFilesSender::verifyStarted, &window,
                      &SendLogFilesApp::onVerifyStarted);
     QObject::connect(&sender, &CLogFilesSender::credentialsMasked, &window,

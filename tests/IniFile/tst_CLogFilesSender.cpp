@@ -1,4 +1,6 @@
 #include "IniFile/CLogFilesSender.h"
+
+#include "IniFile/CArchiveSpace.h"
 #include "IniFile/CIniFileSettings.h"
 
 #include "IniFile/CZipper.h"
@@ -8,20 +10,28 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
+#include "sendLogFiles/SendLogFilesApp.h"
 #include "system/CShellGlobal.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStorageInfo>
+#include <QThread>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
 #include <utility>
 
+#include <quazip/quazipfile.h>
+
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 // Stands in for the desktop: keeps every URL the sender asks it to open.
@@ -58,6 +68,7 @@ private Q_SLOTS:
     void placing_data();
     void placing();
     void eventsFlowDuringTheRun();
+    void windowNamesTheLogBeingPacked();
     void masksAsTheSettingsSay_data();
     void masksAsTheSettingsSay();
     void failures_data();
@@ -124,6 +135,14 @@ const QStringList fullSample =
         "logs_backup/Syncarium_2026-11-29.log logs_backup/crash/ logs_backup/crash/dump.txt "
         "sync-2026-12-01.log")
         .split(' ');
+
+// The archive's names for logs: they and the system report.
+QStringList withReport(QStringList logs)
+{
+    logs.append("system.txt");
+    logs.sort();
+    return logs;
+}
 
 QStringList without(QStringList list, const QStringList& names)
 {
@@ -202,7 +221,8 @@ bool tst_CLogFilesSender::run(CLogFilesSender& sender)
 }
 
 // A second run stages the current error log, replaces an archive of the same name and removes
-// what an interrupted run left, recognised by its name; anything else stays.
+// what an interrupted run left, recognised by its name; anything else stays. Its archive says
+// what machine it came from, and names no user, host or folder.
 void tst_CLogFilesSender::secondRun()
 {
     writeSample();
@@ -217,15 +237,54 @@ void tst_CLogFilesSender::secondRun()
         QVERIFY(CTestTree::write(folder + ".notes.zip.part", "the user's"));
         QVERIFY(CTestTree::write(folder + "logs_2026-12-01_09.00.00.zip", "a finished archive"));
     }
+    // The system report takes a name beside the user's own system.txt.
+    QVERIFY(CTestTree::write(logs + "system.txt", "the user's own"));
+    qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_CURRENT_DESKTOP"); });
     CLogFilesSender second;
     second.setTargetFile(first.targetFile());
     QVERIFY(run(second));
     const QStringList kept{".notes.zip.part", "logs_2026-12-01_09.00.00.zip"};
     QCOMPARE(filesIn(working), kept);
     QCOMPARE(filesIn(output), kept + QStringList{first.targetFile()});
-    QCOMPARE(CZipListing::checkedNames(output + first.targetFile()), fullSample);
+    QCOMPARE(CZipListing::checkedNames(output + first.targetFile()),
+             withReport(fullSample + QStringList{"system-2.txt"}));
     QCOMPARE(CTestTree::content(logs + "Syncarium2DataBase.err"), "newer database errors");
     QCOMPARE(recorder.urls.size(), 4);
+    QCOMPARE(filesIn(logs).last(), "system.txt");
+    QuaZipFile entry(output + first.targetFile(), "system-2.txt");
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    QMap<QString, QString> fields;
+    for (const QString& line : text.split('\n', Qt::SkipEmptyParts))
+        fields.insert(line.section(": ", 0, 0), line.section(": ", 1));
+    QCOMPARE(fields.size(), 15);
+    QFile osRelease("/etc/os-release");
+    utsname system = {};
+    struct statvfs volume = {};
+    QVERIFY(osRelease.open(QIODevice::ReadOnly) && ::uname(&system) == 0 &&
+            ::statvfs(env->root().toUtf8().constData(), &volume) == 0);
+    QCOMPARE("PRETTY_NAME=\"" + fields.value("Operating system") + '"',
+             QString(osRelease.readAll()).split('\n').filter("PRETTY_NAME=").value(0));
+    QCOMPARE(fields.value("Kernel") + ' ' + fields.value("Architecture"),
+             QString("linux %1 %2").arg(system.release, system.machine));
+    QCOMPARE(fields.value("Desktop") + fields.value("Session type"), "XFCE(not set)");
+    QCOMPARE(fields.value("Qt platform plugin") + fields.value("Locale"),
+             "offscreen" + QLocale().name());
+    QVERIFY(fields.value("Qt").startsWith(qVersion()) && !fields.value("QuaZip").isEmpty());
+    QVERIFY(fields.value("Syncarium log sender")
+                .contains(QRegularExpression("^1\\.\\d+\\.\\d+, build .+")));
+    QVERIFY(fields.value("Logs packed").startsWith(QString("%1 files").arg(fullSample.size() - 1)));
+    QCOMPARE(fields.value("Logs left out"), "0 files, 0 bytes");
+    const double total = double(volume.f_blocks) * volume.f_frsize;
+    for (const char* folder : {"Log folder volume", "Spaces folder volume", "Desktop volume"}) {
+        const QStringList room = fields.value(folder).split(' ');
+        QCOMPARE(room.value(4).toDouble(), total);
+        QVERIFY(qAbs(room.value(0).toDouble() - double(volume.f_bavail) * volume.f_frsize) <
+                total / 100);
+    }
+    QVERIFY(!text.contains(env->root()) && !text.contains(qEnvironmentVariable("USER", "root")));
+    QVERIFY(QSysInfo::machineHostName().size() < 4 || !text.contains(QSysInfo::machineHostName()));
 }
 
 void tst_CLogFilesSender::collects_data()
@@ -356,10 +415,10 @@ void tst_CLogFilesSender::collects()
     // Nothing is left beside the archive, not even a partial one.
     QVERIFY(filesIn(QDir::currentPath()).isEmpty());
     QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
-    QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), entries);
-    QCOMPARE(progress.size(), entries.size());
+    QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), withReport(entries));
+    QCOMPARE(progress.size(), entries.size() + 1);
     QCOMPARE(progress.last().mid(0, 2),
-             (QList<QVariant>{quint32(entries.size()), quint32(entries.size())}));
+             (QList<QVariant>{quint32(entries.size() + 1), quint32(entries.size() + 1)}));
     QCOMPARE(clientFiles(syncarium), before);
     QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
@@ -473,7 +532,7 @@ void tst_CLogFilesSender::placing()
     QCOMPARE(QFileInfo::exists("/Desktop"), rootDesktop);
     QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
     QVERIFY(!QFileInfo(env->home() + "file").isDir());
-    QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), fullSample);
+    QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), withReport(fullSample));
     if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() &&
         desktop != "bind")
         QVERIFY(
@@ -528,6 +587,36 @@ void tst_CLogFilesSender::eventsFlowDuringTheRun()
     QVERIFY(!relayed.isEmpty());
     QCOMPARE(beforePlacing, relayed.size());
     QVERIFY(CZipListing(placed).valid);
+}
+
+// The window's label names a large log and its bar moves by the log's bytes while it is packed,
+// every report on the window's thread, the log's start first and its end last.
+void tst_CLogFilesSender::windowNamesTheLogBeingPacked()
+{
+    writeSample();
+    QVERIFY(CTestTree::write(logs + "big.log", CTestTree::noise(48 << 20)));
+    CLogFilesSender sender;
+    SendLogFilesApp window;
+    connect(&sender, &CLogFilesSender::entryProgress, &window, &SendLogFilesApp::onEntryProgress);
+    connect(&sender, &CLogFilesSender::zipProgress, &window, &SendLogFilesApp::onCompressLogs);
+    QSignalSpy entries(&sender, &CLogFilesSender::entryProgress);
+    QStringList order;
+    QList<int> values;
+    connect(&sender, &CLogFilesSender::entryProgress, this, [&](auto, auto, qint64 done) {
+        QCOMPARE(QThread::currentThread(), thread());
+        if (entries.constLast().constLast() == "big.log") {
+            order << (done == 0 ? "start" : window.findChild<QLabel*>("lblTextCopyFiles")->text());
+            values << window.findChild<QProgressBar*>("prgrBarCopyDialag")->value();
+        }
+    });
+    connect(&sender, &CLogFilesSender::zipProgress, this,
+            [&](auto, auto, auto, QString name) { order << (name == "big.log" ? "end" : ""); });
+    QVERIFY(run(sender));
+    order.removeAll("");
+    QVERIFY2(order.size() >= 3 && order.takeFirst() == "start" && order.takeLast() == "end",
+             qPrintable(order.join(',')));
+    QCOMPARE(order, QStringList(order.size(), "Kompremiere: big.log"));
+    QVERIFY(std::is_sorted(values.cbegin(), values.cend()) && values.constLast() > values.first());
 }
 
 void tst_CLogFilesSender::masksAsTheSettingsSay_data()
@@ -600,10 +689,14 @@ void tst_CLogFilesSender::failures()
         QSKIP("needs root to mount a small file system");
     writeSample(cause.isEmpty() ? "" : "error backup logs");
     if (full) {
-        // A MiB that compresses to almost nothing, then data that does not: the room checked
-        // before packing looks ample, and the disk fills all the same.
-        QVERIFY(CTestTree::write(logs + "noise.log",
-                                 QByteArray(1 << 20, '\0') + CTestTree::noise(256 * 1024)));
+        // Data that compresses to almost nothing wherever the room check samples it, and data
+        // that does not between the samples: the room looks ample, and the disk fills all the
+        // same.
+        QByteArray content;
+        for (int share = 0; share < CArchiveSpace::samples; ++share)
+            content += QByteArray(CArchiveSpace::sampleSize / CArchiveSpace::samples, '\0') +
+                       CTestTree::noise(16 * 1024);
+        QVERIFY(CTestTree::write(logs + "noise.log", content));
         const QString folder = cause == "desktop" ? output : env->makeDir("full");
         if (!mountSmall(folder, "64k"))
             QSKIP("could not mount a tmpfs");
@@ -653,8 +746,7 @@ void tst_CLogFilesSender::failures()
         QStringList names = fullSample;
         if (full)
             names.append("noise.log");
-        names.sort();
-        QCOMPARE(CZipListing::checkedNames(working), names);
+        QCOMPARE(CZipListing::checkedNames(working), withReport(names));
     }
     if (cause == "folder")
         QVERIFY(QFileInfo(output + sender.targetFile()).isDir());

@@ -1,5 +1,7 @@
 #include "sendLogFiles/SendLogFilesApp.h"
 
+#include "common/CTestChild.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QPalette>
@@ -22,6 +24,7 @@ private Q_SLOTS:
     void skippedReportIsPaintedWhenTheNextIsLate();
     void readableUnderADarkTheme();
     void checkingShownInTheStatusBar();
+    void largeFontAtTwiceTheDensity();
 };
 
 // Keeps the text a label showed at each of its paints.
@@ -184,6 +187,36 @@ void tst_SendLogFilesApp::checkingShownInTheStatusBar()
     QVERIFY(!masked->isHidden());
     // The entry last packed stays in view while the archive is checked.
     QCOMPARE(text(window)->text(), "Kompremiere: last.log");
+}
+
+// At twice the density and a large font, the icon is its own image drawn for it, and the window
+// grows as far as the label needs to show its lines whole; a long name loses its middle, and
+// the tool tip keeps it.
+void tst_SendLogFilesApp::largeFontAtTwiceTheDensity()
+{
+    if (!CTestChild::isChild()) {
+        qputenv("QT_SCALE_FACTOR", "2");
+        const auto restore = qScopeGuard([] { qunsetenv("QT_SCALE_FACTOR"); });
+        QVERIFY(CTestChild::run("largeFontAtTwiceTheDensity"));
+        return;
+    }
+    QFont large = QApplication::font();
+    large.setPointSize(18);
+    QApplication::setFont(large);
+    SendLogFilesApp window;
+    const QPixmap icon = window.findChild<QLabel*>("lblCopyFiles")->pixmap();
+    QCOMPARE(icon.devicePixelRatio(), 2);
+    QCOMPARE(icon.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             QImage(":/images/icons/images/zip@2x.png")
+                 .convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    const QString name = "Syncarium_" + QString(300, 'x') + "_2026-12-05.log";
+    window.onCompressLogs(2, 1, 0, name);
+    const QLabel* label = text(window);
+    QCOMPARE(label->toolTip(), name);
+    QVERIFY(
+        label->text().contains(QRegularExpression("^Kompremiere: Syncarium_x+\u2026.*\\.log$")));
+    QVERIFY(label->heightForWidth(label->width()) <= label->height());
+    QVERIFY(window.centralWidget()->rect().contains(label->geometry()) && window.height() > 130);
 }
 
 QTEST_MAIN(tst_SendLogFilesApp)

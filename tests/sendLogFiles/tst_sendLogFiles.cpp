@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
@@ -189,7 +190,7 @@ void tst_sendLogFiles::fullRun()
     QCOMPARE(CZipListing::checkedNames(desktop + placed.constFirst()),
              (QStringList{"Syncarium.log", "Syncarium2DataBase.err", "logs_backup/",
                           "logs_backup/Syncarium_2026-12-03.log",
-                          "logs_backup/Syncarium_2026-12-04.log"}));
+                          "logs_backup/Syncarium_2026-12-04.log", "system.txt"}));
 
     QTRY_COMPARE_WITH_TIMEOUT(requests(env).size(), 2, 15000);
     const QList<QStringList> made = requests(env);
@@ -335,12 +336,23 @@ void tst_sendLogFiles::endSignals()
     // Data that does not compress keeps the packing busy long enough to be interrupted.
     QVERIFY(CTestTree::write(appData + "Syncarium/logs/big.log", CTestTree::noise(64 << 20)));
     QProcess process;
-    start(process, env);
+    start(process, env, "xcb");
     QVERIFY(process.waitForStarted(30000));
     QTRY_VERIFY_WITH_TIMEOUT(!partialsBelow(env.root() + "work").isEmpty() ||
                                  process.state() == QProcess::NotRunning,
                              60000);
     QVERIFY2(process.state() == QProcess::Running, "the packing ended before the signal");
+    // Docks and task bars match the window to its menu entry by the class of the X window.
+    const QString xprop = QStandardPaths::findExecutable("xprop");
+    if (signal == SIGTERM && !xprop.isEmpty()) {
+        QSettings entry(qEnvironmentVariable("SY_MENU_ENTRY"), QSettings::IniFormat);
+        const QString wmClass = entry.value("Desktop Entry/StartupWMClass").toString();
+        QProcess query;
+        query.start(xprop, {"-display", display, "-name", "Preparing Logfiles", "WM_CLASS"});
+        QVERIFY(query.waitForFinished(10000) && !wmClass.isEmpty());
+        QCOMPARE(query.readAllStandardOutput().trimmed(),
+                 QString("WM_CLASS(STRING) = \"sendLogFiles\", \"%1\"").arg(wmClass).toUtf8());
+    }
     QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
     QVERIFY(process.waitForFinished(30000));
     QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
