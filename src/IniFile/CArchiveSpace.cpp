@@ -88,27 +88,33 @@ bool CArchiveSpace::sample(quint64 offset, qint64 length, qint64& read, quint64&
     if (file == files.cbegin())
         return true;
     --file;
-    // Opened as the zipper opens a file: what is no longer a regular file is not read.
-    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
-    QString error;
-    const std::unique_ptr<ISourceFile> source = ISourceFile::open(file->path, opened, error);
-    if (!source)
-        return true;
-    const qint64 at = static_cast<qint64>(offset - file->start);
-    const std::unique_ptr<char[]> input(new char[size_t(length)]);
-    read = std::max<qint64>(source->readAt(input.get(), length, at), 0);
-    // Each sample is deflated on its own, as the zipper packs a small file.
     z_stream stream{};
     if (deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
     const uLong outputSize = deflateBound(&stream, uLong(length));
+    const std::unique_ptr<char[]> input(new char[size_t(length)]);
     const std::unique_ptr<Bytef[]> output(new Bytef[outputSize]);
-    stream.next_in = reinterpret_cast<Bytef*>(input.get());
-    stream.avail_in = static_cast<uInt>(read);
-    stream.next_out = output.get();
-    stream.avail_out = static_cast<uInt>(outputSize);
-    const bool sound = deflate(&stream, Z_FINISH) == Z_STREAM_END;
-    deflated = stream.total_out;
+    bool sound = true;
+    // A sample that reaches the end of a small file goes on into the next ones, so that it
+    // weighs data, not files; each piece is deflated on its own, as the zipper packs it.
+    for (qint64 at = qint64(offset - file->start); sound && read < length && file != files.cend();
+         ++file, at = 0) {
+        // Opened as the zipper opens a file: what is no longer a regular file is not read.
+        ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
+        QString error;
+        const std::unique_ptr<ISourceFile> source = ISourceFile::open(file->path, opened, error);
+        if (!source)
+            continue;
+        const qint64 got = std::max<qint64>(source->readAt(input.get(), length - read, at), 0);
+        stream.next_in = reinterpret_cast<Bytef*>(input.get());
+        stream.avail_in = static_cast<uInt>(got);
+        stream.next_out = output.get();
+        stream.avail_out = static_cast<uInt>(outputSize);
+        sound = deflate(&stream, Z_FINISH) == Z_STREAM_END;
+        deflated += stream.total_out;
+        read += got;
+        deflateReset(&stream);
+    }
     deflateEnd(&stream);
     return sound;
 }
