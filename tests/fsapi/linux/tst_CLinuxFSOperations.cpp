@@ -1008,9 +1008,8 @@ void tst_CLinuxFSOperations::exchangesSideBySide()
         for (int round = 0; round < 150; ++round) {
             const QByteArray version = name.toUtf8() + QByteArray::number(round);
             if (!CTestTree::write(root + "in/" + name, version) ||
-                !CFSOperations().safeExchangeFile(root + "in", root + "out/" + name,
-                                                  root + "space", name, name, QDateTime(),
-                                                  QDateTime()) ||
+                !CFSOperations().safeExchangeFile(root + "in", root + "out/" + name, root + "space",
+                                                  name, name, QDateTime(), QDateTime()) ||
                 CTestTree::content(root + "space/" + name) != version)
                 return false;
         }
@@ -1103,8 +1102,8 @@ void tst_CLinuxFSOperations::killedSafeOperations_data()
     const QStringList old{"old version"};
     QTest::newRow("safeMoveFile") << "safeMoveFile" << old << QStringList{"space/moved"};
     QTest::newRow("safeCopyFile") << "safeCopyFile" << old << QStringList{"space/copy"};
-    QTest::newRow("safeDeleteFile") << "safeDeleteFile" << QStringList{"old version", QString()}
-                                    << QStringList();
+    QTest::newRow("safeDeleteFile")
+        << "safeDeleteFile" << QStringList{"old version", QString()} << QStringList();
     QTest::newRow("safeExchangeFile")
         << "safeExchangeFile" << QStringList{"old version", "new version"} << QStringList();
 }
