@@ -26,8 +26,8 @@ public:
     bool directoryExists(const QString& path) override;
     // Puts the incoming version xchgIn/xchgSrcName in place of originalPath/originalName with
     // the given creation and modification times; a version in place is replaced in one rename
-    // once the new one is on the disk (xchgOut must be given but is not written), and a template file
-    // (the original's name with ".syncarium" appended) is deleted after the exchange.
+    // once the new one is on the disk (xchgOut must be given but is not written), and a template
+    // file (the original's name with ".syncarium" appended) is deleted after the exchange.
     bool safeExchangeFile(const QString& xchgIn, const QString& xchgOut,
                           const QString& originalPath, const QString& xchgSrcName,
                           const QString& originalName, const QDateTime& created,
@@ -79,8 +79,7 @@ private:
                                   const QString& originalName, const QDateTime& created,
                                   const QDateTime& modified);
     bool exchangeBoth(const QString& original, const QString& park, const QString& templatePath,
-                      const QString& incoming, const QDateTime& created,
-                      const QDateTime& modified);
+                      const QString& incoming, const QDateTime& created, const QDateTime& modified);
     bool exchangeNormal(const QString& original, const QString& park, const QString& incoming,
                         const QDateTime& created, const QDateTime& modified);
     bool exchangeTemplateFile(const QString& original, const QString& park,

@@ -197,7 +197,8 @@ bool CLinuxFSLock::objectsHeldAgainstDeletion(QSet<QString>& held)
     const qint64 denyDelete = LockBase + denyOffset + 2;
     for (const QByteArray& line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 8 || fields.at(1) != "OFDLCK" || fields.at(6).toLongLong() > denyDelete ||
+        if (fields.size() < 8 || fields.at(1) != "OFDLCK" ||
+            fields.at(6).toLongLong() > denyDelete ||
             (fields.at(7) != "EOF" && fields.at(7).toLongLong() < denyDelete))
             continue;
         const QList<QByteArray> id = fields.at(5).split(':');

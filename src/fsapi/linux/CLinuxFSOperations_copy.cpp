@@ -188,9 +188,9 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
     if (!S_ISREG(status.st_mode))
         return EINVAL;
     // Reading is what an exclusive holder denies, with or without checkLock.
-    if (const int error = CLinuxFSLock::lockOpenFile(
-            input.get(), CLinuxFSLock::AccessRead,
-            CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete))
+    if (const int error =
+            CLinuxFSLock::lockOpenFile(input.get(), CLinuxFSLock::AccessRead,
+                                       CLinuxFSLock::ShareReadWrite | CLinuxFSLock::ShareDelete))
         return error;
 
     sourceSide = false;

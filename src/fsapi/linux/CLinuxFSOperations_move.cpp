@@ -146,8 +146,8 @@ void CLinuxFSOperations::placeDurably(const CCallSiteRecord& syCallSite, const Q
     if (error == 0)
         return;
     // What a replacing rename replaced is gone: the object stays where it now is.
-    if (overwrite || moveWithoutReplacing(AT_FDCWD, nativeBytes(dest), AT_FDCWD,
-                                          nativeBytes(src), isDirectory) != 0)
+    if (overwrite || moveWithoutReplacing(AT_FDCWD, nativeBytes(dest), AT_FDCWD, nativeBytes(src),
+                                          isDirectory) != 0)
         SY_CRITICAL << "the object is left at" << dest << "and not back at" << src;
     throwSystemError(syCallSite, error);
 }

@@ -254,8 +254,8 @@ void CLinuxFSOperations::dropSecondName(const QString& name, const QString& kept
     const QByteArray bytes = nativeBytes(name);
     // Only a name of the very file that stays under kept goes.
     if (::lstat(bytes.constData(), &dropped) != 0 ||
-        ::lstat(nativeBytes(kept).constData(), &staying) != 0 ||
-        dropped.st_dev != staying.st_dev || dropped.st_ino != staying.st_ino)
+        ::lstat(nativeBytes(kept).constData(), &staying) != 0 || dropped.st_dev != staying.st_dev ||
+        dropped.st_ino != staying.st_ino)
         return;
     if (::unlink(bytes.constData()) != 0 || syncFolderOf(name) != 0)
         SY_CRITICAL << "the file keeps a second name at" << name << "beside" << kept << "-"

@@ -184,9 +184,8 @@ bool CLinuxFSOperations::holdsAny(const QString& path, const QSet<QString>& held
         struct stat status;
         if (::lstat(nativeBytes(folder + entry.name).constData(), &status) != 0)
             continue;
-        if (held.contains(QStringLiteral("%1:%2")
-                              .arg(quint64(status.st_dev))
-                              .arg(quint64(status.st_ino))) ||
+        if (held.contains(
+                QStringLiteral("%1:%2").arg(quint64(status.st_dev)).arg(quint64(status.st_ino))) ||
             (S_ISDIR(status.st_mode) && holdsAny(folder + entry.name, held)))
             return true;
     }

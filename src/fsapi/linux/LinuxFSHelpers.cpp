@@ -105,8 +105,8 @@ struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
     return stamp;
 }
 
-int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder,
-                         const QByteArray& to, bool isDirectory)
+int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder, const QByteArray& to,
+                         bool isDirectory)
 {
     if (::renameat2(fromFolder, from.constData(), toFolder, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;

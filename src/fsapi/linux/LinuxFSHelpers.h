@@ -56,8 +56,8 @@ struct timespec convertUTCQDateTimeToFileTime(const CCallSiteRecord& syCallSite,
 
 // Renames from to to without replacing anything there: 0 or the errno value (EEXIST when to is
 // taken). Works where renameat2 knows no flags too (NFS, CIFS, FUSE).
-int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder,
-                         const QByteArray& to, bool isDirectory);
+int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder, const QByteArray& to,
+                         bool isDirectory);
 // Makes the names in the folder open at fd (or the folder of path) durable: 0 or errno.
 int syncFolder(int fd);
 int syncFolderOf(const QString& path);
