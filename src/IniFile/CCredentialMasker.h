@@ -6,8 +6,11 @@
 #include <QtGlobal>
 
 // Masks credentials in the text of one log as it is packed, never in the file itself: header
-// values after Authorization, values of credential keys, passwords in URLs, private-key blocks
-// and the proxy password the client keeps. Each value becomes "[masked]". It works line by line
+// values after Authorization, cookie values, values of credential keys (key=value, JSON, XML
+// elements, command-line options, netrc and SQL), passwords in URLs and signatures of signed
+// URLs, tokens of a known shape, private-key blocks and the proxy password the client keeps,
+// as it stands, percent-encoded and in Base64. Each value becomes "[masked]" and the text around
+// it stays. It works line by line
 // and keeps, between calls, the line count and whether a private-key block is open, so a file
 // is given in pieces that end at line ends, one masker per file. Most lines hold none of the
 // key words that can start a credential and are passed over without a regular expression.
@@ -23,7 +26,10 @@ public:
         UrlPassword,
         PrivateKey,
         ProxyPassword,
+        Token,
+        Cookie,
     };
+    static constexpr int kindCount = int(TKind::Cookie) + 1;
 
     struct TMasked
     {
@@ -58,13 +64,21 @@ private:
     // The first place at or after from where a key word or the proxy password starts.
     const char* nextCandidate(const char* from, const char* end);
     // The key words the line holds, as bits, and whether it holds the proxy password.
-    quint8 wordsIn(const char* begin, const char* end, bool& holdsLiteral) const;
+    quint16 wordsIn(const char* begin, const char* end, bool& holdsLiteral) const;
     QByteArray maskUntilStable(const QByteArray& line);
-    QByteArray maskLine(const QByteArray& line, quint8 words, bool holdsLiteral);
+    QByteArray maskLine(const QByteArray& line, quint16 words, bool holdsLiteral);
+    // Masks the rest of a private-key block on the line, or ends the block; true when the
+    // whole line belongs to the block.
+    bool maskInPrivateKey(QString& text, qsizetype content);
+    void maskLiterals(QString& text);
+    void count(TKind kind, int times);
 
     static constexpr int maximumPasses = 4;
 
+    // The proxy password as it stands, percent-encoded and in Base64, the last ones masked
+    // with the Base64 text around them (a Basic header's "user:password").
     QList<QByteArray> literals;
+    qsizetype plainLiterals = 0;
     QList<TMasked> found;
     qint64 line = 0;
     bool inPrivateKey = false;

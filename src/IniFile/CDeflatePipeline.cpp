@@ -4,9 +4,11 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <vector>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -111,8 +113,8 @@ CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
                                       ? qint64(deflateBound(&ownStream->stream, blockSize)) + 64
                                       : blockSize + blockSize / 8;
     // The input holds the window before the block, the block and the end of its last line,
-    // which can be as long, or a whole file. Two large blocks beyond the workers' keep them busy while the
-    // oldest is being written; small files, for which this thread's work per file weighs
+    // which can be as long, or a whole file. Two large blocks beyond the workers' keep them busy
+    // while the oldest is being written; small files, for which this thread's work per file weighs
     // as much as their compression, are kept further ahead, each in a slot's small buffers.
     const int largeCount = workers == 1 ? 1 : workers + 2;
     for (int i = 0; i < largeCount; ++i)
@@ -147,10 +149,51 @@ CDeflatePipeline::~CDeflatePipeline()
         thread.join();
 }
 
+namespace {
+
+constexpr qint64 textProbe = 8 * 1024;
+
+// Whether a file holds text: no NUL byte in its first 8 KiB after the NUL bytes it may start
+// with. A log truncated by copytruncate under a writer that keeps its offset starts with a hole.
+bool isText(const char* begin, qint64 size)
+{
+    const char* const end = begin + size;
+    const char* const text = std::find_if(begin, end, [](char c) { return c != 0; });
+    return std::memchr(text, 0, size_t(qMin<qint64>(end - text, textProbe))) == nullptr;
+}
+
+// The same for a file of several blocks, read past the hole, however long, in steps.
+bool startsWithText(const ISourceFile& file)
+{
+    std::vector<char> buffer(64 * 1024);
+    for (qint64 at = 0;;) {
+        const qint64 count = file.readAt(buffer.data(), qint64(buffer.size()), at);
+        if (count <= 0)
+            return count == 0;
+        const char* const begin = buffer.data();
+        const char* const end = begin + count;
+        const char* const text = std::find_if(begin, end, [](char c) { return c != 0; });
+        if (text < end) {
+            const qint64 start = at + (text - begin);
+            const qint64 probe = file.readAt(buffer.data(), textProbe, start);
+            return probe >= 0 && isText(buffer.data(), probe);
+        }
+        at += count;
+    }
+}
+
+} // namespace
+
 void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset, qint64 wanted,
                               bool last, bool maskText)
 {
     TSlot& slot = *slots[static_cast<size_t>(tail % capacity())];
+    // Whether a file of several blocks is text is read once, before its first block, as its
+    // blocks may be read in any order and the hole at its start may be longer than a block.
+    if (maskText && offset == 0 && !last) {
+        headTextFile = file;
+        headText = startsWithText(*source);
+    }
     if (!fitsSmall(offset, wanted, last)) {
         slot.ownSmall = std::move(slot.buffers);
         slot.buffers = std::move(large.back());
@@ -165,6 +208,7 @@ void CDeflatePipeline::submit(int file, const ISourceFile* source, qint64 offset
         slot.block.wanted = wanted;
         slot.block.last = last;
         slot.block.maskText = maskText;
+        slot.block.text = maskText && !(offset == 0 && last) && headTextFile == file && headText;
         slot.state = TSlot::TState::Queued;
         ++tail;
     }
@@ -302,7 +346,6 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
     block.packed = 0;
     block.crc = 0;
     block.final = true;
-    block.text = false;
     block.lineEnds = 0;
     block.masked.clear();
     block.endsInKey = false;
@@ -331,12 +374,6 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
 }
 
 namespace {
-
-// Whether a file holds text: no NUL byte in its first 8 KiB.
-bool isText(const char* begin, qint64 size)
-{
-    return std::memchr(begin, 0, size_t(qMin<qint64>(size, 8 * 1024))) == nullptr;
-}
 
 // The first line start at or after from and before limit, in the bytes of the file from
 // inputStart up to have; -1 when there is none among them.
@@ -371,12 +408,8 @@ void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
     block.final = block.last || have < wantedEnd;
     if (follow) {
         block.text = follow->text;
-    } else if (block.maskText && block.offset == 0) {
+    } else if (block.maskText && block.offset == 0 && block.last) {
         block.text = isText(input, count);
-    } else if (block.maskText) {
-        char head[8 * 1024];
-        const qint64 headSize = file.readAt(head, sizeof head, 0);
-        block.text = headSize >= 0 && isText(head, headSize);
     }
     // A block of text starts at the first line start in its 4 MiB and ends where the next
     // block starts; a line that starts in none of them is cut at the block's start.
@@ -428,7 +461,8 @@ void CDeflatePipeline::mask(TSlot& slot, bool inKey) const
     } else {
         CCredentialMasker masker(proxyPassword);
         masker.setInPrivateKey(inKey);
-        slot.packed = masker.mask(bytes, slot.buffers->maskedCopy) ? slot.buffers->maskedCopy : bytes;
+        slot.packed =
+            masker.mask(bytes, slot.buffers->maskedCopy) ? slot.buffers->maskedCopy : bytes;
         block.masked = masker.masked();
         block.endsInKey = masker.isInPrivateKey();
         const bool lastLineOpen = block.length > 0 && data[block.length - 1] != '\n';
@@ -520,9 +554,9 @@ void CDeflatePipeline::compressWhole(TSlot& slot, TStream& stream)
         buffers.outputCapacity = buffers.output ? bound : 0;
         block.data = buffers.output.get();
     }
-    block.size = qint64(libdeflate_deflate_compress(compressor, data, size_t(block.packed),
-                                                    buffers.output.get(),
-                                                    size_t(buffers.outputCapacity)));
+    block.size =
+        qint64(libdeflate_deflate_compress(compressor, data, size_t(block.packed),
+                                           buffers.output.get(), size_t(buffers.outputCapacity)));
     if (block.size == 0) {
         block.status = TStatus::DeflateFailed;
         return;

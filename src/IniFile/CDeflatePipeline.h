@@ -22,8 +22,9 @@ class ISourceFile;
 // file written one after the other form a single deflate stream (libdeflate cannot continue a
 // stream). The block in which the file ends finishes the stream.
 //
-// A file submitted for masking that holds text (no NUL byte in its first 8 KiB) has its
-// credentials masked in the bytes packed (CCredentialMasker), never on disk. Its blocks are
+// A file submitted for masking that holds text (no NUL byte in its first 8 KiB after the NUL
+// bytes it may start with) has its credentials masked in the bytes packed (CCredentialMasker),
+// never on disk. Its blocks are
 // then cut at line starts, so that no credential is split: a block takes the lines that start
 // in its 4 MiB, reading on past them to end its last line, and a line longer than a block is
 // cut at the block's start. Workers mask a block as if no private-key block were open before
@@ -171,6 +172,9 @@ private:
     // The last 32 KiB packed of the file whose block was popped last, when the stream goes on
     // after it.
     std::unique_ptr<char[]> lastTail;
+    // Whether the file of several blocks submitted last holds text.
+    int headTextFile = -1;
+    bool headText = false;
     qint64 lastTailSize = 0;
     int lastTailFile = -1;
     bool lastValid = false;

@@ -91,7 +91,7 @@ const QByteArray& kindText(CCredentialMasker::TKind kind)
 {
     using TKind = CCredentialMasker::TKind;
     static const auto texts = [] {
-        std::array<QByteArray, size_t(TKind::ProxyPassword) + 1> made;
+        std::array<QByteArray, size_t(CCredentialMasker::kindCount)> made;
         for (size_t i = 0; i < made.size(); ++i)
             made[i] = CCredentialMasker::kindName(TKind(i)).toUtf8();
         return made;

@@ -497,9 +497,17 @@ void tst_CZipper::masksCredentials()
         "proxy Wint3r! as V2ludDNyIQ==\n";
     padTo(2 * blockSize + 100000);
     log += "no line end: pwd=x";
-    const QByteArray binary("\0password=kept\n", 15);
+    const QByteArray binary("pass\0word=kept\n", 15);
     const QByteArray header = "Authorization: Bearer abc\n";
+    // Logs truncated under a writer that kept its offset: a hole, then text.
+    const QByteArray hole = QByteArray(20000, '\0') + "token=t0k\n";
+    QByteArray bigHole = QByteArray(blockSize + 5, '\0');
+    while (bigHole.size() < 2 * blockSize + 1000)
+        bigHole += filler;
+    bigHole += "pwd=h0le\n";
     QVERIFY(CTestTree::write(dir + "logs/app.log", log));
+    QVERIFY(CTestTree::write(dir + "logs/sub/hole.log", hole));
+    QVERIFY(CTestTree::write(dir + "logs/big-hole.log", bigHole));
     QVERIFY(CTestTree::write(dir + "logs/sub/data.bin", binary));
     QVERIFY(CTestTree::write(dir + "logs/sub/header.log", header));
 
@@ -512,13 +520,15 @@ void tst_CZipper::masksCredentials()
         QSignalSpy counts(&zipper, &CZipper::credentialsMasked);
         expect(QtDebugMsg, "masked 6 credentials in " + dir + "logs/app.log");
         expect(QtDebugMsg, "masked 1 credentials in " + dir + "logs/sub/header.log");
+        expect(QtDebugMsg, "masked 1 credentials in " + dir + "logs/sub/hole.log");
+        expect(QtDebugMsg, "masked 1 credentials in " + dir + "logs/big-hole.log");
         QVERIFY(zipper.zip(dir + "logs", archive, false));
         const CZipListing listing(archive);
         QVERIFY(listing.valid);
         hashes[workers == 1 ? 0 : 1] = listing.hashes;
         QVERIFY(zipper.unzip(archive, dir + QString("out%1").arg(workers)));
-        QCOMPARE(counts.size(), 2);
-        QCOMPARE(counts.last().at(0).toLongLong(), 7);
+        QCOMPARE(counts.size(), 4);
+        QCOMPARE(counts.last().at(0).toLongLong(), 9);
     }
     QCOMPARE(hashes[1], hashes[0]);
     QCOMPARE(CTestTree::content(dir + "logs/app.log"), log);
@@ -529,6 +539,8 @@ void tst_CZipper::masksCredentials()
     QCOMPARE(masked, whole.mask(log));
     for (const char* secret : {"r-t0k3n", "MIIE", "x9k2", "Wint3r!", "V2lu", "pwd=x"})
         QVERIFY2(!masked.contains(secret), secret);
+    QVERIFY(CTestTree::content(dir + "out1/sub/hole.log").endsWith("token=[masked]\n"));
+    QVERIFY(CTestTree::content(dir + "out1/big-hole.log").endsWith("pwd=[masked]\n"));
     QCOMPARE(CTestTree::content(dir + "out1/sub/header.log"), "Authorization: Bearer [masked]\n");
     QList<QByteArray> lines = CTestTree::content(dir + "out1/masked.txt").split('\n');
     QCOMPARE(lines.takeFirst(), "Credentials were replaced by [masked] in this archive only: the "
@@ -537,15 +549,17 @@ void tst_CZipper::masksCredentials()
     QCOMPARE(lines.takeLast(), "");
     const qint64 keyLine = log.left(2 * blockSize).count('\n');
     std::sort(lines.begin(), lines.end());
-    QCOMPARE(lines, (QList<QByteArray>{
-                        "app.log:" + QByteArray::number(keyLine + 1) + ": private key",
-                        "app.log:" + QByteArray::number(keyLine + 2) + ": private key",
-                        "app.log:" + QByteArray::number(keyLine + 4) + ": proxy password",
-                        "app.log:" + QByteArray::number(keyLine + 4) + ": proxy password",
-                        "app.log:" + QByteArray::number(log.count('\n') + 1) + ": credential key",
-                        "app.log:" + QByteArray::number(log.left(blockSize).count('\n') + 1) +
-                            ": credential key",
-                        "sub/header.log:1: authorization header"}));
+    QCOMPARE(lines,
+             (QList<QByteArray>{
+                 "app.log:" + QByteArray::number(keyLine + 1) + ": private key",
+                 "app.log:" + QByteArray::number(keyLine + 2) + ": private key",
+                 "app.log:" + QByteArray::number(keyLine + 4) + ": proxy password",
+                 "app.log:" + QByteArray::number(keyLine + 4) + ": proxy password",
+                 "app.log:" + QByteArray::number(log.count('\n') + 1) + ": credential key",
+                 "app.log:" + QByteArray::number(log.left(blockSize).count('\n') + 1) +
+                     ": credential key",
+                 "big-hole.log:" + QByteArray::number(bigHole.count('\n')) + ": credential key",
+                 "sub/header.log:1: authorization header", "sub/hole.log:1: credential key"}));
 }
 
 void tst_CZipper::packsLiveFilesAsOpened_data()
