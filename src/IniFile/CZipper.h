@@ -24,7 +24,8 @@ public:
     explicit CZipper(QObject* parent = nullptr);
     ~CZipper() override;
 
-    // With append false, target must not exist; with append true, it must be an archive.
+    // With append false, target must not exist; with append true, it must be an archive, which
+    // keeps its old version, byte for byte, until the new one is whole and takes its place.
     bool zip(const QString& source, const QString& target, bool append);
     // Why the last zip failed, in a few plain words for the user (the system's words for a write
     // error, or the entry that did not read back as written); empty after a success.

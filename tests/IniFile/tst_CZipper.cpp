@@ -643,17 +643,20 @@ void tst_CZipper::failsOnFullDisk_data()
 {
     QTest::addColumn<qint64>("logSize");
     QTest::addColumn<qint64>("free");
+    QTest::addColumn<bool>("append");
     // Small enough to stay in the archive file's buffer until the last flush.
-    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096);
-    QTest::newRow("while the entries are written") << 3 * blockSize << qint64(256 * 1024);
+    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096) << false;
+    QTest::newRow("while the entries are written") << 3 * blockSize << qint64(256 * 1024) << false;
+    QTest::newRow("added to an archive") << 3 * blockSize << qint64(256 * 1024) << true;
 }
 
 // A disk that fills up while the archive is written makes zip fail with the system's cause,
-// however late the failure comes.
+// however late the failure comes; an archive added to keeps its old version whole.
 void tst_CZipper::failsOnFullDisk()
 {
     QFETCH(qint64, logSize);
     QFETCH(qint64, free);
+    QFETCH(bool, append);
     if (!CTestChild::inMountNamespace())
         return;
     const QString disk = environment->makeDir("disk");
@@ -661,16 +664,26 @@ void tst_CZipper::failsOnFullDisk()
         QSKIP("tmpfs cannot be mounted here");
     // A mount point left behind would keep the temporary folders from being removed.
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+    QByteArray old;
+    if (append) {
+        QVERIFY(CTestTree::write(dir + "old/old.log", "old"));
+        QVERIFY(CZipper().zip(dir + "old", disk + "out.zip", false));
+        old = CTestTree::content(disk + "out.zip");
+    }
     QVERIFY(CTestTree::write(dir + "logs/a.log", CTestTree::noise(logSize)));
     QVERIFY(CTestTree::fill(disk, free));
     CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
                             "(failed to write|error zipping file): .* - No space left on device");
     CZipper zipper;
     CZipperSpies spies(zipper, false);
-    QVERIFY(!zipper.zip(dir + "logs", disk + "out.zip", false));
+    QVERIFY(!zipper.zip(dir + "logs", disk + "out.zip", append));
     QCOMPARE(zipper.lastError(), "No space left on device");
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.finished.size(), 0);
+    if (append) {
+        QCOMPARE(CTestTree::content(disk + "out.zip"), old);
+        QCOMPARE(QDir(disk).entryList(QDir::Hidden | QDir::Files).filter(".syncarium"), {});
+    }
 }
 
 void tst_CZipper::checkCatchesCorruption_data()
