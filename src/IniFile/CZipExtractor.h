@@ -22,7 +22,9 @@ class QuaZipFile;
 // open() checks every entry before anything is written and refuses the whole archive when one
 // entry could reach outside the target (an absolute name, a ".." component, a backslash, a
 // control character), is encrypted, is compressed other than stored or deflated, has data
-// that overlaps another entry's, or would land on the same path as another entry; and when
+// that overlaps another entry's, or would land on the same path as another entry other than a
+// newer version of a file (a later file entry of the same stored name, which is the one
+// unpacked: an archive that was added to holds such ones); and when
 // the sizes the entries declare do not fit into the free space of the target's volume, less a
 // margin. While unpacking, a symbolic link found on disk below the
 // target is never followed, an entry that yields a byte count or CRC other than its header
@@ -94,10 +96,17 @@ private:
         QStringList components;
         bool isDirectory;
         quint64 declaredSize;
+        bool isLink;
+        // The name as stored, byte for byte.
+        QByteArray storedName;
+        // A later entry holds a newer version of this file.
+        bool superseded;
     };
 
     TStatus checkEntries();
     TStatus checkSpace();
+    // The current entry's name as stored; empty when it cannot be read.
+    QByteArray storedName();
     TStatus refuse(const QString& why);
     TStatus fromTarget(IExtractionTarget::TResult result);
     TStatus copy(QuaZipFile& entryStream, QFile& file, quint64 declaredSize,
