@@ -207,11 +207,17 @@ CZipExtractor::TStatus CZipExtractor::extractEntry(const std::function<bool()>& 
     if (created != TStatus::Ok)
         return created;
     const TStatus copied = copy(entryStream, file, entry.declaredSize, isAborted);
-    if (copied != TStatus::Ok) {
-        file.close();
-        target->removeFile(entry.components);
+    // Only a whole entry with the right CRC replaces the file: one stopped by an abort or a
+    // failure is no version of it.
+    if (copied != TStatus::Ok || static_cast<quint64>(byteCount) != entry.declaredSize) {
+        target->discardFile(file);
+        return copied;
     }
-    return copied;
+    if (target->commitFile(file) != IExtractionTarget::TResult::Done) {
+        reasonText = target->errorString();
+        return TStatus::WriteFailed;
+    }
+    return TStatus::Ok;
 }
 
 CZipExtractor::TStatus CZipExtractor::copy(QuaZipFile& entryStream, QFile& file,
@@ -251,9 +257,6 @@ CZipExtractor::TStatus CZipExtractor::copy(QuaZipFile& entryStream, QFile& file,
     code = entryStream.getZipError();
     if (code != UNZ_OK)
         return TStatus::EntryFailed;
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return TStatus::WriteFailed;
     return TStatus::Ok;
 }
 

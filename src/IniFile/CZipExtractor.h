@@ -27,9 +27,11 @@ class QuaZipFile;
 // unpacked: an archive that was added to holds such ones); and when
 // the sizes the entries declare do not fit into the free space of the target's volume, less a
 // margin. While unpacking, a symbolic link found on disk below the
-// target is never followed, an entry that yields a byte count or CRC other than its header
-// declares fails and leaves no file, and an entry stored as a symbolic link is written as a
-// plain file that holds the link's target text.
+// target is never followed, and an entry stored as a symbolic link is written as a plain file
+// that holds the link's target text. Each file is written under a temporary name beside its own
+// and takes its name, replacing what held it, only once it is whole, its CRC right and synced:
+// an entry that fails (a full disk, a byte count or CRC other than its header declares) or is
+// stopped by an abort leaves the existing file as it was, and a kill leaves it whole.
 //
 // The extractor owns the archive reader and the target folder; results of the last step are
 // read through the accessors.
@@ -68,7 +70,7 @@ public:
     bool goToFirstEntry();
     bool goToNextEntry();
     // Unpacks the current entry; isAborted is asked before each chunk, and an aborted entry
-    // keeps what was written.
+    // is dropped.
     [[nodiscard]] TStatus extractEntry(const std::function<bool()>& isAborted);
     // The archive's error code, non-zero when walking the entries stopped on an error.
     int archiveError() const;

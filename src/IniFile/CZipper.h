@@ -32,7 +32,7 @@ public:
     QString lastError() const { return failure; }
     // Unpacks the archive zipFile below the folder target, creating the folder when missing.
     // An archive with an entry that could land outside target is refused before anything is
-    // written (see CZipExtractor).
+    // written, and an existing file is replaced only by a whole entry (see CZipExtractor).
     bool unzip(const QString& zipFile, const QString& target);
 
     // Threads that compress for zip: 0 (the default) means one per processor core, 1 compresses
