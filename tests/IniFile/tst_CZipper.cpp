@@ -3,6 +3,7 @@
 #include "IniFile/CCredentialMasker.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -102,6 +103,7 @@ private Q_SLOTS:
     void packsLiveFilesAsOpened();
     void failsOnFullDisk_data();
     void failsOnFullDisk();
+    void killedWhileAdding();
     void checkCatchesCorruption_data();
     void checkCatchesCorruption();
     void foldersExtractReadable();
@@ -684,6 +686,43 @@ void tst_CZipper::failsOnFullDisk()
         QCOMPARE(CTestTree::content(disk + "out.zip"), old);
         QCOMPARE(QDir(disk).entryList(QDir::Hidden | QDir::Files).filter(".syncarium"), {});
     }
+}
+
+// Killed at any point, adding to an archive leaves it old, byte for byte, or new and whole, and
+// the next addition leaves nothing of the killed one behind.
+void tst_CZipper::killedWhileAdding()
+{
+    if (CFaultInjection::isInjected()) {
+        CZipper zipper;
+        CFaultInjection::arm();
+        // The files to add lie beside the folder, out of the shim's reach.
+        QVERIFY(zipper.zip(QFileInfo(CFaultInjection::folder()).path() + "/new",
+                           CFaultInjection::folder() + "/out.zip", true));
+        return;
+    }
+    QVERIFY(CTestTree::make(dir, "new/c.log=c;old/a.log=a"));
+    // Larger than what the archive file gathers before it writes.
+    QVERIFY(CTestTree::write(dir + "new/b.log", CTestTree::noise(600 * 1024)));
+    const QString archive = environment->makeDir("archive") + "out.zip";
+    QVERIFY(CZipper().zip(dir + "old", archive, false));
+    const QByteArray old = CTestTree::content(archive);
+    CFaultPlan plan;
+    plan.pathPrefix = dir + "archive";
+    CZipper zipper;
+    const int points = CFaultInjection::killSweep(
+        plan,
+        [&] {
+            QDir(dir + "archive").removeRecursively();
+            QVERIFY(CTestTree::write(archive, old));
+        },
+        [&](int) {
+            const QStringList added{"a.log", "b.log", "c.log"};
+            QVERIFY(CTestTree::content(archive) == old ||
+                    CZipListing::checkedNames(archive) == added);
+            QVERIFY(zipper.zip(dir + "new", archive, true));
+            QCOMPARE(QDir(dir + "archive").entryList(QDir::Files | QDir::Hidden), {"out.zip"});
+        });
+    qInfo("adding to an archive: %d kill points", points);
 }
 
 void tst_CZipper::checkCatchesCorruption_data()
