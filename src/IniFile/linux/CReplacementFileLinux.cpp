@@ -27,8 +27,8 @@ std::unique_ptr<IReplacementFile> IReplacementFile::create(const QString& target
         error = QString::fromLocal8Bit(std::strerror(errno));
         return nullptr;
     }
-    auto replacement = std::make_unique<CReplacementFileLinux>(
-        std::move(folder), QFile::encodeName(info.fileName()));
+    auto replacement = std::make_unique<CReplacementFileLinux>(std::move(folder),
+                                                               QFile::encodeName(info.fileName()));
     if (!replacement->open(file, status.st_mode != 0, status.st_mode & 07777, error))
         return nullptr;
     return replacement;

@@ -86,13 +86,12 @@ CUniqueDescriptorLinux CScratchFileLinux::create(int inFolder, const QByteArray&
         const QByteArray candidate =
             prefix + QByteArray::number(QRandomGenerator::system()->generate64(), 16)
                          .rightJustified(nameDigits, '0');
-        CUniqueDescriptorLinux file(
-            ::openat(inFolder, candidate.constData(),
-                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        CUniqueDescriptorLinux file(::openat(inFolder, candidate.constData(),
+                                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                             mode));
         if (!file.isValid() && errno == EEXIST)
             continue;
-        CUniqueDescriptorLinux held(file.isValid() ? ::fcntl(file.get(), F_DUPFD_CLOEXEC, 0)
-                                                   : -1);
+        CUniqueDescriptorLinux held(file.isValid() ? ::fcntl(file.get(), F_DUPFD_CLOEXEC, 0) : -1);
         if (!held.isValid()) {
             error = systemError(errno);
             if (file.isValid())
