@@ -18,6 +18,9 @@ constexpr quint64 maxChunkSize = 4 * 1024 * 1024;
 constexpr quint16 encryptedFlag = 0x0001;
 constexpr quint16 methodStored = 0;
 constexpr quint16 methodDeflated = 8;
+// The file type in the Unix mode that the upper half of an entry's external attributes holds.
+constexpr quint32 unixTypeMask = 0170000;
+constexpr quint32 unixLinkType = 0120000;
 // An archive without entries is its end record alone: signature, two disk numbers, two entry
 // counts, the directory's size and offset, and the comment's length, then the comment.
 constexpr qint64 endRecordSize = 22;
@@ -58,7 +61,7 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
     // Data ranges (start, end, entry index) of the entries, to find overlapping ones: a few
     // kilobytes of deflated data shared by thousands of entries would unpack to terabytes.
     std::vector<std::tuple<quint64, quint64, std::size_t>> ranges;
-    // Output path to the first entry that lands there.
+    // Output path to the last entry that lands there.
     QHash<QString, std::size_t> paths;
     for (bool more = archive.goToFirstFile(); more; more = archive.goToNextFile()) {
         QuaZipFileInfo64 info;
@@ -68,18 +71,34 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
         }
         // The info's name, not getCurrentFileName(): that one is cut after 256 bytes.
         name = printable(info.name);
-        TEntry entry{info.name, {}, info.name.endsWith(QLatin1Char('/')), info.uncompressedSize};
+        TEntry entry{info.name,
+                     {},
+                     info.name.endsWith(QLatin1Char('/')),
+                     info.uncompressedSize,
+                     (info.externalAttr >> 16 & unixTypeMask) == unixLinkType,
+                     storedName(),
+                     false};
         const QString problem = checkName(info.name, entry.components);
         if (!problem.isEmpty())
             return refuse(problem);
-        // Two names may differ only in bytes that decode alike, or in "." components.
+        // An archive that was added to holds a newer version of a file under the same name
+        // later on, and the last one is what the file becomes. Two names that differ only in
+        // bytes that decode alike, or in "." components, are different files that would land on
+        // one path, and a link or a folder is no version of a file.
         const QString path = entry.components.join(QLatin1Char('/'));
         const auto landed = paths.constFind(path);
-        if (landed != paths.constEnd() &&
-            !(entry.isDirectory && entries[landed.value()].isDirectory))
-            return refuse(QStringLiteral("it lands on the same path as entry %1, %2")
-                              .arg(landed.value() + 1)
-                              .arg(printable(entries[landed.value()].name)));
+        if (landed != paths.constEnd()) {
+            TEntry& earlier = entries[landed.value()];
+            const bool bothFolders = entry.isDirectory && earlier.isDirectory;
+            const bool newerFile = !entry.isDirectory && !earlier.isDirectory && !entry.isLink &&
+                                   !earlier.isLink && !entry.storedName.isEmpty() &&
+                                   entry.storedName == earlier.storedName;
+            if (!bothFolders && !newerFile)
+                return refuse(QStringLiteral("it lands on the same path as entry %1, %2")
+                                  .arg(landed.value() + 1)
+                                  .arg(printable(earlier.name)));
+            earlier.superseded = newerFile;
+        }
         paths.insert(path, entries.size());
         // An encrypted entry opens without a password and yields its cipher text.
         if (info.flags & encryptedFlag)
@@ -98,12 +117,14 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
             const quint64 start = unzGetCurrentFileZStreamPos64(archive.getUnzFile());
             ranges.emplace_back(start, start + info.compressedSize, entries.size());
         }
-        if (!entry.isDirectory) {
+        entries.push_back(std::move(entry));
+    }
+    for (const TEntry& entry : entries) {
+        if (!entry.isDirectory && !entry.superseded) {
             needed = saturatingAdd(needed, entry.declaredSize);
             bufferSize = std::max<qint64>(
                 bufferSize, static_cast<qint64>(std::min(entry.declaredSize, maxChunkSize)));
         }
-        entries.push_back(std::move(entry));
     }
     // A walk that ends on an error, such as an end record that counts more entries than the
     // directory holds, leaves the error code set.
@@ -171,6 +192,8 @@ CZipExtractor::TStatus CZipExtractor::extractEntry(const std::function<bool()>& 
     byteCount = 0;
     code = UNZ_OK;
     reasonText.clear();
+    if (entry.superseded)
+        return TStatus::Ok;
     QuaZipFile entryStream(&archive);
     if (!entryStream.open(QIODevice::ReadOnly)) {
         code = entryStream.getZipError();
@@ -184,11 +207,17 @@ CZipExtractor::TStatus CZipExtractor::extractEntry(const std::function<bool()>& 
     if (created != TStatus::Ok)
         return created;
     const TStatus copied = copy(entryStream, file, entry.declaredSize, isAborted);
-    if (copied != TStatus::Ok) {
-        file.close();
-        target->removeFile(entry.components);
+    // Only a whole entry with the right CRC replaces the file: one stopped by an abort or a
+    // failure is no version of it.
+    if (copied != TStatus::Ok || static_cast<quint64>(byteCount) != entry.declaredSize) {
+        target->discardFile(file);
+        return copied;
     }
-    return copied;
+    if (target->commitFile(file) != IExtractionTarget::TResult::Done) {
+        reasonText = target->errorString();
+        return TStatus::WriteFailed;
+    }
+    return TStatus::Ok;
 }
 
 CZipExtractor::TStatus CZipExtractor::copy(QuaZipFile& entryStream, QFile& file,
@@ -228,10 +257,20 @@ CZipExtractor::TStatus CZipExtractor::copy(QuaZipFile& entryStream, QFile& file,
     code = entryStream.getZipError();
     if (code != UNZ_OK)
         return TStatus::EntryFailed;
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return TStatus::WriteFailed;
     return TStatus::Ok;
+}
+
+QByteArray CZipExtractor::storedName()
+{
+    unz_file_info64 info = {};
+    if (unzGetCurrentFileInfo64(archive.getUnzFile(), &info, nullptr, 0, nullptr, 0, nullptr, 0) !=
+        UNZ_OK)
+        return QByteArray();
+    QByteArray stored(qsizetype(info.size_filename), Qt::Uninitialized);
+    if (unzGetCurrentFileInfo64(archive.getUnzFile(), &info, stored.data(), uLong(stored.size()),
+                                nullptr, 0, nullptr, 0) != UNZ_OK)
+        return QByteArray();
+    return stored;
 }
 
 CZipExtractor::TStatus CZipExtractor::refuse(const QString& why)

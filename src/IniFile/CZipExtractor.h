@@ -22,12 +22,16 @@ class QuaZipFile;
 // open() checks every entry before anything is written and refuses the whole archive when one
 // entry could reach outside the target (an absolute name, a ".." component, a backslash, a
 // control character), is encrypted, is compressed other than stored or deflated, has data
-// that overlaps another entry's, or would land on the same path as another entry; and when
+// that overlaps another entry's, or would land on the same path as another entry other than a
+// newer version of a file (a later file entry of the same stored name, which is the one
+// unpacked: an archive that was added to holds such ones); and when
 // the sizes the entries declare do not fit into the free space of the target's volume, less a
 // margin. While unpacking, a symbolic link found on disk below the
-// target is never followed, an entry that yields a byte count or CRC other than its header
-// declares fails and leaves no file, and an entry stored as a symbolic link is written as a
-// plain file that holds the link's target text.
+// target is never followed, and an entry stored as a symbolic link is written as a plain file
+// that holds the link's target text. Each file is written under a temporary name beside its own
+// and takes its name, replacing what held it, only once it is whole, its CRC right and synced:
+// an entry that fails (a full disk, a byte count or CRC other than its header declares) or is
+// stopped by an abort leaves the existing file as it was, and a kill leaves it whole.
 //
 // The extractor owns the archive reader and the target folder; results of the last step are
 // read through the accessors.
@@ -66,7 +70,7 @@ public:
     bool goToFirstEntry();
     bool goToNextEntry();
     // Unpacks the current entry; isAborted is asked before each chunk, and an aborted entry
-    // keeps what was written.
+    // is dropped.
     [[nodiscard]] TStatus extractEntry(const std::function<bool()>& isAborted);
     // The archive's error code, non-zero when walking the entries stopped on an error.
     int archiveError() const;
@@ -94,10 +98,17 @@ private:
         QStringList components;
         bool isDirectory;
         quint64 declaredSize;
+        bool isLink;
+        // The name as stored, byte for byte.
+        QByteArray storedName;
+        // A later entry holds a newer version of this file.
+        bool superseded;
     };
 
     TStatus checkEntries();
     TStatus checkSpace();
+    // The current entry's name as stored; empty when it cannot be read.
+    QByteArray storedName();
     TStatus refuse(const QString& why);
     TStatus fromTarget(IExtractionTarget::TResult result);
     TStatus copy(QuaZipFile& entryStream, QFile& file, quint64 declaredSize,

@@ -5,6 +5,7 @@
 #include "IniFile/CZipExtractor.h"
 #include "IniFile/CZipperFileSync.h"
 #include "IniFile/CZipperVerifier.h"
+#include "IniFile/IReplacementFile.h"
 #include "IniFile/ISourceFile.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
@@ -335,6 +336,31 @@ private:
     quint32 checksum = 0;
 };
 
+// The new version of an archive that is added to starts as a copy of the old one, whose entries
+// the library then keeps where they are.
+bool copyArchive(const QString& from, CArchiveFile& to, QString& cause)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        cause = source.errorString();
+        return false;
+    }
+    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = source.read(chunk.data(), chunk.size());
+        if (count == 0)
+            return true;
+        if (count < 0) {
+            cause = source.errorString();
+            return false;
+        }
+        if (to.write(chunk.constData(), count) != count) {
+            cause = to.writeError().isEmpty() ? to.errorString() : to.writeError();
+            return false;
+        }
+    }
+}
+
 // A file to pack: what the scan learnt of it and, once it is planned, the file opened.
 struct TSource
 {
@@ -438,6 +464,9 @@ struct CZipper::TPack
     // What was masked: how many values, and a line "entry:line: kind" for each.
     qint64 maskedCount = 0;
     QByteArray maskedList;
+    // Where an archive that is added to is written, so that it keeps its old version until the
+    // new one is whole.
+    std::unique_ptr<IReplacementFile> replacement;
 
     // The cause of a failed write to the archive, in the system's words where it gave any.
     QString writeError() const
@@ -487,7 +516,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     CArchiveFile archiveFile(target);
     QuaZip archive(&archiveFile);
-    TPack pack{target, archiveFile, archive, {}, {}, {}, {}, {}, {}, 0, 1, {}, 0, {}};
+    TPack pack{target, archiveFile, archive, {}, {}, {}, {}, {}, {}, 0, 1, {}, 0, {}, {}};
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
@@ -523,8 +552,14 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     // reading too, so that the archive is read back through the same open file.
     const char* const openFailed =
         append ? "failed to open zip target:" : "failed to create zip target:";
-    if (!archiveFile.open(append ? QIODevice::ReadWrite
-                                 : QIODevice::ReadWrite | QIODevice::NewOnly)) {
+    if (append) {
+        QString cause;
+        pack.replacement = IReplacementFile::create(target, archiveFile, cause);
+        if (!pack.replacement || !copyArchive(target, archiveFile, cause)) {
+            SY_CRITICAL << openFailed << target << ZIP_ERRNO << "-" << cause;
+            return fail(cause);
+        }
+    } else if (!archiveFile.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
         SY_CRITICAL << openFailed << target << ZIP_ERRNO << "-" << archiveFile.errorString();
         return fail(archiveFile.errorString());
     }
@@ -819,6 +854,10 @@ bool CZipper::finishArchive(TPack& pack)
                               .arg(verifier.reason())
                         : QStringLiteral("entry \"%1\" did not read back as written: %2")
                               .arg(entry, verifier.reason()));
+    }
+    if (pack.replacement && !pack.replacement->commit(cause)) {
+        SY_CRITICAL_AT(zipFunction) << "failed to write:" << pack.target << "-" << cause;
+        return fail(cause);
     }
     if (isAborted()) {
         SY_CRITICAL_AT(zipFunction) << "aborting ...";

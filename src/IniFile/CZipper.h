@@ -25,14 +25,15 @@ public:
     explicit CZipper(QObject* parent = nullptr);
     ~CZipper() override;
 
-    // With append false, target must not exist; with append true, it must be an archive.
+    // With append false, target must not exist; with append true, it must be an archive, which
+    // keeps its old version, byte for byte, until the new one is whole and takes its place.
     bool zip(const QString& source, const QString& target, bool append);
     // Why the last zip failed, in a few plain words for the user (the system's words for a write
     // error, or the entry that did not read back as written); empty after a success.
     QString lastError() const { return failure; }
     // Unpacks the archive zipFile below the folder target, creating the folder when missing.
     // An archive with an entry that could land outside target is refused before anything is
-    // written (see CZipExtractor).
+    // written, and an existing file is replaced only by a whole entry (see CZipExtractor).
     bool unzip(const QString& zipFile, const QString& target);
 
     // Threads that compress for zip: 0 (the default) means one per processor core, 1 compresses

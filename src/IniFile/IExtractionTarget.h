@@ -30,10 +30,15 @@ public:
 
     // Creates the folders that are missing along components.
     [[nodiscard]] virtual TResult makeDirectory(const QStringList& components) = 0;
-    // Creates the folders above the file, then a new empty file that file is opened on for
-    // writing. An existing file is replaced, not written through (it may be a hard link).
+    // Creates the folders above the file, then a new empty file beside it, under a temporary
+    // name of its own, that file is opened on for writing; the file's name keeps what it holds.
+    // What an unpacking that was killed left in that folder is removed first.
     [[nodiscard]] virtual TResult createFile(const QStringList& components, QFile& file) = 0;
-    virtual bool removeFile(const QStringList& components) = 0;
+    // Syncs and closes the file that createFile() opened and gives it its name: an existing file
+    // is replaced, not written through (it may be a hard link).
+    [[nodiscard]] virtual TResult commitFile(QFile& file) = 0;
+    // Closes and removes the file that createFile() opened, leaving its name as it was.
+    virtual void discardFile(QFile& file) = 0;
     // Why the last operation did not succeed.
     virtual QString errorString() const = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "IniFile/CZipper.h"
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void unpacks();
     void failures_data();
     void failures();
+    void killedOverExistingFiles();
 
 private:
     QString archive(const QString& name) const { return env->root() + "archives/" + name + ".zip"; }
@@ -49,6 +51,9 @@ void tst_CZipExtractor::initTestCase()
     // Modes of unpacked entries are compared in the trees.
     ::umask(022);
     QVERIFY(CTestEnvironment::renew(env));
+    // A child under the fault shim needs none of the test archives.
+    if (CFaultInjection::isInjected())
+        return;
     outside = env->makeDir("outside");
     env->writeFile("outside/victim.txt", "keep");
     const QString archives = env->makeDir("archives");
@@ -85,6 +90,7 @@ void tst_CZipExtractor::unpacks_data()
     row("data descriptors", "streamed", "d/;d/one.txt=" + firstFile + ";two.txt=");
     row("UTF-8 names", "unicode", "Größe.log=umlaut;журнал/;журнал/日本語.txt=cjk");
     row("no entries", "empty", "");
+    row("a newer version of a file", "duplicate", "d/;dup.txt=second");
     // An abort after the first entry stops the unpacking; the call still succeeds.
     row("aborted", "izip", "d/");
 }
@@ -107,7 +113,11 @@ void tst_CZipExtractor::unpacks()
     QCOMPARE(spies.started.size() + spies.finished.size(), 2);
     QCOMPARE(spies.error.size(), 0);
     // One report per entry: total, running count, the entry's bytes, the stream's empty name.
-    const QList<qint64> sizes = CZipListing(archive(name)).sizes;
+    const CZipListing listing(archive(name));
+    // An entry with a newer version later on is not unpacked.
+    QList<qint64> sizes = listing.sizes;
+    for (int i = 0; i < sizes.size(); ++i)
+        sizes[i] = listing.names.lastIndexOf(listing.names.at(i)) > i ? 0 : sizes.at(i);
     QCOMPARE(spies.progress.size(), aborting ? 1 : sizes.size());
     for (int i = 0; i < spies.progress.size(); ++i)
         QCOMPARE(spies.progress.at(i),
@@ -144,11 +154,16 @@ void tst_CZipExtractor::failures_data()
         refusing + "d/one.txt - on disk, d is a symbolic link", "d->%2", "d->%2");
     row("encrypted", "encrypted", refusing + "secret.txt - it is encrypted");
     row("bzip2", "bzip2", refusing + "packed.txt - its compression method 12 is not supported");
-    row("declares less than it holds", "declared-smaller", "error zipping file: %1lying.txt -105");
-    row("CRC mismatch", "crc", "error zipping file: %1bad-crc.txt -105");
+    // A file that was there already stays as it was.
+    row("declares less than it holds", "declared-smaller", "error zipping file: %1lying.txt -105",
+        "lying.txt=old", "lying.txt=old");
+    row("CRC mismatch", "crc", "error zipping file: %1bad-crc.txt -105", "bad-crc.txt=old",
+        "bad-crc.txt=old");
     row("overlapping data", "overlap", refusing + "f01.txt - its data overlaps another entry's");
-    row("same name twice", "duplicate",
-        refusing + "dup.txt - it lands on the same path as entry 1, dup.txt");
+    row("a file and a folder", "file-and-folder",
+        refusing + "dup/ - it lands on the same path as entry 1, dup");
+    row("a link and a file", "link-and-file",
+        refusing + "link - it lands on the same path as entry 1, link");
     row("names that decode alike", "same-after-decoding",
         refusing + "\uFFFD.name - it lands on the same path as entry 1, \uFFFD.name");
     row("end record counts too many", "too-many-entries", "failed to create zip target: %1 -103");
@@ -164,7 +179,8 @@ void tst_CZipExtractor::failures_data()
     row("entries declare more than the volume holds", "declares-huge",
         "not enough free space to unzip: %3 needs 1125899923619840 bytes, %1 has %n bytes free");
     // The entry fails like any write: no signal ends the process, and the partial file goes.
-    row("file-size limit", "large", "failed to write: %1large.bin");
+    row("file-size limit", "large", "failed to write: %1large.bin", "large.bin=old",
+        "large.bin=old");
 }
 
 // Nothing is written outside the target, nor through a link that is already in it; what was
@@ -205,10 +221,46 @@ void tst_CZipExtractor::failures()
     QCOMPARE(spies.started.size(), opened ? 1 : 0);
     QCOMPARE(QFileInfo::exists(target), opened);
     QCOMPARE(spies.finished.size(), 0);
-    QCOMPARE(spies.progress.size(), tree.count(u'='));
+    QCOMPARE(spies.progress.size(), tree.count(u'=') - prepared.count(u'='));
     QCOMPARE(CTestTree::describe(target), tree.replace("%2", outside));
     QCOMPARE(CTestTree::describe(outside), "victim.txt=keep");
     QVERIFY(!QFileInfo::exists(env->root() + "escaped.txt"));
+}
+
+// Killed at any point, unpacking over existing files leaves each one old or new, never empty,
+// and the next unpacking into the folder leaves nothing of the killed one behind.
+void tst_CZipExtractor::killedOverExistingFiles()
+{
+    if (CFaultInjection::isInjected()) {
+        CZipper zipper;
+        CFaultInjection::arm();
+        // Beside the folder, out of the shim's reach.
+        const QString fresh = QFileInfo(CFaultInjection::folder()).path() + "/new.zip";
+        QVERIFY(zipper.unzip(fresh, CFaultInjection::folder()));
+        return;
+    }
+    const QString fresh = env->makeDir("targets") + "new.zip";
+    QVERIFY(CTestTree::make(env->root() + "new/", "a.txt=new a;d/b.txt=new b"));
+    QVERIFY(CZipper().zip(env->root() + "new", fresh, false));
+    CFaultPlan plan;
+    plan.pathPrefix = target.chopped(1);
+    CZipper zipper;
+    const int points = CFaultInjection::killSweep(
+        plan,
+        [&] {
+            QDir(target).removeRecursively();
+            QVERIFY(CTestTree::make(target, "a.txt=old a;d/b.txt=old b"));
+        },
+        [&](int) {
+            for (const QByteArray file : {"a", "d/b"}) {
+                const QByteArray content = CTestTree::content(target + file + ".txt");
+                QVERIFY2(content == "old " + file.right(1) || content == "new " + file.right(1),
+                         content.constData());
+            }
+            QVERIFY(zipper.unzip(fresh, target));
+            QCOMPARE(CTestTree::describe(target), "a.txt=new a;d/;d/b.txt=new b");
+        });
+    qInfo("unpacking over existing files: %d kill points", points);
 }
 
 QTEST_GUILESS_MAIN(tst_CZipExtractor)

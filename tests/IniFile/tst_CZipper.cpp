@@ -106,6 +106,8 @@ private Q_SLOTS:
     void failsOnFullDisk();
     void checkReadsTheStorage();
     void packsAFullEntryCount();
+
+    void killedWhileAdding();
     void checkCatchesCorruption_data();
     void checkCatchesCorruption();
     void foldersExtractReadable();
@@ -665,17 +667,20 @@ void tst_CZipper::failsOnFullDisk_data()
 {
     QTest::addColumn<qint64>("logSize");
     QTest::addColumn<qint64>("free");
+    QTest::addColumn<bool>("append");
     // Small enough to stay in the archive file's buffer until the last flush.
-    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096);
-    QTest::newRow("while the entries are written") << 3 * blockSize << qint64(256 * 1024);
+    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096) << false;
+    QTest::newRow("while the entries are written") << 3 * blockSize << qint64(256 * 1024) << false;
+    QTest::newRow("added to an archive") << 3 * blockSize << qint64(256 * 1024) << true;
 }
 
 // A disk that fills up while the archive is written makes zip fail with the system's cause,
-// however late the failure comes.
+// however late the failure comes; an archive added to keeps its old version whole.
 void tst_CZipper::failsOnFullDisk()
 {
     QFETCH(qint64, logSize);
     QFETCH(qint64, free);
+    QFETCH(bool, append);
     if (!CTestChild::inMountNamespace())
         return;
     const QString disk = environment->makeDir("disk");
@@ -683,16 +688,63 @@ void tst_CZipper::failsOnFullDisk()
         QSKIP("tmpfs cannot be mounted here");
     // A mount point left behind would keep the temporary folders from being removed.
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+    QByteArray old;
+    if (append) {
+        QVERIFY(CTestTree::write(dir + "old/old.log", "old"));
+        QVERIFY(CZipper().zip(dir + "old", disk + "out.zip", false));
+        old = CTestTree::content(disk + "out.zip");
+    }
     QVERIFY(CTestTree::write(dir + "logs/a.log", CTestTree::noise(logSize)));
     QVERIFY(CTestTree::fill(disk, free));
     CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
                             "(failed to write|error zipping file): .* - No space left on device");
     CZipper zipper;
     CZipperSpies spies(zipper, false);
-    QVERIFY(!zipper.zip(dir + "logs", disk + "out.zip", false));
+    QVERIFY(!zipper.zip(dir + "logs", disk + "out.zip", append));
     QCOMPARE(zipper.lastError(), "No space left on device");
     QCOMPARE(spies.error.size(), 1);
     QCOMPARE(spies.finished.size(), 0);
+    if (append) {
+        QCOMPARE(CTestTree::content(disk + "out.zip"), old);
+        QCOMPARE(QDir(disk).entryList(QDir::Hidden | QDir::Files).filter(".syncarium"), {});
+    }
+}
+
+// Killed at any point, adding to an archive leaves it old, byte for byte, or new and whole, and
+// the next addition leaves nothing of the killed one behind.
+void tst_CZipper::killedWhileAdding()
+{
+    if (CFaultInjection::isInjected()) {
+        CZipper zipper;
+        CFaultInjection::arm();
+        // The files to add lie beside the folder, out of the shim's reach.
+        QVERIFY(zipper.zip(QFileInfo(CFaultInjection::folder()).path() + "/new",
+                           CFaultInjection::folder() + "/out.zip", true));
+        return;
+    }
+    QVERIFY(CTestTree::make(dir, "new/c.log=c;old/a.log=a"));
+    // Larger than what the archive file gathers before it writes.
+    QVERIFY(CTestTree::write(dir + "new/b.log", CTestTree::noise(600 * 1024)));
+    const QString archive = environment->makeDir("archive") + "out.zip";
+    QVERIFY(CZipper().zip(dir + "old", archive, false));
+    const QByteArray old = CTestTree::content(archive);
+    CFaultPlan plan;
+    plan.pathPrefix = dir + "archive";
+    CZipper zipper;
+    const int points = CFaultInjection::killSweep(
+        plan,
+        [&] {
+            QDir(dir + "archive").removeRecursively();
+            QVERIFY(CTestTree::write(archive, old));
+        },
+        [&](int) {
+            const QStringList added{"a.log", "b.log", "c.log"};
+            QVERIFY(CTestTree::content(archive) == old ||
+                    CZipListing::checkedNames(archive) == added);
+            QVERIFY(zipper.zip(dir + "new", archive, true));
+            QCOMPARE(QDir(dir + "archive").entryList(QDir::Files | QDir::Hidden), {"out.zip"});
+        });
+    qInfo("adding to an archive: %d kill points", points);
 }
 
 // A disk that stores other bytes than it was given is caught, though the system's cache still
@@ -1035,7 +1087,7 @@ void tst_CZipper::jobTable()
 }
 
 // A vanished source leaves the table silently, a failing job does not stop the pass, and the
-// next pass appends to the archive the first one wrote.
+// next pass appends to the archive the first one wrote what the folder holds then.
 void tst_CZipper::passesOverJobs()
 {
     const QString failing = environment->writeFile("a.log", "a");
@@ -1053,14 +1105,16 @@ void tst_CZipper::passesOverJobs()
         QCOMPARE(jobsFinished.size(), pass);
         QCOMPARE(spies.error.size(), pass);
         QCOMPARE(spies.started.size(), pass);
-        QFile::remove(good + "first.log");
+        environment->writeFile("logs/first.log", "newer");
         environment->writeFile("logs/second.log", "second");
     }
-    // The second pass appended, reporting only what it added.
-    QCOMPARE(spies.progress.last(), (QList<QVariant>{1u, 1u, qint64(6), QString("second.log")}));
+    // The second pass packed the folder again, and unpacking takes the newer versions.
+    QCOMPARE(spies.progress.size(), 3);
     const CZipListing listing(dir + "good.zip");
     QVERIFY(listing.valid);
-    QCOMPARE(listing.names, (QStringList{"first.log", "second.log"}));
+    QCOMPARE(listing.sortedNames(), (QStringList{"first.log", "first.log", "second.log"}));
+    QVERIFY(zipper.unzip(dir + "good.zip", dir + "out"));
+    QCOMPARE(CTestTree::describe(dir + "out/"), "first.log=newer;second.log=second");
     QVERIFY(!QFileInfo::exists(dir + "missing.zip"));
     QVERIFY(!zipper.removeZipJob(dir + "missing", dir + "missing.zip"));
     QVERIFY(zipper.removeZipJob(good, dir + "good.zip"));

@@ -4,6 +4,12 @@
 
 #include <cerrno>
 
+namespace {
+
+const QByteArray scratchPrefix = QByteArrayLiteral(".syncarium-unzip-");
+
+} // namespace
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -92,52 +98,80 @@ IExtractionTarget::TResult CExtractionTargetLinux::createFile(const QStringList&
     if (components.isEmpty())
         return fail(TResult::Failed, QString(), EINVAL);
     TResult result = TResult::Done;
-    const CUniqueDescriptorLinux parent =
+    CUniqueDescriptorLinux parent =
         openDirectory(components.mid(0, components.size() - 1), true, result);
     if (!parent.isValid())
         return result;
-    const QString& leaf = components.last();
-    const QByteArray name = QFile::encodeName(leaf);
+    const QString& name = components.last();
+    const QByteArray encoded = QFile::encodeName(name);
     struct stat status;
-    if (::fstatat(parent.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(parent.get(), encoded.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(status.st_mode))
             return refuse(parent.get(), components);
         if (S_ISDIR(status.st_mode))
-            return fail(TResult::Failed, leaf, EISDIR);
-        // A hard link would carry the new contents to its other names: replace the file.
-        if (::unlinkat(parent.get(), name.constData(), 0) < 0 && errno != ENOENT)
-            return fail(TResult::Failed, leaf, errno);
+            return fail(TResult::Failed, name, EISDIR);
     } else if (errno != ENOENT) {
-        return fail(TResult::Failed, leaf, errno);
+        return fail(TResult::Failed, name, errno);
     }
-    CUniqueDescriptorLinux descriptor(::openat(parent.get(), name.constData(),
-                                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                               0666));
+    if (::fstat(parent.get(), &status) == 0 &&
+        !cleared.contains({quint64(status.st_dev), quint64(status.st_ino)})) {
+        CScratchFileLinux::removeStale(parent.get(), scratchPrefix);
+        cleared.insert({quint64(status.st_dev), quint64(status.st_ino)});
+    }
+    QString error;
+    CUniqueDescriptorLinux descriptor = scratch.create(parent.get(), scratchPrefix, 0666, error);
     if (!descriptor.isValid()) {
-        // Something took the name since the check above.
-        const int error = errno;
-        if (error == EEXIST || error == ELOOP)
-            return refuse(parent.get(), components);
-        return fail(TResult::Failed, leaf, error);
+        lastError = name + QStringLiteral(": ") + error;
+        return TResult::Failed;
     }
-    if (!file.open(descriptor.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return fail(TResult::Failed, leaf, EBADF);
+    if (!file.open(descriptor.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        scratch = CScratchFileLinux();
+        return fail(TResult::Failed, name, EBADF);
+    }
     descriptor.release();
+    folder = std::move(parent);
+    leaf = encoded;
     return TResult::Done;
 }
 
-bool CExtractionTargetLinux::removeFile(const QStringList& components)
+IExtractionTarget::TResult CExtractionTargetLinux::commitFile(QFile& file)
 {
-    if (components.isEmpty())
-        return false;
-    TResult result = TResult::Done;
-    const CUniqueDescriptorLinux parent =
-        openDirectory(components.mid(0, components.size() - 1), false, result);
-    if (!parent.isValid())
-        return false;
-    if (::unlinkat(parent.get(), QFile::encodeName(components.last()).constData(), 0) < 0) {
-        fail(TResult::Failed, components.last(), errno);
-        return false;
+    const QString name = QFile::decodeName(leaf);
+    if (!file.flush()) {
+        lastError = name + QStringLiteral(": ") + file.errorString();
+        discardFile(file);
+        return TResult::Failed;
     }
-    return true;
+    int synced = 0;
+    do {
+        synced = ::fsync(file.handle());
+    } while (synced != 0 && errno == EINTR);
+    const int syncError = errno;
+    if (synced != 0) {
+        discardFile(file);
+        return fail(TResult::Failed, name, syncError);
+    }
+    // Network file systems may report a failed write only when the file is closed.
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        lastError = name + QStringLiteral(": ") + file.errorString();
+        discardFile(file);
+        return TResult::Failed;
+    }
+    QString error;
+    const bool committed = scratch.commit(leaf, error);
+    scratch = CScratchFileLinux();
+    folder.reset();
+    if (!committed) {
+        lastError = name + QStringLiteral(": ") + error;
+        return TResult::Failed;
+    }
+    return TResult::Done;
+}
+
+void CExtractionTargetLinux::discardFile(QFile& file)
+{
+    file.close();
+    scratch = CScratchFileLinux();
+    folder.reset();
 }

@@ -2,7 +2,12 @@
 
 #include "IniFile/IExtractionTarget.h"
 #include "IniFile/linux/CFileSizeSignalBlockLinux.h"
+#include "IniFile/linux/CScratchFileLinux.h"
 #include "IniFile/linux/CUniqueDescriptorLinux.h"
+
+#include <QByteArray>
+#include <QPair>
+#include <QSet>
 
 // Walks every path component with openat(O_NOFOLLOW) from a descriptor of the root folder, so a
 // symbolic link placed anywhere below the root, even while unpacking runs, stops the walk.
@@ -14,7 +19,8 @@ public:
 
     TResult makeDirectory(const QStringList& components) override;
     TResult createFile(const QStringList& components, QFile& file) override;
-    bool removeFile(const QStringList& components) override;
+    TResult commitFile(QFile& file) override;
+    void discardFile(QFile& file) override;
     QString errorString() const override { return lastError; }
 
 private:
@@ -29,4 +35,10 @@ private:
     CFileSizeSignalBlockLinux fileSizeSignalBlock;
     CUniqueDescriptorLinux root;
     QString lastError;
+    // The file being written, in its folder, and the name it is to have.
+    CUniqueDescriptorLinux folder;
+    QByteArray leaf;
+    CScratchFileLinux scratch;
+    // The folders (device, inode) already cleared of what killed runs left.
+    QSet<QPair<quint64, quint64>> cleared;
 };

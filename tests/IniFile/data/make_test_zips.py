@@ -93,6 +93,8 @@ def main():
         "overlap": overlap_bomb(10),
         "declares-huge": declaring("huge.bin", b"small", 1 << 50),
         "duplicate": build([("dup.txt", b"first"), ("d/", b""), ("dup.txt", b"second")]),
+        "file-and-folder": build([("dup", b"file"), ("dup/", b"")]),
+        "link-and-file": build([(link, "target"), ("link", b"file")]),
         "same-after-decoding": utf8_names([(b"\xff.name", b"first"), (b"\xfe.name", b"second")]),
         "long-name": build([("n" * 300 + ".txt", b"x")]),
         "large": build([("large.bin", b"L" * (1 << 20))]),
