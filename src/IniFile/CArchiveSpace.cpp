@@ -38,8 +38,11 @@ CArchiveSpace::CArchiveSpace(const QString& folder) : folder(folder)
         const quint64 nameBytes = 2 * (info.filePath().toUtf8().size() - folder.toUtf8().size());
         recordBytes += recordsPerEntry + nameBytes;
         ++entryCount;
-        if (info.isFile() && !info.isSymLink())
+        if (info.isFile() && !info.isSymLink() && info.size() > 0) {
+            files.push_back(
+                {QFile::encodeName(info.filePath()), dataBytes, static_cast<quint64>(info.size())});
             dataBytes += static_cast<quint64>(info.size());
+        }
     }
     dataBound = dataBytes + dataBytes / storedOverheadDivisor + 16 * quint64(entryCount);
     bound = dataBound + recordBytes;
@@ -50,45 +53,64 @@ quint64 CArchiveSpace::estimate()
     if (estimated >= 0)
         return static_cast<quint64>(estimated);
     estimated = static_cast<qint64>(bound);
+    // Each sample stands for an equal share of the data, wherever it falls: a large log weighs
+    // as much as its size, however many small files come before it.
+    const qint64 length = sampleSize / samples;
+    const quint64 share = dataBytes / samples;
+    double expected = 0;
+    qint64 readInAll = 0;
+    for (int index = 0; index < samples && share > 0; ++index) {
+        qint64 read = 0;
+        quint64 deflated = 0;
+        if (!sample(quint64(index) * share, length, read, deflated))
+            return bound;
+        if (read > 0)
+            expected += static_cast<double>(share) * static_cast<double>(deflated) /
+                        static_cast<double>(read);
+        else
+            expected += static_cast<double>(share);
+        readInAll += read;
+    }
+    // Without a sample (no data, or none readable) the data is taken as it stands.
+    if (readInAll == 0)
+        return bound;
+    expected += static_cast<double>(dataBytes - share * samples);
+    estimated =
+        static_cast<qint64>(std::min(static_cast<double>(dataBound), estimateMargin * expected) +
+                            static_cast<double>(recordBytes));
+    return static_cast<quint64>(estimated);
+}
+
+bool CArchiveSpace::sample(quint64 offset, qint64 length, qint64& read, quint64& deflated)
+{
+    auto file = std::upper_bound(files.cbegin(), files.cend(), offset,
+                                 [](quint64 at, const TFile& f) { return at < f.start; });
+    if (file == files.cbegin())
+        return true;
+    --file;
+    // Opened as the zipper opens a file: what is no longer a regular file is not read.
+    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
+    QString error;
+    const std::unique_ptr<ISourceFile> source = ISourceFile::open(file->path, opened, error);
+    if (!source)
+        return true;
+    const qint64 at = static_cast<qint64>(offset - file->start);
+    const std::unique_ptr<char[]> input(new char[size_t(length)]);
+    read = std::max<qint64>(source->readAt(input.get(), length, at), 0);
+    // Each sample is deflated on its own, as the zipper packs a small file.
     z_stream stream{};
     if (deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return bound;
-    const std::unique_ptr<char[]> input(new char[sampleSize]);
-    const uLong outputSize = deflateBound(&stream, sampleSize);
+        return false;
+    const uLong outputSize = deflateBound(&stream, uLong(length));
     const std::unique_ptr<Bytef[]> output(new Bytef[outputSize]);
-    // Each file is deflated on its own, as the zipper packs it.
-    qint64 read = 0;
-    quint64 deflated = 0;
-    bool sound = true;
-    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
-                       QDirIterator::Subdirectories);
-    while (sound && read < sampleSize && files.hasNext()) {
-        // Opened as the zipper opens a file: what is no longer a regular file is not read.
-        ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
-        QString error;
-        const std::unique_ptr<ISourceFile> file =
-            ISourceFile::open(QFile::encodeName(files.next()), opened, error);
-        if (!file)
-            continue;
-        const qint64 got = std::max<qint64>(file->readAt(input.get(), sampleSize - read, 0), 0);
-        stream.next_in = reinterpret_cast<Bytef*>(input.get());
-        stream.avail_in = static_cast<uInt>(got);
-        stream.next_out = output.get();
-        stream.avail_out = static_cast<uInt>(outputSize);
-        sound = deflate(&stream, Z_FINISH) == Z_STREAM_END;
-        deflated += stream.total_out;
-        read += got;
-        deflateReset(&stream);
-    }
+    stream.next_in = reinterpret_cast<Bytef*>(input.get());
+    stream.avail_in = static_cast<uInt>(read);
+    stream.next_out = output.get();
+    stream.avail_out = static_cast<uInt>(outputSize);
+    const bool sound = deflate(&stream, Z_FINISH) == Z_STREAM_END;
+    deflated = stream.total_out;
     deflateEnd(&stream);
-    // Without a sample (no data, or none readable) the data is taken as it stands.
-    if (!sound || read == 0)
-        return bound;
-    const double ratio = estimateMargin * static_cast<double>(deflated) / static_cast<double>(read);
-    estimated = static_cast<qint64>(
-        std::min(static_cast<double>(dataBound), static_cast<double>(dataBytes) * ratio) +
-        static_cast<double>(recordBytes));
-    return static_cast<quint64>(estimated);
+    return sound;
 }
 
 bool CArchiveSpace::fitsInto(quint64 available)

@@ -134,6 +134,36 @@ QString workingFolderTemplate()
     return folder + QStringLiteral("/syncarium-settings-XXXXXX");
 }
 
+const QString ownerLockName = QStringLiteral("owner.lock");
+
+// Working copies of the user's settings, proxy password included, must not outlive their
+// process: those of a process that was killed go when the next guard starts. Each folder holds
+// its owner's lock; one that can be taken belongs to a process that is gone. A folder just
+// made by another process may not hold its lock yet, so only older ones without a lock go.
+void removeAbandonedWorkingCopies(const QString& own)
+{
+    const QDir folder = QFileInfo(own).dir();
+    const QFileInfoList copies = folder.entryInfoList({QStringLiteral("syncarium-settings-*")},
+                                                      QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo& copy : copies) {
+        if (copy.absoluteFilePath() == QFileInfo(own).absoluteFilePath())
+            continue;
+        const QString lockPath = copy.absoluteFilePath() + QLatin1Char('/') + ownerLockName;
+        if (!QFileInfo::exists(lockPath) &&
+            copy.lastModified().secsTo(QDateTime::currentDateTime()) < 60)
+            continue;
+        QLockFile owner(lockPath);
+        owner.setStaleLockTime(0);
+        if (!owner.tryLock(0))
+            continue;
+        owner.unlock();
+        if (!QDir(copy.absoluteFilePath()).removeRecursively())
+            SY_WARNING_AT("CIniFileGuard::CIniFileGuard")
+                << "could not remove an abandoned working copy of the settings:"
+                << copy.absoluteFilePath();
+    }
+}
+
 } // namespace
 
 CIniFileGuard::CIniFileGuard(const QString& path)
@@ -146,6 +176,12 @@ CIniFileGuard::CIniFileGuard(const QString& path)
                     << workingFolder.errorString();
         return;
     }
+    owner = std::make_unique<QLockFile>(workingFolder.filePath(ownerLockName));
+    owner->setStaleLockTime(0);
+    if (!owner->tryLock(0))
+        SY_WARNING << "could not mark the working copy of the settings as this process's:"
+                   << workingFolder.path();
+    removeAbandonedWorkingCopies(workingFolder.path());
     // A FIFO makes a reader wait for a writer that never comes, a device or a folder is no
     // settings file: such a path is left alone for the whole run.
     const QFileInfo info(filePath);

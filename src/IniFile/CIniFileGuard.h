@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QLockFile>
 #include <QMap>
 #include <QPair>
 #include <QSettings>
@@ -51,6 +52,8 @@ private:
 
     // Declared before the settings object, which writes into it until it is destroyed.
     QTemporaryDir workingFolder;
+    // Held for the guard's life, so that a later process can tell an abandoned working copy.
+    std::unique_ptr<QLockFile> owner;
     const QString filePath;
     // Null when the path holds something other than a regular file: nothing is read or saved.
     std::unique_ptr<QSettings> settings;

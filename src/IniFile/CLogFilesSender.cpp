@@ -3,6 +3,7 @@
 #include "IniFile/CArchiveSpace.h"
 #include "IniFile/CIniFileSettings.h"
 #include "IniFile/CPackedLogs.h"
+#include "IniFile/CPlacedArchive.h"
 #include "IniFile/CUndecodableNames.h"
 #include "IniFile/CZipper.h"
 #include "dbapi/CPathOperations.h"
@@ -24,8 +25,11 @@
 #include <QFileInfo>
 #include <QFileInfoList>
 #include <QLocale>
+#include <QLockFile>
 #include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QThread>
 #include <QUrl>
@@ -144,6 +148,36 @@ QString quoted(const QString& path)
     return QLatin1Char('"') + escaped(path) + QLatin1Char('"');
 }
 
+// Where the partial archives of a run are written is noted in the runtime folder, under the
+// run's process number and beside a lock it holds, so that a later run started anywhere can
+// remove what a killed one left.
+const QString partialNoteStem = QStringLiteral("syncarium-sendLogFiles-partial-");
+
+QString partialNote(qint64 process)
+{
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty()
+               ? QString()
+               : runtime + QLatin1Char('/') + partialNoteStem + QString::number(process);
+}
+
+// Removes the partial archives a note names, and the note.
+void removeNoted(const QString& note)
+{
+    QFile file(note);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QString path = QString::fromUtf8(line);
+            // Only what this program names so: a damaged note never costs another file.
+            if (!path.isEmpty() && partialPattern().match(QFileInfo(path).fileName()).hasMatch() &&
+                QFileInfo(path).isFile() && !QFile::remove(path))
+                SY_WARNING_AT("CLogFilesSender::removePartialArchives")
+                    << "could not remove" << quoted(path);
+        }
+    }
+    QFile::remove(note);
+}
+
 // One record per entry that is not staged, naming it as escapedPath and saying why.
 void skippedEscaped(const QString& escapedPath, const QString& reason)
 {
@@ -170,6 +204,21 @@ QString unstageable(const QFileInfo& entry)
     if (!entry.isReadable())
         return QStringLiteral("it is not readable");
     return QString();
+}
+
+// Whether the folder inner is outer or lies below it, however either is reached: links and
+// bind mounts give one folder several paths, so the folders are compared, not their paths.
+bool liesWithin(const QString& inner, const QString& outer)
+{
+    QString path = QFileInfo(inner).canonicalFilePath();
+    while (!path.isEmpty()) {
+        if (CPlacedArchive::sameObject(path, outer))
+            return true;
+        if (path == QLatin1String("/"))
+            break;
+        path = QFileInfo(path).path();
+    }
+    return false;
 }
 
 // Runs one file operation; what it throws becomes the returned reason, empty on no throw.
@@ -215,6 +264,34 @@ QString CLogFilesSender::outputFolder() const
 
 void CLogFilesSender::removePartialArchives()
 {
+    const qint64 self = QCoreApplication::applicationPid();
+    const QString ownNote = partialNote(self);
+    if (!ownNote.isEmpty()) {
+        const QFileInfo notes(ownNote);
+        for (const QString& name : notes.dir().entryList({partialNoteStem + QLatin1Char('*')},
+                                                         QDir::Files | QDir::Hidden)) {
+            const QString lockSuffix = QStringLiteral(".lock");
+            const bool isLock = name.endsWith(lockSuffix);
+            bool numbered = false;
+            const qint64 process = name.mid(partialNoteStem.size())
+                                       .chopped(isLock ? lockSuffix.size() : 0)
+                                       .toLongLong(&numbered);
+            const QString note =
+                notes.dir().filePath(isLock ? name.chopped(lockSuffix.size()) : name);
+            if (!numbered || (isLock && QFileInfo::exists(note)))
+                continue;
+            // The lock of a run that still goes on cannot be taken; one of a killed run can,
+            // and goes with the lock object.
+            QLockFile owner(note + lockSuffix);
+            owner.setStaleLockTime(0);
+            if (process == self) {
+                removeNoted(note);
+                QFile::remove(note + lockSuffix);
+            } else if (owner.tryLock(0)) {
+                removeNoted(note);
+            }
+        }
+    }
     const QString current = QDir::currentPath();
     for (const QString& folder :
          {current.isEmpty() ? QString() : withSlash(current), chooseOutputFolder()}) {
@@ -249,6 +326,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     connResult =
         connect(&zipper, &CZipper::credentialsMasked, this, &CLogFilesSender::credentialsMasked);
     SY_ASSERT(connResult);
+    // One log on a failing share must not cost the user the others.
+    zipper.setSkipUnreadable(true);
     CIniFileSettings& settings = *CSingleton<CIniFileSettings>::instance();
     if (settings.getMaskCredentials()) {
         QNetworkProxy proxy;
@@ -272,8 +351,11 @@ bool CLogFilesSender::zipAndSendLogFiles()
         stageErrorLog(fsOperations);
         stageBackupFolder(fsOperations);
         roomy = checkRoom(workingFolder, output, placedElsewhere, message);
-        if (roomy)
+        if (roomy) {
+            notePartials(
+                {workingFolder + partialName(m_targetFile), output + partialName(m_targetFile)});
             zipped = zipper.zip(m_logsFolder, workingFolder + partialName(m_targetFile), false);
+        }
     }));
     QEventLoop working;
     connect(worker.get(), &QThread::finished, &working, &QEventLoop::quit, Qt::QueuedConnection);
@@ -310,14 +392,27 @@ bool CLogFilesSender::zipAndSendLogFiles()
                           .arg(QDir::toNativeSeparators(workingFolder), cause);
     } else {
         folder = output;
-        if (!placeArchive(fsOperations, workingArchive, folder)) {
+        QString placingCause;
+        if (!placeArchive(fsOperations, workingArchive, folder, placingCause)) {
             SY_CRITICAL << "could not place" << workingArchive << "in" << folder;
-            message =
-                tr("The log archive could not be put into %1. It is in %2; that folder "
-                   "opens now so that you can attach the archive from there.")
-                    .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(workingFolder));
+            message = tr("The log archive could not be put into %1: %3. It is in %2; that folder "
+                         "opens now so that you can attach the archive from there.")
+                          .arg(QDir::toNativeSeparators(folder),
+                               QDir::toNativeSeparators(workingFolder), placingCause);
             folder = workingFolder;
         }
+    }
+    // Every partial archive is gone or named by now.
+    forgetPartials();
+    const QStringList leftOut = zipper.leftOut();
+    if (zipped && !leftOut.isEmpty()) {
+        const QString partly =
+            tr("%n log file(s) could not be read whole and are missing from the archive or in it "
+               "only in part; its list of left-out files names them:\n%1",
+               nullptr, int(leftOut.size()))
+                .arg(leftOut.join(QLatin1Char('\n')));
+        placedElsewhere =
+            placedElsewhere.isEmpty() ? partly : placedElsewhere + QStringLiteral("\n\n") + partly;
     }
     if (!message.isEmpty())
         Q_EMIT failed(message);
@@ -325,6 +420,28 @@ bool CLogFilesSender::zipAndSendLogFiles()
         Q_EMIT notice(placedElsewhere);
     handOff(supportInfo, folder, folder.isEmpty() ? QString() : folder + m_targetFile);
     return true;
+}
+
+void CLogFilesSender::notePartials(const QStringList& paths)
+{
+    const QString note = partialNote(QCoreApplication::applicationPid());
+    if (note.isEmpty())
+        return;
+    m_partialNoteLock = std::make_unique<QLockFile>(note + QStringLiteral(".lock"));
+    m_partialNoteLock->setStaleLockTime(0);
+    QSaveFile file(note);
+    if (!m_partialNoteLock->tryLock(0) || !file.open(QIODevice::WriteOnly) ||
+        file.write(paths.join(QLatin1Char('\n')).toUtf8()) < 0 || !file.commit())
+        SY_WARNING_AT(collection) << "could not note where the archive is written in"
+                                  << quoted(note);
+}
+
+void CLogFilesSender::forgetPartials()
+{
+    if (!m_partialNoteLock)
+        return;
+    QFile::remove(partialNote(QCoreApplication::applicationPid()));
+    m_partialNoteLock.reset();
 }
 
 bool CLogFilesSender::checkRoom(QString& archiveFolder, QString& output, QString& notice,
@@ -449,6 +566,20 @@ void CLogFilesSender::removeStaleCopy(const QString& staged)
 
 void CLogFilesSender::stageBackupFolder(IFSOperations& fsOperations)
 {
+    // A backup folder that was moved into the log folder and left as a link is packed where it
+    // is: removing the earlier copy would remove the backed-up logs themselves. One that holds
+    // the log folder would be copied into itself, level by level.
+    if (liesWithin(m_logsBackupFolder, m_logsFolder)) {
+        skipped(m_logsBackupFolder,
+                QStringLiteral(
+                    "it is the log folder or lies inside it, whose logs are packed as they are"));
+        return;
+    }
+    if (liesWithin(m_logsFolder, m_logsBackupFolder)) {
+        skipped(m_logsBackupFolder,
+                QStringLiteral("it holds the log folder, which would be copied into itself"));
+        return;
+    }
     const QString backupCopy = m_logsFolder + backupCopyFolder;
     const QFileInfo earlier(backupCopy.chopped(1));
     QString failure;
@@ -517,13 +648,12 @@ bool CLogFilesSender::stageFolder(IFSOperations& fsOperations, const QString& fr
 }
 
 bool CLogFilesSender::placeArchive(IFSOperations& fsOperations, const QString& working,
-                                   const QString& folder)
+                                   const QString& folder, QString& cause)
 {
     // Started in the output folder (a terminal on the desktop, a launcher in a home that is
-    // also the desktop), the working archive already is the placed one: removing an existing
-    // copy before placing would remove the archive itself.
-    if (QFileInfo(QFileInfo(working).absolutePath()).canonicalFilePath() ==
-        QFileInfo(folder).canonicalFilePath())
+    // also the desktop, a desktop reached through a bind mount), the working archive already is
+    // the placed one: removing an existing copy before placing would remove the archive itself.
+    if (CPlacedArchive::sameObject(QFileInfo(working).absolutePath(), folder))
         return true;
     const QString placed = folder + m_targetFile;
     // On one file system a rename replaces an earlier archive of the name at once and needs
@@ -533,17 +663,20 @@ bool CLogFilesSender::placeArchive(IFSOperations& fsOperations, const QString& w
     if (moved)
         return true;
     // Elsewhere the copy is made under a temporary name and replaces an earlier archive only
-    // once complete, so that a full desktop loses neither.
+    // once it is complete and reads back as the checked archive, so that a full or faulty
+    // desktop loses neither.
     const QString partial = folder + partialName(m_targetFile);
-    QString failure = attempt(
-        [&] { return fsOperations.copyFile(working, partial, false, false, false); }, moved);
+    cause = attempt([&] { return fsOperations.copyFile(working, partial, false, false, false); },
+                    moved);
+    if (moved && !CPlacedArchive::confirmCopy(working, partial, cause))
+        moved = false;
     if (moved)
-        failure =
-            attempt([&] { return fsOperations.moveFile(partial, placed, false, true); }, moved);
+        cause = attempt([&] { return fsOperations.moveFile(partial, placed, false, true); }, moved);
     if (!moved) {
         QFile::remove(partial);
-        if (!failure.isEmpty())
-            SY_WARNING_AT(collection) << "placing failed:" << failure;
+        if (cause.isEmpty())
+            cause = tr("the copy could not be made");
+        SY_WARNING_AT(collection) << "placing failed:" << cause;
         return false;
     }
     if (!QFile::remove(working))

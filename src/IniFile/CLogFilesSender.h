@@ -3,8 +3,12 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 class IFSOperations;
+class QLockFile;
 
 // Gathers the client's logs for support: copies the database error log and the backup logs
 // into the log folder, packs that folder into one time-stamped archive, places the archive
@@ -46,8 +50,9 @@ public:
     bool openSupportForm(QMap<QString, QString> supportInfo);
     void saveLogs();
 
-    // Removes what an interrupted run left of its archive in the working directory and in the
-    // output folder: files named like an archive of this program while it is being written.
+    // Removes what an interrupted run left of its archive in the working directory, in the
+    // output folder and wherever a killed run noted it wrote: files named like an archive of
+    // this program while it is being written.
     static void removePartialArchives();
 
 Q_SIGNALS:
@@ -83,8 +88,13 @@ private:
     void stageBackupFolder(IFSOperations& fsOperations);
     // Copies the folder from into to entry by entry; false when to could not be made.
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);
-    // Places the archive at working into folder; false leaves it at working.
-    bool placeArchive(IFSOperations& fsOperations, const QString& working, const QString& folder);
+    // Places the archive at working into folder; false leaves it at working, with the cause.
+    bool placeArchive(IFSOperations& fsOperations, const QString& working, const QString& folder,
+                      QString& cause);
+    // Notes in the runtime folder where this run's partial archives are written, and forgets
+    // them again once they are gone or named.
+    void notePartials(const QStringList& paths);
+    void forgetPartials();
     // Opens the support form, then shows archive selected in the file manager or, failing
     // that, opens folder; either may be empty.
     void handOff(QMap<QString, QString> supportInfo, const QString& folder, const QString& archive);
@@ -95,4 +105,6 @@ private:
     QString m_oldLogsFolder;
     QString m_oldLogsArchive;
     QString m_archiveNamePrefix;
+    // Held while the run's note of its partial archives stands.
+    std::unique_ptr<QLockFile> m_partialNoteLock;
 };

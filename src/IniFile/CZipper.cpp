@@ -15,9 +15,11 @@
 #include <QFileInfo>
 #include <QList>
 #include <QMutexLocker>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -39,7 +41,8 @@ const uLong utf8NameFlag = 0x800;
 // Masked text can grow past its file's size: a one-byte value becomes the marker. Masked
 // entries carry zip64 sizes from the size at which eight times it could pass 4 GiB.
 const qint64 maskedZip64Threshold = zip64Threshold / 8;
-const QString maskedListName = QStringLiteral("masked.txt");
+const QString maskedListStem = QStringLiteral("masked");
+const QString leftOutListStem = QStringLiteral("left-out");
 // Version 3.0 of the format, the one the entries' fields follow.
 const uLong formatVersion = 30;
 const quint32 defaultFolderMode = 0755;
@@ -93,6 +96,47 @@ const QByteArray& kindText(CCredentialMasker::TKind kind)
     return texts[size_t(kind)];
 }
 
+// The entry's local time, within the range a DOS date can hold: a log from a clock that
+// started at 1970 gets the earliest date, not one that readers decode as month 15 of 2107.
+tm_zip dosDate(std::time_t modified)
+{
+    // localtime_r reads the time zone once; QDateTime sets it again for every conversion,
+    // which costs a look at the zone file for every entry.
+    std::tm local = {};
+    localtime_r(&modified, &local);
+    tm_zip date = {};
+    if (local.tm_year + 1900 < 1980) {
+        date.tm_year = 1980;
+        date.tm_mday = 1;
+    } else if (local.tm_year + 1900 > 2107) {
+        date = {58, 59, 23, 31, 11, 2107};
+    } else {
+        date = {uInt(local.tm_sec),  uInt(local.tm_min), uInt(local.tm_hour),
+                uInt(local.tm_mday), uInt(local.tm_mon), uInt(local.tm_year + 1900)};
+    }
+    return date;
+}
+
+// The extended time stamp (0x5455) with the true modification time in UTC, for the readers
+// that restore it (Info-ZIP's unzip, bsdtar). Its 32 signed bits end in 2038; a later time is
+// left to the DOS date.
+QByteArray timestampField(std::time_t modified)
+{
+    if (modified < std::time_t(INT32_MIN) || modified > std::time_t(INT32_MAX))
+        return QByteArray();
+    const quint32 seconds = quint32(qint32(modified));
+    const char field[] = {0x55,
+                          0x54,
+                          5,
+                          0,
+                          1,
+                          char(seconds & 0xFF),
+                          char((seconds >> 8) & 0xFF),
+                          char((seconds >> 16) & 0xFF),
+                          char(seconds >> 24)};
+    return QByteArray(field, sizeof field);
+}
+
 QString rawFileName(const QByteArray& path)
 {
     return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
@@ -113,17 +157,9 @@ public:
     // stored in local time. Returns the library's error code.
     int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
     {
-        // localtime_r reads the time zone once; QDateTime sets it again for every conversion,
-        // which costs a look at the zone file for every entry.
-        std::tm local = {};
-        localtime_r(&modified, &local);
         zip_fileinfo fileInfo = {};
-        fileInfo.tmz_date.tm_year = uInt(local.tm_year + 1900);
-        fileInfo.tmz_date.tm_mon = uInt(local.tm_mon);
-        fileInfo.tmz_date.tm_mday = uInt(local.tm_mday);
-        fileInfo.tmz_date.tm_hour = uInt(local.tm_hour);
-        fileInfo.tmz_date.tm_min = uInt(local.tm_min);
-        fileInfo.tmz_date.tm_sec = uInt(local.tm_sec);
+        fileInfo.tmz_date = dosDate(modified);
+        const QByteArray extra = timestampField(modified);
         fileInfo.external_fa = attributes;
         // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
         // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
@@ -131,8 +167,9 @@ public:
         // stored as it is, without the flag.
         const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
         const int result = zipOpenNewFileInZip4_64(
-            archive.getZipFile(), name.constData(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
-            Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
+            archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
+            uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
+            Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
             (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
         isOpen = result == ZIP_OK;
         return result;
@@ -411,6 +448,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 {
     SY_FUNCTION("CZipper::zip");
     failure.clear();
+    leftOutLines.clear();
     QString sourcePath = source;
     if (sourcePath == QLatin1String("/"))
         return fail(QStringLiteral("the whole file system cannot be packed"));
@@ -473,7 +511,8 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         SY_CRITICAL << openFailed << target << archive.getZipError();
         return fail(QStringLiteral("\"%1\" could not be opened as an archive").arg(target));
     }
-    return packEntries(pack) && writeMaskedList(pack) && finishArchive(pack);
+    return packEntries(pack) && writeMaskedList(pack) && writeLeftOutList(pack) &&
+           finishArchive(pack);
 }
 
 bool CZipper::packEntries(TPack& pack)
@@ -520,8 +559,7 @@ bool CZipper::packEntries(TPack& pack)
         const quint32 mode =
             fromInfo ? unixPermissions(pack.dirs.at(index).permissions()) : defaultFolderMode;
         CRawEntry entry(pack.archive);
-        int result =
-            entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
+        int result = entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());
@@ -554,6 +592,13 @@ bool CZipper::packEntries(TPack& pack)
             ++pack.actual;
             continue;
         }
+        if (!source.file && skipUnreadable) {
+            SY_WARNING_AT(zipFunction)
+                << "skipping" << path << ", it could not be opened:" << source.openError;
+            leaveOut(source.name, QStringLiteral("it could not be opened: ") + source.openError);
+            ++pack.actual;
+            continue;
+        }
         if (!source.file) {
             SY_CRITICAL_AT(zipFunction) << "failed to open sourceFile:" << path;
             return fail(
@@ -573,6 +618,7 @@ bool CZipper::packEntries(TPack& pack)
         }
         qint64 lineEnds = 0;
         const qint64 maskedBefore = pack.maskedCount;
+        bool readFailed = false;
         for (bool ended = false; !ended && !isAborted();) {
             const CDeflatePipeline::TBlock& block = pipeline.front();
             switch (block.status) {
@@ -582,9 +628,16 @@ bool CZipper::packEntries(TPack& pack)
                 SY_CRITICAL_AT(zipFunction) << "failed to write:" << name;
                 return fail(QStringLiteral("\"%1\" could not be compressed").arg(path));
             case CDeflatePipeline::TStatus::ReadFailed:
-                SY_CRITICAL_AT(zipFunction) << "failed to read:" << path;
-                return fail(QStringLiteral("\"%1\" could not be read").arg(path));
+                if (!skipUnreadable) {
+                    SY_CRITICAL_AT(zipFunction) << "failed to read:" << path;
+                    return fail(QStringLiteral("\"%1\" could not be read").arg(path));
+                }
+                // The entry ends with what was read before; its stream is ended on closing.
+                readFailed = true;
+                break;
             }
+            if (readFailed)
+                break;
             if (!zip64 && entry.size() + block.packed > qint64(0xFFFFFFFF)) {
                 SY_CRITICAL_AT(zipFunction) << "failed to write:" << name << "- masked, it grew"
                                             << "past the 4 GiB of its entry";
@@ -612,9 +665,16 @@ bool CZipper::packEntries(TPack& pack)
                 planner.plan();
         }
         planner.finish(index);
-        if (entry.sizeRead() < size && !isAborted())
+        if (readFailed) {
+            SY_WARNING_AT(zipFunction) << path << "could not be read to its end: packed"
+                                       << entry.sizeRead() << "of" << size << "bytes";
+            leaveOut(source.name, QStringLiteral("a read failed; packed %1 of %2 bytes")
+                                      .arg(entry.sizeRead())
+                                      .arg(size));
+        } else if (entry.sizeRead() < size && !isAborted()) {
             SY_WARNING_AT(zipFunction) << path << "shrank while it was packed: packed"
                                        << entry.sizeRead() << "of" << size << "bytes";
+        }
         if (pack.maskedCount > maskedBefore) {
             SY_DEBUG_AT(zipFunction)
                 << "masked" << pack.maskedCount - maskedBefore << "credentials in" << path;
@@ -639,28 +699,59 @@ bool CZipper::writeMaskedList(TPack& pack)
 {
     if (pack.maskedList.isEmpty())
         return true;
-    // Written after its heading rather than joined to it: the list of a large log can be many
-    // MiB, and a joined copy would double it.
     const QByteArray heading = "Credentials were replaced by " + CCredentialMasker::marker +
                                " in this archive only: the user's own files were not changed.\n"
                                "Each line names an entry, the line in it and what was masked.\n";
-    const QByteArray& list = pack.maskedList;
-    QuaZipNewInfo info(maskedListName);
+    return writeListEntry(pack, maskedListStem, heading, pack.maskedList);
+}
+
+// Lists at the archive's root the files that are not in it whole, so that support knows what
+// it does not see.
+bool CZipper::writeLeftOutList(TPack& pack)
+{
+    if (leftOutLines.isEmpty())
+        return true;
+    const QByteArray heading = "These files are missing from this archive or are in it only in "
+                               "part. Each line names an entry and why.\n";
+    return writeListEntry(pack, leftOutListStem, heading, leftOutLines.join('\n').toUtf8() + '\n');
+}
+
+void CZipper::leaveOut(const QByteArray& name, const QString& why)
+{
+    if (skipUnreadable)
+        leftOutLines.append(QString::fromUtf8(name) + QStringLiteral(": ") + why);
+}
+
+// Writes a list of the zip's own at the archive's root, under stem + ".txt" unless a packed
+// entry has that name: the user's file and the list both stay, the list under a free name.
+bool CZipper::writeListEntry(TPack& pack, const QString& stem, const QByteArray& heading,
+                             const QByteArray& list)
+{
+    QSet<QByteArray> taken;
+    for (const CZipperVerifier::TEntry& entry : pack.written)
+        if (!entry.name.contains('/') || entry.name.indexOf('/') == entry.name.size() - 1)
+            taken.insert(entry.name.endsWith('/') ? entry.name.chopped(1) : entry.name);
+    QString name = stem + QStringLiteral(".txt");
+    for (int number = 2; taken.contains(name.toUtf8()); ++number)
+        name = QStringLiteral("%1-%2.txt").arg(stem).arg(number);
+    QuaZipNewInfo info(name);
     info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                         QFileDevice::ReadOther);
     QuaZipFile file(&pack.archive);
+    // Written after its heading rather than joined to it: the list of a large log can be many
+    // MiB, and a joined copy would double it.
     const bool written =
         file.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION) &&
         file.write(heading) == heading.size() && file.write(list) == list.size();
     file.close();
     if (!written || file.getZipError() != ZIP_OK) {
-        SY_CRITICAL_AT(zipFunction) << "failed to write:" << maskedListName << file.getZipError()
-                                    << "-" << pack.writeError();
+        SY_CRITICAL_AT(zipFunction)
+            << "failed to write:" << name << file.getZipError() << "-" << pack.writeError();
         return fail(pack.writeError());
     }
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(heading.constData()), uInt(heading.size()));
     crc = crc32_z(crc, reinterpret_cast<const Bytef*>(list.constData()), size_t(list.size()));
-    pack.written.push_back({maskedListName.toUtf8(), quint32(crc), heading.size() + list.size()});
+    pack.written.push_back({name.toUtf8(), quint32(crc), heading.size() + list.size()});
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QString>
+#include <QStringList>
 
 // Packs a directory tree or a single file into a zip archive, as a new archive or added to an
 // existing one, reporting entry by entry through signals. Each file is opened once and packed as
@@ -42,6 +43,12 @@ public:
     // what it masked in the archive's "masked.txt" (see CCredentialMasker); proxyPassword is
     // masked too. Off unless set.
     void setCredentialMasking(bool on, const QByteArray& proxyPassword = QByteArray());
+    // A file that cannot be opened, or read to its end, is left out of the archive (or packed as
+    // far as it could be read) with a warning, instead of failing the whole zip; the archive's
+    // "left-out.txt" names each one and why, and leftOut() holds the same lines. Off unless set.
+    void setSkipUnreadable(bool on) { skipUnreadable = on; }
+    // After zip: "<entry>: <why>" for every file not packed whole.
+    QStringList leftOut() const { return leftOutLines; }
 
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
@@ -76,6 +83,11 @@ private:
     bool fail(const QString& cause = QString());
     bool packEntries(TPack& pack);
     bool writeMaskedList(TPack& pack);
+    bool writeLeftOutList(TPack& pack);
+    bool writeListEntry(TPack& pack, const QString& stem, const QByteArray& heading,
+                        const QByteArray& list);
+    // Where a file is packed only in part or not at all: logged, and listed when skipping.
+    void leaveOut(const QByteArray& name, const QString& why);
     bool finishArchive(TPack& pack);
 
     mutable QRecursiveMutex abortLock;
@@ -86,5 +98,7 @@ private:
     int workers = 0;
     bool maskCredentials = false;
     QByteArray proxyPassword;
+    bool skipUnreadable = false;
+    QStringList leftOutLines;
     QString failure;
 };

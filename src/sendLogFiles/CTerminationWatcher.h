@@ -2,7 +2,7 @@
 
 #include <functional>
 
-// Ends the program cleanly on SIGTERM and SIGINT: the signals are taken by a thread of their
+// Ends the program cleanly on SIGTERM, SIGINT and SIGHUP: the signals are taken by a thread of their
 // own, which runs the cleanup and ends the process with 128 plus the signal's number. Being an
 // ordinary thread, the cleanup may use any library call, unlike a signal handler.
 class CTerminationWatcher

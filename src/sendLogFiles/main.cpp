@@ -1,3 +1,4 @@
+#include "IniFile/CIniFileSettings.h"
 #include "IniFile/CLogFilesSender.h"
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
@@ -57,7 +58,7 @@ int main(int argc, char* argv[])
             if (collecting)
                 CLogFilesSender::removePartialArchives();
         }))
-        SY_WARNING << "SIGTERM and SIGINT end the program without cleaning up";
+        SY_WARNING << "SIGTERM, SIGINT and SIGHUP end the program without cleaning up";
     QApplication application(argc, argv);
     // The run ends the program, not its windows: a popup closed by a click elsewhere or the
     // dismissed message must not stop the event handling during the packing.
@@ -102,5 +103,7 @@ int main(int argc, char* argv[])
     sender.setLogsFolder(applicationData + logsFolderSuffix);
     sender.setLogsBackupFolder(applicationData + logsBackupFolderSuffix);
     sender.zipAndSendLogFiles();
+    // The settings' working copy holds the proxy password: it goes with the program.
+    CSingleton<CIniFileSettings>::destroy();
     return 0;
 }

@@ -50,6 +50,12 @@ void tst_CArchiveSpace::boundsTheArchive_data()
     QTest::newRow("logs") << QByteArrayList{logLines(3 << 20), logLines(200000), "x\n"} << true;
     QTest::newRow("noise") << QByteArrayList{CTestTree::noise(3 << 20), CTestTree::noise(70000)}
                            << false;
+    // Crash dumps or gzipped old logs, met first or last, stand for their share of the data
+    // only.
+    QTest::newRow("two dumps beside a large log")
+        << QByteArrayList{CTestTree::noise(1200 * 1024), CTestTree::noise(1200 * 1024),
+                          logLines(24 << 20)}
+        << true;
     QTest::newRow("many small files") << QByteArrayList(400, logLines(3000)) << true;
     QTest::newRow("empty folder") << QByteArrayList() << false;
 }

@@ -248,6 +248,8 @@ void tst_CLogFilesSender::collects_data()
     const QStringList withoutErrorLog = without(fullSample, {"Syncarium2DataBase.err"});
     const QStringList withoutDump = without(fullSample, {"logs_backup/crash/dump.txt"});
     const char* const link = "symbolic links are not followed";
+    const char* const inside = "it is the log folder or lies inside it, whose logs are packed as "
+                               "they are";
     // Nothing to pack at all is a case of failures().
     row("full sample", "parts error backup logs", "", "", fullSample);
     row("no database error log", "parts backup logs", "", "", withoutErrorLog);
@@ -271,6 +273,12 @@ void tst_CLogFilesSender::collects_data()
         withoutErrorLog);
     // The link is the staging spot itself: it is replaced, what it points to stays as it is.
     row("staged backup copy is a symbolic link", "link logs/logs_backup", "", "", fullSample);
+    // The backup folder was moved and replaced by a link: its logs are packed once, from where
+    // they are, and nothing of them is removed.
+    row("backup folder is a link into the log folder", "backuplink logs/logs_backup",
+        "logs_backup/", inside, fullSample);
+    row("backup folder is a link to the log folder", "backuplink logs", "logs_backup/", inside,
+        {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
     row("read-only Syncarium folder", "readonly", "", "", {"Syncarium.log", "sync-2026-12-01.log"});
 }
 
@@ -305,6 +313,10 @@ void tst_CLogFilesSender::collects()
     } else if (kind == "link") {
         QVERIFY(QFile::link(path.endsWith("logs_backup") ? env->root() + "elsewhere" : elsewhere,
                             path));
+    } else if (kind == "backuplink") {
+        QVERIFY(path.endsWith("logs_backup") ? QDir().rename(backup, path)
+                                             : QDir(backup).removeRecursively());
+        QVERIFY(QFile::link(path, backup.chopped(1)));
     } else if (kind == "badname") {
         QVERIFY(CTestTree::makeByName(backup, {"bad\xff.log"}));
     } else if (kind == "folder") {
@@ -375,6 +387,10 @@ void tst_CLogFilesSender::placing_data()
     row("escaped quotes in the name, started there", "$HOME/My \\\"Desk\\\"", "My \"Desk\"",
         "My \"Desk\"/");
     row("desktop on another file system", "shm", "work", "shm");
+    // The desktop lives on a data disk and is bind-mounted into the home; started there by
+    // the other path, the archive is already in place and must stay.
+    row("bind-mounted desktop, started there by its other path", "bind", "data/Desktop",
+        "Desktop/");
     row("no HOME", "-", "work", "fallback");
     row("desktop cannot be made", "+", "work", "fallback");
     row("desktop not writable", "$HOME/Desktop@555", "work", "fallback");
@@ -390,6 +406,8 @@ void tst_CLogFilesSender::placing()
     QFETCH(QString, landing);
     if ((desktop + working).contains("@555") && ::geteuid() == 0)
         QSKIP("root writes into any folder");
+    if (desktop == "bind" && ::geteuid() != 0)
+        QSKIP("needs root to bind-mount the desktop");
     writeSample();
     const auto make = [&](QString relative) {
         const bool readOnly = relative.endsWith("@555");
@@ -409,6 +427,10 @@ void tst_CLogFilesSender::placing()
             QSKIP("needs /dev/shm on a file system of its own");
         folder = otherFileSystem->path() + "/Desktop/";
         setDesktop(folder);
+    } else if (desktop == "bind") {
+        QVERIFY(CTestChild::mount({"--bind", make(working), make("Desktop")}));
+        mounts << folder;
+        setDesktop("$HOME/Desktop");
     } else if (desktop == "-") {
         qunsetenv("HOME");
     } else if (desktop == "+") {
@@ -455,7 +477,8 @@ void tst_CLogFilesSender::placing()
     QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
     QVERIFY(!QFileInfo(env->home() + "file").isDir());
     QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), fullSample);
-    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath())
+    if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() &&
+        desktop != "bind")
         QVERIFY(
             QDir(workingFolder)
                 .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
@@ -618,6 +641,9 @@ void tst_CLogFilesSender::failures()
              qPrintable(failed.at(0).at(0).toString()));
     if (cause == "working")
         QVERIFY(!failed.at(0).at(0).toString().contains("could not be packed"));
+    // A full desktop is named as the cause, so that the user knows to make room there.
+    if (cause == "desktop")
+        QVERIFY(failed.at(0).at(0).toString().contains("No space left on device"));
     // The user is told before the support form opens.
     QCOMPARE(urlsAtFailure, 0);
     QCOMPARE(recorder.opened(),

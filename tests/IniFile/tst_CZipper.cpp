@@ -3,6 +3,7 @@
 #include "IniFile/CCredentialMasker.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -105,7 +106,11 @@ private Q_SLOTS:
     void checkCatchesCorruption_data();
     void checkCatchesCorruption();
     void foldersExtractReadable();
+    void storesDatesReadersAccept_data();
+    void storesDatesReadersAccept();
     void readErrorFails();
+    void keepsGoingPastUnreadableFiles_data();
+    void keepsGoingPastUnreadableFiles();
     void abortDuringLargeFile();
     void jobTable();
     void passesOverJobs();
@@ -751,6 +756,51 @@ void tst_CZipper::foldersExtractReadable()
                                        "private/p.log=p@600;top.log=top@640");
 }
 
+void tst_CZipper::storesDatesReadersAccept_data()
+{
+    QTest::addColumn<QString>("modified");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("restored");
+    // A clock that starts at 1970 before the network time arrives, and one far ahead.
+    QTest::newRow("1970") << "1970-01-02 00:00:00"
+                          << "1980-01-01 00:00:00"
+                          << "1970-01-02 00:00:00";
+    QTest::newRow("2020") << "2020-05-05 12:34:56"
+                          << "2020-05-05 12:34:56"
+                          << "2020-05-05 12:34:56";
+    QTest::newRow("2110") << "2110-06-01 00:00:00"
+                          << "2107-12-31 23:59:58" << QString();
+}
+
+void tst_CZipper::storesDatesReadersAccept()
+{
+    QFETCH(QString, modified);
+    QFETCH(QString, stored);
+    QFETCH(QString, restored);
+    QVERIFY(CTestTree::make(dir, "logs/a.log=a"));
+    const QDateTime time = QDateTime::fromString(modified, "yyyy-MM-dd hh:mm:ss");
+    QFile log(dir + "logs/a.log");
+    QVERIFY(log.open(QIODevice::ReadWrite));
+    QVERIFY(log.setFileTime(time, QFileDevice::FileModificationTime));
+    log.close();
+    const QString target = dir + "dates.zip";
+    CZipper zipper;
+    QVERIFY(zipper.zip(dir + "logs", target, false));
+    const CZipListing listing(target);
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.times, QStringList{stored});
+    QString failure;
+    QVERIFY2(shell(QString("bsdtar -tvf '%1' | grep -q ' a.log$'").arg(target), failure),
+             qPrintable(failure));
+    // Info-ZIP's unzip restores the true time from the extended time stamp where it fits.
+    if (!restored.isEmpty()) {
+        QVERIFY2(shell(QString("unzip -q '%1' -d '%2'").arg(target, dir + "out"), failure),
+                 qPrintable(failure));
+        QCOMPARE(QFileInfo(dir + "out/a.log").lastModified().toString("yyyy-MM-dd hh:mm:ss"),
+                 restored);
+    }
+}
+
 // A device's power attribute opens as a regular file of one page, and reading it fails while
 // the device does not suspend on its own.
 void tst_CZipper::readErrorFails()
@@ -773,6 +823,56 @@ void tst_CZipper::readErrorFails()
         QCOMPARE(zipper.lastError(), "\"" + source + "\" could not be read");
         QCOMPARE(CZipListing::checkedNames(target), QStringList{"autosuspend_delay_ms"});
     }
+}
+
+void tst_CZipper::keepsGoingPastUnreadableFiles_data()
+{
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<qint64>("packed");
+    // A log on a share that answers EIO: at its open, or after its first block.
+    QTest::newRow("open fails") << "open" << 1 << "it could not be opened: Input/output error"
+                                << qint64(-1);
+    QTest::newRow("read fails after the first block")
+        << "read" << 2 << "a read failed; packed 4194304 of 12582912 bytes" << blockSize;
+}
+
+// One log that cannot be read must not cost the others their archive: the log is left out or
+// packed as far as it could be read, and the archive says so.
+void tst_CZipper::keepsGoingPastUnreadableFiles()
+{
+    QFETCH(QString, calls);
+    QFETCH(int, at);
+    QFETCH(QString, why);
+    QFETCH(qint64, packed);
+    if (CFaultInjection::isInjected()) {
+        const QString logs = QFileInfo(CFaultInjection::folder()).path() + '/';
+        CZipper zipper;
+        zipper.setSkipUnreadable(true);
+        CFaultInjection::arm();
+        QVERIFY(zipper.zip(logs, logs + "../packed.zip", false));
+        QCOMPARE(zipper.leftOut(), QStringList{"share.log: " + why});
+        return;
+    }
+    QVERIFY(CTestTree::make(dir, "logs/a.log=first;logs/z.log=last;logs/left-out.txt=mine"));
+    QVERIFY(CTestTree::write(dir + "logs/share.log", CTestTree::noise(3 * blockSize)));
+    CFaultPlan plan;
+    plan.calls = calls;
+    plan.pathPrefix = dir + "logs/share.log";
+    plan.at = at;
+    plan.sticky = true;
+    const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+    QVERIFY2(outcome.passed, outcome.output.right(3000).constData());
+    QVERIFY(outcome.output.contains(why.startsWith("it") ? "skipping" : "could not be read"));
+    const CZipListing listing(dir + "packed.zip");
+    QVERIFY(listing.valid);
+    QStringList names{"a.log", "left-out-2.txt", "left-out.txt", "z.log"};
+    if (packed >= 0)
+        names.insert(3, "share.log");
+    QCOMPARE(listing.sortedNames(), names);
+    if (packed >= 0)
+        QCOMPARE(listing.sizes.at(listing.names.indexOf("share.log")), packed);
 }
 
 void tst_CZipper::abortDuringLargeFile()

@@ -317,7 +317,10 @@ void tst_sendLogFiles::endSignals_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
-    // Nothing can clean up after SIGKILL: the next run does, and the lock does not hold it up.
+    // The terminal it was started from is closed.
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    // Nothing can clean up after SIGKILL: the next run does, started elsewhere, and the lock
+    // does not hold it up.
     QTest::newRow("SIGKILL, then a new run") << int(SIGKILL);
 }
 
@@ -349,6 +352,7 @@ void tst_sendLogFiles::endSignals()
     }
     QCOMPARE(partialsBelow(env.root()).size(), 1);
     QProcess next;
+    next.setWorkingDirectory(env.makeDir("elsewhere"));
     start(next, env);
     QVERIFY(next.waitForFinished(120000));
     QCOMPARE(next.exitCode(), 0);
@@ -356,6 +360,10 @@ void tst_sendLogFiles::endSignals()
     const QStringList placed = QDir(env.root() + "home/Desktop").entryList(QDir::Files);
     QCOMPARE(placed.size(), 1);
     QVERIFY(CZipListing(env.root() + "home/Desktop/" + placed.constFirst()).valid);
+    // Nothing of either run is left in the runtime folder: no note, no lock and no copy of the
+    // settings with the proxy password.
+    QCOMPARE(QDir(env.root() + "runtime").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_sendLogFiles)

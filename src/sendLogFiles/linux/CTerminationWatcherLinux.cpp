@@ -10,8 +10,9 @@
 bool CTerminationWatcher::start(std::function<void()> cleanup)
 {
     sigset_t signals;
+    // SIGHUP comes when the terminal the program was started from is closed.
     if (::sigemptyset(&signals) != 0 || ::sigaddset(&signals, SIGTERM) != 0 ||
-        ::sigaddset(&signals, SIGINT) != 0)
+        ::sigaddset(&signals, SIGINT) != 0 || ::sigaddset(&signals, SIGHUP) != 0)
         return false;
     if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0)
         return false;

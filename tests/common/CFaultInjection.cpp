@@ -1,0 +1,127 @@
+#include "common/CFaultInjection.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <dlfcn.h>
+
+namespace {
+
+const char childVariable[] = "SY_FAULT_CHILD";
+// Longer than any sweep's child takes; a hung child is a failure, not a wait.
+const int childTimeout = 120000;
+
+void callShim(int on)
+{
+    using Arm = void (*)(int);
+    if (auto arm = reinterpret_cast<Arm>(::dlsym(RTLD_DEFAULT, "syFaultArm")))
+        arm(on);
+}
+
+QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SY_FAULT_SHIM));
+    // The shim comes before the sanitizer runtimes, which only they would mind.
+    const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
+                           QStringLiteral("verify_asan_link_order=0"));
+    environment.insert(QStringLiteral("SY_FAULT_CALLS"), plan.calls);
+    environment.insert(QStringLiteral("SY_FAULT_PATH"), plan.pathPrefix);
+    environment.insert(QStringLiteral("SY_FAULT_AT"), QString::number(plan.at));
+    environment.insert(QStringLiteral("SY_FAULT_ERRNO"), QString::number(plan.error));
+    environment.insert(QStringLiteral("SY_FAULT_REPORT"), report);
+    const QPair<bool, const char*> switches[] = {{plan.sticky, "SY_FAULT_STICKY"},
+                                                 {plan.kill, "SY_FAULT_KILL"},
+                                                 {plan.noRenameFlags, "SY_FAULT_NO_RENAME_FLAGS"},
+                                                 {plan.noLinks, "SY_FAULT_NO_LINKS"}};
+    for (const auto& entry : switches)
+        if (entry.first)
+            environment.insert(QLatin1String(entry.second), QStringLiteral("1"));
+    return environment;
+}
+
+} // namespace
+
+bool CFaultInjection::isInjected()
+{
+    return qEnvironmentVariableIsSet(childVariable);
+}
+
+QString CFaultInjection::folder()
+{
+    return qEnvironmentVariable("SY_FAULT_PATH");
+}
+
+void CFaultInjection::arm()
+{
+    callShim(1);
+}
+
+void CFaultInjection::disarm()
+{
+    callShim(0);
+}
+
+CFaultOutcome CFaultInjection::runCurrentCase(const CFaultPlan& plan)
+{
+    CFaultOutcome outcome;
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return outcome;
+    const QString report = scratch.filePath(QStringLiteral("report"));
+    const QString outPath = scratch.filePath(QStringLiteral("out"));
+    QString testCase = QLatin1String(QTest::currentTestFunction());
+    if (QTest::currentDataTag())
+        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
+
+    QProcess child;
+    child.setProcessEnvironment(environmentFor(plan, report));
+    child.setWorkingDirectory(scratch.path());
+    child.setStandardOutputFile(outPath);
+    child.setStandardErrorFile(outPath, QIODevice::Append);
+    child.start(QCoreApplication::applicationFilePath(), {testCase});
+    outcome.started = child.waitForStarted(30000);
+    const bool ended = outcome.started && child.waitForFinished(childTimeout);
+    if (outcome.started && !ended) {
+        child.kill();
+        child.waitForFinished(10000);
+    }
+    outcome.killed = ended && child.exitStatus() == QProcess::CrashExit;
+    outcome.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    QFile out(outPath);
+    if (out.open(QIODevice::ReadOnly))
+        outcome.output = out.readAll();
+    QFile counts(report);
+    if (counts.open(QIODevice::ReadOnly))
+        outcome.calls = counts.readAll().split(' ').value(0).toLongLong();
+    return outcome;
+}
+
+int CFaultInjection::killSweep(CFaultPlan plan, const std::function<void()>& prepare,
+                               const std::function<void(int)>& check)
+{
+    plan.kill = true;
+    plan.sticky = false;
+    for (int at = 1;; ++at) {
+        prepare();
+        plan.at = at;
+        const CFaultOutcome outcome = runCurrentCase(plan);
+        if (!outcome.started || (!outcome.killed && !outcome.passed)) {
+            qInfo("child at kill point %d (its end):\n%s", at,
+                  outcome.output.right(4000).constData());
+            QTest::qFail("the case's child failed or did not start", __FILE__, __LINE__);
+            return at;
+        }
+        if (!outcome.killed)
+            return at - 1;
+        check(at);
+        if (QTest::currentTestFailed())
+            return at;
+    }
+}

@@ -1,0 +1,484 @@
+// Preloaded into a test's child process, this shim fails or kills the process at a chosen
+// system call, so that a test can see what a failing disk or a crash leaves behind. It is
+// configured by the environment (see tests/common/CFaultInjection.h) and counts only calls on
+// paths, or descriptors open on paths, below SY_FAULT_PATH, so that the toolkit's own output
+// is never counted. Counting starts once the test arms it, or at once with SY_FAULT_ARMED.
+
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+enum Family : unsigned
+{
+    Open = 1u << 0,
+    Read = 1u << 1,
+    Write = 1u << 2,
+    Rename = 1u << 3,
+    Link = 1u << 4,
+    Unlink = 1u << 5,
+    Fsync = 1u << 6,
+    Close = 1u << 7,
+    CopyRange = 1u << 8,
+    Mkdir = 1u << 9,
+    Truncate = 1u << 10,
+    All = (1u << 11) - 1
+};
+
+struct Settings
+{
+    unsigned families = All;
+    char prefix[PATH_MAX] = {};
+    size_t prefixLength = 0;
+    long at = 0;
+    int error = EIO;
+    bool sticky = false;
+    bool kill = false;
+    bool noRenameFlags = false;
+    bool noLinks = false;
+    const char* report = nullptr;
+};
+
+Settings settings;
+std::atomic<bool> armed{false};
+std::atomic<long> counted{0};
+std::atomic<bool> triggered{false};
+bool configured = false;
+
+int errorNamed(const char* text)
+{
+    static const struct
+    {
+        const char* name;
+        int value;
+    } names[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EINVAL", EINVAL}, {"EXDEV", EXDEV},
+                 {"EPERM", EPERM},   {"EACCES", EACCES}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS},
+                 {"ENOENT", ENOENT}, {"EEXIST", EEXIST}, {"EBUSY", EBUSY},   {"EINTR", EINTR}};
+    for (const auto& entry : names)
+        if (std::strcmp(text, entry.name) == 0)
+            return entry.value;
+    return std::atoi(text);
+}
+
+unsigned familiesNamed(const char* text)
+{
+    static const struct
+    {
+        const char* name;
+        unsigned value;
+    } names[] = {{"open", Open},     {"read", Read},          {"write", Write},
+                 {"rename", Rename}, {"link", Link},          {"unlink", Unlink},
+                 {"fsync", Fsync},   {"close", Close},        {"copy_file_range", CopyRange},
+                 {"mkdir", Mkdir},   {"ftruncate", Truncate}, {"all", All}};
+    unsigned result = 0;
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, "%s", text);
+    char* saved = nullptr;
+    for (char* word = strtok_r(buffer, ",", &saved); word; word = strtok_r(nullptr, ",", &saved))
+        for (const auto& entry : names)
+            if (std::strcmp(word, entry.name) == 0)
+                result |= entry.value;
+    return result;
+}
+
+// Reads the environment once, before the program's own code runs.
+__attribute__((constructor)) void configure()
+{
+    if (const char* value = std::getenv("SY_FAULT_CALLS"))
+        settings.families = familiesNamed(value);
+    if (const char* value = std::getenv("SY_FAULT_PATH")) {
+        std::snprintf(settings.prefix, sizeof settings.prefix, "%s", value);
+        settings.prefixLength = std::strlen(settings.prefix);
+    }
+    if (const char* value = std::getenv("SY_FAULT_AT"))
+        settings.at = std::atol(value);
+    if (const char* value = std::getenv("SY_FAULT_ERRNO"))
+        settings.error = errorNamed(value);
+    settings.sticky = std::getenv("SY_FAULT_STICKY") != nullptr;
+    settings.kill = std::getenv("SY_FAULT_KILL") != nullptr;
+    settings.noRenameFlags = std::getenv("SY_FAULT_NO_RENAME_FLAGS") != nullptr;
+    settings.noLinks = std::getenv("SY_FAULT_NO_LINKS") != nullptr;
+    settings.report = std::getenv("SY_FAULT_REPORT");
+    // A whole program run under the shim, rather than a test case, is armed from the start.
+    armed = std::getenv("SY_FAULT_ARMED") != nullptr;
+    configured = true;
+}
+
+__attribute__((destructor)) void report()
+{
+    if (!settings.report)
+        return;
+    if (FILE* file = std::fopen(settings.report, "w")) {
+        std::fprintf(file, "%ld %d\n", counted.load(), triggered.load() ? 1 : 0);
+        std::fclose(file);
+    }
+}
+
+bool below(const char* path)
+{
+    return settings.prefixLength > 0 && path &&
+           std::strncmp(path, settings.prefix, settings.prefixLength) == 0;
+}
+
+// Relative paths are resolved against the folder descriptor (or the working directory), as
+// the kernel would, so that openat and renameat below the prefix count too.
+bool pathBelow(int folder, const char* path)
+{
+    if (!path)
+        return false;
+    if (path[0] == '/')
+        return below(path);
+    char base[PATH_MAX];
+    if (folder == AT_FDCWD) {
+        if (!getcwd(base, sizeof base))
+            return false;
+    } else {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
+        const ssize_t length = readlink(link, base, sizeof base - 1);
+        if (length < 0)
+            return false;
+        base[length] = '\0';
+    }
+    char joined[PATH_MAX * 2];
+    std::snprintf(joined, sizeof joined, "%s/%s", base, path);
+    return below(joined);
+}
+
+bool descriptorBelow(int fd)
+{
+    if (fd < 0)
+        return false;
+    char link[64];
+    char target[PATH_MAX];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, target, sizeof target - 1);
+    if (length < 0)
+        return false;
+    target[length] = '\0';
+    return below(target);
+}
+
+// True when this call is to fail; kills the process instead where asked.
+bool strikes(unsigned family, bool concerned)
+{
+    if (!configured || !armed.load() || !(settings.families & family) || !concerned)
+        return false;
+    const long number = counted.fetch_add(1) + 1;
+    if (settings.at <= 0 || number < settings.at || (number > settings.at && !settings.sticky))
+        return false;
+    triggered = true;
+    if (settings.kill) {
+        report();
+        ::kill(::getpid(), SIGKILL);
+    }
+    return true;
+}
+
+template<typename T>
+T next(const char* name)
+{
+    return reinterpret_cast<T>(dlsym(RTLD_NEXT, name));
+}
+
+#define SY_FAIL_WITH(value)                                                                        \
+    do {                                                                                           \
+        errno = settings.error;                                                                    \
+        return value;                                                                              \
+    } while (0)
+
+int openFlagsMode(int flags, va_list arguments)
+{
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, int) : 0;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) void syFaultArm(int on)
+{
+    armed = on != 0;
+}
+
+__attribute__((visibility("default"))) long syFaultCount()
+{
+    return counted.load();
+}
+
+__attribute__((visibility("default"))) int open(const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const int mode = openFlagsMode(flags, arguments);
+    va_end(arguments);
+    if (strikes(Open, pathBelow(AT_FDCWD, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(const char*, int, ...)>("open");
+    return real(path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int open64(const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const int mode = openFlagsMode(flags, arguments);
+    va_end(arguments);
+    if (strikes(Open, pathBelow(AT_FDCWD, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(const char*, int, ...)>("open64");
+    return real(path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat(int folder, const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const int mode = openFlagsMode(flags, arguments);
+    va_end(arguments);
+    if (strikes(Open, pathBelow(folder, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, const char*, int, ...)>("openat");
+    return real(folder, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat64(int folder, const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const int mode = openFlagsMode(flags, arguments);
+    va_end(arguments);
+    if (strikes(Open, pathBelow(folder, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, const char*, int, ...)>("openat64");
+    return real(folder, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) ssize_t read(int fd, void* buffer, size_t count)
+{
+    if (strikes(Read, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, void*, size_t)>("read");
+    return real(fd, buffer, count);
+}
+
+__attribute__((visibility("default"))) ssize_t pread64(int fd, void* buffer, size_t count,
+                                                       off_t offset)
+{
+    if (strikes(Read, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread64");
+    return real(fd, buffer, count, offset);
+}
+
+__attribute__((visibility("default"))) ssize_t pread(int fd, void* buffer, size_t count,
+                                                     off_t offset)
+{
+    if (strikes(Read, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+    return real(fd, buffer, count, offset);
+}
+
+__attribute__((visibility("default"))) ssize_t write(int fd, const void* buffer, size_t count)
+{
+    if (strikes(Write, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    return real(fd, buffer, count);
+}
+
+__attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void* buffer, size_t count,
+                                                        off_t offset)
+{
+    if (strikes(Write, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
+    return real(fd, buffer, count, offset);
+}
+
+__attribute__((visibility("default"))) ssize_t pwrite(int fd, const void* buffer, size_t count,
+                                                      off_t offset)
+{
+    if (strikes(Write, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+    return real(fd, buffer, count, offset);
+}
+
+__attribute__((visibility("default"))) ssize_t writev(int fd, const struct iovec* parts, int count)
+{
+    if (strikes(Write, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<ssize_t (*)(int, const struct iovec*, int)>("writev");
+    return real(fd, parts, count);
+}
+
+__attribute__((visibility("default"))) int rename(const char* from, const char* to)
+{
+    if (strikes(Rename, pathBelow(AT_FDCWD, from) || pathBelow(AT_FDCWD, to)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(const char*, const char*)>("rename");
+    return real(from, to);
+}
+
+__attribute__((visibility("default"))) int renameat(int fromFolder, const char* from, int toFolder,
+                                                    const char* to)
+{
+    if (strikes(Rename, pathBelow(fromFolder, from) || pathBelow(toFolder, to)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
+    return real(fromFolder, from, toFolder, to);
+}
+
+__attribute__((visibility("default"))) int renameat2(int fromFolder, const char* from, int toFolder,
+                                                     const char* to, unsigned int flags)
+{
+    if (strikes(Rename, pathBelow(fromFolder, from) || pathBelow(toFolder, to)))
+        SY_FAIL_WITH(-1);
+    // The kernel interface of NFS, CIFS and FUSE file systems knows no rename flags.
+    if (settings.noRenameFlags && flags != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    static auto real = next<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
+    return real(fromFolder, from, toFolder, to, flags);
+}
+
+__attribute__((visibility("default"))) int link(const char* from, const char* to)
+{
+    if (strikes(Link, pathBelow(AT_FDCWD, from) || pathBelow(AT_FDCWD, to)))
+        SY_FAIL_WITH(-1);
+    if (settings.noLinks) {
+        errno = EPERM;
+        return -1;
+    }
+    static auto real = next<int (*)(const char*, const char*)>("link");
+    return real(from, to);
+}
+
+__attribute__((visibility("default"))) int linkat(int fromFolder, const char* from, int toFolder,
+                                                  const char* to, int flags)
+{
+    if (strikes(Link, pathBelow(fromFolder, from) || pathBelow(toFolder, to)))
+        SY_FAIL_WITH(-1);
+    if (settings.noLinks) {
+        errno = EPERM;
+        return -1;
+    }
+    static auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
+    return real(fromFolder, from, toFolder, to, flags);
+}
+
+__attribute__((visibility("default"))) int unlink(const char* path)
+{
+    if (strikes(Unlink, pathBelow(AT_FDCWD, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(const char*)>("unlink");
+    return real(path);
+}
+
+__attribute__((visibility("default"))) int unlinkat(int folder, const char* path, int flags)
+{
+    if (strikes(Unlink, pathBelow(folder, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, const char*, int)>("unlinkat");
+    return real(folder, path, flags);
+}
+
+__attribute__((visibility("default"))) int rmdir(const char* path)
+{
+    if (strikes(Unlink, pathBelow(AT_FDCWD, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(const char*)>("rmdir");
+    return real(path);
+}
+
+__attribute__((visibility("default"))) int fsync(int fd)
+{
+    if (strikes(Fsync, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int)>("fsync");
+    return real(fd);
+}
+
+__attribute__((visibility("default"))) int fdatasync(int fd)
+{
+    if (strikes(Fsync, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int)>("fdatasync");
+    return real(fd);
+}
+
+// A failed close still frees the descriptor, as Linux's does.
+__attribute__((visibility("default"))) int close(int fd)
+{
+    static auto real = next<int (*)(int)>("close");
+    if (strikes(Close, descriptorBelow(fd))) {
+        real(fd);
+        SY_FAIL_WITH(-1);
+    }
+    return real(fd);
+}
+
+__attribute__((visibility("default"))) ssize_t copy_file_range(int from, off64_t* fromOffset,
+                                                               int to, off64_t* toOffset,
+                                                               size_t length, unsigned int flags)
+{
+    if (strikes(CopyRange, descriptorBelow(from) || descriptorBelow(to)))
+        SY_FAIL_WITH(-1);
+    static auto real =
+        next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned int)>("copy_file_range");
+    return real(from, fromOffset, to, toOffset, length, flags);
+}
+
+__attribute__((visibility("default"))) int mkdir(const char* path, mode_t mode)
+{
+    if (strikes(Mkdir, pathBelow(AT_FDCWD, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(const char*, mode_t)>("mkdir");
+    return real(path, mode);
+}
+
+__attribute__((visibility("default"))) int mkdirat(int folder, const char* path, mode_t mode)
+{
+    if (strikes(Mkdir, pathBelow(folder, path)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, const char*, mode_t)>("mkdirat");
+    return real(folder, path, mode);
+}
+
+__attribute__((visibility("default"))) int ftruncate64(int fd, off_t length)
+{
+    if (strikes(Truncate, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, off_t)>("ftruncate64");
+    return real(fd, length);
+}
+
+__attribute__((visibility("default"))) int ftruncate(int fd, off_t length)
+{
+    if (strikes(Truncate, descriptorBelow(fd)))
+        SY_FAIL_WITH(-1);
+    static auto real = next<int (*)(int, off_t)>("ftruncate");
+    return real(fd, length);
+}
+
+} // extern "C"
