@@ -250,10 +250,11 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
     SY_FUNCTION("CIniFileGuard::openWorkingCopy");
     // QSettings refuses a byte-order mark; the rest of such a file is read as it is.
     QByteArray text = withoutByteOrderMark(content);
-    // Dates are decoded here and given to QSettings as values; what else is serialised is not read.
+    // Dates and plain values are decoded here and given to QSettings as values; what else is
+    // serialised is not read.
     const QByteArray placeholder =
         "syncarium-date-" + QUuid::createUuid().toByteArray(QUuid::Id128) + '-';
-    const QList<QDateTime> dates = CSerialisedValueCheck::setDatesAside(text, placeholder);
+    const QList<QVariant> dates = CSerialisedValueCheck::setPlainValuesAside(text, placeholder);
     *serialised = CSerialisedValueCheck::mayHoldSerialisedValue(text);
     if (*serialised)
         return nullptr;
@@ -270,7 +271,7 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
     auto copy = std::make_unique<QSettings>(path, QSettings::IniFormat);
     // Sections are parsed when first used; parse them all so that status() tells of damage now.
     const QStringList keys = copy->allKeys();
-    if (!dates.isEmpty() && !putDatesBack(*copy, keys, placeholder, dates)) {
+    if (!dates.isEmpty() && !putValuesBack(*copy, keys, placeholder, dates)) {
         *serialised = true;
         return nullptr;
     }
@@ -279,8 +280,8 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
 
 // Each placeholder must be found as one whole value; where the parser read the file otherwise,
 // the date was no value of its own, and the file is taken as it stands: serialised.
-bool CIniFileGuard::putDatesBack(QSettings& copy, const QStringList& keys,
-                                 const QByteArray& placeholder, const QList<QDateTime>& dates)
+bool CIniFileGuard::putValuesBack(QSettings& copy, const QStringList& keys,
+                                  const QByteArray& placeholder, const QList<QVariant>& dates)
 {
     const QString prefix = QString::fromLatin1(placeholder);
     QList<bool> found(dates.size(), false);

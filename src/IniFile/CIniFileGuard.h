@@ -46,8 +46,8 @@ private:
     // A private copy of content for QSettings to read; null when it could not be written, or
     // (with serialised set) when the content holds a serialised value other than a date.
     std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
-    static bool putDatesBack(QSettings& copy, const QStringList& keys,
-                             const QByteArray& placeholder, const QList<QDateTime>& dates);
+    static bool putValuesBack(QSettings& copy, const QStringList& keys,
+                              const QByteArray& placeholder, const QList<QVariant>& dates);
     bool moveDamagedFileAside();
 
     // Declared before the settings object, which writes into it until it is destroyed.

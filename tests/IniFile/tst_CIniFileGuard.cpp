@@ -32,12 +32,16 @@ void expectCritical(const char* function, const QString& pattern)
                             "CIniFileGuard::" + QString::fromLatin1(function), pattern);
 }
 
-// The text QSettings writes for key and value, as another part of the client stores it.
-QByteArray writtenByQSettings(const QString& key, const QVariant& value)
+// The text QSettings writes for values, as another part of the client stores them.
+QByteArray writtenByQSettings(const QVariantMap& values)
 {
     const QTemporaryDir folder;
     const QString path = folder.filePath("written.ini");
-    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        for (auto value = values.cbegin(); value != values.cend(); ++value)
+            settings.setValue(value.key(), value.value());
+    }
     return CTestTree::content(path);
 }
 
@@ -65,8 +69,8 @@ private Q_SLOTS:
     void init();
 
     void valuesOfOtherTypes();
-    void datesOfOtherWriters_data();
-    void datesOfOtherWriters();
+    void valuesOfOtherWriters_data();
+    void valuesOfOtherWriters();
     void damagedFile_data();
     void damagedFile();
     void skippedLinesKeepEveryKey_data();
@@ -129,34 +133,46 @@ void tst_CIniFileGuard::valuesOfOtherTypes()
     QCOMPARE(extra.value("size"), QVariant(QSize(3, 4)));
 }
 
-void tst_CIniFileGuard::datesOfOtherWriters_data()
+void tst_CIniFileGuard::valuesOfOtherWriters_data()
 {
-    QTest::addColumn<QDateTime>("date");
-    QTest::newRow("local time") << QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10));
-    QTest::newRow("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
-    QTest::newRow("offset from UTC")
-        << QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600);
-    QTest::newRow("no date") << QDateTime();
+    QTest::addColumn<QVariantMap>("values");
+    const QDateTime utc(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("local time") << QVariantMap{
+        {"dates/last", QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10))}};
+    QTest::newRow("UTC") << QVariantMap{{"dates/last", utc}};
+    QTest::newRow("offset from UTC") << QVariantMap{
+        {"dates/last", QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600)}};
+    QTest::newRow("no date") << QVariantMap{{"dates/last", QDateTime()}};
+    QTest::newRow("UTC beside a size")
+        << QVariantMap{{"dates/last", utc}, {"gui/window", QSize(640, 480)}};
+    QTest::newRow("point, rectangle, list")
+        << QVariantMap{{"gui/at", QPoint(-3, 7)},
+                       {"gui/frame", QRect(1, 2, 300, 400)},
+                       {"gui/both", QVariantList{QSize(1, 2), QPoint(3, 4)}}};
+    QTest::newRow("day and time of day")
+        << QVariantMap{{"dates/day", QDate(2026, 12, 8)}, {"dates/time", QTime(1, 2, 3, 4)}};
+    QTest::newRow("in fractions") << QVariantMap{{"gui/size", QSizeF(1.5, -2)},
+                                                 {"gui/at", QPointF(0.25, 1e300)},
+                                                 {"gui/frame", QRectF(1, 2, 3.5, 4)}};
 }
 
-// A date is stored by QSettings behind "@DateTime(": it is read, and the file stays the user's.
-void tst_CIniFileGuard::datesOfOtherWriters()
+// Values QSettings writes for plain types are read, and the file stays the user's.
+void tst_CIniFileGuard::valuesOfOtherWriters()
 {
-    QFETCH(QDateTime, date);
-    QVERIFY(CTestTree::write(iniPath(),
-                             "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
-    {
+    QFETCH(QVariantMap, values);
+    QVERIFY(CTestTree::write(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings(values)));
+    for (int run = 0; run < 2; ++run) {
         CIniFileGuard guard(iniPath());
         QCOMPARE(guard.value("gui/fontSize").toString(), "9");
-        QCOMPARE(guard.value("dates/last"), QVariant(date));
-        guard.change({{"gui/trayMessages", 0}});
+        for (auto value = values.cbegin(); value != values.cend(); ++value)
+            QCOMPARE(guard.value(value.key()), value.value());
+        if (run == 0)
+            guard.change({{"gui/trayMessages", 0}});
+        else
+            QCOMPARE(guard.value("gui/trayMessages").toString(), "0");
     }
     QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"Syncarium.ini"});
-    CIniFileGuard again(iniPath());
-    QCOMPARE(again.value("dates/last"), QVariant(date));
-    QCOMPARE(again.value("gui/trayMessages").toString(), "0");
-    QCOMPARE(again.value("gui/fontSize").toString(), "9");
 }
 
 void tst_CIniFileGuard::damagedFile_data()
@@ -194,6 +210,9 @@ void tst_CIniFileGuard::damagedFile_data()
         "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
         "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n",
         false, true);
+    // A plain type's head with more data than the type holds.
+    row("day with more behind it",
+        "[general]\nscannStart=0\nx=@Variant(\\0\\0\\0\\xe\\0%\\x8e\\xc7\\0)\n", false, true);
     // A list of strings claiming a thousand million entries behind the date's marker.
     row("list behind a date's marker",
         "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n", false, true);
