@@ -1,5 +1,6 @@
 #include "IniFile/CIniFileGuard.h"
 
+#include "IniFile/CIniFileSync.h"
 #include "diagnostics/CLogRecord.h"
 #include "iniText/CSerialisedValueCheck.h"
 #include "threading/threads/CCallStack.h"
@@ -436,15 +437,26 @@ bool CIniFileGuard::save()
     // the previous file as it was. Its commit() has been seen to report success after its own
     // flush failed on a full disk, so the flush is checked here.
     QSaveFile output(filePath);
+    QString syncError;
+    // QSaveFile syncs before it renames but ignores a failed sync: the data would get the name
+    // without being on the disk, so it is synced and checked here first.
     if (!output.open(QIODevice::WriteOnly) || output.write(mergedContent) != mergedContent.size() ||
-        !output.flush() || !output.commit()) {
+        !output.flush() || !CIniFileSync::syncFile(output, syncError) || !output.commit()) {
         const QString cause =
-            output.error() == QFileDevice::NoError || output.error() == QFileDevice::WriteError
+            !syncError.isEmpty() ? syncError
+            : output.error() == QFileDevice::NoError || output.error() == QFileDevice::WriteError
                 ? orIfEmpty(whyNoFileIn(folder, mergedContent.size()), output.errorString())
                 : output.errorString();
         SY_CRITICAL << "could not write the settings file, the previous file is kept and the"
                        " change is kept for this run only:"
                     << filePath << cause;
+        return false;
+    }
+    if (!CIniFileSync::syncFolder(folder, syncError)) {
+        SY_CRITICAL << "could not sync the settings folder, the new settings file may not outlive"
+                       " a power loss and the change is saved again with the next one:"
+                    << folder << syncError;
+        QFile::remove(written->fileName());
         return false;
     }
     // From now on this run reads what the file holds, as a later run will.

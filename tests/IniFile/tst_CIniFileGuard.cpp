@@ -1,6 +1,7 @@
 #include "IniFile/CIniFileGuard.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -82,6 +83,7 @@ private Q_SLOTS:
     void deniedAsUser();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
+    void failedSyncKeepsTheFile();
 
     // Run by the slots above in a second process; they skip when started any other way.
     void holdLock();
@@ -489,6 +491,37 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
     QCOMPARE(CTestTree::content(iniPath()), content);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              leave >= 0 ? (QStringList{"Syncarium.ini", "filler"}) : QStringList{"Syncarium.ini"});
+}
+
+// The data of the new file that does not reach the disk must not get the file's name.
+void tst_CIniFileGuard::failedSyncKeepsTheFile()
+{
+    if (CFaultInjection::isInjected()) {
+        const QString path = CFaultInjection::folder() + "/Syncarium.ini";
+        CIniFileGuard guard(path);
+        expectCritical("save", "could not write the settings file, the previous file is kept and "
+                               "the change is kept for this run only: " +
+                                   QRegularExpression::escape(path) + " Input/output error");
+        CFaultInjection::arm();
+        guard.change({{"gui/fontSize", 12}});
+        CFaultInjection::disarm();
+        QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
+        return;
+    }
+    const QByteArray content("[gui]\nfontSize=9\n");
+    QVERIFY(CTestTree::write(iniPath(), content));
+    CFaultPlan plan;
+    plan.calls = "fsync";
+    plan.pathPrefix = QFileInfo(iniPath()).path();
+    // From the first on: the lock file's sync comes before the new file's, and QLockFile does
+    // not mind a failed one.
+    plan.at = 1;
+    plan.sticky = true;
+    const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+    QVERIFY2(outcome.passed, outcome.output.constData());
+    QCOMPARE(CTestTree::content(iniPath()), content);
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
 }
 
 QTEST_GUILESS_MAIN(tst_CIniFileGuard)
