@@ -33,6 +33,11 @@ QByteArray withoutByteOrderMark(const QByteArray& content)
     return content.startsWith(mark) ? content.mid(mark.size()) : content;
 }
 
+bool isUtf8(const QByteArray& text)
+{
+    return QString::fromUtf8(text).toUtf8() == text;
+}
+
 bool isWrittenAsText(int typeId)
 {
     switch (typeId) {
@@ -307,14 +312,20 @@ bool CIniFileGuard::putValuesBack(QSettings& copy, const QStringList& keys,
     return !found.contains(false);
 }
 
-bool CIniFileGuard::moveDamagedFileAside()
+QString CIniFileGuard::damagedName() const
 {
-    SY_FUNCTION("CIniFileGuard::moveDamagedFileAside");
     const QString base = filePath + QStringLiteral(".damaged-") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString target = base;
     for (int n = 1; QFileInfo(target).exists() || QFileInfo(target).isSymLink(); ++n)
         target = base + QLatin1Char('-') + QString::number(n);
+    return target;
+}
+
+bool CIniFileGuard::moveDamagedFileAside()
+{
+    SY_FUNCTION("CIniFileGuard::moveDamagedFileAside");
+    const QString target = damagedName();
     QFile file(filePath);
     if (!file.rename(target)) {
         SY_CRITICAL << "could not move the damaged settings file aside, the change is kept for"
@@ -324,6 +335,30 @@ bool CIniFileGuard::moveDamagedFileAside()
     }
     SY_CRITICAL << "the settings file could not be parsed and was moved aside:" << filePath << "->"
                 << target;
+    return true;
+}
+
+bool CIniFileGuard::keepCopy(const QByteArray& content)
+{
+    SY_FUNCTION("CIniFileGuard::keepCopy");
+    const QString target = damagedName();
+    QFile copy(target);
+    QString error;
+    // Created without replacing anything, and on the disk before the file it keeps is replaced.
+    const bool kept = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+                      copy.write(content) == content.size() && copy.flush() &&
+                      CIniFileSync::syncFile(copy, error) &&
+                      CIniFileSync::syncFolder(QFileInfo(target).absolutePath(), error);
+    if (!kept) {
+        SY_CRITICAL << "could not keep a copy of the settings file, which is not read whole; the"
+                       " file is left as it is and the change is kept for this run only:"
+                    << filePath << target << (error.isEmpty() ? copy.errorString() : error);
+        copy.close();
+        QFile::remove(target);
+        return false;
+    }
+    SY_CRITICAL << "the settings file is not read whole, a copy is kept before it is replaced:"
+                << filePath << "->" << target;
     return true;
 }
 
@@ -386,6 +421,10 @@ bool CIniFileGuard::save()
             return false;
         merged = openWorkingCopy(QByteArray(), &serialised);
     }
+    // What QSettings cannot read whole (lines it skips, bytes that are no UTF-8 text, as in a
+    // binary, cut or UTF-16 file) is lost when the file is written anew: the user keeps a copy.
+    const bool readWhole = !(merged && merged->status() == QSettings::FormatError) &&
+                           !content.contains('\0') && isUtf8(withoutByteOrderMark(content));
     if (merged && merged->status() == QSettings::FormatError) {
         // QSettings does not write back a file it could not parse whole: the same keys, without
         // the lines it skipped.
@@ -436,6 +475,8 @@ bool CIniFileGuard::save()
     // QSaveFile writes beside the file and renames: a full disk or a read-only folder leaves
     // the previous file as it was. Its commit() has been seen to report success after its own
     // flush failed on a full disk, so the flush is checked here.
+    if (!readWhole && !keepCopy(content))
+        return false;
     QSaveFile output(filePath);
     QString syncError;
     // QSaveFile syncs before it renames but ignores a failed sync: the data would get the name

@@ -48,7 +48,11 @@ private:
     std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
     static bool putValuesBack(QSettings& copy, const QStringList& keys,
                               const QByteArray& placeholder, const QList<QVariant>& dates);
+    // A free name beside the file for a copy of it the user keeps.
+    QString damagedName() const;
     bool moveDamagedFileAside();
+    // Keeps content, the file as it was read, under a name of its own; false (logged) when not.
+    bool keepCopy(const QByteArray& content);
 
     // Declared before the settings object, which writes into it until it is destroyed.
     QTemporaryDir workingFolder;
