@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -123,8 +124,18 @@ bool acquire(QLockFile& lock)
 {
     const QDeadlineTimer deadline(lockWaitMs);
     while (!lock.tryLock(0)) {
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+        if (lock.error() != QLockFile::LockFailedError)
             return false;
+        if (deadline.hasExpired()) {
+            // A writer names itself in the lock file as soon as it has made it; one that still
+            // names nobody after the whole wait was killed in between, and QLockFile would wait
+            // for its age to pass.
+            qint64 pid = 0;
+            QString host;
+            QString application;
+            return !lock.getLockInfo(&pid, &host, &application) && lock.removeStaleLockFile() &&
+                   lock.tryLock(0);
+        }
         QThread::msleep(lockStepMs);
     }
     return true;
@@ -171,6 +182,22 @@ void removeAbandonedWorkingCopies(const QString& own)
 }
 
 } // namespace
+
+// QSaveFile gives its data a name of the file's name and six characters just before it renames
+// it: a process killed in between leaves it. Every writer of the file writes under its lock, so
+// while this one holds it no such name is another's save in progress.
+void CIniFileGuard::removeAbandonedSaves(const QString& folder) const
+{
+    const QString name = QFileInfo(filePath).fileName();
+    const QRegularExpression pattern(QLatin1Char('^') + QRegularExpression::escape(name) +
+                                     QStringLiteral("\\.[A-Za-z0-9]{6}$"));
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList({name + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        if (pattern.match(entry.fileName()).hasMatch() && !entry.isSymLink())
+            QFile::remove(entry.absoluteFilePath());
+    }
+}
 
 CIniFileGuard::CIniFileGuard(const QString& path)
     : workingFolder(workingFolderTemplate()), filePath(path)
@@ -388,6 +415,7 @@ bool CIniFileGuard::save()
                         << lockPath << orIfEmpty(whyNoFileIn(folder, lockFileSize), lock.error());
         return false;
     }
+    removeAbandonedSaves(folder);
     // The file is read again under the lock: other processes' keys since the last read stay.
     const QFileInfo info(filePath);
     QByteArray content;

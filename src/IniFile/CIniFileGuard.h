@@ -48,6 +48,7 @@ private:
     std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
     static bool putValuesBack(QSettings& copy, const QStringList& keys,
                               const QByteArray& placeholder, const QList<QVariant>& dates);
+    void removeAbandonedSaves(const QString& folder) const;
     // A free name beside the file for a copy of it the user keeps.
     QString damagedName() const;
     bool moveDamagedFileAside();

@@ -84,6 +84,7 @@ private Q_SLOTS:
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
     void failedSyncKeepsTheFile();
+    void killedSaveLeavesOldOrNew();
 
     // Run by the slots above in a second process; they skip when started any other way.
     void holdLock();
@@ -539,6 +540,44 @@ void tst_CIniFileGuard::failedSyncKeepsTheFile()
     QCOMPARE(CTestTree::content(iniPath()), content);
     QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"Syncarium.ini"});
+}
+
+// Killed at any call of a save, the file is the old one or the new one, whole, and the next save
+// leaves nothing else beside it.
+void tst_CIniFileGuard::killedSaveLeavesOldOrNew()
+{
+    if (CFaultInjection::isInjected()) {
+        CIniFileGuard guard(CFaultInjection::folder() + "/Syncarium.ini");
+        CFaultInjection::arm();
+        guard.change({{"gui/fontSize", 12}});
+        CFaultInjection::disarm();
+        return;
+    }
+    const QByteArray old("[gui]\nfontSize=9\nkept=1\n");
+    const QString folder = QFileInfo(iniPath()).path();
+    CFaultPlan plan;
+    plan.pathPrefix = folder;
+    plan.kill = true;
+    const int points = CFaultInjection::killSweep(
+        plan,
+        [&] { QVERIFY(QDir(folder).removeRecursively() && CTestTree::write(iniPath(), old)); },
+        [&](int point) {
+            const QByteArray now = CTestTree::content(iniPath());
+            if (now != old) {
+                const QString copy = environment->root() + QString("killed-%1.ini").arg(point);
+                QVERIFY(CTestTree::write(copy, now));
+                QSettings read(copy, QSettings::IniFormat);
+                QVERIFY2(read.value("gui/fontSize").toInt() == 12 &&
+                             read.value("gui/kept") == "1" && read.status() == QSettings::NoError,
+                         now.constData());
+            }
+            CIniFileGuard(iniPath()).change({{"gui/other", point}});
+            const QStringList left =
+                QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            QVERIFY2(left == QStringList{"Syncarium.ini"}, qPrintable(left.join(' ')));
+        });
+    qInfo("kill points tried: %d", points);
+    QVERIFY(points > 1);
 }
 
 QTEST_GUILESS_MAIN(tst_CIniFileGuard)
