@@ -447,6 +447,8 @@ bool CIniFileGuard::save()
         // Writing it would replace the user's whole file with the keys that could be read.
         if (!moveDamagedFileAside())
             return false;
+        // Kept whole under its new name: nothing of it is replaced any more.
+        content.clear();
         merged = openWorkingCopy(QByteArray(), &serialised);
     }
     // What QSettings cannot read whole (lines it skips, bytes that are no UTF-8 text, as in a

@@ -220,6 +220,10 @@ void tst_CIniFileGuard::damagedFile_data()
         "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
         "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n",
         false, true);
+    // Found by fuzzing: moved aside, it was copied as well.
+    row("cut date beside NUL bytes",
+        QByteArray("[general]\nscannStart=0\n[g\0\0ui]\nx=@DateTime(\\0\\0\\0\\x10)\n", 55), false,
+        true);
     // A plain type's head with more data than the type holds.
     row("day with more behind it",
         "[general]\nscannStart=0\nx=@Variant(\\0\\0\\0\\xe\\0%\\x8e\\xc7\\0)\n", false, true);
