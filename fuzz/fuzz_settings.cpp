@@ -4,6 +4,7 @@
 // other keeps every key QSettings reads in it.
 
 #include "IniFile/CIniFileSettings.h"
+#include "iniText/CSerialisedValueCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,13 +192,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!aside.isEmpty()) {
         if (aside.size() != 1 || readFile(box.folder + QLatin1Char('/') + aside.first()) != input)
             finding(QStringLiteral("the damaged file was not kept as it was"));
-        return 0;
     }
     // The settings read a file without its byte-order mark, which QSettings would take for
     // part of the first key, and with it any tab or space the line starts with.
     const auto withoutMark = [](const QByteArray& content) {
         return content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content;
     };
+    // A file moved aside for a serialised value gives up its keys; one that is only copied
+    // before it is replaced keeps them.
+    QByteArray plain = withoutMark(input);
+    CSerialisedValueCheck::setPlainValuesAside(plain, "plain-value-");
+    if (!aside.isEmpty() && CSerialisedValueCheck::mayHoldSerialisedValue(plain))
+        return 0;
     const QStringList before = keysOf(withoutMark(input));
     const QStringList after = keysOf(withoutMark(readFile(box.ini)));
     for (const QString& key : before) {

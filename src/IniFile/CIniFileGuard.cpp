@@ -1,5 +1,6 @@
 #include "IniFile/CIniFileGuard.h"
 
+#include "IniFile/CIniFileSync.h"
 #include "diagnostics/CLogRecord.h"
 #include "iniText/CSerialisedValueCheck.h"
 #include "threading/threads/CCallStack.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -30,6 +32,11 @@ QByteArray withoutByteOrderMark(const QByteArray& content)
 {
     static const QByteArray mark("\xEF\xBB\xBF");
     return content.startsWith(mark) ? content.mid(mark.size()) : content;
+}
+
+bool isUtf8(const QByteArray& text)
+{
+    return QString::fromUtf8(text).toUtf8() == text;
 }
 
 bool isWrittenAsText(int typeId)
@@ -117,8 +124,18 @@ bool acquire(QLockFile& lock)
 {
     const QDeadlineTimer deadline(lockWaitMs);
     while (!lock.tryLock(0)) {
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+        if (lock.error() != QLockFile::LockFailedError)
             return false;
+        if (deadline.hasExpired()) {
+            // A writer names itself in the lock file as soon as it has made it; one that still
+            // names nobody after the whole wait was killed in between, and QLockFile would wait
+            // for its age to pass.
+            qint64 pid = 0;
+            QString host;
+            QString application;
+            return !lock.getLockInfo(&pid, &host, &application) && lock.removeStaleLockFile() &&
+                   lock.tryLock(0);
+        }
         QThread::msleep(lockStepMs);
     }
     return true;
@@ -165,6 +182,22 @@ void removeAbandonedWorkingCopies(const QString& own)
 }
 
 } // namespace
+
+// QSaveFile gives its data a name of the file's name and six characters just before it renames
+// it: a process killed in between leaves it. Every writer of the file writes under its lock, so
+// while this one holds it no such name is another's save in progress.
+void CIniFileGuard::removeAbandonedSaves(const QString& folder) const
+{
+    const QString name = QFileInfo(filePath).fileName();
+    const QRegularExpression pattern(QLatin1Char('^') + QRegularExpression::escape(name) +
+                                     QStringLiteral("\\.[A-Za-z0-9]{6}$"));
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList({name + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        if (pattern.match(entry.fileName()).hasMatch() && !entry.isSymLink())
+            QFile::remove(entry.absoluteFilePath());
+    }
+}
 
 CIniFileGuard::CIniFileGuard(const QString& path)
     : workingFolder(workingFolderTemplate()), filePath(path)
@@ -250,10 +283,11 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
     SY_FUNCTION("CIniFileGuard::openWorkingCopy");
     // QSettings refuses a byte-order mark; the rest of such a file is read as it is.
     QByteArray text = withoutByteOrderMark(content);
-    // Dates are decoded here and given to QSettings as values; what else is serialised is not read.
+    // Dates and plain values are decoded here and given to QSettings as values; what else is
+    // serialised is not read.
     const QByteArray placeholder =
         "syncarium-date-" + QUuid::createUuid().toByteArray(QUuid::Id128) + '-';
-    const QList<QDateTime> dates = CSerialisedValueCheck::setDatesAside(text, placeholder);
+    const QList<QVariant> dates = CSerialisedValueCheck::setPlainValuesAside(text, placeholder);
     *serialised = CSerialisedValueCheck::mayHoldSerialisedValue(text);
     if (*serialised)
         return nullptr;
@@ -270,7 +304,7 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
     auto copy = std::make_unique<QSettings>(path, QSettings::IniFormat);
     // Sections are parsed when first used; parse them all so that status() tells of damage now.
     const QStringList keys = copy->allKeys();
-    if (!dates.isEmpty() && !putDatesBack(*copy, keys, placeholder, dates)) {
+    if (!dates.isEmpty() && !putValuesBack(*copy, keys, placeholder, dates)) {
         *serialised = true;
         return nullptr;
     }
@@ -279,8 +313,8 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
 
 // Each placeholder must be found as one whole value; where the parser read the file otherwise,
 // the date was no value of its own, and the file is taken as it stands: serialised.
-bool CIniFileGuard::putDatesBack(QSettings& copy, const QStringList& keys,
-                                 const QByteArray& placeholder, const QList<QDateTime>& dates)
+bool CIniFileGuard::putValuesBack(QSettings& copy, const QStringList& keys,
+                                  const QByteArray& placeholder, const QList<QVariant>& dates)
 {
     const QString prefix = QString::fromLatin1(placeholder);
     QList<bool> found(dates.size(), false);
@@ -305,14 +339,20 @@ bool CIniFileGuard::putDatesBack(QSettings& copy, const QStringList& keys,
     return !found.contains(false);
 }
 
-bool CIniFileGuard::moveDamagedFileAside()
+QString CIniFileGuard::damagedName() const
 {
-    SY_FUNCTION("CIniFileGuard::moveDamagedFileAside");
     const QString base = filePath + QStringLiteral(".damaged-") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString target = base;
     for (int n = 1; QFileInfo(target).exists() || QFileInfo(target).isSymLink(); ++n)
         target = base + QLatin1Char('-') + QString::number(n);
+    return target;
+}
+
+bool CIniFileGuard::moveDamagedFileAside()
+{
+    SY_FUNCTION("CIniFileGuard::moveDamagedFileAside");
+    const QString target = damagedName();
     QFile file(filePath);
     if (!file.rename(target)) {
         SY_CRITICAL << "could not move the damaged settings file aside, the change is kept for"
@@ -322,6 +362,30 @@ bool CIniFileGuard::moveDamagedFileAside()
     }
     SY_CRITICAL << "the settings file could not be parsed and was moved aside:" << filePath << "->"
                 << target;
+    return true;
+}
+
+bool CIniFileGuard::keepCopy(const QByteArray& content)
+{
+    SY_FUNCTION("CIniFileGuard::keepCopy");
+    const QString target = damagedName();
+    QFile copy(target);
+    QString error;
+    // Created without replacing anything, and on the disk before the file it keeps is replaced.
+    const bool kept = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+                      copy.write(content) == content.size() && copy.flush() &&
+                      CIniFileSync::syncFile(copy, error) &&
+                      CIniFileSync::syncFolder(QFileInfo(target).absolutePath(), error);
+    if (!kept) {
+        SY_CRITICAL << "could not keep a copy of the settings file, which is not read whole; the"
+                       " file is left as it is and the change is kept for this run only:"
+                    << filePath << target << (error.isEmpty() ? copy.errorString() : error);
+        copy.close();
+        QFile::remove(target);
+        return false;
+    }
+    SY_CRITICAL << "the settings file is not read whole, a copy is kept before it is replaced:"
+                << filePath << "->" << target;
     return true;
 }
 
@@ -351,6 +415,7 @@ bool CIniFileGuard::save()
                         << lockPath << orIfEmpty(whyNoFileIn(folder, lockFileSize), lock.error());
         return false;
     }
+    removeAbandonedSaves(folder);
     // The file is read again under the lock: other processes' keys since the last read stay.
     const QFileInfo info(filePath);
     QByteArray content;
@@ -382,8 +447,14 @@ bool CIniFileGuard::save()
         // Writing it would replace the user's whole file with the keys that could be read.
         if (!moveDamagedFileAside())
             return false;
+        // Kept whole under its new name: nothing of it is replaced any more.
+        content.clear();
         merged = openWorkingCopy(QByteArray(), &serialised);
     }
+    // What QSettings cannot read whole (lines it skips, bytes that are no UTF-8 text, as in a
+    // binary, cut or UTF-16 file) is lost when the file is written anew: the user keeps a copy.
+    const bool readWhole = !(merged && merged->status() == QSettings::FormatError) &&
+                           !content.contains('\0') && isUtf8(withoutByteOrderMark(content));
     if (merged && merged->status() == QSettings::FormatError) {
         // QSettings does not write back a file it could not parse whole: the same keys, without
         // the lines it skipped.
@@ -434,16 +505,29 @@ bool CIniFileGuard::save()
     // QSaveFile writes beside the file and renames: a full disk or a read-only folder leaves
     // the previous file as it was. Its commit() has been seen to report success after its own
     // flush failed on a full disk, so the flush is checked here.
+    if (!readWhole && !keepCopy(content))
+        return false;
     QSaveFile output(filePath);
+    QString syncError;
+    // QSaveFile syncs before it renames but ignores a failed sync: the data would get the name
+    // without being on the disk, so it is synced and checked here first.
     if (!output.open(QIODevice::WriteOnly) || output.write(mergedContent) != mergedContent.size() ||
-        !output.flush() || !output.commit()) {
+        !output.flush() || !CIniFileSync::syncFile(output, syncError) || !output.commit()) {
         const QString cause =
-            output.error() == QFileDevice::NoError || output.error() == QFileDevice::WriteError
+            !syncError.isEmpty() ? syncError
+            : output.error() == QFileDevice::NoError || output.error() == QFileDevice::WriteError
                 ? orIfEmpty(whyNoFileIn(folder, mergedContent.size()), output.errorString())
                 : output.errorString();
         SY_CRITICAL << "could not write the settings file, the previous file is kept and the"
                        " change is kept for this run only:"
                     << filePath << cause;
+        return false;
+    }
+    if (!CIniFileSync::syncFolder(folder, syncError)) {
+        SY_CRITICAL << "could not sync the settings folder, the new settings file may not outlive"
+                       " a power loss and the change is saved again with the next one:"
+                    << folder << syncError;
+        QFile::remove(written->fileName());
         return false;
     }
     // From now on this run reads what the file holds, as a later run will.

@@ -46,9 +46,14 @@ private:
     // A private copy of content for QSettings to read; null when it could not be written, or
     // (with serialised set) when the content holds a serialised value other than a date.
     std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
-    static bool putDatesBack(QSettings& copy, const QStringList& keys,
-                             const QByteArray& placeholder, const QList<QDateTime>& dates);
+    static bool putValuesBack(QSettings& copy, const QStringList& keys,
+                              const QByteArray& placeholder, const QList<QVariant>& dates);
+    void removeAbandonedSaves(const QString& folder) const;
+    // A free name beside the file for a copy of it the user keeps.
+    QString damagedName() const;
     bool moveDamagedFileAside();
+    // Keeps content, the file as it was read, under a name of its own; false (logged) when not.
+    bool keepCopy(const QByteArray& content);
 
     // Declared before the settings object, which writes into it until it is destroyed.
     QTemporaryDir workingFolder;

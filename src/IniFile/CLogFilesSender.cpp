@@ -2,6 +2,7 @@
 
 #include "IniFile/CArchiveSpace.h"
 #include "IniFile/CIniFileSettings.h"
+#include "IniFile/CPackedLogs.h"
 #include "IniFile/CPlacedArchive.h"
 #include "IniFile/CSystemReport.h"
 #include "IniFile/CUndecodableNames.h"
@@ -772,13 +773,19 @@ void CLogFilesSender::saveLogs()
         SY_DEBUG << m_oldLogsFolder << m_oldLogsArchive;
         CZipper zipper(nullptr);
         CFSOperations fsOperations;
-        // The old logs are only removed once they are safely in the archive.
-        if (!zipper.zip(m_oldLogsFolder, m_oldLogsArchive, false))
+        // Stamped before the zipper opens them, so that a log which changes while it is packed
+        // or afterwards is told from the version the archive holds. The folder is not emptied:
+        // a log that no archive holds, or holds only in part, stays for the next rotation.
+        const CPackedLogs logs(m_oldLogsFolder);
+        if (!zipper.zip(m_oldLogsFolder, m_oldLogsArchive, false)) {
             SY_CRITICAL << "unable to zip" << m_oldLogsFolder << "->" << m_oldLogsArchive;
-        else if (fsOperations.cleanDirectory(m_oldLogsFolder, true))
-            SY_DEBUG << "Logs saved successfully!";
-        else
-            SY_CRITICAL << "Could not delete logs_old!";
+        } else {
+            oldLogsPacked();
+            if (logs.removeFrom(m_oldLogsArchive, fsOperations))
+                SY_DEBUG << "Logs saved successfully!";
+            else
+                SY_CRITICAL << "Could not delete logs_old!";
+        }
 
         // Archive names carry their time stamp, so name order is age order.
         QFileInfoList archives =

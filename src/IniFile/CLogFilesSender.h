@@ -73,6 +73,11 @@ Q_SIGNALS:
     // where and why. Emitted before the support form is requested.
     void notice(const QString& message);
 
+protected:
+    // Called by saveLogs() once the old logs' archive is written and read back, before any log
+    // is removed: the moment another program may still touch the folder or the archive.
+    virtual void oldLogsPacked() {}
+
 private:
     // Compares what the staged logs' archive can take with the free space where it is written
     // and where it goes, before a byte is written. May move the output to the fallback folder

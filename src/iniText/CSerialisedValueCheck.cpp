@@ -4,6 +4,7 @@
 #include <QDataStream>
 #include <QVariant>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -109,7 +110,13 @@ public:
     }
 
 private:
-    enum class EPart { LineStart, Comment, Key, Value };
+    enum class EPart
+    {
+        LineStart,
+        Comment,
+        Key,
+        Value
+    };
 
     void inLine(char ch)
     {
@@ -353,28 +360,65 @@ std::optional<QDateTime> decodedDate(const QByteArray& data)
     return value.toDateTime();
 }
 
-// The date a value of a line stands for, when the value is one as QSettings writes it.
-std::optional<QDateTime> writtenDate(QByteArrayView value)
+// The plain values QSettings writes behind "@Variant(" with QDataStream 4.0, as the type and the
+// exact size of its data: a day, a time of day, and sizes, points, lines and rectangles in
+// fractions. Each is a few numbers and decodes into nothing else.
+std::optional<QVariant> decodedPlainValue(const QByteArray& data)
 {
-    const QByteArrayView marker("@DateTime(");
+    static const struct
+    {
+        int type;
+        qsizetype size;
+    } plain[] = {{QMetaType::QDate, 4},   {QMetaType::QTime, 4},  {QMetaType::QRectF, 32},
+                 {QMetaType::QSizeF, 16}, {QMetaType::QLine, 16}, {QMetaType::QLineF, 32},
+                 {QMetaType::QPointF, 16}};
+    if (data.size() < 4 || !data.startsWith(QByteArray(3, '\0')))
+        return std::nullopt;
+    const int type = quint8(data.at(3));
+    const auto known = std::find_if(std::begin(plain), std::end(plain),
+                                    [type](const auto& entry) { return entry.type == type; });
+    if (known == std::end(plain) || data.size() != 4 + known->size)
+        return std::nullopt;
+    QDataStream stream(data);
+    stream.setVersion(QDataStream::Qt_4_0);
+    QVariant value;
+    stream >> value;
+    if (stream.status() != QDataStream::Ok || !stream.atEnd() || value.typeId() != type)
+        return std::nullopt;
+    return value;
+}
+
+// The value a value of a line stands for, when it is a date or a plain value as QSettings
+// writes them.
+std::optional<QVariant> writtenPlainValue(QByteArrayView value)
+{
+    const QByteArrayView dateMarker("@DateTime(");
+    const QByteArrayView variantMarker("@Variant(");
     const bool quoted = value.startsWith('"');
     const QByteArrayView close = quoted ? QByteArrayView(")\"") : QByteArrayView(")");
     if (quoted)
         value = value.sliced(1);
-    if (!value.startsWith(marker) || !value.endsWith(close) ||
-        value.size() < marker.size() + close.size())
+    const bool isDate = value.startsWith(dateMarker);
+    const qsizetype markerSize = isDate ? dateMarker.size() : variantMarker.size();
+    if (!(isDate || value.startsWith(variantMarker)) || !value.endsWith(close) ||
+        value.size() < markerSize + close.size())
         return std::nullopt;
-    const std::optional<QByteArray> data = writtenBytes(
-        value.sliced(marker.size(), value.size() - marker.size() - close.size()), quoted);
-    return data ? decodedDate(*data) : std::nullopt;
+    const std::optional<QByteArray> data =
+        writtenBytes(value.sliced(markerSize, value.size() - markerSize - close.size()), quoted);
+    if (!data)
+        return std::nullopt;
+    if (!isDate)
+        return decodedPlainValue(*data);
+    const std::optional<QDateTime> date = decodedDate(*data);
+    return date ? std::optional<QVariant>(*date) : std::nullopt;
 }
 
 } // namespace
 
-QList<QDateTime> CSerialisedValueCheck::setDatesAside(QByteArray& content,
-                                                      const QByteArray& placeholder)
+QList<QVariant> CSerialisedValueCheck::setPlainValuesAside(QByteArray& content,
+                                                           const QByteArray& placeholder)
 {
-    QList<QDateTime> dates;
+    QList<QVariant> dates;
     QByteArray result;
     qsizetype copied = 0;
     qsizetype position = 0;
@@ -386,8 +430,8 @@ QList<QDateTime> CSerialisedValueCheck::setDatesAside(QByteArray& content,
         while (valueStart < line.end &&
                (content.at(valueStart) == ' ' || content.at(valueStart) == '\t'))
             ++valueStart;
-        const std::optional<QDateTime> date =
-            writtenDate(QByteArrayView(content).sliced(valueStart, line.end - valueStart));
+        const std::optional<QVariant> date =
+            writtenPlainValue(QByteArrayView(content).sliced(valueStart, line.end - valueStart));
         if (!date)
             continue;
         result += QByteArrayView(content).sliced(copied, valueStart - copied);

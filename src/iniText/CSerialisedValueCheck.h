@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QVariant>
 
 // QSettings turns an ini value that starts with "@Variant(" into whatever the serialised data
 // names: decoding a list reserves the element count it claims, gigabytes from a few bytes, and
@@ -21,10 +22,12 @@ public:
     // A value that is exactly what QSettings writes for a date ("@DateTime(", then a date in
     // local time, in UTC or at an offset from UTC, quoted or not) decodes into that date and
     // nothing else: no allocation, no file (a date in a named time zone would make Qt open a
-    // time zone file of that name, so it is not one of them). Replaces each such value in content
-    // by placeholder followed by its number, from 0, and returns the dates in that order; anything
-    // else is left for mayHoldSerialisedValue() to find.
-    static QList<QDateTime> setDatesAside(QByteArray& content, const QByteArray& placeholder);
+    // time zone file of that name, so it is not one of them). So does one that is exactly what it
+    // writes behind "@Variant(" for a day, a time of day, or a size, point, line or rectangle in
+    // fractions. Replaces each such value in content by placeholder followed by its number, from
+    // 0, and returns the values in that order; anything else is left for mayHoldSerialisedValue()
+    // to find.
+    static QList<QVariant> setPlainValuesAside(QByteArray& content, const QByteArray& placeholder);
 
     // The content without the lines the settings parser skips with a format error (no "=", no
     // section header) and with a section header that lacks its "]" closed: QSettings reads the

@@ -1,6 +1,7 @@
 #include "IniFile/CIniFileGuard.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultInjection.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -32,12 +33,16 @@ void expectCritical(const char* function, const QString& pattern)
                             "CIniFileGuard::" + QString::fromLatin1(function), pattern);
 }
 
-// The text QSettings writes for key and value, as another part of the client stores it.
-QByteArray writtenByQSettings(const QString& key, const QVariant& value)
+// The text QSettings writes for values, as another part of the client stores them.
+QByteArray writtenByQSettings(const QVariantMap& values)
 {
     const QTemporaryDir folder;
     const QString path = folder.filePath("written.ini");
-    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        for (auto value = values.cbegin(); value != values.cend(); ++value)
+            settings.setValue(value.key(), value.value());
+    }
     return CTestTree::content(path);
 }
 
@@ -65,8 +70,8 @@ private Q_SLOTS:
     void init();
 
     void valuesOfOtherTypes();
-    void datesOfOtherWriters_data();
-    void datesOfOtherWriters();
+    void valuesOfOtherWriters_data();
+    void valuesOfOtherWriters();
     void damagedFile_data();
     void damagedFile();
     void skippedLinesKeepEveryKey_data();
@@ -78,6 +83,8 @@ private Q_SLOTS:
     void deniedAsUser();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
+    void failedSyncKeepsTheFile();
+    void killedSaveLeavesOldOrNew();
 
     // Run by the slots above in a second process; they skip when started any other way.
     void holdLock();
@@ -129,34 +136,46 @@ void tst_CIniFileGuard::valuesOfOtherTypes()
     QCOMPARE(extra.value("size"), QVariant(QSize(3, 4)));
 }
 
-void tst_CIniFileGuard::datesOfOtherWriters_data()
+void tst_CIniFileGuard::valuesOfOtherWriters_data()
 {
-    QTest::addColumn<QDateTime>("date");
-    QTest::newRow("local time") << QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10));
-    QTest::newRow("UTC") << QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
-    QTest::newRow("offset from UTC")
-        << QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600);
-    QTest::newRow("no date") << QDateTime();
+    QTest::addColumn<QVariantMap>("values");
+    const QDateTime utc(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("local time") << QVariantMap{
+        {"dates/last", QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 10))}};
+    QTest::newRow("UTC") << QVariantMap{{"dates/last", utc}};
+    QTest::newRow("offset from UTC") << QVariantMap{
+        {"dates/last", QDateTime(QDate(2030, 12, 31), QTime(23, 59), Qt::OffsetFromUTC, 3600)}};
+    QTest::newRow("no date") << QVariantMap{{"dates/last", QDateTime()}};
+    QTest::newRow("UTC beside a size")
+        << QVariantMap{{"dates/last", utc}, {"gui/window", QSize(640, 480)}};
+    QTest::newRow("point, rectangle, list")
+        << QVariantMap{{"gui/at", QPoint(-3, 7)},
+                       {"gui/frame", QRect(1, 2, 300, 400)},
+                       {"gui/both", QVariantList{QSize(1, 2), QPoint(3, 4)}}};
+    QTest::newRow("day and time of day")
+        << QVariantMap{{"dates/day", QDate(2026, 12, 8)}, {"dates/time", QTime(1, 2, 3, 4)}};
+    QTest::newRow("in fractions") << QVariantMap{{"gui/size", QSizeF(1.5, -2)},
+                                                 {"gui/at", QPointF(0.25, 1e300)},
+                                                 {"gui/frame", QRectF(1, 2, 3.5, 4)}};
 }
 
-// A date is stored by QSettings behind "@DateTime(": it is read, and the file stays the user's.
-void tst_CIniFileGuard::datesOfOtherWriters()
+// Values QSettings writes for plain types are read, and the file stays the user's.
+void tst_CIniFileGuard::valuesOfOtherWriters()
 {
-    QFETCH(QDateTime, date);
-    QVERIFY(CTestTree::write(iniPath(),
-                             "[gui]\nfontSize=9\n" + writtenByQSettings("dates/last", date)));
-    {
+    QFETCH(QVariantMap, values);
+    QVERIFY(CTestTree::write(iniPath(), "[gui]\nfontSize=9\n" + writtenByQSettings(values)));
+    for (int run = 0; run < 2; ++run) {
         CIniFileGuard guard(iniPath());
         QCOMPARE(guard.value("gui/fontSize").toString(), "9");
-        QCOMPARE(guard.value("dates/last"), QVariant(date));
-        guard.change({{"gui/trayMessages", 0}});
+        for (auto value = values.cbegin(); value != values.cend(); ++value)
+            QCOMPARE(guard.value(value.key()), value.value());
+        if (run == 0)
+            guard.change({{"gui/trayMessages", 0}});
+        else
+            QCOMPARE(guard.value("gui/trayMessages").toString(), "0");
     }
     QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"Syncarium.ini"});
-    CIniFileGuard again(iniPath());
-    QCOMPARE(again.value("dates/last"), QVariant(date));
-    QCOMPARE(again.value("gui/trayMessages").toString(), "0");
-    QCOMPARE(again.value("gui/fontSize").toString(), "9");
 }
 
 void tst_CIniFileGuard::damagedFile_data()
@@ -183,6 +202,13 @@ void tst_CIniFileGuard::damagedFile_data()
         true);
     row("unclosed section", "[general\nscannStart=0\n[gui]\nfontSize=9\n", true);
     row("binary", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01", 20), true);
+    // Not read whole, so kept as a copy before a change replaces it.
+    row("cut in a character", "[general]\nscannStart=0\n[gui]\nfontSize=9\nname=Gr\xC3", false);
+    const QString utf16("[general]\nscannStart=0\n[gui]\nfontSize=9\n");
+    row("UTF-16",
+        QByteArray("\xFF\xFE") +
+            QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2),
+        true);
     // Decoding it would build a cursor, which ends a program without a GUI.
     row("serialised cursor",
         "[general]\nscannStart=0\n[communication]\nports=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n",
@@ -194,6 +220,13 @@ void tst_CIniFileGuard::damagedFile_data()
         "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%"
         "\\x8b\\xe8\\x3\\x34\\xa6\\xa0\\x3\\0\\0\\0\\x2\\0/)\n",
         false, true);
+    // Found by fuzzing: moved aside, it was copied as well.
+    row("cut date beside NUL bytes",
+        QByteArray("[general]\nscannStart=0\n[g\0\0ui]\nx=@DateTime(\\0\\0\\0\\x10)\n", 55), false,
+        true);
+    // A plain type's head with more data than the type holds.
+    row("day with more behind it",
+        "[general]\nscannStart=0\nx=@Variant(\\0\\0\\0\\xe\\0%\\x8e\\xc7\\0)\n", false, true);
     // A list of strings claiming a thousand million entries behind the date's marker.
     row("list behind a date's marker",
         "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\v\\0\\x40\\0\\0\\0)\n", false, true);
@@ -230,6 +263,13 @@ void tst_CIniFileGuard::damagedFile()
                            "the settings file could not be parsed and was moved aside: " +
                                QRegularExpression::escape(path) + " -> " +
                                QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
+        const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
+        if (copied && !damaged)
+            expectCritical("keepCopy",
+                           "the settings file is not read whole, a copy is kept before it is "
+                           "replaced: " +
+                               QRegularExpression::escape(path) + " -> " +
+                               QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
         guard.change({{"General/trayMessages", 1}});
     }
 
@@ -238,13 +278,16 @@ void tst_CIniFileGuard::damagedFile()
             .entryList({"Syncarium.ini.damaged-*"}, QDir::Files | QDir::Hidden);
     CIniFileGuard again(path);
     QCOMPARE(again.value("General/trayMessages").toString(), "1");
-    if (damaged) {
+    const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
+    if (damaged || copied) {
         QCOMPARE(aside.size(), 1);
         QCOMPARE(CTestTree::content(QFileInfo(path).path() + '/' + aside.first()), content);
+    }
+    if (damaged) {
         QCOMPARE(QSettings(path, QSettings::IniFormat).allKeys(),
                  QStringList{"General/trayMessages"});
     } else {
-        QVERIFY(aside.isEmpty());
+        QCOMPARE(aside.isEmpty(), !copied);
         QCOMPARE(again.value("scannStart").toString(), hasScanKey ? "0" : "");
         QCOMPARE(again.value("gui/fontSize").toString(), hasScanKey ? "9" : "");
     }
@@ -470,6 +513,75 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
     QCOMPARE(CTestTree::content(iniPath()), content);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              leave >= 0 ? (QStringList{"Syncarium.ini", "filler"}) : QStringList{"Syncarium.ini"});
+}
+
+// The data of the new file that does not reach the disk must not get the file's name.
+void tst_CIniFileGuard::failedSyncKeepsTheFile()
+{
+    if (CFaultInjection::isInjected()) {
+        const QString path = CFaultInjection::folder() + "/Syncarium.ini";
+        CIniFileGuard guard(path);
+        expectCritical("save", "could not write the settings file, the previous file is kept and "
+                               "the change is kept for this run only: " +
+                                   QRegularExpression::escape(path) + " Input/output error");
+        CFaultInjection::arm();
+        guard.change({{"gui/fontSize", 12}});
+        CFaultInjection::disarm();
+        QCOMPARE(guard.value("gui/fontSize").toInt(), 12);
+        return;
+    }
+    const QByteArray content("[gui]\nfontSize=9\n");
+    QVERIFY(CTestTree::write(iniPath(), content));
+    CFaultPlan plan;
+    plan.calls = "fsync";
+    plan.pathPrefix = QFileInfo(iniPath()).path();
+    // From the first on: the lock file's sync comes before the new file's, and QLockFile does
+    // not mind a failed one.
+    plan.at = 1;
+    plan.sticky = true;
+    const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
+    QVERIFY2(outcome.passed, outcome.output.constData());
+    QCOMPARE(CTestTree::content(iniPath()), content);
+    QCOMPARE(QDir(QFileInfo(iniPath()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Syncarium.ini"});
+}
+
+// Killed at any call of a save, the file is the old one or the new one, whole, and the next save
+// leaves nothing else beside it.
+void tst_CIniFileGuard::killedSaveLeavesOldOrNew()
+{
+    if (CFaultInjection::isInjected()) {
+        CIniFileGuard guard(CFaultInjection::folder() + "/Syncarium.ini");
+        CFaultInjection::arm();
+        guard.change({{"gui/fontSize", 12}});
+        CFaultInjection::disarm();
+        return;
+    }
+    const QByteArray old("[gui]\nfontSize=9\nkept=1\n");
+    const QString folder = QFileInfo(iniPath()).path();
+    CFaultPlan plan;
+    plan.pathPrefix = folder;
+    plan.kill = true;
+    const int points = CFaultInjection::killSweep(
+        plan,
+        [&] { QVERIFY(QDir(folder).removeRecursively() && CTestTree::write(iniPath(), old)); },
+        [&](int point) {
+            const QByteArray now = CTestTree::content(iniPath());
+            if (now != old) {
+                const QString copy = environment->root() + QString("killed-%1.ini").arg(point);
+                QVERIFY(CTestTree::write(copy, now));
+                QSettings read(copy, QSettings::IniFormat);
+                QVERIFY2(read.value("gui/fontSize").toInt() == 12 &&
+                             read.value("gui/kept") == "1" && read.status() == QSettings::NoError,
+                         now.constData());
+            }
+            CIniFileGuard(iniPath()).change({{"gui/other", point}});
+            const QStringList left =
+                QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            QVERIFY2(left == QStringList{"Syncarium.ini"}, qPrintable(left.join(' ')));
+        });
+    qInfo("kill points tried: %d", points);
+    QVERIFY(points > 1);
 }
 
 QTEST_GUILESS_MAIN(tst_CIniFileGuard)

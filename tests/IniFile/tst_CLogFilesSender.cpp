@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <utility>
 
 #include <quazip/quazipfile.h>
@@ -80,6 +81,8 @@ private Q_SLOTS:
     void supportFormAddress();
     void rotation_data();
     void rotation();
+    void rotationKeepsWhatNoArchiveHolds_data();
+    void rotationKeepsWhatNoArchiveHolds();
 
 private:
     // Writes the error log, the backup folder and the log folder of the sample, as asked.
@@ -934,6 +937,64 @@ void tst_CLogFilesSender::rotation()
     // The old-logs folder is emptied but stays.
     QVERIFY(QDir(oldLogs).exists());
     QCOMPARE(CTestTree::describe(oldLogs), "");
+}
+
+namespace {
+// Lets a case touch the folder or the archive between the packing and the removal of the logs.
+class CInterruptedSender : public CLogFilesSender
+{
+public:
+    std::function<void()> meanwhile;
+
+protected:
+    void oldLogsPacked() override { meanwhile(); }
+};
+} // namespace
+
+void tst_CLogFilesSender::rotationKeepsWhatNoArchiveHolds_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("a log comes in") << "new.log" << "new.log=fresh";
+    QTest::newRow("a log grows") << "a.log" << "a.log=packedfresh";
+    QTest::newRow("the archive goes") << "archive" << "a.log=packed;crash/;crash/dump.txt=stack";
+}
+
+void tst_CLogFilesSender::rotationKeepsWhatNoArchiveHolds()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, kept);
+    const QString oldLogs = env->makeDir("logs_old");
+    QVERIFY(CTestTree::make(oldLogs, "a.log=packed;crash/dump.txt=stack"));
+    const QString archive = env->makeDir("archives") + "logs_2026-12-05_10.00.00.zip";
+    CInterruptedSender sender;
+    sender.setOldLogsPaths(oldLogs, archive);
+    sender.meanwhile = [&] {
+        QFile log(oldLogs + change);
+        if (change == "archive")
+            QVERIFY(QFile::remove(archive));
+        else
+            QVERIFY(log.open(QIODevice::Append) && log.write("fresh") == 5 && log.flush());
+    };
+    const auto removal = [](QtMsgType type, const QString& text) {
+        QTest::ignoreMessage(type, QRegularExpression("\\[ CPackedLogs\\.cpp : \\d+ : "
+                                                      "CPackedLogs::removeFrom \\] " +
+                                                      QRegularExpression::escape(text) + '$'));
+    };
+    QTest::ignoreMessage(QtDebugMsg, record(oldLogs + ' ' + archive, "CLogFilesSender::saveLogs"));
+    if (change == "archive") {
+        removal(QtCriticalMsg, "keeping the logs, the archive cannot be read back: " + archive +
+                                   " - No such file or directory");
+        QTest::ignoreMessage(QtCriticalMsg,
+                             record("Could not delete logs_old!", "CLogFilesSender::saveLogs"));
+    } else {
+        if (change == "a.log")
+            removal(QtWarningMsg, "keeping " + oldLogs + "a.log , it changed after it was packed");
+        QTest::ignoreMessage(QtDebugMsg,
+                             record("Logs saved successfully!", "CLogFilesSender::saveLogs"));
+    }
+    sender.saveLogs();
+    QCOMPARE(CTestTree::describe(oldLogs), kept);
 }
 
 QTEST_MAIN(tst_CLogFilesSender)
