@@ -37,6 +37,7 @@
 #include <QUrlQuery>
 
 #include <memory>
+#include <utility>
 
 namespace {
 const QString databaseErrorLog = QStringLiteral("Syncarium/mysql/data/Syncarium2DataBase.err");
@@ -181,17 +182,6 @@ void removeNoted(const QString& note)
     QFile::remove(note);
 }
 
-// One record per entry that is not staged, naming it as escapedPath and saying why.
-void skippedEscaped(const QString& escapedPath, const QString& reason)
-{
-    SY_WARNING_AT(collection) << QStringLiteral("skipped \"%1\": %2").arg(escapedPath, reason);
-}
-
-void skipped(const QString& path, const QString& reason)
-{
-    skippedEscaped(escaped(path), reason);
-}
-
 // Why an entry that should be copied as a file cannot be; empty when it can. A special file
 // is recognised before anything opens it, so a FIFO without a writer never blocks the run.
 QString unstageable(const QFileInfo& entry)
@@ -207,6 +197,13 @@ QString unstageable(const QFileInfo& entry)
     if (!entry.isReadable())
         return QStringLiteral("it is not readable");
     return QString();
+}
+
+// Whether a file that is not staged keeps a log from the archive: a link, a folder or a special
+// file holds none, and one that disappeared was removed by the client itself.
+bool holdsLogs(const QFileInfo& entry)
+{
+    return !entry.isSymLink() && entry.isFile();
 }
 
 // Whether the folder inner is outer or lies below it, however either is reached: links and
@@ -354,8 +351,13 @@ bool CLogFilesSender::zipAndSendLogFiles()
         SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
         // Each entry is copied on its own and one that cannot be is skipped with a warning: a
         // single odd file must not cost the user the whole archive.
+        m_unstaged.clear();
         stageErrorLog(fsOperations);
         stageBackupFolder(fsOperations);
+        // A log that could not be staged (a full disk, a read error) is named with what the
+        // zipper leaves out, so that the window and the archive say it is missing.
+        for (const auto& [entry, why] : std::as_const(m_unstaged))
+            zipper.noteLeftOut(entry, why);
         systemReport = stageSystemReport(output);
         roomy = checkRoom(workingFolder, output, placedElsewhere, message);
         if (roomy) {
@@ -417,8 +419,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     const QStringList leftOut = zipper.leftOut();
     if (zipped && !leftOut.isEmpty()) {
         const QString partly =
-            tr("%n log file(s) could not be read whole and are missing from the archive or in it "
-               "only in part; its list of left-out files names them:\n%1",
+            tr("%n log file(s) are missing from the archive or are in it only in part; its list "
+               "of left-out files names them and says why:\n%1",
                nullptr, int(leftOut.size()))
                 .arg(leftOut.join(QLatin1Char('\n')));
         placedElsewhere =
@@ -523,6 +525,26 @@ QString CLogFilesSender::archiveFolder() const
     return folder;
 }
 
+void CLogFilesSender::skippedEscaped(const QString& escapedPath, const QString& reason,
+                                     bool holdsLogs)
+{
+    SY_WARNING_AT(collection) << QStringLiteral("skipped \"%1\": %2").arg(escapedPath, reason);
+    if (!holdsLogs)
+        return;
+    const QString backup = escaped(m_logsBackupFolder);
+    QString entry = QFileInfo(escapedPath).fileName();
+    if (escapedPath.startsWith(backup))
+        entry = backupCopyFolder + escapedPath.mid(backup.size());
+    else if (withSlash(escapedPath) == backup)
+        entry = backupCopyFolder;
+    m_unstaged.append({entry, reason});
+}
+
+void CLogFilesSender::skipped(const QString& path, const QString& reason, bool holdsLogs)
+{
+    skippedEscaped(escaped(path), reason, holdsLogs);
+}
+
 void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
 {
     const QString errorLog = CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog;
@@ -536,7 +558,7 @@ void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
     }
     const QString reason = unstageable(source);
     if (!reason.isEmpty()) {
-        skipped(errorLog, reason);
+        skipped(errorLog, reason, holdsLogs(source));
         removeStaleCopy(stagedErrorLog);
         return;
     }
@@ -625,7 +647,8 @@ void CLogFilesSender::stageBackupFolder(IFSOperations& fsOperations)
     if (liesWithin(m_logsBackupFolder, m_logsFolder)) {
         skipped(m_logsBackupFolder,
                 QStringLiteral(
-                    "it is the log folder or lies inside it, whose logs are packed as they are"));
+                    "it is the log folder or lies inside it, whose logs are packed as they are"),
+                false);
         return;
     }
     if (liesWithin(m_logsFolder, m_logsBackupFolder)) {
@@ -695,7 +718,7 @@ bool CLogFilesSender::stageFolder(IFSOperations& fsOperations, const QString& fr
                 reason = QStringLiteral("the copy could not be made");
         }
         if (!reason.isEmpty())
-            skipped(entry.filePath(), reason);
+            skipped(entry.filePath(), reason, holdsLogs(entry));
     }
     return true;
 }

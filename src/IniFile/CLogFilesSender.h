@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 
 class IFSOperations;
 class QLockFile;
@@ -13,9 +15,10 @@ class QLockFile;
 // Gathers the client's logs for support: copies the database error log and the backup logs
 // into the log folder, packs that folder into one time-stamped archive, places the archive
 // where the user can see it and opens the support form and that folder. An entry that cannot
-// be copied is skipped with a warning; when no archive could be placed, failed() tells why
-// before the hand-off. Staging and packing run on a thread of their own while the calling
-// thread handles its events. Also rotates a folder of old logs into a bounded set of archives
+// be copied is skipped with a warning, and a log among them is named in the archive's list of
+// what it leaves out; when no archive could be placed, failed() tells why before the hand-off.
+// Staging and packing run on a thread of their own while the calling thread handles its
+// events. Also rotates a folder of old logs into a bounded set of archives
 // (saveLogs(), run by CLogsZipperThread).
 class CLogFilesSender : public QObject
 {
@@ -87,6 +90,10 @@ private:
     // The working directory, or the output folder when the working directory cannot be
     // written or no longer exists: the folder the archive is written in.
     QString archiveFolder() const;
+    // One record per entry that is not staged, naming it as escapedPath and saying why; one
+    // that holds logs is also noted for the archive's list of what it leaves out.
+    void skippedEscaped(const QString& escapedPath, const QString& reason, bool holdsLogs = true);
+    void skipped(const QString& path, const QString& reason, bool holdsLogs = true);
     void stageErrorLog(IFSOperations& fsOperations);
     void removeStaleCopy(const QString& staged);
     // Writes the system report (see CSystemReport) into the log folder under a name no file
@@ -113,6 +120,8 @@ private:
     QString m_oldLogsFolder;
     QString m_oldLogsArchive;
     QString m_archiveNamePrefix;
+    // The run's entries that hold logs and could not be staged, with why.
+    QList<std::pair<QString, QString>> m_unstaged;
     // Held while the run's note of its partial archives stands.
     std::unique_ptr<QLockFile> m_partialNoteLock;
 };

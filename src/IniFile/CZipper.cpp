@@ -499,7 +499,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 {
     SY_FUNCTION("CZipper::zip");
     failure.clear();
-    leftOutLines.clear();
+    leftOutLines = std::exchange(notedLeftOut, {});
     QString sourcePath = source;
     if (sourcePath == QLatin1String("/"))
         return fail(QStringLiteral("the whole file system cannot be packed"));

@@ -50,6 +50,12 @@ public:
     void setSkipUnreadable(bool on) { skipUnreadable = on; }
     // After zip: "<entry>: <why>" for every file not packed whole.
     QStringList leftOut() const { return leftOutLines; }
+    // Names an entry the caller meant to bring into the folder the next zip packs and could
+    // not: that zip lists it first in "left-out.txt" and leftOut(), whether skipping or not.
+    void noteLeftOut(const QString& entry, const QString& why)
+    {
+        notedLeftOut.append(entry + QStringLiteral(": ") + why);
+    }
 
     bool isAborted() const;
     // Also resets the scanner's own flag; called with false once an abort has been handled.
@@ -106,5 +112,6 @@ private:
     QByteArray proxyPassword;
     bool skipUnreadable = false;
     QStringList leftOutLines;
+    QStringList notedLeftOut;
     QString failure;
 };

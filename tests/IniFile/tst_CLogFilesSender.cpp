@@ -319,13 +319,18 @@ void tst_CLogFilesSender::collects_data()
         fullSample);
     row("symbolic link in the backup folder", "link logs_backup/current.log",
         "logs_backup/current.log", link, fullSample);
+    // A log that is not staged is named in the archive's list of what it leaves out.
+    const QStringList listed = QStringList{"left-out.txt"};
     row("name that is not UTF-8", "badname logs_backup/bad\xff.log", "logs_backup/bad\\xff.log",
-        "its name is not valid UTF-8", fullSample);
+        "its name is not valid UTF-8", fullSample + listed);
     row("unreadable file in the backup folder", "chmod000 logs_backup/crash/dump.txt",
-        "logs_backup/crash/dump.txt", "it is not readable", withoutDump);
+        "logs_backup/crash/dump.txt", "it is not readable", withoutDump + listed);
     row("unreadable folder in the backup folder", "chmod000 logs_backup/crash",
         "logs_backup/crash/", "the folder cannot be read",
-        without(withoutDump, {"logs_backup/crash/"}));
+        without(withoutDump, {"logs_backup/crash/"}) + listed);
+    // The log folder is on a data disk that fills while the backups are copied into it.
+    row("full disk while staging", "full logs_backup/big.log", "logs_backup/big.log",
+        "No space left on device - system error code: 28", fullSample + listed);
     // The database log is checked as the backup folder's files are: one row stands for every kind.
     row("folder as the database log", "folder mysql/data/Syncarium2DataBase.err",
         "mysql/data/Syncarium2DataBase.err", "a folder stands where a file is expected",
@@ -338,7 +343,8 @@ void tst_CLogFilesSender::collects_data()
         "logs_backup/", inside, fullSample);
     row("backup folder is a link to the log folder", "backuplink logs", "logs_backup/", inside,
         {"Syncarium.log", "Syncarium2DataBase.err", "sync-2026-12-01.log"});
-    row("read-only Syncarium folder", "readonly", "", "", {"Syncarium.log", "sync-2026-12-01.log"});
+    row("read-only Syncarium folder", "readonly", "", "",
+        {"Syncarium.log", "left-out.txt", "sync-2026-12-01.log"});
 }
 
 void tst_CLogFilesSender::collects()
@@ -351,6 +357,10 @@ void tst_CLogFilesSender::collects()
     const QString kind = setup.section(' ', 0, 0);
     if ((kind == "chmod000" || kind == "readonly") && ::geteuid() == 0)
         QSKIP("root reads and writes files whatever their permission bits");
+    if (kind == "full" && ::geteuid() != 0)
+        QSKIP("needs root to mount a small file system");
+    if (kind == "full" && !mountSmall(logs, "64k"))
+        QSKIP("could not mount a tmpfs");
     const QString path = syncarium + setup.section(' ', 1);
     const QString parts = kind == "parts"    ? setup.section(' ', 1)
                           : path == errorLog ? "backup logs"
@@ -382,6 +392,8 @@ void tst_CLogFilesSender::collects()
         QVERIFY(QDir().mkpath(path + "/inner"));
     } else if (kind == "chmod000") {
         QVERIFY(QFile::setPermissions(path, {}));
+    } else if (kind == "full") {
+        QVERIFY(CTestTree::write(path, CTestTree::noise(256 * 1024)));
     } else if (kind == "readonly") {
         for (const QString& folder : {syncarium, logs, syncarium + "mysql/data/"})
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
@@ -415,16 +427,25 @@ void tst_CLogFilesSender::collects()
     QSignalSpy finished(&sender, &CLogFilesSender::zipFinished);
     QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
     QSignalSpy failed(&sender, &CLogFilesSender::failed);
+    QSignalSpy notice(&sender, &CLogFilesSender::notice);
     QVERIFY(run(sender));
     QCOMPARE(finished.size(), 1);
     QCOMPARE(failed.size(), 0);
+    // The window and the archive name the log that is missing, and why.
+    const bool listed = entries.contains("left-out.txt");
+    QCOMPARE(notice.size(), listed ? 1 : 0);
+    // The backup folder's entries keep their names in the archive.
+    if (listed && !skippedEntry.isEmpty())
+        QVERIFY2(notice.at(0).at(0).toString().contains(skippedEntry + ": "),
+                 qPrintable(notice.at(0).at(0).toString()));
     // Nothing is left beside the archive, not even a partial one.
     QVERIFY(filesIn(QDir::currentPath()).isEmpty());
     QCOMPARE(filesIn(output), QStringList{sender.targetFile()});
     QCOMPARE(CZipListing::checkedNames(output + sender.targetFile()), packed);
-    QCOMPARE(progress.size(), packed.size());
-    QCOMPARE(progress.last().mid(0, 2),
-             (QList<QVariant>{quint32(packed.size()), quint32(packed.size())}));
+    // The list of what is left out is the zipper's own and reports no progress.
+    const qsizetype reported = packed.size() - packed.count("left-out.txt");
+    QCOMPARE(progress.size(), reported);
+    QCOMPARE(progress.last().mid(0, 2), (QList<QVariant>{quint32(reported), quint32(reported)}));
     QCOMPARE(clientFiles(syncarium), before);
     QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
