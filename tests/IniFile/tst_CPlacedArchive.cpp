@@ -1,7 +1,12 @@
 #include "IniFile/CPlacedArchive.h"
 
+#include "common/CFaultInjection.h"
+#include "common/CTestChild.h"
 #include "common/CTestTree.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,6 +31,8 @@ void tst_CPlacedArchive::confirmsOnlyAnExactCopy_data()
         << "flipped" << false << "does not read back";
     QTest::newRow("cut short") << "short" << false << "does not read back";
     QTest::newRow("longer") << "long" << false << "does not read back";
+    // Written exactly, stored otherwise: the system's cache alone would pass it.
+    QTest::newRow("FUSE desktop storing a flipped bit") << "fuse" << false << "does not read back";
     // A second path to the archive is no copy: removing the archive would lose both.
     QTest::newRow("hard link to the archive") << "link" << false << "the archive itself";
     QTest::newRow("missing") << "missing" << false << "No such file";
@@ -36,6 +43,8 @@ void tst_CPlacedArchive::confirmsOnlyAnExactCopy()
     QFETCH(QString, copy);
     QFETCH(bool, confirmed);
     QFETCH(QString, reason);
+    if (copy == "fuse" && !CTestChild::inMountNamespace())
+        return;
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString original = dir.filePath("archive.zip");
@@ -49,6 +58,15 @@ void tst_CPlacedArchive::confirmsOnlyAnExactCopy()
     else if (copy == "long")
         content.append('x');
     QVERIFY(QDir().mkpath(dir.filePath("placed")));
+    const auto unmount = qScopeGuard([&] {
+        if (copy == "fuse")
+            QProcess::execute("umount", {dir.filePath("placed")});
+    });
+    if (copy == "fuse" && (!QDir().mkpath(dir.filePath("store")) ||
+                           !CFaultInjection::mountCorrupting(dir.filePath("store"),
+                                                             dir.filePath("placed"),
+                                                             2 * 1024 * 1024 + 5)))
+        QSKIP("no /dev/fuse or no bindfs here");
     if (copy == "link")
         QVERIFY(::link(qPrintable(original), qPrintable(placed)) == 0);
     else if (copy != "missing")

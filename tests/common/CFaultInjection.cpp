@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,6 +68,26 @@ void CFaultInjection::arm()
 void CFaultInjection::disarm()
 {
     callShim(0);
+}
+
+bool CFaultInjection::mountCorrupting(const QString& store, const QString& mountPoint,
+                                      qint64 offset)
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")) ||
+        QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty())
+        return false;
+    CFaultPlan plan;
+    plan.pathPrefix = store;
+    QProcessEnvironment environment = environmentFor(plan, QString());
+    environment.remove(QLatin1String(childVariable));
+    environment.remove(QStringLiteral("SY_FAULT_REPORT"));
+    environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("SY_FAULT_FLIP"), QString::number(offset));
+    QProcess bindfs;
+    bindfs.setProcessEnvironment(environment);
+    bindfs.start(QStringLiteral("bindfs"), {store, mountPoint});
+    return bindfs.waitForFinished(childTimeout) && bindfs.exitStatus() == QProcess::NormalExit &&
+           bindfs.exitCode() == 0;
 }
 
 CFaultOutcome CFaultInjection::runCurrentCase(const CFaultPlan& plan)

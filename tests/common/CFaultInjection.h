@@ -54,6 +54,11 @@ public:
     static void disarm();
     // Runs the current test function (with its data row) again in a child under the shim.
     static CFaultOutcome runCurrentCase(const CFaultPlan& plan);
+    // Mounts store at mountPoint through bindfs, whose server stores every file written there
+    // with one bit flipped at offset: a home that keeps other bytes than it was given while the
+    // system's cache holds the right ones. Only in a private mount namespace; false where
+    // /dev/fuse or bindfs is missing or the mount failed.
+    static bool mountCorrupting(const QString& store, const QString& mountPoint, qint64 offset);
     // Kills the current case's child at N = 1, 2, ... until one completes without being
     // killed; prepare() runs before each child, check(N) after each killed one. Returns the
     // number of kill points tried; a child that fails or does not start fails the case.

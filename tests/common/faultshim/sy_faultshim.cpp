@@ -3,6 +3,9 @@
 // configured by the environment (see tests/common/CFaultInjection.h) and counts only calls on
 // paths, or descriptors open on paths, below SY_FAULT_PATH, so that the toolkit's own output
 // is never counted. Counting starts once the test arms it, or at once with SY_FAULT_ARMED.
+// SY_FAULT_FLIP=<offset> stores one bit flipped at that offset of every file written below the
+// prefix, as a faulty disk or network home would: preloaded into a FUSE server (bindfs), the
+// client's cache keeps the bytes it was given while the storage holds others.
 
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
@@ -53,6 +56,7 @@ struct Settings
     bool kill = false;
     bool noRenameFlags = false;
     bool noLinks = false;
+    long long flip = -1;
     const char* report = nullptr;
 };
 
@@ -116,6 +120,8 @@ __attribute__((constructor)) void configure()
     settings.noRenameFlags = std::getenv("SY_FAULT_NO_RENAME_FLAGS") != nullptr;
     settings.noLinks = std::getenv("SY_FAULT_NO_LINKS") != nullptr;
     settings.report = std::getenv("SY_FAULT_REPORT");
+    if (const char* value = std::getenv("SY_FAULT_FLIP"))
+        settings.flip = std::atoll(value);
     // A whole program run under the shim, rather than a test case, is armed from the start.
     armed = std::getenv("SY_FAULT_ARMED") != nullptr;
     configured = true;
@@ -203,6 +209,24 @@ T next(const char* name)
         errno = settings.error;                                                                    \
         return value;                                                                              \
     } while (0)
+
+// Writes count bytes at offset with the bit to flip flipped, when they cover it.
+template<typename Write>
+ssize_t flipping(int fd, const void* buffer, size_t count, off_t offset, Write write)
+{
+    const long long at = settings.flip - offset;
+    if (!configured || !armed.load() || settings.flip < 0 || at < 0 ||
+        at >= static_cast<long long>(count) || !descriptorBelow(fd))
+        return write(buffer);
+    char* copy = static_cast<char*>(std::malloc(count));
+    if (!copy)
+        return write(buffer);
+    std::memcpy(copy, buffer, count);
+    copy[at] ^= 0x20;
+    const ssize_t written = write(copy);
+    std::free(copy);
+    return written;
+}
 
 int openFlagsMode(int flags, va_list arguments)
 {
@@ -311,7 +335,8 @@ __attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void* buff
     if (strikes(Write, descriptorBelow(fd)))
         SY_FAIL_WITH(-1);
     static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
-    return real(fd, buffer, count, offset);
+    return flipping(fd, buffer, count, offset,
+                    [&](const void* data) { return real(fd, data, count, offset); });
 }
 
 __attribute__((visibility("default"))) ssize_t pwrite(int fd, const void* buffer, size_t count,
@@ -320,7 +345,8 @@ __attribute__((visibility("default"))) ssize_t pwrite(int fd, const void* buffer
     if (strikes(Write, descriptorBelow(fd)))
         SY_FAIL_WITH(-1);
     static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-    return real(fd, buffer, count, offset);
+    return flipping(fd, buffer, count, offset,
+                    [&](const void* data) { return real(fd, data, count, offset); });
 }
 
 __attribute__((visibility("default"))) ssize_t writev(int fd, const struct iovec* parts, int count)
