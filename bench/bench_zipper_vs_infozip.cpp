@@ -27,6 +27,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <QDirIterator>
@@ -208,10 +209,21 @@ int main(int argc, char** argv)
                          infozip.archive, QStringLiteral(".")};
     infozip.workingDir = source;
 
-    bench::Tool* const tools[6] = {&single,         &parallel, &singleMasked,
-                                   &parallelMasked, &deflate,  &infozip};
-    const int toolCount = 6;
+    // The parallel zip again with every fsync made a no-op by eatmydata: what syncing the
+    // archive costs.
+    bench::Tool unsynced = parallel;
+    unsynced.name = parallel.name + QStringLiteral(" no fsync");
+    unsynced.program = QStandardPaths::findExecutable(QStringLiteral("eatmydata"));
+    unsynced.archive = work + QStringLiteral("/czipper-nosync.zip");
+    unsynced.arguments = QStringList{bench::selfPath(), QStringLiteral("--child-zip"), source,
+                                     unsynced.archive, QString::number(workers)};
+
+    bench::Tool* const tools[7] = {&single,  &parallel, &singleMasked, &parallelMasked,
+                                   &deflate, &infozip,  &unsynced};
+    const int toolCount = unsynced.program.isEmpty() ? 6 : 7;
     const int compared = 5;
+    QList<double> syncRatios;
+    QList<double> syncCpuRatios;
     // Masked runs and the runs without masking they are paired with.
     const int maskedPairs[2][2] = {{2, 0}, {3, 1}};
     QList<double> maskRatios[2];
@@ -253,6 +265,10 @@ int main(int argc, char** argv)
             maskRatios[pair].append(masked->seconds.last() / plain->seconds.last());
             maskCpuRatios[pair].append(masked->cpuSeconds.last() / plain->cpuSeconds.last());
         }
+        if (toolCount == 7) {
+            syncRatios.append(parallel.seconds.last() / unsynced.seconds.last());
+            syncCpuRatios.append(parallel.cpuSeconds.last() / unsynced.cpuSeconds.last());
+        }
         const bench::ChildResult check =
             bench::runChild(bench::selfPath(), {QStringLiteral("--child-verify"), parallel.archive,
                                                 QString::number(workers)});
@@ -293,6 +309,12 @@ int main(int argc, char** argv)
                     qPrintable(tools[maskedPairs[pair][0]]->name),
                     qPrintable(tools[maskedPairs[pair][1]]->name), bench::median(maskRatios[pair]),
                     bench::median(maskCpuRatios[pair]));
+    if (toolCount == 7)
+        std::printf("paired time ratio %s / %s: median %.3f (wall), %.3f (cpu)\n",
+                    qPrintable(parallel.name), qPrintable(unsynced.name),
+                    bench::median(syncRatios), bench::median(syncCpuRatios));
+    else
+        std::printf("fsync cost not measured: eatmydata is not installed\n");
     std::printf("read-back check in %s: median %.3f (wall), %.3f (cpu) of the zip without it\n",
                 qPrintable(parallel.name), bench::median(checkShares),
                 bench::median(checkCpuShares));

@@ -11,6 +11,8 @@ packages+=(bindfs fuse3)
 missing=()
 # Readers the archive tests check every written archive with.
 packages+=(p7zip-full libarchive-tools)
+# The zipper benchmark's reference without fsync.
+packages+=(eatmydata)
 # The private session bus of the file-manager tests, and the tools that build and check the
 # Debian package.
 packages+=(dbus-daemon dpkg-dev file desktop-file-utils appstream lintian man-db)

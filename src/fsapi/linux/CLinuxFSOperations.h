@@ -148,6 +148,9 @@ private:
     // object is left and thrown. rollingBack logs the success too: the operation has failed.
     void moveBack(const CCallSiteRecord& syCallSite, const QString& safePath, const QString& path,
                   bool isDirectory, bool rollingBack);
+    // Puts back what a killed call left under safePath while nothing is at path.
+    void restoreParked(const CCallSiteRecord& syCallSite, const QString& path,
+                       const QString& safePath, bool isDirectory);
     // Moves from to to without force; any failure throws FileSystemException with details.
     void relocate(const CCallSiteRecord& syCallSite, const QString& from, const QString& to,
                   bool isDirectory, bool overwrite, const QString& details);

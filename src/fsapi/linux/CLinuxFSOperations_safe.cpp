@@ -40,6 +40,20 @@ void CLinuxFSOperations::moveBack(const CCallSiteRecord& syCallSite, const QStri
         SY_CRITICAL << "rolled back: the object is back at" << path;
 }
 
+void CLinuxFSOperations::restoreParked(const CCallSiteRecord& syCallSite, const QString& path,
+                                       const QString& safePath, bool isDirectory)
+{
+    // The safe name is this operation's own: an object there while none is at path is the one
+    // a killed call of it had parked, which goes back before the operation runs again.
+    const auto exists = [this, isDirectory](const QString& object) {
+        return isDirectory ? directoryExists(object) : fileExists(object);
+    };
+    if (exists(path) || !exists(safePath))
+        return;
+    SY_WARNING << "a parked object is back at" << path << "from" << safePath;
+    moveBack(syCallSite, safePath, path, isDirectory, false);
+}
+
 void CLinuxFSOperations::relocate(const CCallSiteRecord& syCallSite, const QString& from,
                                   const QString& to, bool isDirectory, bool overwrite,
                                   const QString& details)
@@ -59,12 +73,7 @@ bool CLinuxFSOperations::safeDeleteFile(const QString& path, const QString& safe
     SY_FUNCTION("CLinuxFSOperations::safeDeleteFile");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
-    // The safe name is this operation's own: a file there while none is at path is the one a
-    // killed call of it had parked, which goes back before it is deleted again.
-    if (!fileExists(path) && fileExists(safePath)) {
-        SY_WARNING << "a parked file is back at" << path << "from" << safePath;
-        moveBack(syCallSite, safePath, path, false, false);
-    }
+    restoreParked(syCallSite, path, safePath, false);
     if (!fileExists(path))
         SY_THROW(FileDoesNotExist, QStringLiteral("File not found: ") + path);
     ReadOnlyKeeper keeper(syCallSite.function, path);
@@ -80,6 +89,7 @@ bool CLinuxFSOperations::safeDeleteDirectory(const QString& path, const QString&
     SY_FUNCTION("CLinuxFSOperations::safeDeleteDirectory");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
+    restoreParked(syCallSite, path, safePath, true);
     if (!directoryExists(path))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Directory not found: ") + path);
     removeReadOnlyOrLog(syCallSite, path);
@@ -114,6 +124,15 @@ bool CLinuxFSOperations::safeCleanDirectory(const QString& path, const QString& 
     SY_FUNCTION("CLinuxFSOperations::safeCleanDirectory");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
+    // Every entry passes through the one safe name, which keeps no trace of the entry's own: an
+    // object there is one a killed call of this clean was removing, and its removal is finished.
+    struct stat parked;
+    if (lookUp(syCallSite, safePath, parked)) {
+        SY_WARNING << "removing what a killed call left parked at" << safePath;
+        if (S_ISDIR(parked.st_mode) ? !deleteDirectory(safePath, force)
+                                    : !deleteFile(safePath, force))
+            return false;
+    }
     return removeEntries(syCallSite, path,
                          [this, &safePath, force](const QString& entry, bool isDirectory) {
                              return isDirectory ? safeDeleteDirectory(entry, safePath, force)
@@ -278,6 +297,7 @@ bool CLinuxFSOperations::safeMoveDirectory(const QString& src, const QString& de
     SY_FS_CHECK_PATH(src, "Empty src path ...");
     SY_FS_CHECK_PATH(dest, "Empty dest path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
+    restoreParked(syCallSite, src, safePath, true);
     if (!directoryExists(src))
         SY_THROW(DirectoryDoesNotExist, QStringLiteral("Source doesn't exists: ") + src);
     requireWriteLock(syCallSite, src);
@@ -335,6 +355,9 @@ bool CLinuxFSOperations::safeCreateDirectory(const QString& path, const QString&
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
     if (directoryExists(path))
         SY_THROW(DirectoryExists, QStringLiteral("Destination already exists: ") + path);
+    // An empty folder under the safe name is one a killed call of this operation made.
+    if (::rmdir(nativeBytes(safePath).constData()) == 0)
+        SY_WARNING << "removed the folder a killed call left at" << safePath;
     bool created = false;
     try {
         created = createDirectory(safePath, creation, lastAccess, lastWrite, attributes, force);
@@ -387,10 +410,19 @@ bool CLinuxFSOperations::safeSetTimeStamps(const QString& path, const QString& s
     SY_FUNCTION("CLinuxFSOperations::safeSetTimeStamps");
     SY_FS_CHECK_PATH(path, "Empty path ...");
     SY_FS_CHECK_PATH(safePath, "Empty safePath ...");
-    bool parked = false;
+    restoreParked(syCallSite, path, safePath, isDirectory);
+    // A second name of the file under the safe name is what a killed call of this left.
+    if (!isDirectory && sameFile(path, safePath))
+        dropSecondName(safePath, path);
+    // A file is parked as a second link, so that its own name holds it at every moment; a
+    // folder, or a file where hard links are refused, is renamed. A taken safe name is left.
+    const bool linked = !isDirectory && ::link(nativeBytes(path).constData(),
+                                               nativeBytes(safePath).constData()) == 0;
+    bool parked = linked;
     try {
-        parked = isDirectory ? moveDirectory(path, safePath, false)
-                             : moveFile(path, safePath, false, false);
+        if (!linked && (isDirectory || errno != EEXIST))
+            parked = isDirectory ? moveDirectory(path, safePath, false)
+                                 : moveFile(path, safePath, false, false);
     } catch (const FileSystemException&) {
     }
     if (!parked) {
@@ -402,9 +434,15 @@ bool CLinuxFSOperations::safeSetTimeStamps(const QString& path, const QString& s
     try {
         stamped = setTimeStamps(safePath, creation, lastAccess, lastWrite, isDirectory);
     } catch (const FileSystemException&) {
-        moveBack(syCallSite, safePath, path, isDirectory, true);
+        if (linked)
+            dropSecondName(safePath, path);
+        else
+            moveBack(syCallSite, safePath, path, isDirectory, true);
         throw;
     }
-    moveBack(syCallSite, safePath, path, isDirectory, false);
+    if (linked)
+        dropSecondName(safePath, path);
+    else
+        moveBack(syCallSite, safePath, path, isDirectory, false);
     return stamped;
 }
