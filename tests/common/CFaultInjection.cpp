@@ -10,6 +10,8 @@
 
 #include <dlfcn.h>
 
+#include <utility>
+
 namespace {
 
 const char childVariable[] = "SY_FAULT_CHILD";
@@ -23,9 +25,10 @@ void callShim(int on)
         arm(on);
 }
 
-QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report)
+QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report,
+                                   QProcessEnvironment environment =
+                                       QProcessEnvironment::systemEnvironment())
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SY_FAULT_SHIM));
     // The shim comes before the sanitizer runtimes, which only they would mind.
@@ -38,6 +41,7 @@ QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report
     environment.insert(QStringLiteral("SY_FAULT_AT"), QString::number(plan.at));
     environment.insert(QStringLiteral("SY_FAULT_ERRNO"), QString::number(plan.error));
     environment.insert(QStringLiteral("SY_FAULT_REPORT"), report);
+    environment.insert(QStringLiteral("SY_FAULT_DELAY_MS"), QString::number(plan.delayMs));
     const QPair<bool, const char*> switches[] = {{plan.sticky, "SY_FAULT_STICKY"},
                                                  {plan.kill, "SY_FAULT_KILL"},
                                                  {plan.noRenameFlags, "SY_FAULT_NO_RENAME_FLAGS"},
@@ -70,6 +74,16 @@ void CFaultInjection::disarm()
     callShim(0);
 }
 
+QProcessEnvironment CFaultInjection::programEnvironment(const CFaultPlan& plan,
+                                                       QProcessEnvironment base)
+{
+    QProcessEnvironment environment = environmentFor(plan, QString(), std::move(base));
+    environment.remove(QLatin1String(childVariable));
+    environment.remove(QStringLiteral("SY_FAULT_REPORT"));
+    environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
+    return environment;
+}
+
 bool CFaultInjection::mountCorrupting(const QString& store, const QString& mountPoint,
                                       qint64 offset)
 {
@@ -78,10 +92,8 @@ bool CFaultInjection::mountCorrupting(const QString& store, const QString& mount
         return false;
     CFaultPlan plan;
     plan.pathPrefix = store;
-    QProcessEnvironment environment = environmentFor(plan, QString());
-    environment.remove(QLatin1String(childVariable));
-    environment.remove(QStringLiteral("SY_FAULT_REPORT"));
-    environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
+    QProcessEnvironment environment =
+        programEnvironment(plan, QProcessEnvironment::systemEnvironment());
     environment.insert(QStringLiteral("SY_FAULT_FLIP"), QString::number(offset));
     QProcess bindfs;
     bindfs.setProcessEnvironment(environment);
