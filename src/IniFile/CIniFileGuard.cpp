@@ -311,8 +311,9 @@ std::unique_ptr<QSettings> CIniFileGuard::openWorkingCopy(const QByteArray& cont
     return copy;
 }
 
-// Each placeholder must be found as one whole value; where the parser read the file otherwise,
-// the date was no value of its own, and the file is taken as it stands: serialised.
+// A placeholder found must be one whole value; where the parser read the file otherwise, the
+// date was no value of its own, and the file is taken as it stands: serialised. One not found
+// belongs to a key given again further on, whose later value the parser keeps.
 bool CIniFileGuard::putValuesBack(QSettings& copy, const QStringList& keys,
                                   const QByteArray& placeholder, const QList<QVariant>& dates)
 {
@@ -336,7 +337,7 @@ bool CIniFileGuard::putValuesBack(QSettings& copy, const QStringList& keys,
             copy.setValue(key, dates.at(index));
         }
     }
-    return !found.contains(false);
+    return true;
 }
 
 QString CIniFileGuard::damagedName() const

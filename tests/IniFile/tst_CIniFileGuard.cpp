@@ -224,6 +224,13 @@ void tst_CIniFileGuard::damagedFile_data()
     row("cut date beside NUL bytes",
         QByteArray("[general]\nscannStart=0\n[g\0\0ui]\nx=@DateTime(\\0\\0\\0\\x10)\n", 55), false,
         true);
+    // Found by fuzzing: a key given twice holds the later value, as QSettings reads it, and is
+    // no reason to take the file for damaged.
+    row("date key given twice",
+        "[general]\nscannStart=0\nx=@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%=\\x8c\\0\\0\\0"
+        "\\0\\x1)\nx=\"@DateTime(\\0\\0\\0\\x10\\0\\0\\0\\0\\0\\0%=\\x8c\\0\\0\\0\\0\\x1)\"\n"
+        "[gui]\nfontSize=9\n",
+        false);
     // A plain type's head with more data than the type holds.
     row("day with more behind it",
         "[general]\nscannStart=0\nx=@Variant(\\0\\0\\0\\xe\\0%\\x8e\\xc7\\0)\n", false, true);
