@@ -403,7 +403,7 @@ bool onlyMarkers(QStringView value)
 // Replaces the spans by the marker, in their order and leaving out any that overlaps one before
 // it; spans holding nothing or only markers (masked text masked again) are left and not counted.
 // replaced is told of each span replaced, the last first.
-template <typename TReplaced>
+template<typename TReplaced>
 int replaceSpans(QString& line, std::vector<TSpan> spans, TReplaced replaced)
 {
     std::stable_sort(spans.begin(), spans.end(),
@@ -1006,13 +1006,14 @@ qsizetype contentEnd(const QString& text)
 
 } // namespace
 
-template <typename TSpans>
+template<typename TSpans>
 void CCredentialMasker::replace(QString& text, TSpans spans, TKind kind)
 {
-    const int times = replaceSpans(text, std::move(spans), [this, kind](qsizetype from, qsizetype to) {
-        if (edits)
-            edits->replaced(from, to, kind);
-    });
+    const int times =
+        replaceSpans(text, std::move(spans), [this, kind](qsizetype from, qsizetype to) {
+            if (edits)
+                edits->replaced(from, to, kind);
+        });
     for (int i = 0; i < times; ++i)
         found.append({line, kind});
 }

@@ -88,7 +88,7 @@ private:
     bool maskInPrivateKey(QString& text, qsizetype content);
     void maskLiterals(QString& text);
     // Replaces the spans of text by the marker and counts them as values of kind.
-    template <typename TSpans>
+    template<typename TSpans>
     void replace(QString& text, TSpans spans, TKind kind);
     // Masks one line of a piece, without its line end, cut at from, to or both.
     void maskCutLine(const QByteArray& text, qsizetype& from, bool fixedFrom, qsizetype& to,

@@ -46,20 +46,20 @@ class ISourceFile;
 // At most capacity() blocks are submitted and not yet taken back: one with one worker, N + 18
 // with N >= 2 workers. Of these at most N + 2 (one with one worker) are other than small whole
 // files and hold a large buffer set: 8 MiB and 64 KiB to read into (a block, the end of its last
-// line and the context before it, or a whole file), about 4 MiB to compress into, which grows once to libdeflate's
-// bound, up to 8 MiB, when a whole file larger than a block does not compress; a small whole
-// file, up to 64 KiB, stays in its slot's small buffers, about 200 KiB. All are allocated when
-// the pipeline is made, untouched until used, and a thread's libdeflate compressor (660 KiB)
-// comes at its first whole file. So N >= 2 workers hold at most about
-// 16.1 * (N + 2) + N + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output is
-// small. Masking adds the masked copy each large set keeps, up to the 8 MiB of a whole file or a
-// block whose last line is as long, about 4.5 * (N + 2) MiB for log text. Peak RSS of a whole zip
-// (the benchmark's child under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37,
-// 67 and 106 MiB (masked, with 280,000 values in the list of what was masked: 71, 125 and 198);
-// 20,000 small files 49, 56 and 65 MiB, masked or not, most of it the scan's; the 500 MiB log
-// tree 55, 101 and 144 MiB (masked: 77, 148 and 226).
-// With one worker nothing runs in the background: front() compresses the oldest block on the
-// calling thread. Workers never log and never throw; what went wrong is in the block's status.
+// line and the context before it, or a whole file), about 4 MiB to compress into, which grows once
+// to libdeflate's bound, up to 8 MiB, when a whole file larger than a block does not compress; a
+// small whole file, up to 64 KiB, stays in its slot's small buffers, about 200 KiB. All are
+// allocated when the pipeline is made, untouched until used, and a thread's libdeflate compressor
+// (660 KiB) comes at its first whole file. So N >= 2 workers hold at most about 16.1 * (N + 2) + N
+// + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output is small. Masking adds the
+// masked copy each large set keeps, up to the 8 MiB of a whole file or a block whose last line is
+// as long, about 4.5 * (N + 2) MiB for log text. Peak RSS of a whole zip (the benchmark's child
+// under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37, 67 and 106 MiB (masked,
+// with 280,000 values in the list of what was masked: 71, 125 and 198); 20,000 small files 49, 56
+// and 65 MiB, masked or not, most of it the scan's; the 500 MiB log tree 55, 101 and 144 MiB
+// (masked: 77, 148 and 226). With one worker nothing runs in the background: front() compresses the
+// oldest block on the calling thread. Workers never log and never throw; what went wrong is in the
+// block's status.
 class CDeflatePipeline
 {
 public:

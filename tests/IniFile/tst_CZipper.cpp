@@ -535,6 +535,7 @@ void tst_CZipper::masksCredentials()
         QCOMPARE(counts.last().at(0).toLongLong(), 9);
     }
     QCOMPARE(hashes[1], hashes[0]);
+    QCOMPARE(QDir(dir).entryList(QDir::Hidden | QDir::Files).filter(".masked-"), {});
     QCOMPARE(CTestTree::content(dir + "logs/app.log"), log);
     QCOMPARE(CTestTree::content(dir + "logs/sub/header.log"), header);
     QCOMPARE(CTestTree::content(dir + "out1/sub/data.bin"), binary);
@@ -605,8 +606,8 @@ void tst_CZipper::masksAcrossCutsOfLongLines()
     const QByteArray masked = whole.mask(log);
     QCOMPARE(whole.masked().size(), 2);
     const QByteArray kind = CCredentialMasker::kindName(whole.masked().first().kind).toUtf8();
-    const QByteArray expectedList = "app.log:" + QByteArray::number(whole.masked().first().line) +
-                                    ": " + kind + '\n';
+    const QByteArray expectedList =
+        "app.log:" + QByteArray::number(whole.masked().first().line) + ": " + kind + '\n';
 
     QStringList hashes[2];
     for (int workers : {1, 3}) {
@@ -732,10 +733,16 @@ void tst_CZipper::failsOnFullDisk_data()
     QTest::addColumn<qint64>("logSize");
     QTest::addColumn<qint64>("free");
     QTest::addColumn<bool>("append");
+    QTest::addColumn<bool>("masked");
     // Small enough to stay in the archive file's buffer until the last flush.
-    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096) << false;
-    QTest::newRow("while the entries are written") << 3 * blockSize << qint64(256 * 1024) << false;
-    QTest::newRow("added to an archive") << 3 * blockSize << qint64(256 * 1024) << true;
+    QTest::newRow("at the last flush") << qint64(4000) << qint64(4096) << false << false;
+    QTest::newRow("while the entries are written")
+        << 3 * blockSize << qint64(256 * 1024) << false << false;
+    QTest::newRow("added to an archive") << 3 * blockSize << qint64(256 * 1024) << true << false;
+    // A value on every line: the list of what was masked, kept beside the archive, fills the
+    // disk long before the archive does.
+    QTest::newRow("the list of masked values")
+        << 3 * blockSize << qint64(256 * 1024) << false << true;
 }
 
 // A disk that fills up while the archive is written makes zip fail with the system's cause,
@@ -745,6 +752,7 @@ void tst_CZipper::failsOnFullDisk()
     QFETCH(qint64, logSize);
     QFETCH(qint64, free);
     QFETCH(bool, append);
+    QFETCH(bool, masked);
     if (!CTestChild::inMountNamespace())
         return;
     const QString disk = environment->makeDir("disk");
@@ -758,11 +766,15 @@ void tst_CZipper::failsOnFullDisk()
         QVERIFY(CZipper().zip(dir + "old", disk + "out.zip", false));
         old = CTestTree::content(disk + "out.zip");
     }
-    QVERIFY(CTestTree::write(dir + "logs/a.log", CTestTree::noise(logSize)));
+    QByteArray log = CTestTree::noise(masked ? 0 : logSize);
+    while (log.size() < (masked ? logSize : 0))
+        log += "GET /a Authorization: Bearer abc\n";
+    QVERIFY(CTestTree::write(dir + "logs/a.log", log));
     QVERIFY(CTestTree::fill(disk, free));
     CExpect::recordMatching(QtCriticalMsg, "CZipper.cpp", "CZipper::zip",
                             "(failed to write|error zipping file): .* - No space left on device");
     CZipper zipper;
+    zipper.setCredentialMasking(masked);
     CZipperSpies spies(zipper, false);
     QVERIFY(!zipper.zip(dir + "logs", disk + "out.zip", append));
     QCOMPARE(zipper.lastError(), "No space left on device");
@@ -772,6 +784,7 @@ void tst_CZipper::failsOnFullDisk()
         QCOMPARE(CTestTree::content(disk + "out.zip"), old);
         QCOMPARE(QDir(disk).entryList(QDir::Hidden | QDir::Files).filter(".syncarium"), {});
     }
+    QCOMPARE(QDir(disk).entryList(QDir::Hidden | QDir::Files).filter(".masked-"), {});
 }
 
 // Killed at any point, adding to an archive leaves it old, byte for byte, or new and whole, and
