@@ -27,7 +27,10 @@ int zipMasked(const QString& source, const QString& target, int workers)
     CZipper zipper;
     zipper.setWorkerCount(workers);
     zipper.setCredentialMasking(true);
-    return zipper.zip(source, target, false) ? 0 : 1;
+    if (zipper.zip(source, target, false))
+        return 0;
+    std::fprintf(stderr, "%s\n", qPrintable(zipper.lastError()));
+    return 1;
 }
 
 // The log, made once per size; returns the records it holds, one value each.

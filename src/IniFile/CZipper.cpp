@@ -280,7 +280,8 @@ public:
         // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
         // stored as it is, without the flag.
         const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
-        const qint64 headerOffset = archive.getIoDevice()->pos();
+        headerOffset = archive.getIoDevice()->pos();
+        withZip64 = zip64;
         int result = zipOpenNewFileInZip4_64(
             archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
             uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
@@ -301,6 +302,7 @@ public:
         if (block.size > 0 &&
             zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
             return false;
+        compressed += block.size;
         checksum = bytes == 0 ? block.crc
                               : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
         bytes += block.packed;
@@ -325,12 +327,24 @@ public:
         int result = ended ? ZIP_OK
                            : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
                                                  unsigned(end.size()));
+        compressed += ended ? 0 : end.size();
         const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
+        // The central record asks for version 4.5 only of an entry that came out at 4 GiB or
+        // more, or lies past 4 GiB; one opened with zip64 sizes that stayed below has its local
+        // header ask for the same version as the central record.
+        const qint64 max32 = 0xFFFFFFFF;
+        const bool large = bytes >= max32 || compressed >= max32 || headerOffset >= max32;
+        auto* file = static_cast<CArchiveFile*>(archive.getIoDevice());
+        if (closed == ZIP_OK && withZip64 && !large && !file->rewrite16(headerOffset + 4, 20))
+            result = ZIP_ERRNO;
         return result != ZIP_OK ? result : closed;
     }
 
 private:
     QuaZip& archive;
+    qint64 headerOffset = 0;
+    bool withZip64 = false;
+    qint64 compressed = 0;
     bool isOpen = false;
     bool ended = false;
     qint64 bytes = 0;

@@ -102,6 +102,7 @@ private Q_SLOTS:
     void masksCredentials();
     void masksAcrossCutsOfLongLines_data();
     void masksAcrossCutsOfLongLines();
+    void masksAnEntryOpenedWithZip64Sizes();
     void packsLiveFilesAsOpened_data();
     void packsLiveFilesAsOpened();
     void failsOnFullDisk_data();
@@ -627,6 +628,28 @@ void tst_CZipper::masksAcrossCutsOfLongLines()
         QCOMPARE(lines.mid(2).join('\n'), expectedList + expectedList);
     }
     QCOMPARE(hashes[1], hashes[0]);
+}
+
+// A masked text file of 512 MiB is opened with zip64 sizes, as masking could make it pass 4 GiB,
+// and stays below: its local header asks for the version the central record asks for, so the
+// archive reads back as written. The log starts with a hole, which takes no room on the disk.
+void tst_CZipper::masksAnEntryOpenedWithZip64Sizes()
+{
+    const QString log = dir + "logs/big.log";
+    QVERIFY(CTestTree::write(log, ""));
+    const QByteArray tail = "pwd=p1\n";
+    QVERIFY(QFile::resize(log, 512 * 1024 * 1024 - tail.size()));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::Append));
+    QCOMPARE(file.write(tail), tail.size());
+    file.close();
+    CZipper zipper;
+    zipper.setCredentialMasking(true);
+    expect(QtDebugMsg, "masked 1 credentials in " + log);
+    QVERIFY2(zipper.zip(dir + "logs", dir + "big.zip", false), qPrintable(zipper.lastError()));
+    const CZipListing listing(dir + "big.zip");
+    QVERIFY(listing.valid);
+    QCOMPARE(listing.sizes.first(), 512 * 1024 * 1024 + CCredentialMasker::marker.size() - 2);
 }
 
 void tst_CZipper::packsLiveFilesAsOpened_data()
