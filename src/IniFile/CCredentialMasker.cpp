@@ -402,7 +402,9 @@ bool onlyMarkers(QStringView value)
 
 // Replaces the spans by the marker, in their order and leaving out any that overlaps one before
 // it; spans holding nothing or only markers (masked text masked again) are left and not counted.
-int replaceSpans(QString& line, std::vector<TSpan> spans)
+// replaced is told of each span replaced, the last first.
+template<typename TReplaced>
+int replaceSpans(QString& line, std::vector<TSpan> spans, TReplaced replaced)
 {
     std::stable_sort(spans.begin(), spans.end(),
                      [](const TSpan& a, const TSpan& b) { return a.start < b.start; });
@@ -411,15 +413,16 @@ int replaceSpans(QString& line, std::vector<TSpan> spans)
         if (apart.empty() || span.start >= apart.back().end)
             apart.push_back(span);
     const QString marker = QString::fromLatin1(CCredentialMasker::marker);
-    int replaced = 0;
+    int count = 0;
     for (auto span = apart.rbegin(); span != apart.rend(); ++span) {
         const QStringView value = QStringView(line).mid(span->start, span->end - span->start);
         if (value.isEmpty() || onlyMarkers(value))
             continue;
         line.replace(span->start, span->end - span->start, marker);
-        ++replaced;
+        replaced(span->start, span->end);
+        ++count;
     }
-    return replaced;
+    return count;
 }
 
 bool overlapsMarker(const QString& text, qsizetype at, qsizetype length)
@@ -511,6 +514,64 @@ std::optional<TSpan> valueAfterKey(const QString& text, qsizetype keyStart, qsiz
 } // namespace
 
 const QByteArray CCredentialMasker::marker = QByteArrayLiteral("[masked]");
+
+// The stretches of a cut line that masking changed, so that a piece keeps the values it owns:
+// for each, where it is in the line as it now reads and which bytes of the line it replaced.
+// Later masking can swallow a stretch, whose bytes then join the one that swallowed it.
+struct CCredentialMasker::TEdits
+{
+    struct TStretch
+    {
+        qsizetype at;
+        qsizetype length;
+        qsizetype start;
+        qsizetype end;
+    };
+    // A value counted, by the first byte of the line it replaced.
+    struct TCount
+    {
+        qsizetype start;
+        TKind kind;
+    };
+
+    void replaced(qsizetype from, qsizetype to, TKind kind)
+    {
+        const qsizetype markerLength = marker.size();
+        // The line's bytes lie this much further on than the text before from.
+        qsizetype shift = 0;
+        size_t first = 0;
+        for (; first < stretches.size() && stretches[first].at + stretches[first].length <= from;
+             ++first)
+            shift += stretches[first].end - stretches[first].start - stretches[first].length;
+        TStretch made = {from, 0, from + shift, 0};
+        qsizetype until = to;
+        size_t last = first;
+        for (; last < stretches.size() && stretches[last].at < to; ++last) {
+            const TStretch& swallowed = stretches[last];
+            if (last == first && swallowed.at < from) {
+                made.at = swallowed.at;
+                made.start = swallowed.start;
+            }
+            if (swallowed.at + swallowed.length > to) {
+                until = swallowed.at + swallowed.length;
+                made.end = swallowed.end;
+            }
+            shift += swallowed.end - swallowed.start - swallowed.length;
+        }
+        if (until == to)
+            made.end = to + shift;
+        made.length = (from - made.at) + markerLength + (until - to);
+        for (size_t i = last; i < stretches.size(); ++i)
+            stretches[i].at += markerLength - (to - from);
+        stretches.erase(stretches.begin() + qsizetype(first), stretches.begin() + qsizetype(last));
+        stretches.insert(stretches.begin() + qsizetype(first), made);
+        counts.push_back({made.start, kind});
+    }
+
+    // In line order, apart.
+    std::vector<TStretch> stretches;
+    std::vector<TCount> counts;
+};
 
 CCredentialMasker::CCredentialMasker(const QByteArray& proxyPassword)
 {
@@ -651,6 +712,89 @@ bool CCredentialMasker::mask(const QByteArray& text, QByteArray& out)
     return changed;
 }
 
+void CCredentialMasker::maskPiece(const QByteArray& text, qsizetype& from, bool fixedFrom,
+                                  qsizetype& to, QByteArray& out)
+{
+    out.truncate(0);
+    const qsizetype firstEnd = from > 0 ? text.indexOf('\n', from) : -1;
+    if (from > 0 && (firstEnd < 0 || firstEnd >= to)) {
+        // One line, cut on both sides or at its start only.
+        const bool keyBefore = inPrivateKey;
+        const qsizetype lineEnd = firstEnd < 0 ? text.size() : firstEnd;
+        maskCutLine(text.left(lineEnd), from, fixedFrom, to, out);
+        if (to < text.size())
+            inPrivateKey = keyBefore;
+        return;
+    }
+    qsizetype at = from;
+    if (from > 0) {
+        qsizetype lineEnd = firstEnd;
+        maskCutLine(text.left(firstEnd), from, fixedFrom, lineEnd, out);
+        out += '\n';
+        at = firstEnd + 1;
+    }
+    const qsizetype lastStart = to < text.size() ? text.lastIndexOf('\n', to - 1) + 1 : to;
+    const QByteArray middle = QByteArray::fromRawData(text.constData() + at, lastStart - at);
+    QByteArray masked;
+    out += mask(middle, masked) ? masked : middle;
+    if (to < text.size()) {
+        const bool keyBefore = inPrivateKey;
+        qsizetype lineStart = 0;
+        qsizetype lineTo = to - lastStart;
+        maskCutLine(text.mid(lastStart), lineStart, true, lineTo, out);
+        to = lastStart + lineTo;
+        inPrivateKey = keyBefore;
+    }
+}
+
+void CCredentialMasker::maskCutLine(const QByteArray& text, qsizetype& from, bool fixedFrom,
+                                    qsizetype& to, QByteArray& out)
+{
+    ++line;
+    TEdits tracked;
+    QByteArray masked = text;
+    const char* const begin = text.constData();
+    const char* const end = begin + text.size();
+    if (inPrivateKey || nextCandidate(begin, end) != end) {
+        const qsizetype foundBefore = found.size();
+        edits = &tracked;
+        masked = maskUntilStable(text);
+        edits = nullptr;
+        found.resize(foundBefore);
+    }
+    const auto& stretches = tracked.stretches;
+    if (!fixedFrom) {
+        for (const TEdits::TStretch& stretch : stretches)
+            if (stretch.start < from && stretch.end > from)
+                from = stretch.end;
+    }
+    for (const TEdits::TStretch& stretch : stretches)
+        if (stretch.start < to && stretch.end > to)
+            to = stretch.end;
+    to = qMax(to, from);
+    const auto owned = [&](const TEdits::TStretch& stretch) {
+        return stretch.end > from && stretch.start < to;
+    };
+    qsizetype at = from;
+    for (const TEdits::TStretch& stretch : stretches) {
+        if (!owned(stretch))
+            continue;
+        if (stretch.start > at)
+            out.append(begin + at, stretch.start - at);
+        out.append(masked.constData() + stretch.at, stretch.length);
+        at = stretch.end;
+    }
+    out.append(begin + at, to - at);
+    for (const TEdits::TCount& value : tracked.counts) {
+        const auto holder =
+            std::find_if(stretches.begin(), stretches.end(), [&](const TEdits::TStretch& stretch) {
+                return stretch.start <= value.start && value.start < stretch.end;
+            });
+        if (holder != stretches.end() && owned(*holder))
+            found.append({line, value.kind});
+    }
+}
+
 // One pass of the rules can leave text that another pass would mask (a marker that completes
 // a key word, an END line that a masked value no longer hides). Rather than chase each such
 // case rule by rule, a line that changed is masked again until it stops changing, so masking
@@ -677,7 +821,13 @@ QByteArray CCredentialMasker::maskUntilStable(const QByteArray& original)
     const TKind kind = found.at(foundBefore).kind;
     found.resize(foundBefore);
     found.append({line, kind});
-    return original.endsWith('\r') ? marker + '\r' : marker;
+    const bool carriageReturn = original.endsWith('\r');
+    if (edits) {
+        const qsizetype content = original.size() - (carriageReturn ? 1 : 0);
+        edits->stretches = {{0, marker.size(), 0, content}};
+        edits->counts = {{0, kind}};
+    }
+    return carriageReturn ? marker + '\r' : marker;
 }
 
 namespace {
@@ -856,8 +1006,14 @@ qsizetype contentEnd(const QString& text)
 
 } // namespace
 
-void CCredentialMasker::count(TKind kind, int times)
+template<typename TSpans>
+void CCredentialMasker::replace(QString& text, TSpans spans, TKind kind)
 {
+    const int times =
+        replaceSpans(text, std::move(spans), [this, kind](qsizetype from, qsizetype to) {
+            if (edits)
+                edits->replaced(from, to, kind);
+        });
     for (int i = 0; i < times; ++i)
         found.append({line, kind});
 }
@@ -866,7 +1022,7 @@ bool CCredentialMasker::maskInPrivateKey(QString& text, qsizetype content)
 {
     const QRegularExpressionMatch end = patterns().keyEnd.match(text);
     if (end.hasMatch()) {
-        count(TKind::PrivateKey, replaceSpans(text, {{0, end.capturedStart()}}));
+        replace(text, std::vector<TSpan>{{0, end.capturedStart()}}, TKind::PrivateKey);
         inPrivateKey = false;
         return false;
     }
@@ -877,7 +1033,7 @@ bool CCredentialMasker::maskInPrivateKey(QString& text, qsizetype content)
         body.startsWith(QLatin1String("DEK-Info:")))
         return true;
     if (std::all_of(body.begin(), body.end(), isBase64)) {
-        count(TKind::PrivateKey, replaceSpans(text, {{0, content}}));
+        replace(text, std::vector<TSpan>{{0, content}}, TKind::PrivateKey);
         return true;
     }
     // A line that is no part of a key ends the block: a BEGIN line was only quoted.
@@ -909,7 +1065,7 @@ void CCredentialMasker::maskLiterals(QString& text)
             spans.push_back({start, end});
             at = text.indexOf(value, end);
         }
-        count(TKind::ProxyPassword, replaceSpans(text, spans));
+        replace(text, spans, TKind::ProxyPassword);
     }
 }
 
@@ -941,24 +1097,24 @@ QByteArray CCredentialMasker::maskLine(const QByteArray& bytes, quint16 words, b
             spans.push_back({begin.capturedEnd(), contentEnd(text)});
         break;
     }
-    count(TKind::PrivateKey, replaceSpans(text, spans));
+    replace(text, spans, TKind::PrivateKey);
 
     if (holdsLiteral)
         maskLiterals(text);
     if (words & Auth)
-        count(TKind::Authorization, replaceSpans(text, authorizationSpans(text)));
+        replace(text, authorizationSpans(text), TKind::Authorization);
     if (words & Cookie)
-        count(TKind::Cookie, replaceSpans(text, cookieSpans(text)));
+        replace(text, cookieSpans(text), TKind::Cookie);
     if (words & keyValueWords)
-        count(TKind::CredentialKey, replaceSpans(text, keyValueSpans(text)));
+        replace(text, keyValueSpans(text), TKind::CredentialKey);
     if (words & (Mysql | Sshpass | Curl | Identified))
-        count(TKind::CredentialKey, replaceSpans(text, commandSpans(text, words)));
+        replace(text, commandSpans(text, words), TKind::CredentialKey);
     if (words & Scheme) {
-        count(TKind::UrlPassword, replaceSpans(text, spansOf(all.urlPassword, text, u"value")));
-        count(TKind::CredentialKey, replaceSpans(text, signedQuerySpans(text)));
-        count(TKind::Token, replaceSpans(text, spansOf(all.slackWebhook, text, u"value")));
+        replace(text, spansOf(all.urlPassword, text, u"value"), TKind::UrlPassword);
+        replace(text, signedQuerySpans(text), TKind::CredentialKey);
+        replace(text, spansOf(all.slackWebhook, text, u"value"), TKind::Token);
     }
     if (words & Shape)
-        count(TKind::Token, replaceSpans(text, spansOf(all.shape, text, u"value")));
+        replace(text, spansOf(all.shape, text, u"value"), TKind::Token);
     return text.toLatin1();
 }

@@ -51,6 +51,16 @@ public:
     // The same into out, whose buffer is kept from call to call: true when out holds the
     // masked text, false when text had nothing to mask (out is then left as it was).
     bool mask(const QByteArray& text, QByteArray& out);
+    // A piece of a file cut inside a line, as a line longer than a block is: text holds lines
+    // of the file, its first and last possibly cut, and only the bytes from `from` to `to` are
+    // the piece's; the bytes around them are context, so that a value across a cut is seen
+    // whole. A value that starts before from is the piece before's, which ends after it: unless
+    // from is fixed, the piece then starts after it. A value that starts before to is masked
+    // whole and the piece ends after it. Puts the masked piece into out and leaves from and to
+    // where it starts and ends. When the last line is cut, the state kept is the one before
+    // it, since the piece after masks that line again.
+    void maskPiece(const QByteArray& text, qsizetype& from, bool fixedFrom, qsizetype& to,
+                   QByteArray& out);
     const QList<TMasked>& masked() const { return found; }
     // Lines seen so far, a last one without its line end included.
     qint64 lines() const { return line; }
@@ -60,7 +70,13 @@ public:
     void setInPrivateKey(bool inside) { inPrivateKey = inside; }
     static QString kindName(TKind kind);
 
+    // How far a piece's context reaches on either side of a cut: a value and the key before it
+    // that fit in it are masked across a cut as in the whole line.
+    static constexpr qint64 reach = 64 * 1024;
+
 private:
+    struct TEdits;
+
     // The first place at or after from where a key word or the proxy password starts.
     const char* nextCandidate(const char* from, const char* end);
     // The key words the line holds, as bits, and whether it holds the proxy password.
@@ -71,7 +87,12 @@ private:
     // whole line belongs to the block.
     bool maskInPrivateKey(QString& text, qsizetype content);
     void maskLiterals(QString& text);
-    void count(TKind kind, int times);
+    // Replaces the spans of text by the marker and counts them as values of kind.
+    template<typename TSpans>
+    void replace(QString& text, TSpans spans, TKind kind);
+    // Masks one line of a piece, without its line end, cut at from, to or both.
+    void maskCutLine(const QByteArray& text, qsizetype& from, bool fixedFrom, qsizetype& to,
+                     QByteArray& out);
 
     static constexpr int maximumPasses = 4;
 
@@ -82,4 +103,6 @@ private:
     QList<TMasked> found;
     qint64 line = 0;
     bool inPrivateKey = false;
+    // Where the markers of the line being masked came from, while a cut line is masked.
+    TEdits* edits = nullptr;
 };

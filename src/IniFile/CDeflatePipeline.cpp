@@ -17,6 +17,8 @@ namespace {
 
 // deflate's window: the most a block can refer back into the block before it.
 const qint64 window = 32 * 1024;
+// What is read before a block of text: the window, or the context of a line cut at its start.
+const qint64 prefixSize = qMax(window, CCredentialMasker::reach);
 const int memoryLevel = 8;
 // zlib's default level, which libdeflate's level 6 matches in size and beats in speed.
 const int wholeLevel = 6;
@@ -92,8 +94,9 @@ struct CDeflatePipeline::TSlot
     // its own kept in ownSmall.
     std::unique_ptr<TBuffers> buffers;
     std::unique_ptr<TBuffers> ownSmall;
-    // Bytes of the file from inputStart.
+    // Bytes of the file from inputStart up to inputEnd.
     qint64 inputStart = 0;
+    qint64 inputEnd = 0;
     // How many bytes read before the block's are at hand to prime its compressor.
     qint64 dictionarySize = 0;
     // What primes the compressor when it is a suffix of what the block before packed: those
@@ -118,7 +121,7 @@ CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
     // as much as their compression, are kept further ahead, each in a slot's small buffers.
     const int largeCount = workers == 1 ? 1 : workers + 2;
     for (int i = 0; i < largeCount; ++i)
-        large.push_back(std::make_unique<TBuffers>(window + wholeSize, outputCapacity));
+        large.push_back(std::make_unique<TBuffers>(prefixSize + wholeSize, outputCapacity));
     const int slotCount = workers == 1 ? 1 : largeCount + smallAhead;
     for (int i = 0; i < slotCount; ++i)
         slots.push_back(std::make_unique<TSlot>(
@@ -362,7 +365,7 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
     if (block.status != TStatus::Compressed)
         return;
     try {
-        mask(slot, follow && follow->inKey);
+        mask(slot, follow);
         prime(slot);
     } catch (const std::bad_alloc&) {
         block.status = TStatus::DeflateFailed;
@@ -396,7 +399,9 @@ void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
     TBlock& block = slot.block;
     const ISourceFile& file = *block.source;
     char* const input = slot.buffers->input.get();
-    const qint64 prefix = qMin(block.offset, window);
+    // Text is read from further back: a line cut at the block's start is masked with that much
+    // of it before the cut.
+    const qint64 prefix = qMin(block.offset, block.text ? prefixSize : window);
     slot.inputStart = block.offset - prefix;
     const qint64 count = file.readAt(input, prefix + block.wanted, slot.inputStart);
     if (count < 0) {
@@ -444,6 +449,7 @@ void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
             have += more;
         }
     }
+    slot.inputEnd = have;
     // A file that shrank below the block's start packs nothing more.
     block.start = qMin(start, have);
     block.length = qMax<qint64>(0, qMin(end, have) - block.start);
@@ -451,24 +457,66 @@ void CDeflatePipeline::read(TSlot& slot, const TFollow* follow) const
     slot.dictionarySize = start > have ? 0 : qMin(window, block.start - slot.inputStart);
 }
 
-void CDeflatePipeline::mask(TSlot& slot, bool inKey) const
+void CDeflatePipeline::mask(TSlot& slot, const TFollow* follow) const
 {
     TBlock& block = slot.block;
     const char* data = slot.at(block.start);
     const QByteArray bytes = QByteArray::fromRawData(data, block.length);
     if (!block.text) {
         slot.packed = bytes;
-    } else {
-        CCredentialMasker masker(proxyPassword);
-        masker.setInPrivateKey(inKey);
+        block.packed = slot.packed.size();
+        return;
+    }
+    CCredentialMasker masker(proxyPassword);
+    masker.setInPrivateKey(follow && follow->inKey);
+    const TPiece piece = cutPiece(slot);
+    qint64 lastByte = block.start + block.length - 1;
+    if (piece.begin == block.start && piece.end == block.start + block.length) {
         slot.packed =
             masker.mask(bytes, slot.buffers->maskedCopy) ? slot.buffers->maskedCopy : bytes;
-        block.masked = masker.masked();
-        block.endsInKey = masker.isInPrivateKey();
-        const bool lastLineOpen = block.length > 0 && data[block.length - 1] != '\n';
-        block.lineEnds = masker.lines() - (lastLineOpen ? 1 : 0);
+    } else {
+        // The piece's start is where the block before ended when that is known, so that
+        // a value across the cut is masked once; else after any value that crosses it.
+        qsizetype from = block.start - piece.begin;
+        qsizetype to = from + block.length;
+        masker.maskPiece(QByteArray::fromRawData(slot.at(piece.begin), piece.end - piece.begin),
+                         from, follow != nullptr, to, slot.buffers->maskedCopy);
+        slot.packed = slot.buffers->maskedCopy;
+        block.start = piece.begin + from;
+        block.length = to - from;
+        slot.dictionarySize = qMin(window, block.start - slot.inputStart);
+        lastByte = piece.end - 1;
     }
+    block.masked = masker.masked();
+    block.endsInKey = masker.isInPrivateKey();
+    const bool lastLineOpen = lastByte >= slot.inputStart && *slot.at(lastByte) != '\n';
+    block.lineEnds = masker.lines() - (lastLineOpen ? 1 : 0);
     block.packed = slot.packed.size();
+}
+
+// A block of text that starts or ends inside a line, which only a line longer than a block
+// does, is masked with the bytes of that line around its cuts, up to the masker's reach. The
+// context before a cut is counted from the block's offset, not from where the block starts,
+// so that a worker and front() mask the same bytes whichever start they settle on.
+CDeflatePipeline::TPiece CDeflatePipeline::cutPiece(const TSlot& slot) const
+{
+    const TBlock& block = slot.block;
+    const qint64 end = block.start + block.length;
+    TPiece piece = {block.start, end};
+    const auto inLine = [&slot](qint64 at) { return *slot.at(at - 1) != '\n'; };
+    if (block.start > slot.inputStart && inLine(block.start)) {
+        piece.begin = qMax(slot.inputStart, block.offset - CCredentialMasker::reach);
+        const qint64 span = block.start - piece.begin;
+        if (const void* newline = memrchr(slot.at(piece.begin), '\n', size_t(span)))
+            piece.begin += static_cast<const char*>(newline) + 1 - slot.at(piece.begin);
+    }
+    const qint64 have = slot.inputEnd;
+    if (!block.final && end > block.start && end < have && inLine(end)) {
+        piece.end = qMin(have, end + CCredentialMasker::reach);
+        if (const void* newline = std::memchr(slot.at(end), '\n', size_t(piece.end - end)))
+            piece.end = end + (static_cast<const char*>(newline) - slot.at(end));
+    }
+    return piece;
 }
 
 // Text is primed with its masked lines rather than the bytes read: else a value masked in the

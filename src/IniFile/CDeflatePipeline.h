@@ -27,11 +27,14 @@ class ISourceFile;
 // never on disk. Its blocks are
 // then cut at line starts, so that no credential is split: a block takes the lines that start
 // in its 4 MiB, reading on past them to end its last line, and a line longer than a block is
-// cut at the block's start. Workers mask a block as if no private-key block were open before
-// it and prime it with the whole lines read before it, masked; front(), which sees the blocks
-// in order, masks and compresses a block again on the calling thread when the block before it
-// ended elsewhere, inside a key block, or packed bytes that do not end with that primer. So
-// the packed bytes do not depend on the number of workers.
+// cut at the block's start. A cut line is masked with up to CCredentialMasker::reach of it on
+// either side of the cut as context: a value that crosses the cut is masked whole by the block
+// in which it starts, which then ends after it, and the block after starts there. Workers mask
+// a block as if no private-key block were open before it, start it after any value that crosses
+// its cut and prime it with the whole lines read before it, masked; front(), which sees the
+// blocks in order, masks and compresses a block again on the calling thread when the block
+// before it ended elsewhere, inside a key block, or packed bytes that do not end with that
+// primer. So the packed bytes do not depend on the number of workers.
 //
 // Why files up to two blocks are compressed whole: on the log text of the benchmark corpus, on
 // one core, libdeflate made 103 MiB/s from pieces of 256 KiB, 111 from 1 MiB, 113 from 4 MiB,
@@ -42,21 +45,21 @@ class ISourceFile;
 //
 // At most capacity() blocks are submitted and not yet taken back: one with one worker, N + 18
 // with N >= 2 workers. Of these at most N + 2 (one with one worker) are other than small whole
-// files and hold a large buffer set: 8 MiB and 32 KiB to read into (a block and the end of its
-// last line, or a whole file), about 4 MiB to compress into, which grows once to libdeflate's
-// bound, up to 8 MiB, when a whole file larger than a block does not compress; a small whole
-// file, up to 64 KiB, stays in its slot's small buffers, about 200 KiB. All are allocated when
-// the pipeline is made, untouched until used, and a thread's libdeflate compressor (660 KiB)
-// comes at its first whole file. So N >= 2 workers hold at most about
-// 16.1 * (N + 2) + N + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output is
-// small. Masking adds the masked copy each large set keeps, up to the 8 MiB of a whole file or a
-// block whose last line is as long, about 4.5 * (N + 2) MiB for log text. Peak RSS of a whole zip
-// (the benchmark's child under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37,
-// 67 and 106 MiB (masked, with 280,000 values in the list of what was masked: 71, 125 and 198);
-// 20,000 small files 49, 56 and 65 MiB, masked or not, most of it the scan's; the 500 MiB log
-// tree 55, 101 and 144 MiB (masked: 77, 148 and 226).
-// With one worker nothing runs in the background: front() compresses the oldest block on the
-// calling thread. Workers never log and never throw; what went wrong is in the block's status.
+// files and hold a large buffer set: 8 MiB and 64 KiB to read into (a block, the end of its last
+// line and the context before it, or a whole file), about 4 MiB to compress into, which grows once
+// to libdeflate's bound, up to 8 MiB, when a whole file larger than a block does not compress; a
+// small whole file, up to 64 KiB, stays in its slot's small buffers, about 200 KiB. All are
+// allocated when the pipeline is made, untouched until used, and a thread's libdeflate compressor
+// (660 KiB) comes at its first whole file. So N >= 2 workers hold at most about 16.1 * (N + 2) + N
+// + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output is small. Masking adds the
+// masked copy each large set keeps, up to the 8 MiB of a whole file or a block whose last line is
+// as long, about 4.5 * (N + 2) MiB for log text. Peak RSS of a whole zip (the benchmark's child
+// under /usr/bin/time, 2 cores) at 2, 8 and 16 workers: one 2 GiB log 37, 67 and 106 MiB (masked,
+// with 280,000 values in the list of what was masked: 71, 125 and 198); 20,000 small files 49, 56
+// and 65 MiB, masked or not, most of it the scan's; the 500 MiB log tree 55, 101 and 144 MiB
+// (masked: 77, 148 and 226). With one worker nothing runs in the background: front() compresses the
+// oldest block on the calling thread. Workers never log and never throw; what went wrong is in the
+// block's status.
 class CDeflatePipeline
 {
 public:
@@ -82,7 +85,8 @@ public:
         bool maskText = false;
         TStatus status = TStatus::Compressed;
         // The bytes of the file the block packs start at start (offset unless cut at a line
-        // start); length is how many: fewer than wanted when the file shrank.
+        // start, or after a value that crosses a cut inside a line); length is how many: fewer
+        // than wanted when the file shrank, more when a value crosses the block's end.
         qint64 start = 0;
         qint64 length = 0;
         // The bytes packed, masked or not, and their checksum.
@@ -90,7 +94,7 @@ public:
         quint32 crc = 0;
         // Masking: whether the file was taken as text, the line ends the block holds, the
         // values masked (lines counted from the block's first) and whether the block ended
-        // inside a private-key block.
+        // inside a private-key block (before its last line, when that line is cut).
         bool text = false;
         qint64 lineEnds = 0;
         QList<CCredentialMasker::TMasked> masked;
@@ -153,7 +157,15 @@ private:
     void process(TSlot& slot, TStream& stream, const TFollow* follow);
     // Reads the block's bytes, cut at line starts when the file is text to be masked.
     void read(TSlot& slot, const TFollow* follow) const;
-    void mask(TSlot& slot, bool inKey) const;
+    // The bytes of the file a block's masking looks at: its own and, where it is cut inside a
+    // line, that line's around the cut.
+    struct TPiece
+    {
+        qint64 begin;
+        qint64 end;
+    };
+    TPiece cutPiece(const TSlot& slot) const;
+    void mask(TSlot& slot, const TFollow* follow) const;
     // Chooses what primes the block's compressor when it follows no block at hand.
     void prime(TSlot& slot) const;
     void compress(TSlot& slot, TStream& stream, bool useLastTail);

@@ -10,6 +10,7 @@
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 #include <QList>
 #include <QMutexLocker>
 #include <QSet>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -278,7 +280,8 @@ public:
         // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
         // stored as it is, without the flag.
         const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
-        const qint64 headerOffset = archive.getIoDevice()->pos();
+        headerOffset = archive.getIoDevice()->pos();
+        withZip64 = zip64;
         int result = zipOpenNewFileInZip4_64(
             archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
             uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
@@ -299,6 +302,7 @@ public:
         if (block.size > 0 &&
             zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
             return false;
+        compressed += block.size;
         checksum = bytes == 0 ? block.crc
                               : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
         bytes += block.packed;
@@ -323,12 +327,24 @@ public:
         int result = ended ? ZIP_OK
                            : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
                                                  unsigned(end.size()));
+        compressed += ended ? 0 : end.size();
         const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
+        // The central record asks for version 4.5 only of an entry that came out at 4 GiB or
+        // more, or lies past 4 GiB; one opened with zip64 sizes that stayed below has its local
+        // header ask for the same version as the central record.
+        const qint64 max32 = 0xFFFFFFFF;
+        const bool large = bytes >= max32 || compressed >= max32 || headerOffset >= max32;
+        auto* file = static_cast<CArchiveFile*>(archive.getIoDevice());
+        if (closed == ZIP_OK && withZip64 && !large && !file->rewrite16(headerOffset + 4, 20))
+            result = ZIP_ERRNO;
         return result != ZIP_OK ? result : closed;
     }
 
 private:
     QuaZip& archive;
+    qint64 headerOffset = 0;
+    bool withZip64 = false;
+    qint64 compressed = 0;
     bool isOpen = false;
     bool ended = false;
     qint64 bytes = 0;
@@ -461,9 +477,11 @@ struct CZipper::TPack
     quint32 total = 0;
     quint32 actual = 1;
     std::vector<CZipperVerifier::TEntry> written;
-    // What was masked: how many values, and a line "entry:line: kind" for each.
+    // What was masked: how many values, and a line "entry:line: kind" for each. The lines wait
+    // in a file of their own beside the archive, not in memory: a log can hold a value in every
+    // record. Unnamed where the file system allows, else removed when the zip ends, however.
     qint64 maskedCount = 0;
-    QByteArray maskedList;
+    std::unique_ptr<QTemporaryFile> maskedList;
     // Where an archive that is added to is written, so that it keeps its old version until the
     // new one is whole.
     std::unique_ptr<IReplacementFile> replacement;
@@ -703,15 +721,17 @@ bool CZipper::packEntries(TPack& pack)
                                             << "past the 4 GiB of its entry";
                 return fail(QStringLiteral("\"%1\" grew too large when masked").arg(path));
             }
+            QByteArray listed;
             for (const CCredentialMasker::TMasked& masked : block.masked) {
-                QByteArray& list = pack.maskedList;
-                list += source.name;
-                list += ':';
-                list += QByteArray::number(lineEnds + masked.line);
-                list += ": ";
-                list += kindText(masked.kind);
-                list += '\n';
+                listed += source.name;
+                listed += ':';
+                listed += QByteArray::number(lineEnds + masked.line);
+                listed += ": ";
+                listed += kindText(masked.kind);
+                listed += '\n';
             }
+            if (!listed.isEmpty() && !listMasked(pack, listed))
+                return false;
             pack.maskedCount += block.masked.size();
             lineEnds += block.lineEnds;
             if (!entry.write(block)) {
@@ -762,12 +782,47 @@ bool CZipper::packEntries(TPack& pack)
 // lost a value and that the user still has them whole.
 bool CZipper::writeMaskedList(TPack& pack)
 {
-    if (pack.maskedList.isEmpty())
+    if (!pack.maskedList)
         return true;
+    QTemporaryFile& list = *pack.maskedList;
+    if (!list.flush() || !list.seek(0)) {
+        SY_CRITICAL_AT(zipFunction)
+            << "failed to write:"
+            << QStringLiteral("the list of masked values beside %1").arg(pack.target) << "-"
+            << list.errorString();
+        return fail(list.errorString());
+    }
     const QByteArray heading = "Credentials were replaced by " + CCredentialMasker::marker +
                                " in this archive only: the user's own files were not changed.\n"
                                "Each line names an entry, the line in it and what was masked.\n";
-    return writeListEntry(pack, maskedListStem, heading, pack.maskedList);
+    return writeListEntry(pack, maskedListStem, heading, list);
+}
+
+bool CZipper::listMasked(TPack& pack, const QByteArray& lines)
+{
+    if (!pack.maskedList) {
+        const QFileInfo target(pack.target);
+        pack.maskedList =
+            std::make_unique<QTemporaryFile>(target.absolutePath() + QStringLiteral("/.") +
+                                             target.fileName() + QStringLiteral(".masked-XXXXXX"));
+    }
+    QTemporaryFile& list = *pack.maskedList;
+    // Unbuffered: the lines of a block come in one write, which reports its own error once a
+    // short one has been given the rest again.
+    bool written = list.isOpen() ||
+                   static_cast<QFile&>(list).open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    for (qint64 done = 0; written && done < lines.size();) {
+        const qint64 count = list.write(lines.constData() + done, lines.size() - done);
+        written = count > 0;
+        done += count;
+    }
+    if (written)
+        return true;
+    SY_CRITICAL_AT(zipFunction)
+        << "failed to write:"
+        << QStringLiteral("the list of masked values beside %1").arg(pack.target) << "-"
+        << list.errorString();
+    return fail(list.errorString());
 }
 
 // Lists at the archive's root the files that are not in it whole, so that support knows what
@@ -778,7 +833,10 @@ bool CZipper::writeLeftOutList(TPack& pack)
         return true;
     const QByteArray heading = "These files are missing from this archive or are in it only in "
                                "part. Each line names an entry and why.\n";
-    return writeListEntry(pack, leftOutListStem, heading, leftOutLines.join('\n').toUtf8() + '\n');
+    QByteArray lines = leftOutLines.join('\n').toUtf8() + '\n';
+    QBuffer list(&lines);
+    list.open(QIODevice::ReadOnly);
+    return writeListEntry(pack, leftOutListStem, heading, list);
 }
 
 void CZipper::leaveOut(const QByteArray& name, const QString& why)
@@ -790,7 +848,7 @@ void CZipper::leaveOut(const QByteArray& name, const QString& why)
 // Writes a list of the zip's own at the archive's root, under stem + ".txt" unless a packed
 // entry has that name: the user's file and the list both stay, the list under a free name.
 bool CZipper::writeListEntry(TPack& pack, const QString& stem, const QByteArray& heading,
-                             const QByteArray& list)
+                             QIODevice& list)
 {
     QSet<QByteArray> taken;
     for (const CZipperVerifier::TEntry& entry : pack.written)
@@ -802,21 +860,37 @@ bool CZipper::writeListEntry(TPack& pack, const QString& stem, const QByteArray&
     QuaZipNewInfo info(name);
     info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                         QFileDevice::ReadOther);
+    const qint64 size = heading.size() + list.size();
+    pack.archive.setZip64Enabled(size >= zip64Threshold);
     QuaZipFile file(&pack.archive);
-    // Written after its heading rather than joined to it: the list of a large log can be many
-    // MiB, and a joined copy would double it.
-    const bool written =
+    bool written =
         file.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION) &&
-        file.write(heading) == heading.size() && file.write(list) == list.size();
+        file.write(heading) == heading.size();
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(heading.constData()), uInt(heading.size()));
+    // In pieces: the list of a large log can be hundreds of MiB.
+    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+    bool readFailed = false;
+    while (written) {
+        const qint64 count = list.read(chunk.data(), chunk.size());
+        if (count <= 0) {
+            readFailed = count < 0;
+            break;
+        }
+        written = file.write(chunk.constData(), count) == count;
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(chunk.constData()), size_t(count));
+    }
     file.close();
+    pack.archive.setZip64Enabled(false);
+    if (readFailed) {
+        SY_CRITICAL_AT(zipFunction) << "failed to read:" << name << "-" << list.errorString();
+        return fail(list.errorString());
+    }
     if (!written || file.getZipError() != ZIP_OK) {
         SY_CRITICAL_AT(zipFunction)
             << "failed to write:" << name << file.getZipError() << "-" << pack.writeError();
         return fail(pack.writeError());
     }
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(heading.constData()), uInt(heading.size()));
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(list.constData()), size_t(list.size()));
-    pack.written.push_back({name.toUtf8(), quint32(crc), heading.size() + list.size()});
+    pack.written.push_back({name.toUtf8(), quint32(crc), size});
     return true;
 }
 

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+
 // Packs a directory tree or a single file into a zip archive, as a new archive or added to an
 // existing one, reporting entry by entry through signals. Each file is opened once and packed as
 // the file that was opened, up to its size then. The archive is written, flushed and synced, then
@@ -96,8 +98,10 @@ private:
     bool packEntries(TPack& pack);
     bool writeMaskedList(TPack& pack);
     bool writeLeftOutList(TPack& pack);
+    // Adds lines to the list of what was masked, kept on disk until it is packed.
+    bool listMasked(TPack& pack, const QByteArray& lines);
     bool writeListEntry(TPack& pack, const QString& stem, const QByteArray& heading,
-                        const QByteArray& list);
+                        QIODevice& list);
     // Where a file is packed only in part or not at all: logged, and listed when skipping.
     void leaveOut(const QByteArray& name, const QString& why);
     bool finishArchive(TPack& pack);
