@@ -10,8 +10,6 @@
 
 #include <dlfcn.h>
 
-#include <utility>
-
 namespace {
 
 const char childVariable[] = "SY_FAULT_CHILD";
@@ -25,10 +23,9 @@ void callShim(int on)
         arm(on);
 }
 
-QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report,
-                                   QProcessEnvironment environment =
-                                       QProcessEnvironment::systemEnvironment())
+QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report)
 {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SY_FAULT_SHIM));
     // The shim comes before the sanitizer runtimes, which only they would mind.
@@ -41,7 +38,6 @@ QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report
     environment.insert(QStringLiteral("SY_FAULT_AT"), QString::number(plan.at));
     environment.insert(QStringLiteral("SY_FAULT_ERRNO"), QString::number(plan.error));
     environment.insert(QStringLiteral("SY_FAULT_REPORT"), report);
-    environment.insert(QStringLiteral("SY_FAULT_DELAY_MS"), QString::number(plan.delayMs));
     const QPair<bool, const char*> switches[] = {{plan.sticky, "SY_FAULT_STICKY"},
                                                  {plan.kill, "SY_FAULT_KILL"},
                                                  {plan.noRenameFlags, "SY_FAULT_NO_RENAME_FLAGS"},
@@ -74,16 +70,6 @@ void CFaultInjection::disarm()
     callShim(0);
 }
 
-QProcessEnvironment CFaultInjection::programEnvironment(const CFaultPlan& plan,
-                                                       QProcessEnvironment base)
-{
-    QProcessEnvironment environment = environmentFor(plan, QString(), std::move(base));
-    environment.remove(QLatin1String(childVariable));
-    environment.remove(QStringLiteral("SY_FAULT_REPORT"));
-    environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
-    return environment;
-}
-
 bool CFaultInjection::mountCorrupting(const QString& store, const QString& mountPoint,
                                       qint64 offset)
 {
@@ -92,8 +78,10 @@ bool CFaultInjection::mountCorrupting(const QString& store, const QString& mount
         return false;
     CFaultPlan plan;
     plan.pathPrefix = store;
-    QProcessEnvironment environment =
-        programEnvironment(plan, QProcessEnvironment::systemEnvironment());
+    QProcessEnvironment environment = environmentFor(plan, QString());
+    environment.remove(QLatin1String(childVariable));
+    environment.remove(QStringLiteral("SY_FAULT_REPORT"));
+    environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
     environment.insert(QStringLiteral("SY_FAULT_FLIP"), QString::number(offset));
     QProcess bindfs;
     bindfs.setProcessEnvironment(environment);

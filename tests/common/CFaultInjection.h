@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcessEnvironment>
 #include <QString>
 
 #include <cerrno>
@@ -26,8 +25,6 @@ struct CFaultPlan
     bool noRenameFlags = false;
     // link and linkat answer EPERM, as on file systems without hard links.
     bool noLinks = false;
-    // Every counted call waits this long first: a slow disk or share.
-    int delayMs = 0;
 };
 
 struct CFaultOutcome
@@ -57,9 +54,6 @@ public:
     static void disarm();
     // Runs the current test function (with its data row) again in a child under the shim.
     static CFaultOutcome runCurrentCase(const CFaultPlan& plan);
-    // base with what runs a whole program under the shim, armed from its start.
-    static QProcessEnvironment programEnvironment(const CFaultPlan& plan,
-                                                  QProcessEnvironment base);
     // Mounts store at mountPoint through bindfs, whose server stores every file written there
     // with one bit flipped at offset: a home that keeps other bytes than it was given while the
     // system's cache holds the right ones. Only in a private mount namespace; false where

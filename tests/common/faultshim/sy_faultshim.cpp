@@ -6,7 +6,6 @@
 // SY_FAULT_FLIP=<offset> stores one bit flipped at that offset of every file written below the
 // prefix, as a faulty disk or network home would: preloaded into a FUSE server (bindfs), the
 // client's cache keeps the bytes it was given while the storage holds others.
-// SY_FAULT_DELAY_MS makes every counted call wait that long first: a slow disk or share.
 
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
@@ -20,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -59,7 +57,6 @@ struct Settings
     bool noRenameFlags = false;
     bool noLinks = false;
     long long flip = -1;
-    long delayMs = 0;
     const char* report = nullptr;
 };
 
@@ -123,8 +120,6 @@ __attribute__((constructor)) void configure()
     settings.noRenameFlags = std::getenv("SY_FAULT_NO_RENAME_FLAGS") != nullptr;
     settings.noLinks = std::getenv("SY_FAULT_NO_LINKS") != nullptr;
     settings.report = std::getenv("SY_FAULT_REPORT");
-    if (const char* value = std::getenv("SY_FAULT_DELAY_MS"))
-        settings.delayMs = std::atol(value);
     if (const char* value = std::getenv("SY_FAULT_FLIP"))
         settings.flip = std::atoll(value);
     // A whole program run under the shim, rather than a test case, is armed from the start.
@@ -193,10 +188,6 @@ bool strikes(unsigned family, bool concerned)
     if (!configured || !armed.load() || !(settings.families & family) || !concerned)
         return false;
     const long number = counted.fetch_add(1) + 1;
-    if (settings.delayMs > 0) {
-        const timespec pause{settings.delayMs / 1000, (settings.delayMs % 1000) * 1000000};
-        nanosleep(&pause, nullptr);
-    }
     if (settings.at <= 0 || number < settings.at || (number > settings.at && !settings.sticky))
         return false;
     triggered = true;
