@@ -7,8 +7,10 @@
 // of the written archive, placing the archive on the desktop and the two requests to a
 // stand-in xdg-open. CZipper::zip alone packs the same log folder in a child process that also
 // tells how long zip's check took (from verifyStarted on), so that its packing alone is known;
-// Info-ZIP packs it too. The three alternate run by run on a warm page cache; every run is a
-// child process measured on its own.
+// Info-ZIP packs it too. The whole run once more with credential masking turned off in the
+// settings tells what masking costs a run (target: at most 1.15 times the run without it). The
+// four alternate run by run on a warm page cache; every run is a child process measured on its
+// own.
 
 #include "CBenchSupport.h"
 
@@ -34,6 +36,8 @@ namespace {
 // The whole run, its staging, window, placing and the check of the written archive included,
 // may take this many times as long as CZipper::zip alone on the same log folder.
 const double targetOverZipper = 1.35;
+// The whole run with masking may take this many times as long as the run without it.
+const double targetMasking = 1.15;
 
 // Packs source into target like bench::zipQuietly and writes to times how long the check of
 // the written archive took, wall and processor seconds, from CZipper::verifyStarted to the end
@@ -242,6 +246,9 @@ int main(int argc, char** argv)
     whole.name = QStringLiteral("sendLogFiles (whole run)");
     whole.program = program;
     whole.workingDir = base + QStringLiteral("/work");
+    bench::Tool unmasked = whole;
+    unmasked.name = QStringLiteral("sendLogFiles, no masking");
+    const QString settings = home + QStringLiteral("/.config/Syncarium/Syncarium.ini");
     bench::Tool zipper;
     zipper.name = QStringLiteral("CZipper::zip alone");
     zipper.program = bench::selfPath();
@@ -263,6 +270,7 @@ int main(int argc, char** argv)
         bench::removePath(zipperArchive);
         bench::removePath(zipperTimes);
         bench::removePath(infozipArchive);
+        bench::removePath(settings);
         for (const QString& name : QDir(desktop).entryList(QDir::Files))
             bench::removePath(desktop + name);
     };
@@ -282,12 +290,20 @@ int main(int argc, char** argv)
     QList<double> packingCpuSeconds;
     QList<double> overPacking;
     QList<double> cpuOverPacking;
+    QList<double> overUnmasked;
+    QList<double> cpuOverUnmasked;
     int failures = 0;
     for (int run = 0; run < runs; ++run) {
-        bench::Tool* order[3] = {&whole, &zipper, &infozip};
-        std::rotate(order, order + run % 3, order + 3);
+        bench::Tool* order[4] = {&whole, &unmasked, &zipper, &infozip};
+        std::rotate(order, order + run % 4, order + 4);
         for (bench::Tool* tool : order) {
             reset();
+            if (tool == &unmasked &&
+                !write(settings, "[logSender]\nmaskCredentials=false\n")) {
+                std::fprintf(stderr, "could not write %s\n", qPrintable(settings));
+                ++failures;
+                continue;
+            }
             const bench::ChildResult result =
                 bench::runChild(tool->program, tool->arguments, tool->workingDir);
             const QString archive = archiveOf(tool);
@@ -312,11 +328,14 @@ int main(int argc, char** argv)
         cpuOverZipper.append(whole.cpuSeconds.last() / zipper.cpuSeconds.last());
         overPacking.append(whole.seconds.last() / packingSeconds.last());
         cpuOverPacking.append(whole.cpuSeconds.last() / packingCpuSeconds.last());
+        overUnmasked.append(whole.seconds.last() / unmasked.seconds.last());
+        cpuOverUnmasked.append(whole.cpuSeconds.last() / unmasked.cpuSeconds.last());
         std::printf("run %d: whole %.2f s (cpu %.2f), CZipper %.2f s (cpu %.2f, packing alone "
-                    "%.2f s), Info-ZIP %.2f s (cpu %.2f), whole/CZipper %.3f, whole/packing "
-                    "%.3f\n",
+                    "%.2f s), no masking %.2f s (cpu %.2f), Info-ZIP %.2f s (cpu %.2f), whole/CZipper %.3f, "
+                    "whole/packing %.3f\n",
                     run + 1, whole.seconds.last(), whole.cpuSeconds.last(), zipper.seconds.last(),
-                    zipper.cpuSeconds.last(), packingSeconds.last(), infozip.seconds.last(),
+                    zipper.cpuSeconds.last(), packingSeconds.last(), unmasked.seconds.last(),
+                    unmasked.cpuSeconds.last(), infozip.seconds.last(),
                     infozip.cpuSeconds.last(), overZipper.last(), overPacking.last());
         std::fflush(stdout);
     }
@@ -329,7 +348,7 @@ int main(int argc, char** argv)
 
     std::printf("\n%-26s %10s %10s %10s %12s %14s\n", "tool", "median s", "cpu s", "MiB/s",
                 "peak RSS", "archive bytes");
-    for (const bench::Tool* tool : {&whole, &zipper, &infozip}) {
+    for (const bench::Tool* tool : {&whole, &unmasked, &zipper, &infozip}) {
         const double seconds = bench::median(tool->seconds);
         std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld\n", qPrintable(tool->name),
                     seconds, bench::median(tool->cpuSeconds),
@@ -345,6 +364,11 @@ int main(int argc, char** argv)
                 "median %.3f (wall), %.3f (cpu); target <= %.2f (wall): %s\n",
                 wallRatio, bench::median(cpuOverPacking), targetOverZipper,
                 wallRatio <= targetOverZipper ? "met" : "NOT met");
+    const double maskingRatio = bench::median(overUnmasked);
+    std::printf("paired ratio whole run/whole run without masking: median %.3f (wall), %.3f "
+                "(cpu); target <= %.2f (wall): %s\n",
+                maskingRatio, bench::median(cpuOverUnmasked), targetMasking,
+                maskingRatio <= targetMasking ? "met" : "NOT met");
     std::printf("whole run over CZipper::zip: %.3f s, %.1f us per entry (%d entries)\n", extra,
                 extra * 1e6 / std::max(1, stats.files + stats.dirs), stats.files + stats.dirs);
     std::printf("whole run/Info-ZIP: %.3f (wall)\n",
