@@ -1,8 +1,9 @@
 #include "IniFile/CCredentialMasker.h"
 
+#include "IniFile/CKeyStartFilter.h"
+
 #include <QRegularExpression>
 #include <QStringView>
-
 #include <QUrl>
 
 #include <algorithm>
@@ -69,18 +70,12 @@ const TKeyWord keyWords[] = {{"pass", 4, Pass},
                              {"curl", 4, Curl},
                              {"identified", 10, Identified}};
 
-// Bits of TWordTable::inner: a key word may start at the pair, or one byte before it.
-constexpr quint8 startsHere = 1;
-constexpr quint8 startsBefore = 2;
-
 struct TWordTable
 {
     unsigned char lower[256];
     // Index + 1 into keyWords of the first word starting with the lower-cased pair a, b at
     // a << 8 | b.
     quint8 pairs[65536] = {};
-    // For the lower-cased pair a, b: whether it is a word's first pair, or its second.
-    quint8 inner[65536] = {};
 
     TWordTable()
     {
@@ -88,8 +83,6 @@ struct TWordTable
             lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
         for (size_t i = std::size(keyWords); i-- > 0;) {
             pairs[pair(keyWords[i].text)] = static_cast<quint8>(i + 1);
-            inner[pair(keyWords[i].text)] |= startsHere;
-            inner[pair(keyWords[i].text + 1)] |= startsBefore;
         }
     }
     unsigned pair(const char* at) const
@@ -127,10 +120,17 @@ const TWordTable& wordTable()
     return table;
 }
 
-const char* find(const char* from, const char* end, const QByteArray& what)
+// What the masker looks for at every place of a text: the key words, and the proxy password
+// in the masker's own filter.
+const CKeyStartFilter& keyWordStarts()
 {
-    return static_cast<const char*>(memmem(from, static_cast<size_t>(end - from), what.constData(),
-                                           static_cast<size_t>(what.size())));
+    static const CKeyStartFilter starts = [] {
+        QList<QByteArray> words;
+        for (const TKeyWord& word : keyWords)
+            words.append(QByteArray::fromRawData(word.text, qsizetype(word.length)));
+        return CKeyStartFilter(words);
+    }();
+    return starts;
 }
 
 // The words a key ends with that make it a credential key, lower-cased and without separators:
@@ -577,6 +577,7 @@ CCredentialMasker::CCredentialMasker(const QByteArray& proxyPassword)
 {
     patterns();
     wordTable();
+    starts = keyWordStarts();
     if (proxyPassword.size() < minimumPasswordLength)
         return;
     literals = {proxyPassword};
@@ -592,6 +593,10 @@ CCredentialMasker::CCredentialMasker(const QByteArray& proxyPassword)
         if (tail.size() >= 8)
             literals.append(tail);
     }
+    QList<QByteArray> strings = literals;
+    for (const TKeyWord& word : keyWords)
+        strings.append(QByteArray::fromRawData(word.text, qsizetype(word.length)));
+    starts = CKeyStartFilter(strings);
 }
 
 QString CCredentialMasker::kindName(TKind kind)
@@ -615,41 +620,39 @@ QString CCredentialMasker::kindName(TKind kind)
     return QString();
 }
 
-const char* CCredentialMasker::nextCandidate(const char* from, const char* end)
+bool CCredentialMasker::literalAt(const char* at, const char* end) const
 {
-    const TWordTable& table = wordTable();
-    const char* candidate = end;
-    // Every key word is three bytes or longer, so it holds its first or its second pair at an
-    // even distance from from: only every other pair is looked up.
-    for (const char* at = from; at + 1 < end; at += 2) {
-        const quint8 hint = table.inner[table.pair(at)];
-        if (hint == 0)
-            continue;
-        if ((hint & startsBefore) && at > from && table.wordAt(at - 1, end) != 0) {
-            candidate = at - 1;
-            break;
-        }
-        if ((hint & startsHere) && table.wordAt(at, end) != 0) {
-            candidate = at;
-            break;
-        }
-    }
     for (const QByteArray& literal : literals)
-        if (const char* found = find(from, candidate, literal))
-            candidate = found;
-    return candidate;
+        if (end - at >= literal.size() &&
+            std::memcmp(at, literal.constData(), size_t(literal.size())) == 0)
+            return true;
+    return false;
+}
+
+bool CCredentialMasker::startsHere(const char* at, const char* end) const
+{
+    return wordTable().wordAt(at, end) != 0 || literalAt(at, end);
+}
+
+const char* CCredentialMasker::nextCandidate(const char* from, const char* end) const
+{
+    for (const char* at = from; (at = starts.next(at, end)) != end; ++at)
+        if (startsHere(at, end))
+            return at;
+    return end;
 }
 
 quint16 CCredentialMasker::wordsIn(const char* begin, const char* end, bool& holdsLiteral) const
 {
     const TWordTable& table = wordTable();
     quint16 words = 0;
-    for (const char* at = begin; at + 1 < end; ++at)
-        if (table.pairs[table.pair(at)] != 0)
-            words |= table.wordAt(at, end);
     holdsLiteral = false;
-    for (const QByteArray& literal : literals)
-        holdsLiteral = holdsLiteral || find(begin, end, literal) != nullptr;
+    for (const char* at = begin; (at = nextCandidate(at, end)) != end; ++at) {
+        const quint16 word = table.wordAt(at, end);
+        words |= word;
+        // Where no word starts, a literal does.
+        holdsLiteral = holdsLiteral || word == 0 || literalAt(at, end);
+    }
     return words;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IniFile/CKeyStartFilter.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -78,7 +80,10 @@ private:
     struct TEdits;
 
     // The first place at or after from where a key word or the proxy password starts.
-    const char* nextCandidate(const char* from, const char* end);
+    const char* nextCandidate(const char* from, const char* end) const;
+    // Whether a key word or the proxy password starts at at.
+    bool startsHere(const char* at, const char* end) const;
+    bool literalAt(const char* at, const char* end) const;
     // The key words the line holds, as bits, and whether it holds the proxy password.
     quint16 wordsIn(const char* begin, const char* end, bool& holdsLiteral) const;
     QByteArray maskUntilStable(const QByteArray& line);
@@ -100,6 +105,8 @@ private:
     // with the Base64 text around them (a Basic header's "user:password").
     QList<QByteArray> literals;
     qsizetype plainLiterals = 0;
+    // Where a key word or a literal may start.
+    CKeyStartFilter starts;
     QList<TMasked> found;
     qint64 line = 0;
     bool inPrivateKey = false;
