@@ -15,12 +15,12 @@
 class ISourceFile;
 
 // Compresses blocks of files into raw deflate data, on worker threads, and hands them back in
-// the order they were submitted. A file of up to two blocks is compressed whole, in one call to
-// libdeflate at level 6 (each thread allocates its compressor at its first such file). A larger
-// file is cut into blocks that zlib compresses independently, each primed with
-// the last 32 KiB of the block before it and ended with a sync flush, so that the blocks of one
-// file written one after the other form a single deflate stream (libdeflate cannot continue a
-// stream). The block in which the file ends finishes the stream.
+// the order they were submitted. Every block is compressed in one call to libdeflate at level 6
+// (each thread allocates its compressor at its first block): a file of up to two blocks whole,
+// a larger one in blocks of 4 MiB. libdeflate cannot continue a stream, so each block but a
+// file's last has the final bit of its last deflate block cleared and is ended on a byte
+// boundary (CDeflateJoin): the blocks of one file written one after the other form a single
+// deflate stream, which the block in which the file ends finishes.
 //
 // A file submitted for masking that holds text (no NUL byte in its first 8 KiB after the NUL
 // bytes it may start with) has its credentials masked in the bytes packed (CCredentialMasker),
@@ -30,13 +30,12 @@ class ISourceFile;
 // cut at the block's start. A cut line is masked with up to CCredentialMasker::reach of it on
 // either side of the cut as context: a value that crosses the cut is masked whole by the block
 // in which it starts, which then ends after it, and the block after starts there. Workers mask
-// a block as if no private-key block were open before it, start it after any value that crosses
-// its cut and prime it with the whole lines read before it, masked; front(), which sees the
-// blocks in order, masks and compresses a block again on the calling thread when the block
-// before it ended elsewhere, inside a key block, or packed bytes that do not end with that
-// primer. So the packed bytes do not depend on the number of workers.
+// a block as if no private-key block were open before it and start it after any value that
+// crosses its cut; front(), which sees the blocks in order, masks and compresses a block again
+// on the calling thread when the block before it ended elsewhere or inside a key block. So the
+// packed bytes do not depend on the number of workers.
 //
-// Why files up to two blocks are compressed whole: on the log text of the benchmark corpus, on
+// Why libdeflate, and files up to two blocks whole: on the log text of the benchmark corpus, on
 // one core, libdeflate made 103 MiB/s from pieces of 256 KiB, 111 from 1 MiB, 113 from 4 MiB,
 // 98 from 8 MiB and 87 from 16 MiB, against zlib's 66 MiB/s, with 5.6% less output at every
 // size; on the corpus's eight 5 MiB crash dumps, libdeflate-gzip -6 took 0.51 s where gzip -6
@@ -50,7 +49,7 @@ class ISourceFile;
 // to libdeflate's bound, up to 8 MiB, when a whole file larger than a block does not compress; a
 // small whole file, up to 64 KiB, stays in its slot's small buffers, about 200 KiB. All are
 // allocated when the pipeline is made, untouched until used, and a thread's libdeflate compressor
-// (660 KiB) comes at its first whole file. So N >= 2 workers hold at most about 16.1 * (N + 2) + N
+// (660 KiB) comes at its first block. So N >= 2 workers hold at most about 16.1 * (N + 2) + N
 // + 0.2 * (N + 18) MiB, about 5 * N + 14 MiB for log text, whose output is small. Masking adds the
 // masked copy each large set keeps, up to the 8 MiB of a whole file or a block whose last line is
 // as long, about 4.5 * (N + 2) MiB for log text. Peak RSS of a whole zip (the benchmark's child
@@ -168,13 +167,10 @@ private:
     };
     TPiece cutPiece(const TSlot& slot) const;
     void mask(TSlot& slot, const TFollow* follow) const;
-    // Chooses what primes the block's compressor when it follows no block at hand.
-    void prime(TSlot& slot) const;
-    void compress(TSlot& slot, TStream& stream, bool useLastTail);
+    void compress(TSlot& slot, TStream& stream);
     bool continuesLast(const TSlot& slot) const;
-    bool primerFollows(const TSlot& slot) const;
-    void compressWhole(TSlot& slot, TStream& stream);
-    void keepTail(const TSlot& slot);
+    // Keeps how the popped block left its file, for the block after it.
+    void keepEnd(const TSlot& slot);
 
     std::vector<std::unique_ptr<TSlot>> slots;
     // Large buffers not lent to a slot.
@@ -183,14 +179,11 @@ private:
     std::vector<std::unique_ptr<TStream>> streams;
     std::vector<std::thread> threads;
     const QByteArray proxyPassword;
-    // The last 32 KiB packed of the file whose block was popped last, when the stream goes on
-    // after it.
-    std::unique_ptr<char[]> lastTail;
     // Whether the file of several blocks submitted last holds text.
     int headTextFile = -1;
     bool headText = false;
-    qint64 lastTailSize = 0;
-    int lastTailFile = -1;
+    // The file whose block was popped last, when its stream goes on after it.
+    int lastFile = -1;
     bool lastValid = false;
     TFollow last = {0, false, false};
 
