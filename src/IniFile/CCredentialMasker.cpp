@@ -122,14 +122,17 @@ const TWordTable& wordTable()
 
 // What the masker looks for at every place of a text: the key words, and the proxy password
 // in the masker's own filter.
+QList<QByteArray> keyWordTexts()
+{
+    QList<QByteArray> words;
+    for (const TKeyWord& word : keyWords)
+        words.append(QByteArray::fromRawData(word.text, qsizetype(word.length)));
+    return words;
+}
+
 const CKeyStartFilter& keyWordStarts()
 {
-    static const CKeyStartFilter starts = [] {
-        QList<QByteArray> words;
-        for (const TKeyWord& word : keyWords)
-            words.append(QByteArray::fromRawData(word.text, qsizetype(word.length)));
-        return CKeyStartFilter(words);
-    }();
+    static const CKeyStartFilter starts(keyWordTexts());
     return starts;
 }
 
@@ -593,10 +596,7 @@ CCredentialMasker::CCredentialMasker(const QByteArray& proxyPassword)
         if (tail.size() >= 8)
             literals.append(tail);
     }
-    QList<QByteArray> strings = literals;
-    for (const TKeyWord& word : keyWords)
-        strings.append(QByteArray::fromRawData(word.text, qsizetype(word.length)));
-    starts = CKeyStartFilter(strings);
+    starts = CKeyStartFilter(literals + keyWordTexts());
 }
 
 QString CCredentialMasker::kindName(TKind kind)
