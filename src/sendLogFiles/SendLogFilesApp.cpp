@@ -51,7 +51,7 @@ SendLogFilesApp::SendLogFilesApp(QWidget* parent, Qt::WindowFlags flags)
 {
     setupUi();
     latePaint.setSingleShot(true);
-    connect(&latePaint, &QTimer::timeout, this, &SendLogFilesApp::paintNow);
+    connect(&latePaint, &QTimer::timeout, this, &SendLogFilesApp::showPending);
 }
 
 SendLogFilesApp::~SendLogFilesApp() = default;
@@ -97,36 +97,45 @@ void SendLogFilesApp::onEntryProgress(quint32 total, quint32 actual, qint64 done
 
 void SendLogFilesApp::report(qint64 maximum, qint64 value, const QString& fileName)
 {
-    setVisible(true);
-    // Reports can come thousands of times a second; painting each one would cost more than the
-    // packing. The label and the bar always hold the last report, and repaint at a frame rate.
-    // A report skipped for the frame rate is painted when the frame is over: the next report
-    // may be a long file away.
-    const bool paint = !sincePaint.isValid() || sincePaint.hasExpired(paintInterval);
-    ui.lblTextCopyFiles->setUpdatesEnabled(paint);
-    ui.prgrBarCopyDialag->setUpdatesEnabled(paint);
-    if (paint) {
-        sincePaint.start();
-        latePaint.stop();
-    } else if (!latePaint.isActive()) {
-        latePaint.start(int(qMax<qint64>(0, paintInterval - sincePaint.elapsed())));
+    // Reports can come thousands of times a second; laying out each one would cost more than
+    // the packing. A report inside a frame is only kept, and the frame's end shows the last
+    // one kept: the next report may be a long file away.
+    pending = {maximum, value, fileName};
+    hasPending = true;
+    if (sincePaint.isValid() && !sincePaint.hasExpired(paintInterval)) {
+        if (!latePaint.isActive())
+            latePaint.start(int(qMax<qint64>(0, paintInterval - sincePaint.elapsed())));
+        return;
     }
+    showPending();
+    // Where no event loop runs, this is the window's only chance to repaint and react to input.
+    QCoreApplication::processEvents();
+}
+
+void SendLogFilesApp::showPending()
+{
+    if (!hasPending)
+        return;
+    hasPending = false;
+    sincePaint.start();
+    latePaint.stop();
+    setVisible(true);
     // The name has a line of its own at most: a long one loses its middle, which of a log's
     // name is the least telling part, and the tool tip keeps it whole.
     const QString shown = ui.lblTextCopyFiles->fontMetrics().elidedText(
-        fileName, Qt::ElideMiddle, ui.lblTextCopyFiles->contentsRect().width());
+        pending.fileName, Qt::ElideMiddle, ui.lblTextCopyFiles->contentsRect().width());
     // A single arg() replaces %1 only, so a "%2" in the file name is shown as it is.
     ui.lblTextCopyFiles->setText(tr("Kompremiere: %1").arg(shown, 0, QLatin1Char(' ')));
-    ui.lblTextCopyFiles->setToolTip(shown == fileName ? QString() : fileName);
+    ui.lblTextCopyFiles->setToolTip(shown == pending.fileName ? QString() : pending.fileName);
     ui.prgrBarCopyDialag->setMinimum(0);
-    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(maximum));
-    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(value));
-    // There is no event loop: this is the window's only chance to repaint and react to input.
-    QCoreApplication::processEvents();
+    ui.prgrBarCopyDialag->setMaximum(static_cast<qint32>(pending.maximum));
+    ui.prgrBarCopyDialag->setValue(static_cast<qint32>(pending.value));
 }
 
 void SendLogFilesApp::onVerifyStarted()
 {
+    // The last entry packed stays in view while the archive is checked.
+    showPending();
     ui.statusBar->showMessage(tr("Checking the archive..."));
 }
 
@@ -135,13 +144,6 @@ void SendLogFilesApp::onCredentialsMasked(qint64 total)
     ui.lblMasked->setText(total == 1 ? tr("1 credential masked")
                                      : tr("%1 credentials masked").arg(total));
     ui.lblMasked->show();
-}
-
-void SendLogFilesApp::paintNow()
-{
-    sincePaint.start();
-    ui.lblTextCopyFiles->setUpdatesEnabled(true);
-    ui.prgrBarCopyDialag->setUpdatesEnabled(true);
 }
 
 void SendLogFilesApp::setupUi()

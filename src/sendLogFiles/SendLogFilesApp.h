@@ -58,13 +58,24 @@ private:
     void retranslateUi();
     // The height the content needs at the window's font.
     int neededHeight();
-    void paintNow();
-    // Shows fileName and the bar at value of maximum, and handles the pending events.
+    // Shows fileName and the bar at value of maximum at once when a frame is due, else at the
+    // frame's end.
     void report(qint64 maximum, qint64 value, const QString& fileName);
+    // Lays out the last report kept, if any.
+    void showPending();
+
+    struct Report
+    {
+        qint64 maximum = 0;
+        qint64 value = 0;
+        QString fileName;
+    };
 
     Form ui;
+    Report pending;
+    bool hasPending = false;
     QElapsedTimer sincePaint;
-    // Paints a skipped report once the frame interval is over and no later report came.
+    // Shows the report kept last once the frame interval is over.
     QTimer latePaint;
     // Runs while showPainted() waits for the first paint of the status text.
     QEventLoop firstPaint;

@@ -3,6 +3,7 @@
 #include "common/CTestChild.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPalette>
 #include <QProgressBar>
@@ -129,8 +130,14 @@ void tst_SendLogFilesApp::skippedReportIsPaintedWhenTheNextIsLate()
     SendLogFilesApp window;
     CPaintedTexts painted;
     text(window)->installEventFilter(&painted);
-    for (quint32 entry = 1; entry <= 800; ++entry)
+    QElapsedTimer reporting;
+    reporting.start();
+    for (quint32 entry = 1; entry <= 800; ++entry) {
         window.onCompressLogs(801, entry, 2048, QString("small-%1.log").arg(entry));
+        // Within one frame only the first report is laid out.
+        if (entry == 50 && !reporting.hasExpired(30))
+            QCOMPARE(text(window)->text(), "Kompremiere: small-1.log");
+    }
     // The packing of the long file runs elsewhere; here only the events go on.
     QTRY_VERIFY_WITH_TIMEOUT(!painted.texts.isEmpty() &&
                                  painted.texts.constLast() == "Kompremiere: small-800.log",
