@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The longest path the system opens by name, with its terminating zero.
@@ -115,15 +117,77 @@ bool CDirIterator::iterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint
         }
     }
     QList<TUnreachable> unreachable;
-    walkBytes(unreachable);
-    for (const TUnreachable& item : std::as_const(unreachable))
-        SY_WARNING << "skipping" << printable(item.path) << "," << item.reason;
+    TWalk rawOnly{entryFilter, iteratorFlags.testFlag(QDirIterator::Subdirectories), true, false,
+                  {}, {}};
+    CDirListing raw;
+    walkBytes(rawOnly, raw, unreachable);
+    const auto rawEntries = [&raw](const std::vector<CDirListing::TEntry>& entries, bool isDir) {
+        QList<TRawEntry> listed;
+        listed.reserve(qsizetype(entries.size()));
+        for (const CDirListing::TEntry& entry : entries)
+            listed.append({raw.filePath(entry), isDir, S_ISREG(entry.mode), entry.size});
+        return listed;
+    };
+    m_rawDirs = rawEntries(raw.dirs(), true);
+    m_rawFiles = rawEntries(raw.files(), false);
+    logUnreachable(unreachable);
     if (totalSize)
         SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size()
                  << "complete file size" << *totalSize;
     else
         SY_DEBUG << "scanning complete. dirs" << dirs.size() << "files" << files.size();
     return true;
+}
+
+bool CDirIterator::dirIterate(CDirListing& listing, bool sizes, bool checkThread)
+{
+    SY_FUNCTION("CDirIterator::dirIterate");
+    m_rawDirs.clear();
+    m_rawFiles.clear();
+    SY_DEBUG << "scanning" << m_rootPath;
+    TWalk how{entryFilter, iteratorFlags.testFlag(QDirIterator::Subdirectories), false, sizes,
+              {}, {}};
+    quint32 type = 0;
+    if (filter)
+        how.keep = [this, &type](const QByteArray& path, bool isDirectory) {
+            const QString decoded = QFile::decodeName(path);
+            const qsizetype slash = decoded.lastIndexOf(QLatin1Char('/'));
+            return !filter->isFiltered(filterContext, basePath,
+                                       slash > 0 ? decoded.left(slash) : QStringLiteral("/"),
+                                       decoded.mid(slash + 1), isDirectory, type);
+        };
+    bool threadStopped = false;
+    if (checkThread)
+        how.stopped = [&threadStopped] {
+            threadStopped = !CBasicThread::isCurrentThreadRunning();
+            return threadStopped;
+        };
+    QList<TUnreachable> unreachable;
+    if (!walkBytes(how, listing, unreachable)) {
+        SY_DEBUG << "scanning aborted" << abortFlag.load(std::memory_order_relaxed)
+                 << checkThread << threadStopped;
+        return false;
+    }
+    logUnreachable(unreachable);
+    const qsizetype dirs = qsizetype(listing.dirs().size());
+    const qsizetype files = qsizetype(listing.files().size());
+    if (sizes) {
+        qint64 totalSize = 0;
+        for (const CDirListing::TEntry& entry : listing.files())
+            totalSize += entry.size;
+        SY_DEBUG << "scanning complete. dirs" << dirs << "files" << files << "complete file size"
+                 << totalSize;
+    } else {
+        SY_DEBUG << "scanning complete. dirs" << dirs << "files" << files;
+    }
+    return true;
+}
+
+void CDirIterator::logUnreachable(const QList<TUnreachable>& unreachable) const
+{
+    SY_FUNCTION("CDirIterator::dirIterate");
+    for (const TUnreachable& item : unreachable)
+        SY_WARNING << "skipping" << printable(item.path) << "," << item.reason;
 }
 
 void CDirIterator::setAbort(bool abort)

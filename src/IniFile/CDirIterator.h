@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IniFile/CDirListing.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
@@ -9,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 class CFSFilter;
 
@@ -52,6 +55,11 @@ public:
                     bool caching, bool checkThread);
     bool dirIterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, bool caching,
                     bool checkThread);
+    // The same scan in one walk over the folders' descriptors, into a compact listing that
+    // also holds the entries whose names are not UTF-8 (see rawDirs). Name filters do not
+    // apply. With sizes, every file is looked up for its size and the total is logged; folders
+    // always are, for their permissions.
+    bool dirIterate(CDirListing& listing, bool sizes, bool checkThread);
 
     void setAbort(bool abort);
 
@@ -74,9 +82,25 @@ private:
     // totalSize, when given, has the files' sizes added to it.
     bool iterate(QList<QFileInfo>& dirs, QList<QFileInfo>& files, qint64* totalSize, bool caching,
                  bool checkThread);
-    // Walks the tree below the root by the names' bytes, collecting the entries with names
-    // that are not valid UTF-8 and what cannot be reached at all. Defined per platform.
-    void walkBytes(QList<TUnreachable>& unreachable);
+    void logUnreachable(const QList<TUnreachable>& unreachable) const;
+
+public:
+    // How walkBytes walks: which entries it lists and looks up. keep, where set, decides on
+    // the entries with UTF-8 paths; stopped, where set, ends the walk early.
+    struct TWalk
+    {
+        QDir::Filters filters;
+        bool recurse = false;
+        bool rawOnly = false;
+        bool sizes = false;
+        std::function<bool(const QByteArray& path, bool isDirectory)> keep;
+        std::function<bool()> stopped;
+    };
+
+private:
+    // Walks the tree below the root by the names' bytes, listing its entries and what cannot
+    // be reached at all; false when stopped. Defined per platform.
+    bool walkBytes(const TWalk& how, CDirListing& listing, QList<TUnreachable>& unreachable);
 
     QString m_rootPath;
     QDir::Filters entryFilter;

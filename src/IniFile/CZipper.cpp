@@ -26,6 +26,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -35,6 +36,8 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
 #include <quazip/zip.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -49,16 +52,10 @@ const QString maskedListStem = QStringLiteral("masked");
 const QString leftOutListStem = QStringLiteral("left-out");
 // Version 3.0 of the format, the one the entries' fields follow.
 const uLong formatVersion = 30;
-const quint32 defaultFolderMode = 0755;
 // The steps of zip write their records in its name.
 const char* const zipFunction = "CZipper::zip";
 // Milliseconds between two reports of the bytes of one file: ten a second.
 const qint64 entryReportInterval = 100;
-
-QString entryName(const QString& path, const QString& basePath)
-{
-    return path.startsWith(basePath, Qt::CaseInsensitive) ? path.mid(basePath.size()) : path;
-}
 
 bool isAscii(const QByteArray& name)
 {
@@ -76,17 +73,6 @@ quint32 unixAttributes(bool isDirectory, quint32 permissions)
 {
     const quint32 mode = (permissions & 0777u) | (isDirectory ? 0700u : 0400u);
     return ((isDirectory ? 0040000u : 0100000u) | mode) << 16;
-}
-
-quint32 unixPermissions(QFileDevice::Permissions permissions)
-{
-    const quint32 bits = quint32(permissions.toInt());
-    return ((bits >> 12) & 07) << 6 | ((bits >> 4) & 07) << 3 | (bits & 07);
-}
-
-QByteArray rawEntryName(const QByteArray& path, const QByteArray& basePath)
-{
-    return path.startsWith(basePath) ? path.mid(basePath.size()) : path;
 }
 
 // What masked.txt says of a kind of value, made once rather than for each value.
@@ -141,11 +127,6 @@ QByteArray timestampField(std::time_t modified)
                           char((seconds >> 16) & 0xFF),
                           char(seconds >> 24)};
     return QByteArray(field, sizeof field);
-}
-
-QString rawFileName(const QByteArray& path)
-{
-    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
 }
 
 // The archive file. Writes are gathered here and handed to the system in large pieces, each
@@ -390,13 +371,41 @@ struct TSource
     QString openError;
 };
 
+// The sources from the one being written to the last one planned. Those before are dropped, so
+// that a folder of many files holds only the few in flight.
+class CSources
+{
+public:
+    explicit CSources(qsizetype count) : count(count) {}
+
+    qsizetype size() const { return count; }
+    TSource& at(qsizetype index)
+    {
+        while (first + qsizetype(live.size()) <= index)
+            live.emplace_back();
+        return live[size_t(index - first)];
+    }
+    void dropBefore(qsizetype index)
+    {
+        for (; first < index && !live.empty(); ++first)
+            live.pop_front();
+        first = qMax(first, index);
+    }
+
+private:
+    // A deque keeps the references it handed out when it grows at its end.
+    std::deque<TSource> live;
+    qsizetype first = 0;
+    const qsizetype count;
+};
+
 // Opens the files in archive order and submits their blocks to the pipeline as far ahead as it
 // holds, each file cut at the size it had when it was opened. The writer ends a file with
 // finish(), after which none of its blocks is planned again.
 class CBlockPlanner
 {
 public:
-    CBlockPlanner(CDeflatePipeline& pipeline, std::vector<TSource>& sources,
+    CBlockPlanner(CDeflatePipeline& pipeline, CSources& sources,
                   std::function<TSource(qsizetype)> describe, bool maskText)
         : pipeline(pipeline), sources(sources), describe(std::move(describe)), maskText(maskText)
     {}
@@ -405,7 +414,7 @@ public:
     {
         const qsizetype count = qsizetype(sources.size());
         while (planned < count) {
-            TSource& source = sources[size_t(planned)];
+            TSource& source = sources.at(planned);
             if (!opened) {
                 // No file is opened before a slot is free for it.
                 if (!pipeline.hasRoom(0, 0, true))
@@ -445,12 +454,12 @@ public:
             plannedOffset = 0;
             opened = false;
         }
-        sources[size_t(index)].file.reset();
+        sources.at(index).file.reset();
     }
 
 private:
     CDeflatePipeline& pipeline;
-    std::vector<TSource>& sources;
+    CSources& sources;
     std::function<TSource(qsizetype)> describe;
     const bool maskText;
     qsizetype planned = 0;
@@ -467,13 +476,8 @@ struct CZipper::TPack
     QString target;
     CArchiveFile& archiveFile;
     QuaZip& archive;
-    QList<QFileInfo> dirs;
-    QList<QFileInfo> files;
     // Entries whose names are not UTF-8 follow the others of their kind.
-    QList<CDirIterator::TRawEntry> rawDirs;
-    QList<CDirIterator::TRawEntry> rawFiles;
-    QString basePath;
-    QByteArray rawBasePath;
+    CDirListing listing;
     quint32 total = 0;
     quint32 actual = 1;
     std::vector<CZipperVerifier::TEntry> written;
@@ -534,17 +538,21 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     CArchiveFile archiveFile(target);
     QuaZip archive(&archiveFile);
-    TPack pack{target, archiveFile, archive, {}, {}, {}, {}, {}, {}, 0, 1, {}, 0, {}, {}};
+    TPack pack{target, archiveFile, archive, {}, 0, 1, {}, 0, {}, {}};
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
-        // A scan stopped early still packs what it found. The file information keeps what the
-        // scan learnt, so that packing looks at each file once more only to open it.
-        scanner.dirIterate(pack.dirs, pack.files, true, true);
-        pack.rawDirs = scanner.rawDirs();
-        pack.rawFiles = scanner.rawFiles();
+        // A scan stopped early still packs what it found. Files are looked at once more only
+        // to be opened, which tells their size.
+        scanner.dirIterate(pack.listing, false, true);
     } else {
-        pack.files.append(sourceInfo);
+        QByteArray folder = QFile::encodeName(sourceInfo.path());
+        if (folder == "/")
+            folder.clear();
+        pack.listing.reset(folder);
+        pack.listing.add(false, QFile::encodeName(sourceInfo.fileName()),
+                         sourceInfo.isFile() ? S_IFREG : 0, 0, true);
+        pack.listing.finish();
     }
     if (isAborted()) {
         SY_CRITICAL << "aborting ...";
@@ -557,12 +565,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         return fail(append ? QStringLiteral("\"%1\" is no archive to add to").arg(target)
                            : QStringLiteral("\"%1\" already exists").arg(target));
 
-    pack.total = static_cast<quint32>(pack.dirs.size() + pack.rawDirs.size() + pack.files.size() +
-                                      pack.rawFiles.size());
-    pack.basePath = sourceIsDir ? sourceInfo.filePath() : sourceInfo.path();
-    if (!pack.basePath.endsWith(QLatin1Char('/')))
-        pack.basePath.append(QLatin1Char('/'));
-    pack.rawBasePath = QFile::encodeName(pack.basePath);
+    pack.total = static_cast<quint32>(pack.listing.dirs().size() + pack.listing.files().size());
 
     Q_EMIT zipStarted();
 
@@ -592,55 +595,39 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
 bool CZipper::packEntries(TPack& pack)
 {
-    const qsizetype fileCount = pack.files.size() + pack.rawFiles.size();
-    const auto describe = [&pack](qsizetype index) {
+    const CDirListing& listing = pack.listing;
+    const qsizetype fileCount = qsizetype(listing.files().size());
+    const auto describe = [&listing](qsizetype index) {
+        const CDirListing::TEntry& entry = listing.files()[size_t(index)];
         TSource source;
-        if (index < pack.files.size()) {
-            const QFileInfo& info = pack.files.at(index);
-            source.filePath = info.filePath();
-            source.fileName = info.fileName();
-            source.path = QFile::encodeName(source.filePath);
-            source.name = entryName(source.filePath, pack.basePath).toUtf8();
-            source.regular = info.isFile();
-        } else {
-            const CDirIterator::TRawEntry& raw = pack.rawFiles.at(index - pack.files.size());
-            source.path = raw.path;
-            source.filePath = QFile::decodeName(raw.path);
-            source.fileName = rawFileName(raw.path);
-            source.name = rawEntryName(raw.path, pack.rawBasePath);
-            source.regular = raw.isRegular;
-        }
+        source.name = listing.path(entry);
+        source.path = listing.filePath(entry);
+        source.filePath = QFile::decodeName(source.path);
+        source.fileName = QFile::decodeName(listing.fileName(entry));
+        source.regular = S_ISREG(entry.mode);
         return source;
     };
 
     // File blocks are compressed ahead in file order, as far as the pipeline holds, while this
     // thread writes finished ones to the archive. The sources outlive the pipeline's workers.
-    std::vector<TSource> sources(static_cast<size_t>(fileCount));
+    CSources sources(fileCount);
     CDeflatePipeline pipeline(workers, maskCredentials ? proxyPassword : QByteArray());
     CBlockPlanner planner(pipeline, sources, describe, maskCredentials);
     planner.plan();
 
-    const qsizetype dirCount = pack.dirs.size() + pack.rawDirs.size();
-    for (qsizetype index = 0; index < dirCount; ++index) {
+    for (const CDirListing::TEntry& dir : listing.dirs()) {
         if (isAborted())
             return true;
-        const bool fromInfo = index < pack.dirs.size();
-        const CDirIterator::TRawEntry* raw =
-            fromInfo ? nullptr : &pack.rawDirs.at(index - pack.dirs.size());
-        const QString path =
-            fromInfo ? pack.dirs.at(index).filePath() : QFile::decodeName(raw->path);
-        const QByteArray name = fromInfo ? entryName(path, pack.basePath).toUtf8()
-                                         : rawEntryName(raw->path, pack.rawBasePath);
-        const quint32 mode =
-            fromInfo ? unixPermissions(pack.dirs.at(index).permissions()) : defaultFolderMode;
+        const QByteArray name = listing.path(dir);
+        const QString path = QFile::decodeName(listing.filePath(dir));
+        const quint32 mode = dir.mode & 0777u;
         CRawEntry entry(pack.archive);
         int result = entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());
         }
-        Q_EMIT zipProgress(pack.total, pack.actual, 0,
-                           fromInfo ? pack.dirs.at(index).fileName() : rawFileName(raw->path));
+        Q_EMIT zipProgress(pack.total, pack.actual, 0, QFile::decodeName(listing.fileName(dir)));
         result = entry.close();
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "error zipping dir:" << path << result;
@@ -653,8 +640,9 @@ bool CZipper::packEntries(TPack& pack)
     for (qsizetype index = 0; index < fileCount; ++index) {
         if (isAborted())
             return true;
+        sources.dropBefore(index);
         planner.plan();
-        TSource& source = sources[size_t(index)];
+        TSource& source = sources.at(index);
         const QString& path = source.filePath;
         if (!source.regular || source.opened == ISourceFile::TOpen::NotRegular) {
             SY_WARNING_AT(zipFunction) << "skipping" << path << ", not a file ...";

@@ -60,6 +60,8 @@ private Q_SLOTS:
     void filter();
     void namesNotUtf8_data();
     void namesNotUtf8();
+    void listingInOneWalk_data();
+    void listingInOneWalk();
 
 private:
     CTestEnvironment environment;
@@ -184,6 +186,71 @@ void tst_CDirIterator::namesNotUtf8()
     };
     QCOMPARE(relative(scanner.rawDirs(), true), rawDirs);
     QCOMPARE(relative(scanner.rawFiles(), false), rawFiles);
+    CTestTree::removeByName(root);
+}
+
+void tst_CDirIterator::listingInOneWalk_data()
+{
+    namesNotUtf8_data();
+}
+
+// The compact listing holds what the two walks find, in their order, the UTF-8 entries of each
+// kind first; it knows each file's size and each folder's permissions.
+void tst_CDirIterator::listingInOneWalk()
+{
+    QFETCH(int, entryFilter);
+    QFETCH(bool, recurse);
+    const QString root = environment.makeDir(QTest::currentDataTag());
+    QVERIFY(CTestTree::makeByName(root, {"ok.log", "caf\xe9.log", "bad\xff/in.log",
+                                         "bad\xff/.hidden", "bad\xff/sub/deep.log", "a/b/c.log",
+                                         "a/.d/e.log", "a/f.log"}));
+    QVERIFY(QFile::link(root + "ok.log", root + "link.log"));
+    QVERIFY(QFile::link(root + "nowhere", root + "a/dangling"));
+    QVERIFY(QFile::setPermissions(root + "a/b", QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadGroup));
+    const QDirIterator::IteratorFlags flags =
+        recurse ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags;
+    CDirIterator byInfo(root, QDir::Filters(entryFilter), flags, nullptr, {}, 0);
+    QList<QFileInfo> dirs;
+    QList<QFileInfo> files;
+    qint64 total = 0;
+    QVERIFY(byInfo.dirIterate(dirs, files, total, false, false));
+    CDirIterator compact(root, QDir::Filters(entryFilter), flags, nullptr, {}, 0);
+    CDirListing listing;
+    expectDebug("scanning " + root);
+    expectDebug(QStringLiteral("scanning complete. dirs %1 files %2 complete file size %3")
+                    .arg(dirs.size() + byInfo.rawDirs().size())
+                    .arg(files.size() + byInfo.rawFiles().size())
+                    .arg(total + 10 * byInfo.rawFiles().size()));
+    QVERIFY(compact.dirIterate(listing, true, false));
+    const QByteArray rootBytes = QFile::encodeName(root).chopped(1);
+    QCOMPARE(listing.root(), rootBytes);
+    const auto compare = [&](const std::vector<CDirListing::TEntry>& listed,
+                             const QList<QFileInfo>& infos,
+                             const QList<CDirIterator::TRawEntry>& raw, bool isDirectory) {
+        QList<QByteArray> expected;
+        QList<QByteArray> got;
+        for (const QFileInfo& info : infos)
+            expected.append(QFile::encodeName(info.filePath()) + ' ' +
+                            QByteArray::number(isDirectory ? int(info.permissions()) & 0x7077
+                                                           : info.size()));
+        for (const CDirIterator::TRawEntry& entry : raw)
+            expected.append(entry.path + ' ' + QByteArray::number(isDirectory ? -1 : entry.size));
+        for (const CDirListing::TEntry& entry : listed) {
+            const bool decodable = got.size() < qsizetype(isDirectory ? listing.decodableDirs()
+                                                                      : listing.decodableFiles());
+            // The listing's Unix bits, spelled as the toolkit's permissions.
+            const int bits = int(entry.mode & 0777);
+            const int permissions = (bits >> 6) << 12 | ((bits >> 3) & 7) << 4 | (bits & 7);
+            got.append(listing.filePath(entry) + ' ' +
+                       QByteArray::number(!isDirectory ? entry.size
+                                          : decodable  ? permissions
+                                                       : -1));
+        }
+        QCOMPARE(got, expected);
+    };
+    compare(listing.dirs(), dirs, byInfo.rawDirs(), true);
+    compare(listing.files(), files, byInfo.rawFiles(), false);
     CTestTree::removeByName(root);
 }
 
