@@ -1,10 +1,9 @@
 #include "IniFile/CArchiveSpace.h"
 
+#include "IniFile/CDirIterator.h"
+#include "IniFile/CZipper.h"
 #include "IniFile/ISourceFile.h"
 
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <memory>
@@ -28,20 +27,21 @@ constexpr quint64 storedOverheadDivisor = 4096;
 
 CArchiveSpace::CArchiveSpace(const QString& folder) : folder(folder)
 {
-    QDirIterator entries(folder,
-                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                         QDirIterator::Subdirectories);
+    // The entries the zipper packs; only regular files hold data.
+    CDirIterator scanner(folder, CZipper::scannedEntries, QDirIterator::Subdirectories, nullptr,
+                         QString(), 0);
+    scanner.dirIterate(listing, true, false);
     recordBytes = endRecords;
-    while (entries.hasNext()) {
-        entries.next();
-        const QFileInfo info = entries.fileInfo();
-        const quint64 nameBytes = 2 * (info.filePath().toUtf8().size() - folder.toUtf8().size());
-        recordBytes += recordsPerEntry + nameBytes;
-        ++entryCount;
-        if (info.isFile() && !info.isSymLink() && info.size() > 0) {
-            files.push_back(
-                {QFile::encodeName(info.filePath()), dataBytes, static_cast<quint64>(info.size())});
-            dataBytes += static_cast<quint64>(info.size());
+    for (const std::vector<CDirListing::TEntry>* kind : {&listing.dirs(), &listing.files()})
+        for (const CDirListing::TEntry& entry : *kind) {
+            recordBytes += recordsPerEntry + 2 * (quint64(entry.pathSize) + 1);
+            ++entryCount;
+        }
+    for (size_t index = 0; index < listing.files().size(); ++index) {
+        const qint64 size = listing.files()[index].size;
+        if (size > 0) {
+            files.push_back({index, dataBytes});
+            dataBytes += quint64(size);
         }
     }
     dataBound = dataBytes + dataBytes / storedOverheadDivisor + 16 * quint64(entryCount);
@@ -102,7 +102,8 @@ bool CArchiveSpace::sample(quint64 offset, qint64 length, qint64& read, quint64&
         // Opened as the zipper opens a file: what is no longer a regular file is not read.
         ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
         QString error;
-        const std::unique_ptr<ISourceFile> source = ISourceFile::open(file->path, opened, error);
+        const std::unique_ptr<ISourceFile> source =
+            ISourceFile::open(listing.filePath(listing.files()[file->entry]), opened, error);
         if (!source)
             continue;
         const qint64 got = std::max<qint64>(source->readAt(input.get(), length - read, at), 0);
@@ -117,6 +118,14 @@ bool CArchiveSpace::sample(quint64 offset, qint64 length, qint64& read, quint64&
     }
     deflateEnd(&stream);
     return sound;
+}
+
+CDirListing CArchiveSpace::takeListing()
+{
+    if (estimated < 0)
+        estimated = qint64(bound);
+    files.clear();
+    return std::move(listing);
 }
 
 bool CArchiveSpace::fitsInto(quint64 available)

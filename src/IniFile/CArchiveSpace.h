@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IniFile/CDirListing.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -26,14 +28,16 @@ public:
     // True when available bytes can take the archive: the upper bound fits, or the estimate.
     bool fitsInto(quint64 available);
     int entries() const { return entryCount; }
+    // Hands the walk on to the zip of the folder that follows (see CZipper::useListing), so
+    // that the folder is walked once; an estimate not made by then is the upper bound.
+    CDirListing takeListing();
 
 private:
     struct TFile
     {
-        QByteArray path;
+        size_t entry = 0;
         // The data of the files before this one.
         quint64 start = 0;
-        quint64 size = 0;
     };
 
     // Deflates up to length bytes of the data at offset, counted over all files in their
@@ -41,6 +45,8 @@ private:
     bool sample(quint64 offset, qint64 length, qint64& read, quint64& deflated);
 
     QString folder;
+    CDirListing listing;
+    // The files that hold data, in the listing's order.
     std::vector<TFile> files;
     quint64 dataBytes = 0;
     quint64 dataBound = 0;

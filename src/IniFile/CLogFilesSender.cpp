@@ -30,6 +30,7 @@
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QThread>
@@ -359,8 +360,10 @@ bool CLogFilesSender::zipAndSendLogFiles()
         for (const auto& [entry, why] : std::as_const(m_unstaged))
             zipper.noteLeftOut(entry, why);
         systemReport = stageSystemReport(output);
-        roomy = checkRoom(workingFolder, output, placedElsewhere, message);
+        CDirListing walked;
+        roomy = checkRoom(workingFolder, output, placedElsewhere, message, walked);
         if (roomy) {
+            zipper.useListing(std::move(walked));
             notePartials(
                 {workingFolder + partialName(m_targetFile), output + partialName(m_targetFile)});
             zipped = zipper.zip(m_logsFolder, workingFolder + partialName(m_targetFile), false);
@@ -457,9 +460,10 @@ void CLogFilesSender::forgetPartials()
 }
 
 bool CLogFilesSender::checkRoom(QString& archiveFolder, QString& output, QString& notice,
-                                QString& message)
+                                QString& message, CDirListing& walked)
 {
     CArchiveSpace archive(m_logsFolder);
+    const auto handOver = qScopeGuard([&] { walked = archive.takeListing(); });
     const TRoom partial = roomIn(archiveFolder);
     // A failed query says nothing of the room: the write itself will find out.
     auto fits = [&archive](const TRoom& room) {

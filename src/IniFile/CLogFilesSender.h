@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IniFile/CDirListing.h"
+
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -86,7 +88,9 @@ private:
     // and where it goes, before a byte is written. May move the output to the fallback folder
     // (notice says so) or the partial archive into the output folder; false with the message
     // when no folder has room.
-    bool checkRoom(QString& archiveFolder, QString& output, QString& notice, QString& message);
+    // walked: the log folder's entries as the check listed them, for the zip that follows.
+    bool checkRoom(QString& archiveFolder, QString& output, QString& notice, QString& message,
+                   CDirListing& walked);
     // The working directory, or the output folder when the working directory cannot be
     // written or no longer exists: the folder the archive is written in.
     QString archiveFolder() const;

@@ -502,10 +502,8 @@ struct CZipper::TPack
 
 CZipper::CZipper(QObject* parent)
     : QObject(parent), abortFlag(false),
-      scanner(QString(),
-              QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System |
-                  QDir::NoDotAndDotDot,
-              QDirIterator::Subdirectories, nullptr, QString(), 0)
+      scanner(QString(), scannedEntries, QDirIterator::Subdirectories, nullptr,
+              QString(), 0)
 {}
 
 CZipper::~CZipper() = default;
@@ -544,7 +542,11 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
         scanner.setRootPath(sourcePath);
         // A scan stopped early still packs what it found. Files are looked at once more only
         // to be opened, which tells their size.
-        scanner.dirIterate(pack.listing, false, true);
+        if (walked.root() == QFile::encodeName(sourcePath) && !walked.root().isEmpty())
+            pack.listing = std::move(walked);
+        else
+            scanner.dirIterate(pack.listing, false, true);
+        walked = CDirListing();
     } else {
         QByteArray folder = QFile::encodeName(sourceInfo.path());
         if (folder == "/")

@@ -38,6 +38,15 @@ public:
     // written, and an existing file is replaced only by a whole entry (see CZipExtractor).
     bool unzip(const QString& zipFile, const QString& target);
 
+    // What the zipper's scan lists of a folder.
+    static constexpr QDir::Filters scannedEntries =
+        QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System |
+        QDir::NoDotAndDotDot;
+
+    // The entries of a folder as the caller walked it with the zipper's scan a moment ago: the
+    // next zip of that folder packs them instead of walking it again.
+    void useListing(CDirListing listing) { walked = std::move(listing); }
+
     // Threads that compress for zip: 0 (the default) means one per processor core, 1 compresses
     // on the calling thread alone.
     void setWorkerCount(int workers);
@@ -111,6 +120,7 @@ private:
     QMap<QString, QString> zipJobs;
     QMutex jobLock;
     CDirIterator scanner;
+    CDirListing walked;
     int workers = 0;
     bool maskCredentials = false;
     QByteArray proxyPassword;
