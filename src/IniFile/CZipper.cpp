@@ -432,6 +432,10 @@ public:
                 const bool last = whole || plannedOffset + CDeflatePipeline::blockSize >= size;
                 if (!pipeline.hasRoom(plannedOffset, wanted, last))
                     return;
+                // A large file's block is read by a worker once one is free: the system reads
+                // it meanwhile.
+                if (!whole)
+                    source.file->prefetch(plannedOffset, wanted);
                 pipeline.submit(int(planned), source.file.get(), plannedOffset, wanted, last,
                                 maskText);
                 plannedOffset += CDeflatePipeline::blockSize;

@@ -38,6 +38,9 @@ public:
     // Reads up to size bytes at offset into data, fewer only at the end of the file; -1 when
     // the system reports a read error.
     virtual qint64 readAt(char* data, qint64 size, qint64 offset) const = 0;
+    // Asks the system to start reading size bytes at offset in the background, so that a later
+    // readAt of them does not wait for the storage. Only a hint: it may do nothing.
+    virtual void prefetch(qint64 offset, qint64 size) const = 0;
     // Seen when the file was opened: its size, the last change in seconds since the epoch, and
     // the permission bits in their Unix spelling.
     virtual qint64 size() const = 0;

@@ -13,6 +13,7 @@ public:
     CSourceFileLinux(CUniqueDescriptorLinux descriptor, const struct stat& status);
 
     qint64 readAt(char* data, qint64 size, qint64 offset) const override;
+    void prefetch(qint64 offset, qint64 size) const override;
     qint64 size() const override { return fileSize; }
     qint64 modified() const override { return modifiedTime; }
     quint32 permissions() const override { return permissionBits; }
