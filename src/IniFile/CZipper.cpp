@@ -284,6 +284,8 @@ public:
             zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
             return false;
         compressed += block.size;
+        if (block.size > 0)
+            writtenPieces.push_back({0, quint64(block.size), quint64(block.packed)});
         checksum = bytes == 0 ? block.crc
                               : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
         bytes += block.packed;
@@ -296,6 +298,8 @@ public:
     qint64 size() const { return bytes; }
     qint64 sizeRead() const { return bytesRead; }
     quint32 crc() const { return checksum; }
+    // The separately compressed pieces of the entry's deflate stream, as they were written.
+    std::vector<CZipperVerifier::TPiece>& pieces() { return writtenPieces; }
 
     // Returns the library's error code.
     int close()
@@ -309,6 +313,8 @@ public:
                            : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
                                                  unsigned(end.size()));
         compressed += ended ? 0 : end.size();
+        if (!ended)
+            writtenPieces.push_back({0, quint64(end.size()), 0});
         const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
         // The central record asks for version 4.5 only of an entry that came out at 4 GiB or
         // more, or lies past 4 GiB; one opened with zip64 sizes that stayed below has its local
@@ -331,6 +337,7 @@ private:
     qint64 bytes = 0;
     qint64 bytesRead = 0;
     quint32 checksum = 0;
+    std::vector<CZipperVerifier::TPiece> writtenPieces;
 };
 
 // The new version of an archive that is added to starts as a copy of the old one, whose entries
@@ -485,6 +492,7 @@ struct CZipper::TPack
     quint32 total = 0;
     quint32 actual = 1;
     std::vector<CZipperVerifier::TEntry> written;
+    std::vector<CZipperVerifier::TPiece> pieces;
     // What was masked: how many values, and a line "entry:line: kind" for each. The lines wait
     // in a file of their own beside the archive, not in memory: a log can hold a value in every
     // record. Unnamed where the file system allows, else removed when the zip ends, however.
@@ -540,7 +548,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
 
     CArchiveFile archiveFile(target);
     QuaZip archive(&archiveFile);
-    TPack pack{target, archiveFile, archive, {}, 0, 1, {}, 0, {}, {}};
+    TPack pack{target, archiveFile, archive, {}, 0, 1, {}, {}, 0, {}, {}};
     const bool sourceIsDir = sourceInfo.isDir();
     if (sourceIsDir) {
         scanner.setRootPath(sourcePath);
@@ -766,6 +774,13 @@ bool CZipper::packEntries(TPack& pack)
                 << "error zipping file:" << path << result << "-" << pack.writeError();
             return fail(pack.writeError());
         }
+        // The check inflates the pieces of a large entry in parallel.
+        if (entry.pieces().size() > 1) {
+            for (CZipperVerifier::TPiece& piece : entry.pieces()) {
+                piece.entry = pack.written.size();
+                pack.pieces.push_back(piece);
+            }
+        }
         pack.written.push_back({source.name, entry.crc(), entry.size()});
         ++pack.actual;
     }
@@ -912,7 +927,7 @@ bool CZipper::finishArchive(TPack& pack)
     }
 
     Q_EMIT verifyStarted();
-    CZipperVerifier verifier(*written, std::move(pack.written), workers);
+    CZipperVerifier verifier(*written, std::move(pack.written), std::move(pack.pieces), workers);
     if (!verifier.verify()) {
         const QString entry = QString::fromUtf8(verifier.failedEntry());
         SY_CRITICAL_AT(zipFunction) << "archive check failed:" << pack.target

@@ -91,8 +91,23 @@ struct CZipperVerifier::TRecord
     quint64 compressed = 0;
     quint64 size = 0;
     quint64 offset = 0;
-    // The writer's own account of the entry, when it wrote it.
+    // The writer's own account of the entry, when it wrote it, and the pieces it wrote the
+    // data in when they are checked one by one from dataStart on.
     const TEntry* written = nullptr;
+    const TPiece* pieces = nullptr;
+    size_t pieceCount = 0;
+    quint64 dataStart = 0;
+};
+
+// A share of the check: a run of entries whose headers and data lie together (count of them
+// from first in the order of their data), or one piece of a split entry's data.
+struct CZipperVerifier::TTask
+{
+    size_t first = 0;
+    size_t count = 0;
+    quint64 start = 0;
+    quint64 end = 0;
+    size_t piece = 0;
 };
 
 // One thread's share of the check: its own buffers and inflate states.
@@ -120,6 +135,12 @@ public:
     // what is wrong with the entry at failedAt.
     QString checkRegion(const TRecord* const* entries, size_t count, quint64 start, quint64 end,
                         size_t& failedAt);
+    // Inflates the piece of a split entry's data that lies from start to end from an empty
+    // window: the piece that ends the entry must end its stream there, any other must stop on a
+    // byte boundary before a block's header, having read no final block.
+    QString checkPiece(quint64 start, quint64 end, bool last, quint32& crc, quint64& size);
+    // Empty when the entry's data inflated to what its records say.
+    static QString compare(const TRecord& record, quint32 crc, quint64 size);
 
 private:
     bool read(qint64 offset, qint64 size, char* data) const
@@ -130,7 +151,10 @@ private:
     QString check(const TRecord& record, const char* header, qint64 region, qint64 available);
     QString checkData(const TRecord& record, const char* next, qint64 buffered, qint64 position);
     QString inflateWhole(const TRecord& record, const char* next, qint64 buffered, qint64 position);
-    QString compare(const TRecord& record, quint32 crc, quint64 size) const;
+    // Inflates the next available bytes of a stream, adding what comes out to crc and size.
+    // flush Z_BLOCK stops at each block's end, where zlib then says it is.
+    QString inflateMore(const char* next, qint64 available, quint32& crc, quint64& size,
+                        bool& ended, int flush = Z_NO_FLUSH);
     // Grows buffer to hold at least size bytes; its content is not kept.
     static char* reserve(std::unique_ptr<char[]>& buffer, quint64& capacity, quint64 size);
 
@@ -222,6 +246,8 @@ QString CZipperVerifier::CWorker::check(const TRecord& record, const char* heade
     }
     if (crc != record.crc || compressed != record.compressed || size != record.size)
         return QStringLiteral("its local sizes or CRC-32 differ from the central directory");
+    if (record.pieceCount > 0)
+        return QString();
     return checkData(record, header + dataStart, available - dataStart,
                      qint64(record.offset) + dataStart);
 }
@@ -250,26 +276,9 @@ QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* n
             crc = quint32(libdeflate_crc32(crc, next, size_t(available)));
             size += quint64(available);
         } else {
-            if (ended && available > 0)
-                return QStringLiteral("its deflate stream ends before its data do");
-            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
-            stream.avail_in = uInt(available);
-            while (!ended) {
-                stream.next_out = reinterpret_cast<Bytef*>(output.get());
-                stream.avail_out = uInt(outputSize);
-                const int result = inflate(&stream, Z_NO_FLUSH);
-                const qint64 produced = outputSize - qint64(stream.avail_out);
-                crc = quint32(libdeflate_crc32(crc, output.get(), size_t(produced)));
-                size += quint64(produced);
-                ended = result == Z_STREAM_END;
-                // Z_BUF_ERROR: nothing more can be done with the input given so far.
-                if (!ended && result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0))
-                    return QStringLiteral("its data do not inflate");
-                if (stream.avail_in == 0 && stream.avail_out > 0)
-                    break;
-            }
-            if (ended && stream.avail_in > 0)
-                return QStringLiteral("its deflate stream ends before its data do");
+            const QString reason = inflateMore(next, available, crc, size, ended);
+            if (!reason.isEmpty())
+                return reason;
         }
         if (remaining == 0)
             break;
@@ -283,6 +292,61 @@ QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* n
     if (deflated && !ended)
         return QStringLiteral("its deflate stream is cut short");
     return compare(record, crc, size);
+}
+
+QString CZipperVerifier::CWorker::inflateMore(const char* next, qint64 available, quint32& crc,
+                                              quint64& size, bool& ended, int flush)
+{
+    if (ended && available > 0)
+        return QStringLiteral("its deflate stream ends before its data do");
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
+    stream.avail_in = uInt(available);
+    while (!ended) {
+        stream.next_out = reinterpret_cast<Bytef*>(output.get());
+        stream.avail_out = uInt(outputSize);
+        const int result = inflate(&stream, flush);
+        const qint64 produced = outputSize - qint64(stream.avail_out);
+        crc = quint32(libdeflate_crc32(crc, output.get(), size_t(produced)));
+        size += quint64(produced);
+        ended = result == Z_STREAM_END;
+        // Z_BUF_ERROR: nothing more can be done with the input given so far.
+        if (!ended && result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0))
+            return QStringLiteral("its data do not inflate");
+        if (stream.avail_in == 0 && stream.avail_out > 0)
+            break;
+    }
+    if (ended && stream.avail_in > 0)
+        return QStringLiteral("its deflate stream ends before its data do");
+    return QString();
+}
+
+QString CZipperVerifier::CWorker::checkPiece(quint64 start, quint64 end, bool last, quint32& crc,
+                                             quint64& size)
+{
+    if (!ready || inflateReset(&stream) != Z_OK)
+        return QStringLiteral("its data cannot be read back");
+    crc = 0;
+    size = 0;
+    bool ended = false;
+    for (quint64 at = start; at < end;) {
+        const qint64 available = qint64(qMin<quint64>(end - at, quint64(chunkSize)));
+        if (!read(qint64(at), available, input.get()))
+            return QStringLiteral("the archive could not be read");
+        at += quint64(available);
+        const QString reason =
+            inflateMore(input.get(), available, crc, size, ended, last ? Z_NO_FLUSH : Z_BLOCK);
+        if (!reason.isEmpty())
+            return reason;
+    }
+    if (last && !ended)
+        return QStringLiteral("its deflate stream is cut short");
+    if (!last && ended)
+        return QStringLiteral("its deflate stream ends before its data do");
+    // Between blocks, on a byte boundary, after no final block: zlib's own account of where
+    // the input left it.
+    if (!last && stream.data_type != 128)
+        return QStringLiteral("its pieces do not join into one deflate stream");
+    return QString();
 }
 
 // Inflates a deflated entry in one call: its stream must end exactly where its compressed size
@@ -317,7 +381,7 @@ QString CZipperVerifier::CWorker::inflateWhole(const TRecord& record, const char
     return compare(record, quint32(libdeflate_crc32(0, out, produced)), quint64(produced));
 }
 
-QString CZipperVerifier::CWorker::compare(const TRecord& record, quint32 crc, quint64 size) const
+QString CZipperVerifier::CWorker::compare(const TRecord& record, quint32 crc, quint64 size)
 {
     if (crc != record.crc || size != record.size)
         return QStringLiteral("its data differ from its CRC-32 or size");
@@ -339,8 +403,8 @@ char* CZipperVerifier::CWorker::reserve(std::unique_ptr<char[]>& buffer, quint64
 }
 
 CZipperVerifier::CZipperVerifier(const ISourceFile& archive, std::vector<TEntry> written,
-                                 int workers)
-    : archive(archive), written(std::move(written)),
+                                 std::vector<TPiece> pieces, int workers)
+    : archive(archive), written(std::move(written)), pieces(std::move(pieces)),
       workers(workers < 1 ? qMax(1, QThread::idealThreadCount()) : workers)
 {}
 
@@ -460,11 +524,45 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
                         QStringLiteral("it is missing from the central directory"));
         entry.written = &written[i];
     }
+    for (size_t i = 0; i < pieces.size();) {
+        size_t end = i + 1;
+        while (end < pieces.size() && pieces[end].entry == pieces[i].entry)
+            ++end;
+        if (pieces[i].entry < written.size() && end - i > 1) {
+            TRecord& entry = records[first + pieces[i].entry];
+            entry.pieces = &pieces[i];
+            entry.pieceCount = end - i;
+        }
+        i = end;
+    }
     for (TRecord& entry : records) {
         if (entry.offset >= directoryOffset)
             return fail(entry.name, QStringLiteral("its local header lies outside the archive"));
     }
     return true;
+}
+
+// Whether the entry's data can be checked in the pieces the writer gives: they make up its
+// data exactly, each has bytes, and its local header says where the data start.
+bool CZipperVerifier::splits(TRecord& record, quint64 regionEnd) const
+{
+    if (record.pieceCount == 0 || record.method != Z_DEFLATED)
+        return false;
+    quint64 compressed = 0;
+    quint64 size = 0;
+    for (size_t i = 0; i < record.pieceCount; ++i) {
+        if (record.pieces[i].compressed == 0)
+            return false;
+        compressed += record.pieces[i].compressed;
+        size += record.pieces[i].size;
+    }
+    char header[localSize];
+    if (compressed != record.compressed || size != record.size ||
+        archive.readAt(header, localSize, qint64(record.offset)) != localSize ||
+        get32(header) != localSignature)
+        return false;
+    record.dataStart = record.offset + quint64(localSize + get16(header + 26) + get16(header + 28));
+    return record.dataStart + compressed <= regionEnd;
 }
 
 bool CZipperVerifier::verify()
@@ -474,63 +572,85 @@ bool CZipperVerifier::verify()
         return false;
     // Entries follow one another: each one's header, data and descriptor run to the next
     // one's header, the last one's to the central directory. Runs of small entries are read
-    // at once; the largest runs go first, so that no thread is left with a large one at the end.
-    std::vector<const TRecord*> byOffset;
+    // at once; the largest shares go first, so that no thread is left with a large one at the
+    // end. A split entry's header is a share of its own, and so is each of its pieces.
+    std::vector<TRecord*> byOffset;
     byOffset.reserve(records.size());
-    for (const TRecord& record : records)
+    for (TRecord& record : records)
         byOffset.push_back(&record);
     std::sort(byOffset.begin(), byOffset.end(),
               [](const TRecord* a, const TRecord* b) { return a->offset < b->offset; });
     const auto regionEnd = [&](size_t i) {
         return i + 1 < byOffset.size() ? byOffset[i + 1]->offset : directoryStart;
     };
-    struct TRun
-    {
-        size_t first;
-        size_t count;
-        quint64 start;
-        quint64 end;
-    };
-    std::vector<TRun> runs;
+    std::vector<TTask> tasks;
+    std::vector<TRecord*> split;
+    for (size_t i = 0; i < byOffset.size(); ++i) {
+        TRecord& record = *byOffset[i];
+        if (!splits(record, regionEnd(i))) {
+            record.pieceCount = 0;
+            continue;
+        }
+        split.push_back(&record);
+        quint64 at = record.dataStart;
+        for (size_t piece = 0; piece < record.pieceCount; ++piece) {
+            const quint64 end = at + record.pieces[piece].compressed;
+            tasks.push_back({i, 0, at, end, size_t(record.pieces + piece - pieces.data())});
+            at = end;
+        }
+    }
     for (size_t i = 0; i < byOffset.size();) {
-        TRun run{i, 1, byOffset[i]->offset, regionEnd(i)};
-        while (run.first + run.count < byOffset.size() &&
+        TTask run{i, 1, byOffset[i]->offset, regionEnd(i)};
+        while (byOffset[run.first]->pieceCount == 0 && run.first + run.count < byOffset.size() &&
+               byOffset[run.first + run.count]->pieceCount == 0 &&
                regionEnd(run.first + run.count) - run.start <= quint64(chunkSize)) {
             run.end = regionEnd(run.first + run.count);
             ++run.count;
         }
-        runs.push_back(run);
+        tasks.push_back(run);
         i += run.count;
     }
-    std::stable_sort(runs.begin(), runs.end(), [](const TRun& a, const TRun& b) {
+    std::stable_sort(tasks.begin(), tasks.end(), [](const TTask& a, const TTask& b) {
         return a.end - a.start > b.end - b.start;
     });
+    // What each piece inflated to.
+    std::vector<std::pair<quint32, quint64>> inflated(pieces.size());
     std::atomic<size_t> next(0);
     std::atomic<bool> failed(false);
     std::mutex failureLock;
     const TRecord* failedRecord = nullptr;
     QString failedReason;
+    const auto failAt = [&](const TRecord* record, const QString& reason) {
+        const std::lock_guard<std::mutex> locker(failureLock);
+        failed = true;
+        // Of several bad entries, the first in the archive is named.
+        if (!failedRecord || record->offset < failedRecord->offset) {
+            failedRecord = record;
+            failedReason = reason;
+        }
+    };
     const auto work = [&] {
         CWorker worker(archive);
-        for (size_t taken = next++; taken < runs.size() && !failed; taken = next++) {
-            const TRun& run = runs[taken];
+        for (size_t taken = next++; taken < tasks.size() && !failed; taken = next++) {
+            const TTask& task = tasks[taken];
             size_t failedAt = 0;
-            const QString reason = worker.checkRegion(byOffset.data() + run.first, run.count,
-                                                      run.start, run.end, failedAt);
-            if (reason.isEmpty())
-                continue;
-            const std::lock_guard<std::mutex> locker(failureLock);
-            failed = true;
-            // Of several bad entries, the first in the archive is named.
-            const TRecord* record = byOffset[run.first + failedAt];
-            if (!failedRecord || record->offset < failedRecord->offset) {
-                failedRecord = record;
-                failedReason = reason;
+            QString reason;
+            if (task.count > 0) {
+                reason = worker.checkRegion(byOffset.data() + task.first, task.count, task.start,
+                                            task.end, failedAt);
+            } else {
+                const TRecord& record = *byOffset[task.first];
+                const bool last = task.piece + 1 == size_t(record.pieces - pieces.data()) +
+                                                        record.pieceCount;
+                auto& [crc, size] = inflated[task.piece];
+                reason = worker.checkPiece(task.start, task.end, last, crc, size);
             }
+            if (!reason.isEmpty())
+                failAt(byOffset[task.first + failedAt], reason);
         }
     };
     std::vector<std::thread> threads;
-    const int count = int(qMin<size_t>(size_t(workers), runs.size()));
+    const int count = int(qMin<size_t>(size_t(workers), tasks.size()));
     for (int i = 1; i < count; ++i) {
         try {
             threads.emplace_back(work);
@@ -541,6 +661,20 @@ bool CZipperVerifier::verify()
     work();
     for (std::thread& thread : threads)
         thread.join();
+    for (const TRecord* record : split) {
+        if (failed)
+            break;
+        const size_t first = size_t(record->pieces - pieces.data());
+        quint32 crc = inflated[first].first;
+        quint64 size = inflated[first].second;
+        for (size_t piece = first + 1; piece < first + record->pieceCount; ++piece) {
+            crc = quint32(crc32_combine(crc, inflated[piece].first, z_off_t(inflated[piece].second)));
+            size += inflated[piece].second;
+        }
+        const QString reason = CWorker::compare(*record, crc, size);
+        if (!reason.isEmpty())
+            failAt(record, reason);
+    }
     if (failedRecord)
         return fail(failedRecord->name, failedReason);
     return true;

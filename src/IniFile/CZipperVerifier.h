@@ -14,6 +14,12 @@ class ISourceFile;
 // entry of 4 GiB or more must carry its zip64 sizes in its local header too, so that readers
 // that stream the archive from its start read it. Entries are checked in parallel, the largest
 // first; the archive is only read, through the open file it is given (which it does not own).
+//
+// An entry the writer compressed in separate pieces, one deflate stream joined from them, is
+// checked piece by piece on several threads, so that one large log does not leave the other
+// cores idle: each piece is inflated from an empty window and every piece but the last must end
+// on a byte boundary between two deflate blocks, neither the final one. A reader that inflates
+// the whole stream at once then reads the same blocks, with the same results.
 class CZipperVerifier
 {
 public:
@@ -24,10 +30,22 @@ public:
         qint64 size = 0;
     };
 
+    // A piece of a written entry's data: its compressed bytes, which follow those of the
+    // piece before, and the bytes they inflate to.
+    struct TPiece
+    {
+        // The entry's index in written.
+        size_t entry = 0;
+        quint64 compressed = 0;
+        quint64 size = 0;
+    };
+
     // written: the entries the writer added, in their order; they are the last entries of the
     // central directory (an archive that was added to holds older ones before them, which are
-    // checked against their own records). workers < 1 means one per processor core.
-    CZipperVerifier(const ISourceFile& archive, std::vector<TEntry> written, int workers);
+    // checked against their own records). pieces: those of the entries written in more than
+    // one, in the entries' order and each entry's. workers < 1 means one per processor core.
+    CZipperVerifier(const ISourceFile& archive, std::vector<TEntry> written,
+                    std::vector<TPiece> pieces, int workers);
 
     bool verify();
     // After a failed verify(): the entry's name as stored (empty when the archive's own records
@@ -37,13 +55,16 @@ public:
 
 private:
     struct TRecord;
+    struct TTask;
     class CWorker;
 
     bool readDirectory(std::vector<TRecord>& records);
+    bool splits(TRecord& record, quint64 regionEnd) const;
     bool fail(const QByteArray& name, const QString& reason);
 
     const ISourceFile& archive;
     std::vector<TEntry> written;
+    std::vector<TPiece> pieces;
     int workers;
     // Where the entries' data end.
     quint64 directoryStart = 0;

@@ -1,14 +1,22 @@
 #include "IniFile/CDeflateJoin.h"
+#include "IniFile/CZipperVerifier.h"
+#include "IniFile/ISourceFile.h"
 
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <quazip.h>
+#include <quazipfile.h>
+#include <quazipnewinfo.h>
 
 #include <set>
 
 #include <libdeflate.h>
 
 // Pieces compressed apart by libdeflate, each but the last opened at its end, read as one
-// stream whatever bit their last block ends on.
+// stream whatever bit their last block ends on; the archive check, inflating them one by one,
+// agrees with a reader that inflates the stream whole.
 class tst_CDeflateJoin : public QObject
 {
     Q_OBJECT
@@ -18,6 +26,8 @@ private Q_SLOTS:
     void piecesReadAsOneStream();
     void notOneCompleteStream_data();
     void notOneCompleteStream();
+    void checkedPieceByPiece_data();
+    void checkedPieceByPiece();
 };
 
 namespace {
@@ -83,36 +93,54 @@ void tst_CDeflateJoin::piecesReadAsOneStream_data()
     QTest::newRow("up to three bytes") << QByteArray("tiny") << 6;
 }
 
+// The stream of count pieces of kind joined, the bytes it inflates to, the pieces' compressed
+// and inflated sizes, and how many bytes opening each added.
+struct TJoined
+{
+    QByteArray stream;
+    QByteArray expected;
+    std::vector<qint64> sizes;
+    std::vector<qint64> lengths;
+    std::set<qint64> added;
+};
+
+bool join(const QByteArray& kind, int level, int count, bool openEnds, TJoined& joined)
+{
+    QRandomGenerator random(quint32(level) + quint32(kind.size()));
+    CDeflateJoin join;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray bytes = piece(random, kind);
+        QByteArray data = compressed(bytes, level);
+        if (data.isEmpty() || !join.isReady())
+            return false;
+        if (i + 1 < count && openEnds) {
+            const qint64 size = data.size();
+            data.resize(size + CDeflateJoin::room);
+            const qint64 opened = join.openEnd(data.data(), size);
+            if (opened < size || opened > size + CDeflateJoin::room)
+                return false;
+            joined.added.insert(opened - size);
+            data.resize(qsizetype(opened));
+        }
+        joined.stream += data;
+        joined.expected += bytes;
+        joined.sizes.push_back(data.size());
+        joined.lengths.push_back(bytes.size());
+    }
+    return true;
+}
+
 void tst_CDeflateJoin::piecesReadAsOneStream()
 {
     QFETCH(QByteArray, kind);
     QFETCH(int, level);
-    QRandomGenerator random(quint32(level) + quint32(kind.size()));
-    CDeflateJoin join;
-    QVERIFY(join.isReady());
-    QByteArray stream;
-    QByteArray expected;
+    TJoined joined;
+    QVERIFY(join(kind, level, 300, true, joined));
+    QCOMPARE(inflated(joined.stream, joined.expected.size()), joined.expected);
     // How many bytes opening a piece added tells how many bits its last byte had free: none
     // (0), 2 (1), 4 (2), 6 (3), 3, 5 or 7 (4) and 1 (5).
-    std::set<qint64> added;
-    for (int i = 0; i < 300; ++i) {
-        const QByteArray bytes = piece(random, kind);
-        QByteArray data = compressed(bytes, level);
-        QVERIFY(!data.isEmpty());
-        if (i < 299) {
-            const qint64 size = data.size();
-            data.resize(size + CDeflateJoin::room);
-            const qint64 opened = join.openEnd(data.data(), size);
-            QVERIFY(opened >= size && opened <= size + CDeflateJoin::room);
-            added.insert(opened - size);
-            data.resize(qsizetype(opened));
-        }
-        stream += data;
-        expected += bytes;
-    }
-    QCOMPARE(inflated(stream, expected.size()), expected);
     if (kind == "text")
-        QCOMPARE(added, (std::set<qint64>{0, 1, 2, 3, 4, 5}));
+        QCOMPARE(joined.added, (std::set<qint64>{0, 1, 2, 3, 4, 5}));
 }
 
 void tst_CDeflateJoin::notOneCompleteStream_data()
@@ -132,6 +160,70 @@ void tst_CDeflateJoin::notOneCompleteStream()
     const QByteArray before = data;
     data.resize(data.size() + CDeflateJoin::room);
     QCOMPARE(join.openEnd(data.data(), before.size()), qint64(-1));
+}
+
+void tst_CDeflateJoin::checkedPieceByPiece_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<bool>("byPieces");
+    // Every bit position a piece can end on, and stored blocks.
+    QTest::newRow("log text") << QByteArray("text") << QByteArray() << true << true;
+    QTest::newRow("noise") << QByteArray("noise") << QByteArray() << true << true;
+    // The whole stream ends after the first piece.
+    QTest::newRow("a piece left final") << QByteArray("text") << QByteArray("final") << false
+                                        << false;
+    // Pieces given one byte off: the stream is sound, but not as it was said to be written.
+    QTest::newRow("a cut inside a block") << QByteArray("text") << QByteArray("cut") << true
+                                          << false;
+}
+
+void tst_CDeflateJoin::checkedPieceByPiece()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(QByteArray, fault);
+    QFETCH(bool, whole);
+    QFETCH(bool, byPieces);
+    TJoined joined;
+    QVERIFY(join(kind, 6, 300, fault != "final", joined));
+    if (fault == "cut") {
+        --joined.sizes[150];
+        ++joined.sizes[151];
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("joined.zip");
+    const quint32 crc = quint32(
+        crc32(0, reinterpret_cast<const Bytef*>(joined.expected.constData()),
+              uInt(joined.expected.size())));
+    {
+        QuaZip zip(path);
+        QVERIFY(zip.open(QuaZip::mdCreate));
+        QuaZipFile entry(&zip);
+        QuaZipNewInfo info("app.log");
+        info.uncompressedSize = ulong(joined.expected.size());
+        QVERIFY(entry.open(QIODevice::WriteOnly, info, nullptr, crc, Z_DEFLATED,
+                           Z_DEFAULT_COMPRESSION, true));
+        QCOMPARE(entry.write(joined.stream), joined.stream.size());
+        entry.close();
+        QCOMPARE(entry.getZipError(), ZIP_OK);
+        zip.close();
+        QCOMPARE(zip.getZipError(), ZIP_OK);
+    }
+    std::vector<CZipperVerifier::TPiece> pieces;
+    for (size_t i = 0; i < joined.sizes.size(); ++i)
+        pieces.push_back({0, quint64(joined.sizes[i]), quint64(joined.lengths[i])});
+    ISourceFile::TOpen opened;
+    QString error;
+    const std::unique_ptr<ISourceFile> file =
+        ISourceFile::open(QFile::encodeName(path), opened, error);
+    QVERIFY2(file, qPrintable(error));
+    const std::vector<CZipperVerifier::TEntry> written{
+        {"app.log", crc, qint64(joined.expected.size())}};
+    CZipperVerifier inWhole(*file, written, {}, 2);
+    QCOMPARE(inWhole.verify(), whole);
+    CZipperVerifier inPieces(*file, written, pieces, 2);
+    QVERIFY2(inPieces.verify() == byPieces, qPrintable(inPieces.reason()));
 }
 
 QTEST_APPLESS_MAIN(tst_CDeflateJoin)
