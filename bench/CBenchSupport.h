@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -54,8 +55,13 @@ struct Tool
 
 // The child side of a CZipper measurement: packs source into a new archive at target without
 // writing records, with workers compressing threads (0: one per core), and returns the process
-// exit code.
-int zipQuietly(const QString& source, const QString& target, int workers = 0);
+// exit code. With times, writes there how long the check of the written archive took, wall and
+// processor seconds, from CZipper::verifyStarted to the end of zip (0 when zip does not check):
+// the packing alone is the rest of the child's time.
+int zipQuietly(const QString& source, const QString& target, int workers = 0,
+               const QString& times = QString());
+// The check's wall and processor seconds a child wrote to times; both 0 when it wrote none.
+QPair<double, double> checkTimes(const QString& times);
 
 struct ChildResult
 {

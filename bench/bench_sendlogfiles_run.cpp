@@ -39,44 +39,6 @@ const double targetOverZipper = 1.35;
 // The whole run with masking may take this many times as long as the run without it.
 const double targetMasking = 1.15;
 
-// Packs source into target like bench::zipQuietly and writes to times how long the check of
-// the written archive took, wall and processor seconds, from CZipper::verifyStarted to the end
-// of zip (0 when zip does not check): the packing alone is the rest of the child's time.
-int childZip(const QString& source, const QString& target, const QString& times)
-{
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    CZipper zipper;
-    QElapsedTimer wall;
-    std::clock_t checkCpu = 0;
-    qint64 checkStart = -1;
-    QObject::connect(&zipper, &CZipper::verifyStarted, [&] {
-        checkStart = wall.nsecsElapsed();
-        checkCpu = std::clock();
-    });
-    wall.start();
-    const bool zipped = zipper.zip(source, target, false);
-    const double checkSeconds = checkStart < 0 ? 0 : double(wall.nsecsElapsed() - checkStart) / 1e9;
-    const double checkCpuSeconds =
-        checkStart < 0 ? 0 : double(std::clock() - checkCpu) / CLOCKS_PER_SEC;
-    QFile file(times);
-    const QByteArray line =
-        QByteArray::number(checkSeconds) + ' ' + QByteArray::number(checkCpuSeconds) + '\n';
-    if (!file.open(QIODevice::WriteOnly) || file.write(line) != line.size() || !file.flush())
-        return 1;
-    return zipped ? 0 : 1;
-}
-
-// The check's wall and processor seconds a child wrote; both 0 when it wrote none.
-QPair<double, double> checkTimes(const QString& times)
-{
-    QFile file(times);
-    if (!file.open(QIODevice::ReadOnly))
-        return {0, 0};
-    const QList<QByteArray> fields = file.readAll().trimmed().split(' ');
-    return fields.size() == 2 ? qMakePair(fields.at(0).toDouble(), fields.at(1).toDouble())
-                              : qMakePair(0.0, 0.0);
-}
-
 bool write(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -141,8 +103,8 @@ void measureRoomAndHandOff(const QString& logs, const QString& desktop, const QS
 int main(int argc, char** argv)
 {
     if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
-        return childZip(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                        QString::fromLocal8Bit(argv[4]));
+        return bench::zipQuietly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                 0, QString::fromLocal8Bit(argv[4]));
 
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
@@ -317,7 +279,7 @@ int main(int argc, char** argv)
             tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
             tool->archiveSize = QFileInfo(archive).size();
             if (tool == &zipper) {
-                const QPair<double, double> check = checkTimes(zipperTimes);
+                const QPair<double, double> check = bench::checkTimes(zipperTimes);
                 packingSeconds.append(result.seconds - check.first);
                 packingCpuSeconds.append(result.cpuSeconds - check.second);
             }

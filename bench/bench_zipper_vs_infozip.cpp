@@ -9,8 +9,7 @@
 // the same round.
 //
 // CZipper::zip reads every archive back before it returns; how much of its time that check takes
-// is measured by a child that runs the check alone (CZipperVerifier, same threads) on the
-// parallel CZipper's archive after each round.
+// is measured inside the parallel CZipper's child, from CZipper::verifyStarted to the end.
 //
 // Each packing runs in a child process that links only the library and sets nothing about the
 // allocator, as any program using the library would; its peak resident memory is its own. The
@@ -21,8 +20,6 @@
 #include "CBenchSupport.h"
 
 #include "IniFile/CZipper.h"
-#include "IniFile/CZipperVerifier.h"
-#include "IniFile/ISourceFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -79,16 +76,6 @@ int deflateOnly(const QString& source)
     return 0;
 }
 
-// Reads the archive back as CZipper::zip does after writing it.
-int verifyOnly(const QString& archive, int workers)
-{
-    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
-    QString error;
-    const std::unique_ptr<ISourceFile> file =
-        ISourceFile::open(QFile::encodeName(archive), opened, error);
-    return file && CZipperVerifier(*file, {}, workers).verify() ? 0 : 1;
-}
-
 int zipMasked(const QString& source, const QString& target, int workers)
 {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
@@ -130,8 +117,10 @@ int main(int argc, char** argv)
     if (argc == 5 && qstrcmp(argv[1], "--child-zip-masked") == 0)
         return zipMasked(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                          QString::fromLocal8Bit(argv[4]).toInt());
-    if (argc == 4 && qstrcmp(argv[1], "--child-verify") == 0)
-        return verifyOnly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]).toInt());
+    if (argc == 6 && qstrcmp(argv[1], "--child-zip") == 0)
+        return bench::zipQuietly(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                 QString::fromLocal8Bit(argv[4]).toInt(),
+                                 QString::fromLocal8Bit(argv[5]));
     if (argc == 3 && qstrcmp(argv[1], "--child-deflate") == 0)
         return deflateOnly(QString::fromLocal8Bit(argv[2]));
 
@@ -185,8 +174,9 @@ int main(int argc, char** argv)
     parallel.name = QStringLiteral("CZipper::zip workers=%1").arg(workers);
     parallel.program = bench::selfPath();
     parallel.archive = work + QStringLiteral("/czipper-n.zip");
+    const QString parallelTimes = work + QStringLiteral("/czipper-n.times");
     parallel.arguments = {QStringLiteral("--child-zip"), source, parallel.archive,
-                          QString::number(workers)};
+                          QString::number(workers), parallelTimes};
     bench::Tool singleMasked = single;
     singleMasked.name = single.name + QStringLiteral(" masked");
     singleMasked.archive = work + QStringLiteral("/czipper-1m.zip");
@@ -269,17 +259,12 @@ int main(int argc, char** argv)
             syncRatios.append(parallel.seconds.last() / unsynced.seconds.last());
             syncCpuRatios.append(parallel.cpuSeconds.last() / unsynced.cpuSeconds.last());
         }
-        const bench::ChildResult check =
-            bench::runChild(bench::selfPath(), {QStringLiteral("--child-verify"), parallel.archive,
-                                                QString::number(workers)});
-        if (!check.ok) {
-            std::fprintf(stderr, "the check of %s failed\n", qPrintable(parallel.archive));
-            return 1;
-        }
         // The zip alone: the parallel run less its check.
-        checkShares.append(check.seconds / (parallel.seconds.last() - check.seconds));
-        checkCpuShares.append(check.cpuSeconds / (parallel.cpuSeconds.last() - check.cpuSeconds));
-        std::printf("  check alone %.2f s (cpu %.2f s)\n", check.seconds, check.cpuSeconds);
+        const QPair<double, double> check = bench::checkTimes(parallelTimes);
+        checkShares.append(check.first / (parallel.seconds.last() - check.first));
+        checkCpuShares.append(check.second / (parallel.cpuSeconds.last() - check.second));
+        std::printf("  check in %s: %.2f s (cpu %.2f s)\n", qPrintable(parallel.name), check.first,
+                    check.second);
         std::fflush(stdout);
     }
 
