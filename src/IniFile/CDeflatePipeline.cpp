@@ -38,7 +38,6 @@ struct CDeflatePipeline::TStream
         return deflater;
     }
 
-    CDeflateJoin join;
     libdeflate_compressor* deflater = nullptr;
 };
 
@@ -315,10 +314,6 @@ void CDeflatePipeline::process(TSlot& slot, TStream& stream, const TFollow* foll
     block.data = slot.buffers->output.get();
     block.size = 0;
     slot.packed.clear();
-    if (!stream.join.isReady()) {
-        block.status = TStatus::DeflateFailed;
-        return;
-    }
     read(slot, follow);
     if (block.status != TStatus::Compressed)
         return;
@@ -500,7 +495,7 @@ void CDeflatePipeline::compress(TSlot& slot, TStream& stream)
         compressor, data, size_t(block.packed), buffers.output.get(),
         size_t(qMax<qint64>(0, buffers.outputCapacity - CDeflateJoin::room))));
     if (block.size > 0 && !block.final)
-        block.size = stream.join.openEnd(buffers.output.get(), block.size);
+        block.size = CDeflateJoin::openEnd(buffers.output.get(), block.size);
     if (block.size <= 0) {
         block.size = 0;
         block.status = TStatus::DeflateFailed;
