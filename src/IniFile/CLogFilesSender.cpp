@@ -34,6 +34,7 @@
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -53,6 +54,8 @@ const char* const supportInfoKeys[] = {"os", "syVersion", "lastVersion", "isUSB"
 const int keptArchives = 5;
 // Names the system report tries in the log folder: system.txt, system-2.txt and on.
 const int maxReportNames = 100;
+// How often the zipper's reports are taken over from its thread, in milliseconds.
+const int reportInterval = 15;
 // The staging and placing steps report as part of the collection they belong to.
 const char* const collection = "CLogFilesSender::zipAndSendLogFiles";
 
@@ -316,18 +319,34 @@ bool CLogFilesSender::zipAndSendLogFiles()
 
     // A child of the sender, so that whoever watches the sender can reach the run's zipper.
     CZipper zipper(this);
-    bool connResult = connect(&zipper, &CZipper::error, this, &CLogFilesSender::zipFinished);
+    // The zipper's signals come on the packing thread and reach this object's in order.
+    const auto finished = [this] { relay([this] { Q_EMIT zipFinished(); }); };
+    bool connResult = connect(&zipper, &CZipper::error, this, finished, Qt::DirectConnection);
     SY_ASSERT(connResult);
-    connResult = connect(&zipper, &CZipper::zipFinished, this, &CLogFilesSender::zipFinished);
+    connResult = connect(&zipper, &CZipper::zipFinished, this, finished, Qt::DirectConnection);
     SY_ASSERT(connResult);
-    connResult = connect(&zipper, &CZipper::zipProgress, this, &CLogFilesSender::zipProgress);
+    connResult = connect(
+        &zipper, &CZipper::zipProgress, this,
+        [this](quint32 total, quint32 actual, qint64 bytes, const QString& fileName) {
+            relay([=] { Q_EMIT zipProgress(total, actual, bytes, fileName); });
+        },
+        Qt::DirectConnection);
     SY_ASSERT(connResult);
-    connResult = connect(&zipper, &CZipper::entryProgress, this, &CLogFilesSender::entryProgress);
+    connResult = connect(
+        &zipper, &CZipper::entryProgress, this,
+        [this](quint32 total, quint32 actual, qint64 done, qint64 size, const QString& fileName) {
+            relay([=] { Q_EMIT entryProgress(total, actual, done, size, fileName); });
+        },
+        Qt::DirectConnection);
     SY_ASSERT(connResult);
-    connResult = connect(&zipper, &CZipper::verifyStarted, this, &CLogFilesSender::verifyStarted);
+    connResult = connect(
+        &zipper, &CZipper::verifyStarted, this,
+        [this] { relay([this] { Q_EMIT verifyStarted(); }); }, Qt::DirectConnection);
     SY_ASSERT(connResult);
-    connResult =
-        connect(&zipper, &CZipper::credentialsMasked, this, &CLogFilesSender::credentialsMasked);
+    connResult = connect(
+        &zipper, &CZipper::credentialsMasked, this,
+        [this](qint64 total) { relay([=] { Q_EMIT credentialsMasked(total); }); },
+        Qt::DirectConnection);
     SY_ASSERT(connResult);
     // One log on a failing share must not cost the user the others.
     zipper.setSkipUnreadable(true);
@@ -371,12 +390,16 @@ bool CLogFilesSender::zipAndSendLogFiles()
     }));
     QEventLoop working;
     connect(worker.get(), &QThread::finished, &working, &QEventLoop::quit, Qt::QueuedConnection);
+    // At a window's frame rate or faster, so that the window misses no frame's report.
+    QTimer reports;
+    reports.setInterval(reportInterval);
+    connect(&reports, &QTimer::timeout, this, &CLogFilesSender::deliverReports);
+    reports.start();
     worker->start();
-    // The end of the thread is queued behind every report it sent, so the loop has handled
-    // them all when it ends; those left by an early end of the loop are handled here.
     working.exec();
     worker->wait();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    reports.stop();
+    deliverReports();
     // The report describes this run only; the next one writes its own.
     if (!systemReport.isEmpty() && !QFile::remove(systemReport))
         SY_WARNING << "could not remove" << quoted(systemReport);
@@ -547,6 +570,23 @@ void CLogFilesSender::skippedEscaped(const QString& escapedPath, const QString& 
 void CLogFilesSender::skipped(const QString& path, const QString& reason, bool holdsLogs)
 {
     skippedEscaped(escaped(path), reason, holdsLogs);
+}
+
+void CLogFilesSender::relay(std::function<void()> report)
+{
+    const std::lock_guard<std::mutex> locker(m_reportsLock);
+    m_reports.push_back(std::move(report));
+}
+
+void CLogFilesSender::deliverReports()
+{
+    std::vector<std::function<void()>> taken;
+    {
+        const std::lock_guard<std::mutex> locker(m_reportsLock);
+        taken.swap(m_reports);
+    }
+    for (const std::function<void()>& report : taken)
+        report();
 }
 
 void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)

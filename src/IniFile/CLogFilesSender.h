@@ -8,8 +8,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 class IFSOperations;
 class QLockFile;
@@ -117,6 +120,11 @@ private:
     // Opens the support form, then shows archive selected in the file manager or, failing
     // that, opens folder; either may be empty.
     void handOff(QMap<QString, QString> supportInfo, const QString& folder, const QString& archive);
+    // What the zipper reports on its thread waits here until this object's thread takes all
+    // that came at its next tick (deliverReports): one queued call per report woke that thread
+    // tens of thousands of times on a folder of small files, several times per file.
+    void relay(std::function<void()> report);
+    void deliverReports();
 
     QString m_logsFolder;
     QString m_logsBackupFolder;
@@ -126,6 +134,8 @@ private:
     QString m_archiveNamePrefix;
     // The run's entries that hold logs and could not be staged, with why.
     QList<std::pair<QString, QString>> m_unstaged;
+    std::mutex m_reportsLock;
+    std::vector<std::function<void()>> m_reports;
     // Held while the run's note of its partial archives stands.
     std::unique_ptr<QLockFile> m_partialNoteLock;
 };

@@ -604,8 +604,21 @@ void tst_CLogFilesSender::placing()
     QCOMPARE(recorder.opened(), (QStringList{"form", folder}));
 }
 
+// Counts the queued calls an object is sent.
+class CQueuedCalls : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::MetaCall ? 1 : 0;
+        return false;
+    }
+};
+
 // Staging a large backup folder and packing run off the window's thread, which goes on handling
 // its events meanwhile; the check of the finished archive is announced before it is placed.
+// Every entry's report is relayed, but they come over in batches, not as a queued call each.
 void tst_CLogFilesSender::eventsFlowDuringTheRun()
 {
     writeSample("error logs");
@@ -634,6 +647,9 @@ void tst_CLogFilesSender::eventsFlowDuringTheRun()
         if (zipper && !std::exchange(announced, true))
             Q_EMIT zipper->verifyStarted();
     });
+    CQueuedCalls queued;
+    sender.installEventFilter(&queued);
+    QSignalSpy progress(&sender, &CLogFilesSender::zipProgress);
     int beforePlacing = 0;
     QSignalSpy relayed(&sender, &CLogFilesSender::verifyStarted);
     connect(&sender, &CLogFilesSender::verifyStarted, this,
@@ -645,7 +661,10 @@ void tst_CLogFilesSender::eventsFlowDuringTheRun()
     QVERIFY(announced);
     QVERIFY(!relayed.isEmpty());
     QCOMPARE(beforePlacing, relayed.size());
-    QVERIFY(CZipListing(placed).valid);
+    const CZipListing listing(placed);
+    QVERIFY(listing.valid);
+    QCOMPARE(progress.size(), listing.names.size());
+    QVERIFY2(queued.count < count / 10, qPrintable(QString::number(queued.count)));
 }
 
 // The window's label names a large log and its bar moves by the log's bytes while it is packed,
