@@ -320,7 +320,8 @@ bool CLogFilesSender::zipAndSendLogFiles()
     // A child of the sender, so that whoever watches the sender can reach the run's zipper.
     CZipper zipper(this);
     // The zipper's signals come on the packing thread and reach this object's in order.
-    const auto finished = [this] { relay([this] { Q_EMIT zipFinished(); }); };
+    using TKind = TReport::TKind;
+    const auto finished = [this] { relay({TKind::Finished, 0, 0, 0, 0, QString()}); };
     bool connResult = connect(&zipper, &CZipper::error, this, finished, Qt::DirectConnection);
     SY_ASSERT(connResult);
     connResult = connect(&zipper, &CZipper::zipFinished, this, finished, Qt::DirectConnection);
@@ -328,25 +329,24 @@ bool CLogFilesSender::zipAndSendLogFiles()
     connResult = connect(
         &zipper, &CZipper::zipProgress, this,
         [this](quint32 total, quint32 actual, qint64 bytes, const QString& fileName) {
-            relay([=] { Q_EMIT zipProgress(total, actual, bytes, fileName); });
+            relay({TKind::Progress, total, actual, bytes, 0, fileName});
         },
         Qt::DirectConnection);
     SY_ASSERT(connResult);
     connResult = connect(
         &zipper, &CZipper::entryProgress, this,
         [this](quint32 total, quint32 actual, qint64 done, qint64 size, const QString& fileName) {
-            relay([=] { Q_EMIT entryProgress(total, actual, done, size, fileName); });
+            relay({TKind::Entry, total, actual, done, size, fileName});
         },
         Qt::DirectConnection);
     SY_ASSERT(connResult);
     connResult = connect(
-        &zipper, &CZipper::verifyStarted, this,
-        [this] { relay([this] { Q_EMIT verifyStarted(); }); }, Qt::DirectConnection);
+        &zipper, &CZipper::verifyStarted, this, [this] { relay({TKind::VerifyStarted, 0, 0, 0, 0, QString()}); },
+        Qt::DirectConnection);
     SY_ASSERT(connResult);
     connResult = connect(
         &zipper, &CZipper::credentialsMasked, this,
-        [this](qint64 total) { relay([=] { Q_EMIT credentialsMasked(total); }); },
-        Qt::DirectConnection);
+        [this](qint64 total) { relay({TKind::Masked, 0, 0, total, 0, QString()}); }, Qt::DirectConnection);
     SY_ASSERT(connResult);
     // One log on a failing share must not cost the user the others.
     zipper.setSkipUnreadable(true);
@@ -572,7 +572,7 @@ void CLogFilesSender::skipped(const QString& path, const QString& reason, bool h
     skippedEscaped(escaped(path), reason, holdsLogs);
 }
 
-void CLogFilesSender::relay(std::function<void()> report)
+void CLogFilesSender::relay(TReport report)
 {
     const std::lock_guard<std::mutex> locker(m_reportsLock);
     m_reports.push_back(std::move(report));
@@ -580,13 +580,31 @@ void CLogFilesSender::relay(std::function<void()> report)
 
 void CLogFilesSender::deliverReports()
 {
-    std::vector<std::function<void()>> taken;
     {
         const std::lock_guard<std::mutex> locker(m_reportsLock);
-        taken.swap(m_reports);
+        m_delivered.swap(m_reports);
     }
-    for (const std::function<void()>& report : taken)
-        report();
+    for (const TReport& report : m_delivered) {
+        switch (report.kind) {
+        case TReport::TKind::Finished:
+            Q_EMIT zipFinished();
+            break;
+        case TReport::TKind::Progress:
+            Q_EMIT zipProgress(report.total, report.actual, report.first, report.fileName);
+            break;
+        case TReport::TKind::Entry:
+            Q_EMIT entryProgress(report.total, report.actual, report.first, report.second,
+                                 report.fileName);
+            break;
+        case TReport::TKind::VerifyStarted:
+            Q_EMIT verifyStarted();
+            break;
+        case TReport::TKind::Masked:
+            Q_EMIT credentialsMasked(report.first);
+            break;
+        }
+    }
+    m_delivered.clear();
 }
 
 void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -120,10 +119,30 @@ private:
     // Opens the support form, then shows archive selected in the file manager or, failing
     // that, opens folder; either may be empty.
     void handOff(QMap<QString, QString> supportInfo, const QString& folder, const QString& archive);
+    // A signal of the zipper's, with its arguments: first and second are the bytes of
+    // zipProgress, the bytes done and the size of entryProgress, the total of
+    // credentialsMasked.
+    struct TReport
+    {
+        enum class TKind
+        {
+            Finished,
+            Progress,
+            Entry,
+            VerifyStarted,
+            Masked,
+        };
+        TKind kind = TKind::Finished;
+        quint32 total = 0;
+        quint32 actual = 0;
+        qint64 first = 0;
+        qint64 second = 0;
+        QString fileName;
+    };
     // What the zipper reports on its thread waits here until this object's thread takes all
     // that came at its next tick (deliverReports): one queued call per report woke that thread
     // tens of thousands of times on a folder of small files, several times per file.
-    void relay(std::function<void()> report);
+    void relay(TReport report);
     void deliverReports();
 
     QString m_logsFolder;
@@ -135,7 +154,9 @@ private:
     // The run's entries that hold logs and could not be staged, with why.
     QList<std::pair<QString, QString>> m_unstaged;
     std::mutex m_reportsLock;
-    std::vector<std::function<void()>> m_reports;
+    std::vector<TReport> m_reports;
+    // The reports being delivered; kept, as m_reports is, so that neither allocates again.
+    std::vector<TReport> m_delivered;
     // Held while the run's note of its partial archives stands.
     std::unique_ptr<QLockFile> m_partialNoteLock;
 };
