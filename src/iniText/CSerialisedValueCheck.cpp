@@ -421,7 +421,9 @@ QList<QVariant> CSerialisedValueCheck::setPlainValuesAside(QByteArray& content,
     QList<QVariant> dates;
     QByteArray result;
     qsizetype copied = 0;
-    qsizetype position = 0;
+    // QSettings drops a byte order mark at the start of what it reads: the line after it is
+    // the first, and the mark stays.
+    qsizetype position = content.startsWith(byteOrderMark) ? qsizetype(sizeof byteOrderMark - 1) : 0;
     TLine line;
     while (readLine(content, position, line)) {
         if (line.equals < 0 || content.at(line.start) == '[')
@@ -448,7 +450,9 @@ QByteArray CSerialisedValueCheck::withoutSkippedLines(const QByteArray& content)
 {
     QByteArray result;
     qsizetype copied = 0;
-    qsizetype position = 0;
+    // QSettings drops a byte order mark at the start of what it reads: the line after it is
+    // the first, and the mark stays.
+    qsizetype position = content.startsWith(byteOrderMark) ? qsizetype(sizeof byteOrderMark - 1) : 0;
     TLine line;
     while (readLine(content, position, line)) {
         const QByteArrayView text =
