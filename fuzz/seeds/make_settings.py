@@ -103,6 +103,7 @@ Miscellaneous="a, b"
 """,
     "lowercase_general": b"[general]\nscannStart=0\nonline=false\n",
     "byte_order_mark": b"\xef\xbb\xbf[gui]\nfontSize=9\n",
+    "two_byte_order_marks": b"\xef\xbb\xbf\xef\xbb\xbf[gui]\n\xef\xbb\xbf[gui]\nfontSize=9\n",
     "typed_values": b"[communication]\nports=@Variant(\\0\\0\\0\\x3\\0\\0\\0\\x5)\n"
                     b"timeout=@Invalid()\n[webdav]\nhosts=@Invalid()\n",
     "repairs": b"[communication]\nports=0\ncachable=false\ntimeout=0\nblocksize=1000\n"
