@@ -312,7 +312,9 @@ QString CZipperVerifier::CWorker::inflateMore(const char* next, qint64 available
         // Z_BUF_ERROR: nothing more can be done with the input given so far.
         if (!ended && result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0))
             return QStringLiteral("its data do not inflate");
-        if (stream.avail_in == 0 && stream.avail_out > 0)
+        // At a block's end nothing is left to write: another call without input would only
+        // move on to reading the next header, and data_type would no longer say where it is.
+        if (stream.avail_in == 0 && (stream.avail_out > 0 || (stream.data_type & 128) != 0))
             break;
     }
     if (ended && stream.avail_in > 0)

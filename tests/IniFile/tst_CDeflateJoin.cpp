@@ -175,7 +175,45 @@ void tst_CDeflateJoin::checkedPieceByPiece_data()
     // Pieces given one byte off: the stream is sound, but not as it was said to be written.
     QTest::newRow("a cut inside a block") << QByteArray("text") << QByteArray("cut") << true
                                           << false;
+    // A piece whose one block ends on a byte with the 256 KiB the check inflates into at a time.
+    QTest::newRow("a block as large as the check's buffer") << QByteArray("run") << QByteArray()
+                                                             << true << true;
 }
+
+namespace {
+
+// A piece of one fixed-code block that inflates to 256 KiB of one byte after another and ends
+// on a byte boundary, opened, then a short last piece.
+bool joinRuns(TJoined& joined)
+{
+    for (int first = 0; first < 256; ++first) {
+        QByteArray bytes(256 * 1024, 'r');
+        bytes[0] = char(first);
+        z_stream z = {};
+        if (deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_FIXED) != Z_OK)
+            return false;
+        QByteArray data(4096, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(bytes.data());
+        z.avail_in = uInt(bytes.size());
+        z.next_out = reinterpret_cast<Bytef*>(data.data());
+        z.avail_out = uInt(data.size() - CDeflateJoin::room);
+        const bool whole = deflate(&z, Z_FINISH) == Z_STREAM_END;
+        const qint64 size = qint64(z.total_out);
+        deflateEnd(&z);
+        if (!whole || CDeflateJoin::openEnd(data.data(), size) != size)
+            continue;
+        const QByteArray last = compressed("end\n", 6);
+        joined.stream = data.left(size) + last;
+        joined.expected = bytes + "end\n";
+        joined.sizes = {size, last.size()};
+        joined.lengths = {bytes.size(), 4};
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 
 void tst_CDeflateJoin::checkedPieceByPiece()
 {
@@ -184,7 +222,7 @@ void tst_CDeflateJoin::checkedPieceByPiece()
     QFETCH(bool, whole);
     QFETCH(bool, byPieces);
     TJoined joined;
-    QVERIFY(join(kind, 6, 300, fault != "final", joined));
+    QVERIFY(kind == "run" ? joinRuns(joined) : join(kind, 6, 300, fault != "final", joined));
     if (fault == "cut") {
         --joined.sizes[150];
         ++joined.sizes[151];
