@@ -341,12 +341,18 @@ bool CLogFilesSender::zipAndSendLogFiles()
         Qt::DirectConnection);
     SY_ASSERT(connResult);
     connResult = connect(
-        &zipper, &CZipper::verifyStarted, this, [this] { relay({TKind::VerifyStarted, 0, 0, 0, 0, QString()}); },
+        &zipper, &CZipper::verifyStarted, this,
+        [this] {
+            relay({TKind::VerifyStarted, 0, 0, 0, 0, QString()});
+        },
         Qt::DirectConnection);
     SY_ASSERT(connResult);
     connResult = connect(
         &zipper, &CZipper::credentialsMasked, this,
-        [this](qint64 total) { relay({TKind::Masked, 0, 0, total, 0, QString()}); }, Qt::DirectConnection);
+        [this](qint64 total) {
+            relay({TKind::Masked, 0, 0, total, 0, QString()});
+        },
+        Qt::DirectConnection);
     SY_ASSERT(connResult);
     // One log on a failing share must not cost the user the others.
     zipper.setSkipUnreadable(true);

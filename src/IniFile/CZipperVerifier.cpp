@@ -642,8 +642,8 @@ bool CZipperVerifier::verify()
                                             task.end, failedAt);
             } else {
                 const TRecord& record = *byOffset[task.first];
-                const bool last = task.piece + 1 == size_t(record.pieces - pieces.data()) +
-                                                        record.pieceCount;
+                const bool last =
+                    task.piece + 1 == size_t(record.pieces - pieces.data()) + record.pieceCount;
                 auto& [crc, size] = inflated[task.piece];
                 reason = worker.checkPiece(task.start, task.end, last, crc, size);
             }
@@ -670,7 +670,8 @@ bool CZipperVerifier::verify()
         quint32 crc = inflated[first].first;
         quint64 size = inflated[first].second;
         for (size_t piece = first + 1; piece < first + record->pieceCount; ++piece) {
-            crc = quint32(crc32_combine(crc, inflated[piece].first, z_off_t(inflated[piece].second)));
+            crc =
+                quint32(crc32_combine(crc, inflated[piece].first, z_off_t(inflated[piece].second)));
             size += inflated[piece].second;
         }
         const QString reason = CWorker::compare(*record, crc, size);

@@ -413,6 +413,13 @@ std::optional<QVariant> writtenPlainValue(QByteArrayView value)
     return date ? std::optional<QVariant>(*date) : std::nullopt;
 }
 
+// QSettings drops a byte order mark at the start of what it reads: the line after it is the
+// first, and the mark stays where it is.
+qsizetype firstLineStart(const QByteArray& content)
+{
+    return content.startsWith(byteOrderMark) ? qsizetype(sizeof byteOrderMark - 1) : 0;
+}
+
 } // namespace
 
 QList<QVariant> CSerialisedValueCheck::setPlainValuesAside(QByteArray& content,
@@ -421,9 +428,7 @@ QList<QVariant> CSerialisedValueCheck::setPlainValuesAside(QByteArray& content,
     QList<QVariant> dates;
     QByteArray result;
     qsizetype copied = 0;
-    // QSettings drops a byte order mark at the start of what it reads: the line after it is
-    // the first, and the mark stays.
-    qsizetype position = content.startsWith(byteOrderMark) ? qsizetype(sizeof byteOrderMark - 1) : 0;
+    qsizetype position = firstLineStart(content);
     TLine line;
     while (readLine(content, position, line)) {
         if (line.equals < 0 || content.at(line.start) == '[')
@@ -450,9 +455,7 @@ QByteArray CSerialisedValueCheck::withoutSkippedLines(const QByteArray& content)
 {
     QByteArray result;
     qsizetype copied = 0;
-    // QSettings drops a byte order mark at the start of what it reads: the line after it is
-    // the first, and the mark stays.
-    qsizetype position = content.startsWith(byteOrderMark) ? qsizetype(sizeof byteOrderMark - 1) : 0;
+    qsizetype position = firstLineStart(content);
     TLine line;
     while (readLine(content, position, line)) {
         const QByteArrayView text =

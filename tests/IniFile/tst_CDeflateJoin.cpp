@@ -170,14 +170,14 @@ void tst_CDeflateJoin::checkedPieceByPiece_data()
     QTest::newRow("log text") << QByteArray("text") << QByteArray() << true << true;
     QTest::newRow("noise") << QByteArray("noise") << QByteArray() << true << true;
     // The whole stream ends after the first piece.
-    QTest::newRow("a piece left final") << QByteArray("text") << QByteArray("final") << false
-                                        << false;
+    QTest::newRow("a piece left final")
+        << QByteArray("text") << QByteArray("final") << false << false;
     // Pieces given one byte off: the stream is sound, but not as it was said to be written.
-    QTest::newRow("a cut inside a block") << QByteArray("text") << QByteArray("cut") << true
-                                          << false;
+    QTest::newRow("a cut inside a block")
+        << QByteArray("text") << QByteArray("cut") << true << false;
     // A piece whose one block ends on a byte with the 256 KiB the check inflates into at a time.
-    QTest::newRow("a block as large as the check's buffer") << QByteArray("run") << QByteArray()
-                                                             << true << true;
+    QTest::newRow("a block as large as the check's buffer")
+        << QByteArray("run") << QByteArray() << true << true;
 }
 
 namespace {
@@ -214,7 +214,6 @@ bool joinRuns(TJoined& joined)
 
 } // namespace
 
-
 void tst_CDeflateJoin::checkedPieceByPiece()
 {
     QFETCH(QByteArray, kind);
@@ -229,9 +228,9 @@ void tst_CDeflateJoin::checkedPieceByPiece()
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("joined.zip");
-    const quint32 crc = quint32(
-        crc32(0, reinterpret_cast<const Bytef*>(joined.expected.constData()),
-              uInt(joined.expected.size())));
+    const quint32 crc =
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(joined.expected.constData()),
+                      uInt(joined.expected.size())));
     {
         QuaZip zip(path);
         QVERIFY(zip.open(QuaZip::mdCreate));

@@ -321,7 +321,8 @@ void tst_CIniFileGuard::skippedLinesKeepEveryKey()
 {
     QFETCH(QByteArray, content);
     QVERIFY(CTestTree::write(iniPath(), content));
-    const QStringList before = keysOf(content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content);
+    const QStringList before =
+        keysOf(content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content);
     CIniFileGuard(iniPath()).change({{"added/key", 1}});
     QStringList after = keysOf(CTestTree::content(iniPath()));
     QVERIFY2(after.removeAll("added/key") == 1, qPrintable(after.join(' ')));
