@@ -4,6 +4,7 @@
 #include "IniFile/CZipper.h"
 #include "IniFile/ISourceFile.h"
 
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -31,7 +32,32 @@ CArchiveSpace::CArchiveSpace(const QString& folder) : folder(folder)
     CDirIterator scanner(folder, CZipper::scannedEntries, QDirIterator::Subdirectories, nullptr,
                          QString(), 0);
     scanner.dirIterate(listing, true, false);
+    measure();
+}
+
+void CArchiveSpace::addMade(const QByteArray& path, qint64 size)
+{
+    listing.addMade(path, S_IFREG, size);
+    measure();
+}
+
+CSystemReport::TTally CArchiveSpace::tally(const QByteArray& under) const
+{
+    CSystemReport::TTally tally;
+    for (const CDirListing::TEntry& entry : listing.files())
+        if (S_ISREG(entry.mode) && listing.pathView(entry).startsWith(under)) {
+            ++tally.files;
+            tally.bytes += entry.size;
+        }
+    return tally;
+}
+
+void CArchiveSpace::measure()
+{
     recordBytes = endRecords;
+    entryCount = 0;
+    files.clear();
+    dataBytes = 0;
     for (const std::vector<CDirListing::TEntry>* kind : {&listing.dirs(), &listing.files()})
         for (const CDirListing::TEntry& entry : *kind) {
             recordBytes += recordsPerEntry + 2 * (quint64(entry.pathSize) + 1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IniFile/CDirListing.h"
+#include "IniFile/CSystemReport.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,6 +29,10 @@ public:
     // True when available bytes can take the archive: the upper bound fits, or the estimate.
     bool fitsInto(quint64 available);
     int entries() const { return entryCount; }
+    // Counts in a file made in the folder since the walk, at path relative to it.
+    void addMade(const QByteArray& path, qint64 size);
+    // The regular files the walk found whose relative path starts with under, and their size.
+    CSystemReport::TTally tally(const QByteArray& under = QByteArray()) const;
     // Hands the walk on to the zip of the folder that follows (see CZipper::useListing), so
     // that the folder is walked once; an estimate not made by then is the upper bound.
     CDirListing takeListing();
@@ -42,6 +47,8 @@ private:
 
     // Deflates up to length bytes of the data at offset, counted over all files in their
     // order; false when deflate itself failed.
+    // The bound and the files that hold data, from the listing.
+    void measure();
     bool sample(quint64 offset, qint64 length, qint64& read, quint64& deflated);
 
     QString folder;

@@ -44,6 +44,14 @@ void CDirListing::finish()
     pool.squeeze();
 }
 
+void CDirListing::addMade(const QByteArray& path, quint32 mode, qint64 size)
+{
+    const TEntry entry{pool.size(), size, quint32(path.size()), mode};
+    pool.append(path);
+    plainFiles.insert(plainFiles.begin() + qsizetype(utf8Files), entry);
+    ++utf8Files;
+}
+
 QByteArray CDirListing::fileName(const TEntry& entry) const
 {
     const QByteArray whole = path(entry);

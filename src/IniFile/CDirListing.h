@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <vector>
@@ -28,6 +29,8 @@ public:
     void add(bool isDirectory, const QByteArray& path, quint32 mode, qint64 size, bool decodable);
     // Moves the entries whose paths are not UTF-8 behind the others of their kind.
     void finish();
+    // After finish(): a file with a UTF-8 path made since the scan, listed last among those.
+    void addMade(const QByteArray& path, quint32 mode, qint64 size);
 
     const QByteArray& root() const { return rootPath; }
     const std::vector<TEntry>& dirs() const { return directories; }
@@ -39,6 +42,10 @@ public:
     QByteArray path(const TEntry& entry) const
     {
         return pool.mid(qsizetype(entry.pathAt), qsizetype(entry.pathSize));
+    }
+    QByteArrayView pathView(const TEntry& entry) const
+    {
+        return QByteArrayView(pool.constData() + entry.pathAt, qsizetype(entry.pathSize));
     }
     QByteArray filePath(const TEntry& entry) const { return rootPath + '/' + path(entry); }
     QByteArray fileName(const TEntry& entry) const;

@@ -30,7 +30,6 @@
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QThread>
@@ -384,11 +383,12 @@ bool CLogFilesSender::zipAndSendLogFiles()
         // zipper leaves out, so that the window and the archive say it is missing.
         for (const auto& [entry, why] : std::as_const(m_unstaged))
             zipper.noteLeftOut(entry, why);
-        systemReport = stageSystemReport(output);
-        CDirListing walked;
-        roomy = checkRoom(workingFolder, output, placedElsewhere, message, walked);
+        // One walk of the log folder serves the report, the room check and the zip.
+        CArchiveSpace space(m_logsFolder);
+        systemReport = stageSystemReport(output, space);
+        roomy = checkRoom(space, workingFolder, output, placedElsewhere, message);
         if (roomy) {
-            zipper.useListing(std::move(walked));
+            zipper.useListing(space.takeListing());
             notePartials(
                 {workingFolder + partialName(m_targetFile), output + partialName(m_targetFile)});
             zipped = zipper.zip(m_logsFolder, workingFolder + partialName(m_targetFile), false);
@@ -488,11 +488,9 @@ void CLogFilesSender::forgetPartials()
     m_partialNoteLock.reset();
 }
 
-bool CLogFilesSender::checkRoom(QString& archiveFolder, QString& output, QString& notice,
-                                QString& message, CDirListing& walked)
+bool CLogFilesSender::checkRoom(CArchiveSpace& archive, QString& archiveFolder, QString& output,
+                                QString& notice, QString& message)
 {
-    CArchiveSpace archive(m_logsFolder);
-    const auto handOver = qScopeGuard([&] { walked = archive.takeListing(); });
     const TRoom partial = roomIn(archiveFolder);
     // A failed query says nothing of the room: the write itself will find out.
     auto fits = [&archive](const TRoom& room) {
@@ -651,13 +649,13 @@ void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)
         SY_CRITICAL_AT(collection) << "failed to copy" << errorLog;
 }
 
-QString CLogFilesSender::stageSystemReport(const QString& desktop)
+QString CLogFilesSender::stageSystemReport(const QString& desktop, CArchiveSpace& space)
 {
     // Without a log folder there is nothing to describe: the run ends in "could not zip".
     if (!QFileInfo(m_logsFolder).isDir())
         return QString();
     CSystemReport::TTally leftOut = CSystemReport::tally(m_logsBackupFolder);
-    const CSystemReport::TTally staged = CSystemReport::tally(m_logsFolder + backupCopyFolder);
+    const CSystemReport::TTally staged = space.tally(QFile::encodeName(backupCopyFolder));
     const QFileInfo errorLog(CShellGlobal::getShellSpecialFolderPath(APPDATA) + databaseErrorLog);
     const QFileInfo stagedErrorLog(m_logsFolder + databaseErrorLogName);
     if (errorLog.isFile() && !errorLog.isSymLink() && !stagedErrorLog.isFile()) {
@@ -667,14 +665,14 @@ QString CLogFilesSender::stageSystemReport(const QString& desktop)
     leftOut.files = qMax<qint64>(0, leftOut.files - staged.files);
     leftOut.bytes = qMax<qint64>(0, leftOut.bytes - staged.bytes);
     const QByteArray text =
-        CSystemReport::text(CSystemReport::tally(m_logsFolder), leftOut, m_logsFolder,
+        CSystemReport::text(space.tally(), leftOut, m_logsFolder,
                             CSingleton<CIniFileSettings>::instance()->getUserSpacePath(), desktop);
     // Made only under a name that is free, so that a file of the user's is never replaced nor
     // removed with the report.
     for (int number = 1; number <= maxReportNames; ++number) {
-        const QString path =
-            m_logsFolder + (number == 1 ? QStringLiteral("system.txt")
-                                        : QStringLiteral("system-%1.txt").arg(number));
+        const QString name = number == 1 ? QStringLiteral("system.txt")
+                                         : QStringLiteral("system-%1.txt").arg(number);
+        const QString path = m_logsFolder + name;
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
@@ -684,8 +682,10 @@ QString CLogFilesSender::stageSystemReport(const QString& desktop)
         }
         const bool written = file.write(text) == text.size() && file.flush();
         file.close();
-        if (written && file.error() == QFileDevice::NoError)
+        if (written && file.error() == QFileDevice::NoError) {
+            space.addMade(QFile::encodeName(name), text.size());
             return path;
+        }
         SY_WARNING_AT(collection) << "no system report:" << file.errorString();
         QFile::remove(path);
         return QString();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "IniFile/CDirListing.h"
-
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -13,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class CArchiveSpace;
 class IFSOperations;
 class QLockFile;
 
@@ -90,9 +89,8 @@ private:
     // and where it goes, before a byte is written. May move the output to the fallback folder
     // (notice says so) or the partial archive into the output folder; false with the message
     // when no folder has room.
-    // walked: the log folder's entries as the check listed them, for the zip that follows.
-    bool checkRoom(QString& archiveFolder, QString& output, QString& notice, QString& message,
-                   CDirListing& walked);
+    bool checkRoom(CArchiveSpace& archive, QString& archiveFolder, QString& output, QString& notice,
+                   QString& message);
     // The working directory, or the output folder when the working directory cannot be
     // written or no longer exists: the folder the archive is written in.
     QString archiveFolder() const;
@@ -104,8 +102,8 @@ private:
     void removeStaleCopy(const QString& staged);
     // Writes the system report (see CSystemReport) into the log folder under a name no file
     // there has, so that it is packed and masked like the logs; its path, empty when none was
-    // written.
-    QString stageSystemReport(const QString& desktop);
+    // written. The counts come from space's walk, which then counts in the report.
+    QString stageSystemReport(const QString& desktop, CArchiveSpace& space);
     void stageBackupFolder(IFSOperations& fsOperations);
     // Copies the folder from into to entry by entry; false when to could not be made.
     bool stageFolder(IFSOperations& fsOperations, const QString& from, const QString& to);

@@ -5,10 +5,14 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 
+#include <quazip.h>
+
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -46,18 +50,24 @@ void tst_CArchiveSpace::boundsTheArchive_data()
 {
     QTest::addColumn<QByteArrayList>("contents");
     QTest::addColumn<bool>("compresses");
+    // A file written into the folder after the walk and counted in by addMade; none when empty.
+    QTest::addColumn<QByteArray>("made");
 
-    QTest::newRow("logs") << QByteArrayList{logLines(3 << 20), logLines(200000), "x\n"} << true;
+    QTest::newRow("logs") << QByteArrayList{logLines(3 << 20), logLines(200000), "x\n"} << true
+                          << QByteArray();
     QTest::newRow("noise") << QByteArrayList{CTestTree::noise(3 << 20), CTestTree::noise(70000)}
-                           << false;
+                           << false << QByteArray();
     // Crash dumps or gzipped old logs, met first or last, stand for their share of the data
     // only.
     QTest::newRow("two dumps beside a large log")
         << QByteArrayList{CTestTree::noise(1200 * 1024), CTestTree::noise(1200 * 1024),
                           logLines(24 << 20)}
-        << true;
-    QTest::newRow("many small files") << QByteArrayList(400, logLines(3000)) << true;
-    QTest::newRow("empty folder") << QByteArrayList() << false;
+        << true << QByteArray();
+    QTest::newRow("many small files")
+        << QByteArrayList(400, logLines(3000)) << true << QByteArray();
+    QTest::newRow("empty folder") << QByteArrayList() << false << QByteArray();
+    QTest::newRow("a report made after the walk")
+        << QByteArrayList{logLines(200000), logLines(3000)} << true << CTestTree::noise(4000);
 }
 
 // The bound and the estimate are checked against the archive the zipper really writes.
@@ -65,6 +75,7 @@ void tst_CArchiveSpace::boundsTheArchive()
 {
     QFETCH(QByteArrayList, contents);
     QFETCH(bool, compresses);
+    QFETCH(QByteArray, made);
     environment->makeDir("logs");
     for (int i = 0; i < contents.size(); ++i)
         environment->writeFile(QStringLiteral("logs/sub %1/Müller-%2.log").arg(i % 3).arg(i),
@@ -72,14 +83,33 @@ void tst_CArchiveSpace::boundsTheArchive()
     const QString logs = environment->root() + "logs";
     CArchiveSpace space(logs);
     QCOMPARE(space.entries(), contents.size() + std::min<int>(contents.size(), 3));
+    const int files = int(contents.size() + (made.isEmpty() ? 0 : 1));
+    if (!made.isEmpty()) {
+        environment->writeFile("logs/system.txt", made);
+        space.addMade("system.txt", made.size());
+    }
+    QCOMPARE(space.tally().files, files);
+    QCOMPARE(space.tally().bytes, std::accumulate(contents.cbegin(), contents.cend(), made.size(),
+                                                  [](qint64 sum, const QByteArray& content) {
+                                                      return sum + content.size();
+                                                  }));
+    QCOMPARE(space.tally("sub 0/").files, (contents.size() + 2) / 3);
 
+    // The zip packs what the walk listed, the file made since included.
+    const quint64 estimate = space.estimate();
     const QString archive = environment->root() + "logs.zip";
     CZipper zipper;
+    zipper.useListing(space.takeListing());
     QVERIFY(zipper.zip(logs, archive, false));
+    // QuaZip does not open an archive without entries.
+    QuaZip zip(archive);
+    QVERIFY(files == 0 || zip.open(QuaZip::mdUnzip));
+    const QStringList names = zip.getFileNameList();
+    QCOMPARE(names.filter(QRegularExpression("[^/]$")).size(), files);
+    QCOMPARE(names.contains("system.txt"), !made.isEmpty());
     const quint64 written = static_cast<quint64>(QFileInfo(archive).size());
     QVERIFY2(written <= space.upperBound(),
              qPrintable(QStringLiteral("%1 > %2").arg(written).arg(space.upperBound())));
-    const quint64 estimate = space.estimate();
     QVERIFY(estimate <= space.upperBound());
     if (compresses) {
         QVERIFY2(written <= estimate,
