@@ -54,7 +54,7 @@ const int keptArchives = 5;
 // Names the system report tries in the log folder: system.txt, system-2.txt and on.
 const int maxReportNames = 100;
 // How often the zipper's reports are taken over from its thread, in milliseconds.
-const int reportInterval = 15;
+const int reportInterval = 50;
 // The staging and placing steps report as part of the collection they belong to.
 const char* const collection = "CLogFilesSender::zipAndSendLogFiles";
 
@@ -396,7 +396,7 @@ bool CLogFilesSender::zipAndSendLogFiles()
     }));
     QEventLoop working;
     connect(worker.get(), &QThread::finished, &working, &QEventLoop::quit, Qt::QueuedConnection);
-    // At a window's frame rate or faster, so that the window misses no frame's report.
+    // Twice per painted frame of the window, so that no frame waits for a report.
     QTimer reports;
     reports.setInterval(reportInterval);
     connect(&reports, &QTimer::timeout, this, &CLogFilesSender::deliverReports);

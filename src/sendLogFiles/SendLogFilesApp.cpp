@@ -19,8 +19,9 @@
 namespace {
 const int windowWidth = 447;
 const int windowHeight = 130;
-// Milliseconds between two paints of the progress: 25 frames a second.
-const qint64 paintInterval = 40;
+// Milliseconds between two paints of the progress: ten a second are as many as anyone reads,
+// and each costs the text's layout and a repaint of the window.
+const qint64 paintInterval = 100;
 // Steps of the bar within one entry that reports its bytes.
 const qint64 entrySteps = 1000;
 // The font size the form's size was drawn for.
