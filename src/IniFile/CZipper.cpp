@@ -628,6 +628,9 @@ bool CZipper::packEntries(TPack& pack)
     CDeflatePipeline pipeline(workers, maskCredentials ? proxyPassword : QByteArray());
     CBlockPlanner planner(pipeline, sources, describe, maskCredentials);
     planner.plan();
+    // The list lasts until the check: grown by doubling, it would take three times its size
+    // while it moves.
+    pack.written.reserve(listing.dirs().size() + size_t(fileCount) + 1);
 
     for (const CDirListing::TEntry& dir : listing.dirs()) {
         if (isAborted())

@@ -82,6 +82,8 @@ QByteArray zip64Extra(const char* extra, qint64 size)
 
 struct CZipperVerifier::TRecord
 {
+    // A view into the central directory: a copy each would cost hundreds of thousands of
+    // allocations on a large folder.
     QByteArray name;
     quint16 flags = 0;
     quint16 method = 0;
@@ -412,7 +414,8 @@ CZipperVerifier::CZipperVerifier(const ISourceFile& archive, std::vector<TEntry>
 
 bool CZipperVerifier::fail(const QByteArray& name, const QString& reason)
 {
-    failedName = name;
+    // A name may be a view into the central directory, which goes with the check.
+    failedName = QByteArray(name.constData(), name.size());
     failure = reason;
     return false;
 }
@@ -466,10 +469,12 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
     if (directoryOffset + directorySize != directoryEnd)
         return fail(QByteArray(), unreadable);
     directoryStart = directoryOffset;
-    QByteArray directory(qsizetype(directorySize), Qt::Uninitialized);
+    directory = QByteArray(qsizetype(directorySize), Qt::Uninitialized);
     if (archive.readAt(directory.data(), qint64(directorySize), qint64(directoryOffset)) !=
         qint64(directorySize))
         return fail(QByteArray(), unreadable);
+    // A count the directory cannot hold is caught below, without reserving for it.
+    records.reserve(size_t(qMin<quint64>(entries, directorySize / centralSize)));
     const char* data = directory.constData();
     for (quint64 at = 0; at < directorySize;) {
         if (directorySize - at < quint64(centralSize) || get32(data + at) != centralSignature)
@@ -482,7 +487,7 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
         if (directorySize - at < length)
             return fail(QByteArray(), unreadable);
         TRecord entry;
-        entry.name = QByteArray(central + centralSize, nameLength);
+        entry.name = QByteArray::fromRawData(central + centralSize, nameLength);
         entry.flags = get16(central + 8);
         entry.method = get16(central + 10);
         entry.dosTime = get32(central + 12);

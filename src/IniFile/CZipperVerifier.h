@@ -68,6 +68,8 @@ private:
     int workers;
     // Where the entries' data end.
     quint64 directoryStart = 0;
+    // The central directory as read back; the records' names point into it.
+    QByteArray directory;
     QByteArray failedName;
     QString failure;
 };
