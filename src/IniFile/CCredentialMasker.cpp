@@ -130,9 +130,9 @@ QList<QByteArray> keyWordTexts()
     return words;
 }
 
-const CKeyStartFilter& keyWordStarts()
+const std::shared_ptr<const CKeyStartFilter>& keyWordStarts()
 {
-    static const CKeyStartFilter starts(keyWordTexts());
+    static const auto starts = std::make_shared<const CKeyStartFilter>(keyWordTexts());
     return starts;
 }
 
@@ -596,7 +596,7 @@ CCredentialMasker::CCredentialMasker(const QByteArray& proxyPassword)
         if (tail.size() >= 8)
             literals.append(tail);
     }
-    starts = CKeyStartFilter(literals + keyWordTexts());
+    starts = std::make_shared<const CKeyStartFilter>(literals + keyWordTexts());
 }
 
 QString CCredentialMasker::kindName(TKind kind)
@@ -636,7 +636,7 @@ bool CCredentialMasker::startsHere(const char* at, const char* end) const
 
 const char* CCredentialMasker::nextCandidate(const char* from, const char* end) const
 {
-    for (const char* at = from; (at = starts.next(at, end)) != end; ++at)
+    for (const char* at = from; (at = starts->next(at, end)) != end; ++at)
         if (startsHere(at, end))
             return at;
     return end;

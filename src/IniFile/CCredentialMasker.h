@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
 // Masks credentials in the text of one log as it is packed, never in the file itself: header
 // values after Authorization, cookie values, values of credential keys (key=value, JSON, XML
 // elements, command-line options, netrc and SQL), passwords in URLs and signatures of signed
@@ -105,8 +107,9 @@ private:
     // with the Base64 text around them (a Basic header's "user:password").
     QList<QByteArray> literals;
     qsizetype plainLiterals = 0;
-    // Where a key word or a literal may start.
-    CKeyStartFilter starts;
+    // Where a key word or a literal may start; shared by the copies of a masker, so that a
+    // copy for each block of a file costs no tables.
+    std::shared_ptr<const CKeyStartFilter> starts;
     QList<TMasked> found;
     qint64 line = 0;
     bool inPrivateKey = false;

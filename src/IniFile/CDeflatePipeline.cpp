@@ -88,7 +88,7 @@ struct CDeflatePipeline::TSlot
 };
 
 CDeflatePipeline::CDeflatePipeline(int workers, const QByteArray& proxyPassword)
-    : ownStream(std::make_unique<TStream>()), proxyPassword(proxyPassword)
+    : ownStream(std::make_unique<TStream>()), freshMasker(proxyPassword)
 {
     if (workers < 1)
         workers = qMax(1, QThread::idealThreadCount());
@@ -416,7 +416,7 @@ void CDeflatePipeline::mask(TSlot& slot, const TFollow* follow) const
         block.packed = slot.packed.size();
         return;
     }
-    CCredentialMasker masker(proxyPassword);
+    CCredentialMasker masker(freshMasker);
     masker.setInPrivateKey(follow && follow->inKey);
     const TPiece piece = cutPiece(slot);
     qint64 lastByte = block.start + block.length - 1;

@@ -178,7 +178,8 @@ private:
     std::unique_ptr<TStream> ownStream;
     std::vector<std::unique_ptr<TStream>> streams;
     std::vector<std::thread> threads;
-    const QByteArray proxyPassword;
+    // Copied for each block: what it searches with is made once, for the proxy password.
+    const CCredentialMasker freshMasker;
     // Whether the file of several blocks submitted last holds text.
     int headTextFile = -1;
     bool headText = false;
