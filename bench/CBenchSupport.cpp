@@ -1,6 +1,6 @@
 #include "CBenchSupport.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include <QDir>
 #include <QDirIterator>

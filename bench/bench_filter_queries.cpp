@@ -7,7 +7,7 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CDirIterator.h"
+#include "IniFile/scanner/CDirIterator.h"
 #include "fsFilter/CFSFilterFile.h"
 
 #include <QCoreApplication>

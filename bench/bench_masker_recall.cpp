@@ -1,10 +1,10 @@
 // Question: of the credentials a client's logs hold, how many does CCredentialMasker mask, and
-// how many lines that hold none does it change? The corpus is tests/IniFile/data/
+// how many lines that hold none does it change? The corpus is tests/IniFile/masking/data/
 // credential_corpus.txt (its head says how it is labelled), masked as one file. A value counts
 // as masked when the masked line no longer holds it; a line with credentials is exact when it
 // is the line with each value, and nothing else, replaced by the marker.
 
-#include "IniFile/CCredentialMasker.h"
+#include "IniFile/masking/CCredentialMasker.h"
 
 #include <QByteArrayList>
 #include <QCoreApplication>

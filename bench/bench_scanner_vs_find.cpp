@@ -6,7 +6,7 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CDirIterator.h"
+#include "IniFile/scanner/CDirIterator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -14,8 +14,8 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CArchiveSpace.h"
-#include "IniFile/CZipper.h"
+#include "IniFile/collector/CArchiveSpace.h"
+#include "IniFile/zip/CZipper.h"
 #include "system/CFSVolumeInformation.h"
 #include "system/CFileManager.h"
 

@@ -6,7 +6,7 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include <QCoreApplication>
 #include <QDir>

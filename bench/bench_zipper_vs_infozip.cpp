@@ -19,7 +19,7 @@
 
 #include "CBenchSupport.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -11,7 +11,7 @@
 
 #include "FuzzSupport.h"
 
-#include "IniFile/CCredentialMasker.h"
+#include "IniFile/masking/CCredentialMasker.h"
 
 #include <algorithm>
 #include <cstddef>

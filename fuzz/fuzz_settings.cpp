@@ -3,7 +3,7 @@
 // data may not be lost: a file holding a serialised object is moved aside byte for byte, and any
 // other keeps every key QSettings reads in it.
 
-#include "IniFile/CIniFileSettings.h"
+#include "IniFile/settings/CIniFileSettings.h"
 #include "iniText/CSerialisedValueCheck.h"
 
 #include <QDir>

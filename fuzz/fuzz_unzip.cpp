@@ -4,7 +4,7 @@
 
 #include "FuzzSupport.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include <QDir>
 #include <QFile>

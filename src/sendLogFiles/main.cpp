@@ -1,5 +1,5 @@
-#include "IniFile/CIniFileSettings.h"
-#include "IniFile/CLogFilesSender.h"
+#include "IniFile/settings/CIniFileSettings.h"
+#include "IniFile/collector/CLogFilesSender.h"
 #include "diagnostics/CAssert.h"
 #include "diagnostics/CLogRecord.h"
 #include "sendLogFiles/CDisplayCheck.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include <QSignalSpy>
 

@@ -1,8 +1,8 @@
-#include "IniFile/CArchiveSpace.h"
+#include "IniFile/collector/CArchiveSpace.h"
 
-#include "IniFile/CDirIterator.h"
-#include "IniFile/CZipper.h"
-#include "IniFile/ISourceFile.h"
+#include "IniFile/scanner/CDirIterator.h"
+#include "IniFile/zip/CZipper.h"
+#include "IniFile/zip/ISourceFile.h"
 
 #include <sys/stat.h>
 

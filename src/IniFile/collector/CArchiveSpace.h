@@ -1,7 +1,7 @@
 #pragma once
 
-#include "IniFile/CDirListing.h"
-#include "IniFile/CSystemReport.h"
+#include "IniFile/scanner/CDirListing.h"
+#include "IniFile/collector/CSystemReport.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "IniFile/CLogsZipperThread.h"
+#include "IniFile/collector/CLogsZipperThread.h"
 
-#include "IniFile/CLogFilesSender.h"
+#include "IniFile/collector/CLogFilesSender.h"
 #include "diagnostics/CLogRecord.h"
 #include "threading/threads/CCallStack.h"
 

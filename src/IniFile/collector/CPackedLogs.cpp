@@ -1,4 +1,4 @@
-#include "IniFile/CPackedLogs.h"
+#include "IniFile/collector/CPackedLogs.h"
 
 #include "diagnostics/CLogRecord.h"
 #include "fsapi/IFSOperations.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CFileStamp.h"
+#include "IniFile/collector/CFileStamp.h"
 
 #include <QMap>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "IniFile/CSystemReport.h"
+#include "IniFile/collector/CSystemReport.h"
 
 #include "system/CFSVolumeInformation.h"
 

@@ -1,6 +1,6 @@
-#include "IniFile/CCredentialMasker.h"
+#include "IniFile/masking/CCredentialMasker.h"
 
-#include "IniFile/CKeyStartFilter.h"
+#include "IniFile/masking/CKeyStartFilter.h"
 
 #include <QRegularExpression>
 #include <QStringView>

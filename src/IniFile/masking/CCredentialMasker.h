@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CKeyStartFilter.h"
+#include "IniFile/masking/CKeyStartFilter.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "IniFile/CDirIterator.h"
+#include "IniFile/scanner/CDirIterator.h"
 
 #include "dbapi/CPathOperations.h"
 #include "diagnostics/CLogRecord.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CDirListing.h"
+#include "IniFile/scanner/CDirListing.h"
 
 #include <QByteArray>
 #include <QDir>

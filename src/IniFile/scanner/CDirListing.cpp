@@ -1,4 +1,4 @@
-#include "IniFile/CDirListing.h"
+#include "IniFile/scanner/CDirListing.h"
 
 #include <algorithm>
 

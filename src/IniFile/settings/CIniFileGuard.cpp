@@ -1,6 +1,6 @@
-#include "IniFile/CIniFileGuard.h"
+#include "IniFile/settings/CIniFileGuard.h"
 
-#include "IniFile/CIniFileSync.h"
+#include "IniFile/settings/CIniFileSync.h"
 #include "diagnostics/CLogRecord.h"
 #include "iniText/CSerialisedValueCheck.h"
 #include "threading/threads/CCallStack.h"

@@ -1,4 +1,4 @@
-#include "IniFile/CIniFileSettings.h"
+#include "IniFile/settings/CIniFileSettings.h"
 
 #include "diagnostics/CLogRecord.h"
 #include "system/CShellGlobal.h"

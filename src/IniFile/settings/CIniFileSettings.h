@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CIniFileGuard.h"
+#include "IniFile/settings/CIniFileGuard.h"
 #include "system/CSingleton.h"
 
 #include <QList>

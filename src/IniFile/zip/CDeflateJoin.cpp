@@ -1,4 +1,4 @@
-#include "IniFile/CDeflateJoin.h"
+#include "IniFile/zip/CDeflateJoin.h"
 
 #include <QtEndian>
 

@@ -1,7 +1,7 @@
-#include "IniFile/CDeflatePipeline.h"
+#include "IniFile/zip/CDeflatePipeline.h"
 
-#include "IniFile/CDeflateJoin.h"
-#include "IniFile/ISourceFile.h"
+#include "IniFile/zip/CDeflateJoin.h"
+#include "IniFile/zip/ISourceFile.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CCredentialMasker.h"
+#include "IniFile/masking/CCredentialMasker.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "IniFile/CZipExtractor.h"
+#include "IniFile/zip/CZipExtractor.h"
 
 #include <QFile>
 #include <QHash>

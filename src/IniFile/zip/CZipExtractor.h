@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/IExtractionTarget.h"
+#include "IniFile/zip/IExtractionTarget.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "IniFile/CZipWorkerThread.h"
+#include "IniFile/zip/CZipWorkerThread.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 #include "threading/threads/CCallStack.h"
 
 CZipWorkerThread::CZipWorkerThread(QObject* parent)

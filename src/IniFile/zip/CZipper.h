@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/CDirIterator.h"
+#include "IniFile/scanner/CDirIterator.h"
 
 #include <QByteArray>
 #include <QMap>

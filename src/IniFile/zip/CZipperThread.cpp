@@ -1,4 +1,4 @@
-#include "IniFile/CZipperThread.h"
+#include "IniFile/zip/CZipperThread.h"
 
 CZipperThread::CZipperThread(QObject* parent)
     : CBasicThread(true, parent, "CZipperThread::CZipperThread")

@@ -1,7 +1,7 @@
-#include "IniFile/CZipperVerifier.h"
+#include "IniFile/zip/CZipperVerifier.h"
 
-#include "IniFile/CDeflatePipeline.h"
-#include "IniFile/ISourceFile.h"
+#include "IniFile/zip/CDeflatePipeline.h"
+#include "IniFile/zip/ISourceFile.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
-#include "IniFile/CArchiveSpace.h"
+#include "IniFile/collector/CArchiveSpace.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"

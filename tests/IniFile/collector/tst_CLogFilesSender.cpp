@@ -1,9 +1,9 @@
-#include "IniFile/CLogFilesSender.h"
+#include "IniFile/collector/CLogFilesSender.h"
 
-#include "IniFile/CArchiveSpace.h"
-#include "IniFile/CIniFileSettings.h"
+#include "IniFile/collector/CArchiveSpace.h"
+#include "IniFile/settings/CIniFileSettings.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
 #include "common/CPrivateSessionBus.h"
 #include "common/CTestChild.h"

@@ -1,4 +1,4 @@
-#include "IniFile/CPlacedArchive.h"
+#include "IniFile/collector/CPlacedArchive.h"
 
 #include "common/CFaultInjection.h"
 #include "common/CTestChild.h"

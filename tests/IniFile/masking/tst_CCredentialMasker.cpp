@@ -1,4 +1,4 @@
-#include "IniFile/CCredentialMasker.h"
+#include "IniFile/masking/CCredentialMasker.h"
 
 #include <QFile>
 #include <QTest>
@@ -253,7 +253,8 @@ void tst_CCredentialMasker::textWithoutCredentialsIsNotCopied()
 // credentials stay as they are.
 void tst_CCredentialMasker::corpus()
 {
-    QFile file(qEnvironmentVariable("SY_TEST_DATA") + "/IniFile/data/credential_corpus.txt");
+    QFile file(qEnvironmentVariable("SY_TEST_DATA") +
+               "/IniFile/masking/data/credential_corpus.txt");
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray open = "\xc2\xab";
     const QByteArray close = "\xc2\xbb";

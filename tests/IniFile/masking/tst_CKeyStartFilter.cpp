@@ -1,4 +1,4 @@
-#include "IniFile/CKeyStartFilter.h"
+#include "IniFile/masking/CKeyStartFilter.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "IniFile/CDirIterator.h"
+#include "IniFile/scanner/CDirIterator.h"
 
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"

@@ -1,4 +1,4 @@
-#include "IniFile/CIniFileGuard.h"
+#include "IniFile/settings/CIniFileGuard.h"
 
 #include "common/CExpect.h"
 #include "common/CFaultInjection.h"

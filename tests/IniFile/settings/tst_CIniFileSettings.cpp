@@ -1,4 +1,4 @@
-#include "IniFile/CIniFileSettings.h"
+#include "IniFile/settings/CIniFileSettings.h"
 
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"

@@ -1,6 +1,6 @@
-#include "IniFile/CDeflateJoin.h"
-#include "IniFile/CZipperVerifier.h"
-#include "IniFile/ISourceFile.h"
+#include "IniFile/zip/CDeflateJoin.h"
+#include "IniFile/zip/CZipperVerifier.h"
+#include "IniFile/zip/ISourceFile.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>

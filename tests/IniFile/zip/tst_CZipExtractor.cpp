@@ -1,6 +1,6 @@
-#include "IniFile/CZipExtractor.h"
+#include "IniFile/zip/CZipExtractor.h"
 
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 #include "common/CExpect.h"
 #include "common/CFaultInjection.h"
 #include "common/CTestEnvironment.h"
@@ -58,7 +58,8 @@ void tst_CZipExtractor::initTestCase()
     env->writeFile("outside/victim.txt", "keep");
     const QString archives = env->makeDir("archives");
     env->makeDir("archives/folder.zip");
-    const QString script = qEnvironmentVariable("SY_TEST_DATA") + "/IniFile/data/make_test_zips.py";
+    const QString script =
+        qEnvironmentVariable("SY_TEST_DATA") + "/IniFile/zip/data/make_test_zips.py";
     QCOMPARE(QProcess::execute("python3", {script, archives, outside + 'x'}), 0);
     // Info-ZIP, with a link stored as a link (-y), and without folder entries (-D).
     const QString source = env->makeDir("izip");

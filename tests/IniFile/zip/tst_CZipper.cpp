@@ -1,6 +1,6 @@
-#include "IniFile/CZipper.h"
+#include "IniFile/zip/CZipper.h"
 
-#include "IniFile/CCredentialMasker.h"
+#include "IniFile/masking/CCredentialMasker.h"
 
 #include "common/CExpect.h"
 #include "common/CFaultInjection.h"

@@ -1,4 +1,4 @@
-#include "IniFile/CFileStamp.h"
+#include "IniFile/collector/CFileStamp.h"
 
 #include <QFileDevice>
 

@@ -1,6 +1,6 @@
-#include "IniFile/CPlacedArchive.h"
+#include "IniFile/collector/CPlacedArchive.h"
 
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "IniFile/CUndecodableNames.h"
+#include "IniFile/collector/CUndecodableNames.h"
 
 #include <QFile>
 #include <QStringDecoder>

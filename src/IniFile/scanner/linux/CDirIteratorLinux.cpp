@@ -1,6 +1,6 @@
-#include "IniFile/CDirIterator.h"
+#include "IniFile/scanner/CDirIterator.h"
 
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "IniFile/CIniFileSync.h"
+#include "IniFile/settings/CIniFileSync.h"
 
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <QFile>
 #include <QFileDevice>

@@ -1,4 +1,4 @@
-#include "IniFile/linux/CExtractionTargetLinux.h"
+#include "IniFile/zip/linux/CExtractionTargetLinux.h"
 
 #include <QFile>
 

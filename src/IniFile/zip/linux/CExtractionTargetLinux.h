@@ -1,9 +1,9 @@
 #pragma once
 
-#include "IniFile/IExtractionTarget.h"
-#include "IniFile/linux/CFileSizeSignalBlockLinux.h"
-#include "IniFile/linux/CScratchFileLinux.h"
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "IniFile/zip/IExtractionTarget.h"
+#include "IniFile/zip/linux/CFileSizeSignalBlockLinux.h"
+#include "IniFile/zip/linux/CScratchFileLinux.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <QByteArray>
 #include <QPair>

@@ -1,4 +1,4 @@
-#include "IniFile/linux/CFileSizeSignalBlockLinux.h"
+#include "IniFile/zip/linux/CFileSizeSignalBlockLinux.h"
 
 #include <cerrno>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "IniFile/linux/CReplacementFileLinux.h"
+#include "IniFile/zip/linux/CReplacementFileLinux.h"
 
 #include <QFile>
 #include <QFileInfo>

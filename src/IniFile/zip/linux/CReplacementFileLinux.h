@@ -1,8 +1,8 @@
 #pragma once
 
-#include "IniFile/IReplacementFile.h"
-#include "IniFile/linux/CScratchFileLinux.h"
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "IniFile/zip/IReplacementFile.h"
+#include "IniFile/zip/linux/CScratchFileLinux.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "IniFile/linux/CScratchFileLinux.h"
+#include "IniFile/zip/linux/CScratchFileLinux.h"
 
 #include <QRandomGenerator>
 

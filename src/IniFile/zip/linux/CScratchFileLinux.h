@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "IniFile/linux/CSourceFileLinux.h"
+#include "IniFile/zip/linux/CSourceFileLinux.h"
 
 #include <QFileDevice>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "IniFile/ISourceFile.h"
-#include "IniFile/linux/CUniqueDescriptorLinux.h"
+#include "IniFile/zip/ISourceFile.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "IniFile/CZipperFileSync.h"
+#include "IniFile/zip/CZipperFileSync.h"
 
 #include <QFileDevice>
 
