@@ -1,9 +1,13 @@
 #include "IniFile/zip/CZipper.h"
 
 #include "IniFile/masking/CCredentialMasker.h"
+#include "IniFile/zip/CArchiveFile.h"
+#include "IniFile/zip/CBlockPlanner.h"
 #include "IniFile/zip/CDeflatePipeline.h"
 #include "IniFile/zip/CZipExtractor.h"
+#include "IniFile/zip/CZipperPack.h"
 #include "IniFile/zip/CZipperFileSync.h"
+#include "IniFile/zip/CRawEntry.h"
 #include "IniFile/zip/CZipperVerifier.h"
 #include "IniFile/zip/IReplacementFile.h"
 #include "IniFile/zip/ISourceFile.h"
@@ -23,11 +27,7 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <cstring>
 #include <ctime>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -44,28 +44,15 @@ namespace {
 // Entries of this size or more at their open carry zip64 sizes: their deflate data, a little
 // larger than the file when it does not compress, could pass 4 GiB.
 const qint64 zip64Threshold = Q_INT64_C(0xF0000000);
-const uLong utf8NameFlag = 0x800;
 // Masked text can grow past its file's size: a one-byte value becomes the marker. Masked
 // entries carry zip64 sizes from the size at which eight times it could pass 4 GiB.
 const qint64 maskedZip64Threshold = zip64Threshold / 8;
 const QString maskedListStem = QStringLiteral("masked");
 const QString leftOutListStem = QStringLiteral("left-out");
-// Version 3.0 of the format, the one the entries' fields follow.
-const uLong formatVersion = 30;
 // The steps of zip write their records in its name.
 const char* const zipFunction = "CZipper::zip";
 // Milliseconds between two reports of the bytes of one file: ten a second.
 const qint64 entryReportInterval = 100;
-
-bool isAscii(const QByteArray& name)
-{
-    return std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });
-}
-
-bool isUtf8(const QByteArray& name)
-{
-    return QString::fromUtf8(name).toUtf8() == name;
-}
 
 // The Unix type and permission bits, as Info-ZIP's unzip restores them. The owner can always
 // read what is extracted, and enter and fill the folders.
@@ -87,258 +74,6 @@ const QByteArray& kindText(CCredentialMasker::TKind kind)
     }();
     return texts[size_t(kind)];
 }
-
-// The entry's local time, within the range a DOS date can hold: a log from a clock that
-// started at 1970 gets the earliest date, not one that readers decode as month 15 of 2107.
-tm_zip dosDate(std::time_t modified)
-{
-    // localtime_r reads the time zone once; QDateTime sets it again for every conversion,
-    // which costs a look at the zone file for every entry.
-    std::tm local = {};
-    localtime_r(&modified, &local);
-    tm_zip date = {};
-    if (local.tm_year + 1900 < 1980) {
-        date.tm_year = 1980;
-        date.tm_mday = 1;
-    } else if (local.tm_year + 1900 > 2107) {
-        date = {58, 59, 23, 31, 11, 2107};
-    } else {
-        date = {uInt(local.tm_sec),  uInt(local.tm_min), uInt(local.tm_hour),
-                uInt(local.tm_mday), uInt(local.tm_mon), uInt(local.tm_year + 1900)};
-    }
-    return date;
-}
-
-// The extended time stamp (0x5455) with the true modification time in UTC, for the readers
-// that restore it (Info-ZIP's unzip, bsdtar). Its 32 signed bits end in 2038; a later time is
-// left to the DOS date.
-QByteArray timestampField(std::time_t modified)
-{
-    if (modified < std::time_t(INT32_MIN) || modified > std::time_t(INT32_MAX))
-        return QByteArray();
-    const quint32 seconds = quint32(qint32(modified));
-    const char field[] = {0x55,
-                          0x54,
-                          5,
-                          0,
-                          1,
-                          char(seconds & 0xFF),
-                          char((seconds >> 8) & 0xFF),
-                          char((seconds >> 16) & 0xFF),
-                          char(seconds >> 24)};
-    return QByteArray(field, sizeof field);
-}
-
-// The archive file. Writes are gathered here and handed to the system in large pieces, each
-// checked, and the first failure is kept in the system's words: QFile loses them on a short write
-// and forgets them at its next seek, and its close() does not say whether its last flush worked.
-// A seek into what is gathered, as when minizip goes back to the local header of the entry it
-// has just ended, only moves the position, and the bytes are rewritten here: a small entry costs
-// no system call.
-class CArchiveFile : public QFile
-{
-public:
-    using QFile::QFile;
-    ~CArchiveFile() override { flushWrites(); }
-    CArchiveFile(const CArchiveFile&) = delete;
-    CArchiveFile& operator=(const CArchiveFile&) = delete;
-
-    // Every piece goes straight to the system, from this buffer.
-    bool open(OpenMode mode) override { return QFile::open(mode | QIODevice::Unbuffered); }
-    void close() override
-    {
-        flushWrites();
-        QFile::close();
-    }
-    bool seek(qint64 offset) override
-    {
-        if (!pending.isEmpty() && offset >= pendingStart && offset <= pendingEnd())
-            return QIODevice::seek(offset);
-        return flushWrites() && QFile::seek(offset);
-    }
-    qint64 size() const override
-    {
-        return qMax(QFile::size(), pending.isEmpty() ? 0 : pendingEnd());
-    }
-
-    // Hands what was gathered to the system, and moves its position to this file's; false once
-    // any write failed.
-    bool flushWrites()
-    {
-        if (pending.isEmpty())
-            return failure.isEmpty();
-        const qint64 end = pendingEnd();
-        if (writePending() && pos() != end && !QFile::seek(pos()))
-            failure = errorString();
-        return failure.isEmpty();
-    }
-    QString writeError() const { return failure; }
-
-    // Rewrites two bytes already written at offset, where they may still be gathered here.
-    bool rewrite16(qint64 offset, quint16 value)
-    {
-        const char bytes[2] = {char(value & 0xFF), char(value >> 8)};
-        if (!pending.isEmpty() && offset >= pendingStart && offset + 2 <= pendingEnd()) {
-            std::memcpy(pending.data() + (offset - pendingStart), bytes, 2);
-            return true;
-        }
-        const qint64 here = pos();
-        return seek(offset) && write(bytes, 2) == 2 && seek(here);
-    }
-
-protected:
-    qint64 readData(char* data, qint64 size) override
-    {
-        return flushWrites() ? QFile::readData(data, size) : -1;
-    }
-    qint64 writeData(const char* data, qint64 size) override
-    {
-        if (pending.isEmpty())
-            pendingStart = pos();
-        const qint64 at = pos() - pendingStart;
-        const qint64 overwritten = qMin(size, qint64(pending.size()) - at);
-        if (overwritten > 0)
-            std::memcpy(pending.data() + at, data, size_t(overwritten));
-        pending.append(data + overwritten, size - overwritten);
-        // Handed over only when the write ends the buffer, where the system's position will be
-        // this file's.
-        if (pending.size() >= bufferSize && at + size == pending.size() && !writePending())
-            return -1;
-        return failure.isEmpty() ? size : -1;
-    }
-
-private:
-    qint64 pendingEnd() const { return pendingStart + pending.size(); }
-
-    // Writes what was gathered where the system's position is: at its start.
-    bool writePending()
-    {
-        if (!pending.isEmpty() && failure.isEmpty()) {
-            // The system writes less than asked only when it cannot write the rest; asking
-            // again for the rest brings out its reason.
-            for (qint64 done = 0; done < pending.size();) {
-                const qint64 written =
-                    QFile::writeData(pending.constData() + done, pending.size() - done);
-                if (written <= 0) {
-                    failure = errorString();
-                    break;
-                }
-                done += written;
-            }
-        }
-        // Emptied, not freed: the buffer is filled again at once.
-        pending.truncate(0);
-        return failure.isEmpty();
-    }
-
-    static constexpr qsizetype bufferSize = 256 * 1024;
-    QByteArray pending;
-    qint64 pendingStart = 0;
-    QString failure;
-};
-
-// One entry of the archive whose data arrive already deflated. An entry still open when it
-// goes out of scope is ended and closed with what was written, so that a failure leaves a
-// complete archive.
-class CRawEntry
-{
-public:
-    explicit CRawEntry(QuaZip& archive) : archive(archive) {}
-    ~CRawEntry() { close(); }
-    CRawEntry(const CRawEntry&) = delete;
-    CRawEntry& operator=(const CRawEntry&) = delete;
-
-    // name is spelled as the file system spells it; modified is in seconds since the epoch,
-    // stored in local time. Returns the library's error code.
-    int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
-    {
-        zip_fileinfo fileInfo = {};
-        fileInfo.tmz_date = dosDate(modified);
-        const QByteArray extra = timestampField(modified);
-        fileInfo.external_fa = attributes;
-        // The UTF-8 flag goes on each entry whose name needs it. QuaZip's archive-wide UTF-8
-        // mode would mark every entry as needing version 6.3 of the format, and Info-ZIP's
-        // unzip 6.0 then refuses the entries of 4 GiB or more. A name that is not UTF-8 is
-        // stored as it is, without the flag.
-        const uLong flags = isAscii(name) || !isUtf8(name) ? 0 : utf8NameFlag;
-        headerOffset = archive.getIoDevice()->pos();
-        withZip64 = zip64;
-        int result = zipOpenNewFileInZip4_64(
-            archive.getZipFile(), name.constData(), &fileInfo, extra.constData(),
-            uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr, Z_DEFLATED,
-            Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
-            (uLong(archive.getOsCode()) << 8) | formatVersion, flags, zip64 ? 1 : 0);
-        isOpen = result == ZIP_OK;
-        // The library asks for version 6.3 in the local header of a UTF-8 name but writes the
-        // version it needs into the central record; readers that compare the two, or refuse
-        // 6.3, get the same version in both.
-        auto* file = static_cast<CArchiveFile*>(archive.getIoDevice());
-        if (isOpen && !file->rewrite16(headerOffset + 4, zip64 ? 45 : 20))
-            result = ZIP_ERRNO;
-        return result;
-    }
-
-    bool write(const CDeflatePipeline::TBlock& block)
-    {
-        if (block.size > 0 &&
-            zipWriteInFileInZip(archive.getZipFile(), block.data, unsigned(block.size)) != ZIP_OK)
-            return false;
-        compressed += block.size;
-        if (block.size > 0)
-            writtenPieces.push_back({0, quint64(block.size), quint64(block.packed)});
-        checksum = bytes == 0 ? block.crc
-                              : quint32(crc32_combine(checksum, block.crc, z_off_t(block.packed)));
-        bytes += block.packed;
-        bytesRead += block.length;
-        ended = block.final;
-        return true;
-    }
-
-    // The bytes packed, masked or not, and the bytes of the file they came from.
-    qint64 size() const { return bytes; }
-    qint64 sizeRead() const { return bytesRead; }
-    quint32 crc() const { return checksum; }
-    // The separately compressed pieces of the entry's deflate stream, as they were written.
-    std::vector<CZipperVerifier::TPiece>& pieces() { return writtenPieces; }
-
-    // Returns the library's error code.
-    int close()
-    {
-        if (!isOpen)
-            return ZIP_OK;
-        isOpen = false;
-        // A copy stopped early ends its deflate stream here.
-        const QByteArray end = CDeflatePipeline::streamEnd();
-        int result = ended ? ZIP_OK
-                           : zipWriteInFileInZip(archive.getZipFile(), end.constData(),
-                                                 unsigned(end.size()));
-        compressed += ended ? 0 : end.size();
-        if (!ended)
-            writtenPieces.push_back({0, quint64(end.size()), 0});
-        const int closed = zipCloseFileInZipRaw64(archive.getZipFile(), ZPOS64_T(bytes), checksum);
-        // The central record asks for version 4.5 only of an entry that came out at 4 GiB or
-        // more, or lies past 4 GiB; one opened with zip64 sizes that stayed below has its local
-        // header ask for the same version as the central record.
-        const qint64 max32 = 0xFFFFFFFF;
-        const bool large = bytes >= max32 || compressed >= max32 || headerOffset >= max32;
-        auto* file = static_cast<CArchiveFile*>(archive.getIoDevice());
-        if (closed == ZIP_OK && withZip64 && !large && !file->rewrite16(headerOffset + 4, 20))
-            result = ZIP_ERRNO;
-        return result != ZIP_OK ? result : closed;
-    }
-
-private:
-    QuaZip& archive;
-    qint64 headerOffset = 0;
-    bool withZip64 = false;
-    qint64 compressed = 0;
-    bool isOpen = false;
-    bool ended = false;
-    qint64 bytes = 0;
-    qint64 bytesRead = 0;
-    quint32 checksum = 0;
-    std::vector<CZipperVerifier::TPiece> writtenPieces;
-};
 
 // The new version of an archive that is added to starts as a copy of the old one, whose entries
 // the library then keeps where they are.
@@ -365,152 +100,7 @@ bool copyArchive(const QString& from, CArchiveFile& to, QString& cause)
     }
 }
 
-// A file to pack: what the scan learnt of it and, once it is planned, the file opened.
-struct TSource
-{
-    QByteArray path;
-    QString filePath;
-    QString fileName;
-    QByteArray name;
-    bool regular = false;
-    std::unique_ptr<ISourceFile> file;
-    ISourceFile::TOpen opened = ISourceFile::TOpen::Failed;
-    QString openError;
-};
-
-// The sources from the one being written to the last one planned. Those before are dropped, so
-// that a folder of many files holds only the few in flight.
-class CSources
-{
-public:
-    explicit CSources(qsizetype count) : count(count) {}
-
-    qsizetype size() const { return count; }
-    TSource& at(qsizetype index)
-    {
-        while (first + qsizetype(live.size()) <= index)
-            live.emplace_back();
-        return live[size_t(index - first)];
-    }
-    void dropBefore(qsizetype index)
-    {
-        for (; first < index && !live.empty(); ++first)
-            live.pop_front();
-        first = qMax(first, index);
-    }
-
-private:
-    // A deque keeps the references it handed out when it grows at its end.
-    std::deque<TSource> live;
-    qsizetype first = 0;
-    const qsizetype count;
-};
-
-// Opens the files in archive order and submits their blocks to the pipeline as far ahead as it
-// holds, each file cut at the size it had when it was opened. The writer ends a file with
-// finish(), after which none of its blocks is planned again.
-class CBlockPlanner
-{
-public:
-    CBlockPlanner(CDeflatePipeline& pipeline, CSources& sources,
-                  std::function<TSource(qsizetype)> describe, bool maskText)
-        : pipeline(pipeline), sources(sources), describe(std::move(describe)), maskText(maskText)
-    {}
-
-    void plan()
-    {
-        const qsizetype count = qsizetype(sources.size());
-        while (planned < count) {
-            TSource& source = sources.at(planned);
-            if (!opened) {
-                // No file is opened before a slot is free for it.
-                if (!pipeline.hasRoom(0, 0, true))
-                    return;
-                source = describe(planned);
-                if (source.regular)
-                    source.file = ISourceFile::open(source.path, source.opened, source.openError);
-                opened = true;
-            }
-            if (source.file) {
-                const qint64 size = source.file->size();
-                const bool whole = plannedOffset == 0 && size <= CDeflatePipeline::wholeSize;
-                const qint64 wanted =
-                    whole ? size : qMin(CDeflatePipeline::blockSize, size - plannedOffset);
-                const bool last = whole || plannedOffset + CDeflatePipeline::blockSize >= size;
-                if (!pipeline.hasRoom(plannedOffset, wanted, last))
-                    return;
-                // A large file's block is read by a worker once one is free: the system reads
-                // it meanwhile.
-                if (!whole)
-                    source.file->prefetch(plannedOffset, wanted);
-                pipeline.submit(int(planned), source.file.get(), plannedOffset, wanted, last,
-                                maskText);
-                plannedOffset += CDeflatePipeline::blockSize;
-                if (!last)
-                    continue;
-            }
-            ++planned;
-            plannedOffset = 0;
-            opened = false;
-        }
-    }
-
-    // Drops what is left of the file's blocks, plans none of it again and closes it.
-    void finish(qsizetype index)
-    {
-        while (!pipeline.isEmpty() && pipeline.frontFile() == int(index))
-            pipeline.pop();
-        if (planned == index) {
-            ++planned;
-            plannedOffset = 0;
-            opened = false;
-        }
-        sources.at(index).file.reset();
-    }
-
-private:
-    CDeflatePipeline& pipeline;
-    CSources& sources;
-    std::function<TSource(qsizetype)> describe;
-    const bool maskText;
-    qsizetype planned = 0;
-    qint64 plannedOffset = 0;
-    // Whether the file to plan next was described and opened.
-    bool opened = false;
-};
-
 } // namespace
-
-// What one zip call packs, and where.
-struct CZipper::TPack
-{
-    QString target;
-    CArchiveFile& archiveFile;
-    QuaZip& archive;
-    // Entries whose names are not UTF-8 follow the others of their kind.
-    CDirListing listing;
-    quint32 total = 0;
-    quint32 actual = 1;
-    std::vector<CZipperVerifier::TEntry> written;
-    std::vector<CZipperVerifier::TPiece> pieces;
-    // What was masked: how many values, and a line "entry:line: kind" for each. The lines wait
-    // in a file of their own beside the archive, not in memory: a log can hold a value in every
-    // record. Unnamed where the file system allows, else removed when the zip ends, however.
-    qint64 maskedCount = 0;
-    std::unique_ptr<QTemporaryFile> maskedList;
-    // Where an archive that is added to is written, so that it keeps its old version until the
-    // new one is whole.
-    std::unique_ptr<IReplacementFile> replacement;
-
-    // The cause of a failed write to the archive, in the system's words where it gave any.
-    QString writeError() const
-    {
-        if (!archiveFile.writeError().isEmpty())
-            return archiveFile.writeError();
-        return archiveFile.error() != QFileDevice::NoError ? archiveFile.errorString()
-                                                           : QStringLiteral("write error");
-    }
-};
 
 CZipper::CZipper(QObject* parent)
     : QObject(parent), abortFlag(false),
@@ -951,17 +541,6 @@ bool CZipper::finishArchive(TPack& pack)
     }
     Q_EMIT zipFinished();
     return true;
-}
-
-void CZipper::setWorkerCount(int workers)
-{
-    this->workers = workers;
-}
-
-void CZipper::setCredentialMasking(bool on, const QByteArray& proxyPassword)
-{
-    maskCredentials = on;
-    this->proxyPassword = proxyPassword;
 }
 
 bool CZipper::unzip(const QString& zipFile, const QString& target)

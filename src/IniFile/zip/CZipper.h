@@ -49,12 +49,16 @@ public:
 
     // Threads that compress for zip: 0 (the default) means one per processor core, 1 compresses
     // on the calling thread alone.
-    void setWorkerCount(int workers);
+    void setWorkerCount(int workers) { this->workers = workers; }
     int workerCount() const { return workers; }
     // Masks credentials in the text files zip packs, never in the files themselves, and lists
     // what it masked in the archive's "masked.txt" (see CCredentialMasker); proxyPassword is
     // masked too. Off unless set.
-    void setCredentialMasking(bool on, const QByteArray& proxyPassword = QByteArray());
+    void setCredentialMasking(bool on, const QByteArray& proxyPassword = QByteArray())
+    {
+        maskCredentials = on;
+        this->proxyPassword = proxyPassword;
+    }
     // A file that cannot be opened, or read to its end, is left out of the archive (or packed as
     // far as it could be read) with a warning, instead of failing the whole zip; the archive's
     // "left-out.txt" names each one and why, and leftOut() holds the same lines. Off unless set.
