@@ -135,6 +135,8 @@ public:
     void setSyncShowPathWarning(bool on);
 
 private:
+    // Read by the user space path as well as by its own accessors.
+    static const QString portableAppsUserSpacePathKey;
     friend class CSingleton<CIniFileSettings>;
     CIniFileSettings();
 
