@@ -1,6 +1,7 @@
 #include "IniFile/collector/CLogFilesSender.h"
 
 #include "IniFile/collector/CArchiveSpace.h"
+#include "IniFile/collector/LogSenderHelpers.h"
 #include "IniFile/settings/CIniFileSettings.h"
 #include "IniFile/collector/CPackedLogs.h"
 #include "IniFile/collector/CPlacedArchive.h"
@@ -41,10 +42,11 @@
 #include <utility>
 
 namespace {
+
+using namespace LogSenderHelpers;
+
 const QString databaseErrorLog = QStringLiteral("Syncarium/mysql/data/Syncarium2DataBase.err");
 const QString databaseErrorLogName = QStringLiteral("Syncarium2DataBase.err");
-const QString fallbackOutputFolder =
-    QCoreApplication::translate("CLogFilesSender", "Syncarium/logsForSend/");
 const QString backupCopyFolder = QStringLiteral("logs_backup/");
 // The host is chosen at build time (SY_SUPPORT_HOST).
 const char* const supportFormAddress =
@@ -57,116 +59,6 @@ const int maxReportNames = 100;
 const int reportInterval = 50;
 // The staging and placing steps report as part of the collection they belong to.
 const char* const collection = "CLogFilesSender::zipAndSendLogFiles";
-
-// An archive is written under this name and gets its own only once it is complete, so an
-// interrupted run never leaves a file that looks like a finished archive.
-QString partialName(const QString& archive)
-{
-    return QLatin1Char('.') + archive + QStringLiteral(".part");
-}
-
-const QRegularExpression& partialPattern()
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^\\.logs_\\d{4}-\\d\\d-\\d\\d_\\d\\d\\.\\d\\d\\.\\d\\d\\.zip\\.part$"));
-    return pattern;
-}
-
-QString withSlash(const QString& folder)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-}
-
-// The free space of the file system that holds folder, and that file system's mount point.
-struct TRoom
-{
-    QString folder;
-    QString root;
-    quint64 free = 0;
-    bool known = false;
-};
-
-TRoom roomIn(const QString& folder)
-{
-    const CFSVolumeInformation volume(folder);
-    return {folder, QStorageInfo(folder).rootPath(), volume.freeBytesAvailable,
-            volume.totalBytes > 0};
-}
-
-QString dataSize(quint64 bytes)
-{
-    return QLocale().formattedDataSize(static_cast<qint64>(bytes));
-}
-
-QString roomText(const TRoom& room)
-{
-    return QCoreApplication::translate("CLogFilesSender", "%1 has %2 free")
-        .arg(QDir::toNativeSeparators(room.folder), dataSize(room.free));
-}
-
-// The folder under the application data that takes the archive when the desktop cannot;
-// created when missing.
-QString fallbackFolder()
-{
-    const QString folder = CShellGlobal::getShellSpecialFolderPath(APPDATA) + fallbackOutputFolder;
-    if (!QFileInfo(folder).isDir())
-        QDir().mkpath(folder);
-    return withSlash(folder);
-}
-
-// The desktop when it can take the archive, else the fallback folder; created when missing.
-QString chooseOutputFolder()
-{
-    // Without HOME there is no desktop to look for; the toolkit's home would be "/". The
-    // folder settings are read as the desktop's own tools read them, escapes included.
-    QString folder = qEnvironmentVariableIsEmpty("HOME")
-                         ? QString()
-                         : CShellGlobal::getShellSpecialFolderPath(DESKTOPDIRECTORY);
-    if (!folder.isEmpty())
-        folder = CPathOperations::toGenericPath(folder, false);
-    if (!folder.isEmpty() && !QDir::isRelativePath(folder)) {
-        if (!QFileInfo(folder).isDir())
-            QDir().mkpath(folder);
-        const QFileInfo desktop(folder);
-        if (desktop.isDir() && desktop.isWritable())
-            return withSlash(folder);
-    }
-    return fallbackFolder();
-}
-
-// The path with backslashes, double quotes, control characters and the replacement character
-// as escapes, so that a record stays one line and names the entry unmistakably.
-QString escaped(const QString& path)
-{
-    QString text;
-    for (const char32_t code : path.toUcs4()) {
-        if (code == U'"' || code == U'\\')
-            text += QLatin1Char('\\') + QChar(code);
-        else if (QChar::isPrint(code) && code != QChar::ReplacementCharacter)
-            text += QString::fromUcs4(&code, 1);
-        else
-            text += QStringLiteral("\\u{%1}").arg(quint32(code), 0, 16);
-    }
-    return text;
-}
-
-QString quoted(const QString& path)
-{
-    return QLatin1Char('"') + escaped(path) + QLatin1Char('"');
-}
-
-// Where the partial archives of a run are written is noted in the runtime folder, under the
-// run's process number and beside a lock it holds, so that a later run started anywhere can
-// remove what a killed one left.
-const QString partialNoteStem = QStringLiteral("syncarium-sendLogFiles-partial-");
-
-QString partialNote(qint64 process)
-{
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return runtime.isEmpty()
-               ? QString()
-               : runtime + QLatin1Char('/') + partialNoteStem + QString::number(process);
-}
 
 // Removes the partial archives a note names, and the note.
 void removeNoted(const QString& note)
@@ -185,63 +77,6 @@ void removeNoted(const QString& note)
     QFile::remove(note);
 }
 
-// Why an entry that should be copied as a file cannot be; empty when it can. A special file
-// is recognised before anything opens it, so a FIFO without a writer never blocks the run.
-QString unstageable(const QFileInfo& entry)
-{
-    if (entry.isSymLink())
-        return QStringLiteral("symbolic links are not followed");
-    if (!entry.exists())
-        return QStringLiteral("it disappeared");
-    if (entry.isDir())
-        return QStringLiteral("a folder stands where a file is expected");
-    if (!entry.isFile())
-        return QStringLiteral("a FIFO, socket or device is never read");
-    if (!entry.isReadable())
-        return QStringLiteral("it is not readable");
-    return QString();
-}
-
-// Whether a file that is not staged keeps a log from the archive: a link, a folder or a special
-// file holds none, and one that disappeared was removed by the client itself.
-bool holdsLogs(const QFileInfo& entry)
-{
-    return !entry.isSymLink() && entry.isFile();
-}
-
-// Whether the folder inner is outer or lies below it, however either is reached: links and
-// bind mounts give one folder several paths, so the folders are compared, not their paths.
-bool liesWithin(const QString& inner, const QString& outer)
-{
-    QString path = QFileInfo(inner).canonicalFilePath();
-    while (!path.isEmpty()) {
-        if (CPlacedArchive::sameObject(path, outer))
-            return true;
-        if (path == QLatin1String("/"))
-            break;
-        path = QFileInfo(path).path();
-    }
-    return false;
-}
-
-// Runs one file operation; what it throws becomes the returned reason, empty on no throw.
-template<typename Operation>
-QString attempt(Operation operation, bool& result)
-{
-    result = false;
-    try {
-        result = operation();
-        return QString();
-    } catch (CException* exception) {
-        const QString details = exception->details();
-        delete exception;
-        return details;
-    } catch (const CException& exception) {
-        return exception.details();
-    } catch (...) {
-        return QStringLiteral("unknown exception");
-    }
-}
 } // namespace
 
 CLogFilesSender::CLogFilesSender(QObject* parent)
@@ -318,41 +153,7 @@ bool CLogFilesSender::zipAndSendLogFiles()
 
     // A child of the sender, so that whoever watches the sender can reach the run's zipper.
     CZipper zipper(this);
-    // The zipper's signals come on the packing thread and reach this object's in order.
-    using TKind = TReport::TKind;
-    const auto finished = [this] { relay({TKind::Finished, 0, 0, 0, 0, QString()}); };
-    bool connResult = connect(&zipper, &CZipper::error, this, finished, Qt::DirectConnection);
-    SY_ASSERT(connResult);
-    connResult = connect(&zipper, &CZipper::zipFinished, this, finished, Qt::DirectConnection);
-    SY_ASSERT(connResult);
-    connResult = connect(
-        &zipper, &CZipper::zipProgress, this,
-        [this](quint32 total, quint32 actual, qint64 bytes, const QString& fileName) {
-            relay({TKind::Progress, total, actual, bytes, 0, fileName});
-        },
-        Qt::DirectConnection);
-    SY_ASSERT(connResult);
-    connResult = connect(
-        &zipper, &CZipper::entryProgress, this,
-        [this](quint32 total, quint32 actual, qint64 done, qint64 size, const QString& fileName) {
-            relay({TKind::Entry, total, actual, done, size, fileName});
-        },
-        Qt::DirectConnection);
-    SY_ASSERT(connResult);
-    connResult = connect(
-        &zipper, &CZipper::verifyStarted, this,
-        [this] {
-            relay({TKind::VerifyStarted, 0, 0, 0, 0, QString()});
-        },
-        Qt::DirectConnection);
-    SY_ASSERT(connResult);
-    connResult = connect(
-        &zipper, &CZipper::credentialsMasked, this,
-        [this](qint64 total) {
-            relay({TKind::Masked, 0, 0, total, 0, QString()});
-        },
-        Qt::DirectConnection);
-    SY_ASSERT(connResult);
+    relayReports(zipper);
     // One log on a failing share must not cost the user the others.
     zipper.setSkipUnreadable(true);
     CIniFileSettings& settings = *CSingleton<CIniFileSettings>::instance();
@@ -574,41 +375,6 @@ void CLogFilesSender::skippedEscaped(const QString& escapedPath, const QString& 
 void CLogFilesSender::skipped(const QString& path, const QString& reason, bool holdsLogs)
 {
     skippedEscaped(escaped(path), reason, holdsLogs);
-}
-
-void CLogFilesSender::relay(TReport report)
-{
-    const std::lock_guard<std::mutex> locker(m_reportsLock);
-    m_reports.push_back(std::move(report));
-}
-
-void CLogFilesSender::deliverReports()
-{
-    {
-        const std::lock_guard<std::mutex> locker(m_reportsLock);
-        m_delivered.swap(m_reports);
-    }
-    for (const TReport& report : m_delivered) {
-        switch (report.kind) {
-        case TReport::TKind::Finished:
-            Q_EMIT zipFinished();
-            break;
-        case TReport::TKind::Progress:
-            Q_EMIT zipProgress(report.total, report.actual, report.first, report.fileName);
-            break;
-        case TReport::TKind::Entry:
-            Q_EMIT entryProgress(report.total, report.actual, report.first, report.second,
-                                 report.fileName);
-            break;
-        case TReport::TKind::VerifyStarted:
-            Q_EMIT verifyStarted();
-            break;
-        case TReport::TKind::Masked:
-            Q_EMIT credentialsMasked(report.first);
-            break;
-        }
-    }
-    m_delivered.clear();
 }
 
 void CLogFilesSender::stageErrorLog(IFSOperations& fsOperations)

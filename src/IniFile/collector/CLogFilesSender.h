@@ -12,6 +12,7 @@
 #include <vector>
 
 class CArchiveSpace;
+class CZipper;
 class IFSOperations;
 class QLockFile;
 
@@ -140,6 +141,8 @@ private:
     // What the zipper reports on its thread waits here until this object's thread takes all
     // that came at its next tick (deliverReports): one queued call per report woke that thread
     // tens of thousands of times on a folder of small files, several times per file.
+    // Queues the zipper's signals as reports, to be delivered on this object's thread.
+    void relayReports(CZipper& zipper);
     void relay(TReport report);
     void deliverReports();
 
