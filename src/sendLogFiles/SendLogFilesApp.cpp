@@ -93,17 +93,19 @@ void SendLogFilesApp::onEntryProgress(quint32 total, quint32 actual, qint64 done
     // hold it still. The finer scale keeps the bar's range within an int.
     const qint64 steps = total == 0 ? 0 : qMin<qint64>(entrySteps, INT_MAX / total);
     const qint64 within = size > 0 ? qBound<qint64>(0, done, size) * steps / size : 0;
-    report(total * steps, (qMax<qint64>(actual, 1) - 1) * steps + within, fileName);
+    // The bytes of a long log name it at once: the frame's end may be a report of a file before.
+    report(total * steps, (qMax<qint64>(actual, 1) - 1) * steps + within, fileName,
+           done > 0 && fileName != shownName);
 }
 
-void SendLogFilesApp::report(qint64 maximum, qint64 value, const QString& fileName)
+void SendLogFilesApp::report(qint64 maximum, qint64 value, const QString& fileName, bool now)
 {
     // Reports can come thousands of times a second; laying out each one would cost more than
     // the packing. A report inside a frame is only kept, and the frame's end shows the last
     // one kept: the next report may be a long file away.
     pending = {maximum, value, fileName};
     hasPending = true;
-    if (sincePaint.isValid() && !sincePaint.hasExpired(paintInterval)) {
+    if (!now && sincePaint.isValid() && !sincePaint.hasExpired(paintInterval)) {
         if (!latePaint.isActive())
             latePaint.start(int(qMax<qint64>(0, paintInterval - sincePaint.elapsed())));
         return;
@@ -118,6 +120,7 @@ void SendLogFilesApp::showPending()
     if (!hasPending)
         return;
     hasPending = false;
+    shownName = pending.fileName;
     sincePaint.start();
     latePaint.stop();
     setVisible(true);

@@ -58,9 +58,9 @@ private:
     void retranslateUi();
     // The height the content needs at the window's font.
     int neededHeight();
-    // Shows fileName and the bar at value of maximum at once when a frame is due, else at the
-    // frame's end.
-    void report(qint64 maximum, qint64 value, const QString& fileName);
+    // Shows fileName and the bar at value of maximum at once when a frame is due or now is set,
+    // else at the frame's end.
+    void report(qint64 maximum, qint64 value, const QString& fileName, bool now = false);
     // Lays out the last report kept, if any.
     void showPending();
 
@@ -74,6 +74,8 @@ private:
     Form ui;
     Report pending;
     bool hasPending = false;
+    // The name the label shows.
+    QString shownName;
     QElapsedTimer sincePaint;
     // Shows the report kept last once the frame interval is over.
     QTimer latePaint;

@@ -23,6 +23,7 @@ private Q_SLOTS:
     void progressReport_data();
     void progressReport();
     void skippedReportIsPaintedWhenTheNextIsLate();
+    void longFileNamedByItsFirstBytes();
     void readableUnderADarkTheme();
     void checkingShownInTheStatusBar();
     void largeFontAtTwiceTheDensity();
@@ -143,6 +144,19 @@ void tst_SendLogFilesApp::skippedReportIsPaintedWhenTheNextIsLate()
                                  painted.texts.constLast() == "Kompremiere: small-800.log",
                              5000);
     QCOMPARE(bar(window)->value(), 800);
+}
+
+// The first bytes of a long file name it at once, even within the frame of the file before:
+// the bar moves for the long file, and its name must be the one shown.
+void tst_SendLogFilesApp::longFileNamedByItsFirstBytes()
+{
+    SendLogFilesApp window;
+    window.onCompressLogs(3, 1, 2048, "small.log");
+    window.onEntryProgress(3, 2, 0, 48 << 20, "big.log");
+    QCOMPARE(text(window)->text(), "Kompremiere: small.log");
+    window.onEntryProgress(3, 2, 4 << 20, 48 << 20, "big.log");
+    QCOMPARE(text(window)->text(), "Kompremiere: big.log");
+    QCOMPARE(bar(window)->value(), 1000 + 1000 / 12);
 }
 
 // A dark desktop theme gives light text; on the window's white it must still read.
