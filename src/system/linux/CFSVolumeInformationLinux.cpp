@@ -2,6 +2,7 @@
 
 #include "diagnostics/CLogRecord.h"
 #include "system/CFSVolumeInformation.h"
+#include "system/linux/CUniqueDescriptorLinux.h"
 #include "threading/threads/CCallStack.h"
 
 #include <QDir>
@@ -44,28 +45,6 @@ const QString liveMountInfo = QStringLiteral("/proc/self/mountinfo");
 constexpr int maxSymbolicLinks = 40;
 
 std::atomic<int> remoteTimeoutMs{5000};
-
-class Descriptor
-{
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd; }
-    void reset(int other = -1)
-    {
-        // Linux frees the descriptor even when close() fails: nothing to retry.
-        if (fd >= 0)
-            ::close(fd);
-        fd = other;
-    }
-
-private:
-    int fd = -1;
-};
 
 struct Mount
 {
@@ -517,10 +496,11 @@ private:
 
     int read(QByteArray& content)
     {
-        Descriptor once;
-        Descriptor* source = isLive() ? &live : &once;
+        CUniqueDescriptorLinux once;
+        CUniqueDescriptorLinux* source = isLive() ? &live : &once;
         if (source->get() < 0) {
-            source->reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+            *source = CUniqueDescriptorLinux(
+                ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
             if (source->get() < 0)
                 return errno;
         }
@@ -543,7 +523,7 @@ private:
     QString path = liveMountInfo;
     std::atomic<bool> liveSource{true};
     // Kept open: the change notification belongs to the open file.
-    Descriptor live;
+    CUniqueDescriptorLinux live;
     std::shared_ptr<const Snapshot> snapshot;
     QMap<QString, QString> drives;
 };
@@ -654,7 +634,7 @@ struct Reached
     QByteArray existingPath;
     // The same opened as a location only, when asked to hold it. Shared with a helper that may
     // still be using it.
-    std::shared_ptr<const Descriptor> existing;
+    std::shared_ptr<const CUniqueDescriptorLinux> existing;
     std::optional<int> mountId;
     // Without a mount id: the existing path's canonical form.
     QString canonicalPath;
@@ -668,9 +648,10 @@ Reached reach(QByteArray path, bool wantMountId, bool hold)
 {
     Reached result;
     for (int links = 0;;) {
-        std::shared_ptr<Descriptor> fd;
+        std::shared_ptr<CUniqueDescriptorLinux> fd;
         if (hold) {
-            fd = std::make_shared<Descriptor>(::open(path.constData(), O_PATH | O_CLOEXEC));
+            fd = std::make_shared<CUniqueDescriptorLinux>(
+                ::open(path.constData(), O_PATH | O_CLOEXEC));
             result.error = fd->get() >= 0 ? 0 : errno;
             if (result.error == 0 && wantMountId)
                 result.error = mountIdOf(fd->get(), QByteArray(), result.mountId);
@@ -725,8 +706,8 @@ std::optional<QString> labelOf(const Snapshot& snapshot, const Mount& mount, boo
         if (known != snapshot.labels.cend())
             return known.value();
     }
-    const Descriptor root(::open(QFile::encodeName(mount.mountPoint).constData(),
-                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const CUniqueDescriptorLinux root(::open(QFile::encodeName(mount.mountPoint).constData(),
+                                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() >= 0 && live) {
         std::optional<int> id;
         if (mountIdOf(root.get(), QByteArray(), id) == 0 && id && *id != mount.id)
@@ -766,7 +747,7 @@ constexpr int maxAttempts = 8;
 // The figures of the mount that holds the existing path, from the open path when it is held.
 VolumeStatus statusOf(const Mount& mount, const Reached& reached, Clock::time_point deadline)
 {
-    const std::shared_ptr<const Descriptor> existing = reached.existing;
+    const std::shared_ptr<const CUniqueDescriptorLinux> existing = reached.existing;
     const QByteArray path = reached.existingPath;
     const std::function<VolumeStatus()> query = [existing, path] {
         VolumeStatus result;
