@@ -3,6 +3,7 @@
 #include "diagnostics/CLogRecord.h"
 #include "system/CFSVolumeInformation.h"
 #include "system/linux/CMountTableLinux.h"
+#include "system/linux/CRemoteCallHelpersLinux.h"
 #include "system/linux/CUniqueDescriptorLinux.h"
 #include "threading/threads/CCallStack.h"
 
@@ -12,18 +13,11 @@
 #include <QMutexLocker>
 #include <QStorageInfo>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
-#include <system_error>
-#include <thread>
 
 #include <cerrno>
 #include <climits>
@@ -51,125 +45,12 @@ QString rootOf(const Mount& mount)
                                                        : mount.mountPoint + QLatin1Char('/');
 }
 
-using Clock = std::chrono::steady_clock;
+using Clock = CRemoteCallHelpersLinux::Clock;
 
 Clock::time_point deadlineFromNow()
 {
     return Clock::now() + std::chrono::milliseconds(remoteTimeoutMs.load());
 }
-
-// The threads that make the calls which may wait for a server that never answers. Such a call
-// cannot be interrupted, so its thread cannot be joined: helpers are detached, reused, and
-// hand results over through shared state (standard primitives, like the threads). There are
-// at most maxHelpers of them, and each mount has at most one of them working for it at a
-// time: a dead server holds one helper however often it is asked, and the callers queued
-// behind it give up at their deadline. An idle helper ends after idleExpiry.
-class Helpers
-{
-public:
-    static constexpr int maxHelpers = 4;
-
-    // Never destroyed: a helper blocked in a call may outlive main().
-    static Helpers& instance()
-    {
-        static Helpers* const helpers = new Helpers;
-        return *helpers;
-    }
-
-    // Runs work for the mount with the id key and waits for it until deadline; null when the
-    // deadline came first.
-    template<typename Result>
-    std::optional<Result> run(int key, Clock::time_point deadline, std::function<Result()> work)
-    {
-        const auto result = std::make_shared<std::optional<Result>>();
-        const auto task = std::make_shared<Task>();
-        task->key = key;
-        task->work = [result, work = std::move(work)] { result->emplace(work()); };
-        std::unique_lock<std::mutex> locker(mutex);
-        queue.push_back(task);
-        if (helpers < maxHelpers && startableKeys() > idle)
-            start();
-        wake.notify_all();
-        finished.wait_until(locker, deadline, [&task] { return task->done; });
-        if (!task->done) {
-            queue.erase(std::remove(queue.begin(), queue.end(), task), queue.end());
-            return std::nullopt;
-        }
-        return std::move(*result);
-    }
-
-private:
-    struct Task
-    {
-        int key = -1;
-        std::function<void()> work;
-        bool done = false;
-    };
-
-    static constexpr std::chrono::seconds idleExpiry{10};
-
-    Helpers() = default;
-
-    // Mounts with queued work and no helper working for them.
-    int startableKeys() const
-    {
-        std::set<int> keys;
-        for (const auto& task : queue) {
-            if (busy.count(task->key) == 0)
-                keys.insert(task->key);
-        }
-        return int(keys.size());
-    }
-
-    void start()
-    {
-        try {
-            std::thread([this] { serve(); }).detach();
-            ++helpers;
-        } catch (const std::system_error&) {
-            // The task waits for a helper that is running, until its deadline.
-        }
-    }
-
-    void serve()
-    {
-        std::unique_lock<std::mutex> locker(mutex);
-        for (;;) {
-            const auto next = std::find_if(queue.begin(), queue.end(), [this](const auto& task) {
-                return busy.count(task->key) == 0;
-            });
-            if (next == queue.end()) {
-                ++idle;
-                const bool woken =
-                    wake.wait_for(locker, idleExpiry, [this] { return startableKeys() > 0; });
-                --idle;
-                if (!woken) {
-                    --helpers;
-                    return;
-                }
-                continue;
-            }
-            const std::shared_ptr<Task> task = *next;
-            queue.erase(next);
-            busy.insert(task->key);
-            locker.unlock();
-            task->work();
-            locker.lock();
-            busy.erase(task->key);
-            task->done = true;
-            finished.notify_all();
-        }
-    }
-
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable finished;
-    std::deque<std::shared_ptr<Task>> queue;
-    // Mounts a helper is working for.
-    std::set<int> busy;
-    int helpers = 0;
-    int idle = 0;
-};
 
 std::shared_ptr<const Snapshot> currentMounts(bool force, int& error, const char* function)
 {
@@ -402,7 +283,8 @@ VolumeStatus statusOf(const Mount& mount, const Reached& reached, Clock::time_po
     };
     if (mount.kind != DRIVE_REMOTE)
         return query();
-    const std::optional<VolumeStatus> status = Helpers::instance().run(mount.id, deadline, query);
+    const std::optional<VolumeStatus> status =
+        CRemoteCallHelpersLinux::instance().run(mount.id, deadline, query);
     return status ? *status : VolumeStatus{ETIMEDOUT, {}};
 }
 
@@ -438,7 +320,8 @@ std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory,
         const QString name = QDir::cleanPath(QFile::decodeName(target));
         const Mount* waitsFor = before->visibleMountFor(
             before->mountAt(name) ? CMountTableLinux::parentOf(name) : name);
-        reached = Helpers::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp);
+        reached =
+            CRemoteCallHelpersLinux::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp);
     } else {
         reached = lookUp();
     }
