@@ -3,6 +3,7 @@
 #include "diagnostics/CLogRecord.h"
 #include "system/CFSVolumeInformation.h"
 #include "system/linux/CMountTableLinux.h"
+#include "system/linux/CPathWalkLinux.h"
 #include "system/linux/CRemoteCallHelpersLinux.h"
 #include "system/linux/CUniqueDescriptorLinux.h"
 #include "threading/threads/CCallStack.h"
@@ -20,22 +21,16 @@
 #include <optional>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
 
 using Mount = CMountTableLinux::TMount;
 using Snapshot = CMountTableLinux::TSnapshot;
-
-// The kernel's limit on symbolic links followed in one lookup.
-constexpr int maxSymbolicLinks = 40;
+using Reached = CPathWalkLinux::TReached;
 
 std::atomic<int> remoteTimeoutMs{5000};
 
@@ -108,110 +103,6 @@ bool hasServerForm(const QString& path)
     return !path.startsWith(QLatin1Char('/')) && CMountTableLinux::isNetworkSource(path);
 }
 
-// The path with the working directory in front when it is relative.
-int absolutePath(const QString& path, bool emptyIsWorkingDirectory, QByteArray& out)
-{
-    if (path.startsWith(QLatin1Char('/'))) {
-        out = QFile::encodeName(path);
-        return 0;
-    }
-    if (path.isEmpty() && !emptyIsWorkingDirectory)
-        return ENOENT;
-    // A working directory that was removed or is deeper than PATH_MAX has no name to join to.
-    char buffer[PATH_MAX];
-    if (!::getcwd(buffer, sizeof buffer))
-        return errno;
-    out = buffer;
-    if (!path.isEmpty())
-        out += '/' + QFile::encodeName(path);
-    return 0;
-}
-
-int canonical(const QByteArray& path, QString& out)
-{
-    const std::unique_ptr<char, decltype(&std::free)> resolved(
-        ::realpath(path.constData(), nullptr), &std::free);
-    if (!resolved)
-        return errno;
-    out = QFile::decodeName(resolved.get());
-    return 0;
-}
-
-// The id of the mount that path (or with an empty path the open file fd) lies on, when the
-// kernel tells; ENOENT and the like otherwise.
-int mountIdOf(int fd, const QByteArray& path, std::optional<int>& id)
-{
-    struct statx status = {};
-    // Asking for no attributes and without syncing: a network file system is not asked.
-    const int flags = AT_STATX_DONT_SYNC | (path.isEmpty() ? AT_EMPTY_PATH : 0);
-    if (::statx(fd, path.isEmpty() ? "" : path.constData(), flags, 0, &status) != 0)
-        return errno;
-    if ((status.stx_mask & STATX_MNT_ID) != 0)
-        id = int(status.stx_mnt_id);
-    return 0;
-}
-
-struct Reached
-{
-    int error = 0;
-    // The nearest existing path on the way to the asked one, with links followed.
-    QByteArray existingPath;
-    // The same opened as a location only, when asked to hold it. Shared with a helper that may
-    // still be using it.
-    std::shared_ptr<const CUniqueDescriptorLinux> existing;
-    std::optional<int> mountId;
-    // Without a mount id: the existing path's canonical form.
-    QString canonicalPath;
-};
-
-// Walks from path up to its nearest existing parent; a dangling symbolic link is followed to
-// where its target would be created. With hold, the parent found is kept open, so that the
-// mount the id names cannot go away and its id name another. Without hold, the mount id is
-// asked for.
-Reached reach(QByteArray path, bool wantMountId, bool hold)
-{
-    Reached result;
-    for (int links = 0;;) {
-        std::shared_ptr<CUniqueDescriptorLinux> fd;
-        if (hold) {
-            fd = std::make_shared<CUniqueDescriptorLinux>(
-                ::open(path.constData(), O_PATH | O_CLOEXEC));
-            result.error = fd->get() >= 0 ? 0 : errno;
-            if (result.error == 0 && wantMountId)
-                result.error = mountIdOf(fd->get(), QByteArray(), result.mountId);
-        } else {
-            result.error = mountIdOf(AT_FDCWD, path, result.mountId);
-        }
-        if (result.error == 0) {
-            if (!result.mountId)
-                result.error = canonical(path, result.canonicalPath);
-            result.existingPath = path;
-            if (hold)
-                result.existing = std::move(fd);
-            return result;
-        }
-        if (result.error != ENOENT && result.error != ENOTDIR)
-            return result;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.constData(), target, sizeof target);
-        if (length > 0 && length < ssize_t(sizeof target)) {
-            if (++links > maxSymbolicLinks) {
-                result.error = ELOOP;
-                return result;
-            }
-            const QByteArray link(target, length);
-            path = link.startsWith('/')
-                       ? link
-                       : QFile::encodeName(CMountTableLinux::parentOf(QFile::decodeName(path))) +
-                             '/' + link;
-            continue;
-        }
-        if (path == "/" || path == ".")
-            return result;
-        path = QFile::encodeName(CMountTableLinux::parentOf(QFile::decodeName(path)));
-    }
-}
-
 struct VolumeStatus
 {
     int error = 0;
@@ -235,7 +126,7 @@ std::optional<QString> labelOf(const Snapshot& snapshot, const Mount& mount, boo
                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() >= 0 && live) {
         std::optional<int> id;
-        if (mountIdOf(root.get(), QByteArray(), id) == 0 && id && *id != mount.id)
+        if (CPathWalkLinux::mountIdOf(root.get(), QByteArray(), id) == 0 && id && *id != mount.id)
             return std::nullopt;
     }
     QString label;
@@ -304,14 +195,15 @@ std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory,
     QByteArray target;
     if (share)
         target = QFile::encodeName(share->mountPoint);
-    else if ((answer.error = absolutePath(path, emptyIsWorkingDirectory, target)) != 0)
+    else if ((answer.error = CPathWalkLinux::absolutePath(path, emptyIsWorkingDirectory, target)) !=
+             0)
         return answer;
 
     // Without mount ids (a table read from a file) nothing can be checked by name.
     const bool live = CMountTableLinux::instance().isLive();
     hold = hold || !live;
     const std::function<Reached()> lookUp = [target, live, hold] {
-        return reach(target, live, hold);
+        return CPathWalkLinux::reach(target, live, hold);
     };
     std::optional<Reached> reached;
     if (before->hasRemote) {
