@@ -179,6 +179,24 @@ VolumeStatus statusOf(const Mount& mount, const Reached& reached, Clock::time_po
     return status ? *status : VolumeStatus{ETIMEDOUT, {}};
 }
 
+// The walk to target, on a helper thread while a network mount is in before; null when the
+// helper did not answer by deadline.
+std::optional<Reached> walkTo(const QByteArray& target, const Snapshot& before, bool live,
+                              bool hold, Clock::time_point deadline)
+{
+    const std::function<Reached()> lookUp = [target, live, hold] {
+        return CPathWalkLinux::reach(target, live, hold);
+    };
+    if (!before.hasRemote)
+        return lookUp();
+    // The lookup may wait for the mount that holds the path by its name, or for a mount
+    // point (whose own root is asked for nothing) for the one that holds its folder.
+    const QString name = QDir::cleanPath(QFile::decodeName(target));
+    const Mount* waitsFor =
+        before.visibleMountFor(before.mountAt(name) ? CMountTableLinux::parentOf(name) : name);
+    return CRemoteCallHelpersLinux::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp);
+}
+
 // One try of resolve(); null when the mounts changed under it. The first try takes the mount
 // id and the figures by name and checks that the mount table did not change meanwhile; a try
 // after a change holds the path open instead, which a change cannot fool.
@@ -202,21 +220,7 @@ std::optional<Answer> attempt(const QString& path, bool emptyIsWorkingDirectory,
     // Without mount ids (a table read from a file) nothing can be checked by name.
     const bool live = CMountTableLinux::instance().isLive();
     hold = hold || !live;
-    const std::function<Reached()> lookUp = [target, live, hold] {
-        return CPathWalkLinux::reach(target, live, hold);
-    };
-    std::optional<Reached> reached;
-    if (before->hasRemote) {
-        // The lookup may wait for the mount that holds the path by its name, or for a mount
-        // point (whose own root is asked for nothing) for the one that holds its folder.
-        const QString name = QDir::cleanPath(QFile::decodeName(target));
-        const Mount* waitsFor = before->visibleMountFor(
-            before->mountAt(name) ? CMountTableLinux::parentOf(name) : name);
-        reached =
-            CRemoteCallHelpersLinux::instance().run(waitsFor ? waitsFor->id : -1, deadline, lookUp);
-    } else {
-        reached = lookUp();
-    }
+    const std::optional<Reached> reached = walkTo(target, *before, live, hold, deadline);
     if (!reached || reached->error != 0) {
         answer.error = reached ? reached->error : ETIMEDOUT;
         const Mount* byName = before->visibleMountFor(QDir::cleanPath(QFile::decodeName(target)));
