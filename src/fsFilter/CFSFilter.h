@@ -195,6 +195,9 @@ private:
     quint32 changeOptions(quint32 module, quint32 options, bool replace, const char* function);
     void copyFrom(const CFSFilter& other);
 
+    bool query(quint32 module, const char* function, const QString& relativePath,
+               const QString& name, quint32 options, bool isDirectory, bool fileWalk,
+               quint32& type) const;
     bool walk(int module, Entry& entry, quint32 options, bool isDirectory, bool fileWalk,
               quint32& type) const;
     bool optionsOf(int module, quint32& options) const;

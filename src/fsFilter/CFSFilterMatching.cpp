@@ -162,6 +162,19 @@ QString CFSFilter::relativePath(const QString& spacePath, const QString& path)
 
 // Queries ----------------------------------------------------------------------------------------
 
+// One query of module's rules for an entry, named function in the records of a bad module.
+bool CFSFilter::query(quint32 module, const char* function, const QString& relativePath,
+                      const QString& name, quint32 options, bool isDirectory, bool fileWalk,
+                      quint32& type) const
+{
+    type = 0;
+    const int index = moduleIndex(module, function);
+    if (index < 0)
+        return false;
+    Entry entry(relativePath, name);
+    return walk(index, entry, options, isDirectory, fileWalk, type);
+}
+
 bool CFSFilter::isFiltered(const quint32& module, const QString& spacePath, const QString& path,
                            const QString& name, quint32 options, bool isDirectory, quint32& type)
 {
@@ -220,23 +233,15 @@ bool CFSFilter::isFilteredRelative(const quint32& module, const QString& relativ
                                    const QString& name, quint32 options, bool isDirectory,
                                    quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isFilteredRelative");
-    if (index < 0)
-        return false;
-    Entry entry(relativePath, name);
-    return walk(index, entry, options, isDirectory, false, type);
+    return query(module, "CFSFilter::isFilteredRelative", relativePath, name, options, isDirectory,
+                 false, type);
 }
 
 bool CFSFilter::isFileFilteredRelative(const quint32& module, const QString& relativePath,
                                        const QString& name, quint32 options, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isFileFilteredRelative");
-    if (index < 0)
-        return false;
-    Entry entry(relativePath, name);
-    return walk(index, entry, options, false, true, type);
+    return query(module, "CFSFilter::isFileFilteredRelative", relativePath, name, options, false,
+                 true, type);
 }
 
 bool CFSFilter::isFilteredRelative(const quint32& module, const QString& relativePath,
@@ -378,109 +383,58 @@ bool CFSFilter::walk(int module, Entry& entry, quint32 options, bool isDirectory
 bool CFSFilter::isExcludedDirectory(quint32 module, const QString& relativePath,
                                     const QString& name, bool isDirectory, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isExcludedDirectory");
-    if (index < 0)
-        return false;
-    Entry entry(relativePath, name);
-    return walk(index, entry, Directories, isDirectory, false, type);
+    return query(module, "CFSFilter::isExcludedDirectory", relativePath, name, Directories,
+                 isDirectory, false, type);
 }
 
 bool CFSFilter::isExcludedDirectory(quint32 module, const QString& relativePath, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isExcludedDirectory");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(relativePath, none);
-    return walk(index, entry, Directories, false, true, type);
+    return query(module, "CFSFilter::isExcludedDirectory", relativePath, QString(), Directories,
+                 false, true, type);
 }
 
 bool CFSFilter::isExcludedFile(quint32 module, const QString& name, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isExcludedFile");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(none, name);
-    return walk(index, entry, Files, false, true, type);
+    return query(module, "CFSFilter::isExcludedFile", QString(), name, Files, false, true, type);
 }
 
 bool CFSFilter::isExcludedPath(quint32 module, const QString& path, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isExcludedPath");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(path, none);
-    return walk(index, entry, Paths, false, true, type);
+    return query(module, "CFSFilter::isExcludedPath", path, QString(), Paths, false, true, type);
 }
 
 bool CFSFilter::isExcludedFileType(quint32 module, const QString& name, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::isExcludedFileType");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(none, name);
-    return walk(index, entry, FileTypes, false, true, type);
+    return query(module, "CFSFilter::isExcludedFileType", QString(), name, FileTypes, false, true,
+                 type);
 }
 
 bool CFSFilter::hasExcludedNamePrefix(quint32 module, const QString& name, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::hasExcludedNamePrefix");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(none, name);
-    return walk(index, entry, NamePrefixes, false, true, type);
+    return query(module, "CFSFilter::hasExcludedNamePrefix", QString(), name, NamePrefixes, false,
+                 true, type);
 }
 
 bool CFSFilter::hasExcludedNameSuffix(quint32 module, const QString& name, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::hasExcludedNameSuffix");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(none, name);
-    return walk(index, entry, NameSuffixes, false, true, type);
+    return query(module, "CFSFilter::hasExcludedNameSuffix", QString(), name, NameSuffixes, false,
+                 true, type);
 }
 
 bool CFSFilter::matchesExcludedDirPattern(quint32 module, const QString& name, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::matchesExcludedDirPattern");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(none, name);
-    return walk(index, entry, DirPatterns, false, true, type);
+    return query(module, "CFSFilter::matchesExcludedDirPattern", QString(), name, DirPatterns,
+                 false, true, type);
 }
 
 bool CFSFilter::matchesExcludedFilePattern(quint32 module, const QString& name, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::matchesExcludedFilePattern");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(none, name);
-    return walk(index, entry, FilePatterns, false, true, type);
+    return query(module, "CFSFilter::matchesExcludedFilePattern", QString(), name, FilePatterns,
+                 false, true, type);
 }
 
 bool CFSFilter::matchesExcludedPathPattern(quint32 module, const QString& path, quint32& type)
 {
-    type = 0;
-    const int index = moduleIndex(module, "CFSFilter::matchesExcludedPathPattern");
-    if (index < 0)
-        return false;
-    const QString none;
-    Entry entry(path, none);
-    return walk(index, entry, PathPatterns, false, true, type);
+    return query(module, "CFSFilter::matchesExcludedPathPattern", path, QString(), PathPatterns,
+                 false, true, type);
 }
