@@ -390,21 +390,15 @@ bool CIniFileGuard::keepCopy(const QByteArray& content)
     return true;
 }
 
-bool CIniFileGuard::save()
+bool CIniFileGuard::takeLock(const CCallSiteRecord& syCallSite, QLockFile& lock,
+                             const QString& folder)
 {
-    SY_FUNCTION("CIniFileGuard::save");
-    if (unsaved.isEmpty())
-        return true;
-    const QString folder = QFileInfo(filePath).absolutePath();
     if (!QDir().mkpath(folder)) {
         SY_CRITICAL << "could not create the settings folder, the change is kept for this run"
                        " only:"
                     << folder;
         return false;
     }
-    // The lock file QSettings itself uses, so that any writer of this file waits for this one.
-    const QString lockPath = filePath + QStringLiteral(".lock");
-    QLockFile lock(lockPath);
     if (!acquire(lock)) {
         if (lock.error() == QLockFile::LockFailedError)
             SY_CRITICAL << "could not lock the settings file within" << lockWaitMs
@@ -413,49 +407,59 @@ bool CIniFileGuard::save()
         else
             SY_CRITICAL << "could not create the lock file of the settings, the change is kept for"
                            " this run only:"
-                        << lockPath << orIfEmpty(whyNoFileIn(folder, lockFileSize), lock.error());
+                        << lock.fileName()
+                        << orIfEmpty(whyNoFileIn(folder, lockFileSize), lock.error());
         return false;
     }
-    removeAbandonedSaves(folder);
-    // The file is read again under the lock: other processes' keys since the last read stay.
+    return true;
+}
+
+std::optional<QByteArray> CIniFileGuard::readAgain(const CCallSiteRecord& syCallSite) const
+{
     const QFileInfo info(filePath);
-    QByteArray content;
-    if (info.exists()) {
-        if (!info.isFile()) {
-            SY_CRITICAL << "the settings path no longer holds a settings file, the change is kept"
-                           " for this run only:"
-                        << filePath;
-            return false;
-        }
-        if (!info.isWritable()) {
-            SY_CRITICAL << "the settings file is read-only, the change is kept for this run only:"
-                        << filePath;
-            return false;
-        }
-        QFile file(filePath);
-        if (file.open(QIODevice::ReadOnly))
-            content = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            SY_CRITICAL << "could not read the settings file, the change is kept for this run"
-                           " only:"
-                        << filePath << file.errorString();
-            return false;
-        }
+    if (!info.exists())
+        return QByteArray();
+    if (!info.isFile()) {
+        SY_CRITICAL << "the settings path no longer holds a settings file, the change is kept"
+                       " for this run only:"
+                    << filePath;
+        return std::nullopt;
     }
+    if (!info.isWritable()) {
+        SY_CRITICAL << "the settings file is read-only, the change is kept for this run only:"
+                    << filePath;
+        return std::nullopt;
+    }
+    QFile file(filePath);
+    QByteArray content;
+    if (file.open(QIODevice::ReadOnly))
+        content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        SY_CRITICAL << "could not read the settings file, the change is kept for this run"
+                       " only:"
+                    << filePath << file.errorString();
+        return std::nullopt;
+    }
+    return content;
+}
+
+std::unique_ptr<QSettings> CIniFileGuard::openMerged(const CCallSiteRecord& syCallSite,
+                                                     QByteArray& content, bool& readWhole)
+{
     bool serialised = false;
     std::unique_ptr<QSettings> merged = openWorkingCopy(content, &serialised);
     if (serialised) {
         // Writing it would replace the user's whole file with the keys that could be read.
         if (!moveDamagedFileAside())
-            return false;
+            return nullptr;
         // Kept whole under its new name: nothing of it is replaced any more.
         content.clear();
         merged = openWorkingCopy(QByteArray(), &serialised);
     }
     // What QSettings cannot read whole (lines it skips, bytes that are no UTF-8 text, as in a
     // binary, cut or UTF-16 file) is lost when the file is written anew: the user keeps a copy.
-    const bool readWhole = !(merged && merged->status() == QSettings::FormatError) &&
-                           !content.contains('\0') && isUtf8(withoutByteOrderMark(content));
+    readWhole = !(merged && merged->status() == QSettings::FormatError) &&
+                !content.contains('\0') && isUtf8(withoutByteOrderMark(content));
     if (merged && merged->status() == QSettings::FormatError) {
         // QSettings does not write back a file it could not parse whole: the same keys, without
         // the lines it skipped.
@@ -466,58 +470,63 @@ bool CIniFileGuard::save()
             SY_CRITICAL << "the lines of the settings file that are no keys could not be left out,"
                            " the file is left as it is and the change is kept for this run only:"
                         << filePath;
-            return false;
+            return nullptr;
         }
     }
-    if (!merged)
-        return false;
+    return merged;
+}
+
+std::unique_ptr<QSettings> CIniFileGuard::writeMerged(const CCallSiteRecord& syCallSite,
+                                                      QSettings& merged, QByteArray& written)
+{
     for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it) {
         if (!it.value())
-            merged->remove(it.key());
+            merged.remove(it.key());
     }
     for (auto it = unsaved.cbegin(); it != unsaved.cend(); ++it) {
         if (it.value())
-            merged->setValue(it.key(), *it.value());
+            merged.setValue(it.key(), *it.value());
     }
-    merged->sync();
-    QFile mergedFile(merged->fileName());
-    QByteArray mergedContent;
-    if (merged->status() == QSettings::NoError && mergedFile.open(QIODevice::ReadOnly))
-        mergedContent = mergedFile.readAll();
-    if (merged->status() != QSettings::NoError || mergedFile.error() != QFileDevice::NoError) {
+    merged.sync();
+    QFile mergedFile(merged.fileName());
+    if (merged.status() == QSettings::NoError && mergedFile.open(QIODevice::ReadOnly))
+        written = mergedFile.readAll();
+    if (merged.status() != QSettings::NoError || mergedFile.error() != QFileDevice::NoError) {
         SY_CRITICAL << "could not prepare the settings file, the change is kept for this run"
                        " only:"
-                    << merged->fileName() << merged->status() << mergedFile.errorString();
-        return false;
+                    << merged.fileName() << merged.status() << mergedFile.errorString();
+        return nullptr;
     }
     // QSettings writes some odd keys (one ending with a separator) in a form it cannot read
     // back; such a file would be taken for a damaged one on the next start.
-    std::unique_ptr<QSettings> written = openWorkingCopy(mergedContent, &serialised);
-    if (serialised || (written && written->status() != QSettings::NoError)) {
+    bool serialised = false;
+    std::unique_ptr<QSettings> readBack = openWorkingCopy(written, &serialised);
+    if (serialised || (readBack && readBack->status() != QSettings::NoError)) {
         SY_CRITICAL << "the settings would not read back as written, the file is left as it is"
                        " and the change is kept for this run only:"
                     << filePath;
-        if (written)
-            QFile::remove(written->fileName());
-        return false;
+        if (readBack)
+            QFile::remove(readBack->fileName());
+        return nullptr;
     }
-    if (!written)
-        return false;
-    // QSaveFile writes beside the file and renames: a full disk or a read-only folder leaves
-    // the previous file as it was. Its commit() has been seen to report success after its own
-    // flush failed on a full disk, so the flush is checked here.
-    if (!readWhole && !keepCopy(content))
-        return false;
+    return readBack;
+}
+
+bool CIniFileGuard::replaceFile(const CCallSiteRecord& syCallSite, const QByteArray& content,
+                                const QString& folder)
+{
     QSaveFile output(filePath);
     QString syncError;
-    // QSaveFile syncs before it renames but ignores a failed sync: the data would get the name
-    // without being on the disk, so it is synced and checked here first.
-    if (!output.open(QIODevice::WriteOnly) || output.write(mergedContent) != mergedContent.size() ||
+    // QSaveFile writes beside the file and renames: a full disk or a read-only folder leaves
+    // the previous file as it was. It syncs before it renames but ignores a failed sync, and its
+    // commit() has been seen to report success after its own flush failed on a full disk: the
+    // flush and the sync are checked here first.
+    if (!output.open(QIODevice::WriteOnly) || output.write(content) != content.size() ||
         !output.flush() || !CIniFileSync::syncFile(output, syncError) || !output.commit()) {
         const QString cause =
             !syncError.isEmpty() ? syncError
             : output.error() == QFileDevice::NoError || output.error() == QFileDevice::WriteError
-                ? orIfEmpty(whyNoFileIn(folder, mergedContent.size()), output.errorString())
+                ? orIfEmpty(whyNoFileIn(folder, content.size()), output.errorString())
                 : output.errorString();
         SY_CRITICAL << "could not write the settings file, the previous file is kept and the"
                        " change is kept for this run only:"
@@ -528,6 +537,37 @@ bool CIniFileGuard::save()
         SY_CRITICAL << "could not sync the settings folder, the new settings file may not outlive"
                        " a power loss and the change is saved again with the next one:"
                     << folder << syncError;
+        return false;
+    }
+    return true;
+}
+
+bool CIniFileGuard::save()
+{
+    SY_FUNCTION("CIniFileGuard::save");
+    if (unsaved.isEmpty())
+        return true;
+    const QString folder = QFileInfo(filePath).absolutePath();
+    // The lock file QSettings itself uses, so that any writer of this file waits for this one.
+    QLockFile lock(filePath + QStringLiteral(".lock"));
+    if (!takeLock(syCallSite, lock, folder))
+        return false;
+    removeAbandonedSaves(folder);
+    // The file is read again under the lock: other processes' keys since the last read stay.
+    std::optional<QByteArray> content = readAgain(syCallSite);
+    if (!content)
+        return false;
+    bool readWhole = true;
+    const std::unique_ptr<QSettings> merged = openMerged(syCallSite, *content, readWhole);
+    if (!merged)
+        return false;
+    QByteArray mergedContent;
+    std::unique_ptr<QSettings> written = writeMerged(syCallSite, *merged, mergedContent);
+    if (!written)
+        return false;
+    if (!readWhole && !keepCopy(*content))
+        return false;
+    if (!replaceFile(syCallSite, mergedContent, folder)) {
         QFile::remove(written->fileName());
         return false;
     }

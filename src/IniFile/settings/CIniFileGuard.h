@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+struct CCallSiteRecord;
+
 // The settings file at one path and what keeps it whole. The file is read into a private working
 // copy, and every change is merged into the file at once, under the file's lock taken with a
 // bounded wait: a lock held forever by another process, a full disk or a read-only folder costs
@@ -42,7 +44,23 @@ public:
 
 private:
     // Merges the keys changed since the last save into the file; false (logged) when it could not.
+    // Its steps log as it does, each false or null (logged) when the change stays in this run only.
     bool save();
+    // Creates the folder and takes the file's lock.
+    bool takeLock(const CCallSiteRecord& syCallSite, QLockFile& lock, const QString& folder);
+    // The file as it is now; empty when there is none.
+    std::optional<QByteArray> readAgain(const CCallSiteRecord& syCallSite) const;
+    // A working copy of content, which a damaged file is first moved aside from (content is then
+    // cleared); readWhole tells whether QSettings holds all of it.
+    std::unique_ptr<QSettings> openMerged(const CCallSiteRecord& syCallSite, QByteArray& content,
+                                          bool& readWhole);
+    // Writes the unsaved changes into merged; its bytes go to written, and the copy returned has
+    // read them back.
+    std::unique_ptr<QSettings> writeMerged(const CCallSiteRecord& syCallSite, QSettings& merged,
+                                           QByteArray& written);
+    // Puts content in the file's place, on the disk and named in its folder.
+    bool replaceFile(const CCallSiteRecord& syCallSite, const QByteArray& content,
+                     const QString& folder);
     // A private copy of content for QSettings to read; null when it could not be written, or
     // (with serialised set) when the content holds a serialised value other than a date.
     std::unique_ptr<QSettings> openWorkingCopy(const QByteArray& content, bool* serialised);
