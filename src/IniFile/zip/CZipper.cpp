@@ -222,6 +222,22 @@ bool CZipper::packEntries(TPack& pack)
     // while it moves.
     pack.written.reserve(listing.dirs().size() + size_t(fileCount) + 1);
 
+    if (!packFolders(pack))
+        return false;
+    for (qsizetype index = 0; index < fileCount; ++index) {
+        if (isAborted())
+            return true;
+        sources.dropBefore(index);
+        planner.plan();
+        if (!packFile(pack, pipeline, planner, index, sources.at(index)))
+            return false;
+    }
+    return true;
+}
+
+bool CZipper::packFolders(TPack& pack)
+{
+    const CDirListing& listing = pack.listing;
     for (const CDirListing::TEntry& dir : listing.dirs()) {
         if (isAborted())
             return true;
@@ -243,139 +259,144 @@ bool CZipper::packEntries(TPack& pack)
         pack.written.push_back({name + '/', 0, 0});
         ++pack.actual;
     }
+    return true;
+}
 
-    for (qsizetype index = 0; index < fileCount; ++index) {
-        if (isAborted())
-            return true;
-        sources.dropBefore(index);
-        planner.plan();
-        TSource& source = sources.at(index);
-        const QString& path = source.filePath;
-        if (!source.regular || source.opened == ISourceFile::TOpen::NotRegular) {
-            SY_WARNING_AT(zipFunction) << "skipping" << path << ", not a file ...";
-            ++pack.actual;
-            continue;
-        }
-        if (source.opened == ISourceFile::TOpen::Missing) {
-            SY_WARNING_AT(zipFunction)
-                << "skipping" << path << ", it was removed before it could be packed";
-            ++pack.actual;
-            continue;
-        }
-        if (!source.file && skipUnreadable) {
-            SY_WARNING_AT(zipFunction)
-                << "skipping" << path << ", it could not be opened:" << source.openError;
-            leaveOut(source.name, QStringLiteral("it could not be opened: ") + source.openError);
-            ++pack.actual;
-            continue;
-        }
-        if (!source.file) {
-            SY_CRITICAL_AT(zipFunction) << "failed to open sourceFile:" << path;
-            return fail(
-                QStringLiteral("\"%1\" could not be opened: %2").arg(path, source.openError));
-        }
-        // What the file was when it was opened is what is packed.
-        const ISourceFile& file = *source.file;
-        const qint64 size = file.size();
-        const QString name = QString::fromUtf8(source.name);
-        CRawEntry entry(pack.archive);
-        const bool zip64 = size >= (maskCredentials ? maskedZip64Threshold : zip64Threshold);
-        int result = entry.open(source.name, std::time_t(file.modified()),
-                                unixAttributes(false, file.permissions()), zip64);
-        if (result != ZIP_OK) {
-            SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
-            return fail(pack.writeError());
-        }
-        Q_EMIT entryProgress(pack.total, pack.actual, 0, size, source.fileName);
-        QElapsedTimer sinceReport;
-        sinceReport.start();
-        qint64 lineEnds = 0;
-        const qint64 maskedBefore = pack.maskedCount;
-        bool readFailed = false;
-        for (bool ended = false; !ended && !isAborted();) {
-            const CDeflatePipeline::TBlock& block = pipeline.front();
-            switch (block.status) {
-            case CDeflatePipeline::TStatus::Compressed:
-                break;
-            case CDeflatePipeline::TStatus::DeflateFailed:
-                SY_CRITICAL_AT(zipFunction) << "failed to write:" << name;
-                return fail(QStringLiteral("\"%1\" could not be compressed").arg(path));
-            case CDeflatePipeline::TStatus::ReadFailed:
-                if (!skipUnreadable) {
-                    SY_CRITICAL_AT(zipFunction) << "failed to read:" << path;
-                    return fail(QStringLiteral("\"%1\" could not be read").arg(path));
-                }
-                // The entry ends with what was read before; its stream is ended on closing.
-                readFailed = true;
-                break;
-            }
-            if (readFailed)
-                break;
-            if (!zip64 && entry.size() + block.packed > qint64(0xFFFFFFFF)) {
-                SY_CRITICAL_AT(zipFunction) << "failed to write:" << name << "- masked, it grew"
-                                            << "past the 4 GiB of its entry";
-                return fail(QStringLiteral("\"%1\" grew too large when masked").arg(path));
-            }
-            QByteArray listed;
-            for (const CCredentialMasker::TMasked& masked : block.masked) {
-                listed += source.name;
-                listed += ':';
-                listed += QByteArray::number(lineEnds + masked.line);
-                listed += ": ";
-                listed += kindText(masked.kind);
-                listed += '\n';
-            }
-            if (!listed.isEmpty() && !listMasked(pack, listed))
-                return false;
-            pack.maskedCount += block.masked.size();
-            lineEnds += block.lineEnds;
-            if (!entry.write(block)) {
-                SY_CRITICAL_AT(zipFunction)
-                    << "failed to write:" << name << "-" << pack.writeError();
-                return fail(pack.writeError());
-            }
-            ended = block.final;
-            if (!ended && sinceReport.hasExpired(entryReportInterval)) {
-                Q_EMIT entryProgress(pack.total, pack.actual, entry.sizeRead(), size,
-                                     source.fileName);
-                sinceReport.start();
-            }
-            pipeline.pop();
-            if (!ended)
-                planner.plan();
-        }
-        planner.finish(index);
-        if (readFailed) {
-            SY_WARNING_AT(zipFunction) << path << "could not be read to its end: packed"
-                                       << entry.sizeRead() << "of" << size << "bytes";
-            leaveOut(source.name, QStringLiteral("a read failed; packed %1 of %2 bytes")
-                                      .arg(entry.sizeRead())
-                                      .arg(size));
-        } else if (entry.sizeRead() < size && !isAborted()) {
-            SY_WARNING_AT(zipFunction) << path << "shrank while it was packed: packed"
-                                       << entry.sizeRead() << "of" << size << "bytes";
-        }
-        if (pack.maskedCount > maskedBefore) {
-            SY_DEBUG_AT(zipFunction)
-                << "masked" << pack.maskedCount - maskedBefore << "credentials in" << path;
-            Q_EMIT credentialsMasked(pack.maskedCount);
-        }
-        Q_EMIT zipProgress(pack.total, pack.actual, entry.sizeRead(), source.fileName);
-        result = entry.close();
-        if (result != ZIP_OK) {
-            SY_CRITICAL_AT(zipFunction)
-                << "error zipping file:" << path << result << "-" << pack.writeError();
-            return fail(pack.writeError());
-        }
-        // The check inflates the pieces of a large entry in parallel.
-        if (entry.pieces().size() > 1) {
-            for (CZipperVerifier::TPiece& piece : entry.pieces()) {
-                piece.entry = pack.written.size();
-                pack.pieces.push_back(piece);
-            }
-        }
-        pack.written.push_back({source.name, entry.crc(), entry.size()});
+bool CZipper::packFile(TPack& pack, CDeflatePipeline& pipeline, CBlockPlanner& planner,
+                       qsizetype index, TSource& source)
+{
+    const QString& path = source.filePath;
+    if (!source.regular || source.opened == ISourceFile::TOpen::NotRegular) {
+        SY_WARNING_AT(zipFunction) << "skipping" << path << ", not a file ...";
         ++pack.actual;
+        return true;
+    }
+    if (source.opened == ISourceFile::TOpen::Missing) {
+        SY_WARNING_AT(zipFunction)
+            << "skipping" << path << ", it was removed before it could be packed";
+        ++pack.actual;
+        return true;
+    }
+    if (!source.file && skipUnreadable) {
+        SY_WARNING_AT(zipFunction)
+            << "skipping" << path << ", it could not be opened:" << source.openError;
+        leaveOut(source.name, QStringLiteral("it could not be opened: ") + source.openError);
+        ++pack.actual;
+        return true;
+    }
+    if (!source.file) {
+        SY_CRITICAL_AT(zipFunction) << "failed to open sourceFile:" << path;
+        return fail(QStringLiteral("\"%1\" could not be opened: %2").arg(path, source.openError));
+    }
+    // What the file was when it was opened is what is packed.
+    const ISourceFile& file = *source.file;
+    const qint64 size = file.size();
+    CRawEntry entry(pack.archive);
+    const bool zip64 = size >= (maskCredentials ? maskedZip64Threshold : zip64Threshold);
+    int result = entry.open(source.name, std::time_t(file.modified()),
+                            unixAttributes(false, file.permissions()), zip64);
+    if (result != ZIP_OK) {
+        SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
+        return fail(pack.writeError());
+    }
+    Q_EMIT entryProgress(pack.total, pack.actual, 0, size, source.fileName);
+    const qint64 maskedBefore = pack.maskedCount;
+    bool readFailed = false;
+    if (!writeBlocks(pack, pipeline, planner, source, entry, zip64, readFailed))
+        return false;
+    planner.finish(index);
+    if (readFailed) {
+        SY_WARNING_AT(zipFunction) << path << "could not be read to its end: packed"
+                                   << entry.sizeRead() << "of" << size << "bytes";
+        leaveOut(
+            source.name,
+            QStringLiteral("a read failed; packed %1 of %2 bytes").arg(entry.sizeRead()).arg(size));
+    } else if (entry.sizeRead() < size && !isAborted()) {
+        SY_WARNING_AT(zipFunction) << path << "shrank while it was packed: packed"
+                                   << entry.sizeRead() << "of" << size << "bytes";
+    }
+    if (pack.maskedCount > maskedBefore) {
+        SY_DEBUG_AT(zipFunction) << "masked" << pack.maskedCount - maskedBefore << "credentials in"
+                                 << path;
+        Q_EMIT credentialsMasked(pack.maskedCount);
+    }
+    Q_EMIT zipProgress(pack.total, pack.actual, entry.sizeRead(), source.fileName);
+    result = entry.close();
+    if (result != ZIP_OK) {
+        SY_CRITICAL_AT(zipFunction)
+            << "error zipping file:" << path << result << "-" << pack.writeError();
+        return fail(pack.writeError());
+    }
+    // The check inflates the pieces of a large entry in parallel.
+    if (entry.pieces().size() > 1) {
+        for (CZipperVerifier::TPiece& piece : entry.pieces()) {
+            piece.entry = pack.written.size();
+            pack.pieces.push_back(piece);
+        }
+    }
+    pack.written.push_back({source.name, entry.crc(), entry.size()});
+    ++pack.actual;
+    return true;
+}
+
+bool CZipper::writeBlocks(TPack& pack, CDeflatePipeline& pipeline, CBlockPlanner& planner,
+                          const TSource& source, CRawEntry& entry, bool zip64, bool& readFailed)
+{
+    const QString& path = source.filePath;
+    const QString name = QString::fromUtf8(source.name);
+    const qint64 size = source.file->size();
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    qint64 lineEnds = 0;
+    for (bool ended = false; !ended && !isAborted();) {
+        const CDeflatePipeline::TBlock& block = pipeline.front();
+        switch (block.status) {
+        case CDeflatePipeline::TStatus::Compressed:
+            break;
+        case CDeflatePipeline::TStatus::DeflateFailed:
+            SY_CRITICAL_AT(zipFunction) << "failed to write:" << name;
+            return fail(QStringLiteral("\"%1\" could not be compressed").arg(path));
+        case CDeflatePipeline::TStatus::ReadFailed:
+            if (!skipUnreadable) {
+                SY_CRITICAL_AT(zipFunction) << "failed to read:" << path;
+                return fail(QStringLiteral("\"%1\" could not be read").arg(path));
+            }
+            // The entry ends with what was read before; its stream is ended on closing.
+            readFailed = true;
+            break;
+        }
+        if (readFailed)
+            return true;
+        if (!zip64 && entry.size() + block.packed > qint64(0xFFFFFFFF)) {
+            SY_CRITICAL_AT(zipFunction) << "failed to write:" << name << "- masked, it grew"
+                                        << "past the 4 GiB of its entry";
+            return fail(QStringLiteral("\"%1\" grew too large when masked").arg(path));
+        }
+        QByteArray listed;
+        for (const CCredentialMasker::TMasked& masked : block.masked) {
+            listed += source.name;
+            listed += ':';
+            listed += QByteArray::number(lineEnds + masked.line);
+            listed += ": ";
+            listed += kindText(masked.kind);
+            listed += '\n';
+        }
+        if (!listed.isEmpty() && !listMasked(pack, listed))
+            return false;
+        pack.maskedCount += block.masked.size();
+        lineEnds += block.lineEnds;
+        if (!entry.write(block)) {
+            SY_CRITICAL_AT(zipFunction) << "failed to write:" << name << "-" << pack.writeError();
+            return fail(pack.writeError());
+        }
+        ended = block.final;
+        if (!ended && sinceReport.hasExpired(entryReportInterval)) {
+            Q_EMIT entryProgress(pack.total, pack.actual, entry.sizeRead(), size, source.fileName);
+            sinceReport.start();
+        }
+        pipeline.pop();
+        if (!ended)
+            planner.plan();
     }
     return true;
 }

@@ -10,7 +10,11 @@
 #include <QString>
 #include <QStringList>
 
+class CBlockPlanner;
+class CDeflatePipeline;
+class CRawEntry;
 class QIODevice;
+struct TSource;
 
 // Packs a directory tree or a single file into a zip archive, as a new archive or added to an
 // existing one, reporting entry by entry through signals. Each file is opened once and packed as
@@ -109,6 +113,14 @@ private:
 
     bool fail(const QString& cause = QString());
     bool packEntries(TPack& pack);
+    bool packFolders(TPack& pack);
+    // Packs the file at index of the listing, or skips it with a warning.
+    bool packFile(TPack& pack, CDeflatePipeline& pipeline, CBlockPlanner& planner, qsizetype index,
+                  TSource& source);
+    // Writes the file's blocks to its entry as the pipeline finishes them, up to its last one or
+    // an abort; readFailed when a read failed and unreadable files are skipped.
+    bool writeBlocks(TPack& pack, CDeflatePipeline& pipeline, CBlockPlanner& planner,
+                     const TSource& source, CRawEntry& entry, bool zip64, bool& readFailed);
     bool writeMaskedList(TPack& pack);
     bool writeLeftOutList(TPack& pack);
     // Adds lines to the list of what was masked, kept on disk until it is packed.
