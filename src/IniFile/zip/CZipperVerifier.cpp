@@ -420,7 +420,7 @@ bool CZipperVerifier::fail(const QByteArray& name, const QString& reason)
     return false;
 }
 
-bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
+bool CZipperVerifier::loadDirectory(quint64& entries)
 {
     const QString unreadable = QStringLiteral("its central directory does not read back");
     const qint64 fileSize = archive.size();
@@ -441,7 +441,7 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
     // One disk: this one, holding every entry.
     if (get16(record + 4) != 0 || get16(record + 6) != 0 || get16(record + 8) != get16(record + 10))
         return fail(QByteArray(), QStringLiteral("its end record names another disk"));
-    quint64 entries = get16(record + 10);
+    entries = get16(record + 10);
     quint64 directorySize = get32(record + 12);
     quint64 directoryOffset = get32(record + 16);
     quint64 directoryEnd = quint64(fileSize - tailSize + end);
@@ -473,6 +473,53 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
     if (archive.readAt(directory.data(), qint64(directorySize), qint64(directoryOffset)) !=
         qint64(directorySize))
         return fail(QByteArray(), unreadable);
+    return true;
+}
+
+bool CZipperVerifier::readRecord(const char* central, qint64 nameLength, qint64 extraLength,
+                                 TRecord& entry)
+{
+    entry.name = QByteArray::fromRawData(central + centralSize, nameLength);
+    entry.flags = get16(central + 8);
+    entry.method = get16(central + 10);
+    entry.dosTime = get32(central + 12);
+    entry.crc = get32(central + 16);
+    entry.compressed = get32(central + 20);
+    entry.size = get32(central + 24);
+    entry.offset = get32(central + 42);
+    entry.versionNeeded = get16(central + 6);
+    // Fields the writer never varies, but readers act on: another disk makes 7-Zip refuse
+    // the data, a version above 4.5 makes Info-ZIP's unzip 6.0 skip the entry, and a Unix
+    // file type other than the entry's makes unzip extract a log as a link.
+    if (get16(central + 34) != 0)
+        return fail(entry.name, QStringLiteral("its central record names another disk"));
+    if (entry.versionNeeded > maxVersionNeeded)
+        return fail(entry.name, QStringLiteral("it asks for a newer version of the format"));
+    const quint32 type = (get32(central + 38) >> 16) & 0170000u;
+    if (get16(central + 4) >> 8 == unixHost && type != 0 &&
+        type != (entry.name.endsWith('/') ? 0040000u : 0100000u))
+        return fail(entry.name, QStringLiteral("its file type is not that of its entry"));
+    // The zip64 field holds, in this order, each value that did not fit its field.
+    const QByteArray zip64 = zip64Extra(central + centralSize + nameLength, extraLength);
+    qint64 field = 0;
+    for (quint64* value : {&entry.size, &entry.compressed, &entry.offset}) {
+        if (*value != max32)
+            continue;
+        if (zip64.size() < field + 8)
+            return fail(entry.name, QStringLiteral("its zip64 record is missing"));
+        *value = get64(zip64.constData() + field);
+        field += 8;
+    }
+    return true;
+}
+
+bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
+{
+    const QString unreadable = QStringLiteral("its central directory does not read back");
+    quint64 entries = 0;
+    if (!loadDirectory(entries))
+        return false;
+    const quint64 directorySize = quint64(directory.size());
     // A count the directory cannot hold is caught below, without reserving for it.
     records.reserve(size_t(qMin<quint64>(entries, directorySize / centralSize)));
     const char* data = directory.constData();
@@ -486,43 +533,18 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
         const quint64 length = quint64(centralSize + nameLength + extraLength + commentLength);
         if (directorySize - at < length)
             return fail(QByteArray(), unreadable);
-        TRecord entry;
-        entry.name = QByteArray::fromRawData(central + centralSize, nameLength);
-        entry.flags = get16(central + 8);
-        entry.method = get16(central + 10);
-        entry.dosTime = get32(central + 12);
-        entry.crc = get32(central + 16);
-        entry.compressed = get32(central + 20);
-        entry.size = get32(central + 24);
-        entry.offset = get32(central + 42);
-        entry.versionNeeded = get16(central + 6);
-        // Fields the writer never varies, but readers act on: another disk makes 7-Zip refuse
-        // the data, a version above 4.5 makes Info-ZIP's unzip 6.0 skip the entry, and a Unix
-        // file type other than the entry's makes unzip extract a log as a link.
-        if (get16(central + 34) != 0)
-            return fail(entry.name, QStringLiteral("its central record names another disk"));
-        if (entry.versionNeeded > maxVersionNeeded)
-            return fail(entry.name, QStringLiteral("it asks for a newer version of the format"));
-        const quint32 type = (get32(central + 38) >> 16) & 0170000u;
-        if (get16(central + 4) >> 8 == unixHost && type != 0 &&
-            type != (entry.name.endsWith('/') ? 0040000u : 0100000u))
-            return fail(entry.name, QStringLiteral("its file type is not that of its entry"));
-        // The zip64 field holds, in this order, each value that did not fit its field.
-        const QByteArray zip64 = zip64Extra(central + centralSize + nameLength, extraLength);
-        qint64 field = 0;
-        for (quint64* value : {&entry.size, &entry.compressed, &entry.offset}) {
-            if (*value != max32)
-                continue;
-            if (zip64.size() < field + 8)
-                return fail(entry.name, QStringLiteral("its zip64 record is missing"));
-            *value = get64(zip64.constData() + field);
-            field += 8;
-        }
-        records.push_back(std::move(entry));
+        records.emplace_back();
+        if (!readRecord(central, nameLength, extraLength, records.back()))
+            return false;
         at += length;
     }
     if (records.size() != entries || records.size() < written.size())
         return fail(QByteArray(), unreadable);
+    return matchWritten(records);
+}
+
+bool CZipperVerifier::matchWritten(std::vector<TRecord>& records)
+{
     const size_t first = records.size() - written.size();
     for (size_t i = 0; i < written.size(); ++i) {
         TRecord& entry = records[first + i];
@@ -543,7 +565,7 @@ bool CZipperVerifier::readDirectory(std::vector<TRecord>& records)
         i = end;
     }
     for (TRecord& entry : records) {
-        if (entry.offset >= directoryOffset)
+        if (entry.offset >= directoryStart)
             return fail(entry.name, QStringLiteral("its local header lies outside the archive"));
     }
     return true;
@@ -572,26 +594,73 @@ bool CZipperVerifier::splits(TRecord& record, quint64 regionEnd) const
     return record.dataStart + compressed <= regionEnd;
 }
 
+// The first bad entry in the archive, of those the check's threads found.
+struct CZipperVerifier::TFirstFailure
+{
+    std::atomic<bool> failed{false};
+    std::mutex lock;
+    const TRecord* record = nullptr;
+    QString reason;
+
+    void note(const TRecord* at, const QString& why)
+    {
+        const std::lock_guard<std::mutex> locker(lock);
+        failed = true;
+        if (!record || at->offset < record->offset) {
+            record = at;
+            reason = why;
+        }
+    }
+};
+
 bool CZipperVerifier::verify()
 {
     std::vector<TRecord> records;
     if (!readDirectory(records))
         return false;
-    // Entries follow one another: each one's header, data and descriptor run to the next
-    // one's header, the last one's to the central directory. Runs of small entries are read
-    // at once; the largest shares go first, so that no thread is left with a large one at the
-    // end. A split entry's header is a share of its own, and so is each of its pieces.
     std::vector<TRecord*> byOffset;
     byOffset.reserve(records.size());
     for (TRecord& record : records)
         byOffset.push_back(&record);
     std::sort(byOffset.begin(), byOffset.end(),
               [](const TRecord* a, const TRecord* b) { return a->offset < b->offset; });
+    std::vector<TRecord*> split;
+    const std::vector<TTask> tasks = planTasks(byOffset, split);
+    // What each piece inflated to.
+    std::vector<std::pair<quint32, quint64>> inflated(pieces.size());
+    TFirstFailure found;
+    runTasks(tasks, byOffset, inflated, found);
+    for (const TRecord* record : split) {
+        if (found.failed)
+            break;
+        const size_t first = size_t(record->pieces - pieces.data());
+        quint32 crc = inflated[first].first;
+        quint64 size = inflated[first].second;
+        for (size_t piece = first + 1; piece < first + record->pieceCount; ++piece) {
+            crc =
+                quint32(crc32_combine(crc, inflated[piece].first, z_off_t(inflated[piece].second)));
+            size += inflated[piece].second;
+        }
+        const QString reason = CWorker::compare(*record, crc, size);
+        if (!reason.isEmpty())
+            found.note(record, reason);
+    }
+    if (found.record)
+        return fail(found.record->name, found.reason);
+    return true;
+}
+
+// Entries follow one another: each one's header, data and descriptor run to the next one's
+// header, the last one's to the central directory. Runs of small entries are read at once; the
+// largest shares go first, so that no thread is left with a large one at the end. A split
+// entry's header is a share of its own, and so is each of its pieces.
+std::vector<CZipperVerifier::TTask>
+CZipperVerifier::planTasks(const std::vector<TRecord*>& byOffset, std::vector<TRecord*>& split)
+{
     const auto regionEnd = [&](size_t i) {
         return i + 1 < byOffset.size() ? byOffset[i + 1]->offset : directoryStart;
     };
     std::vector<TTask> tasks;
-    std::vector<TRecord*> split;
     for (size_t i = 0; i < byOffset.size(); ++i) {
         TRecord& record = *byOffset[i];
         if (!splits(record, regionEnd(i))) {
@@ -620,25 +689,18 @@ bool CZipperVerifier::verify()
     std::stable_sort(tasks.begin(), tasks.end(), [](const TTask& a, const TTask& b) {
         return a.end - a.start > b.end - b.start;
     });
-    // What each piece inflated to.
-    std::vector<std::pair<quint32, quint64>> inflated(pieces.size());
+    return tasks;
+}
+
+void CZipperVerifier::runTasks(const std::vector<TTask>& tasks,
+                               const std::vector<TRecord*>& byOffset,
+                               std::vector<std::pair<quint32, quint64>>& inflated,
+                               TFirstFailure& found) const
+{
     std::atomic<size_t> next(0);
-    std::atomic<bool> failed(false);
-    std::mutex failureLock;
-    const TRecord* failedRecord = nullptr;
-    QString failedReason;
-    const auto failAt = [&](const TRecord* record, const QString& reason) {
-        const std::lock_guard<std::mutex> locker(failureLock);
-        failed = true;
-        // Of several bad entries, the first in the archive is named.
-        if (!failedRecord || record->offset < failedRecord->offset) {
-            failedRecord = record;
-            failedReason = reason;
-        }
-    };
     const auto work = [&] {
         CWorker worker(archive);
-        for (size_t taken = next++; taken < tasks.size() && !failed; taken = next++) {
+        for (size_t taken = next++; taken < tasks.size() && !found.failed; taken = next++) {
             const TTask& task = tasks[taken];
             size_t failedAt = 0;
             QString reason;
@@ -653,7 +715,7 @@ bool CZipperVerifier::verify()
                 reason = worker.checkPiece(task.start, task.end, last, crc, size);
             }
             if (!reason.isEmpty())
-                failAt(byOffset[task.first + failedAt], reason);
+                found.note(byOffset[task.first + failedAt], reason);
         }
     };
     std::vector<std::thread> threads;
@@ -668,22 +730,4 @@ bool CZipperVerifier::verify()
     work();
     for (std::thread& thread : threads)
         thread.join();
-    for (const TRecord* record : split) {
-        if (failed)
-            break;
-        const size_t first = size_t(record->pieces - pieces.data());
-        quint32 crc = inflated[first].first;
-        quint64 size = inflated[first].second;
-        for (size_t piece = first + 1; piece < first + record->pieceCount; ++piece) {
-            crc =
-                quint32(crc32_combine(crc, inflated[piece].first, z_off_t(inflated[piece].second)));
-            size += inflated[piece].second;
-        }
-        const QString reason = CWorker::compare(*record, crc, size);
-        if (!reason.isEmpty())
-            failAt(record, reason);
-    }
-    if (failedRecord)
-        return fail(failedRecord->name, failedReason);
-    return true;
 }

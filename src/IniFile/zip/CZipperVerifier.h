@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <utility>
 #include <vector>
 
 class ISourceFile;
@@ -57,8 +58,21 @@ private:
     struct TRecord;
     struct TTask;
     class CWorker;
+    struct TFirstFailure;
 
     bool readDirectory(std::vector<TRecord>& records);
+    // Finds the end records and reads the central directory they point to.
+    bool loadDirectory(quint64& entries);
+    // The fields of one central record, in the directory, that readers act on.
+    bool readRecord(const char* central, qint64 nameLength, qint64 extraLength, TRecord& entry);
+    // Ties the records of the entries this zip wrote to what it wrote of them.
+    bool matchWritten(std::vector<TRecord>& records);
+    // The check's shares, largest first; split holds the entries checked in pieces.
+    std::vector<TTask> planTasks(const std::vector<TRecord*>& byOffset,
+                                 std::vector<TRecord*>& split);
+    // Checks the shares on the workers' threads; inflated gets what each piece inflated to.
+    void runTasks(const std::vector<TTask>& tasks, const std::vector<TRecord*>& byOffset,
+                  std::vector<std::pair<quint32, quint64>>& inflated, TFirstFailure& found) const;
     bool splits(TRecord& record, quint64 regionEnd) const;
     bool fail(const QByteArray& name, const QString& reason);
 
