@@ -164,14 +164,36 @@ bool CLogFilesSender::zipAndSendLogFiles()
     }
 
     removePartialArchives();
-    QString workingFolder = archiveFolder();
-    QString output = outputFolder();
-    QString placedElsewhere;
-    QString message;
+    TPacking packing;
+    packing.workingFolder = archiveFolder();
+    packing.output = outputFolder();
+    pack(syCallSite, fsOperations, zipper, packing);
+    const QString folder = placePacked(syCallSite, fsOperations, zipper.lastError(), packing);
+    // Every partial archive is gone or named by now.
+    forgetPartials();
+    const QStringList leftOut = zipper.leftOut();
+    if (packing.zipped && !leftOut.isEmpty()) {
+        const QString partly =
+            tr("%n log file(s) are missing from the archive or are in it only in part; its list "
+               "of left-out files names them and says why:\n%1",
+               nullptr, int(leftOut.size()))
+                .arg(leftOut.join(QLatin1Char('\n')));
+        packing.notice =
+            packing.notice.isEmpty() ? partly : packing.notice + QStringLiteral("\n\n") + partly;
+    }
+    if (!packing.message.isEmpty())
+        Q_EMIT failed(packing.message);
+    else if (!packing.notice.isEmpty())
+        Q_EMIT notice(packing.notice);
+    handOff(supportInfo, folder, folder.isEmpty() ? QString() : folder + m_targetFile);
+    return true;
+}
+
+void CLogFilesSender::pack(const CCallSiteRecord& syCallSite, IFSOperations& fsOperations,
+                           CZipper& zipper, TPacking& packing)
+{
     // Staging and packing run on a thread of their own while this thread goes on handling the
     // window's events: a large backup folder or a long file never leaves the window unpainted.
-    bool roomy = true;
-    bool zipped = false;
     QString systemReport;
     const std::unique_ptr<QThread> worker(QThread::create([&] {
         SY_FUNCTION("CLogFilesSender::zipAndSendLogFiles");
@@ -186,13 +208,14 @@ bool CLogFilesSender::zipAndSendLogFiles()
             zipper.noteLeftOut(entry, why);
         // One walk of the log folder serves the report, the room check and the zip.
         CArchiveSpace space(m_logsFolder);
-        systemReport = stageSystemReport(output, space);
-        roomy = checkRoom(space, workingFolder, output, placedElsewhere, message);
-        if (roomy) {
+        systemReport = stageSystemReport(packing.output, space);
+        packing.roomy = checkRoom(space, packing.workingFolder, packing.output, packing.notice,
+                                  packing.message);
+        if (packing.roomy) {
+            const QString partial = partialName(m_targetFile);
             zipper.useListing(space.takeListing());
-            notePartials(
-                {workingFolder + partialName(m_targetFile), output + partialName(m_targetFile)});
-            zipped = zipper.zip(m_logsFolder, workingFolder + partialName(m_targetFile), false);
+            notePartials({packing.workingFolder + partial, packing.output + partial});
+            packing.zipped = zipper.zip(m_logsFolder, packing.workingFolder + partial, false);
         }
     }));
     QEventLoop working;
@@ -210,61 +233,50 @@ bool CLogFilesSender::zipAndSendLogFiles()
     // The report describes this run only; the next one writes its own.
     if (!systemReport.isEmpty() && !QFile::remove(systemReport))
         SY_WARNING << "could not remove" << quoted(systemReport);
+}
+
+QString CLogFilesSender::placePacked(const CCallSiteRecord& syCallSite, IFSOperations& fsOperations,
+                                     const QString& zipError, TPacking& packing)
+{
+    const QString& workingFolder = packing.workingFolder;
     const QString workingArchive = workingFolder + m_targetFile;
     const QString partialArchive = workingFolder + partialName(m_targetFile);
-    QString cause = zipped ? QString() : zipper.lastError();
-    if (zipped) {
+    QString cause = packing.zipped ? QString() : zipError;
+    if (packing.zipped) {
         cause = attempt(
             [&] { return fsOperations.moveFile(partialArchive, workingArchive, false, true); },
-            zipped);
+            packing.zipped);
         if (!cause.isEmpty())
             SY_WARNING << "could not name the archive:" << cause;
     }
-    QString folder;
-    if (!roomy) {
+    if (!packing.roomy) {
         SY_CRITICAL << "no room for the archive of" << m_logsFolder;
-    } else if (!zipped) {
+        return QString();
+    }
+    if (!packing.zipped) {
         SY_CRITICAL << "could not zip" << m_logsFolder;
         QFile::remove(partialArchive);
         // Where the logs themselves are missing or unreadable, the logs are what failed.
         if (cause.isEmpty() || !QFileInfo(m_logsFolder).isDir())
-            message = tr("No log archive could be made: the logs in %1 could not be packed. The "
-                         "support form opens all the same; please describe the problem there.")
-                          .arg(QDir::toNativeSeparators(m_logsFolder));
+            packing.message =
+                tr("No log archive could be made: the logs in %1 could not be packed. The "
+                   "support form opens all the same; please describe the problem there.")
+                    .arg(QDir::toNativeSeparators(m_logsFolder));
         else
-            message = tr("No log archive could be made in %1: %2. The support form opens all "
-                         "the same; please describe the problem there.")
-                          .arg(QDir::toNativeSeparators(workingFolder), cause);
-    } else {
-        folder = output;
-        QString placingCause;
-        if (!placeArchive(fsOperations, workingArchive, folder, placingCause)) {
-            SY_CRITICAL << "could not place" << workingArchive << "in" << folder;
-            message = tr("The log archive could not be put into %1: %3. It is in %2; that folder "
+            packing.message = tr("No log archive could be made in %1: %2. The support form opens "
+                                 "all the same; please describe the problem there.")
+                                  .arg(QDir::toNativeSeparators(workingFolder), cause);
+        return QString();
+    }
+    QString placingCause;
+    if (placeArchive(fsOperations, workingArchive, packing.output, placingCause))
+        return packing.output;
+    SY_CRITICAL << "could not place" << workingArchive << "in" << packing.output;
+    packing.message = tr("The log archive could not be put into %1: %3. It is in %2; that folder "
                          "opens now so that you can attach the archive from there.")
-                          .arg(QDir::toNativeSeparators(folder),
+                          .arg(QDir::toNativeSeparators(packing.output),
                                QDir::toNativeSeparators(workingFolder), placingCause);
-            folder = workingFolder;
-        }
-    }
-    // Every partial archive is gone or named by now.
-    forgetPartials();
-    const QStringList leftOut = zipper.leftOut();
-    if (zipped && !leftOut.isEmpty()) {
-        const QString partly =
-            tr("%n log file(s) are missing from the archive or are in it only in part; its list "
-               "of left-out files names them and says why:\n%1",
-               nullptr, int(leftOut.size()))
-                .arg(leftOut.join(QLatin1Char('\n')));
-        placedElsewhere =
-            placedElsewhere.isEmpty() ? partly : placedElsewhere + QStringLiteral("\n\n") + partly;
-    }
-    if (!message.isEmpty())
-        Q_EMIT failed(message);
-    else if (!placedElsewhere.isEmpty())
-        Q_EMIT notice(placedElsewhere);
-    handOff(supportInfo, folder, folder.isEmpty() ? QString() : folder + m_targetFile);
-    return true;
+    return workingFolder;
 }
 
 void CLogFilesSender::notePartials(const QStringList& paths)

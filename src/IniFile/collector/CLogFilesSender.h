@@ -15,6 +15,7 @@ class CArchiveSpace;
 class CZipper;
 class IFSOperations;
 class QLockFile;
+struct CCallSiteRecord;
 
 // Gathers the client's logs for support: copies the database error log and the backup logs
 // into the log folder, packs that folder into one time-stamped archive, places the archive
@@ -86,6 +87,23 @@ protected:
     virtual void oldLogsPacked() {}
 
 private:
+    // One run's packing: where the archive is written and goes, and what came of it.
+    struct TPacking
+    {
+        QString workingFolder;
+        QString output;
+        bool roomy = true;
+        bool zipped = false;
+        // For the user: where the archive went instead or what it lacks, and why the run failed.
+        QString notice;
+        QString message;
+    };
+    // Stages the logs and packs them on a thread of their own, reporting to the window.
+    void pack(const CCallSiteRecord& syCallSite, IFSOperations& fsOperations, CZipper& zipper,
+              TPacking& packing);
+    // Names the packed archive and places it; the folder to show, empty when there is none.
+    QString placePacked(const CCallSiteRecord& syCallSite, IFSOperations& fsOperations,
+                        const QString& zipError, TPacking& packing);
     // Compares what the staged logs' archive can take with the free space where it is written
     // and where it goes, before a byte is written. May move the output to the fallback folder
     // (notice says so) or the partial archive into the output folder; false with the message
