@@ -113,6 +113,94 @@ QList<int> elementIndexes(const QSettings& settings, int size)
     return indexes;
 }
 
+// Whether the file at fileName is one to read rules from; when not, a critical record says why.
+bool isReadable(const CCallSiteRecord& syCallSite, const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        SY_CRITICAL << "Error loading file system filter file:" << fileName << "not found.";
+        return false;
+    }
+    // A FIFO or a device at the path would block or never end; only a regular file is opened.
+    if (!info.isFile()) {
+        SY_CRITICAL << "Error loading file system filter file:" << fileName
+                    << "is not a regular file.";
+        return false;
+    }
+    if (info.size() > maxFileSize) {
+        SY_CRITICAL << "Error loading file system filter file:" << fileName
+                    << "is too large:" << info.size() << "bytes.";
+        return false;
+    }
+    // QSettings reads an unreadable file as an empty one; that must not pass for "no rules".
+    QFile probe(fileName);
+    const QByteArray content =
+        probe.open(QIODevice::ReadOnly) ? probe.read(maxFileSize + 1) : QByteArray();
+    if (probe.error() != QFileDevice::NoError) {
+        SY_CRITICAL << "Error loading file system filter file:" << fileName
+                    << "could not be read:" << probe.errorString();
+        return false;
+    }
+    if (CSerialisedValueCheck::mayHoldSerialisedValue(content)) {
+        SY_CRITICAL << "Error loading file system filter file:" << fileName
+                    << "holds a serialised value (@Variant or @DateTime), which is not read.";
+        return false;
+    }
+    return true;
+}
+
+void readOptions(const CCallSiteRecord& syCallSite, QSettings& settings, CFSPlatformFilter& filter)
+{
+    settings.beginGroup(QStringLiteral("options"));
+    for (const CModuleKey& module : moduleKeys) {
+        quint32 options = 0;
+        if (!readUnsigned(settings, QLatin1String(module.key), options))
+            SY_WARNING << "option" << module.key << "is not an unsigned number; skipped";
+        else if (options != 0)
+            filter.addModuleOptions(module.bit, options);
+    }
+    settings.endGroup();
+}
+
+// Adds the rule of the array element the settings are at; one that is not whole is skipped.
+void readElement(const CCallSiteRecord& syCallSite, QSettings& settings,
+                 const CCategoryKeys& category, int index, CFSPlatformFilter& filter)
+{
+    QStringList items{settings.value(QLatin1String(category.element)).toString()};
+    if (CIniWrittenText::dropMarksLostOnSave(items) > 0)
+        SY_WARNING << "element" << index << "of" << category.group
+                   << "starts with a byte order mark (U+FEFF), which a save would not"
+                      " keep; it is dropped";
+    const QString& value = items.first();
+    quint32 modules = 0;
+    quint32 type = 0;
+    const bool numbers = readUnsigned(settings, QStringLiteral("modules"), modules) &&
+                         readUnsigned(settings, QStringLiteral("type"), type);
+    const char* const reason = !numbers          ? "modules or type is not an unsigned number"
+                               : value.isEmpty() ? "empty value"
+                               : (modules & allModules) == 0 ? "no module"
+                               : type == 0                   ? "type 0"
+                                                             : nullptr;
+    if (reason) {
+        SY_WARNING << "element" << index << "of" << category.group << "skipped:" << reason;
+        return;
+    }
+    const CFSFilterSetting setting = CFSFilter::makeSetting(category.category, type, value);
+    if (!setting.isValid()) {
+        SY_WARNING << "element" << index << "of" << category.group << "skipped: invalid pattern"
+                   << setting.errorString();
+        return;
+    }
+    if (modules & ~allModules) {
+        SY_WARNING << "element" << index << "of" << category.group
+                   << "names unknown modules; they are ignored";
+    }
+    for (const CModuleKey& module : moduleKeys) {
+        if (modules & module.bit)
+            filter.addExclude(category.category, module.bit, setting);
+    }
+}
+
 } // namespace
 
 CFSFilterFile::CFSFilterFile(const QString& fileName)
@@ -128,55 +216,15 @@ bool CFSFilterFile::load()
         SY_CRITICAL << "Error no filter file specified.";
         return false;
     }
-    const QFileInfo info(m_fileName);
-    if (!info.exists()) {
-        SY_CRITICAL << "Error loading file system filter file:" << m_fileName << "not found.";
+    if (!isReadable(syCallSite, m_fileName))
         return false;
-    }
-    // A FIFO or a device at the path would block or never end; only a regular file is opened.
-    if (!info.isFile()) {
-        SY_CRITICAL << "Error loading file system filter file:" << m_fileName
-                    << "is not a regular file.";
-        return false;
-    }
-    if (info.size() > maxFileSize) {
-        SY_CRITICAL << "Error loading file system filter file:" << m_fileName
-                    << "is too large:" << info.size() << "bytes.";
-        return false;
-    }
-    // QSettings reads an unreadable file as an empty one; that must not pass for "no rules".
-    QFile probe(m_fileName);
-    const QByteArray content =
-        probe.open(QIODevice::ReadOnly) ? probe.read(maxFileSize + 1) : QByteArray();
-    if (probe.error() != QFileDevice::NoError) {
-        SY_CRITICAL << "Error loading file system filter file:" << m_fileName
-                    << "could not be read:" << probe.errorString();
-        return false;
-    }
-    probe.close();
-    if (CSerialisedValueCheck::mayHoldSerialisedValue(content)) {
-        SY_CRITICAL << "Error loading file system filter file:" << m_fileName
-                    << "holds a serialised value (@Variant or @DateTime), which is not read.";
-        return false;
-    }
-
     QSettings settings(m_fileName, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
         SY_WARNING << "filter file" << m_fileName << "is not well formed; reading what it holds";
     if (!filter)
         filter = std::make_unique<CFSPlatformFilter>();
     warnAboutUnknownKeys(settings);
-
-    settings.beginGroup(QStringLiteral("options"));
-    for (const CModuleKey& module : moduleKeys) {
-        quint32 options = 0;
-        if (!readUnsigned(settings, QLatin1String(module.key), options))
-            SY_WARNING << "option" << module.key << "is not an unsigned number; skipped";
-        else if (options != 0)
-            filter->addModuleOptions(module.bit, options);
-    }
-    settings.endGroup();
-
+    readOptions(syCallSite, settings, *filter);
     for (const CCategoryKeys& category : categoryKeys) {
         settings.beginGroup(QLatin1String(category.group));
         const int size = settings.beginReadArray(QStringLiteral("excludes"));
@@ -187,49 +235,7 @@ bool CFSFilterFile::load()
         }
         for (const int index : indexes) {
             settings.setArrayIndex(index - 1);
-            QStringList items{settings.value(QLatin1String(category.element)).toString()};
-            if (CIniWrittenText::dropMarksLostOnSave(items) > 0)
-                SY_WARNING << "element" << index << "of" << category.group
-                           << "starts with a byte order mark (U+FEFF), which a save would not"
-                              " keep; it is dropped";
-            const QString& value = items.first();
-            quint32 modules = 0;
-            quint32 type = 0;
-            const bool numbers = readUnsigned(settings, QStringLiteral("modules"), modules) &&
-                                 readUnsigned(settings, QStringLiteral("type"), type);
-            const auto skip = [&](const char* reason) {
-                SY_WARNING << "element" << index << "of" << category.group << "skipped:" << reason;
-            };
-            if (!numbers) {
-                skip("modules or type is not an unsigned number");
-                continue;
-            }
-            if (value.isEmpty()) {
-                skip("empty value");
-                continue;
-            }
-            if ((modules & allModules) == 0) {
-                skip("no module");
-                continue;
-            }
-            if (type == 0) {
-                skip("type 0");
-                continue;
-            }
-            const CFSFilterSetting setting = CFSFilter::makeSetting(category.category, type, value);
-            if (!setting.isValid()) {
-                SY_WARNING << "element" << index << "of" << category.group
-                           << "skipped: invalid pattern" << setting.errorString();
-                continue;
-            }
-            if (modules & ~allModules) {
-                SY_WARNING << "element" << index << "of" << category.group
-                           << "names unknown modules; they are ignored";
-            }
-            for (const CModuleKey& module : moduleKeys) {
-                if (modules & module.bit)
-                    filter->addExclude(category.category, module.bit, setting);
-            }
+            readElement(syCallSite, settings, category, index, *filter);
         }
         settings.endArray();
         settings.endGroup();
