@@ -81,25 +81,9 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
         const QString problem = checkName(info.name, entry.components);
         if (!problem.isEmpty())
             return refuse(problem);
-        // An archive that was added to holds a newer version of a file under the same name
-        // later on, and the last one is what the file becomes. Two names that differ only in
-        // bytes that decode alike, or in "." components, are different files that would land on
-        // one path, and a link or a folder is no version of a file.
-        const QString path = entry.components.join(QLatin1Char('/'));
-        const auto landed = paths.constFind(path);
-        if (landed != paths.constEnd()) {
-            TEntry& earlier = entries[landed.value()];
-            const bool bothFolders = entry.isDirectory && earlier.isDirectory;
-            const bool newerFile = !entry.isDirectory && !earlier.isDirectory && !entry.isLink &&
-                                   !earlier.isLink && !entry.storedName.isEmpty() &&
-                                   entry.storedName == earlier.storedName;
-            if (!bothFolders && !newerFile)
-                return refuse(QStringLiteral("it lands on the same path as entry %1, %2")
-                                  .arg(landed.value() + 1)
-                                  .arg(printable(earlier.name)));
-            earlier.superseded = newerFile;
-        }
-        paths.insert(path, entries.size());
+        const QString landing = checkLanding(entry, paths);
+        if (!landing.isEmpty())
+            return refuse(landing);
         // An encrypted entry opens without a password and yields its cipher text.
         if (info.flags & encryptedFlag)
             return refuse(QStringLiteral("it is encrypted"));
@@ -131,6 +115,36 @@ CZipExtractor::TStatus CZipExtractor::checkEntries()
     code = archive.getZipError();
     if (code != UNZ_OK)
         return TStatus::OpenFailed;
+    return checkOverlaps(ranges);
+}
+
+QString CZipExtractor::checkLanding(TEntry& entry, QHash<QString, std::size_t>& paths)
+{
+    // An archive that was added to holds a newer version of a file under the same name later
+    // on, and the last one is what the file becomes. Two names that differ only in bytes that
+    // decode alike, or in "." components, are different files that would land on one path, and
+    // a link or a folder is no version of a file.
+    const QString path = entry.components.join(QLatin1Char('/'));
+    const auto landed = paths.constFind(path);
+    if (landed != paths.constEnd()) {
+        TEntry& earlier = entries[landed.value()];
+        const bool bothFolders = entry.isDirectory && earlier.isDirectory;
+        const bool newerFile = !entry.isDirectory && !earlier.isDirectory && !entry.isLink &&
+                               !earlier.isLink && !entry.storedName.isEmpty() &&
+                               entry.storedName == earlier.storedName;
+        if (!bothFolders && !newerFile)
+            return QStringLiteral("it lands on the same path as entry %1, %2")
+                .arg(landed.value() + 1)
+                .arg(printable(earlier.name));
+        earlier.superseded = newerFile;
+    }
+    paths.insert(path, entries.size());
+    return QString();
+}
+
+CZipExtractor::TStatus
+CZipExtractor::checkOverlaps(std::vector<std::tuple<quint64, quint64, std::size_t>>& ranges)
+{
     std::sort(ranges.begin(), ranges.end());
     for (std::size_t i = 1; i < ranges.size(); ++i) {
         if (std::get<0>(ranges[i]) < std::get<1>(ranges[i - 1])) {

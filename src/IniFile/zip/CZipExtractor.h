@@ -3,6 +3,7 @@
 #include "IniFile/zip/IExtractionTarget.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 class QFile;
@@ -106,6 +108,10 @@ private:
     };
 
     TStatus checkEntries();
+    // Why the entry cannot be extracted to its path, empty when it can; notes where it lands.
+    QString checkLanding(TEntry& entry, QHash<QString, std::size_t>& paths);
+    // Refuses an archive where two entries share data, given as (start, end, entry index).
+    TStatus checkOverlaps(std::vector<std::tuple<quint64, quint64, std::size_t>>& ranges);
     TStatus checkSpace();
     // The current entry's name as stored; empty when it cannot be read.
     QByteArray storedName();
