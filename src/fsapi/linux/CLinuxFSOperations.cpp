@@ -226,8 +226,8 @@ bool CLinuxFSOperations::setTimeStamps(const QString& path, const QDateTime& cre
     const struct timespec times[2] = {convertUTCQDateTimeToFileTime(syCallSite, lastAccess),
                                       convertUTCQDateTimeToFileTime(syCallSite, lastWrite)};
     const QByteArray bytes = nativeBytes(path);
-    const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessWrite,
-                                        QStringLiteral("File is locked: ")));
+    const CUniqueDescriptorLinux held(holdForChange(syCallSite, path, CLinuxFSLock::AccessWrite,
+                                                    QStringLiteral("File is locked: ")));
     struct stat status;
     // utimensat does not look at the path when both stamps are left out. A link gets the
     // times itself, so that nothing outside the tree is changed through it.
@@ -266,8 +266,8 @@ bool CLinuxFSOperations::changeReadOnly(const CCallSiteRecord& syCallSite, const
     if (error == 0 && !S_ISLNK(status.st_mode) && (attributes & FSAttributes::ReadOnly) &&
         ((status.st_mode & 0222) != 0) == readOnly) {
         const mode_t mode = readOnly ? status.st_mode & 07555 : (status.st_mode & 07777) | S_IWUSR;
-        const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessWrite,
-                                            QStringLiteral("File is locked: ")));
+        const CUniqueDescriptorLinux held(holdForChange(syCallSite, path, CLinuxFSLock::AccessWrite,
+                                                        QStringLiteral("File is locked: ")));
         if (::chmod(bytes.constData(), mode) != 0)
             error = errno;
     }

@@ -87,7 +87,7 @@ void removeStaleCopies(int folder)
             ::fstatat(listing, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || status.st_mtime > old)
             continue;
-        const Descriptor file(
+        const CUniqueDescriptorLinux file(
             ::openat(listing, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat opened;
         // Only the file looked at, and only while no one holds it.
@@ -180,7 +180,8 @@ int CLinuxFSOperations::copyObject(const QString& src, const QString& dest, bool
     }
 
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
-    Descriptor input(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    CUniqueDescriptorLinux input(
+        ::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (input.get() < 0)
         return errno;
     if (::fstat(input.get(), &status) != 0)
@@ -212,21 +213,22 @@ int CLinuxFSOperations::writeCopy(int input, const struct stat& status, const QS
     // nothing under the final name.
     const QByteArray to = nativeBytes(dest);
     const QByteArray folderBytes = nativeBytes(parentFolder(dest));
-    Descriptor folder(-1);
+    CUniqueDescriptorLinux folder(-1);
     QByteArray temporaryName;
-    Descriptor output(-1);
+    CUniqueDescriptorLinux output(-1);
     if (unnamed) {
-        output = Descriptor(openTemporary(folderBytes));
+        output = CUniqueDescriptorLinux(openTemporary(folderBytes));
         if (output.get() < 0)
             return errno == EISDIR ? EOPNOTSUPP : errno;
     } else {
-        folder = Descriptor(::open(folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        folder = CUniqueDescriptorLinux(
+            ::open(folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() < 0)
             return errno;
         struct stat folderStatus;
         if (::fstat(folder.get(), &folderStatus) == 0 && cleanDue(folderBytes, folderStatus))
             removeStaleCopies(folder.get());
-        output = Descriptor(createHiddenFile(folder.get(), temporaryName));
+        output = CUniqueDescriptorLinux(createHiddenFile(folder.get(), temporaryName));
         if (output.get() < 0)
             return errno;
     }
@@ -326,8 +328,8 @@ bool CLinuxFSOperations::createFile(const QString& path, const QDateTime& creati
     const struct timespec times[2] = {convertUTCQDateTimeToFileTime(syCallSite, lastAccess),
                                       convertUTCQDateTimeToFileTime(syCallSite, lastWrite)};
     const mode_t mode = attributes & FSAttributes::ReadOnly ? 0444 : 0666;
-    Descriptor file(::open(nativeBytes(path).constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    CUniqueDescriptorLinux file(::open(nativeBytes(path).constData(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (file.get() < 0) {
         const int error = errno;
         switch (classify(error, path)) {

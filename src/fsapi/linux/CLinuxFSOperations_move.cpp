@@ -42,8 +42,8 @@ int renameObject(const QString& src, const QString& dest, bool overwrite, bool i
 // leaves a name on a file whose data is lost. What cannot be opened to read is left as it is.
 int syncData(const QString& path)
 {
-    const Descriptor file(::open(nativeBytes(path).constData(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const CUniqueDescriptorLinux file(::open(
+        nativeBytes(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status;
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return 0;
@@ -83,10 +83,10 @@ bool CLinuxFSOperations::moveFile(const QString& src, const QString& dest, bool 
     if (!tryExclusiveLock(src))
         SY_THROW(Locked, QStringLiteral("File is locked: ") + src);
     // A file that is replaced is deleted: whoever holds it open must allow that.
-    const Descriptor replaced(overwrite
-                                  ? holdForChange(syCallSite, dest, CLinuxFSLock::AccessDelete,
-                                                  QStringLiteral("File is locked: "))
-                                  : -1);
+    const CUniqueDescriptorLinux replaced(
+        overwrite ? holdForChange(syCallSite, dest, CLinuxFSLock::AccessDelete,
+                                  QStringLiteral("File is locked: "))
+                  : -1);
     const bool moved = renameWithRetries(syCallSite, src, dest, force, overwrite, false);
     if (moved)
         keeper.succeeded();
@@ -176,8 +176,8 @@ bool CLinuxFSOperations::deleteFile(const QString& path, bool force)
             SY_THROW(Locked, QStringLiteral("File is locked: ") + path);
     }
     // force skips the checks above, never the locks of others.
-    const Descriptor held(holdForChange(syCallSite, path, CLinuxFSLock::AccessDelete,
-                                        QStringLiteral("File is locked: ")));
+    const CUniqueDescriptorLinux held(holdForChange(syCallSite, path, CLinuxFSLock::AccessDelete,
+                                                    QStringLiteral("File is locked: ")));
     if (::unlink(nativeBytes(path).constData()) == 0) {
         keeper.succeeded();
         return true;

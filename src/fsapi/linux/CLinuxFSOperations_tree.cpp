@@ -165,10 +165,10 @@ void CLinuxFSOperations::requireTreeUnlocked(const CCallSiteRecord& syCallSite, 
     const QString folder = withTrailingSeparator(path);
     for (const Entry& entry : std::as_const(entries)) {
         const QString entryPath = folder + entry.name;
-        const Descriptor held(holdForChange(syCallSite, entryPath, CLinuxFSLock::AccessDelete,
-                                            entry.isDirectory
-                                                ? QStringLiteral("Directory is locked: ")
-                                                : QStringLiteral("File is locked: ")));
+        const CUniqueDescriptorLinux held(
+            holdForChange(syCallSite, entryPath, CLinuxFSLock::AccessDelete,
+                          entry.isDirectory ? QStringLiteral("Directory is locked: ")
+                                            : QStringLiteral("File is locked: ")));
         if (entry.isDirectory)
             requireTreeUnlocked(syCallSite, entryPath);
     }

@@ -146,7 +146,7 @@ int syncFolder(int fd)
 
 int syncFolderOf(const QString& path)
 {
-    const Descriptor folder(
+    const CUniqueDescriptorLinux folder(
         ::open(nativeBytes(parentFolder(path)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return folder.get() < 0 ? errno : syncFolder(folder.get());
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "system/linux/CUniqueDescriptorLinux.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QString>
 
 #include <cerrno>
-#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,37 +62,6 @@ int moveWithoutReplacing(int fromFolder, const QByteArray& from, int toFolder, c
 // Makes the names in the folder open at fd (or the folder of path) durable: 0 or errno.
 int syncFolder(int fd);
 int syncFolderOf(const QString& path);
-
-// Owns a file descriptor (-1 for none) and closes it on every way out.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        std::swap(fd, other.fd);
-        return *this;
-    }
-
-    int get() const { return fd; }
-    // Closes now and reports the result; Linux frees the descriptor even when close fails.
-    int close()
-    {
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int fd;
-};
 
 // Puts back the read-only attribute that an operation may take away from a file, unless the
 // operation succeeds: a failed operation leaves the file as it found it.

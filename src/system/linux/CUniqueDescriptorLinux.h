@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+
 #include <unistd.h>
 
 // Owns one file descriptor and closes it when it goes out of scope.
@@ -27,6 +29,15 @@ public:
         const int released = descriptor;
         descriptor = -1;
         return released;
+    }
+    // Closes now and reports the result (0 or errno), for a file that was written: a network or
+    // FUSE file system may report a failed write only here. Linux frees the descriptor even when
+    // close fails, so it is never closed again.
+    int close()
+    {
+        const int result = ::close(descriptor);
+        descriptor = -1;
+        return result == 0 ? 0 : errno;
     }
     // Closing a descriptor opened only for reading or walking cannot lose data, so its result
     // is not needed.
