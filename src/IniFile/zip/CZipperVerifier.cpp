@@ -1,105 +1,37 @@
 #include "IniFile/zip/CZipperVerifier.h"
 
-#include "IniFile/zip/CDeflatePipeline.h"
+#include "IniFile/zip/CZipperVerifierWorker.h"
 #include "IniFile/zip/ISourceFile.h"
 
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 namespace {
+
+using namespace ZipFields;
 
 const quint32 endSignature = 0x06054b50;
 const quint32 zip64EndSignature = 0x06064b50;
 const quint32 zip64LocatorSignature = 0x07064b50;
 const quint32 centralSignature = 0x02014b50;
-const quint32 localSignature = 0x04034b50;
-const quint32 descriptorSignature = 0x08074b50;
 const qint64 endSize = 22;
 const qint64 zip64LocatorSize = 20;
 const qint64 zip64EndSize = 56;
 const qint64 centralSize = 46;
-const qint64 localSize = 30;
-const quint16 zip64ExtraId = 0x0001;
-const quint32 max32 = 0xFFFFFFFFu;
 const quint16 max16 = 0xFFFF;
 // Version 4.5 of the format, the newest Info-ZIP's unzip 6.0 extracts.
 const quint16 maxVersionNeeded = 45;
 const quint16 unixHost = 3;
-const quint16 descriptorFlag = 0x0008;
-// Entries are read in one piece up to this size, larger ones in pieces of it.
-const qint64 chunkSize = 1024 * 1024;
-const qint64 outputSize = 256 * 1024;
-// Entries up to the size the writer compresses in one piece are inflated in one piece too, when
-// their data are no longer than stored blocks would make them; others are inflated as a stream.
-// A thread then holds at most about 17.3 MiB (the largest such entry, its data when they exceed
-// what was read with its header, and the 1.25 MiB it streams with): N threads stay within the
-// compressing pipeline's bound, whose buffers are freed before the check begins.
-const quint64 wholeSize = quint64(CDeflatePipeline::wholeSize);
-const quint64 wholeCompressed = wholeSize + wholeSize / 256;
-
-quint16 get16(const char* data)
-{
-    const auto* bytes = reinterpret_cast<const uchar*>(data);
-    return quint16(bytes[0] | bytes[1] << 8);
-}
-
-quint32 get32(const char* data)
-{
-    return quint32(get16(data)) | quint32(get16(data + 2)) << 16;
-}
-
-quint64 get64(const char* data)
-{
-    return quint64(get32(data)) | quint64(get32(data + 4)) << 32;
-}
-
-// The zip64 extra field of extra, or an empty one.
-QByteArray zip64Extra(const char* extra, qint64 size)
-{
-    for (qint64 at = 0; at + 4 <= size;) {
-        const quint16 id = get16(extra + at);
-        const qint64 length = get16(extra + at + 2);
-        if (at + 4 + length > size)
-            break;
-        if (id == zip64ExtraId)
-            return QByteArray(extra + at + 4, length);
-        at += 4 + length;
-    }
-    return QByteArray();
-}
 
 } // namespace
-
-struct CZipperVerifier::TRecord
-{
-    // A view into the central directory: a copy each would cost hundreds of thousands of
-    // allocations on a large folder.
-    QByteArray name;
-    quint16 flags = 0;
-    quint16 method = 0;
-    quint32 dosTime = 0;
-    quint16 versionNeeded = 0;
-    quint32 crc = 0;
-    quint64 compressed = 0;
-    quint64 size = 0;
-    quint64 offset = 0;
-    // The writer's own account of the entry, when it wrote it, and the pieces it wrote the
-    // data in when they are checked one by one from dataStart on.
-    const TEntry* written = nullptr;
-    const TPiece* pieces = nullptr;
-    size_t pieceCount = 0;
-    quint64 dataStart = 0;
-};
 
 // A share of the check: a run of entries whose headers and data lie together (count of them
 // from first in the order of their data), or one piece of a split entry's data.
@@ -111,300 +43,6 @@ struct CZipperVerifier::TTask
     quint64 end = 0;
     size_t piece = 0;
 };
-
-// One thread's share of the check: its own buffers and inflate states.
-class CZipperVerifier::CWorker
-{
-public:
-    explicit CWorker(const ISourceFile& archive)
-        : archive(archive), input(new char[chunkSize]), output(new char[outputSize]),
-          decompressor(libdeflate_alloc_decompressor())
-    {
-        ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
-    }
-    ~CWorker()
-    {
-        if (ready)
-            inflateEnd(&stream);
-        libdeflate_free_decompressor(decompressor);
-    }
-    CWorker(const CWorker&) = delete;
-    CWorker& operator=(const CWorker&) = delete;
-
-    // Checks the entries (in the order of their data) whose headers and data make up the part
-    // of the archive from start to end: read at once when it fits the buffer, else piece by
-    // piece (then it is one entry). Empty when every entry is what its records say; otherwise
-    // what is wrong with the entry at failedAt.
-    QString checkRegion(const TRecord* const* entries, size_t count, quint64 start, quint64 end,
-                        size_t& failedAt);
-    // Inflates the piece of a split entry's data that lies from start to end from an empty
-    // window: the piece that ends the entry must end its stream there, any other must stop on a
-    // byte boundary before a block's header, having read no final block.
-    QString checkPiece(quint64 start, quint64 end, bool last, quint32& crc, quint64& size);
-    // Empty when the entry's data inflated to what its records say.
-    static QString compare(const TRecord& record, quint32 crc, quint64 size);
-
-private:
-    bool read(qint64 offset, qint64 size, char* data) const
-    {
-        return archive.readAt(data, size, offset) == size;
-    }
-    // header starts the entry's region of the archive, of which available bytes are at hand.
-    QString check(const TRecord& record, const char* header, qint64 region, qint64 available);
-    QString checkData(const TRecord& record, const char* next, qint64 buffered, qint64 position);
-    QString inflateWhole(const TRecord& record, const char* next, qint64 buffered, qint64 position);
-    // Inflates the next available bytes of a stream, adding what comes out to crc and size.
-    // flush Z_BLOCK stops at each block's end, where zlib then says it is.
-    QString inflateMore(const char* next, qint64 available, quint32& crc, quint64& size,
-                        bool& ended, int flush = Z_NO_FLUSH);
-    // Grows buffer to hold at least size bytes; its content is not kept.
-    static char* reserve(std::unique_ptr<char[]>& buffer, quint64& capacity, quint64 size);
-
-    const ISourceFile& archive;
-    std::unique_ptr<char[]> input;
-    std::unique_ptr<char[]> output;
-    z_stream stream = {};
-    bool ready = false;
-    libdeflate_decompressor* const decompressor;
-    // An entry inflated in one piece, and its data when they did not come with its header.
-    std::unique_ptr<char[]> whole;
-    quint64 wholeCapacity = 0;
-    std::unique_ptr<char[]> wholeInput;
-    quint64 wholeInputCapacity = 0;
-};
-
-QString CZipperVerifier::CWorker::checkRegion(const TRecord* const* entries, size_t count,
-                                              quint64 start, quint64 end, size_t& failedAt)
-{
-    const qint64 span = qint64(end - start);
-    const qint64 first = qMin(span, chunkSize);
-    if (!read(qint64(start), first, input.get())) {
-        failedAt = 0;
-        return QStringLiteral("the archive could not be read");
-    }
-    for (size_t i = 0; i < count; ++i) {
-        const TRecord& record = *entries[i];
-        const quint64 regionEnd = i + 1 < count ? entries[i + 1]->offset : end;
-        const qint64 at = qint64(record.offset - start);
-        const QString reason =
-            check(record, input.get() + at, qint64(regionEnd - record.offset), first - at);
-        if (!reason.isEmpty()) {
-            failedAt = i;
-            return reason;
-        }
-    }
-    return QString();
-}
-
-QString CZipperVerifier::CWorker::check(const TRecord& record, const char* header, qint64 region,
-                                        qint64 available)
-{
-    available = qMin(available, region);
-    const QString mismatch =
-        QStringLiteral("its local header does not match the central directory");
-    if (available < localSize || get32(header) != localSignature)
-        return mismatch;
-    const qint64 nameLength = get16(header + 26);
-    const qint64 extraLength = get16(header + 28);
-    const qint64 dataStart = localSize + nameLength + extraLength;
-    if (dataStart > available ||
-        QByteArray::fromRawData(header + localSize, nameLength) != record.name ||
-        get16(header + 4) != record.versionNeeded || get16(header + 6) != record.flags ||
-        get16(header + 8) != record.method || get32(header + 10) != record.dosTime)
-        return mismatch;
-    // Streaming readers compare a CRC-32 the local header holds before its data descriptor.
-    if ((record.flags & descriptorFlag) && get32(header + 14) != 0 &&
-        get32(header + 14) != record.crc)
-        return QStringLiteral("its local sizes or CRC-32 differ from the central directory");
-    const QByteArray zip64 = zip64Extra(header + localSize + nameLength, extraLength);
-    const bool large = record.size >= max32 || record.compressed >= max32;
-    if (large && zip64.size() < 16)
-        return QStringLiteral("its local header lacks the zip64 sizes of a large entry");
-    if (quint64(dataStart) + record.compressed > quint64(region))
-        return QStringLiteral("its data run into the next entry");
-    const qint64 dataEndAt = dataStart + qint64(record.compressed);
-    quint32 crc = get32(header + 14);
-    quint64 compressed = get32(header + 18);
-    quint64 size = get32(header + 22);
-    if (record.flags & descriptorFlag) {
-        // Sizes follow the data, in eight bytes each when the local header has zip64 sizes.
-        const qint64 sizeBytes = zip64.isEmpty() ? 4 : 8;
-        char descriptor[24];
-        const qint64 descriptorSize = qMin(region - dataEndAt, 4 + 4 + 2 * sizeBytes);
-        // A small entry's descriptor came with its header and data.
-        if (dataEndAt + descriptorSize <= available)
-            std::memcpy(descriptor, header + dataEndAt, size_t(descriptorSize));
-        else if (!read(qint64(record.offset) + dataEndAt, descriptorSize, descriptor))
-            return QStringLiteral("the archive could not be read");
-        const qint64 skip = descriptorSize >= 4 && get32(descriptor) == descriptorSignature ? 4 : 0;
-        if (descriptorSize < skip + 4 + 2 * sizeBytes)
-            return QStringLiteral("its data descriptor is missing");
-        crc = get32(descriptor + skip);
-        compressed = sizeBytes == 8 ? get64(descriptor + skip + 4) : get32(descriptor + skip + 4);
-        size = sizeBytes == 8 ? get64(descriptor + skip + 12) : get32(descriptor + skip + 8);
-    } else if (zip64.size() >= 16) {
-        size = get64(zip64.constData());
-        compressed = get64(zip64.constData() + 8);
-    }
-    if (crc != record.crc || compressed != record.compressed || size != record.size)
-        return QStringLiteral("its local sizes or CRC-32 differ from the central directory");
-    if (record.pieceCount > 0)
-        return QString();
-    return checkData(record, header + dataStart, available - dataStart,
-                     qint64(record.offset) + dataStart);
-}
-
-// Inflates the entry's data, of which the first buffered bytes are already at next and the
-// rest follow in the archive at position + buffered, and compares what comes out with the
-// records.
-QString CZipperVerifier::CWorker::checkData(const TRecord& record, const char* next,
-                                            qint64 buffered, qint64 position)
-{
-    const bool deflated = record.method == Z_DEFLATED;
-    if (deflated && decompressor && record.size <= wholeSize &&
-        record.compressed <= wholeCompressed)
-        return inflateWhole(record, next, buffered, position);
-    if ((!deflated && record.method != 0) || (deflated && !ready) ||
-        (deflated && inflateReset(&stream) != Z_OK))
-        return QStringLiteral("its data cannot be read back");
-    qint64 available = qMin<qint64>(buffered, qint64(record.compressed));
-    position += available;
-    quint64 remaining = record.compressed - quint64(available);
-    quint32 crc = 0;
-    quint64 size = 0;
-    bool ended = false;
-    for (;;) {
-        if (!deflated) {
-            crc = quint32(libdeflate_crc32(crc, next, size_t(available)));
-            size += quint64(available);
-        } else {
-            const QString reason = inflateMore(next, available, crc, size, ended);
-            if (!reason.isEmpty())
-                return reason;
-        }
-        if (remaining == 0)
-            break;
-        available = qint64(qMin<quint64>(remaining, quint64(chunkSize)));
-        if (!read(position, available, input.get()))
-            return QStringLiteral("the archive could not be read");
-        next = input.get();
-        position += available;
-        remaining -= quint64(available);
-    }
-    if (deflated && !ended)
-        return QStringLiteral("its deflate stream is cut short");
-    return compare(record, crc, size);
-}
-
-QString CZipperVerifier::CWorker::inflateMore(const char* next, qint64 available, quint32& crc,
-                                              quint64& size, bool& ended, int flush)
-{
-    if (ended && available > 0)
-        return QStringLiteral("its deflate stream ends before its data do");
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
-    stream.avail_in = uInt(available);
-    while (!ended) {
-        stream.next_out = reinterpret_cast<Bytef*>(output.get());
-        stream.avail_out = uInt(outputSize);
-        const int result = inflate(&stream, flush);
-        const qint64 produced = outputSize - qint64(stream.avail_out);
-        crc = quint32(libdeflate_crc32(crc, output.get(), size_t(produced)));
-        size += quint64(produced);
-        ended = result == Z_STREAM_END;
-        // Z_BUF_ERROR: nothing more can be done with the input given so far.
-        if (!ended && result != Z_OK && !(result == Z_BUF_ERROR && stream.avail_in == 0))
-            return QStringLiteral("its data do not inflate");
-        // At a block's end nothing is left to write: another call without input would only
-        // move on to reading the next header, and data_type would no longer say where it is.
-        if (stream.avail_in == 0 && (stream.avail_out > 0 || (stream.data_type & 128) != 0))
-            break;
-    }
-    if (ended && stream.avail_in > 0)
-        return QStringLiteral("its deflate stream ends before its data do");
-    return QString();
-}
-
-QString CZipperVerifier::CWorker::checkPiece(quint64 start, quint64 end, bool last, quint32& crc,
-                                             quint64& size)
-{
-    if (!ready || inflateReset(&stream) != Z_OK)
-        return QStringLiteral("its data cannot be read back");
-    crc = 0;
-    size = 0;
-    bool ended = false;
-    for (quint64 at = start; at < end;) {
-        const qint64 available = qint64(qMin<quint64>(end - at, quint64(chunkSize)));
-        if (!read(qint64(at), available, input.get()))
-            return QStringLiteral("the archive could not be read");
-        at += quint64(available);
-        const QString reason =
-            inflateMore(input.get(), available, crc, size, ended, last ? Z_NO_FLUSH : Z_BLOCK);
-        if (!reason.isEmpty())
-            return reason;
-    }
-    if (last && !ended)
-        return QStringLiteral("its deflate stream is cut short");
-    if (!last && ended)
-        return QStringLiteral("its deflate stream ends before its data do");
-    // Between blocks, on a byte boundary, after no final block: zlib's own account of where
-    // the input left it.
-    if (!last && stream.data_type != 128)
-        return QStringLiteral("its pieces do not join into one deflate stream");
-    return QString();
-}
-
-// Inflates a deflated entry in one call: its stream must end exactly where its compressed size
-// says and give exactly its size, which the output buffer is cut to.
-QString CZipperVerifier::CWorker::inflateWhole(const TRecord& record, const char* next,
-                                               qint64 buffered, qint64 position)
-{
-    const quint64 available = quint64(buffered);
-    if (available < record.compressed) {
-        char* data = reserve(wholeInput, wholeInputCapacity, record.compressed);
-        std::memcpy(data, next, size_t(available));
-        const qint64 rest = qint64(record.compressed - available);
-        if (!read(position + qint64(available), rest, data + available))
-            return QStringLiteral("the archive could not be read");
-        next = data;
-    }
-    char* out = reserve(whole, wholeCapacity, record.size);
-    size_t consumed = 0;
-    size_t produced = 0;
-    const libdeflate_result result =
-        libdeflate_deflate_decompress_ex(decompressor, next, size_t(record.compressed), out,
-                                         size_t(record.size), &consumed, &produced);
-    if (result == LIBDEFLATE_BAD_DATA)
-        return QStringLiteral("its data do not inflate");
-    // More data than its size: the zlib path inflates them all and then finds the size wrong.
-    if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
-        return QStringLiteral("its data differ from its CRC-32 or size");
-    if (result != LIBDEFLATE_SUCCESS)
-        return QStringLiteral("its data cannot be read back");
-    if (consumed != record.compressed)
-        return QStringLiteral("its deflate stream ends before its data do");
-    return compare(record, quint32(libdeflate_crc32(0, out, produced)), quint64(produced));
-}
-
-QString CZipperVerifier::CWorker::compare(const TRecord& record, quint32 crc, quint64 size)
-{
-    if (crc != record.crc || size != record.size)
-        return QStringLiteral("its data differ from its CRC-32 or size");
-    if (record.written &&
-        (record.written->crc != record.crc || qint64(record.size) != record.written->size))
-        return QStringLiteral("it differs from what was written");
-    return QString();
-}
-
-char* CZipperVerifier::CWorker::reserve(std::unique_ptr<char[]>& buffer, quint64& capacity,
-                                        quint64 size)
-{
-    if (capacity < size || !buffer) {
-        // Runs are checked largest first, so the buffers seldom grow more than once.
-        capacity = qMax<quint64>(size, quint64(outputSize));
-        buffer.reset(new char[size_t(capacity)]);
-    }
-    return buffer.get();
-}
 
 CZipperVerifier::CZipperVerifier(const ISourceFile& archive, std::vector<TEntry> written,
                                  std::vector<TPiece> pieces, int workers)
