@@ -51,6 +51,31 @@ public:
     }
     QString writeError() const { return failure; }
 
+    // The new version of an archive that is added to starts as a copy of the old one, whose
+    // entries the library then keeps where they are.
+    bool copyFrom(const QString& from, QString& cause)
+    {
+        QFile source(from);
+        if (!source.open(QIODevice::ReadOnly)) {
+            cause = source.errorString();
+            return false;
+        }
+        QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+        for (;;) {
+            const qint64 count = source.read(chunk.data(), chunk.size());
+            if (count == 0)
+                return true;
+            if (count < 0) {
+                cause = source.errorString();
+                return false;
+            }
+            if (write(chunk.constData(), count) != count) {
+                cause = failure.isEmpty() ? errorString() : failure;
+                return false;
+            }
+        }
+    }
+
     // Rewrites two bytes already written at offset, where they may still be gathered here.
     bool rewrite16(qint64 offset, quint16 value)
     {

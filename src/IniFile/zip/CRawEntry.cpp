@@ -69,6 +69,12 @@ QByteArray timestampField(std::time_t modified)
 
 } // namespace
 
+quint32 CRawEntry::unixAttributes(bool isDirectory, quint32 permissions)
+{
+    const quint32 mode = (permissions & 0777u) | (isDirectory ? 0700u : 0400u);
+    return ((isDirectory ? 0040000u : 0100000u) | mode) << 16;
+}
+
 int CRawEntry::open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64)
 {
     zip_fileinfo fileInfo = {};

@@ -24,6 +24,9 @@ public:
     // name is spelled as the file system spells it; modified is in seconds since the epoch,
     // stored in local time. Returns the library's error code.
     int open(const QByteArray& name, std::time_t modified, quint32 attributes, bool zip64);
+    // The Unix type and permission bits, as Info-ZIP's unzip restores them. The owner can always
+    // read what is extracted, and enter and fill the folders.
+    static quint32 unixAttributes(bool isDirectory, quint32 permissions);
 
     bool write(const CDeflatePipeline::TBlock& block);
 

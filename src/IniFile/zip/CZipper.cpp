@@ -54,14 +54,6 @@ const char* const zipFunction = "CZipper::zip";
 // Milliseconds between two reports of the bytes of one file: ten a second.
 const qint64 entryReportInterval = 100;
 
-// The Unix type and permission bits, as Info-ZIP's unzip restores them. The owner can always
-// read what is extracted, and enter and fill the folders.
-quint32 unixAttributes(bool isDirectory, quint32 permissions)
-{
-    const quint32 mode = (permissions & 0777u) | (isDirectory ? 0700u : 0400u);
-    return ((isDirectory ? 0040000u : 0100000u) | mode) << 16;
-}
-
 // What masked.txt says of a kind of value, made once rather than for each value.
 const QByteArray& kindText(CCredentialMasker::TKind kind)
 {
@@ -73,31 +65,6 @@ const QByteArray& kindText(CCredentialMasker::TKind kind)
         return made;
     }();
     return texts[size_t(kind)];
-}
-
-// The new version of an archive that is added to starts as a copy of the old one, whose entries
-// the library then keeps where they are.
-bool copyArchive(const QString& from, CArchiveFile& to, QString& cause)
-{
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly)) {
-        cause = source.errorString();
-        return false;
-    }
-    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 count = source.read(chunk.data(), chunk.size());
-        if (count == 0)
-            return true;
-        if (count < 0) {
-            cause = source.errorString();
-            return false;
-        }
-        if (to.write(chunk.constData(), count) != count) {
-            cause = to.writeError().isEmpty() ? to.errorString() : to.writeError();
-            return false;
-        }
-    }
 }
 
 } // namespace
@@ -180,7 +147,7 @@ bool CZipper::zip(const QString& source, const QString& target, bool append)
     if (append) {
         QString cause;
         pack.replacement = IReplacementFile::create(target, archiveFile, cause);
-        if (!pack.replacement || !copyArchive(target, archiveFile, cause)) {
+        if (!pack.replacement || !archiveFile.copyFrom(target, cause)) {
             SY_CRITICAL << openFailed << target << ZIP_ERRNO << "-" << cause;
             return fail(cause);
         }
@@ -245,7 +212,8 @@ bool CZipper::packFolders(TPack& pack)
         const QString path = QFile::decodeName(listing.filePath(dir));
         const quint32 mode = dir.mode & 0777u;
         CRawEntry entry(pack.archive);
-        int result = entry.open(name + '/', std::time(nullptr), unixAttributes(true, mode), false);
+        int result = entry.open(name + '/', std::time(nullptr),
+                                CRawEntry::unixAttributes(true, mode), false);
         if (result != ZIP_OK) {
             SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
             return fail(pack.writeError());
@@ -294,7 +262,7 @@ bool CZipper::packFile(TPack& pack, CDeflatePipeline& pipeline, CBlockPlanner& p
     CRawEntry entry(pack.archive);
     const bool zip64 = size >= (maskCredentials ? maskedZip64Threshold : zip64Threshold);
     int result = entry.open(source.name, std::time_t(file.modified()),
-                            unixAttributes(false, file.permissions()), zip64);
+                            CRawEntry::unixAttributes(false, file.permissions()), zip64);
     if (result != ZIP_OK) {
         SY_CRITICAL_AT(zipFunction) << "failed to create zip target:" << pack.target << result;
         return fail(pack.writeError());
