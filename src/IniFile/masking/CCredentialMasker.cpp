@@ -1,3 +1,5 @@
+// The masker and TEdits, its record of what masking changed in a line that is cut between two
+// pieces: TEdits is private to the masker and only means something inside its passes.
 #include "IniFile/masking/CCredentialMasker.h"
 
 #include "IniFile/masking/CCredentialRules.h"

@@ -1,3 +1,5 @@
+// The pipeline and its private parts, a compressor state per thread (TStream), a block's buffers
+// (TBuffers) and a slot of the queue (TSlot): they exist only inside the pipeline's queue.
 #include "IniFile/zip/CDeflatePipeline.h"
 
 #include "IniFile/zip/CDeflateJoin.h"
