@@ -100,6 +100,254 @@ void measureRoomAndHandOff(const QString& logs, const QString& desktop, const QS
                 roomMs + estimateMs + showMs);
 }
 
+// The client's folders as the program finds them, in a home of the benchmark's own.
+struct ClientHome
+{
+    QString base;
+    QString home;
+    QString data;
+    QString logs;
+    QString desktop;
+    QString settings;
+};
+
+ClientHome clientHome(const bench::Options& options)
+{
+    ClientHome client;
+    const QString& work = options.work;
+    client.base =
+        options.corpus == QLatin1String("logs")
+            ? work + QStringLiteral("/sendlogs-logs-%1").arg(options.size)
+        : options.corpus == QLatin1String("mixed")
+            ? work + QStringLiteral("/sendlogs-mixed-%1-%2").arg(options.files).arg(options.size)
+            : work + QStringLiteral("/sendlogs-small-%1").arg(options.files);
+    client.home = client.base + QStringLiteral("/home");
+    client.data = client.home + QStringLiteral("/.local/share/Syncarium/");
+    client.logs = client.data + QStringLiteral("logs");
+    client.desktop = client.home + QStringLiteral("/Desktop/");
+    client.settings = client.home + QStringLiteral("/.config/Syncarium/Syncarium.ini");
+    return client;
+}
+
+// The logs to pack; false for a corpus the benchmark does not know.
+bool makeCorpus(const bench::Options& options, const QString& logs, bench::CorpusStats& stats)
+{
+    if (options.corpus == QLatin1String("logs")) {
+        stats = bench::makeLogCorpus(logs, options.size);
+    } else if (options.corpus == QLatin1String("small")) {
+        stats = bench::makeSmallFilesTree(logs, options.files);
+    } else if (options.corpus == QLatin1String("mixed")) {
+        // The long file comes after the small ones, in its own folder.
+        bench::makeSmallFilesTree(logs + QStringLiteral("/a-small"), options.files);
+        bench::makeBigFileTree(logs + QStringLiteral("/z-big"), options.size);
+        stats = bench::measureTree(logs);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The database's error log, the backups, the desktop and a stand-in xdg-open.
+bool writeClientFolders(const ClientHome& client)
+{
+    bool written = write(client.data + QStringLiteral("mysql/data/Syncarium2DataBase.err"),
+                         "[ERROR] InnoDB: page checksum mismatch\n") &&
+                   write(client.home + QStringLiteral("/.config/user-dirs.dirs"),
+                         "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n") &&
+                   write(client.base + QStringLiteral("/bin/xdg-open"), "#!/bin/sh\n");
+    for (int day = 1; day <= 3; ++day)
+        written =
+            written &&
+            write(client.data + QStringLiteral("logs_backup/Syncarium_2026-12-0%1.log").arg(day),
+                  QByteArray(64 * 1024, 'x'));
+    const QFileDevice::Permissions owner =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    QFile::setPermissions(client.base + QStringLiteral("/bin/xdg-open"), owner);
+    QDir().mkpath(client.desktop);
+    QDir().mkpath(client.base + QStringLiteral("/work"));
+    QDir().mkpath(client.base + QStringLiteral("/runtime"));
+    QFile::setPermissions(client.base + QStringLiteral("/runtime"), owner);
+    return written;
+}
+
+// Starts a virtual X display and points every child at it and at the client's home; false when
+// the display did not start.
+bool startDisplay(QProcess& xvfb, const QString& server, const ClientHome& client)
+{
+    xvfb.start(server,
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    QByteArray display;
+    while (xvfb.waitForStarted(10000) && !display.contains('\n') && xvfb.waitForReadyRead(15000))
+        display += xvfb.readAllStandardOutput();
+    if (display.trimmed().isEmpty())
+        return false;
+    // Every child inherits this environment; only the program looks at it.
+    qputenv("DISPLAY", ":" + display.trimmed());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("HOME", QFile::encodeName(client.home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(client.home + QStringLiteral("/.config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(client.home + QStringLiteral("/.local/share")));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(client.base + QStringLiteral("/runtime")));
+    qputenv("PATH", QFile::encodeName(client.base + QStringLiteral("/bin:")) + qgetenv("PATH"));
+    // A bus where nothing listens: the program falls back to its stand-in xdg-open, and no
+    // real file manager is ever asked.
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            QFile::encodeName(QStringLiteral("unix:path=") + client.base +
+                              QStringLiteral("/no-session-bus")));
+    return true;
+}
+
+// The four measured tools and their runs' paired ratios.
+struct Runs
+{
+    bench::Tool whole;
+    bench::Tool unmasked;
+    bench::Tool zipper;
+    bench::Tool infozip;
+    QString zipperArchive;
+    QString zipperTimes;
+    QString infozipArchive;
+    QList<double> overZipper;
+    QList<double> cpuOverZipper;
+    // Against the packing alone: CZipper::zip up to the check of the written archive.
+    QList<double> packingSeconds;
+    QList<double> packingCpuSeconds;
+    QList<double> overPacking;
+    QList<double> cpuOverPacking;
+    QList<double> overUnmasked;
+    QList<double> cpuOverUnmasked;
+};
+
+void setUpTools(Runs& runs, const QString& program, const ClientHome& client, const QString& work)
+{
+    runs.whole.name = QStringLiteral("sendLogFiles (whole run)");
+    runs.whole.program = program;
+    runs.whole.workingDir = client.base + QStringLiteral("/work");
+    runs.unmasked = runs.whole;
+    runs.unmasked.name = QStringLiteral("sendLogFiles, no masking");
+    runs.zipper.name = QStringLiteral("CZipper::zip alone");
+    runs.zipper.program = bench::selfPath();
+    runs.zipperArchive = work + QStringLiteral("/sendlogs-czipper.zip");
+    runs.zipperTimes = work + QStringLiteral("/sendlogs-czipper-check");
+    runs.zipper.arguments = {QStringLiteral("--child-zip"), client.logs, runs.zipperArchive,
+                             runs.zipperTimes};
+    runs.infozip.name = QStringLiteral("Info-ZIP zip -6");
+    runs.infozip.program = QStringLiteral("zip");
+    runs.infozipArchive = work + QStringLiteral("/sendlogs-infozip.zip");
+    runs.infozip.arguments = {QStringLiteral("-r"), QStringLiteral("-q"), QStringLiteral("-6"),
+                              runs.infozipArchive, QStringLiteral(".")};
+    runs.infozip.workingDir = client.logs;
+}
+
+// What a run leaves: the copies in the log folder and the archive on the desktop.
+void reset(const Runs& runs, const ClientHome& client)
+{
+    bench::removePath(client.logs + QStringLiteral("/Syncarium2DataBase.err"));
+    bench::removePath(client.logs + QStringLiteral("/logs_backup"));
+    bench::removePath(runs.zipperArchive);
+    bench::removePath(runs.zipperTimes);
+    bench::removePath(runs.infozipArchive);
+    bench::removePath(client.settings);
+    for (const QString& name : QDir(client.desktop).entryList(QDir::Files))
+        bench::removePath(client.desktop + name);
+}
+
+QString archiveOf(const Runs& runs, const bench::Tool* tool, const ClientHome& client)
+{
+    if (tool == &runs.zipper)
+        return runs.zipperArchive;
+    if (tool == &runs.infozip)
+        return runs.infozipArchive;
+    const QStringList placed = QDir(client.desktop).entryList({QStringLiteral("logs_*.zip")});
+    return placed.size() == 1 ? client.desktop + placed.constFirst() : QString();
+}
+
+// One run of each tool, in an order that rotates from run to run; false when one failed.
+bool runOnce(Runs& runs, int run, const ClientHome& client)
+{
+    bench::Tool* order[4] = {&runs.whole, &runs.unmasked, &runs.zipper, &runs.infozip};
+    std::rotate(order, order + run % 4, order + 4);
+    bool ok = true;
+    for (bench::Tool* tool : order) {
+        reset(runs, client);
+        if (tool == &runs.unmasked &&
+            !write(client.settings, "[logSender]\nmaskCredentials=false\n")) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(client.settings));
+            ok = false;
+            continue;
+        }
+        const bench::ChildResult result =
+            bench::runChild(tool->program, tool->arguments, tool->workingDir);
+        const QString archive = archiveOf(runs, tool, client);
+        if (!result.ok || archive.isEmpty()) {
+            std::fprintf(stderr, "%s failed\n", qPrintable(tool->name));
+            ok = false;
+            continue;
+        }
+        tool->seconds.append(result.seconds);
+        tool->cpuSeconds.append(result.cpuSeconds);
+        tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
+        tool->archiveSize = QFileInfo(archive).size();
+        if (tool == &runs.zipper) {
+            const QPair<double, double> check = bench::checkTimes(runs.zipperTimes);
+            runs.packingSeconds.append(result.seconds - check.first);
+            runs.packingCpuSeconds.append(result.cpuSeconds - check.second);
+        }
+    }
+    if (!ok)
+        return false;
+    const bench::Tool& whole = runs.whole;
+    runs.overZipper.append(whole.seconds.last() / runs.zipper.seconds.last());
+    runs.cpuOverZipper.append(whole.cpuSeconds.last() / runs.zipper.cpuSeconds.last());
+    runs.overPacking.append(whole.seconds.last() / runs.packingSeconds.last());
+    runs.cpuOverPacking.append(whole.cpuSeconds.last() / runs.packingCpuSeconds.last());
+    runs.overUnmasked.append(whole.seconds.last() / runs.unmasked.seconds.last());
+    runs.cpuOverUnmasked.append(whole.cpuSeconds.last() / runs.unmasked.cpuSeconds.last());
+    std::printf(
+        "run %d: whole %.2f s (cpu %.2f), CZipper %.2f s (cpu %.2f, packing alone "
+        "%.2f s), no masking %.2f s (cpu %.2f), Info-ZIP %.2f s (cpu %.2f), whole/CZipper %.3f, "
+        "whole/packing %.3f\n",
+        run + 1, whole.seconds.last(), whole.cpuSeconds.last(), runs.zipper.seconds.last(),
+        runs.zipper.cpuSeconds.last(), runs.packingSeconds.last(), runs.unmasked.seconds.last(),
+        runs.unmasked.cpuSeconds.last(), runs.infozip.seconds.last(),
+        runs.infozip.cpuSeconds.last(), runs.overZipper.last(), runs.overPacking.last());
+    std::fflush(stdout);
+    return true;
+}
+
+void printSummary(const Runs& runs, const bench::CorpusStats& stats)
+{
+    std::printf("\n%-26s %10s %10s %10s %12s %14s\n", "tool", "median s", "cpu s", "MiB/s",
+                "peak RSS", "archive bytes");
+    for (const bench::Tool* tool : {&runs.whole, &runs.unmasked, &runs.zipper, &runs.infozip}) {
+        const double seconds = bench::median(tool->seconds);
+        std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld\n", qPrintable(tool->name),
+                    seconds, bench::median(tool->cpuSeconds),
+                    double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
+                    static_cast<long long>(tool->archiveSize));
+    }
+    const double extra = bench::median(runs.whole.seconds) - bench::median(runs.zipper.seconds);
+    std::printf("paired ratio whole run/CZipper::zip: median %.3f (wall), %.3f (cpu)\n",
+                bench::median(runs.overZipper), bench::median(runs.cpuOverZipper));
+    // Until CZipper::zip checks what it wrote, its packing alone is all of it.
+    const double wallRatio = bench::median(runs.overPacking);
+    std::printf("paired ratio whole run/CZipper::zip's packing alone (before its check): "
+                "median %.3f (wall), %.3f (cpu); target <= %.2f (wall): %s\n",
+                wallRatio, bench::median(runs.cpuOverPacking), targetOverZipper,
+                wallRatio <= targetOverZipper ? "met" : "NOT met");
+    const double maskingRatio = bench::median(runs.overUnmasked);
+    std::printf("paired ratio whole run/whole run without masking: median %.3f (wall), %.3f "
+                "(cpu); target <= %.2f (wall): %s\n",
+                maskingRatio, bench::median(runs.cpuOverUnmasked), targetMasking,
+                maskingRatio <= targetMasking ? "met" : "NOT met");
+    std::printf("whole run over CZipper::zip: %.3f s, %.1f us per entry (%d entries)\n", extra,
+                extra * 1e6 / std::max(1, stats.files + stats.dirs), stats.files + stats.dirs);
+    std::printf("whole run/Info-ZIP: %.3f (wall)\n",
+                bench::median(runs.whole.seconds) / bench::median(runs.infozip.seconds));
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 5 && qstrcmp(argv[1], "--child-zip") == 0)
@@ -121,11 +369,6 @@ int main(int argc, char** argv)
     parser.addOption(programOption);
     parser.process(app);
     const bench::Options options = bench::options(parser);
-    const QString& corpus = options.corpus;
-    const int size = options.size;
-    const int files = options.files;
-    const int runs = options.runs;
-    const QString& work = options.work;
     const QString program = parser.value(programOption);
     const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (server.isEmpty() || !QFileInfo(program).isExecutable()) {
@@ -133,208 +376,36 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // The client's folders as the program finds them, in a home of the benchmark's own.
-    const QString base = corpus == QLatin1String("logs")
-                             ? work + QStringLiteral("/sendlogs-logs-%1").arg(size)
-                         : corpus == QLatin1String("mixed")
-                             ? work + QStringLiteral("/sendlogs-mixed-%1-%2").arg(files).arg(size)
-                             : work + QStringLiteral("/sendlogs-small-%1").arg(files);
-    const QString home = base + QStringLiteral("/home");
-    const QString data = home + QStringLiteral("/.local/share/Syncarium/");
-    const QString logs = data + QStringLiteral("logs");
-    const QString desktop = home + QStringLiteral("/Desktop/");
+    const ClientHome client = clientHome(options);
     bench::CorpusStats stats;
-    if (corpus == QLatin1String("logs"))
-        stats = bench::makeLogCorpus(logs, size);
-    else if (corpus == QLatin1String("small"))
-        stats = bench::makeSmallFilesTree(logs, files);
-    else if (corpus == QLatin1String("mixed")) {
-        // The long file comes after the small ones, in its own folder.
-        bench::makeSmallFilesTree(logs + QStringLiteral("/a-small"), files);
-        bench::makeBigFileTree(logs + QStringLiteral("/z-big"), size);
-        stats = bench::measureTree(logs);
-    } else
+    if (!makeCorpus(options, client.logs, stats))
         parser.showHelp(2);
-    bool written = write(data + QStringLiteral("mysql/data/Syncarium2DataBase.err"),
-                         "[ERROR] InnoDB: page checksum mismatch\n") &&
-                   write(home + QStringLiteral("/.config/user-dirs.dirs"),
-                         "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n") &&
-                   write(base + QStringLiteral("/bin/xdg-open"), "#!/bin/sh\n");
-    for (int day = 1; day <= 3; ++day)
-        written = written &&
-                  write(data + QStringLiteral("logs_backup/Syncarium_2026-12-0%1.log").arg(day),
-                        QByteArray(64 * 1024, 'x'));
-    QFile::setPermissions(base + QStringLiteral("/bin/xdg-open"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QDir().mkpath(desktop);
-    QDir().mkpath(base + QStringLiteral("/work"));
-    QDir().mkpath(base + QStringLiteral("/runtime"));
-    QFile::setPermissions(base + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (!written) {
-        std::fprintf(stderr, "could not write the client's folders under %s\n", qPrintable(base));
+    if (!writeClientFolders(client)) {
+        std::fprintf(stderr, "could not write the client's folders under %s\n",
+                     qPrintable(client.base));
         return 1;
     }
-    std::printf("corpus: %s, %s in %d files and %d folders (%s)\n", qPrintable(corpus),
+    std::printf("corpus: %s, %s in %d files and %d folders (%s)\n", qPrintable(options.corpus),
                 qPrintable(bench::mib(double(stats.bytes))), stats.files, stats.dirs,
-                qPrintable(logs));
+                qPrintable(client.logs));
 
     QProcess xvfb;
-    xvfb.start(server,
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-    QByteArray display;
-    while (xvfb.waitForStarted(10000) && !display.contains('\n') && xvfb.waitForReadyRead(15000))
-        display += xvfb.readAllStandardOutput();
-    if (display.trimmed().isEmpty()) {
+    if (!startDisplay(xvfb, server, client)) {
         std::fprintf(stderr, "Xvfb did not start\n");
         return 1;
     }
-    // Every child inherits this environment; only the program looks at it.
-    qputenv("DISPLAY", ":" + display.trimmed());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
-    qputenv("PATH", QFile::encodeName(base + QStringLiteral("/bin:")) + qgetenv("PATH"));
-    // A bus where nothing listens: the program falls back to its stand-in xdg-open, and no
-    // real file manager is ever asked.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + base +
-                                                          QStringLiteral("/no-session-bus")));
-
-    bench::Tool whole;
-    whole.name = QStringLiteral("sendLogFiles (whole run)");
-    whole.program = program;
-    whole.workingDir = base + QStringLiteral("/work");
-    bench::Tool unmasked = whole;
-    unmasked.name = QStringLiteral("sendLogFiles, no masking");
-    const QString settings = home + QStringLiteral("/.config/Syncarium/Syncarium.ini");
-    bench::Tool zipper;
-    zipper.name = QStringLiteral("CZipper::zip alone");
-    zipper.program = bench::selfPath();
-    const QString zipperArchive = work + QStringLiteral("/sendlogs-czipper.zip");
-    const QString zipperTimes = work + QStringLiteral("/sendlogs-czipper-check");
-    zipper.arguments = {QStringLiteral("--child-zip"), logs, zipperArchive, zipperTimes};
-    bench::Tool infozip;
-    infozip.name = QStringLiteral("Info-ZIP zip -6");
-    infozip.program = QStringLiteral("zip");
-    const QString infozipArchive = work + QStringLiteral("/sendlogs-infozip.zip");
-    infozip.arguments = {QStringLiteral("-r"), QStringLiteral("-q"), QStringLiteral("-6"),
-                         infozipArchive, QStringLiteral(".")};
-    infozip.workingDir = logs;
-
-    const auto reset = [&] {
-        // What a run leaves: the copies in the log folder and the archive on the desktop.
-        bench::removePath(logs + QStringLiteral("/Syncarium2DataBase.err"));
-        bench::removePath(logs + QStringLiteral("/logs_backup"));
-        bench::removePath(zipperArchive);
-        bench::removePath(zipperTimes);
-        bench::removePath(infozipArchive);
-        bench::removePath(settings);
-        for (const QString& name : QDir(desktop).entryList(QDir::Files))
-            bench::removePath(desktop + name);
-    };
-    const auto archiveOf = [&](const bench::Tool* tool) {
-        if (tool == &zipper)
-            return zipperArchive;
-        if (tool == &infozip)
-            return infozipArchive;
-        const QStringList placed = QDir(desktop).entryList({QStringLiteral("logs_*.zip")});
-        return placed.size() == 1 ? desktop + placed.constFirst() : QString();
-    };
-
-    QList<double> overZipper;
-    QList<double> cpuOverZipper;
-    // Against the packing alone: CZipper::zip up to the check of the written archive.
-    QList<double> packingSeconds;
-    QList<double> packingCpuSeconds;
-    QList<double> overPacking;
-    QList<double> cpuOverPacking;
-    QList<double> overUnmasked;
-    QList<double> cpuOverUnmasked;
-    int failures = 0;
-    for (int run = 0; run < runs; ++run) {
-        bench::Tool* order[4] = {&whole, &unmasked, &zipper, &infozip};
-        std::rotate(order, order + run % 4, order + 4);
-        for (bench::Tool* tool : order) {
-            reset();
-            if (tool == &unmasked &&
-                !write(settings, "[logSender]\nmaskCredentials=false\n")) {
-                std::fprintf(stderr, "could not write %s\n", qPrintable(settings));
-                ++failures;
-                continue;
-            }
-            const bench::ChildResult result =
-                bench::runChild(tool->program, tool->arguments, tool->workingDir);
-            const QString archive = archiveOf(tool);
-            if (!result.ok || archive.isEmpty()) {
-                std::fprintf(stderr, "%s failed\n", qPrintable(tool->name));
-                ++failures;
-                continue;
-            }
-            tool->seconds.append(result.seconds);
-            tool->cpuSeconds.append(result.cpuSeconds);
-            tool->maxRssMiB = std::max(tool->maxRssMiB, result.maxRssMiB);
-            tool->archiveSize = QFileInfo(archive).size();
-            if (tool == &zipper) {
-                const QPair<double, double> check = bench::checkTimes(zipperTimes);
-                packingSeconds.append(result.seconds - check.first);
-                packingCpuSeconds.append(result.cpuSeconds - check.second);
-            }
-        }
-        if (failures)
-            break;
-        overZipper.append(whole.seconds.last() / zipper.seconds.last());
-        cpuOverZipper.append(whole.cpuSeconds.last() / zipper.cpuSeconds.last());
-        overPacking.append(whole.seconds.last() / packingSeconds.last());
-        cpuOverPacking.append(whole.cpuSeconds.last() / packingCpuSeconds.last());
-        overUnmasked.append(whole.seconds.last() / unmasked.seconds.last());
-        cpuOverUnmasked.append(whole.cpuSeconds.last() / unmasked.cpuSeconds.last());
-        std::printf("run %d: whole %.2f s (cpu %.2f), CZipper %.2f s (cpu %.2f, packing alone "
-                    "%.2f s), no masking %.2f s (cpu %.2f), Info-ZIP %.2f s (cpu %.2f), whole/CZipper %.3f, "
-                    "whole/packing %.3f\n",
-                    run + 1, whole.seconds.last(), whole.cpuSeconds.last(), zipper.seconds.last(),
-                    zipper.cpuSeconds.last(), packingSeconds.last(), unmasked.seconds.last(),
-                    unmasked.cpuSeconds.last(), infozip.seconds.last(),
-                    infozip.cpuSeconds.last(), overZipper.last(), overPacking.last());
-        std::fflush(stdout);
-    }
-    reset();
-    measureRoomAndHandOff(logs, desktop, work);
+    Runs runs;
+    setUpTools(runs, program, client, options.work);
+    bool ok = true;
+    for (int run = 0; run < options.runs && ok; ++run)
+        ok = runOnce(runs, run, client);
+    reset(runs, client);
+    measureRoomAndHandOff(client.logs, client.desktop, options.work);
     xvfb.terminate();
     xvfb.waitForFinished(10000);
-    if (failures)
+    if (!ok)
         return 1;
-
-    std::printf("\n%-26s %10s %10s %10s %12s %14s\n", "tool", "median s", "cpu s", "MiB/s",
-                "peak RSS", "archive bytes");
-    for (const bench::Tool* tool : {&whole, &unmasked, &zipper, &infozip}) {
-        const double seconds = bench::median(tool->seconds);
-        std::printf("%-26s %10.3f %10.3f %10.1f %8.1f MiB %14lld\n", qPrintable(tool->name),
-                    seconds, bench::median(tool->cpuSeconds),
-                    double(stats.bytes) / (1024.0 * 1024.0) / seconds, tool->maxRssMiB,
-                    static_cast<long long>(tool->archiveSize));
-    }
-    const double extra = bench::median(whole.seconds) - bench::median(zipper.seconds);
-    std::printf("paired ratio whole run/CZipper::zip: median %.3f (wall), %.3f (cpu)\n",
-                bench::median(overZipper), bench::median(cpuOverZipper));
-    // Until CZipper::zip checks what it wrote, its packing alone is all of it.
-    const double wallRatio = bench::median(overPacking);
-    std::printf("paired ratio whole run/CZipper::zip's packing alone (before its check): "
-                "median %.3f (wall), %.3f (cpu); target <= %.2f (wall): %s\n",
-                wallRatio, bench::median(cpuOverPacking), targetOverZipper,
-                wallRatio <= targetOverZipper ? "met" : "NOT met");
-    const double maskingRatio = bench::median(overUnmasked);
-    std::printf("paired ratio whole run/whole run without masking: median %.3f (wall), %.3f "
-                "(cpu); target <= %.2f (wall): %s\n",
-                maskingRatio, bench::median(cpuOverUnmasked), targetMasking,
-                maskingRatio <= targetMasking ? "met" : "NOT met");
-    std::printf("whole run over CZipper::zip: %.3f s, %.1f us per entry (%d entries)\n", extra,
-                extra * 1e6 / std::max(1, stats.files + stats.dirs), stats.files + stats.dirs);
-    std::printf("whole run/Info-ZIP: %.3f (wall)\n",
-                bench::median(whole.seconds) / bench::median(infozip.seconds));
+    printSummary(runs, stats);
     std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
     return 0;
 }
