@@ -172,6 +172,105 @@ double scan(const QString& root, CFSFilter* filter, double& cpuSeconds)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
+// The default filter with 200 rules loaded from a file under work; null when it did not load.
+std::unique_ptr<CFSFilter> loadFilter(const QString& work)
+{
+    QDir().mkpath(work);
+    const QString ruleFileName = work + QStringLiteral("/filter-200.ini");
+    QFile rules(ruleFileName);
+    if (!rules.open(QIODevice::WriteOnly) || rules.write(ruleFile()) < 0)
+        return nullptr;
+    rules.close();
+    CFSFilterFile file(ruleFileName);
+    if (!file.load())
+        return nullptr;
+    std::unique_ptr<CFSFilter> filter = file.getFilter();
+    int ruleCount = 0;
+    for (const auto& list :
+         {filter->excludesDirectory(), filter->excludesFile(), filter->excludesPath(),
+          filter->excludesFileType(), filter->excludesNamePrefix(), filter->excludesNameSuffix(),
+          filter->excludesDirPattern(), filter->excludesFilePattern(),
+          filter->excludesPathPattern()}) {
+        for (const CFSFilter::TSettings& settings : list)
+            ruleCount += settings.size();
+    }
+    std::printf("filter: %d rules over 7 modules (built-in ones and 200 loaded)\n", ruleCount);
+
+    return filter;
+}
+
+// Queries per second on one thread and, summed, on two.
+void measureQueries(CFSFilter& filter, const QString& space, const std::vector<Query>& entries,
+                    int runs)
+{
+    QList<double> oneWall;
+    QList<double> oneCpu;
+    QList<double> twoWall;
+    QList<double> twoCpu;
+    int filtered = 0;
+    for (int run = 0; run < runs; ++run) {
+        const Run one = ask(filter, space, entries);
+        filtered = one.filtered;
+        oneWall.append(entries.size() / one.wallSeconds);
+        oneCpu.append(entries.size() / one.cpuSeconds);
+        Run both[2];
+        QElapsedTimer timer;
+        timer.start();
+        std::unique_ptr<QThread> threads[2];
+        for (int t = 0; t < 2; ++t) {
+            threads[t].reset(QThread::create([&, t] { both[t] = ask(filter, space, entries); }));
+            threads[t]->start();
+        }
+        for (auto& thread : threads)
+            thread->wait();
+        const double wall = double(timer.nsecsElapsed()) / 1e9;
+        twoWall.append(2.0 * entries.size() / wall);
+        twoCpu.append(entries.size() / both[0].cpuSeconds + entries.size() / both[1].cpuSeconds);
+    }
+    std::printf("queries: %zu entries (scanner module), %d filtered\n", entries.size(), filtered);
+    std::printf("%-28s %16s %16s\n", "threads", "queries/s wall", "queries/s CPU");
+    std::printf("%-28s %16.0f %16.0f\n", "1", bench::median(oneWall), bench::median(oneCpu));
+    std::printf("%-28s %16.0f %16.0f\n", "2 (sum of both)", bench::median(twoWall),
+                bench::median(twoCpu));
+    std::printf("two threads / one thread: %.2f (wall), %.2f (CPU)\n",
+                bench::median(twoWall) / bench::median(oneWall),
+                bench::median(twoCpu) / bench::median(oneCpu));
+}
+
+// A scan of a tree of fileCount files under work, with the filter and without.
+void measureScan(CFSFilter& filter, const QString& work, int fileCount, int runs)
+{
+    const QString tree = work + QStringLiteral("/small-%1").arg(fileCount);
+    const bench::CorpusStats stats = bench::makeSmallFilesTree(tree, fileCount);
+    QList<double> plainWall;
+    QList<double> filteredWall;
+    QList<double> plainCpu;
+    QList<double> filteredCpu;
+    QList<double> pairedWall;
+    QList<double> pairedCpu;
+    for (int run = 0; run < runs + 2; ++run) {
+        double cpuPlain = 0;
+        double cpuFiltered = 0;
+        const double wallPlain = scan(tree, nullptr, cpuPlain);
+        const double wallFiltered = scan(tree, &filter, cpuFiltered);
+        plainWall.append(wallPlain);
+        filteredWall.append(wallFiltered);
+        plainCpu.append(cpuPlain);
+        filteredCpu.append(cpuFiltered);
+        pairedWall.append(wallFiltered / wallPlain);
+        pairedCpu.append(cpuFiltered / cpuPlain);
+    }
+    std::printf("\nscan of %d files, %d folders (%s), median of %d:\n", stats.files, stats.dirs,
+                qPrintable(tree), runs + 2);
+    std::printf("%-28s %10s %10s\n", "scan", "wall ms", "CPU ms");
+    std::printf("%-28s %10.1f %10.1f\n", "without a filter", bench::median(plainWall) * 1000,
+                bench::median(plainCpu) * 1000);
+    std::printf("%-28s %10.1f %10.1f\n", "with the default filter",
+                bench::median(filteredWall) * 1000, bench::median(filteredCpu) * 1000);
+    std::printf("filtered / unfiltered (paired median): %.3f (wall), %.3f (CPU)\n",
+                bench::median(pairedWall), bench::median(pairedCpu));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -201,92 +300,12 @@ int main(int argc, char** argv)
     // The scanner's debug records would measure the terminal, not the filter.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
 
-    QDir().mkpath(work);
-    const QString ruleFileName = work + QStringLiteral("/filter-200.ini");
-    QFile rules(ruleFileName);
-    if (!rules.open(QIODevice::WriteOnly) || rules.write(ruleFile()) < 0)
+    const std::unique_ptr<CFSFilter> filter = loadFilter(work);
+    if (!filter)
         return 1;
-    rules.close();
-    CFSFilterFile file(ruleFileName);
-    if (!file.load())
-        return 1;
-    const std::unique_ptr<CFSFilter> filter = file.getFilter();
-    int ruleCount = 0;
-    for (const auto& list :
-         {filter->excludesDirectory(), filter->excludesFile(), filter->excludesPath(),
-          filter->excludesFileType(), filter->excludesNamePrefix(), filter->excludesNameSuffix(),
-          filter->excludesDirPattern(), filter->excludesFilePattern(),
-          filter->excludesPathPattern()}) {
-        for (const CFSFilter::TSettings& settings : list)
-            ruleCount += settings.size();
-    }
-    std::printf("filter: %d rules over 7 modules (built-in ones and 200 loaded)\n", ruleCount);
-
     const QString space = QStringLiteral("/home/user/Syncarium/Space");
-    const std::vector<Query> entries = makeEntries(space, queries);
-
-    QList<double> oneWall;
-    QList<double> oneCpu;
-    QList<double> twoWall;
-    QList<double> twoCpu;
-    int filtered = 0;
-    for (int run = 0; run < runs; ++run) {
-        const Run one = ask(*filter, space, entries);
-        filtered = one.filtered;
-        oneWall.append(entries.size() / one.wallSeconds);
-        oneCpu.append(entries.size() / one.cpuSeconds);
-        Run runs[2];
-        QElapsedTimer timer;
-        timer.start();
-        std::unique_ptr<QThread> threads[2];
-        for (int t = 0; t < 2; ++t) {
-            threads[t].reset(QThread::create([&, t] { runs[t] = ask(*filter, space, entries); }));
-            threads[t]->start();
-        }
-        for (auto& thread : threads)
-            thread->wait();
-        const double wall = double(timer.nsecsElapsed()) / 1e9;
-        twoWall.append(2.0 * entries.size() / wall);
-        twoCpu.append(entries.size() / runs[0].cpuSeconds + entries.size() / runs[1].cpuSeconds);
-    }
-    std::printf("queries: %zu entries (scanner module), %d filtered\n", entries.size(), filtered);
-    std::printf("%-28s %16s %16s\n", "threads", "queries/s wall", "queries/s CPU");
-    std::printf("%-28s %16.0f %16.0f\n", "1", bench::median(oneWall), bench::median(oneCpu));
-    std::printf("%-28s %16.0f %16.0f\n", "2 (sum of both)", bench::median(twoWall),
-                bench::median(twoCpu));
-    std::printf("two threads / one thread: %.2f (wall), %.2f (CPU)\n",
-                bench::median(twoWall) / bench::median(oneWall),
-                bench::median(twoCpu) / bench::median(oneCpu));
-
-    const QString tree = work + QStringLiteral("/small-%1").arg(fileCount);
-    const bench::CorpusStats stats = bench::makeSmallFilesTree(tree, fileCount);
-    QList<double> plainWall;
-    QList<double> filteredWall;
-    QList<double> plainCpu;
-    QList<double> filteredCpu;
-    QList<double> pairedWall;
-    QList<double> pairedCpu;
-    for (int run = 0; run < runs + 2; ++run) {
-        double cpuPlain = 0;
-        double cpuFiltered = 0;
-        const double wallPlain = scan(tree, nullptr, cpuPlain);
-        const double wallFiltered = scan(tree, filter.get(), cpuFiltered);
-        plainWall.append(wallPlain);
-        filteredWall.append(wallFiltered);
-        plainCpu.append(cpuPlain);
-        filteredCpu.append(cpuFiltered);
-        pairedWall.append(wallFiltered / wallPlain);
-        pairedCpu.append(cpuFiltered / cpuPlain);
-    }
-    std::printf("\nscan of %d files, %d folders (%s), median of %d:\n", stats.files, stats.dirs,
-                qPrintable(tree), runs + 2);
-    std::printf("%-28s %10s %10s\n", "scan", "wall ms", "CPU ms");
-    std::printf("%-28s %10.1f %10.1f\n", "without a filter", bench::median(plainWall) * 1000,
-                bench::median(plainCpu) * 1000);
-    std::printf("%-28s %10.1f %10.1f\n", "with the default filter",
-                bench::median(filteredWall) * 1000, bench::median(filteredCpu) * 1000);
-    std::printf("filtered / unfiltered (paired median): %.3f (wall), %.3f (CPU)\n",
-                bench::median(pairedWall), bench::median(pairedCpu));
+    measureQueries(*filter, space, makeEntries(space, queries), runs);
+    measureScan(*filter, work, fileCount, runs);
     std::printf("reproduce: %s\n", qPrintable(bench::commandLine(argc, argv)));
     return 0;
 }

@@ -59,6 +59,32 @@ std::vector<Entry> entries()
     return result;
 }
 
+// A fresh configuration under work: the default filter file, and a filter loaded for each of
+// the spaces; false (said on stderr when it is the folder or the file) when one could not be made.
+bool setUpSpaces(const QString& work, quint32 spaces)
+{
+    bench::removePath(work);
+    if (!QDir().mkpath(work)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(work));
+        return false;
+    }
+    CFSFilterConfig::instance()->setBaseFolder(work);
+    QDir().mkpath(work + QStringLiteral("fsConfig/filter"));
+    QFile defaults(CFSFilterConfig::instance()->defaultFilterFile());
+    if (!defaults.open(QIODevice::WriteOnly) || defaults.write("[options]\nscanner=419\n") < 0 ||
+        !defaults.flush()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(defaults.fileName()));
+        return false;
+    }
+    defaults.close();
+    CFileSystemFilter* registry = CFileSystemFilter::instance();
+    for (quint32 space = 0; space < spaces; ++space) {
+        if (!registry->loadSpaceFilter(space, QStringLiteral("/spaces/%1").arg(space)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -87,26 +113,9 @@ int main(int argc, char** argv)
     qInstallMessageHandler(quietHandler);
 
     const QString work = QStringLiteral("/tmp/sy-bench-filter-registry/");
-    bench::removePath(work);
-    if (!QDir().mkpath(work)) {
-        std::fprintf(stderr, "cannot create %s\n", qPrintable(work));
+    if (!setUpSpaces(work, spaces))
         return 1;
-    }
-    CFSFilterConfig::instance()->setBaseFolder(work);
-    QDir().mkpath(work + QStringLiteral("fsConfig/filter"));
-    QFile defaults(CFSFilterConfig::instance()->defaultFilterFile());
-    if (!defaults.open(QIODevice::WriteOnly) || defaults.write("[options]\nscanner=419\n") < 0 ||
-        !defaults.flush()) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(defaults.fileName()));
-        return 1;
-    }
-    defaults.close();
-
     CFileSystemFilter* registry = CFileSystemFilter::instance();
-    for (quint32 space = 0; space < spaces; ++space)
-        if (!registry->loadSpaceFilter(space, QStringLiteral("/spaces/%1").arg(space)))
-            return 1;
-
     const std::vector<Entry> corpus = entries();
     std::atomic<bool> done{false};
     std::atomic<qint64> filtered{0};
