@@ -1,6 +1,7 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
 #include "common/CExpect.h"
+#include "common/CFaultyFSOperations.h"
 #include "common/CFaultInjection.h"
 #include "common/CLockHolder.h"
 #include "common/CTestChild.h"
@@ -41,87 +42,6 @@ static_assert(!std::is_convertible_v<CRetryCounter, int>);
 
 namespace {
 
-enum class Fault
-{
-    ReturnFalse,
-    Throw
-};
-
-// Faults on request: a call keyed "operation path" ("moveFile src -> dest", "%R" the root)
-// answers false or throws; a full disk fails every copy after its first chunk.
-class CFaultyFSOperations : public CLinuxFSOperations
-{
-public:
-    QString root;
-    bool diskFull = false;
-    // The process dies after the first chunk of a copy, as if killed.
-    bool crashMidCopy = false;
-    bool noUnnamedFiles = false;
-
-    CFaultyFSOperations& failing(const QString& call, Fault fault = Fault::ReturnFalse)
-    {
-        faults.insert(QString(call).replace(QStringLiteral("%R"), root), fault);
-        return *this;
-    }
-    bool deleteFile(const QString& path, bool force) override
-    {
-        return !inject("deleteFile " + path) && CLinuxFSOperations::deleteFile(path, force);
-    }
-    bool deleteDirectory(const QString& path, bool force) override
-    {
-        return !inject("deleteDirectory " + path) &&
-               CLinuxFSOperations::deleteDirectory(path, force);
-    }
-    bool moveFile(const QString& src, const QString& dest, bool force, bool overwrite) override
-    {
-        return !inject("moveFile " + src + " -> " + dest) &&
-               CLinuxFSOperations::moveFile(src, dest, force, overwrite);
-    }
-    bool setAttributes(const QString& path, quint32 attributes) override
-    {
-        return !inject("setAttributes " + path) &&
-               CLinuxFSOperations::setAttributes(path, attributes);
-    }
-    bool setTimeStamps(const QString& path, const QDateTime& creation, const QDateTime& lastAccess,
-                       const QDateTime& lastWrite, bool isDirectory) override
-    {
-        return !inject("setTimeStamps " + path) &&
-               CLinuxFSOperations::setTimeStamps(path, creation, lastAccess, lastWrite,
-                                                 isDirectory);
-    }
-
-protected:
-    qint64 copyChunk(int from, int to, qint64 length) override
-    {
-        if (crashMidCopy && ::lseek(to, 0, SEEK_CUR) > 0)
-            ::raise(SIGKILL);
-        if (diskFull && ::lseek(to, 0, SEEK_CUR) > 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return CLinuxFSOperations::copyChunk(from, to, diskFull || crashMidCopy ? 4096 : length);
-    }
-    int openTemporary(const QByteArray& folder) override
-    {
-        if (!noUnnamedFiles)
-            return CLinuxFSOperations::openTemporary(folder);
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-
-private:
-    bool inject(const QString& call)
-    {
-        SY_FUNCTION("CFaultyFSOperations::inject");
-        const auto found = faults.constFind(call);
-        if (found != faults.constEnd() && *found == Fault::Throw)
-            SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
-        return found != faults.constEnd();
-    }
-
-    QHash<QString, Fault> faults;
-};
-
 using Ops = CFaultyFSOperations;
 using Path = std::function<QString(const QString&)>;
 using Call = std::function<bool(Ops&, const Path&)>;
@@ -129,35 +49,10 @@ using Call = std::function<bool(Ops&, const Path&)>;
 #define OP(expression) [](Ops& o, const Path& p) -> bool { return expression; }
 
 const QDateTime none;
-
-QString sys(int error, const char* exceptionClass = "FileSystemException")
-{
-    return QString::fromLatin1(exceptionClass) + " | " + CLinuxFSLock::getSystemErrorMsg(error) +
-           " - system error code: " + QString::number(error);
-}
-
-// A record of a CLinuxFSOperations function, from whichever of the class's files holds it.
-void expectRecord(QtMsgType type, const QString& function, const QString& pattern)
-{
-    CExpect::recordMatchingFile(type, QStringLiteral("CLinuxFSOperations(_\\w+)?\\.cpp"),
-                                "CLinuxFSOperations::" + function, pattern);
-}
+const QDateTime fine = CFSOperationsTest::utc(2020, 1, 1);
 
 // Root is not refused by permission bits.
 const bool asRoot = ::geteuid() == 0;
-
-QDateTime modified(const QString& path)
-{
-    return QFileInfo(path).lastModified().toUTC();
-}
-
-QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-              int ms = 0)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms), Qt::UTC);
-}
-
-const QDateTime fine = utc(2020, 1, 1);
 
 // base followed by folders of fill up to exactly bytes bytes in UTF-8, every name within the
 // system's 255; the last name is padded with "a" to land on the byte.
@@ -172,11 +67,6 @@ QString deepPath(const QString& base, qsizetype bytes, const QString& fill)
     }
     const qsizetype units = (bytes - size) / unit;
     return path + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
-}
-void expectExchangeRecord(const QString& pattern)
-{
-    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSOperations.cpp"),
-                            QStringLiteral("CFSOperations::internalSafeExchangeFile"), pattern);
 }
 
 // The tree the fault cases start from, and the operation a case strikes on it below d.
@@ -223,15 +113,11 @@ const QDateTime invalidTime(QDate(), QTime(1, 0));
 
 } // namespace
 
-class tst_CLinuxFSOperations : public QObject
+class tst_CLinuxFSOperations : public CFSOperationsTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void argumentChecks_data();
     void argumentChecks();
     void lengthLimits_data();
@@ -257,32 +143,7 @@ private Q_SLOTS:
     void killedSafeOperations_data();
     void killedSafeOperations();
     void retryCounter();
-
-private:
-    QString path(const QString& relative) const { return root + relative; }
-
-    std::unique_ptr<CTestEnvironment> environment;
-    QString root;
-    CLinuxFSOperations ops;
 };
-
-void tst_CLinuxFSOperations::initTestCase()
-{
-    // Modes of new objects are compared in the trees.
-    ::umask(022);
-}
-
-void tst_CLinuxFSOperations::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-    root = environment->makeDir(QStringLiteral("files"));
-}
-
-void tst_CLinuxFSOperations::cleanup()
-{
-    CTestTree::unlock(root);
-    environment.reset();
-}
 
 void tst_CLinuxFSOperations::argumentChecks_data()
 {

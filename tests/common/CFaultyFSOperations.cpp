@@ -1,0 +1,126 @@
+#include "common/CFaultyFSOperations.h"
+
+#include "common/CExpect.h"
+#include "common/CTestTree.h"
+#include "fsapi/FileSystemExceptions.h"
+#include "fsapi/linux/CLinuxFSLock.h"
+
+#include <QFileInfo>
+#include <QTest>
+
+#include <csignal>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+CFaultyFSOperations& CFaultyFSOperations::failing(const QString& call, Fault fault)
+{
+    faults.insert(QString(call).replace(QStringLiteral("%R"), root), fault);
+    return *this;
+}
+
+bool CFaultyFSOperations::deleteFile(const QString& path, bool force)
+{
+    return !inject("deleteFile " + path) && CLinuxFSOperations::deleteFile(path, force);
+}
+
+bool CFaultyFSOperations::deleteDirectory(const QString& path, bool force)
+{
+    return !inject("deleteDirectory " + path) && CLinuxFSOperations::deleteDirectory(path, force);
+}
+
+bool CFaultyFSOperations::moveFile(const QString& src, const QString& dest, bool force,
+                                   bool overwrite)
+{
+    return !inject("moveFile " + src + " -> " + dest) &&
+           CLinuxFSOperations::moveFile(src, dest, force, overwrite);
+}
+
+bool CFaultyFSOperations::setAttributes(const QString& path, quint32 attributes)
+{
+    return !inject("setAttributes " + path) && CLinuxFSOperations::setAttributes(path, attributes);
+}
+
+bool CFaultyFSOperations::setTimeStamps(const QString& path, const QDateTime& creation,
+                                        const QDateTime& lastAccess, const QDateTime& lastWrite,
+                                        bool isDirectory)
+{
+    return !inject("setTimeStamps " + path) &&
+           CLinuxFSOperations::setTimeStamps(path, creation, lastAccess, lastWrite, isDirectory);
+}
+
+qint64 CFaultyFSOperations::copyChunk(int from, int to, qint64 length)
+{
+    if (crashMidCopy && ::lseek(to, 0, SEEK_CUR) > 0)
+        ::raise(SIGKILL);
+    if (diskFull && ::lseek(to, 0, SEEK_CUR) > 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return CLinuxFSOperations::copyChunk(from, to, diskFull || crashMidCopy ? 4096 : length);
+}
+
+int CFaultyFSOperations::openTemporary(const QByteArray& folder)
+{
+    if (!noUnnamedFiles)
+        return CLinuxFSOperations::openTemporary(folder);
+    errno = EOPNOTSUPP;
+    return -1;
+}
+
+bool CFaultyFSOperations::inject(const QString& call)
+{
+    SY_FUNCTION("CFaultyFSOperations::inject");
+    const auto found = faults.constFind(call);
+    if (found != faults.constEnd() && *found == Fault::Throw)
+        SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
+    return found != faults.constEnd();
+}
+
+void CFSOperationsTest::expectRecord(QtMsgType type, const QString& function,
+                                     const QString& pattern)
+{
+    CExpect::recordMatchingFile(type, QStringLiteral("CLinuxFSOperations(_\\w+)?\\.cpp"),
+                                "CLinuxFSOperations::" + function, pattern);
+}
+
+void CFSOperationsTest::expectExchangeRecord(const QString& pattern)
+{
+    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSOperations.cpp"),
+                            QStringLiteral("CFSOperations::internalSafeExchangeFile"), pattern);
+}
+
+QString CFSOperationsTest::sys(int error, const char* exceptionClass)
+{
+    return QString::fromLatin1(exceptionClass) + " | " + CLinuxFSLock::getSystemErrorMsg(error) +
+           " - system error code: " + QString::number(error);
+}
+
+QDateTime CFSOperationsTest::modified(const QString& path)
+{
+    return QFileInfo(path).lastModified().toUTC();
+}
+
+QDateTime CFSOperationsTest::utc(int year, int month, int day, int hour, int minute, int second,
+                                 int ms)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms), Qt::UTC);
+}
+
+void CFSOperationsTest::initTestCase()
+{
+    // Modes of new objects are compared in the trees.
+    ::umask(022);
+}
+
+void CFSOperationsTest::init()
+{
+    QVERIFY(CTestEnvironment::renew(environment));
+    root = environment->makeDir(QStringLiteral("files"));
+}
+
+void CFSOperationsTest::cleanup()
+{
+    CTestTree::unlock(root);
+    environment.reset();
+}
