@@ -5,6 +5,7 @@
 
 #include "IniFile/zip/CZipper.h"
 
+#include "common/CLogFilesSenderTest.h"
 #include "common/CPrivateSessionBus.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
@@ -36,34 +37,11 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-// Stands in for the desktop: keeps every URL the sender asks it to open.
-class CUrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-    // What was opened: "form" for the support form, the local path for a folder.
-    QStringList opened() const
-    {
-        QStringList result;
-        for (const QUrl& url : urls)
-            result << (url.scheme() == "https" ? QString("form") : url.toLocalFile());
-        return result;
-    }
-
-public Q_SLOTS:
-    void record(const QUrl& url) { urls.append(url); }
-};
-
-class tst_CLogFilesSender : public QObject
+class tst_CLogFilesSender : public CLogFilesSenderTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
     void collects_data();
     void collects();
     void secondRun();
@@ -84,39 +62,9 @@ private Q_SLOTS:
     void rotation();
     void rotationKeepsWhatNoArchiveHolds_data();
     void rotationKeepsWhatNoArchiveHolds();
-
-private:
-    // Writes the error log, the backup folder and the log folder of the sample, as asked.
-    void writeSample(const QString& parts = "error backup logs");
-    bool run(CLogFilesSender& sender);
-    // Points the desktop at path ("$HOME/..." or absolute) through the user's folder settings.
-    void setDesktop(const QString& path);
-    // Mounts a file system of size on folder, made when missing, until the case's cleanup.
-    bool mountSmall(const QString& folder, const QString& size);
-
-    std::unique_ptr<CTestEnvironment> env;
-    CUrlRecorder recorder;
-    QString appData;
-    QString output;
-    QString errorLog;
-    QString logs;
-    QString backup;
-    QStringList mounts;
 };
 
 namespace {
-QRegularExpression record(const QString& text,
-                          const QString& function = "CLogFilesSender::zipAndSendLogFiles")
-{
-    return QRegularExpression("^\\[ -1 : MainThread \\] \\[ CLogFilesSender\\.cpp : \\d+ : " +
-                              function + " \\] " + QRegularExpression::escape(text) + '$');
-}
-
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 // The client's folders apart from the log folder, which receives the staged copies, and the
 // fallback folder for the archive.
 QString clientFiles(const QString& syncarium)
@@ -128,26 +76,6 @@ QString clientFiles(const QString& syncarium)
     return lines.join(';');
 }
 
-QStringList partialsIn(const QString& folder)
-{
-    return QDir(folder).entryList({".*.part"}, QDir::Files | QDir::Hidden | QDir::System);
-}
-
-const QStringList fullSample =
-    QString(
-        "Syncarium.log Syncarium2DataBase.err logs_backup/ logs_backup/Syncarium_2026-11-28.log "
-        "logs_backup/Syncarium_2026-11-29.log logs_backup/crash/ logs_backup/crash/dump.txt "
-        "sync-2026-12-01.log")
-        .split(' ');
-
-// The archive's names for logs: they and the system report.
-QStringList withReport(QStringList logs)
-{
-    logs.append("system.txt");
-    logs.sort();
-    return logs;
-}
-
 QStringList without(QStringList list, const QStringList& names)
 {
     for (const QString& name : names)
@@ -155,74 +83,6 @@ QStringList without(QStringList list, const QStringList& names)
     return list;
 }
 } // namespace
-
-void tst_CLogFilesSender::init()
-{
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
-    appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
-    QVERIFY2(appData.startsWith(env->root()), qPrintable(appData));
-    errorLog = appData + "Syncarium/mysql/data/Syncarium2DataBase.err";
-    logs = appData + "Syncarium/logs/";
-    backup = appData + "Syncarium/logs_backup/";
-    // Missing, two levels deep and named without a trailing slash: the sender creates it.
-    output = env->home() + "Desktop Ü/Schreibtisch/";
-    setDesktop("$HOME/Desktop Ü/Schreibtisch");
-    recorder.urls.clear();
-    QDesktopServices::setUrlHandler("https", &recorder, "record");
-    QDesktopServices::setUrlHandler("file", &recorder, "record");
-}
-
-void tst_CLogFilesSender::cleanup()
-{
-    // The next case reads the settings of its own home.
-    CSingleton<CIniFileSettings>::destroy();
-    QDesktopServices::unsetUrlHandler("https");
-    QDesktopServices::unsetUrlHandler("file");
-    // Unmounted so that the temporary folder can be removed; a busy working directory cannot be.
-    QDir::setCurrent(env->root());
-    for (const QString& folder : std::exchange(mounts, {}))
-        QProcess::execute("umount", {folder});
-    CTestTree::unlock(env->root());
-    env.reset();
-}
-
-void tst_CLogFilesSender::writeSample(const QString& parts)
-{
-    QStringList tree;
-    if (parts.contains("error"))
-        tree << "mysql/data/Syncarium2DataBase.err=[ERROR] InnoDB: page checksum mismatch";
-    if (parts.contains("backup"))
-        tree << "logs_backup/Syncarium_2026-11-28.log=sync ok"
-             << "logs_backup/Syncarium_2026-11-29.log=sync failed"
-             << "logs_backup/crash/dump.txt=stack";
-    if (parts.contains("logs"))
-        tree << "logs/Syncarium.log=started"
-             << "logs/sync-2026-12-01.log=3 files";
-    QVERIFY(CTestTree::make(appData + "Syncarium/", tree.join(';')));
-}
-
-void tst_CLogFilesSender::setDesktop(const QString& path)
-{
-    env->writeFile("home/.config/user-dirs.dirs",
-                   QString("XDG_DESKTOP_DIR=\"%1\"\n").arg(path).toUtf8());
-}
-
-bool tst_CLogFilesSender::mountSmall(const QString& folder, const QString& size)
-{
-    if (!QDir().mkpath(folder) ||
-        !CTestChild::mount({"-t", "tmpfs", "-o", "size=" + size, "none", folder}))
-        return false;
-    mounts << folder;
-    return true;
-}
-
-bool tst_CLogFilesSender::run(CLogFilesSender& sender)
-{
-    sender.setLogsFolder(logs);
-    sender.setLogsBackupFolder(backup);
-    return sender.zipAndSendLogFiles();
-}
 
 // A second run stages the current error log, replaces an archive of the same name and removes
 // what an interrupted run left, recognised by its name; anything else stays. Its archive says

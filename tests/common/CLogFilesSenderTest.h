@@ -1,0 +1,67 @@
+#pragma once
+
+#include "common/CTestEnvironment.h"
+
+#include <QObject>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+class CLogFilesSender;
+
+// Stands in for the desktop: keeps every URL the sender asks it to open.
+class CUrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+    // What was opened: "form" for the support form, the local path for a folder.
+    QStringList opened() const;
+
+public Q_SLOTS:
+    void record(const QUrl& url) { urls.append(url); }
+};
+
+// What the log sender's test programs share: a client's folders with a sample of its logs in a
+// test environment, a desktop that is missing yet and a recorder in place of the desktop.
+class CLogFilesSenderTest : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The record text of function of CLogFilesSender, whole.
+    static QRegularExpression
+    record(const QString& text, const QString& function = "CLogFilesSender::zipAndSendLogFiles");
+    static QStringList filesIn(const QString& folder);
+    static QStringList partialsIn(const QString& folder);
+    // The archive's names for logs: they and the system report.
+    static QStringList withReport(QStringList logs);
+    // The archive's names for the whole sample.
+    static const QStringList fullSample;
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+protected:
+    // Writes the error log, the backup folder and the log folder of the sample, as asked.
+    void writeSample(const QString& parts = "error backup logs");
+    bool run(CLogFilesSender& sender);
+    // Points the desktop at path ("$HOME/..." or absolute) through the user's folder settings.
+    void setDesktop(const QString& path);
+    // Mounts a file system of size on folder, made when missing, until the case's cleanup.
+    bool mountSmall(const QString& folder, const QString& size);
+
+    std::unique_ptr<CTestEnvironment> env;
+    CUrlRecorder recorder;
+    QString appData;
+    QString output;
+    QString errorLog;
+    QString logs;
+    QString backup;
+    QStringList mounts;
+};
