@@ -1,6 +1,5 @@
 #include "common/CFaultInjection.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -97,28 +96,8 @@ CFaultOutcome CFaultInjection::runCurrentCase(const CFaultPlan& plan)
     if (!scratch.isValid())
         return outcome;
     const QString report = scratch.filePath(QStringLiteral("report"));
-    const QString outPath = scratch.filePath(QStringLiteral("out"));
-    QString testCase = QLatin1String(QTest::currentTestFunction());
-    if (QTest::currentDataTag())
-        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
-
-    QProcess child;
-    child.setProcessEnvironment(environmentFor(plan, report));
-    child.setWorkingDirectory(scratch.path());
-    child.setStandardOutputFile(outPath);
-    child.setStandardErrorFile(outPath, QIODevice::Append);
-    child.start(QCoreApplication::applicationFilePath(), {testCase});
-    outcome.started = child.waitForStarted(30000);
-    const bool ended = outcome.started && child.waitForFinished(childTimeout);
-    if (outcome.started && !ended) {
-        child.kill();
-        child.waitForFinished(10000);
-    }
-    outcome.killed = ended && child.exitStatus() == QProcess::CrashExit;
-    outcome.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    QFile out(outPath);
-    if (out.open(QIODevice::ReadOnly))
-        outcome.output = out.readAll();
+    static_cast<CChildOutcome&>(outcome) = CTestChild::runCase(
+        CTestChild::currentCase(), environmentFor(plan, report), {}, childTimeout);
     QFile counts(report);
     if (counts.open(QIODevice::ReadOnly))
         outcome.calls = counts.readAll().split(' ').value(0).toLongLong();

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "common/CTestChild.h"
+
 #include <QString>
 
 #include <cerrno>
@@ -27,15 +28,11 @@ struct CFaultPlan
     bool noLinks = false;
 };
 
-struct CFaultOutcome
+// A child's outcome, "passed" when the case passed in it.
+struct CFaultOutcome : CChildOutcome
 {
-    bool started = false;
-    bool killed = false;
-    // The case ended normally and passed in the child.
-    bool passed = false;
     // Counted calls while armed; -1 when the child left no report.
     qint64 calls = -1;
-    QByteArray output;
 };
 
 // Runs a test case again in a child process under the fault shim (an LD_PRELOAD library that

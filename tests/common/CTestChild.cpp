@@ -13,43 +13,14 @@ namespace {
 const char childVariable[] = "SY_TEST_CHILD";
 const char namespaceVariable[] = "SY_TEST_MOUNT_NAMESPACE";
 
-struct ChildResult
+// The system's environment, marked as a child's, and with marker set where given.
+QProcessEnvironment marked(const char* marker)
 {
-    bool started = false;
-    bool passed = false;
-    QByteArray output;
-};
-
-ChildResult runChild(const QString& testCase, const QStringList& wrapper, const char* marker)
-{
-    ChildResult result;
-    QTemporaryDir folder;
-    if (!folder.isValid())
-        return result;
-    const QString outPath = folder.filePath(QStringLiteral("out"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
     if (marker)
         environment.insert(QLatin1String(marker), QStringLiteral("1"));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(folder.path());
-    child.setStandardOutputFile(outPath);
-    child.setStandardErrorFile(outPath, QIODevice::Append);
-    QStringList command = wrapper;
-    command << QCoreApplication::applicationFilePath() << testCase;
-    child.start(command.takeFirst(), command);
-    result.started = child.waitForStarted(30000);
-    const bool ended = result.started && child.waitForFinished(300000);
-    if (result.started && !ended) {
-        child.kill();
-        child.waitForFinished(10000);
-    }
-    result.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    QFile out(outPath);
-    if (out.open(QIODevice::ReadOnly))
-        result.output = out.readAll();
-    return result;
+    return environment;
 }
 
 void showEnd(const QByteArray& output)
@@ -61,7 +32,7 @@ void showEnd(const QByteArray& output)
 
 bool CTestChild::run(const char* testCase)
 {
-    const ChildResult result = runChild(QLatin1String(testCase), QStringList(), nullptr);
+    const CChildOutcome result = runCase(QLatin1String(testCase), marked(nullptr));
     if (!result.passed)
         showEnd(result.output);
     return result.passed;
@@ -80,11 +51,8 @@ bool CTestChild::inMountNamespace()
         QTest::qSkip("mounting needs root", __FILE__, __LINE__);
         return false;
     }
-    QString testCase = QLatin1String(QTest::currentTestFunction());
-    if (QTest::currentDataTag())
-        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
-    const ChildResult result =
-        runChild(testCase, {"unshare", "-m", "--propagation", "private"}, namespaceVariable);
+    const CChildOutcome result = runCase(currentCase(), marked(namespaceVariable),
+                                         {"unshare", "-m", "--propagation", "private"});
     const qsizetype skipped = result.output.indexOf("SKIP   :");
     // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
     if (!result.started || !result.output.contains("Start testing")) {
@@ -103,4 +71,42 @@ bool CTestChild::inMountNamespace()
 bool CTestChild::mount(const QStringList& arguments)
 {
     return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+}
+
+QString CTestChild::currentCase()
+{
+    QString testCase = QLatin1String(QTest::currentTestFunction());
+    if (QTest::currentDataTag())
+        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
+    return testCase;
+}
+
+CChildOutcome CTestChild::runCase(const QString& testCase, const QProcessEnvironment& environment,
+                                  const QStringList& wrapper, int timeout)
+{
+    CChildOutcome result;
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return result;
+    const QString outPath = folder.filePath(QStringLiteral("out"));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(folder.path());
+    child.setStandardOutputFile(outPath);
+    child.setStandardErrorFile(outPath, QIODevice::Append);
+    QStringList command = wrapper;
+    command << QCoreApplication::applicationFilePath() << testCase;
+    child.start(command.takeFirst(), command);
+    result.started = child.waitForStarted(30000);
+    const bool ended = result.started && child.waitForFinished(timeout);
+    if (result.started && !ended) {
+        child.kill();
+        child.waitForFinished(10000);
+    }
+    result.killed = ended && child.exitStatus() == QProcess::CrashExit;
+    result.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    QFile out(outPath);
+    if (out.open(QIODevice::ReadOnly))
+        result.output = out.readAll();
+    return result;
 }

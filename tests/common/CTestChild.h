@@ -1,6 +1,18 @@
 #pragma once
 
+#include <QByteArray>
+#include <QProcessEnvironment>
 #include <QStringList>
+
+struct CChildOutcome
+{
+    bool started = false;
+    // Ended by a signal.
+    bool killed = false;
+    // Ended normally with code 0.
+    bool passed = false;
+    QByteArray output;
+};
 
 // Runs one case of the current test program again in a child process, for what can only be
 // seen from outside: a crash, a sanitizer report, the end of the process; or for what must not
@@ -21,4 +33,11 @@ public:
     static bool inMountNamespace();
     // Runs mount with arguments; true when it succeeded.
     static bool mount(const QStringList& arguments);
+    // The current test function, with its data row, as this program's argument names it.
+    static QString currentCase();
+    // Runs this program with only testCase, behind wrapper (a command and its arguments), with
+    // environment, in a temporary working folder; one that does not end within timeout ms is
+    // killed.
+    static CChildOutcome runCase(const QString& testCase, const QProcessEnvironment& environment,
+                                 const QStringList& wrapper = {}, int timeout = 300000);
 };
