@@ -36,3 +36,24 @@ QString CExpect::outcome(const std::function<bool()>& call)
                QStringLiteral(" | ") + exception.details();
     }
 }
+
+CRecordCounter::CRecordCounter(const QString& pattern, int type)
+{
+    CRecordCounter::pattern = QRegularExpression(pattern);
+    CRecordCounter::type = type;
+    counted = 0;
+    previous = qInstallMessageHandler(handle);
+}
+
+CRecordCounter::~CRecordCounter()
+{
+    qInstallMessageHandler(previous);
+}
+
+void CRecordCounter::handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if ((CRecordCounter::type < 0 || type == CRecordCounter::type) &&
+        pattern.match(text).hasMatch())
+        ++counted;
+    previous(type, context, text);
+}

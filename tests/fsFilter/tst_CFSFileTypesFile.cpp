@@ -4,14 +4,13 @@
 #include "common/CExpect.h"
 #include "common/CFileTypesDump.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSemaphore>
 #include <QTest>
-#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -599,34 +598,21 @@ void tst_CFSFileTypesFile::processTableReadersAndWritersTogether()
     QVERIFY(types);
     const int rounds = 2000;
     std::atomic<int> failures{0};
-    QSemaphore start;
-    const auto reader = [&] {
-        start.acquire();
+    // Three readers, and the writer last.
+    QVERIFY(runOnThreads(4, [&](int thread) {
         for (int i = 0; i < rounds; ++i) {
             QString group;
             QStringList entries;
-            if (!types->groupOfType(QStringLiteral("T1"), group) ||
-                !types->entriesOfType(QStringLiteral("T1"), entries) || entries.isEmpty())
+            if (thread == 3) {
+                types->setType(QStringLiteral("G") + QString::number(i % 3), QStringLiteral("T1"),
+                               {QString::number(i)});
+                types->addEntries(QStringLiteral("T") + QString::number(i), {QStringLiteral("x")});
+            } else if (!types->groupOfType(QStringLiteral("T1"), group) ||
+                       !types->entriesOfType(QStringLiteral("T1"), entries) || entries.isEmpty()) {
                 ++failures;
+            }
         }
-    };
-    const auto writer = [&] {
-        start.acquire();
-        for (int i = 0; i < rounds; ++i) {
-            types->setType(QStringLiteral("G") + QString::number(i % 3), QStringLiteral("T1"),
-                           {QString::number(i)});
-            types->addEntries(QStringLiteral("T") + QString::number(i), {QStringLiteral("x")});
-        }
-    };
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int i = 0; i < 3; ++i)
-        threads.emplace_back(QThread::create(reader));
-    threads.emplace_back(QThread::create(writer));
-    for (const auto& thread : threads)
-        thread->start();
-    start.release(int(threads.size()));
-    for (const auto& thread : threads)
-        QVERIFY(thread->wait(60000));
+    }));
     QCOMPARE(failures.load(), 0);
     QStringList all;
     QVERIFY(types->types(all));

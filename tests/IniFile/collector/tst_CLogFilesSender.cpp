@@ -2,6 +2,7 @@
 
 #include "IniFile/settings/CIniFileSettings.h"
 #include "IniFile/zip/CZipper.h"
+#include "common/CExpect.h"
 #include "common/CLogFilesSenderTest.h"
 #include "common/CPrivateSessionBus.h"
 #include "common/CTestChild.h"
@@ -73,41 +74,16 @@ QStringList without(QStringList list, const QStringList& names)
 // A second run stages the current error log, replaces an archive of the same name and removes
 // what an interrupted run left, recognised by its name; anything else stays. Its archive says
 // what machine it came from, and names no user, host or folder.
-// Counts the scans of one folder while it lives, handing every message on.
-class CScanCounter
-{
-public:
-    explicit CScanCounter(const QString& folder)
-    {
-        pattern = QRegularExpression("CDirIterator::dirIterate \\] scanning " +
-                                     QRegularExpression::escape(folder.chopped(1)) + "/?$");
-        scans = 0;
-        previous = qInstallMessageHandler(count);
-    }
-    ~CScanCounter() { qInstallMessageHandler(previous); }
-    int scanned() const { return scans; }
-
-private:
-    static void count(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        scans += pattern.match(text).hasMatch() ? 1 : 0;
-        previous(type, context, text);
-    }
-
-    static inline QRegularExpression pattern;
-    static inline int scans = 0;
-    static inline QtMessageHandler previous = nullptr;
-};
-
 void tst_CLogFilesSender::secondRun()
 {
     writeSample();
     CLogFilesSender first;
     {
-        CScanCounter scans(logs);
+        const CRecordCounter scans("CDirIterator::dirIterate \\] scanning " +
+                                   QRegularExpression::escape(logs.chopped(1)) + "/?$");
         QVERIFY(run(first));
         // The room check's walk is the one that is packed.
-        QCOMPARE(scans.scanned(), 1);
+        QCOMPARE(scans.count(), 1);
     }
     const int rootSize = env->root().size();
     env->writeFile(errorLog.mid(rootSize), "newer database errors");

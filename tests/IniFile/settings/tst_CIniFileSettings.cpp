@@ -2,6 +2,7 @@
 
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 
 #include <QDir>
@@ -10,13 +11,11 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
-#include <QThread>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <type_traits>
-#include <vector>
 
 namespace {
 
@@ -472,19 +471,16 @@ void tst_CIniFileSettings::threadsShareTheSettings()
     const int threads = 4;
     const int writes = 25;
     CIniFileSettings& settings = fresh();
-    std::vector<std::unique_ptr<QThread>> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::unique_ptr<QThread>(QThread::create([&settings, t] {
+    QVERIFY(runOnThreads(
+        threads,
+        [&settings](int t) {
             for (int i = 0; i < writes; ++i) {
                 settings.setGroupValues("threads", {{QString("t%1-%2").arg(t).arg(i), i}});
                 settings.getFontSize();
                 settings.getGroupValues("threads");
             }
-        })));
-        workers.back()->start();
-    }
-    for (const auto& worker : workers)
-        QVERIFY(worker->wait(120000));
+        },
+        120000));
     QCOMPARE(fresh().getGroupValues("threads").size(), threads * writes);
 }
 

@@ -2,6 +2,7 @@
 #include "common/CFaultInjection.h"
 #include "common/CFaultyFSOperations.h"
 #include "common/CTestChild.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 #include "fsapi/CFSOperations.h"
 #include "fsapi/FileSystemExceptions.h"
@@ -14,9 +15,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-
-#include <memory>
 
 #include <csignal>
 
@@ -309,13 +307,10 @@ void tst_CLinuxFSOperationsFailures::exchangesSideBySide()
         }
         return true;
     };
-    bool first = false;
-    bool second = false;
-    std::unique_ptr<QThread> other(QThread::create([&] { second = exchange("b"); }));
-    other->start();
-    first = exchange("a");
-    QVERIFY(other->wait(120000));
-    QVERIFY(first && second);
+    bool exchanged[2] = {false, false};
+    QVERIFY(runOnThreads(
+        2, [&](int i) { exchanged[i] = exchange(i == 0 ? "a" : "b"); }, 120000));
+    QVERIFY(exchanged[0] && exchanged[1]);
     QCOMPARE(CTestTree::describe(root + "space/"), QStringLiteral("a=a149;b=b149"));
 }
 

@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 #include "system/CFSVolumeInformation.h"
 
@@ -19,7 +20,6 @@
 #include <atomic>
 #include <limits>
 #include <memory>
-#include <vector>
 
 #include <climits>
 #include <fcntl.h>
@@ -59,27 +59,6 @@ void expectNoVolume(const QString& path, const QString& error)
     expectNoRootFor("getVolumeInformationByPath", path, error);
     expectRecord("getDiskFreeSpaceByPath", "failed to retrieve root path from " + path);
 }
-
-// Counts the critical records made while it lives; the test framework still sees each one.
-class CriticalCounter
-{
-public:
-    CriticalCounter() { previous = qInstallMessageHandler(&CriticalCounter::handle); }
-    ~CriticalCounter() { qInstallMessageHandler(previous); }
-    CriticalCounter(const CriticalCounter&) = delete;
-    CriticalCounter& operator=(const CriticalCounter&) = delete;
-
-    static inline std::atomic<int> count{0};
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (type == QtCriticalMsg)
-            ++count;
-        previous(type, context, text);
-    }
-    static inline QtMessageHandler previous = nullptr;
-};
 
 int threadCount()
 {
@@ -301,8 +280,7 @@ void tst_CFSVolumeInformationLinux::paths()
     writeTable(fakeTable);
     Volume::setMountInfoPath(tableFile());
     path.replace(QStringLiteral("$T/"), environment->root());
-    const CriticalCounter criticals;
-    const int criticalsBefore = CriticalCounter::count;
+    const CRecordCounter criticals(QString(), QtCriticalMsg);
     if (root.isNull()) {
         const QString code = QString::number(error);
         expectNoRoot(path, code);
@@ -327,7 +305,7 @@ void tst_CFSVolumeInformationLinux::paths()
     QVERIFY(info.totalBytes > 0);
     QVERIFY(info.totalBytes >= info.totalFreeBytes);
     QCOMPARE(info.driveType, FSDriveType(kind));
-    QCOMPARE(CriticalCounter::count - criticalsBefore, 0);
+    QCOMPARE(criticals.count(), 0);
 }
 
 // No path at all: no root, and nothing filled in.
@@ -403,20 +381,13 @@ void tst_CFSVolumeInformationLinux::concurrentQueries()
     // Each asks for the cases in turn, starting at the one its number names, and counts the
     // answers that differ from the expected roots.
     std::atomic<int> wrongAnswers{0};
-    std::vector<std::unique_ptr<QThread>> workers;
-    for (int first = 0; first < 4; ++first) {
-        workers.emplace_back(QThread::create([&cases, &wrongAnswers, first] {
-            for (int round = 0; round < 100; ++round) {
-                const auto& [path, root] = cases.at((round + first) % cases.size());
-                if (Volume::rootPathByPath(path) != root ||
-                    CFSVolumeInformation(path).totalBytes == 0)
-                    ++wrongAnswers;
-            }
-        }));
-        workers.back()->start();
-    }
-    for (const auto& worker : workers)
-        QVERIFY(worker->wait(60000));
+    QVERIFY(runOnThreads(4, [&cases, &wrongAnswers](int first) {
+        for (int round = 0; round < 100; ++round) {
+            const auto& [path, root] = cases.at((round + first) % cases.size());
+            if (Volume::rootPathByPath(path) != root || CFSVolumeInformation(path).totalBytes == 0)
+                ++wrongAnswers;
+        }
+    }));
     QCOMPARE(wrongAnswers.load(), 0);
 }
 
@@ -547,9 +518,10 @@ void tst_CFSVolumeInformationLinux::mountRace()
     std::atomic<int> mixed{0};
     QElapsedTimer timer;
     timer.start();
-    std::vector<std::unique_ptr<QThread>> askers;
-    for (int i = 0; i < 4; ++i) {
-        askers.emplace_back(QThread::create([&] {
+    mounter->start();
+    const bool asked = runOnThreads(
+        4,
+        [&](int) {
             while (timer.elapsed() < 2000) {
                 const CFSVolumeInformation info(point + "/x");
                 const bool base = info.fileSystemName == "tmpfs" && info.totalBytes == 2u << 20;
@@ -561,15 +533,11 @@ void tst_CFSVolumeInformationLinux::mountRace()
                 }
                 ++answers;
             }
-        }));
-    }
-    mounter->start();
-    for (const auto& asker : askers)
-        asker->start();
-    for (const auto& asker : askers)
-        QVERIFY(asker->wait(30000));
+        },
+        30000);
     stop = true;
     QVERIFY(mounter->wait(30000));
+    QVERIFY(asked);
     QVERIFY2(cycles > 10, qPrintable(QString::number(cycles)));
     qInfo("%d answers, %d mount cycles", int(answers), int(cycles));
     QCOMPARE(mixed.load(), 0);
