@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -33,4 +34,17 @@ private:
     QTemporaryDir dir;
     QString previousWorkingDirectory;
     QList<QPair<QByteArray, QByteArray>> previousVariables;
+};
+
+// A test program whose every case runs in a test environment of its own; dir is its root.
+class CEnvironmentTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+protected:
+    std::unique_ptr<CTestEnvironment> environment;
+    QString dir;
 };

@@ -63,12 +63,11 @@ void expectInitialize(const QString& root, const QString& failure = {})
 
 } // namespace
 
-class tst_CFSFileTypesFile : public QObject
+class tst_CFSFileTypesFile : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void cleanup();
     // The table itself.
     void queries_data();
@@ -92,27 +91,20 @@ private Q_SLOTS:
 private:
     // The process's table, loaded from the given default.ini in the working directory.
     CFileSystemFileTypes* initialized(const QByteArray& content);
-
-    std::unique_ptr<CTestEnvironment> env;
 };
-
-void tst_CFSFileTypesFile::init()
-{
-    QVERIFY(CTestEnvironment::renew(env));
-}
 
 void tst_CFSFileTypesFile::cleanup()
 {
     CFileSystemFileTypes::destroy();
     QVERIFY(!CFileSystemFileTypes::exists());
-    env.reset();
+    environment.reset();
 }
 
 CFileSystemFileTypes* tst_CFSFileTypesFile::initialized(const QByteArray& content)
 {
-    env->writeFile(QStringLiteral("work/default.ini"), content);
+    environment->writeFile(QStringLiteral("work/default.ini"), content);
     CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
-    expectInitialize(env->root());
+    expectInitialize(dir);
     return types->initialize() ? types : nullptr;
 }
 
@@ -346,7 +338,7 @@ void tst_CFSFileTypesFile::load()
     QFETCH(QByteArray, content);
     QFETCH(QString, table);
     QFETCH(QStringList, warnings);
-    const QString path = env->writeFile("types.ini", content);
+    const QString path = environment->writeFile("types.ini", content);
     CFSFileTypesFile file(path);
     for (const QString& warning : std::as_const(warnings))
         expect(QtWarningMsg, "load", warning, path);
@@ -354,10 +346,10 @@ void tst_CFSFileTypesFile::load()
     QCOMPARE(dump(file), table);
     // Whatever table a file gives, saving it gives that table again.
     const std::unique_ptr<CFSFileTypes> loaded(file.getFileTypes());
-    CFSFileTypesFile writer(env->root() + "saved.ini");
+    CFSFileTypesFile writer(dir + "saved.ini");
     writer.setFileTypes(loaded.get());
     QVERIFY(writer.save(false));
-    CFSFileTypesFile again(env->root() + "saved.ini");
+    CFSFileTypesFile again(dir + "saved.ini");
     QVERIFY(again.load());
     QCOMPARE(dump(again), table);
 }
@@ -367,7 +359,7 @@ void tst_CFSFileTypesFile::loadAddsToTheHeldTable()
     CFSFileTypes start;
     start.setType("G1", "T1", {"a"});
     start.setType("G1", "T2", {"b"});
-    CFSFileTypesFile file(env->writeFile("types.ini", "[G1]\nT2=c\nT3=d\n"));
+    CFSFileTypesFile file(environment->writeFile("types.ini", "[G1]\nT2=c\nT3=d\n"));
     file.setFileTypes(&start);
     QVERIFY(file.load());
     QCOMPARE(dump(file), "T1@G1=a T2@G1=c T3@G1=d");
@@ -416,9 +408,9 @@ void tst_CFSFileTypesFile::badFiles()
     QFETCH(QString, kind);
     QFETCH(QByteArray, content);
     QFETCH(QString, message);
-    QString path = env->root() + "types.ini";
+    QString path = dir + "types.ini";
     if (!content.isNull())
-        env->writeFile("types.ini", content);
+        environment->writeFile("types.ini", content);
     if (kind == u"no name") {
         path.clear();
     } else if (kind == u"fifo") {
@@ -498,7 +490,7 @@ void tst_CFSFileTypesFile::roundTrip()
             table.setType(parts.at(0), parts.at(1), entries);
     }
     // Saved over an older file, which is replaced whole and leaves nothing beside it.
-    const QString path = env->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
+    const QString path = environment->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
     CFSFileTypesFile writer(path);
     writer.setFileTypes(&table);
     QVERIFY(writer.save(true));
@@ -507,7 +499,7 @@ void tst_CFSFileTypesFile::roundTrip()
     const std::unique_ptr<CFSFileTypes> loaded(reader.getFileTypes());
     QCOMPARE(dumpFileTypes(*loaded), dumpFileTypes(table));
     QVERIFY(*loaded == table);
-    QCOMPARE(QDir(env->root()).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
+    QCOMPARE(QDir(dir).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
              QStringList{"types.ini"});
 }
 
@@ -535,8 +527,8 @@ void tst_CFSFileTypesFile::saveRefuses()
     QFETCH(QString, kind);
     QFETCH(QString, message);
     const QByteArray before = "[Old]\nT0=kept\n";
-    const QString folder = env->makeDir("data");
-    QString path = env->writeFile("data/types.ini", before);
+    const QString folder = environment->makeDir("data");
+    QString path = environment->writeFile("data/types.ini", before);
     CFSFileTypes table;
     table.setType("G1", "T1", {"a"});
     bool overwrite = true;
@@ -545,7 +537,7 @@ void tst_CFSFileTypesFile::saveRefuses()
     } else if (kind == u"exists") {
         overwrite = false;
     } else if (kind == u"directory") {
-        path = env->makeDir("data/folder.ini");
+        path = environment->makeDir("data/folder.ini");
         path.chop(1);
     } else if (kind == u"empty type name") {
         table.setEntries(QString(), {"a"});
@@ -563,7 +555,7 @@ void tst_CFSFileTypesFile::saveRefuses()
         file.setFileTypes(&table);
     expect(QtCriticalMsg, "save", message, path);
     QVERIFY(!file.save(overwrite));
-    CTestTree::unlock(env->root());
+    CTestTree::unlock(dir);
     QCOMPARE(CTestTree::content(folder + "types.ini"), before);
     const QStringList left =
         kind == u"directory" ? QStringList{"folder.ini", "types.ini"} : QStringList{"types.ini"};
@@ -576,16 +568,16 @@ void tst_CFSFileTypesFile::saveRefuses()
 void tst_CFSFileTypesFile::processTableFailedInitialize()
 {
     // The file next to the home folder is not the one in the working directory.
-    env->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
-    expectInitialize(env->root(), QStringLiteral("not found."));
+    environment->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
+    expectInitialize(dir, QStringLiteral("not found."));
     QVERIFY(!CFileSystemFileTypes::instance()->initialize());
     QVERIFY(!CFileSystemFileTypes::instance()->hasType(QStringLiteral("T1")));
     CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
     QVERIFY(types);
-    const QString path = env->root() + "work/default.ini";
+    const QString path = dir + "work/default.ini";
     QVERIFY(QFile::remove(path));
     QVERIFY(QDir().mkpath(path));
-    expectInitialize(env->root(), QStringLiteral("is not a regular file."));
+    expectInitialize(dir, QStringLiteral("is not a regular file."));
     QVERIFY(!types->initialize());
     QVERIFY(types->hasType(QStringLiteral("T1")));
 }

@@ -62,13 +62,11 @@ std::unique_ptr<QProcess> startSelf(const char* testCase,
 
 } // namespace
 
-class tst_CIniFileGuard : public QObject
+class tst_CIniFileGuard : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-
     void valuesOfOtherTypes();
     void valuesOfOtherWriters_data();
     void valuesOfOtherWriters();
@@ -100,20 +98,14 @@ private:
     }
     QStringList keysOf(const QByteArray& text);
 
-    std::unique_ptr<CTestEnvironment> environment;
     int copies = 0;
 };
-
-void tst_CIniFileGuard::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-}
 
 // What an independent reader finds in text; a path of its own each time, since QSettings keeps
 // the files it read in a per-process cache.
 QStringList tst_CIniFileGuard::keysOf(const QByteArray& text)
 {
-    const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
+    const QString copy = dir + QString("keys-%1.ini").arg(++copies);
     return CTestTree::write(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
                                         : QStringList{"<no copy>"};
 }
@@ -580,7 +572,7 @@ void tst_CIniFileGuard::killedSaveLeavesOldOrNew()
         [&](int point) {
             const QByteArray now = CTestTree::content(iniPath());
             if (now != old) {
-                const QString copy = environment->root() + QString("killed-%1.ini").arg(point);
+                const QString copy = dir + QString("killed-%1.ini").arg(point);
                 QVERIFY(CTestTree::write(copy, now));
                 QSettings read(copy, QSettings::IniFormat);
                 QVERIFY2(read.value("gui/fontSize").toInt() == 12 &&

@@ -109,12 +109,11 @@ const QList<TKey>& keyTable()
 
 } // namespace
 
-class tst_CIniFileSettings : public QObject
+class tst_CIniFileSettings : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void cleanup();
 
     void plainKeys_data();
@@ -145,14 +144,8 @@ private:
     // What an independent reader finds in the file under key.
     QVariant stored(const QString& key);
 
-    std::unique_ptr<CTestEnvironment> environment;
     int copies = 0;
 };
-
-void tst_CIniFileSettings::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-}
 
 void tst_CIniFileSettings::cleanup()
 {
@@ -162,7 +155,7 @@ void tst_CIniFileSettings::cleanup()
 QVariant tst_CIniFileSettings::stored(const QString& key)
 {
     // A path of its own each time: QSettings keeps the files it read in a per-process cache.
-    const QString copy = environment->root() + QString("reader-%1.ini").arg(++copies);
+    const QString copy = dir + QString("reader-%1.ini").arg(++copies);
     if (!CTestTree::write(copy, CTestTree::content(iniPath())))
         return "<no copy>";
     // Qt's reader gives a group "general" back as "General".
@@ -411,7 +404,7 @@ void tst_CIniFileSettings::markers()
     QFETCH(QString, ini);
     QFETCH(QString, spaces);
 
-    const QString root = environment->root();
+    const QString root = dir;
     const QString canonicalRoot = QDir(root).canonicalPath() + '/';
     const QString current = environment->makeDir("work/a/b/c");
     // Four levels above work/a/b/c is the root.

@@ -61,12 +61,11 @@ bool shell(const QString& command, QString& failure, int timeout = 120000)
 
 } // namespace
 
-class tst_CZipper : public QObject
+class tst_CZipper : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void packs_data();
     void packs();
     void sameArchiveForAnyWorkerCount_data();
@@ -81,19 +80,7 @@ private Q_SLOTS:
     void storesDatesReadersAccept();
     void jobTable();
     void passesOverJobs();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
-    QString dir;
 };
-
-void tst_CZipper::init()
-{
-    // The old folder goes first: made inside its temporary folder, the new one would be removed
-    // with it.
-    QVERIFY(CTestEnvironment::renew(environment));
-    dir = environment->root();
-}
 
 void tst_CZipper::packs_data()
 {

@@ -26,12 +26,11 @@ using ZipperRecords::expect;
 
 } // namespace
 
-class tst_CZipperFailures : public QObject
+class tst_CZipperFailures : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void checkFailures_data();
     void checkFailures();
     void failsAfterStart_data();
@@ -50,19 +49,7 @@ private Q_SLOTS:
     void keepsGoingPastUnreadableFiles_data();
     void keepsGoingPastUnreadableFiles();
     void abortDuringLargeFile();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
-    QString dir;
 };
-
-void tst_CZipperFailures::init()
-{
-    // The old folder goes first: made inside its temporary folder, the new one would be removed
-    // with it.
-    QVERIFY(CTestEnvironment::renew(environment));
-    dir = environment->root();
-}
 
 void tst_CZipperFailures::checkFailures_data()
 {
