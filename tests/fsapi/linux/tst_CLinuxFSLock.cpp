@@ -6,7 +6,6 @@
 #include "fsapi/CFSLock.h"
 #include "fsapi/FileSystemExceptions.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -172,13 +171,8 @@ void tst_CLinuxFSLock::lockRequests()
 void tst_CLinuxFSLock::refusedRequests()
 {
     // The system's limits in bytes: 4,095 for a path, 255 for a name ("日" is three bytes).
-    const QString base = dir->path() + u'/';
-    const QString folder = base + QString(85, QChar(0x65e5)) + u'/';
-    QString accepted = folder;
-    while (accepted.toUtf8().size() + 255 < 4095)
-        accepted += QString(254, u'd') + u'/';
-    QVERIFY(QDir().mkpath(accepted));
-    accepted += QString(4095 - accepted.toUtf8().size(), u'a');
+    const QString folder = dir->path() + u'/' + QString(85, QChar(0x65e5)) + u'/';
+    const QString accepted = CTestTree::ofBytes(folder, 4095, QStringLiteral("d"));
     QVERIFY(CTestTree::write(accepted, "x"));
     L lock;
     QVERIFY(lock.getWriteLock(accepted));

@@ -42,21 +42,6 @@ const QDateTime fine = CFSOperationsTest::utc(2020, 1, 1);
 // Root is not refused by permission bits.
 const bool asRoot = ::geteuid() == 0;
 
-// base followed by folders of fill up to exactly bytes bytes in UTF-8, every name within the
-// system's 255; the last name is padded with "a" to land on the byte.
-QString deepPath(const QString& base, qsizetype bytes, const QString& fill)
-{
-    const qsizetype unit = fill.toUtf8().size();
-    QString path = base;
-    qsizetype size = path.toUtf8().size();
-    while (bytes - size > 251) {
-        path += fill.repeated(200 / unit) + u'/';
-        size += 200 / unit * unit + 1;
-    }
-    const qsizetype units = (bytes - size) / unit;
-    return path + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
-}
-
 // Neither null (which leaves a stamp alone) nor valid.
 const QDateTime invalidTime(QDate(), QTime(1, 0));
 
@@ -114,7 +99,7 @@ void tst_CLinuxFSOperations::argumentChecks()
     const QString tree = QStringLiteral("important=keep;src=data");
     QVERIFY(CTestTree::make(root, tree));
     CFaultyFSOperations faulty;
-    const QString tooLong = deepPath(root, 4096, QStringLiteral("n"));
+    const QString tooLong = CTestTree::ofBytes(root, 4096, QStringLiteral("n"));
     const QString nameTooLong = root + QString(256, u'n');
     // The system would read these as "important" and "evil.txt".
     const QString cutShort = root + QStringLiteral("important") + QChar(u'\0') + ".bak";
@@ -146,7 +131,7 @@ void tst_CLinuxFSOperations::lengthLimits()
 {
     QFETCH(QString, fill);
     QVERIFY(CTestTree::write(path("source"), "data"));
-    const QString longest = deepPath(root, 4095, fill);
+    const QString longest = CTestTree::ofBytes(root, 4095, fill);
     const QString parent = longest.left(longest.lastIndexOf(u'/') + 1);
     QVERIFY(QDir().mkpath(parent));
     QVERIFY(ops.copyFile(path("source"), longest, false, false, false));
@@ -167,7 +152,7 @@ void tst_CLinuxFSOperations::lengthLimits()
     QVERIFY(ops.deleteDirectory(moved, true));
     // Without unnamed files the copy is written under a hidden name beside its destination
     // first; that name is longer than this destination's own.
-    const QString folder = deepPath(root, 4093, fill) + u'/';
+    const QString folder = CTestTree::ofBytes(root, 4093, fill) + u'/';
     QVERIFY(QDir().mkpath(folder));
     CFaultyFSOperations withoutUnnamedFiles;
     withoutUnnamedFiles.noUnnamedFiles = true;
@@ -178,14 +163,13 @@ void tst_CLinuxFSOperations::lengthLimits()
         expectRecord(QtCriticalMsg, function,
                      QRegularExpression::escape("PathTooLong " + path + ' ' + limit));
     };
-    const QString tooLong = deepPath(root, 4096, fill);
+    const QString tooLong = CTestTree::ofBytes(root, 4096, fill);
     expectTooLong("copyFile", tooLong, "4096");
     QVERIFY(!ops.copyFile(path("source"), tooLong, false, false, false));
     expectTooLong("createDirectory", tooLong, "4096");
     QVERIFY(!ops.createDirectory(tooLong, none, none, none, 0, true));
 
-    const qsizetype unit = fill.toUtf8().size();
-    const QString longestName = fill.repeated(255 / unit) + QString(255 % unit, u'a');
+    const QString longestName = CTestTree::ofBytes({}, 255, fill, false);
     QVERIFY(ops.createFile(path(longestName), none, none, fine, 0));
     QVERIFY(ops.renameFile(path(longestName), path("short"), false));
     QVERIFY(ops.createDirectory(path(longestName), none, none, none, 0, false));

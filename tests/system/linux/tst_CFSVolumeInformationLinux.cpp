@@ -123,12 +123,11 @@ bool fsidHolds(const QString& fsid, quint32 serial)
 
 } // namespace
 
-class tst_CFSVolumeInformationLinux : public QObject
+class tst_CFSVolumeInformationLinux : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void cleanup();
     void driveTable();
     void paths_data();
@@ -145,18 +144,10 @@ private Q_SLOTS:
 
 private:
     // The fake mount table below the test folder; see writeTable().
-    QString tableFile() const { return environment->root() + QStringLiteral("mountinfo"); }
+    QString tableFile() const { return dir + QStringLiteral("mountinfo"); }
     void writeTable(const QStringList& lines) const;
-    QString base() const { return QDir(environment->root()).canonicalPath(); }
-
-    std::unique_ptr<CTestEnvironment> environment;
+    QString base() const { return QDir(dir).canonicalPath(); }
 };
-
-void tst_CFSVolumeInformationLinux::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-    Volume::setMountInfoPath(QString());
-}
 
 void tst_CFSVolumeInformationLinux::cleanup()
 {
@@ -273,13 +264,12 @@ void tst_CFSVolumeInformationLinux::paths()
     QFETCH(QString, type);
     QFETCH(int, kind);
     QFETCH(int, error);
-    QVERIFY(CTestTree::make(environment->root(),
-                            "ram/f.txt=x;two words/dir/;share/dir/;share/sub/;nfs/;a/b/;"
-                            "plain/file=x;link->%Rshare/sub;dangling->%Rnfs/missing.txt;"
-                            "loop->%Rloop2;loop2->%Rloop"));
+    QVERIFY(CTestTree::make(dir, "ram/f.txt=x;two words/dir/;share/dir/;share/sub/;nfs/;a/b/;"
+                                 "plain/file=x;link->%Rshare/sub;dangling->%Rnfs/missing.txt;"
+                                 "loop->%Rloop2;loop2->%Rloop"));
     writeTable(fakeTable);
     Volume::setMountInfoPath(tableFile());
-    path.replace(QStringLiteral("$T/"), environment->root());
+    path.replace(QStringLiteral("$T/"), dir);
     const CRecordCounter criticals(QString(), QtCriticalMsg);
     if (root.isNull()) {
         const QString code = QString::number(error);
@@ -341,13 +331,13 @@ void tst_CFSVolumeInformationLinux::unnamedWorkingDirectory()
             if (::chdir("..") != 0 || ::rmdir(name.constData()) != 0)
                 qWarning("could not remove the deep folders");
         }
-        QDir::setCurrent(environment->root());
+        QDir::setCurrent(dir);
     });
-    QVERIFY(QDir::setCurrent(environment->root()));
+    QVERIFY(QDir::setCurrent(dir));
     if (depth == 0) {
         QVERIFY(QDir().mkdir(QStringLiteral("gone")));
         QVERIFY(QDir::setCurrent(QStringLiteral("gone")));
-        QVERIFY(QDir(environment->root()).rmdir(QStringLiteral("gone")));
+        QVERIFY(QDir(dir).rmdir(QStringLiteral("gone")));
     }
     for (; made < depth; ++made)
         QVERIFY(::mkdir(name.constData(), 0700) == 0 && ::chdir(name.constData()) == 0);
@@ -371,7 +361,7 @@ void tst_CFSVolumeInformationLinux::concurrentQueries()
 {
     // A table read from a file is read again at every query, so the workers keep replacing
     // the reading the others use.
-    QVERIFY(CTestTree::make(environment->root(), "ram/dir/;share/"));
+    QVERIFY(CTestTree::make(dir, "ram/dir/;share/"));
     writeTable(fakeTable);
     Volume::setMountInfoPath(tableFile());
     const QString t = base();
