@@ -11,7 +11,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <memory>
 #include <numeric>
 
 namespace {
@@ -28,23 +27,14 @@ QByteArray logLines(int bytes)
 
 } // namespace
 
-class tst_CArchiveSpace : public QObject
+class tst_CArchiveSpace : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void boundsTheArchive_data();
     void boundsTheArchive();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
 };
-
-void tst_CArchiveSpace::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-}
 
 void tst_CArchiveSpace::boundsTheArchive_data()
 {
@@ -80,7 +70,7 @@ void tst_CArchiveSpace::boundsTheArchive()
     for (int i = 0; i < contents.size(); ++i)
         environment->writeFile(QStringLiteral("logs/sub %1/Müller-%2.log").arg(i % 3).arg(i),
                                contents.at(i));
-    const QString logs = environment->root() + "logs";
+    const QString logs = dir + "logs";
     CArchiveSpace space(logs);
     QCOMPARE(space.entries(), contents.size() + std::min<int>(contents.size(), 3));
     const int files = int(contents.size() + (made.isEmpty() ? 0 : 1));
@@ -97,7 +87,7 @@ void tst_CArchiveSpace::boundsTheArchive()
 
     // The zip packs what the walk listed, the file made since included.
     const quint64 estimate = space.estimate();
-    const QString archive = environment->root() + "logs.zip";
+    const QString archive = dir + "logs.zip";
     CZipper zipper;
     zipper.useListing(space.takeListing());
     QVERIFY(zipper.zip(logs, archive, false));

@@ -13,8 +13,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStorageInfo>
 #include <QThread>
 #include <QTest>

@@ -240,10 +240,10 @@ void tst_CIniFileGuard::damagedFile()
     QFETCH(QByteArray, content);
     QFETCH(QString, damage);
     QFETCH(bool, skipped);
-    QVERIFY(CTestTree::write(iniPath(), content));
     const QString path = iniPath();
+    QVERIFY(CTestTree::write(path, content));
     const bool damaged = !damage.isEmpty();
-
+    const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
     if (damaged)
         expectCriticalOnFile("CIniFileGuard", damage);
     if (skipped)
@@ -256,28 +256,22 @@ void tst_CIniFileGuard::damagedFile()
         CIniFileGuard guard(path);
         QCOMPARE(guard.value("scannStart").toString(), hasScanKey && !damaged ? "0" : "");
         QCOMPARE(CTestTree::content(path), content);
-
+        const QString aside = QRegularExpression::escape(path) + " -> " +
+                              QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}";
         if (damaged)
             expectCritical("moveDamagedFileAside",
-                           "the settings file could not be parsed and was moved aside: " +
-                               QRegularExpression::escape(path) + " -> " +
-                               QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
-        const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
-        if (copied && !damaged)
-            expectCritical("keepCopy",
-                           "the settings file is not read whole, a copy is kept before it is "
-                           "replaced: " +
-                               QRegularExpression::escape(path) + " -> " +
-                               QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
+                           "the settings file could not be parsed and was moved aside: " + aside);
+        else if (copied)
+            expectCritical("keepCopy", "the settings file is not read whole, a copy is kept "
+                                       "before it is replaced: " +
+                                           aside);
         guard.change({{"General/trayMessages", 1}});
     }
-
     const QStringList aside =
         QDir(QFileInfo(path).path())
             .entryList({"Syncarium.ini.damaged-*"}, QDir::Files | QDir::Hidden);
     CIniFileGuard again(path);
     QCOMPARE(again.value("General/trayMessages").toString(), "1");
-    const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
     if (damaged || copied) {
         QCOMPARE(aside.size(), 1);
         QCOMPARE(CTestTree::content(QFileInfo(path).path() + '/' + aside.first()), content);

@@ -66,21 +66,6 @@ std::atomic<long> counted{0};
 std::atomic<bool> triggered{false};
 bool configured = false;
 
-int errorNamed(const char* text)
-{
-    static const struct
-    {
-        const char* name;
-        int value;
-    } names[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EINVAL", EINVAL}, {"EXDEV", EXDEV},
-                 {"EPERM", EPERM},   {"EACCES", EACCES}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS},
-                 {"ENOENT", ENOENT}, {"EEXIST", EEXIST}, {"EBUSY", EBUSY},   {"EINTR", EINTR}};
-    for (const auto& entry : names)
-        if (std::strcmp(text, entry.name) == 0)
-            return entry.value;
-    return std::atoi(text);
-}
-
 unsigned familiesNamed(const char* text)
 {
     static const struct
@@ -114,7 +99,7 @@ __attribute__((constructor)) void configure()
     if (const char* value = std::getenv("SY_FAULT_AT"))
         settings.at = std::atol(value);
     if (const char* value = std::getenv("SY_FAULT_ERRNO"))
-        settings.error = errorNamed(value);
+        settings.error = std::atoi(value);
     settings.sticky = std::getenv("SY_FAULT_STICKY") != nullptr;
     settings.kill = std::getenv("SY_FAULT_KILL") != nullptr;
     settings.noRenameFlags = std::getenv("SY_FAULT_NO_RENAME_FLAGS") != nullptr;
