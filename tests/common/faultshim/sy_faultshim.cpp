@@ -128,6 +128,23 @@ bool below(const char* path)
            std::strncmp(path, settings.prefix, settings.prefixLength) == 0;
 }
 
+// The path descriptor fd is open on, into target; false when there is none.
+bool openOn(int fd, char (&target)[PATH_MAX])
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = fd < 0 ? -1 : readlink(link, target, sizeof target - 1);
+    if (length >= 0)
+        target[length] = '\0';
+    return length >= 0;
+}
+
+bool descriptorBelow(int fd)
+{
+    char target[PATH_MAX];
+    return openOn(fd, target) && below(target);
+}
+
 // Relative paths are resolved against the folder descriptor (or the working directory), as
 // the kernel would, so that openat and renameat below the prefix count too.
 bool pathBelow(int folder, const char* path)
@@ -137,34 +154,11 @@ bool pathBelow(int folder, const char* path)
     if (path[0] == '/')
         return below(path);
     char base[PATH_MAX];
-    if (folder == AT_FDCWD) {
-        if (!getcwd(base, sizeof base))
-            return false;
-    } else {
-        char link[64];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
-        const ssize_t length = readlink(link, base, sizeof base - 1);
-        if (length < 0)
-            return false;
-        base[length] = '\0';
-    }
+    if (folder == AT_FDCWD ? !getcwd(base, sizeof base) : !openOn(folder, base))
+        return false;
     char joined[PATH_MAX * 2];
     std::snprintf(joined, sizeof joined, "%s/%s", base, path);
     return below(joined);
-}
-
-bool descriptorBelow(int fd)
-{
-    if (fd < 0)
-        return false;
-    char link[64];
-    char target[PATH_MAX];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = readlink(link, target, sizeof target - 1);
-    if (length < 0)
-        return false;
-    target[length] = '\0';
-    return below(target);
 }
 
 // True when this call is to fail; kills the process instead where asked.
