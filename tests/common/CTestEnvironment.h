@@ -41,7 +41,8 @@ class CEnvironmentTest : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
+protected Q_SLOTS:
+    // A program's own init calls it first.
     void init();
 
 protected:
