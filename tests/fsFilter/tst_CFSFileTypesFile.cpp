@@ -2,7 +2,6 @@
 #include "fsFilter/CFileSystemFileTypes.h"
 
 #include "common/CExpect.h"
-#include "common/CFileTypesDump.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestThreads.h"
 #include "common/CTestTree.h"
@@ -20,6 +19,24 @@ namespace {
 QStringList list(const char* joined)
 {
     return joined ? QString::fromUtf8(joined).split(u'|') : QStringList();
+}
+
+// One line per table a test compares as a whole: "type@group=entries" for every type, sorted,
+// with "-" for no group and "(none)" for no entry list.
+QString dumpFileTypes(const CFSFileTypes& table)
+{
+    QStringList names = table.groupsByType().keys() + table.entriesByType().keys();
+    names.removeDuplicates();
+    names.sort();
+    QStringList parts;
+    for (const QString& name : std::as_const(names)) {
+        const QString group = table.groupsByType().value(name, QStringLiteral("-"));
+        const auto entries = table.entriesByType().constFind(name);
+        parts.append(name + u'@' + group + u'=' +
+                     (entries == table.entriesByType().cend() ? QStringLiteral("(none)")
+                                                              : entries->join(u',')));
+    }
+    return parts.join(u' ');
 }
 
 // G1 holds T1 and T2, G2 holds T3, T4 has a list but no group, T5 a group but no list.

@@ -4,7 +4,6 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
-#include "common/CZipperRecords.h"
 #include "common/CZipperSpies.h"
 
 #include <QCryptographicHash>
@@ -18,10 +17,9 @@
 
 #include <unistd.h>
 
-namespace {
+using namespace ZipperRecords;
 
-using ZipperRecords::blockSize;
-using ZipperRecords::expect;
+namespace {
 
 // The largest file compressed whole, in one piece.
 const qint64 wholeSize = 2 * blockSize;

@@ -6,7 +6,6 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
-#include "common/CZipperRecords.h"
 #include "common/CZipperSpies.h"
 
 #include <QProcess>
@@ -19,12 +18,7 @@
 
 #include <unistd.h>
 
-namespace {
-
-using ZipperRecords::blockSize;
-using ZipperRecords::expect;
-
-} // namespace
+using namespace ZipperRecords;
 
 class tst_CZipperFailures : public CEnvironmentTest
 {

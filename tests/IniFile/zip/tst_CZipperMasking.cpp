@@ -5,7 +5,7 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
-#include "common/CZipperRecords.h"
+#include "common/CZipperSpies.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -14,12 +14,7 @@
 
 #include <unistd.h>
 
-namespace {
-
-using ZipperRecords::blockSize;
-using ZipperRecords::expect;
-
-} // namespace
+using namespace ZipperRecords;
 
 class tst_CZipperMasking : public CEnvironmentTest
 {
