@@ -21,10 +21,12 @@ QStringList CUrlRecorder::opened() const
     return result;
 }
 
-QRegularExpression CLogFilesSenderTest::record(const QString& text, const QString& function)
+void CLogFilesSenderTest::expect(QtMsgType type, const QString& text, const QString& function)
 {
-    return QRegularExpression("^\\[ -1 : MainThread \\] \\[ CLogFilesSender\\.cpp : \\d+ : " +
-                              function + " \\] " + QRegularExpression::escape(text) + '$');
+    QTest::ignoreMessage(
+        type, QRegularExpression("^\\[ -1 : MainThread \\] \\[ CLogFilesSender\\.cpp : "
+                                 "\\d+ : CLogFilesSender::" +
+                                 function + " \\] " + QRegularExpression::escape(text) + '$'));
 }
 
 QStringList CLogFilesSenderTest::filesIn(const QString& folder)

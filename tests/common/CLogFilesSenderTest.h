@@ -33,9 +33,9 @@ class CLogFilesSenderTest : public QObject
     Q_OBJECT
 
 public:
-    // The record text of function of CLogFilesSender, whole.
-    static QRegularExpression
-    record(const QString& text, const QString& function = "CLogFilesSender::zipAndSendLogFiles");
+    // Expects the record text, whole, of function of CLogFilesSender on the main thread.
+    static void expect(QtMsgType type, const QString& text,
+                       const QString& function = "zipAndSendLogFiles");
     static QStringList filesIn(const QString& folder);
     static QStringList partialsIn(const QString& folder);
     // The archive's names for logs: they and the system report.

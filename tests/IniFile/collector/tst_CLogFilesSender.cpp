@@ -224,9 +224,9 @@ void tst_CLogFilesSender::collects()
     if (kind == "parts" && parts.contains("backup"))
         QVERIFY(CTestTree::write(logs + "logs_backup/stale.log", "old"));
     if (kind == "parts" && !parts.contains("error"))
-        QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
+        expect(QtCriticalMsg, "failed to copy " + errorLog);
     if (!parts.contains("backup"))
-        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        expect(QtCriticalMsg, "Failed to Copy LogsBackupFolder!");
     // The temporary folder cannot remove a name it cannot decode.
     const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
     const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
@@ -256,20 +256,19 @@ void tst_CLogFilesSender::collects()
     // packed as if it were current.
     if (parts == "backup logs") {
         QVERIFY(CTestTree::write(logs + "Syncarium2DataBase.err", "database errors of last week"));
-        QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + logs +
-                                                  "Syncarium2DataBase.err\""));
+        expect(QtWarningMsg,
+               "removed the earlier run's copy \"" + logs + "Syncarium2DataBase.err\"");
     }
     const QString before = clientFiles(syncarium);
     const QString elsewhereBefore = CTestTree::describe(env->root() + "elsewhere/", true);
     if (!skippedEntry.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg,
-                             record("skipped \"" + syncarium + skippedEntry + "\": " + reason));
+        expect(QtWarningMsg, "skipped \"" + syncarium + skippedEntry + "\": " + reason);
     if (kind == "readonly") {
         for (const QString& unstaged : {errorLog, backup})
             QTest::ignoreMessage(
                 QtWarningMsg, QRegularExpression("^\\[.*\\] skipped \"" +
                                                  QRegularExpression::escape(unstaged) + "\": .+"));
-        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        expect(QtCriticalMsg, "Failed to Copy LogsBackupFolder!");
         // The report is written into the log folder, which takes nothing here.
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no system report: .+"));
     }
@@ -386,10 +385,8 @@ void tst_CLogFilesSender::placing()
     if (why == "no longer exists")
         QVERIFY(QDir().rmdir(workingFolder));
     if (!why.isEmpty())
-        QTest::ignoreMessage(
-            QtWarningMsg,
-            record(
-                QString("writing the archive in \"%1\": the working folder %2").arg(folder, why)));
+        expect(QtWarningMsg,
+               QString("writing the archive in \"%1\": the working folder %2").arg(folder, why));
     const QString before = clientFiles(appData + "Syncarium/");
     // Without HOME the toolkit's home is "/": no desktop may appear there.
     const bool rootDesktop = QFileInfo::exists("/Desktop");

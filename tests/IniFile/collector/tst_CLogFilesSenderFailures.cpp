@@ -86,14 +86,14 @@ void tst_CLogFilesSenderFailures::failures()
         QVERIFY(CTestTree::fill(output, 32 * 1024));
     }
     if (archiveKept) {
-        QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
+        expect(QtCriticalMsg, "could not place " + working + " in " + output);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
     } else {
         if (cause.isEmpty()) {
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
-            QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+            expect(QtCriticalMsg, "Failed to Copy LogsBackupFolder!");
         }
-        QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
+        expect(QtCriticalMsg, "could not zip " + logs);
     }
     int urlsAtFailure = -1;
     connect(&sender, &CLogFilesSender::failed, this,
@@ -158,7 +158,7 @@ void tst_CLogFilesSenderFailures::roomBeforePacking()
                 [&urlsWhenTold, this] { urlsWhenTold = recorder.urls.size(); });
     if (smallFallback) {
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("no room for the archive, about "));
-        QTest::ignoreMessage(QtCriticalMsg, record("no room for the archive of " + logs));
+        expect(QtCriticalMsg, "no room for the archive of " + logs);
     } else {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no room in .* for the archive"));
     }
@@ -227,15 +227,12 @@ void tst_CLogFilesSenderFailures::rotation()
     CLogFilesSender sender;
     sender.setOldLogsPaths(oldLogs, archive);
     sender.setArchiveNamePrefix("logs_");
-    const auto expect = [](QtMsgType type, const QString& text) {
-        QTest::ignoreMessage(type, record(text, "CLogFilesSender::saveLogs"));
-    };
-    expect(QtDebugMsg, oldLogs + ' ' + archive);
+    expect(QtDebugMsg, oldLogs + ' ' + archive, "saveLogs");
     if (fails)
-        expect(QtCriticalMsg, "unable to zip " + oldLogs + " -> " + archive);
+        expect(QtCriticalMsg, "unable to zip " + oldLogs + " -> " + archive, "saveLogs");
     else
-        expect(QtDebugMsg, "Logs saved successfully!");
-    expect(QtDebugMsg, QStringLiteral("Anzahl Zips:  %1").arg(zips));
+        expect(QtDebugMsg, "Logs saved successfully!", "saveLogs");
+    expect(QtDebugMsg, QStringLiteral("Anzahl Zips:  %1").arg(zips), "saveLogs");
     sender.saveLogs();
 
     QStringList expected;
@@ -299,17 +296,15 @@ void tst_CLogFilesSenderFailures::rotationKeepsWhatNoArchiveHolds()
     const auto removal = [](QtMsgType type, const QString& text) {
         CExpect::record(type, "CPackedLogs.cpp", "CPackedLogs::removeFrom", text);
     };
-    QTest::ignoreMessage(QtDebugMsg, record(oldLogs + ' ' + archive, "CLogFilesSender::saveLogs"));
+    expect(QtDebugMsg, oldLogs + ' ' + archive, "saveLogs");
     if (change == "archive") {
         removal(QtCriticalMsg, "keeping the logs, the archive cannot be read back: " + archive +
                                    " - No such file or directory");
-        QTest::ignoreMessage(QtCriticalMsg,
-                             record("Could not delete logs_old!", "CLogFilesSender::saveLogs"));
+        expect(QtCriticalMsg, "Could not delete logs_old!", "saveLogs");
     } else {
         if (change == "a.log")
             removal(QtWarningMsg, "keeping " + oldLogs + "a.log , it changed after it was packed");
-        QTest::ignoreMessage(QtDebugMsg,
-                             record("Logs saved successfully!", "CLogFilesSender::saveLogs"));
+        expect(QtDebugMsg, "Logs saved successfully!", "saveLogs");
     }
     sender.saveLogs();
     QCOMPARE(CTestTree::describe(oldLogs), kept);
