@@ -4,7 +4,8 @@
 #include <QString>
 
 // The running test program started again as a second process that holds one CLinuxFSLock
-// ("exclusive", "write", "readWrite" or "delete") on a path until this object is destroyed.
+// ("exclusive", "write", "readWrite" or "delete") on a path, or a QLockFile ("QLockFile") of that
+// name, until this object is destroyed.
 class CLockHolder
 {
 public:

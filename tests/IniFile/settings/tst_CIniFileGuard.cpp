@@ -2,6 +2,7 @@
 
 #include "common/CExpect.h"
 #include "common/CFaultInjection.h"
+#include "common/CLockHolder.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSize>
@@ -19,7 +19,6 @@
 #include <QTest>
 #include <QUrl>
 
-#include <cstdio>
 #include <memory>
 
 #include <sys/stat.h>
@@ -84,8 +83,7 @@ private Q_SLOTS:
     void failedSyncKeepsTheFile();
     void killedSaveLeavesOldOrNew();
 
-    // Run by the slots above in a second process; they skip when started any other way.
-    void holdLock();
+    // Run by twoProcessesKeepTheirKeys in second processes; it skips when started any other way.
     void writeKeys();
 
 private:
@@ -340,13 +338,8 @@ void tst_CIniFileGuard::heldLock()
     const QByteArray before = CTestTree::content(iniPath());
     CIniFileGuard guard(iniPath());
 
-    const auto holder =
-        startSelf("holdLock", {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
-    QVERIFY(holder->waitForStarted(30000));
-    QByteArray output;
-    while (!output.contains("holding the lock\n") && holder->waitForReadyRead(30000))
-        output += holder->readAll();
-    QVERIFY2(output.contains("holding the lock\n"), output.constData());
+    CLockHolder holder(iniPath() + ".lock", QStringLiteral("QLockFile"));
+    QVERIFY(holder.isLocked());
 
     // QSettings would wait for this lock without end.
     expectCriticalOnFile("save",
@@ -357,9 +350,7 @@ void tst_CIniFileGuard::heldLock()
     QCOMPARE(guard.value("a/first").toInt(), 0);
     QCOMPARE(CTestTree::content(iniPath()), before);
 
-    holder->closeWriteChannel();
-    QVERIFY(holder->waitForFinished(30000));
-    QCOMPARE(holder->exitCode(), 0);
+    holder.release();
 
     // The kept change goes into the file with the next one.
     guard.change({{"a/second", 0}});
@@ -367,20 +358,6 @@ void tst_CIniFileGuard::heldLock()
     QCOMPARE(again.value("a/first").toString(), "0");
     QCOMPARE(again.value("a/second").toString(), "0");
     QCOMPARE(again.value("gui/fontSize").toString(), "9");
-}
-
-void tst_CIniFileGuard::holdLock()
-{
-    const QString path = qEnvironmentVariable("SY_TEST_HOLD_SETTINGS_LOCK");
-    if (path.isEmpty())
-        QSKIP("runs as the second process of heldLock");
-    QLockFile lock(path);
-    QVERIFY(lock.tryLock(30000));
-    std::fputs("holding the lock\n", stdout);
-    std::fflush(stdout);
-    QFile input;
-    QVERIFY(input.open(stdin, QIODevice::ReadOnly));
-    input.readAll();
 }
 
 void tst_CIniFileGuard::twoProcessesKeepTheirKeys()
