@@ -32,7 +32,7 @@ void showEnd(const QByteArray& output)
 
 bool CTestChild::run(const char* testCase)
 {
-    const CChildOutcome result = runCase(QLatin1String(testCase), marked(nullptr));
+    const CChildOutcome result = runCase(QLatin1String(testCase), childEnvironment());
     if (!result.passed)
         showEnd(result.output);
     return result.passed;
@@ -71,6 +71,11 @@ bool CTestChild::inMountNamespace()
 bool CTestChild::mount(const QStringList& arguments)
 {
     return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+}
+
+QProcessEnvironment CTestChild::childEnvironment()
+{
+    return marked(nullptr);
 }
 
 QString CTestChild::currentCase()

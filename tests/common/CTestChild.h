@@ -33,6 +33,8 @@ public:
     static bool inMountNamespace();
     // Runs mount with arguments; true when it succeeded.
     static bool mount(const QStringList& arguments);
+    // The system's environment, marked as a child's.
+    static QProcessEnvironment childEnvironment();
     // The current test function, with its data row, as this program's argument names it.
     static QString currentCase();
     // Runs this program with only testCase, behind wrapper (a command and its arguments), with

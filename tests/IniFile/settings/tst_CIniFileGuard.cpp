@@ -5,14 +5,13 @@
 #include "common/CLockHolder.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSize>
 #include <QTemporaryDir>
@@ -45,20 +44,6 @@ QByteArray writtenByQSettings(const QVariantMap& values)
     return CTestTree::content(path);
 }
 
-// The test program started again to run one of its own slots with the given variables set.
-std::unique_ptr<QProcess> startSelf(const char* testCase,
-                                    const QList<QPair<QString, QString>>& variables)
-{
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& variable : variables)
-        environment.insert(variable.first, variable.second);
-    process->setProcessEnvironment(environment);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->start(QCoreApplication::applicationFilePath(), {QLatin1String(testCase)});
-    return process;
-}
-
 } // namespace
 
 class tst_CIniFileGuard : public CEnvironmentTest
@@ -82,9 +67,6 @@ private Q_SLOTS:
     void failedWriteKeepsTheFile();
     void failedSyncKeepsTheFile();
     void killedSaveLeavesOldOrNew();
-
-    // Run by twoProcessesKeepTheirKeys in second processes; it skips when started any other way.
-    void writeKeys();
 
 private:
     QString iniPath() const { return environment->home() + ".config/Syncarium/Syncarium.ini"; }
@@ -360,28 +342,41 @@ void tst_CIniFileGuard::heldLock()
     QCOMPARE(again.value("gui/fontSize").toString(), "9");
 }
 
+// Two processes change the file a thousand times each: every key either wrote is in it.
 void tst_CIniFileGuard::twoProcessesKeepTheirKeys()
 {
     const int writes = 1000;
+    const char* const prefixes[] = {"first", "second"};
+    if (CTestChild::isChild()) {
+        qputenv("XDG_RUNTIME_DIR", qgetenv("SY_TEST_RUNTIME"));
+        CIniFileGuard guard(qEnvironmentVariable("SY_TEST_SETTINGS_FILE"));
+        const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
+        for (int i = 0; i < writes; ++i)
+            guard.change({{"stress/" + prefix + QString::number(i), i}});
+        return;
+    }
     // The working copies belong in the runtime folder, in memory on a desktop; on disk every
     // copy would cost the writers a flush to storage.
     std::unique_ptr<QTemporaryDir> runtime;
     if (QFileInfo("/dev/shm").isDir())
         runtime = std::make_unique<QTemporaryDir>("/dev/shm/sy-test-XXXXXX");
-    const QString runtimeFolder =
-        runtime && runtime->isValid() ? runtime->path() : qEnvironmentVariable("XDG_RUNTIME_DIR");
-    std::unique_ptr<QProcess> writers[2];
-    const char* const prefixes[] = {"first", "second"};
-    for (int i = 0; i < 2; ++i) {
-        writers[i] = startSelf("writeKeys", {{"SY_TEST_WRITE_KEYS", QLatin1String(prefixes[i])},
-                                             {"SY_TEST_SETTINGS_FILE", iniPath()},
-                                             {"XDG_RUNTIME_DIR", runtimeFolder}});
-        QVERIFY(writers[i]->waitForStarted(30000));
-    }
-    for (const auto& writer : writers) {
-        QVERIFY(writer->waitForFinished(300000));
-        QVERIFY2(writer->exitCode() == 0, writer->readAll().constData());
-    }
+    QProcessEnvironment variables = CTestChild::childEnvironment();
+    variables.insert("SY_TEST_SETTINGS_FILE", iniPath());
+    variables.insert("SY_TEST_RUNTIME", runtime && runtime->isValid()
+                                            ? runtime->path()
+                                            : qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    const QString testCase = CTestChild::currentCase();
+    CChildOutcome writers[2];
+    QVERIFY(runOnThreads(
+        2,
+        [&](int i) {
+            QProcessEnvironment own = variables;
+            own.insert("SY_TEST_WRITE_KEYS", prefixes[i]);
+            writers[i] = CTestChild::runCase(testCase, own);
+        },
+        310000));
+    for (const CChildOutcome& writer : writers)
+        QVERIFY2(writer.passed, writer.output.constData());
 
     QSettings file(iniPath(), QSettings::IniFormat);
     file.beginGroup("stress");
@@ -390,16 +385,6 @@ void tst_CIniFileGuard::twoProcessesKeepTheirKeys()
         for (int i = 0; i < writes; ++i)
             QCOMPARE(file.value(QLatin1String(prefix) + QString::number(i)).toInt(), i);
     }
-}
-
-void tst_CIniFileGuard::writeKeys()
-{
-    const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
-    if (prefix.isEmpty())
-        QSKIP("runs as one of the second processes of twoProcessesKeepTheirKeys");
-    CIniFileGuard guard(qEnvironmentVariable("SY_TEST_SETTINGS_FILE"));
-    for (int i = 0; i < 1000; ++i)
-        guard.change({{"stress/" + prefix + QString::number(i), i}});
 }
 
 void tst_CIniFileGuard::deniedAsUser_data()
