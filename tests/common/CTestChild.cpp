@@ -87,7 +87,7 @@ QString CTestChild::currentCase()
 }
 
 CChildOutcome CTestChild::runCase(const QString& testCase, const QProcessEnvironment& environment,
-                                  const QStringList& wrapper, int timeout)
+                                  const QStringList& wrapper, int timeout, const QByteArray& input)
 {
     CChildOutcome result;
     QTemporaryDir folder;
@@ -103,6 +103,10 @@ CChildOutcome CTestChild::runCase(const QString& testCase, const QProcessEnviron
     command << QCoreApplication::applicationFilePath() << testCase;
     child.start(command.takeFirst(), command);
     result.started = child.waitForStarted(30000);
+    if (result.started && !input.isNull()) {
+        child.write(input);
+        child.closeWriteChannel();
+    }
     const bool ended = result.started && child.waitForFinished(timeout);
     if (result.started && !ended) {
         child.kill();

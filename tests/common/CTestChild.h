@@ -38,8 +38,9 @@ public:
     // The current test function, with its data row, as this program's argument names it.
     static QString currentCase();
     // Runs this program with only testCase, behind wrapper (a command and its arguments), with
-    // environment, in a temporary working folder; one that does not end within timeout ms is
-    // killed.
+    // environment, in a temporary working folder, input given on its standard input; one that
+    // does not end within timeout ms is killed.
     static CChildOutcome runCase(const QString& testCase, const QProcessEnvironment& environment,
-                                 const QStringList& wrapper = {}, int timeout = 300000);
+                                 const QStringList& wrapper = {}, int timeout = 300000,
+                                 const QByteArray& input = {});
 };
