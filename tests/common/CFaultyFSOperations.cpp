@@ -13,42 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-CFaultyFSOperations& CFaultyFSOperations::failing(const QString& call, Fault fault)
-{
-    faults.insert(QString(call).replace(QStringLiteral("%R"), root), fault);
-    return *this;
-}
-
-bool CFaultyFSOperations::deleteFile(const QString& path, bool force)
-{
-    return !inject("deleteFile " + path) && CLinuxFSOperations::deleteFile(path, force);
-}
-
-bool CFaultyFSOperations::deleteDirectory(const QString& path, bool force)
-{
-    return !inject("deleteDirectory " + path) && CLinuxFSOperations::deleteDirectory(path, force);
-}
-
-bool CFaultyFSOperations::moveFile(const QString& src, const QString& dest, bool force,
-                                   bool overwrite)
-{
-    return !inject("moveFile " + src + " -> " + dest) &&
-           CLinuxFSOperations::moveFile(src, dest, force, overwrite);
-}
-
-bool CFaultyFSOperations::setAttributes(const QString& path, quint32 attributes)
-{
-    return !inject("setAttributes " + path) && CLinuxFSOperations::setAttributes(path, attributes);
-}
-
-bool CFaultyFSOperations::setTimeStamps(const QString& path, const QDateTime& creation,
-                                        const QDateTime& lastAccess, const QDateTime& lastWrite,
-                                        bool isDirectory)
-{
-    return !inject("setTimeStamps " + path) &&
-           CLinuxFSOperations::setTimeStamps(path, creation, lastAccess, lastWrite, isDirectory);
-}
-
 qint64 CFaultyFSOperations::copyChunk(int from, int to, qint64 length)
 {
     if (crashMidCopy && ::lseek(to, 0, SEEK_CUR) > 0)

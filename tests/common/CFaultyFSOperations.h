@@ -27,13 +27,37 @@ public:
     bool crashMidCopy = false;
     bool noUnnamedFiles = false;
 
-    CFaultyFSOperations& failing(const QString& call, Fault fault = Fault::ReturnFalse);
-    bool deleteFile(const QString& path, bool force) override;
-    bool deleteDirectory(const QString& path, bool force) override;
-    bool moveFile(const QString& src, const QString& dest, bool force, bool overwrite) override;
-    bool setAttributes(const QString& path, quint32 attributes) override;
+    CFaultyFSOperations& failing(const QString& call, Fault fault = Fault::ReturnFalse)
+    {
+        faults.insert(QString(call).replace(QStringLiteral("%R"), root), fault);
+        return *this;
+    }
+    bool deleteFile(const QString& path, bool force) override
+    {
+        return !inject("deleteFile " + path) && CLinuxFSOperations::deleteFile(path, force);
+    }
+    bool deleteDirectory(const QString& path, bool force) override
+    {
+        return !inject("deleteDirectory " + path) &&
+               CLinuxFSOperations::deleteDirectory(path, force);
+    }
+    bool moveFile(const QString& src, const QString& dest, bool force, bool overwrite) override
+    {
+        return !inject("moveFile " + src + " -> " + dest) &&
+               CLinuxFSOperations::moveFile(src, dest, force, overwrite);
+    }
+    bool setAttributes(const QString& path, quint32 attributes) override
+    {
+        return !inject("setAttributes " + path) &&
+               CLinuxFSOperations::setAttributes(path, attributes);
+    }
     bool setTimeStamps(const QString& path, const QDateTime& creation, const QDateTime& lastAccess,
-                       const QDateTime& lastWrite, bool isDirectory) override;
+                       const QDateTime& lastWrite, bool isDirectory) override
+    {
+        return !inject("setTimeStamps " + path) &&
+               CLinuxFSOperations::setTimeStamps(path, creation, lastAccess, lastWrite,
+                                                 isDirectory);
+    }
 
 protected:
     qint64 copyChunk(int from, int to, qint64 length) override;

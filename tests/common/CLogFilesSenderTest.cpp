@@ -29,29 +29,12 @@ void CLogFilesSenderTest::expect(QtMsgType type, const QString& text, const QStr
                                  function + " \\] " + QRegularExpression::escape(text) + '$'));
 }
 
-QStringList CLogFilesSenderTest::filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-QStringList CLogFilesSenderTest::partialsIn(const QString& folder)
-{
-    return QDir(folder).entryList({".*.part"}, QDir::Files | QDir::Hidden | QDir::System);
-}
-
 const QStringList CLogFilesSenderTest::fullSample =
     QString(
         "Syncarium.log Syncarium2DataBase.err logs_backup/ logs_backup/Syncarium_2026-11-28.log "
         "logs_backup/Syncarium_2026-11-29.log logs_backup/crash/ logs_backup/crash/dump.txt "
         "sync-2026-12-01.log")
         .split(' ');
-
-QStringList CLogFilesSenderTest::withReport(QStringList logs)
-{
-    logs.append("system.txt");
-    logs.sort();
-    return logs;
-}
 
 void CLogFilesSenderTest::init()
 {

@@ -2,6 +2,7 @@
 
 #include "common/CTestEnvironment.h"
 
+#include <QDir>
 #include <QObject>
 #include <QRegularExpression>
 #include <QStringList>
@@ -36,10 +37,21 @@ public:
     // Expects the record text, whole, of function of CLogFilesSender on the main thread.
     static void expect(QtMsgType type, const QString& text,
                        const QString& function = "zipAndSendLogFiles");
-    static QStringList filesIn(const QString& folder);
-    static QStringList partialsIn(const QString& folder);
+    static QStringList filesIn(const QString& folder)
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    static QStringList partialsIn(const QString& folder)
+    {
+        return QDir(folder).entryList({".*.part"}, QDir::Files | QDir::Hidden | QDir::System);
+    }
     // The archive's names for logs: they and the system report.
-    static QStringList withReport(QStringList logs);
+    static QStringList withReport(QStringList logs)
+    {
+        logs.append("system.txt");
+        logs.sort();
+        return logs;
+    }
     // The archive's names for the whole sample.
     static const QStringList fullSample;
 
