@@ -11,7 +11,6 @@
 
 namespace {
 
-const char childVariable[] = "SY_FAULT_CHILD";
 // Longer than any sweep's child takes; a hung child is a failure, not a wait.
 const int childTimeout = 120000;
 
@@ -25,7 +24,7 @@ void callShim(int on)
 QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    environment.insert(QLatin1String(CFaultInjection::childVariable), QStringLiteral("1"));
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SY_FAULT_SHIM));
     // The shim comes before the sanitizer runtimes, which only they would mind.
     const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
@@ -49,16 +48,6 @@ QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report
 
 } // namespace
 
-bool CFaultInjection::isInjected()
-{
-    return qEnvironmentVariableIsSet(childVariable);
-}
-
-QString CFaultInjection::folder()
-{
-    return qEnvironmentVariable("SY_FAULT_PATH");
-}
-
 void CFaultInjection::arm()
 {
     callShim(1);
@@ -78,7 +67,7 @@ bool CFaultInjection::mountCorrupting(const QString& store, const QString& mount
     CFaultPlan plan;
     plan.pathPrefix = store;
     QProcessEnvironment environment = environmentFor(plan, QString());
-    environment.remove(QLatin1String(childVariable));
+    environment.remove(QLatin1String(CFaultInjection::childVariable));
     environment.remove(QStringLiteral("SY_FAULT_REPORT"));
     environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
     environment.insert(QStringLiteral("SY_FAULT_FLIP"), QString::number(offset));

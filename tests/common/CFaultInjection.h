@@ -42,10 +42,12 @@ struct CFaultOutcome : CChildOutcome
 class CFaultInjection
 {
 public:
+    // Set in the environment of a child that runs under the shim.
+    static constexpr const char* childVariable = "SY_FAULT_CHILD";
     // True inside a child that runs under the shim.
-    static bool isInjected();
+    static bool isInjected() { return qEnvironmentVariableIsSet(childVariable); }
     // Inside such a child: the plan's path prefix, the folder the parent prepared.
-    static QString folder();
+    static QString folder() { return qEnvironmentVariable("SY_FAULT_PATH"); }
     // Counting starts only here, so that setting up the case is never struck.
     static void arm();
     static void disarm();

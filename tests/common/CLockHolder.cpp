@@ -51,11 +51,6 @@ CLockHolder::CLockHolder(const QString& path, const QString& kind)
     locked = process.readLine().trimmed() == "locked";
 }
 
-CLockHolder::~CLockHolder()
-{
-    release();
-}
-
 void CLockHolder::release()
 {
     if (process.state() == QProcess::NotRunning)

@@ -10,7 +10,7 @@ class CLockHolder
 {
 public:
     CLockHolder(const QString& path, const QString& kind);
-    ~CLockHolder();
+    ~CLockHolder() { release(); }
     CLockHolder(const CLockHolder&) = delete;
     CLockHolder& operator=(const CLockHolder&) = delete;
 

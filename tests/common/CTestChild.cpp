@@ -10,18 +10,7 @@
 
 namespace {
 
-const char childVariable[] = "SY_TEST_CHILD";
 const char namespaceVariable[] = "SY_TEST_MOUNT_NAMESPACE";
-
-// The system's environment, marked as a child's, and with marker set where given.
-QProcessEnvironment marked(const char* marker)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
-    if (marker)
-        environment.insert(QLatin1String(marker), QStringLiteral("1"));
-    return environment;
-}
 
 void showEnd(const QByteArray& output)
 {
@@ -38,11 +27,6 @@ bool CTestChild::run(const char* testCase)
     return result.passed;
 }
 
-bool CTestChild::isChild()
-{
-    return qEnvironmentVariableIsSet(childVariable);
-}
-
 bool CTestChild::inMountNamespace()
 {
     if (qEnvironmentVariableIsSet(namespaceVariable))
@@ -51,7 +35,7 @@ bool CTestChild::inMountNamespace()
         QTest::qSkip("mounting needs root", __FILE__, __LINE__);
         return false;
     }
-    const CChildOutcome result = runCase(currentCase(), marked(namespaceVariable),
+    const CChildOutcome result = runCase(currentCase(), childEnvironment(namespaceVariable),
                                          {"unshare", "-m", "--propagation", "private"});
     const qsizetype skipped = result.output.indexOf("SKIP   :");
     // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
@@ -73,9 +57,13 @@ bool CTestChild::mount(const QStringList& arguments)
     return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
 }
 
-QProcessEnvironment CTestChild::childEnvironment()
+QProcessEnvironment CTestChild::childEnvironment(const char* marker)
 {
-    return marked(nullptr);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    if (marker)
+        environment.insert(QLatin1String(marker), QStringLiteral("1"));
+    return environment;
 }
 
 QString CTestChild::currentCase()

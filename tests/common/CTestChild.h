@@ -20,11 +20,13 @@ struct CChildOutcome
 class CTestChild
 {
 public:
+    // Set in the environment of such a child.
+    static constexpr const char* childVariable = "SY_TEST_CHILD";
     // Runs this program with only testCase, in a child marked as such, in a temporary working
     // folder; true when the child ended normally with code 0. Its output is shown on failure.
     static bool run(const char* testCase);
     // True inside such a child.
-    static bool isChild();
+    static bool isChild() { return qEnvironmentVariableIsSet(childVariable); }
     // Runs the current case (with its data row) again as root in a private mount namespace, so
     // that whatever it mounts vanishes with the child, and makes the child's result this case's:
     // passed, failed, or skipped (no root, no private mount namespace here, or the child
@@ -33,8 +35,8 @@ public:
     static bool inMountNamespace();
     // Runs mount with arguments; true when it succeeded.
     static bool mount(const QStringList& arguments);
-    // The system's environment, marked as a child's.
-    static QProcessEnvironment childEnvironment();
+    // The system's environment, marked as a child's, and with marker set where given.
+    static QProcessEnvironment childEnvironment(const char* marker = nullptr);
     // The current test function, with its data row, as this program's argument names it.
     static QString currentCase();
     // Runs this program with only testCase, behind wrapper (a command and its arguments), with

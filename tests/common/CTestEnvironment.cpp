@@ -45,11 +45,6 @@ CTestEnvironment::~CTestEnvironment()
     }
 }
 
-QString CTestEnvironment::root() const
-{
-    return dir.path() + QLatin1Char('/');
-}
-
 QString CTestEnvironment::makeDir(const QString& relative) const
 {
     const QString path = root() + relative;

@@ -23,7 +23,7 @@ public:
     // new one saves the variables as they were before either. False when it has no folder.
     static bool renew(std::unique_ptr<CTestEnvironment>& environment);
     // Root of the temporary folder, ending with "/".
-    QString root() const;
+    QString root() const { return dir.path() + u'/'; }
     QString home() const { return root() + QStringLiteral("home/"); }
     // Creates root()/relative (with parents) and returns it ending with "/".
     QString makeDir(const QString& relative) const;
