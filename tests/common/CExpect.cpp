@@ -5,18 +5,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-void CExpect::record(QtMsgType type, const QString& file, const QString& function,
-                     const QString& text)
-{
-    recordMatching(type, file, function, QRegularExpression::escape(text));
-}
-
-void CExpect::recordMatching(QtMsgType type, const QString& file, const QString& function,
-                             const QString& pattern)
-{
-    recordMatchingFile(type, QRegularExpression::escape(file), function, pattern);
-}
-
 void CExpect::recordMatchingFile(QtMsgType type, const QString& filePattern,
                                  const QString& function, const QString& pattern)
 {

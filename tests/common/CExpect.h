@@ -14,10 +14,16 @@ public:
     // Registers with QTest::ignoreMessage the record "[ n : desc ] [ file : line : function ]
     // text" (text matched whole), so that a missing or changed record fails the test.
     static void record(QtMsgType type, const QString& file, const QString& function,
-                       const QString& text);
+                       const QString& text)
+    {
+        recordMatching(type, file, function, QRegularExpression::escape(text));
+    }
     // The same with a regular expression for the text (matching across lines).
     static void recordMatching(QtMsgType type, const QString& file, const QString& function,
-                               const QString& pattern);
+                               const QString& pattern)
+    {
+        recordMatchingFile(type, QRegularExpression::escape(file), function, pattern);
+    }
     // The same with regular expressions for the file name and the text, for a class whose
     // functions are spread over several files.
     static void recordMatchingFile(QtMsgType type, const QString& filePattern,

@@ -46,3 +46,9 @@ public:
                                  const QStringList& wrapper = {}, int timeout = 300000,
                                  const QByteArray& input = {});
 };
+
+// Goes on with the current case only inside its private mount namespace (see inMountNamespace);
+// the test itself returns.
+#define SY_IN_MOUNT_NAMESPACE()                                                                    \
+    if (!CTestChild::inMountNamespace())                                                           \
+    return

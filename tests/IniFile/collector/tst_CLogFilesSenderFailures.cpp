@@ -139,8 +139,7 @@ void tst_CLogFilesSenderFailures::roomBeforePacking_data()
 void tst_CLogFilesSenderFailures::roomBeforePacking()
 {
     QFETCH(bool, smallFallback);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     writeSample();
     // Data that does not compress: its archive needs all of its size.
     QVERIFY(CTestTree::write(logs + "noise.log", CTestTree::noise(1 << 20)));

@@ -449,8 +449,7 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
     QFETCH(int, keys);
     QFETCH(int, leave);
     QFETCH(QString, record);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString folder = QFileInfo(iniPath()).path();
     QVERIFY(QDir().mkpath(folder));
     QByteArray content("[many]\n");

@@ -228,8 +228,7 @@ void tst_CZipperFailures::failsOnFullDisk()
     QFETCH(qint64, free);
     QFETCH(bool, append);
     QFETCH(bool, masked);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString disk = environment->makeDir("disk");
     if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=1m", "sy-full", disk}))
         QSKIP("tmpfs cannot be mounted here");
@@ -313,8 +312,7 @@ void tst_CZipperFailures::checkReadsTheStorage_data()
 void tst_CZipperFailures::checkReadsTheStorage()
 {
     QFETCH(bool, fuse);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString disk = environment->makeDir("disk");
     const QString image = dir + "disk.img";
     const QString logs = environment->makeDir("logs");

@@ -235,8 +235,7 @@ void tst_CLinuxFSOperationsFailures::withoutRenameFlags()
     if (!QFileInfo::exists(QStringLiteral("/dev/fuse")) ||
         QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty())
         QSKIP("no /dev/fuse or no bindfs here");
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     QVERIFY(CTestTree::make(root, "store/;fuse/"));
     QCOMPARE(QProcess::execute(QStringLiteral("bindfs"), {root + "store", root + "fuse"}), 0);
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {root + "fuse"}); });

@@ -404,8 +404,7 @@ void tst_CFSVolumeInformationLinux::liveTable()
 
 void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(CTestTree::make(d + '/', "ram/;ro/;share/"));
     if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=4m", "sy-ram", d + "/ram"}))
@@ -456,8 +455,7 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 
 void tst_CFSVolumeInformationLinux::ext4Image()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(QDir().mkpath(d + "/ext"));
     QFile image(d + "/image");
@@ -489,8 +487,7 @@ void tst_CFSVolumeInformationLinux::ext4Image()
 // every answer is the type and size of one of them.
 void tst_CFSVolumeInformationLinux::mountRace()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     const QString point = d + "/race";
     QVERIFY(QDir().mkpath(point));
@@ -535,8 +532,7 @@ void tst_CFSVolumeInformationLinux::mountRace()
 
 void tst_CFSVolumeInformationLinux::hangingServer()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(QDir().mkpath(d + "/remote"));
     // A FUSE mount whose server never answers: every request on it waits.
