@@ -14,13 +14,6 @@ namespace {
 // Longer than any sweep's child takes; a hung child is a failure, not a wait.
 const int childTimeout = 120000;
 
-void callShim(int on)
-{
-    using Arm = void (*)(int);
-    if (auto arm = reinterpret_cast<Arm>(::dlsym(RTLD_DEFAULT, "syFaultArm")))
-        arm(on);
-}
-
 QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -48,14 +41,11 @@ QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report
 
 } // namespace
 
-void CFaultInjection::arm()
+void CFaultInjection::arm(bool on)
 {
-    callShim(1);
-}
-
-void CFaultInjection::disarm()
-{
-    callShim(0);
+    using Arm = void (*)(int);
+    if (auto shim = reinterpret_cast<Arm>(::dlsym(RTLD_DEFAULT, "syFaultArm")))
+        shim(on ? 1 : 0);
 }
 
 bool CFaultInjection::mountCorrupting(const QString& store, const QString& mountPoint,

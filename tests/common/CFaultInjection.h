@@ -49,8 +49,8 @@ public:
     // Inside such a child: the plan's path prefix, the folder the parent prepared.
     static QString folder() { return qEnvironmentVariable("SY_FAULT_PATH"); }
     // Counting starts only here, so that setting up the case is never struck.
-    static void arm();
-    static void disarm();
+    static void arm(bool on = true);
+    static void disarm() { arm(false); }
     // Runs the current test function (with its data row) again in a child under the shim.
     static CFaultOutcome runCurrentCase(const CFaultPlan& plan);
     // Mounts store at mountPoint through bindfs, whose server stores every file written there

@@ -52,11 +52,6 @@ bool CTestChild::inMountNamespace()
     return false;
 }
 
-bool CTestChild::mount(const QStringList& arguments)
-{
-    return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
-}
-
 QProcessEnvironment CTestChild::childEnvironment(const char* marker)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

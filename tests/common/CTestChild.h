@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QStringList>
 
 struct CChildOutcome
@@ -34,7 +34,10 @@ public:
     // itself, which then returns at once.
     static bool inMountNamespace();
     // Runs mount with arguments; true when it succeeded.
-    static bool mount(const QStringList& arguments);
+    static bool mount(const QStringList& arguments)
+    {
+        return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+    }
     // The system's environment, marked as a child's, and with marker set where given.
     static QProcessEnvironment childEnvironment(const char* marker = nullptr);
     // The current test function, with its data row, as this program's argument names it.
