@@ -1,11 +1,9 @@
 #include "common/CFaultyFSOperations.h"
 
-#include "common/CExpect.h"
 #include "common/CTestTree.h"
 #include "fsapi/FileSystemExceptions.h"
 #include "fsapi/linux/CLinuxFSLock.h"
 
-#include <QFileInfo>
 #include <QTest>
 
 #include <csignal>
@@ -41,34 +39,10 @@ bool CFaultyFSOperations::inject(const QString& call)
     return found != faults.constEnd();
 }
 
-void CFSOperationsTest::expectRecord(QtMsgType type, const QString& function,
-                                     const QString& pattern)
-{
-    CExpect::recordMatchingFile(type, QStringLiteral("CLinuxFSOperations(_\\w+)?\\.cpp"),
-                                "CLinuxFSOperations::" + function, pattern);
-}
-
-void CFSOperationsTest::expectExchangeRecord(const QString& pattern)
-{
-    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSOperations.cpp"),
-                            QStringLiteral("CFSOperations::internalSafeExchangeFile"), pattern);
-}
-
 QString CFSOperationsTest::sys(int error, const char* exceptionClass)
 {
     return QString::fromLatin1(exceptionClass) + " | " + CLinuxFSLock::getSystemErrorMsg(error) +
            " - system error code: " + QString::number(error);
-}
-
-QDateTime CFSOperationsTest::modified(const QString& path)
-{
-    return QFileInfo(path).lastModified().toUTC();
-}
-
-QDateTime CFSOperationsTest::utc(int year, int month, int day, int hour, int minute, int second,
-                                 int ms)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms), Qt::UTC);
 }
 
 void CFSOperationsTest::initTestCase()
@@ -79,7 +53,7 @@ void CFSOperationsTest::initTestCase()
 
 void CFSOperationsTest::init()
 {
-    QVERIFY(CTestEnvironment::renew(environment));
+    CEnvironmentTest::init();
     root = environment->makeDir(QStringLiteral("files"));
 }
 

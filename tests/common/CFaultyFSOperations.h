@@ -1,14 +1,14 @@
 #pragma once
 
+#include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
 #include "fsapi/linux/CLinuxFSOperations.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QHash>
 #include <QObject>
 #include <QString>
-
-#include <memory>
 
 enum class Fault
 {
@@ -71,20 +71,34 @@ private:
 
 // What the file operations' test programs share: a folder of files for each case, below a
 // test environment, and the records and errors the operations report.
-class CFSOperationsTest : public QObject
+class CFSOperationsTest : public CEnvironmentTest
 {
     Q_OBJECT
 
 public:
     // A record of a CLinuxFSOperations function, from whichever of the class's files holds it.
-    static void expectRecord(QtMsgType type, const QString& function, const QString& pattern);
+    static void expectRecord(QtMsgType type, const QString& function, const QString& pattern)
+    {
+        CExpect::recordMatchingFile(type, QStringLiteral("CLinuxFSOperations(_\\w+)?\\.cpp"),
+                                    "CLinuxFSOperations::" + function, pattern);
+    }
     // A critical record of the exchange of CFSOperations.
-    static void expectExchangeRecord(const QString& pattern);
+    static void expectExchangeRecord(const QString& pattern)
+    {
+        CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSOperations.cpp"),
+                                QStringLiteral("CFSOperations::internalSafeExchangeFile"), pattern);
+    }
     // "<exceptionClass> | <the system's text> - system error code: <error>".
     static QString sys(int error, const char* exceptionClass = "FileSystemException");
-    static QDateTime modified(const QString& path);
+    static QDateTime modified(const QString& path)
+    {
+        return QFileInfo(path).lastModified().toUTC();
+    }
     static QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-                         int ms = 0);
+                         int ms = 0)
+    {
+        return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms), Qt::UTC);
+    }
 
 private Q_SLOTS:
     void initTestCase();
@@ -94,7 +108,6 @@ private Q_SLOTS:
 protected:
     QString path(const QString& relative) const { return root + relative; }
 
-    std::unique_ptr<CTestEnvironment> environment;
     // The case's folder, ending with "/".
     QString root;
     CLinuxFSOperations ops;
