@@ -38,15 +38,14 @@ const QStringList CLogFilesSenderTest::fullSample =
 
 void CLogFilesSenderTest::init()
 {
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
+    CEnvironmentTest::init();
     appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
-    QVERIFY2(appData.startsWith(env->root()), qPrintable(appData));
+    QVERIFY2(appData.startsWith(dir), qPrintable(appData));
     errorLog = appData + "Syncarium/mysql/data/Syncarium2DataBase.err";
     logs = appData + "Syncarium/logs/";
     backup = appData + "Syncarium/logs_backup/";
     // Missing, two levels deep and named without a trailing slash: the sender creates it.
-    output = env->home() + "Desktop Ü/Schreibtisch/";
+    output = environment->home() + "Desktop Ü/Schreibtisch/";
     setDesktop("$HOME/Desktop Ü/Schreibtisch");
     recorder.urls.clear();
     QDesktopServices::setUrlHandler("https", &recorder, "record");
@@ -60,11 +59,11 @@ void CLogFilesSenderTest::cleanup()
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("file");
     // Unmounted so that the temporary folder can be removed; a busy working directory cannot be.
-    QDir::setCurrent(env->root());
+    QDir::setCurrent(dir);
     for (const QString& folder : std::exchange(mounts, {}))
         QProcess::execute("umount", {folder});
-    CTestTree::unlock(env->root());
-    env.reset();
+    CTestTree::unlock(dir);
+    environment.reset();
 }
 
 void CLogFilesSenderTest::writeSample(const QString& parts)
@@ -84,8 +83,8 @@ void CLogFilesSenderTest::writeSample(const QString& parts)
 
 void CLogFilesSenderTest::setDesktop(const QString& path)
 {
-    env->writeFile("home/.config/user-dirs.dirs",
-                   QString("XDG_DESKTOP_DIR=\"%1\"\n").arg(path).toUtf8());
+    environment->writeFile("home/.config/user-dirs.dirs",
+                           QString("XDG_DESKTOP_DIR=\"%1\"\n").arg(path).toUtf8());
 }
 
 bool CLogFilesSenderTest::mountSmall(const QString& folder, const QString& size)

@@ -8,8 +8,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <memory>
-
 class CLogFilesSender;
 
 // Stands in for the desktop: keeps every URL the sender asks it to open.
@@ -29,7 +27,7 @@ public Q_SLOTS:
 
 // What the log sender's test programs share: a client's folders with a sample of its logs in a
 // test environment, a desktop that is missing yet and a recorder in place of the desktop.
-class CLogFilesSenderTest : public QObject
+class CLogFilesSenderTest : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -68,7 +66,6 @@ protected:
     // Mounts a file system of size on folder, made when missing, until the case's cleanup.
     bool mountSmall(const QString& folder, const QString& size);
 
-    std::unique_ptr<CTestEnvironment> env;
     CUrlRecorder recorder;
     QString appData;
     QString output;

@@ -85,9 +85,9 @@ void tst_CLogFilesSender::secondRun()
         // The room check's walk is the one that is packed.
         QCOMPARE(scans.count(), 1);
     }
-    const int rootSize = env->root().size();
-    env->writeFile(errorLog.mid(rootSize), "newer database errors");
-    env->writeFile((output + first.targetFile()).mid(rootSize), "not a zip");
+    const int rootSize = dir.size();
+    environment->writeFile(errorLog.mid(rootSize), "newer database errors");
+    environment->writeFile((output + first.targetFile()).mid(rootSize), "not a zip");
     const QString working = QDir::currentPath() + '/';
     for (const QString& folder : {working, output}) {
         QVERIFY(CTestTree::write(folder + ".logs_2026-12-01_10.00.00.zip.part", "half an archive"));
@@ -120,7 +120,7 @@ void tst_CLogFilesSender::secondRun()
     utsname system = {};
     struct statvfs volume = {};
     QVERIFY(osRelease.open(QIODevice::ReadOnly) && ::uname(&system) == 0 &&
-            ::statvfs(env->root().toUtf8().constData(), &volume) == 0);
+            ::statvfs(dir.toUtf8().constData(), &volume) == 0);
     QCOMPARE("PRETTY_NAME=\"" + fields.value("Operating system") + '"',
              QString(osRelease.readAll()).split('\n').filter("PRETTY_NAME=").value(0));
     QCOMPARE(fields.value("Kernel") + ' ' + fields.value("Architecture"),
@@ -140,7 +140,7 @@ void tst_CLogFilesSender::secondRun()
         QVERIFY(qAbs(room.value(0).toDouble() - double(volume.f_bavail) * volume.f_frsize) <
                 total / 100);
     }
-    QVERIFY(!text.contains(env->root()) && !text.contains(qEnvironmentVariable("USER", "root")));
+    QVERIFY(!text.contains(dir) && !text.contains(qEnvironmentVariable("USER", "root")));
     QVERIFY(QSysInfo::machineHostName().size() < 4 || !text.contains(QSysInfo::machineHostName()));
 }
 
@@ -230,12 +230,11 @@ void tst_CLogFilesSender::collects()
     // The temporary folder cannot remove a name it cannot decode.
     const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
     const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
-    const QString elsewhere = env->writeFile("elsewhere/secret.log", "not the client's");
+    const QString elsewhere = environment->writeFile("elsewhere/secret.log", "not the client's");
     if (kind == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
     } else if (kind == "link") {
-        QVERIFY(QFile::link(path.endsWith("logs_backup") ? env->root() + "elsewhere" : elsewhere,
-                            path));
+        QVERIFY(QFile::link(path.endsWith("logs_backup") ? dir + "elsewhere" : elsewhere, path));
     } else if (kind == "backuplink") {
         QVERIFY(path.endsWith("logs_backup") ? QDir().rename(backup, path)
                                              : QDir(backup).removeRecursively());
@@ -260,7 +259,7 @@ void tst_CLogFilesSender::collects()
                "removed the earlier run's copy \"" + logs + "Syncarium2DataBase.err\"");
     }
     const QString before = clientFiles(syncarium);
-    const QString elsewhereBefore = CTestTree::describe(env->root() + "elsewhere/", true);
+    const QString elsewhereBefore = CTestTree::describe(dir + "elsewhere/", true);
     if (!skippedEntry.isEmpty())
         expect(QtWarningMsg, "skipped \"" + syncarium + skippedEntry + "\": " + reason);
     if (kind == "readonly") {
@@ -300,7 +299,7 @@ void tst_CLogFilesSender::collects()
     QCOMPARE(progress.size(), reported);
     QCOMPARE(progress.last().mid(0, 2), (QList<QVariant>{quint32(reported), quint32(reported)}));
     QCOMPARE(clientFiles(syncarium), before);
-    QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
+    QCOMPARE(CTestTree::describe(dir + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
     QCOMPARE(recorder.opened(), (QStringList{"form", output}));
 }
@@ -348,18 +347,18 @@ void tst_CLogFilesSender::placing()
     const auto make = [&](QString relative) {
         const bool readOnly = relative.endsWith("@555");
         relative.chop(readOnly ? 4 : 0);
-        const QString made = env->makeDir("home/" + relative);
+        const QString made = environment->makeDir("home/" + relative);
         if (readOnly)
             QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         return made;
     };
     QString folder =
-        landing == "fallback" ? appData + "Syncarium/logsForSend/" : env->home() + landing;
+        landing == "fallback" ? appData + "Syncarium/logsForSend/" : environment->home() + landing;
     std::unique_ptr<QTemporaryDir> otherFileSystem;
     if (desktop == "shm") {
         otherFileSystem = std::make_unique<QTemporaryDir>("/dev/shm/tst_CLogFilesSender-XXXXXX");
         if (!otherFileSystem->isValid() ||
-            QStorageInfo(otherFileSystem->path()).device() == QStorageInfo(env->root()).device())
+            QStorageInfo(otherFileSystem->path()).device() == QStorageInfo(dir).device())
             QSKIP("needs /dev/shm on a file system of its own");
         folder = otherFileSystem->path() + "/Desktop/";
         setDesktop(folder);
@@ -370,7 +369,7 @@ void tst_CLogFilesSender::placing()
     } else if (desktop == "-") {
         qunsetenv("HOME");
     } else if (desktop == "+") {
-        env->writeFile("home/file", "x");
+        environment->writeFile("home/file", "x");
         setDesktop("$HOME/file/Desktop");
     } else {
         if (desktop.endsWith("@555"))
@@ -409,7 +408,7 @@ void tst_CLogFilesSender::placing()
     QCOMPARE(sender.outputFolder(), folder);
     QCOMPARE(QFileInfo::exists("/Desktop"), rootDesktop);
     QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
-    QVERIFY(!QFileInfo(env->home() + "file").isDir());
+    QVERIFY(!QFileInfo(environment->home() + "file").isDir());
     QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), withReport(fullSample));
     if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() &&
         desktop != "bind")
@@ -544,16 +543,16 @@ void tst_CLogFilesSender::masksAsTheSettingsSay()
     QVERIFY(CTestTree::write(logs + "Syncarium.log", log));
     const QString iniFile = CSingleton<CIniFileSettings>::instance()->iniFilePath();
     CSingleton<CIniFileSettings>::destroy();
-    QVERIFY(iniFile.startsWith(env->root()));
+    QVERIFY(iniFile.startsWith(dir));
     if (!ini.isEmpty())
         QVERIFY(CTestTree::write(iniFile, ini));
     CLogFilesSender sender;
     QSignalSpy masked(&sender, &CLogFilesSender::credentialsMasked);
     QVERIFY(run(sender));
     QCOMPARE(masked.isEmpty() ? 0 : masked.last().at(0).toLongLong(), count);
-    QVERIFY(CZipper().unzip(output + sender.targetFile(), env->root() + "out"));
-    QCOMPARE(CTestTree::content(env->root() + "out/Syncarium.log"), packed);
-    QCOMPARE(QFileInfo::exists(env->root() + "out/masked.txt"), count > 0);
+    QVERIFY(CZipper().unzip(output + sender.targetFile(), dir + "out"));
+    QCOMPARE(CTestTree::content(dir + "out/Syncarium.log"), packed);
+    QCOMPARE(QFileInfo::exists(dir + "out/masked.txt"), count > 0);
     QCOMPARE(CTestTree::content(logs + "Syncarium.log"), log);
 }
 
@@ -578,7 +577,7 @@ void tst_CLogFilesSender::archiveShownSelected()
     static CPrivateSessionBus bus;
     if (!bus.isValid())
         QSKIP(qPrintable(bus.why()));
-    const QString calls = env->root() + "calls";
+    const QString calls = dir + "calls";
     QVERIFY(!fileManager || bus.startFileManager(calls));
     const auto stop = qScopeGuard([] { bus.stopFileManager(); });
     writeSample();

@@ -71,7 +71,7 @@ void tst_CLogFilesSenderFailures::failures()
             content += QByteArray(CArchiveSpace::sampleSize / CArchiveSpace::samples, '\0') +
                        CTestTree::noise(16 * 1024);
         QVERIFY(CTestTree::write(logs + "noise.log", content));
-        const QString folder = cause == "desktop" ? output : env->makeDir("full");
+        const QString folder = cause == "desktop" ? output : environment->makeDir("full");
         if (!mountSmall(folder, "64k"))
             QSKIP("could not mount a tmpfs");
         QVERIFY(cause == "desktop" || QDir::setCurrent(folder));
@@ -212,9 +212,9 @@ void tst_CLogFilesSenderFailures::rotation()
     const auto fileName = [](const QString& name) {
         return name.at(2) == '-' ? "logs_2026-" + name + "_10.00.00.zip" : name;
     };
-    const QString oldLogs = env->makeDir("logs_old");
+    const QString oldLogs = environment->makeDir("logs_old");
     QVERIFY(CTestTree::make(oldLogs, "Syncarium_2026-12-04.log=yesterday;crash/dump.txt=stack"));
-    const QString archives = env->makeDir("archives");
+    const QString archives = environment->makeDir("archives");
     QStringList tree;
     for (const QString& name : present.split(' '))
         tree << (name.endsWith('/') ? name : fileName(name) + "=x");
@@ -280,9 +280,9 @@ void tst_CLogFilesSenderFailures::rotationKeepsWhatNoArchiveHolds()
 {
     QFETCH(QString, change);
     QFETCH(QString, kept);
-    const QString oldLogs = env->makeDir("logs_old");
+    const QString oldLogs = environment->makeDir("logs_old");
     QVERIFY(CTestTree::make(oldLogs, "a.log=packed;crash/dump.txt=stack"));
-    const QString archive = env->makeDir("archives") + "logs_2026-12-05_10.00.00.zip";
+    const QString archive = environment->makeDir("archives") + "logs_2026-12-05_10.00.00.zip";
     CInterruptedSender sender;
     sender.setOldLogsPaths(oldLogs, archive);
     sender.meanwhile = [&] {
