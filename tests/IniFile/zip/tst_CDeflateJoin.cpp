@@ -2,8 +2,9 @@
 #include "IniFile/zip/CZipperVerifier.h"
 #include "IniFile/zip/ISourceFile.h"
 
+#include "common/CTestEnvironment.h"
+
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <quazip.h>
@@ -17,7 +18,7 @@
 // Pieces compressed apart by libdeflate, each but the last opened at its end, read as one
 // stream whatever bit their last block ends on; the archive check, inflating them one by one,
 // agrees with a reader that inflates the stream whole.
-class tst_CDeflateJoin : public QObject
+class tst_CDeflateJoin : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -226,8 +227,7 @@ void tst_CDeflateJoin::checkedPieceByPiece()
         --joined.sizes[150];
         ++joined.sizes[151];
     }
-    QTemporaryDir dir;
-    const QString path = dir.filePath("joined.zip");
+    const QString path = dir + "joined.zip";
     const quint32 crc =
         quint32(crc32(0, reinterpret_cast<const Bytef*>(joined.expected.constData()),
                       uInt(joined.expected.size())));
