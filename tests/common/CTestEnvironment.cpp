@@ -62,13 +62,6 @@ QString CTestEnvironment::writeFile(const QString& relative, const QByteArray& c
     return path;
 }
 
-bool CTestEnvironment::renew(std::unique_ptr<CTestEnvironment>& environment)
-{
-    environment.reset();
-    environment = std::make_unique<CTestEnvironment>();
-    return environment->isValid();
-}
-
 void CEnvironmentTest::init()
 {
     QVERIFY(CTestEnvironment::renew(environment));

@@ -21,7 +21,12 @@ public:
     bool isValid() const { return dir.isValid(); }
     // Replaces environment by a new one for the next case; the old one goes first, so that the
     // new one saves the variables as they were before either. False when it has no folder.
-    static bool renew(std::unique_ptr<CTestEnvironment>& environment);
+    static bool renew(std::unique_ptr<CTestEnvironment>& environment)
+    {
+        environment.reset();
+        environment = std::make_unique<CTestEnvironment>();
+        return environment->isValid();
+    }
     // Root of the temporary folder, ending with "/".
     QString root() const { return dir.path() + u'/'; }
     QString home() const { return root() + QStringLiteral("home/"); }

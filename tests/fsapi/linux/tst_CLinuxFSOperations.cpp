@@ -536,8 +536,7 @@ void tst_CLinuxFSOperations::timeStamps()
     QVERIFY(ops.safeCreateDirectory(path("safe"), path("~safe"), none, none, written,
                                     FSAttributes::ReadOnly, false));
     QCOMPARE(modified(path("safe")), written);
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("a/;a/b/;folder/;ro ☃=@444;safe/@555;stamped=x"));
+    QCOMPARE(CTestTree::describe(root), "a/;a/b/;folder/;ro ☃=@444;safe/@555;stamped=x");
 }
 
 void tst_CLinuxFSOperations::attributesIdentityAndLinks()
@@ -548,11 +547,9 @@ void tst_CLinuxFSOperations::attributesIdentityAndLinks()
     QVERIFY(ops.setAttributes(path("folder"), FSAttributes::ReadOnly));
     // A link has no attributes of its own, and its target is left alone.
     QVERIFY(ops.setAttributes(path("symbolic"), FSAttributes::ReadOnly));
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("f=x@664;folder/@555;other=x;symbolic->%Rf"));
+    QCOMPARE(CTestTree::describe(root), "f=x@664;folder/@555;other=x;symbolic->%Rf");
     QVERIFY(ops.setAttributes(file, FSAttributes::ReadOnly));
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("f=x@444;folder/@555;other=x;symbolic->%Rf"));
+    QCOMPARE(CTestTree::describe(root), "f=x@444;folder/@555;other=x;symbolic->%Rf");
     QVERIFY(ops.removeAttributes(file, FSAttributes::ReadOnly));
     QVERIFY(ops.removeAttributes(path("folder"), FSAttributes::ReadOnly));
     QCOMPARE(CTestTree::describe(root), QStringLiteral("f=x;folder/;other=x;symbolic->%Rf"));

@@ -215,8 +215,7 @@ void tst_CLinuxFSOperationsFailures::withoutRenameFlags()
         QVERIFY(o.renameDirectory(d + "folder", d + "renamed"));
         QCOMPARE(CExpect::outcome([&] { return o.renameDirectory(d + "renamed", d + "taken"); }),
                  "DirectoryExists | Destination already exists: " + d + "taken");
-        QCOMPARE(CTestTree::describe(d),
-                 QStringLiteral("copy=first;renamed/;safe moved=first;taken/;taken/x=x"));
+        QCOMPARE(CTestTree::describe(d), "copy=first;renamed/;safe moved=first;taken/;taken/x=x");
     };
     if (CFaultInjection::isInjected()) {
         CFaultInjection::arm();
