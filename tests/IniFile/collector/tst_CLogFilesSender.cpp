@@ -89,11 +89,10 @@ void tst_CLogFilesSender::secondRun()
     environment->writeFile(errorLog.mid(rootSize), "newer database errors");
     environment->writeFile((output + first.targetFile()).mid(rootSize), "not a zip");
     const QString working = QDir::currentPath() + '/';
-    for (const QString& folder : {working, output}) {
-        QVERIFY(CTestTree::write(folder + ".logs_2026-12-01_10.00.00.zip.part", "half an archive"));
-        QVERIFY(CTestTree::write(folder + ".notes.zip.part", "the user's"));
-        QVERIFY(CTestTree::write(folder + "logs_2026-12-01_09.00.00.zip", "a finished archive"));
-    }
+    for (const QString& folder : {working, output})
+        QVERIFY(CTestTree::make(folder, ".logs_2026-12-01_10.00.00.zip.part=half an archive;"
+                                        ".notes.zip.part=the user's;"
+                                        "logs_2026-12-01_09.00.00.zip=a finished archive"));
     // The system report takes a name beside the user's own system.txt.
     QVERIFY(CTestTree::write(logs + "system.txt", "the user's own"));
     qputenv("XDG_CURRENT_DESKTOP", "XFCE");

@@ -321,9 +321,7 @@ void tst_CZipperFailures::checkReadsTheStorage()
         if (!CFaultInjection::mountCorrupting(environment->makeDir("store"), disk, 100000))
             QSKIP("no /dev/fuse or no bindfs here");
     } else {
-        QFile imageFile(image);
-        QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.resize(32 << 20));
-        imageFile.close();
+        QVERIFY(CTestTree::write(image, {}) && QFile::resize(image, 32 << 20));
         if (QProcess::execute("mkfs.ext4", {"-q", "-F", image}) != 0 ||
             !CTestChild::mount({"-o", "loop", image, disk}))
             QSKIP("no loop-mounted ext4 here");

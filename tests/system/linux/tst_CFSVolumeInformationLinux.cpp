@@ -157,10 +157,7 @@ void tst_CFSVolumeInformationLinux::cleanup()
 
 void tst_CFSVolumeInformationLinux::writeTable(const QStringList& lines) const
 {
-    QFile file(tableFile());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const QString text = lines.join(u'\n').replace(QLatin1String("$T"), base()) + u'\n';
-    QVERIFY(file.write(text.toUtf8()) > 0);
+    environment->writeFile("mountinfo", (lines.join(u'\n').replace("$T", base()) + u'\n').toUtf8());
 }
 
 // Folders stand for mounts; the table says what is mounted where. Mount 6 sits on top of 2,
@@ -458,14 +455,13 @@ void tst_CFSVolumeInformationLinux::ext4Image()
     SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(QDir().mkpath(d + "/ext"));
-    QFile image(d + "/image");
-    QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(16 << 20));
-    image.close();
+    const QString image = d + "/image";
+    QVERIFY(CTestTree::write(image, {}) && QFile::resize(image, 16 << 20));
     bool made = false;
-    const QString output = run("mkfs.ext4", {"-q", "-F", "-L", "Données", image.fileName()}, &made);
+    const QString output = run("mkfs.ext4", {"-q", "-F", "-L", "Données", image}, &made);
     if (!made)
         QSKIP(qPrintable("mkfs.ext4 failed: " + output));
-    if (!CTestChild::mount({"-o", "loop", image.fileName(), d + "/ext"}))
+    if (!CTestChild::mount({"-o", "loop", image, d + "/ext"}))
         QSKIP("no loop device to mount an image on");
     QVERIFY(CTestTree::make(d + '/', "ext/dir/;toExt->%Rext/dir"));
 
