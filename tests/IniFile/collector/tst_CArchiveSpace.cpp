@@ -43,21 +43,20 @@ void tst_CArchiveSpace::boundsTheArchive_data()
     // A file written into the folder after the walk and counted in by addMade; none when empty.
     QTest::addColumn<QByteArray>("made");
 
-    QTest::newRow("logs") << QByteArrayList{logLines(3 << 20), logLines(200000), "x\n"} << true
-                          << QByteArray();
-    QTest::newRow("noise") << QByteArrayList{CTestTree::noise(3 << 20), CTestTree::noise(70000)}
-                           << false << QByteArray();
+    const auto row = [](const char* tag, const QByteArrayList& contents, bool compresses,
+                        const QByteArray& made = {}) {
+        QTest::newRow(tag) << contents << compresses << made;
+    };
+    row("logs", {logLines(3 << 20), logLines(200000), "x\n"}, true);
+    row("noise", {CTestTree::noise(3 << 20), CTestTree::noise(70000)}, false);
     // Crash dumps or gzipped old logs, met first or last, stand for their share of the data
     // only.
-    QTest::newRow("two dumps beside a large log")
-        << QByteArrayList{CTestTree::noise(1200 * 1024), CTestTree::noise(1200 * 1024),
-                          logLines(24 << 20)}
-        << true << QByteArray();
-    QTest::newRow("many small files")
-        << QByteArrayList(400, logLines(3000)) << true << QByteArray();
-    QTest::newRow("empty folder") << QByteArrayList() << false << QByteArray();
-    QTest::newRow("a report made after the walk")
-        << QByteArrayList{logLines(200000), logLines(3000)} << true << CTestTree::noise(4000);
+    row("two dumps beside a large log",
+        {CTestTree::noise(1200 * 1024), CTestTree::noise(1200 * 1024), logLines(24 << 20)}, true);
+    row("many small files", QByteArrayList(400, logLines(3000)), true);
+    row("empty folder", {}, false);
+    row("a report made after the walk", {logLines(200000), logLines(3000)}, true,
+        CTestTree::noise(4000));
 }
 
 // The bound and the estimate are checked against the archive the zipper really writes.

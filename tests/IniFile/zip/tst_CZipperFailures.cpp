@@ -143,22 +143,18 @@ void tst_CZipperFailures::leavesNothingOutSilently_data()
     QByteArray deep;
     for (int level = 0; level < 24; ++level)
         deep += QByteArray(180, char('a' + level)) + '/';
-    QTest::newRow("file name not UTF-8")
-        << QList<QByteArray>{"ok.log", "caf\xe9.log"} << QString() << QStringList()
-        << QList<QByteArray>{"caf\xe9.log", "ok.log"};
-    QTest::newRow("folder name not UTF-8")
-        << QList<QByteArray>{"bad\xff/inner.log", "bad\xff/Größe/", "ok/"} << QString()
-        << QStringList()
-        << QList<QByteArray>{"bad\xff/", "bad\xff/Größe/", "bad\xff/inner.log", "ok/"};
-    QTest::newRow("path longer than the system opens")
-        << QList<QByteArray>{"ok.log", deep + "deep.log"} << QString()
-        << QStringList{"skipping %R" + QString::fromLatin1(deep) +
-                       "deep.log , path longer than 4095 bytes"}
-        << QList<QByteArray>{"ok.log"};
-    QTest::newRow("unreadable folder")
-        << QList<QByteArray>{"ok.log", "locked/inner.log"} << QString("locked")
-        << QStringList{"skipping %Rlocked , cannot read folder: Permission denied"}
-        << QList<QByteArray>{"locked/", "ok.log"};
+    const auto row = [](const char* tag, const QList<QByteArray>& paths, const char* locked,
+                        const QStringList& warnings, const QList<QByteArray>& names) {
+        QTest::newRow(tag) << paths << QString(locked) << warnings << names;
+    };
+    row("file name not UTF-8", {"ok.log", "caf\xe9.log"}, nullptr, {}, {"caf\xe9.log", "ok.log"});
+    row("folder name not UTF-8", {"bad\xff/inner.log", "bad\xff/Größe/", "ok/"}, nullptr, {},
+        {"bad\xff/", "bad\xff/Größe/", "bad\xff/inner.log", "ok/"});
+    row("path longer than the system opens", {"ok.log", deep + "deep.log"}, nullptr,
+        {"skipping %R" + QString::fromLatin1(deep) + "deep.log , path longer than 4095 bytes"},
+        {"ok.log"});
+    row("unreadable folder", {"ok.log", "locked/inner.log"}, "locked",
+        {"skipping %Rlocked , cannot read folder: Permission denied"}, {"locked/", "ok.log"});
 }
 
 // What cannot be packed is named in a warning; names that are not UTF-8 are packed as they
