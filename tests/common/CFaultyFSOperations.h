@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
-#include <QObject>
 #include <QString>
 
 enum class Fault

@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <utility>

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QObject>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 

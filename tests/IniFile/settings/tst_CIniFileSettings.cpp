@@ -6,7 +6,6 @@
 #include "common/CTestTree.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>

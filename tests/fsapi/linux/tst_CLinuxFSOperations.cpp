@@ -479,8 +479,7 @@ void tst_CLinuxFSOperations::operations()
         const QString level = record.section(u' ', 0, 0);
         const QString function = record.section(u' ', 1, 1);
         const QString text = record.section(u' ', 2);
-        const QtMsgType type = level.startsWith(u'w') ? QtWarningMsg : QtCriticalMsg;
-        expectRecord(type, function,
+        expectRecord(level.startsWith(u'w') ? QtWarningMsg : QtCriticalMsg, function,
                      level.endsWith(u'~')
                          ? QString(text).replace("%R", QRegularExpression::escape(root))
                          : QRegularExpression::escape(QString(text).replace("%R", root)));
