@@ -5,18 +5,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-void CExpect::record(QtMsgType type, const QString& file, const QString& function,
-                     const QString& text)
-{
-    recordMatching(type, file, function, QRegularExpression::escape(text));
-}
-
-void CExpect::recordMatching(QtMsgType type, const QString& file, const QString& function,
-                             const QString& pattern)
-{
-    recordMatchingFile(type, QRegularExpression::escape(file), function, pattern);
-}
-
 void CExpect::recordMatchingFile(QtMsgType type, const QString& filePattern,
                                  const QString& function, const QString& pattern)
 {
@@ -35,4 +23,25 @@ QString CExpect::outcome(const std::function<bool()>& call)
         return QString::fromLatin1(exception.name()).section(QStringLiteral("::"), -1) +
                QStringLiteral(" | ") + exception.details();
     }
+}
+
+CRecordCounter::CRecordCounter(const QString& pattern, int type)
+{
+    CRecordCounter::pattern = QRegularExpression(pattern);
+    CRecordCounter::type = type;
+    counted = 0;
+    previous = qInstallMessageHandler(handle);
+}
+
+CRecordCounter::~CRecordCounter()
+{
+    qInstallMessageHandler(previous);
+}
+
+void CRecordCounter::handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if ((CRecordCounter::type < 0 || type == CRecordCounter::type) &&
+        pattern.match(text).hasMatch())
+        ++counted;
+    previous(type, context, text);
 }

@@ -1,6 +1,5 @@
 #include "common/CFaultInjection.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -12,21 +11,13 @@
 
 namespace {
 
-const char childVariable[] = "SY_FAULT_CHILD";
 // Longer than any sweep's child takes; a hung child is a failure, not a wait.
 const int childTimeout = 120000;
-
-void callShim(int on)
-{
-    using Arm = void (*)(int);
-    if (auto arm = reinterpret_cast<Arm>(::dlsym(RTLD_DEFAULT, "syFaultArm")))
-        arm(on);
-}
 
 QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    environment.insert(QLatin1String(CFaultInjection::childVariable), QStringLiteral("1"));
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SY_FAULT_SHIM));
     // The shim comes before the sanitizer runtimes, which only they would mind.
     const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
@@ -50,24 +41,11 @@ QProcessEnvironment environmentFor(const CFaultPlan& plan, const QString& report
 
 } // namespace
 
-bool CFaultInjection::isInjected()
+void CFaultInjection::arm(bool on)
 {
-    return qEnvironmentVariableIsSet(childVariable);
-}
-
-QString CFaultInjection::folder()
-{
-    return qEnvironmentVariable("SY_FAULT_PATH");
-}
-
-void CFaultInjection::arm()
-{
-    callShim(1);
-}
-
-void CFaultInjection::disarm()
-{
-    callShim(0);
+    using Arm = void (*)(int);
+    if (auto shim = reinterpret_cast<Arm>(::dlsym(RTLD_DEFAULT, "syFaultArm")))
+        shim(on ? 1 : 0);
 }
 
 bool CFaultInjection::mountCorrupting(const QString& store, const QString& mountPoint,
@@ -79,7 +57,7 @@ bool CFaultInjection::mountCorrupting(const QString& store, const QString& mount
     CFaultPlan plan;
     plan.pathPrefix = store;
     QProcessEnvironment environment = environmentFor(plan, QString());
-    environment.remove(QLatin1String(childVariable));
+    environment.remove(QLatin1String(CFaultInjection::childVariable));
     environment.remove(QStringLiteral("SY_FAULT_REPORT"));
     environment.insert(QStringLiteral("SY_FAULT_ARMED"), QStringLiteral("1"));
     environment.insert(QStringLiteral("SY_FAULT_FLIP"), QString::number(offset));
@@ -97,28 +75,8 @@ CFaultOutcome CFaultInjection::runCurrentCase(const CFaultPlan& plan)
     if (!scratch.isValid())
         return outcome;
     const QString report = scratch.filePath(QStringLiteral("report"));
-    const QString outPath = scratch.filePath(QStringLiteral("out"));
-    QString testCase = QLatin1String(QTest::currentTestFunction());
-    if (QTest::currentDataTag())
-        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
-
-    QProcess child;
-    child.setProcessEnvironment(environmentFor(plan, report));
-    child.setWorkingDirectory(scratch.path());
-    child.setStandardOutputFile(outPath);
-    child.setStandardErrorFile(outPath, QIODevice::Append);
-    child.start(QCoreApplication::applicationFilePath(), {testCase});
-    outcome.started = child.waitForStarted(30000);
-    const bool ended = outcome.started && child.waitForFinished(childTimeout);
-    if (outcome.started && !ended) {
-        child.kill();
-        child.waitForFinished(10000);
-    }
-    outcome.killed = ended && child.exitStatus() == QProcess::CrashExit;
-    outcome.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    QFile out(outPath);
-    if (out.open(QIODevice::ReadOnly))
-        outcome.output = out.readAll();
+    static_cast<CChildOutcome&>(outcome) = CTestChild::runCase(
+        CTestChild::currentCase(), environmentFor(plan, report), {}, childTimeout);
     QFile counts(report);
     if (counts.open(QIODevice::ReadOnly))
         outcome.calls = counts.readAll().split(' ').value(0).toLongLong();

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "common/CTestChild.h"
+
 #include <QString>
 
 #include <cerrno>
@@ -27,15 +28,11 @@ struct CFaultPlan
     bool noLinks = false;
 };
 
-struct CFaultOutcome
+// A child's outcome, "passed" when the case passed in it.
+struct CFaultOutcome : CChildOutcome
 {
-    bool started = false;
-    bool killed = false;
-    // The case ended normally and passed in the child.
-    bool passed = false;
     // Counted calls while armed; -1 when the child left no report.
     qint64 calls = -1;
-    QByteArray output;
 };
 
 // Runs a test case again in a child process under the fault shim (an LD_PRELOAD library that
@@ -45,13 +42,15 @@ struct CFaultOutcome
 class CFaultInjection
 {
 public:
+    // Set in the environment of a child that runs under the shim.
+    static constexpr const char* childVariable = "SY_FAULT_CHILD";
     // True inside a child that runs under the shim.
-    static bool isInjected();
+    static bool isInjected() { return qEnvironmentVariableIsSet(childVariable); }
     // Inside such a child: the plan's path prefix, the folder the parent prepared.
-    static QString folder();
+    static QString folder() { return qEnvironmentVariable("SY_FAULT_PATH"); }
     // Counting starts only here, so that setting up the case is never struck.
-    static void arm();
-    static void disarm();
+    static void arm(bool on = true);
+    static void disarm() { arm(false); }
     // Runs the current test function (with its data row) again in a child under the shim.
     static CFaultOutcome runCurrentCase(const CFaultPlan& plan);
     // Mounts store at mountPoint through bindfs, whose server stores every file written there

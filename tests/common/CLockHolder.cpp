@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLockFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +20,11 @@ const bool holderProcess = [] {
         return false;
     const QString path = QFile::decodeName(qgetenv("SY_TEST_HOLD_PATH"));
     CLinuxFSLock lock;
+    QLockFile lockFile(path);
     const bool locked = kind == "exclusive"   ? lock.getExclusiveLock(path)
                         : kind == "write"     ? lock.getWriteLock(path)
                         : kind == "readWrite" ? lock.getReadWriteLock(path)
+                        : kind == "QLockFile" ? lockFile.tryLock(30000)
                                               : lock.getDeleteLock(path);
     std::printf(locked ? "locked\n" : "failed\n");
     std::fflush(stdout);
@@ -46,11 +49,6 @@ CLockHolder::CLockHolder(const QString& path, const QString& kind)
         }
     }
     locked = process.readLine().trimmed() == "locked";
-}
-
-CLockHolder::~CLockHolder()
-{
-    release();
 }
 
 void CLockHolder::release()

@@ -4,12 +4,13 @@
 #include <QString>
 
 // The running test program started again as a second process that holds one CLinuxFSLock
-// ("exclusive", "write", "readWrite" or "delete") on a path until this object is destroyed.
+// ("exclusive", "write", "readWrite" or "delete") on a path, or a QLockFile ("QLockFile") of that
+// name, until this object is destroyed.
 class CLockHolder
 {
 public:
     CLockHolder(const QString& path, const QString& kind);
-    ~CLockHolder();
+    ~CLockHolder() { release(); }
     CLockHolder(const CLockHolder&) = delete;
     CLockHolder& operator=(const CLockHolder&) = delete;
 

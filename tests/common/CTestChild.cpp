@@ -10,47 +10,7 @@
 
 namespace {
 
-const char childVariable[] = "SY_TEST_CHILD";
 const char namespaceVariable[] = "SY_TEST_MOUNT_NAMESPACE";
-
-struct ChildResult
-{
-    bool started = false;
-    bool passed = false;
-    QByteArray output;
-};
-
-ChildResult runChild(const QString& testCase, const QStringList& wrapper, const char* marker)
-{
-    ChildResult result;
-    QTemporaryDir folder;
-    if (!folder.isValid())
-        return result;
-    const QString outPath = folder.filePath(QStringLiteral("out"));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
-    if (marker)
-        environment.insert(QLatin1String(marker), QStringLiteral("1"));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(folder.path());
-    child.setStandardOutputFile(outPath);
-    child.setStandardErrorFile(outPath, QIODevice::Append);
-    QStringList command = wrapper;
-    command << QCoreApplication::applicationFilePath() << testCase;
-    child.start(command.takeFirst(), command);
-    result.started = child.waitForStarted(30000);
-    const bool ended = result.started && child.waitForFinished(300000);
-    if (result.started && !ended) {
-        child.kill();
-        child.waitForFinished(10000);
-    }
-    result.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    QFile out(outPath);
-    if (out.open(QIODevice::ReadOnly))
-        result.output = out.readAll();
-    return result;
-}
 
 void showEnd(const QByteArray& output)
 {
@@ -61,15 +21,10 @@ void showEnd(const QByteArray& output)
 
 bool CTestChild::run(const char* testCase)
 {
-    const ChildResult result = runChild(QLatin1String(testCase), QStringList(), nullptr);
+    const CChildOutcome result = runCase(QLatin1String(testCase), childEnvironment());
     if (!result.passed)
         showEnd(result.output);
     return result.passed;
-}
-
-bool CTestChild::isChild()
-{
-    return qEnvironmentVariableIsSet(childVariable);
 }
 
 bool CTestChild::inMountNamespace()
@@ -80,11 +35,8 @@ bool CTestChild::inMountNamespace()
         QTest::qSkip("mounting needs root", __FILE__, __LINE__);
         return false;
     }
-    QString testCase = QLatin1String(QTest::currentTestFunction());
-    if (QTest::currentDataTag())
-        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
-    const ChildResult result =
-        runChild(testCase, {"unshare", "-m", "--propagation", "private"}, namespaceVariable);
+    const CChildOutcome result = runCase(currentCase(), childEnvironment(namespaceVariable),
+                                         {"unshare", "-m", "--propagation", "private"});
     const qsizetype skipped = result.output.indexOf("SKIP   :");
     // In a chroot, or where the root is no mount point, unshare cannot make the mounts private.
     if (!result.started || !result.output.contains("Start testing")) {
@@ -100,7 +52,53 @@ bool CTestChild::inMountNamespace()
     return false;
 }
 
-bool CTestChild::mount(const QStringList& arguments)
+QProcessEnvironment CTestChild::childEnvironment(const char* marker)
 {
-    return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    if (marker)
+        environment.insert(QLatin1String(marker), QStringLiteral("1"));
+    return environment;
+}
+
+QString CTestChild::currentCase()
+{
+    QString testCase = QLatin1String(QTest::currentTestFunction());
+    if (QTest::currentDataTag())
+        testCase += QLatin1Char(':') + QLatin1String(QTest::currentDataTag());
+    return testCase;
+}
+
+CChildOutcome CTestChild::runCase(const QString& testCase, const QProcessEnvironment& environment,
+                                  const QStringList& wrapper, int timeout, const QByteArray& input)
+{
+    CChildOutcome result;
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return result;
+    const QString outPath = folder.filePath(QStringLiteral("out"));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(folder.path());
+    child.setStandardOutputFile(outPath);
+    child.setStandardErrorFile(outPath, QIODevice::Append);
+    QStringList command = wrapper;
+    command << QCoreApplication::applicationFilePath() << testCase;
+    child.start(command.takeFirst(), command);
+    result.started = child.waitForStarted(30000);
+    if (result.started && !input.isNull()) {
+        child.write(input);
+        child.closeWriteChannel();
+    }
+    const bool ended = result.started && child.waitForFinished(timeout);
+    if (result.started && !ended) {
+        child.kill();
+        child.waitForFinished(10000);
+    }
+    result.killed = ended && child.exitStatus() == QProcess::CrashExit;
+    result.passed = ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    QFile out(outPath);
+    if (out.open(QIODevice::ReadOnly))
+        result.output = out.readAll();
+    return result;
 }

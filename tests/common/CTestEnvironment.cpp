@@ -3,39 +3,35 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 namespace {
-const char* const variables[] = {"HOME",           "XDG_CONFIG_HOME",         "XDG_DATA_HOME",
-                                 "XDG_CACHE_HOME", "XDG_STATE_HOME",          "XDG_RUNTIME_DIR",
-                                 "TMPDIR",         "DBUS_SESSION_BUS_ADDRESS"};
-}
+// The variables pointed into the folder, each with the folder below the root it names.
+const std::pair<const char*, const char*> variables[] = {{"HOME", "home"},
+                                                         {"XDG_CONFIG_HOME", "home/.config"},
+                                                         {"XDG_DATA_HOME", "home/.local/share"},
+                                                         {"XDG_CACHE_HOME", "home/.cache"},
+                                                         {"XDG_STATE_HOME", "home/.local/state"},
+                                                         {"XDG_RUNTIME_DIR", "runtime"},
+                                                         {"TMPDIR", "tmp"},
+                                                         {"DBUS_SESSION_BUS_ADDRESS", nullptr}};
+} // namespace
 
 CTestEnvironment::CTestEnvironment() : previousWorkingDirectory(QDir::currentPath())
 {
-    for (const char* name : variables)
+    for (const auto& [name, folder] : variables) {
         previousVariables.append({QByteArray(name), qgetenv(name)});
-    const QString base = root();
-    const QString home = base + QStringLiteral("home");
-    QDir().mkpath(home + QStringLiteral("/.config"));
-    QDir().mkpath(home + QStringLiteral("/.local/share"));
-    QDir().mkpath(home + QStringLiteral("/.cache"));
-    QDir().mkpath(home + QStringLiteral("/.local/state"));
-    QDir().mkpath(base + QStringLiteral("runtime"));
-    QFile::setPermissions(base + QStringLiteral("runtime"),
+        if (folder) {
+            QDir().mkpath(root() + QLatin1String(folder));
+            qputenv(name, (root() + QLatin1String(folder)).toLocal8Bit());
+        }
+    }
+    QFile::setPermissions(root() + QStringLiteral("runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QDir().mkpath(base + QStringLiteral("work"));
-    QDir().mkpath(base + QStringLiteral("tmp"));
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home + QStringLiteral("/.local/share")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home + QStringLiteral("/.cache")).toLocal8Bit());
-    qputenv("XDG_STATE_HOME", (home + QStringLiteral("/.local/state")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (base + QStringLiteral("runtime")).toLocal8Bit());
-    qputenv("TMPDIR", (base + QStringLiteral("tmp")).toLocal8Bit());
+    QDir().mkpath(root() + QStringLiteral("work"));
     // A bus address where nothing listens: the desktop's real session bus is never reached.
-    qputenv("DBUS_SESSION_BUS_ADDRESS",
-            (QStringLiteral("unix:path=") + base + QStringLiteral("no-session-bus")).toLocal8Bit());
-    QDir::setCurrent(base + QStringLiteral("work"));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + root() + "no-session-bus").toLocal8Bit());
+    QDir::setCurrent(root() + QStringLiteral("work"));
 }
 
 CTestEnvironment::~CTestEnvironment()
@@ -47,11 +43,6 @@ CTestEnvironment::~CTestEnvironment()
         else
             qputenv(variable.first.constData(), variable.second);
     }
-}
-
-QString CTestEnvironment::root() const
-{
-    return dir.path() + QLatin1Char('/');
 }
 
 QString CTestEnvironment::makeDir(const QString& relative) const
@@ -71,9 +62,8 @@ QString CTestEnvironment::writeFile(const QString& relative, const QByteArray& c
     return path;
 }
 
-bool CTestEnvironment::renew(std::unique_ptr<CTestEnvironment>& environment)
+void CEnvironmentTest::init()
 {
-    environment.reset();
-    environment = std::make_unique<CTestEnvironment>();
-    return environment->isValid();
+    QVERIFY(CTestEnvironment::renew(environment));
+    dir = environment->root();
 }

@@ -119,6 +119,19 @@ QByteArray CTestTree::noise(qsizetype size)
     return data;
 }
 
+QString CTestTree::ofBytes(const QString& base, qsizetype bytes, const QString& fill, bool folders)
+{
+    const qsizetype unit = fill.toUtf8().size();
+    QString path = base;
+    qsizetype size = path.toUtf8().size();
+    while (folders && bytes - size > 251) {
+        path += fill.repeated(200 / unit) + u'/';
+        size += 200 / unit * unit + 1;
+    }
+    const qsizetype units = (bytes - size) / unit;
+    return path + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
+}
+
 bool CTestTree::fill(const QString& folder, qint64 leave)
 {
     QFile filler(folder + QStringLiteral("/filler"));

@@ -21,6 +21,10 @@ public:
     static bool write(const QString& path, const QByteArray& content);
     // Data that does not compress.
     static QByteArray noise(qsizetype size);
+    // base followed by fill repeated up to exactly bytes bytes of UTF-8 in all, padded with "a" to
+    // land on the byte; with folders, cut by "/" into names within the system's 255 bytes.
+    static QString ofBytes(const QString& base, qsizetype bytes, const QString& fill,
+                           bool folders = true);
     // Fills the file system of folder with the file folder/filler, then frees leave bytes of it.
     static bool fill(const QString& folder, qint64 leave);
     // Creates files of ten bytes ("name") and folders ("name/") below root from paths given as

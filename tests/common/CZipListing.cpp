@@ -53,16 +53,3 @@ CZipListing::CZipListing(const QString& archive)
     valid =
         result.value(QStringLiteral("bad")).isNull() && (finishedCleanly(unzip) || names.isEmpty());
 }
-
-QStringList CZipListing::sortedNames() const
-{
-    QStringList sorted = names;
-    sorted.sort();
-    return sorted;
-}
-
-QStringList CZipListing::checkedNames(const QString& archive)
-{
-    const CZipListing listing(archive);
-    return listing.valid ? listing.sortedNames() : QStringList{QStringLiteral("<invalid archive>")};
-}

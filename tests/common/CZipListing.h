@@ -27,7 +27,17 @@ public:
     // The names as stored, byte for byte.
     QList<QByteArray> rawNames;
 
-    QStringList sortedNames() const;
+    QStringList sortedNames() const
+    {
+        QStringList sorted = names;
+        sorted.sort();
+        return sorted;
+    }
     // The sorted names of archive when both readers find it intact, else "<invalid archive>".
-    static QStringList checkedNames(const QString& archive);
+    static QStringList checkedNames(const QString& archive)
+    {
+        const CZipListing listing(archive);
+        return listing.valid ? listing.sortedNames()
+                             : QStringList{QStringLiteral("<invalid archive>")};
+    }
 };

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
-#include <QDBusMessage>
 #include <QFile>
 #include <QObject>
 #include <QStringList>

@@ -1,12 +1,12 @@
 #include "common/CFaultInjection.h"
+#include "common/CTestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 // The fault shim itself: a test that trusts it to strike must first see it strike.
-class tst_CFaultInjection : public QObject
+class tst_CFaultInjection : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -43,17 +43,16 @@ void tst_CFaultInjection::failsTheNthCall()
         QVERIFY(!written);
         return;
     }
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
+    const QString folder = environment->makeDir("shim").chopped(1);
     CFaultPlan plan;
     plan.calls = QStringLiteral("write");
-    plan.pathPrefix = folder.path();
+    plan.pathPrefix = folder;
     plan.at = 5;
     plan.error = ENOSPC;
     const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
     QVERIFY2(outcome.passed, outcome.output.constData());
     QCOMPARE(outcome.calls, 5);
-    QFile second(folder.filePath(QStringLiteral("b")));
+    QFile second(folder + "/b");
     QVERIFY(second.open(QIODevice::ReadOnly));
     QCOMPARE(second.readAll(), QByteArray("one "));
 }
@@ -65,15 +64,14 @@ void tst_CFaultInjection::killsAtEveryPoint()
         QVERIFY(writeTwoFiles(CFaultInjection::folder()));
         return;
     }
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
+    const QString folder = environment->makeDir("shim").chopped(1);
     CFaultPlan plan;
     plan.calls = QStringLiteral("open,write,close");
-    plan.pathPrefix = folder.path();
+    plan.pathPrefix = folder;
     QList<qint64> sizes;
     const int points = CFaultInjection::killSweep(
-        plan, [&] { QDir(folder.path()).removeRecursively(), QDir().mkpath(folder.path()); },
-        [&](int) { sizes.append(QFileInfo(folder.filePath(QStringLiteral("b"))).size()); });
+        plan, [&] { QDir(folder).removeRecursively(), QDir().mkpath(folder); },
+        [&](int) { sizes.append(QFileInfo(folder + "/b").size()); });
     // Two opens, six writes and two closes; the second file grows write by write.
     QCOMPARE(points, 10);
     QCOMPARE(sizes, (QList<qint64>{0, 0, 0, 0, 0, 0, 0, 4, 8, 13}));

@@ -1,6 +1,7 @@
 #include "dbapi/CPathOperations.h"
 
 #include "common/CExpect.h"
+#include "common/CTestTree.h"
 
 #include <QTest>
 #include <QTimeZone>
@@ -246,21 +247,6 @@ void tst_CPathOperations::versionNames()
     QCOMPARE(CPathOperations::buildTaggedName(name, time, tag), tagged);
 }
 
-// fill repeated to exactly bytes bytes of UTF-8 (padded with "a"), cut into names of at most
-// 200 bytes by "/" where folders is set.
-QString ofBytes(qsizetype bytes, const QString& fill, bool folders = true)
-{
-    const qsizetype unit = fill.toUtf8().size();
-    QString text;
-    qsizetype size = 0;
-    while (folders && bytes - size > 201) {
-        text += fill.repeated(199 / unit) + u'/';
-        size += 199 / unit * unit + 1;
-    }
-    const qsizetype units = (bytes - size) / unit;
-    return text + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
-}
-
 void tst_CPathOperations::isPathTooLong_data()
 {
     // Lengths in bytes of UTF-8: the system's 4,095 for a path and a directory, 255 for a name.
@@ -273,23 +259,23 @@ void tst_CPathOperations::isPathTooLong_data()
                         const QString& name, bool isDirectoryOnly, bool tooLong) {
         QTest::newRow(tag) << first << second << name << isDirectoryOnly << tooLong;
     };
-    const QString day = QStringLiteral("日");
-    const QString first = ofBytes(3500, day);
-    const QString second = ofBytes(400, QStringLiteral("b"));
+    // fill repeated to exactly size bytes, cut into names by "/" where folders is set.
+    const auto bytes = [](qsizetype size, const char* fill, bool folders = true) {
+        return CTestTree::ofBytes({}, size, QString::fromUtf8(fill), folders);
+    };
+    const QString first = bytes(3500, "日");
+    const QString second = bytes(400, "b");
     // The length tested is the sum of the three less one separator.
-    row("path 4095", first, second, ofBytes(196, QStringLiteral("ש")), false, false);
-    row("path 4096", first, second, ofBytes(197, QStringLiteral("ש")), false, true);
-    row("directory 4095", first, second, ofBytes(196, day), true, false);
-    row("directory 4096", first, second, ofBytes(197, day), true, true);
+    row("path 4095", first, second, bytes(196, "ש"), false, false);
+    row("path 4096", first, second, bytes(197, "ש"), false, true);
+    row("directory 4095", first, second, bytes(196, "日"), true, false);
+    row("directory 4096", first, second, bytes(197, "日"), true, true);
     // The directory part is first, "/", second and "/": 4,097 bytes here, where the sum less
     // one is 4,095.
-    row("directory part 4097", ofBytes(3695, day), second, QStringLiteral("n"), false, true);
-    row("name 255", QStringLiteral("/a/"), QStringLiteral("b"), ofBytes(255, day, false), false,
-        false);
-    row("name 256", QStringLiteral("/a/"), QStringLiteral("b"), ofBytes(256, day, false), false,
-        true);
-    row("folder name 256", QStringLiteral("/a/") + ofBytes(256, day, false), QStringLiteral("b"),
-        QStringLiteral("n"), true, true);
+    row("directory part 4097", bytes(3695, "日"), second, "n", false, true);
+    row("name 255", "/a/", "b", bytes(255, "日", false), false, false);
+    row("name 256", "/a/", "b", bytes(256, "日", false), false, true);
+    row("folder name 256", "/a/" + bytes(256, "日", false), "b", "n", true, true);
 }
 
 void tst_CPathOperations::isPathTooLong()

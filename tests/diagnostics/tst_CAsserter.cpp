@@ -1,8 +1,8 @@
 #include "diagnostics/CAsserter.h"
 #include "diagnostics/CAsserterEx.h"
-#include <QCoreApplication>
-#include <QProcess>
-#include <QTemporaryDir>
+
+#include "common/CTestChild.h"
+
 #include <QTest>
 
 #include <iostream>
@@ -139,28 +139,18 @@ void tst_CAsserter::thrown()
 
 void tst_CAsserter::abortChoice()
 {
-    if (qEnvironmentVariableIsSet("SY_TEST_CHILD")) {
+    if (CTestChild::isChild()) {
         failAt(true, nullptr);
         QFAIL("the process went on after A");
     }
     // The child reads its real standard input; its folder takes a core file.
-    const QTemporaryDir workDir;
-    QVERIFY(workDir.isValid());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SY_TEST_CHILD"), QStringLiteral("1"));
+    QProcessEnvironment environment = CTestChild::childEnvironment();
     environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(workDir.path());
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("abortChoice")});
-    QVERIFY(child.waitForStarted(10000));
-    child.write("ab\nI\n");
-    child.closeWriteChannel();
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    const QByteArray out = child.readAllStandardOutput();
-    QVERIFY2(out.contains(prompt(true)), out.constData());
-    QVERIFY(!out.contains("FAIL"));
+    const CChildOutcome child =
+        CTestChild::runCase(QStringLiteral("abortChoice"), environment, {}, 30000, "ab\nI\n");
+    QVERIFY(child.killed);
+    QVERIFY2(child.output.contains(prompt(true)), child.output.constData());
+    QVERIFY(!child.output.contains("FAIL"));
 }
 
 QTEST_GUILESS_MAIN(tst_CAsserter)

@@ -88,7 +88,7 @@ protected:
     QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(),                                   \
              qPrintable(QStringLiteral("text:\n%1\npattern:\n%2").arg(text, pattern)))
 
-class tst_CLog : public QObject
+class tst_CLog : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -105,7 +105,6 @@ private Q_SLOTS:
     void replacedWhileThreadsLog();
 
 private:
-    std::unique_ptr<CTestEnvironment> environment;
     QString logDir;
     QtMessageHandler testHandler = nullptr;
 };
@@ -114,7 +113,7 @@ void tst_CLog::init()
 {
     // A writer replaces QtTest's own handler; it comes back after each case.
     testHandler = currentHandler();
-    QVERIFY(CTestEnvironment::renew(environment));
+    CEnvironmentTest::init();
     logDir = environment->makeDir(QStringLiteral("logs"));
 }
 

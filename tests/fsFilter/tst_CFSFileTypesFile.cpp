@@ -2,16 +2,14 @@
 #include "fsFilter/CFileSystemFileTypes.h"
 
 #include "common/CExpect.h"
-#include "common/CFileTypesDump.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSemaphore>
 #include <QTest>
-#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -21,6 +19,24 @@ namespace {
 QStringList list(const char* joined)
 {
     return joined ? QString::fromUtf8(joined).split(u'|') : QStringList();
+}
+
+// One line per table a test compares as a whole: "type@group=entries" for every type, sorted,
+// with "-" for no group and "(none)" for no entry list.
+QString dumpFileTypes(const CFSFileTypes& table)
+{
+    QStringList names = table.groupsByType().keys() + table.entriesByType().keys();
+    names.removeDuplicates();
+    names.sort();
+    QStringList parts;
+    for (const QString& name : std::as_const(names)) {
+        const QString group = table.groupsByType().value(name, QStringLiteral("-"));
+        const auto entries = table.entriesByType().constFind(name);
+        parts.append(name + u'@' + group + u'=' +
+                     (entries == table.entriesByType().cend() ? QStringLiteral("(none)")
+                                                              : entries->join(u',')));
+    }
+    return parts.join(u' ');
 }
 
 // G1 holds T1 and T2, G2 holds T3, T4 has a list but no group, T5 a group but no list.
@@ -64,12 +80,11 @@ void expectInitialize(const QString& root, const QString& failure = {})
 
 } // namespace
 
-class tst_CFSFileTypesFile : public QObject
+class tst_CFSFileTypesFile : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void cleanup();
     // The table itself.
     void queries_data();
@@ -93,27 +108,20 @@ private Q_SLOTS:
 private:
     // The process's table, loaded from the given default.ini in the working directory.
     CFileSystemFileTypes* initialized(const QByteArray& content);
-
-    std::unique_ptr<CTestEnvironment> env;
 };
-
-void tst_CFSFileTypesFile::init()
-{
-    QVERIFY(CTestEnvironment::renew(env));
-}
 
 void tst_CFSFileTypesFile::cleanup()
 {
     CFileSystemFileTypes::destroy();
     QVERIFY(!CFileSystemFileTypes::exists());
-    env.reset();
+    environment.reset();
 }
 
 CFileSystemFileTypes* tst_CFSFileTypesFile::initialized(const QByteArray& content)
 {
-    env->writeFile(QStringLiteral("work/default.ini"), content);
+    environment->writeFile(QStringLiteral("work/default.ini"), content);
     CFileSystemFileTypes* types = CFileSystemFileTypes::instance();
-    expectInitialize(env->root());
+    expectInitialize(dir);
     return types->initialize() ? types : nullptr;
 }
 
@@ -347,7 +355,7 @@ void tst_CFSFileTypesFile::load()
     QFETCH(QByteArray, content);
     QFETCH(QString, table);
     QFETCH(QStringList, warnings);
-    const QString path = env->writeFile("types.ini", content);
+    const QString path = environment->writeFile("types.ini", content);
     CFSFileTypesFile file(path);
     for (const QString& warning : std::as_const(warnings))
         expect(QtWarningMsg, "load", warning, path);
@@ -355,10 +363,10 @@ void tst_CFSFileTypesFile::load()
     QCOMPARE(dump(file), table);
     // Whatever table a file gives, saving it gives that table again.
     const std::unique_ptr<CFSFileTypes> loaded(file.getFileTypes());
-    CFSFileTypesFile writer(env->root() + "saved.ini");
+    CFSFileTypesFile writer(dir + "saved.ini");
     writer.setFileTypes(loaded.get());
     QVERIFY(writer.save(false));
-    CFSFileTypesFile again(env->root() + "saved.ini");
+    CFSFileTypesFile again(dir + "saved.ini");
     QVERIFY(again.load());
     QCOMPARE(dump(again), table);
 }
@@ -368,7 +376,7 @@ void tst_CFSFileTypesFile::loadAddsToTheHeldTable()
     CFSFileTypes start;
     start.setType("G1", "T1", {"a"});
     start.setType("G1", "T2", {"b"});
-    CFSFileTypesFile file(env->writeFile("types.ini", "[G1]\nT2=c\nT3=d\n"));
+    CFSFileTypesFile file(environment->writeFile("types.ini", "[G1]\nT2=c\nT3=d\n"));
     file.setFileTypes(&start);
     QVERIFY(file.load());
     QCOMPARE(dump(file), "T1@G1=a T2@G1=c T3@G1=d");
@@ -417,9 +425,9 @@ void tst_CFSFileTypesFile::badFiles()
     QFETCH(QString, kind);
     QFETCH(QByteArray, content);
     QFETCH(QString, message);
-    QString path = env->root() + "types.ini";
+    QString path = dir + "types.ini";
     if (!content.isNull())
-        env->writeFile("types.ini", content);
+        environment->writeFile("types.ini", content);
     if (kind == u"no name") {
         path.clear();
     } else if (kind == u"fifo") {
@@ -499,7 +507,7 @@ void tst_CFSFileTypesFile::roundTrip()
             table.setType(parts.at(0), parts.at(1), entries);
     }
     // Saved over an older file, which is replaced whole and leaves nothing beside it.
-    const QString path = env->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
+    const QString path = environment->writeFile("types.ini", "[Old]\nT0=gone\nT9=x\n");
     CFSFileTypesFile writer(path);
     writer.setFileTypes(&table);
     QVERIFY(writer.save(true));
@@ -508,7 +516,7 @@ void tst_CFSFileTypesFile::roundTrip()
     const std::unique_ptr<CFSFileTypes> loaded(reader.getFileTypes());
     QCOMPARE(dumpFileTypes(*loaded), dumpFileTypes(table));
     QVERIFY(*loaded == table);
-    QCOMPARE(QDir(env->root()).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
+    QCOMPARE(QDir(dir).entryList({"types.ini*"}, QDir::Files | QDir::Hidden, QDir::Name),
              QStringList{"types.ini"});
 }
 
@@ -536,8 +544,8 @@ void tst_CFSFileTypesFile::saveRefuses()
     QFETCH(QString, kind);
     QFETCH(QString, message);
     const QByteArray before = "[Old]\nT0=kept\n";
-    const QString folder = env->makeDir("data");
-    QString path = env->writeFile("data/types.ini", before);
+    const QString folder = environment->makeDir("data");
+    QString path = environment->writeFile("data/types.ini", before);
     CFSFileTypes table;
     table.setType("G1", "T1", {"a"});
     bool overwrite = true;
@@ -546,7 +554,7 @@ void tst_CFSFileTypesFile::saveRefuses()
     } else if (kind == u"exists") {
         overwrite = false;
     } else if (kind == u"directory") {
-        path = env->makeDir("data/folder.ini");
+        path = environment->makeDir("data/folder.ini");
         path.chop(1);
     } else if (kind == u"empty type name") {
         table.setEntries(QString(), {"a"});
@@ -564,7 +572,7 @@ void tst_CFSFileTypesFile::saveRefuses()
         file.setFileTypes(&table);
     expect(QtCriticalMsg, "save", message, path);
     QVERIFY(!file.save(overwrite));
-    CTestTree::unlock(env->root());
+    CTestTree::unlock(dir);
     QCOMPARE(CTestTree::content(folder + "types.ini"), before);
     const QStringList left =
         kind == u"directory" ? QStringList{"folder.ini", "types.ini"} : QStringList{"types.ini"};
@@ -577,16 +585,16 @@ void tst_CFSFileTypesFile::saveRefuses()
 void tst_CFSFileTypesFile::processTableFailedInitialize()
 {
     // The file next to the home folder is not the one in the working directory.
-    env->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
-    expectInitialize(env->root(), QStringLiteral("not found."));
+    environment->writeFile(QStringLiteral("default.ini"), "[G1]\nT1=a\n");
+    expectInitialize(dir, QStringLiteral("not found."));
     QVERIFY(!CFileSystemFileTypes::instance()->initialize());
     QVERIFY(!CFileSystemFileTypes::instance()->hasType(QStringLiteral("T1")));
     CFileSystemFileTypes* types = initialized("[G1]\nT1=a\n");
     QVERIFY(types);
-    const QString path = env->root() + "work/default.ini";
+    const QString path = dir + "work/default.ini";
     QVERIFY(QFile::remove(path));
     QVERIFY(QDir().mkpath(path));
-    expectInitialize(env->root(), QStringLiteral("is not a regular file."));
+    expectInitialize(dir, QStringLiteral("is not a regular file."));
     QVERIFY(!types->initialize());
     QVERIFY(types->hasType(QStringLiteral("T1")));
 }
@@ -599,34 +607,21 @@ void tst_CFSFileTypesFile::processTableReadersAndWritersTogether()
     QVERIFY(types);
     const int rounds = 2000;
     std::atomic<int> failures{0};
-    QSemaphore start;
-    const auto reader = [&] {
-        start.acquire();
+    // Three readers, and the writer last.
+    QVERIFY(runOnThreads(4, [&](int thread) {
         for (int i = 0; i < rounds; ++i) {
             QString group;
             QStringList entries;
-            if (!types->groupOfType(QStringLiteral("T1"), group) ||
-                !types->entriesOfType(QStringLiteral("T1"), entries) || entries.isEmpty())
+            if (thread == 3) {
+                types->setType(QStringLiteral("G") + QString::number(i % 3), QStringLiteral("T1"),
+                               {QString::number(i)});
+                types->addEntries(QStringLiteral("T") + QString::number(i), {QStringLiteral("x")});
+            } else if (!types->groupOfType(QStringLiteral("T1"), group) ||
+                       !types->entriesOfType(QStringLiteral("T1"), entries) || entries.isEmpty()) {
                 ++failures;
+            }
         }
-    };
-    const auto writer = [&] {
-        start.acquire();
-        for (int i = 0; i < rounds; ++i) {
-            types->setType(QStringLiteral("G") + QString::number(i % 3), QStringLiteral("T1"),
-                           {QString::number(i)});
-            types->addEntries(QStringLiteral("T") + QString::number(i), {QStringLiteral("x")});
-        }
-    };
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int i = 0; i < 3; ++i)
-        threads.emplace_back(QThread::create(reader));
-    threads.emplace_back(QThread::create(writer));
-    for (const auto& thread : threads)
-        thread->start();
-    start.release(int(threads.size()));
-    for (const auto& thread : threads)
-        QVERIFY(thread->wait(60000));
+    }));
     QCOMPARE(failures.load(), 0);
     QStringList all;
     QVERIFY(types->types(all));

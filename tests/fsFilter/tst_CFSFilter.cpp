@@ -293,11 +293,9 @@ void tst_CFSFilter::manyPatterns()
     CFSFilter& filter = one.filter;
     for (int i = 0; i < 100; ++i)
         QVERIFY(filter.addExcludeFilePattern(synchronizer, 1000 + i, QStringLiteral("f%1").arg(i)));
-    QVERIFY(filter.addExcludeFilePattern(synchronizer, 1, "(?<n>x)y"));
-    QVERIFY(filter.addExcludeFilePattern(synchronizer, 2, "(?<n>z)y"));
-    QVERIFY(filter.addExcludeFilePattern(synchronizer, 3, "(b)\\1"));
-    QVERIFY(filter.addExcludeFilePattern(synchronizer, 4, "(*COMMIT)c|cd"));
-    QVERIFY(filter.addExcludeFilePattern(synchronizer, 5, "c.*"));
+    quint32 type = 0;
+    for (const char* pattern : {"(?<n>x)y", "(?<n>z)y", "(b)\\1", "(*COMMIT)c|cd", "c.*"})
+        QVERIFY2(filter.addExcludeFilePattern(synchronizer, ++type, pattern), pattern);
     QCOMPARE(ask(filter, synchronizer, "/", "f7", false), "true 3ef");
     QCOMPARE(ask(filter, synchronizer, "/", "F99", false), "true 44b");
     QCOMPARE(ask(filter, synchronizer, "/", "zy", false), "true 2");

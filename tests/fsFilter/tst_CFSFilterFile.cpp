@@ -87,7 +87,7 @@ void expectSave(const QString& text)
 
 } // namespace
 
-class tst_CFSFilterFile : public QObject
+class tst_CFSFilterFile : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -101,9 +101,6 @@ private Q_SLOTS:
     void roundTrip();
     void saveRefusals();
     void config();
-
-private:
-    CTestEnvironment environment;
 };
 
 // The keys a user edits, byte for byte.
@@ -115,22 +112,20 @@ void tst_CFSFilterFile::layout()
     QVERIFY(filter.addExcludeFileType(CFSFilter::Synchronizer, 2, "bak"));
     QVERIFY(filter.addExcludeFileType(CFSFilter::Synchronizer, 1, "Bak~"));
     QVERIFY(filter.addExcludeFileType(CFSFilter::RuleEngine, 3, "bak"));
-    CFSFilterFile file(environment.root() + "layout/filter.ini");
+    CFSFilterFile file(dir + "layout/filter.ini");
     file.setFilter(&filter);
     QVERIFY(file.save(false));
     const QByteArray text = CTestTree::content(file.fileName());
-    QVERIFY2(text.contains("[directories]\n" + elements("directory", {{".syncarium/", "71", "4"},
-                                                                      {"tmp", "3", "1"},
-                                                                      {"~/", "71", "4"}})),
-             text.constData());
-    QVERIFY2(text.contains(
-                 "[fileTypes]\n" +
-                 elements("fileType", {{"Bak~", "8", "1"}, {"bak", "8", "2"}, {"bak", "16", "3"}})),
-             text.constData());
-    QVERIFY2(text.contains("[options]\narchiver=419\ncopyController=419\nmessageBuilder=0\n"
-                           "ruleEngine=0\nscanner=419\nsynchronizer=0\nwatcher=291\n"),
-             text.constData());
-    QVERIFY2(text.contains("[paths]\nexcludes\\size=0\n"), text.constData());
+    for (const QByteArray& section :
+         {"[directories]\n" +
+              elements("directory",
+                       {{".syncarium/", "71", "4"}, {"tmp", "3", "1"}, {"~/", "71", "4"}}),
+          "[fileTypes]\n" +
+              elements("fileType", {{"Bak~", "8", "1"}, {"bak", "8", "2"}, {"bak", "16", "3"}}),
+          QByteArray("[options]\narchiver=419\ncopyController=419\nmessageBuilder=0\n"
+                     "ruleEngine=0\nscanner=419\nsynchronizer=0\nwatcher=291\n"),
+          QByteArray("[paths]\nexcludes\\size=0\n")})
+        QVERIFY2(text.contains(section), text.constData());
 }
 
 void tst_CFSFilterFile::load_data()
@@ -214,8 +209,8 @@ void tst_CFSFilterFile::load()
     QFETCH(QByteArray, content);
     QFETCH(QStringList, rules);
     QFETCH(QStringList, warnings);
-    CFSFilterFile file(
-        environment.writeFile(QStringLiteral("load/%1.ini").arg(QTest::currentDataTag()), content));
+    CFSFilterFile file(environment->writeFile(
+        QStringLiteral("load/%1.ini").arg(QTest::currentDataTag()), content));
     for (const QString& warning : std::as_const(warnings)) {
         CExpect::record(QtWarningMsg, "CFSFilterFile.cpp",
                         warning.startsWith("ignored") ? "CFSFilterFile::warnAboutUnknownKeys"
@@ -249,18 +244,18 @@ void tst_CFSFilterFile::badFiles()
     QFETCH(QString, critical);
     if (kind == "unreadable" && ::geteuid() == 0)
         QSKIP("root reads every file");
-    const QString dir = environment.makeDir("bad/" + kind);
+    const QString dir = environment->makeDir("bad/" + kind);
     QString path = dir + "default.ini";
     if (kind == "none")
         path.clear();
     else if (kind == "fifo")
         QCOMPARE(QProcess::execute("mkfifo", {path}), 0);
     else if (kind == "unreadable") {
-        environment.writeFile("bad/unreadable/default.ini", "[options]\nwatcher=1\n");
+        environment->writeFile("bad/unreadable/default.ini", "[options]\nwatcher=1\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
     } else if (kind == "serialised") {
-        environment.writeFile("bad/serialised/default.ini",
-                              "[options]\nwatcher=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n");
+        environment->writeFile("bad/serialised/default.ini",
+                               "[options]\nwatcher=@Variant(\\0\\0\\0\\xJ\\0\\0\\0\\x5)\n");
     }
     CFSFilterFile file(path);
     expectLoad(QtCriticalMsg, path.isEmpty() ? critical : critical.arg(path));
@@ -273,8 +268,8 @@ void tst_CFSFilterFile::badFiles()
 void tst_CFSFilterFile::loadKeepsWhatIsHeld()
 {
     CFSFilterFile file(
-        environment.writeFile("keep/filter.ini", "[options]\nwatcher=4\nscanner=0\n[files]\n" +
-                                                     elements("file", {{"b", "1", "1"}})));
+        environment->writeFile("keep/filter.ini", "[options]\nwatcher=4\nscanner=0\n[files]\n" +
+                                                      elements("file", {{"b", "1", "1"}})));
     CFSFilter held;
     QVERIFY(held.addExcludeFile(CFSFilter::Watcher, 2, "a"));
     held.setModuleOptions(CFSFilter::Scanner, 1);
@@ -307,7 +302,7 @@ void tst_CFSFilterFile::roundTrip()
     QVERIFY(filter.addExcludePathPattern(CFSFilter::RuleEngine, 10, "/日本語/.*"));
     filter.addModuleOptions(CFSFilter::MessageBuilder, 0x1FF);
     filter.setModuleOptions(CFSFilter::Watcher, 0x100);
-    CFSFilterFile saved(environment.root() + "roundtrip/filter.ini");
+    CFSFilterFile saved(dir + "roundtrip/filter.ini");
     saved.setFilter(&filter);
     QVERIFY(saved.save(false));
     CFSFilterFile loaded(saved.fileName());
@@ -322,7 +317,7 @@ void tst_CFSFilterFile::roundTrip()
 void tst_CFSFilterFile::saveRefusals()
 {
     const QByteArray old = "[options]\nwatcher=1\n";
-    const QString path = environment.writeFile("refuse/filter.ini", old);
+    const QString path = environment->writeFile("refuse/filter.ini", old);
     CFSFilterFile file(path);
     expectSave("Error filter file already exists: " + path);
     QVERIFY(!file.save(false));
@@ -333,18 +328,18 @@ void tst_CFSFilterFile::saveRefusals()
         CExpect::recordMatching(QtCriticalMsg, "CFSFilterFile.cpp", "CFSFilterFile::save",
                                 "Error writing filter file: .*");
     };
-    const QString blocker = environment.writeFile("refuse/blocker", "not a folder");
+    const QString blocker = environment->writeFile("refuse/blocker", "not a folder");
     CFSFilterFile below(blocker + "/filter.ini");
     expectWriteError();
     QVERIFY(!below.save(true));
     QCOMPARE(CTestTree::content(blocker), "not a folder");
     // Root writes into read-only folders.
     if (::geteuid() != 0) {
-        const QString folder = environment.root() + "refuse";
+        const QString folder = dir + "refuse";
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         expectWriteError();
         QVERIFY(!file.save(true));
-        CTestTree::unlock(environment.root());
+        CTestTree::unlock(dir);
     }
     QCOMPARE(CTestTree::content(path), old);
     QVERIFY(file.save(true));
@@ -355,9 +350,9 @@ void tst_CFSFilterFile::saveRefusals()
 void tst_CFSFilterFile::config()
 {
     CFSFilterConfig* config = CFSFilterConfig::instance();
-    QCOMPARE(config->baseFolder(), environment.home() + ".local/share/Syncarium/");
+    QCOMPARE(config->baseFolder(), environment->home() + ".local/share/Syncarium/");
     QCOMPARE(config->defaultFilterFile(),
-             environment.home() + ".local/share/Syncarium/fsConfig/filter/default.ini");
+             environment->home() + ".local/share/Syncarium/fsConfig/filter/default.ini");
     config->setBaseFolder("/opt/sy");
     QCOMPARE(config->defaultFilterFile(), "/opt/sy/fsConfig/filter/default.ini");
     QCOMPARE(config->spaceFilterFolder(), "/opt/sy/fsConfig/filter/");

@@ -64,7 +64,7 @@ bool isScannerFile(CFSFilter* filter, const QString& name, quint32& type)
 
 Q_DECLARE_METATYPE(TQuery)
 
-class tst_CFSPlatformFilter : public QObject
+class tst_CFSPlatformFilter : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -82,14 +82,12 @@ private Q_SLOTS:
 
 private:
     void writeDefaultFile();
-
-    std::unique_ptr<CTestEnvironment> env;
 };
 
 void tst_CFSPlatformFilter::init()
 {
-    QVERIFY(CTestEnvironment::renew(env));
-    CFSFilterConfig::instance()->setBaseFolder(env->root() + "config/");
+    CEnvironmentTest::init();
+    CFSFilterConfig::instance()->setBaseFolder(dir + "config/");
     writeDefaultFile();
 }
 
@@ -98,20 +96,20 @@ void tst_CFSPlatformFilter::cleanup()
     CFileSystemFilter::destroy();
     QVERIFY(!CFileSystemFilter::exists());
     CFSFilterConfig::destroy();
-    env.reset();
+    environment.reset();
 }
 
 void tst_CFSPlatformFilter::writeDefaultFile()
 {
     const QString path = CFSFilterConfig::instance()->defaultFilterFile();
-    QVERIFY(path.startsWith(env->root()));
-    env->writeFile(path.mid(env->root().size()), defaultRules);
+    QVERIFY(path.startsWith(dir));
+    environment->writeFile(path.mid(dir.size()), defaultRules);
     QVERIFY(QFileInfo::exists(path));
 }
 
 void tst_CFSPlatformFilter::withoutDefaultFileOnlyBuiltInRules()
 {
-    QVERIFY(QDir(env->root() + "config").removeRecursively());
+    QVERIFY(QDir(dir + "config").removeRecursively());
     CExpect::recordMatching(QtCriticalMsg, "CFSFilterFile.cpp", "CFSFilterFile::load",
                             "Error loading file system filter file: .*");
     CExpect::record(QtCriticalMsg, registryFile, "CFileSystemFilter::loadDefaultFilter",

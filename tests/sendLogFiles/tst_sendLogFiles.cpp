@@ -19,7 +19,7 @@
 
 // Runs the built log sender as a whole on a virtual X display, with its home, desktop and
 // working directory in a temporary folder and a stand-in xdg-open that records the requests.
-class tst_sendLogFiles : public QObject
+class tst_sendLogFiles : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -35,12 +35,10 @@ private Q_SLOTS:
     void endSignals();
 
 private:
-    // The program's environment in env on platform; no platform: without a display.
-    QProcessEnvironment environment(const CTestEnvironment& env,
-                                    const QString& platform = "offscreen") const;
-    // Starts the program in env on platform.
-    void start(QProcess& process, const CTestEnvironment& env,
-               const QString& platform = "offscreen") const;
+    // The program's environment in the case's on platform; no platform: without a display.
+    QProcessEnvironment variables(const QString& platform = "offscreen") const;
+    // Starts the program in the case's environment on platform.
+    void start(QProcess& process, const QString& platform = "offscreen") const;
 
     QString program;
     QProcess xvfb;
@@ -143,40 +141,36 @@ void tst_sendLogFiles::cleanupTestCase()
         xvfb.kill();
 }
 
-QProcessEnvironment tst_sendLogFiles::environment(const CTestEnvironment& env,
-                                                  const QString& platform) const
+QProcessEnvironment tst_sendLogFiles::variables(const QString& platform) const
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PATH", env.root() + "bin:" + environment.value("PATH"));
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + env.root() + "no-session-bus");
-    environment.remove("WAYLAND_DISPLAY");
-    environment.remove("XDG_SESSION_TYPE");
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert("PATH", dir + "bin:" + variables.value("PATH"));
+    variables.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir + "no-session-bus");
+    variables.remove("WAYLAND_DISPLAY");
+    variables.remove("XDG_SESSION_TYPE");
     if (platform.isEmpty()) {
-        environment.remove("DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
+        variables.remove("DISPLAY");
+        variables.remove("QT_QPA_PLATFORM");
     } else {
-        environment.insert("DISPLAY", display);
-        environment.insert("QT_QPA_PLATFORM", platform);
+        variables.insert("DISPLAY", display);
+        variables.insert("QT_QPA_PLATFORM", platform);
     }
-    return environment;
+    return variables;
 }
 
-void tst_sendLogFiles::start(QProcess& process, const CTestEnvironment& env,
-                             const QString& platform) const
+void tst_sendLogFiles::start(QProcess& process, const QString& platform) const
 {
-    process.setProcessEnvironment(environment(env, platform));
+    process.setProcessEnvironment(variables(platform));
     process.start(program, {});
 }
 
 void tst_sendLogFiles::fullRun()
 {
-    CTestEnvironment env;
-    QVERIFY(env.isValid());
     // A desktop folder with a non-ASCII name: the folder request must name it exactly.
-    QVERIFY(writeSample(env, "Arbeitsfläche"));
-    const QString desktop = env.home() + "Arbeitsfläche/";
+    QVERIFY(writeSample(*environment, "Arbeitsfläche"));
+    const QString desktop = environment->home() + "Arbeitsfläche/";
     QProcess process;
-    start(process, env, "xcb");
+    start(process, "xcb");
     QVERIFY(process.waitForFinished(120000));
     const QString standardError = QString::fromLocal8Bit(process.readAllStandardError());
     QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
@@ -193,8 +187,8 @@ void tst_sendLogFiles::fullRun()
                           "logs_backup/Syncarium_2026-12-03.log",
                           "logs_backup/Syncarium_2026-12-04.log", "system.txt"}));
 
-    QTRY_COMPARE_WITH_TIMEOUT(requests(env).size(), 2, 15000);
-    const QList<QStringList> made = requests(env);
+    QTRY_COMPARE_WITH_TIMEOUT(requests(*environment).size(), 2, 15000);
+    const QList<QStringList> made = requests(*environment);
     QVERIFY(made.at(0).at(1).startsWith("https://"));
     QVERIFY(made.at(0).at(1).endsWith("&os=&syVersion=&lastVersion=&isUSB=&lang="));
     QCOMPARE(QUrl(made.at(1).at(1)).toLocalFile(), desktop);
@@ -234,10 +228,8 @@ void tst_sendLogFiles::noDisplay()
 {
     QFETCH(QString, offer);
     QFETCH(QString, platform);
-    CTestEnvironment env;
-    QVERIFY(env.isValid());
-    QVERIFY(writeSample(env, "Desktop"));
-    QProcessEnvironment changed = environment(env, QString());
+    QVERIFY(writeSample(*environment, "Desktop"));
+    QProcessEnvironment changed = variables(QString());
     if (!platform.isEmpty())
         changed.insert("QT_QPA_PLATFORM", platform);
     QProcess refusing;
@@ -255,18 +247,18 @@ void tst_sendLogFiles::noDisplay()
         const QString xauth = QStandardPaths::findExecutable("xauth");
         if (xauth.isEmpty())
             QSKIP("xauth is not installed (Debian package xauth)");
-        const QString cookies = env.writeFile("server-cookies", "");
+        const QString cookies = environment->writeFile("server-cookies", "");
         QCOMPARE(QProcess::execute(xauth, {"-q", "-f", cookies, "add", ":0", ".",
                                            "0123456789abcdef0123456789abcdef"}),
                  0);
         const QString refusingDisplay = startXvfb(refusing, {"-auth", cookies});
         QVERIFY(!refusingDisplay.isEmpty());
         changed.insert("DISPLAY", refusingDisplay);
-        changed.insert("XAUTHORITY", env.writeFile("no-cookies", ""));
+        changed.insert("XAUTHORITY", environment->writeFile("no-cookies", ""));
     } else if (offer == "wayland") {
         changed.insert("WAYLAND_DISPLAY", "wayland-sy-test");
     }
-    const QString before = CTestTree::describe(env.root(), true);
+    const QString before = CTestTree::describe(dir, true);
     QProcess process;
     process.setProcessEnvironment(changed);
     process.start(program, {});
@@ -275,7 +267,7 @@ void tst_sendLogFiles::noDisplay()
     QCOMPARE(process.readAllStandardError(),
              QByteArray("no graphical display: set DISPLAY or WAYLAND_DISPLAY\n"));
     QCOMPARE(process.exitCode(), 1);
-    QCOMPARE(CTestTree::describe(env.root(), true), before);
+    QCOMPARE(CTestTree::describe(dir, true), before);
 }
 
 void tst_sendLogFiles::toldTheUser_data()
@@ -293,25 +285,23 @@ void tst_sendLogFiles::toldTheUser()
 {
     QFETCH(bool, running);
     QFETCH(QByteArray, told);
-    CTestEnvironment env;
-    QVERIFY(env.isValid());
-    QVERIFY(writeSample(env, "Desktop", running));
-    QLockFile lock(env.root() + "runtime/syncarium-sendLogFiles.lock");
+    QVERIFY(writeSample(*environment, "Desktop", running));
+    QLockFile lock(dir + "runtime/syncarium-sendLogFiles.lock");
     QVERIFY(!running || lock.tryLock(0));
-    const QString before = CTestTree::describe(env.root(), true);
+    const QString before = CTestTree::describe(dir, true);
     QProcess process;
-    start(process, env);
+    start(process);
     QByteArray error;
     QVERIFY2(waitForError(process, error, "told the user: " + told), error.constData());
     QVERIFY(running || error.contains("could not zip"));
-    QVERIFY(requests(env).isEmpty());
+    QVERIFY(requests(*environment).isEmpty());
     process.terminate();
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 128 + SIGTERM);
     if (running)
-        QCOMPARE(CTestTree::describe(env.root(), true), before);
-    QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
-    QVERIFY(partialsBelow(env.root()).isEmpty());
+        QCOMPARE(CTestTree::describe(dir, true), before);
+    QVERIFY(QDir(dir + "home/Desktop").isEmpty());
+    QVERIFY(partialsBelow(dir).isEmpty());
 }
 
 void tst_sendLogFiles::endSignals_data()
@@ -330,9 +320,7 @@ void tst_sendLogFiles::endSignals_data()
 void tst_sendLogFiles::endSignals()
 {
     QFETCH(int, signal);
-    CTestEnvironment env;
-    QVERIFY(env.isValid());
-    QVERIFY(writeSample(env, "Desktop"));
+    QVERIFY(writeSample(*environment, "Desktop"));
     const QString appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
     // Data that does not compress keeps the packing busy long enough to be interrupted.
     QVERIFY(CTestTree::write(appData + "Syncarium/logs/big.log", CTestTree::noise(64 << 20)));
@@ -344,11 +332,10 @@ void tst_sendLogFiles::endSignals()
         if (::nice(19) == -1 && errno != 0)
             ::_exit(127);
     });
-    start(process, env, "xcb");
+    start(process, "xcb");
     QVERIFY(process.waitForStarted(30000));
-    QTRY_VERIFY_WITH_TIMEOUT(!partialsBelow(env.root() + "work").isEmpty() ||
-                                 process.state() == QProcess::NotRunning,
-                             60000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !partialsBelow(dir + "work").isEmpty() || process.state() == QProcess::NotRunning, 60000);
     QVERIFY2(process.state() == QProcess::Running, "the packing ended before the signal");
     // Docks and task bars match the window to its menu entry by the class of the X window.
     const QString xprop = QStandardPaths::findExecutable("xprop");
@@ -363,26 +350,26 @@ void tst_sendLogFiles::endSignals()
     }
     QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
     QVERIFY(process.waitForFinished(30000));
-    QVERIFY(QDir(env.root() + "home/Desktop").isEmpty());
+    QVERIFY(QDir(dir + "home/Desktop").isEmpty());
     if (signal != SIGKILL) {
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 128 + signal);
-        QVERIFY(partialsBelow(env.root()).isEmpty());
+        QVERIFY(partialsBelow(dir).isEmpty());
         return;
     }
-    QCOMPARE(partialsBelow(env.root()).size(), 1);
+    QCOMPARE(partialsBelow(dir).size(), 1);
     QProcess next;
-    next.setWorkingDirectory(env.makeDir("elsewhere"));
-    start(next, env);
+    next.setWorkingDirectory(environment->makeDir("elsewhere"));
+    start(next);
     QVERIFY(next.waitForFinished(120000));
     QCOMPARE(next.exitCode(), 0);
-    QVERIFY(partialsBelow(env.root()).isEmpty());
-    const QStringList placed = QDir(env.root() + "home/Desktop").entryList(QDir::Files);
+    QVERIFY(partialsBelow(dir).isEmpty());
+    const QStringList placed = QDir(dir + "home/Desktop").entryList(QDir::Files);
     QCOMPARE(placed.size(), 1);
-    QVERIFY(CZipListing(env.root() + "home/Desktop/" + placed.constFirst()).valid);
+    QVERIFY(CZipListing(dir + "home/Desktop/" + placed.constFirst()).valid);
     // Nothing of either run is left in the runtime folder: no note, no lock and no copy of the
     // settings with the proxy password.
-    QCOMPARE(QDir(env.root() + "runtime").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+    QCOMPARE(QDir(dir + "runtime").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList());
 }
 

@@ -1,11 +1,11 @@
 #include "system/CSingleton.h"
 
-#include <QSemaphore>
+#include "common/CTestThreads.h"
+
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -86,19 +86,9 @@ void tst_CSingleton::sameInstanceUntilDestroyed()
 void tst_CSingleton::concurrentFirstUseCreatesOne()
 {
     const int count = 8;
-    QSemaphore start;
     std::vector<CCounted*> seen(count, nullptr);
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int i = 0; i < count; ++i) {
-        threads.emplace_back(QThread::create([&start, &seen, i] {
-            start.acquire();
-            seen[i] = CCounted::instance();
-        }));
-        threads.back()->start();
-    }
-    start.release(count);
-    for (const auto& thread : threads)
-        QVERIFY(thread->wait(10000));
+    QVERIFY(runOnThreads(
+        count, [&seen](int i) { seen[i] = CCounted::instance(); }, 10000));
     QCOMPARE(s_constructed.load(), 1);
     for (CCounted* instance : seen)
         QCOMPARE(instance, CCounted::instance());

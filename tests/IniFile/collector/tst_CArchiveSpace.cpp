@@ -11,7 +11,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <memory>
 #include <numeric>
 
 namespace {
@@ -28,23 +27,14 @@ QByteArray logLines(int bytes)
 
 } // namespace
 
-class tst_CArchiveSpace : public QObject
+class tst_CArchiveSpace : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void boundsTheArchive_data();
     void boundsTheArchive();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
 };
-
-void tst_CArchiveSpace::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-}
 
 void tst_CArchiveSpace::boundsTheArchive_data()
 {
@@ -53,21 +43,20 @@ void tst_CArchiveSpace::boundsTheArchive_data()
     // A file written into the folder after the walk and counted in by addMade; none when empty.
     QTest::addColumn<QByteArray>("made");
 
-    QTest::newRow("logs") << QByteArrayList{logLines(3 << 20), logLines(200000), "x\n"} << true
-                          << QByteArray();
-    QTest::newRow("noise") << QByteArrayList{CTestTree::noise(3 << 20), CTestTree::noise(70000)}
-                           << false << QByteArray();
+    const auto row = [](const char* tag, const QByteArrayList& contents, bool compresses,
+                        const QByteArray& made = {}) {
+        QTest::newRow(tag) << contents << compresses << made;
+    };
+    row("logs", {logLines(3 << 20), logLines(200000), "x\n"}, true);
+    row("noise", {CTestTree::noise(3 << 20), CTestTree::noise(70000)}, false);
     // Crash dumps or gzipped old logs, met first or last, stand for their share of the data
     // only.
-    QTest::newRow("two dumps beside a large log")
-        << QByteArrayList{CTestTree::noise(1200 * 1024), CTestTree::noise(1200 * 1024),
-                          logLines(24 << 20)}
-        << true << QByteArray();
-    QTest::newRow("many small files")
-        << QByteArrayList(400, logLines(3000)) << true << QByteArray();
-    QTest::newRow("empty folder") << QByteArrayList() << false << QByteArray();
-    QTest::newRow("a report made after the walk")
-        << QByteArrayList{logLines(200000), logLines(3000)} << true << CTestTree::noise(4000);
+    row("two dumps beside a large log",
+        {CTestTree::noise(1200 * 1024), CTestTree::noise(1200 * 1024), logLines(24 << 20)}, true);
+    row("many small files", QByteArrayList(400, logLines(3000)), true);
+    row("empty folder", {}, false);
+    row("a report made after the walk", {logLines(200000), logLines(3000)}, true,
+        CTestTree::noise(4000));
 }
 
 // The bound and the estimate are checked against the archive the zipper really writes.
@@ -80,7 +69,7 @@ void tst_CArchiveSpace::boundsTheArchive()
     for (int i = 0; i < contents.size(); ++i)
         environment->writeFile(QStringLiteral("logs/sub %1/Müller-%2.log").arg(i % 3).arg(i),
                                contents.at(i));
-    const QString logs = environment->root() + "logs";
+    const QString logs = dir + "logs";
     CArchiveSpace space(logs);
     QCOMPARE(space.entries(), contents.size() + std::min<int>(contents.size(), 3));
     const int files = int(contents.size() + (made.isEmpty() ? 0 : 1));
@@ -97,7 +86,7 @@ void tst_CArchiveSpace::boundsTheArchive()
 
     // The zip packs what the walk listed, the file made since included.
     const quint64 estimate = space.estimate();
-    const QString archive = environment->root() + "logs.zip";
+    const QString archive = dir + "logs.zip";
     CZipper zipper;
     zipper.useListing(space.takeListing());
     QVERIFY(zipper.zip(logs, archive, false));

@@ -1,32 +1,26 @@
 #include "IniFile/collector/CLogFilesSender.h"
 
-#include "IniFile/collector/CArchiveSpace.h"
 #include "IniFile/settings/CIniFileSettings.h"
-
 #include "IniFile/zip/CZipper.h"
-
+#include "common/CExpect.h"
+#include "common/CLogFilesSenderTest.h"
 #include "common/CPrivateSessionBus.h"
 #include "common/CTestChild.h"
-#include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
 #include "sendLogFiles/SendLogFilesApp.h"
-#include "system/CShellGlobal.h"
 
-#include <QDesktopServices>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStorageInfo>
 #include <QThread>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
-#include <functional>
 #include <utility>
 
 #include <quazip/quazipfile.h>
@@ -36,34 +30,13 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-// Stands in for the desktop: keeps every URL the sender asks it to open.
-class CUrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-    // What was opened: "form" for the support form, the local path for a folder.
-    QStringList opened() const
-    {
-        QStringList result;
-        for (const QUrl& url : urls)
-            result << (url.scheme() == "https" ? QString("form") : url.toLocalFile());
-        return result;
-    }
-
-public Q_SLOTS:
-    void record(const QUrl& url) { urls.append(url); }
-};
-
-class tst_CLogFilesSender : public QObject
+// What a run collects and where it places the archive, masked as the settings say, and what
+// the window shows meanwhile.
+class tst_CLogFilesSender : public CLogFilesSenderTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
     void collects_data();
     void collects();
     void secondRun();
@@ -73,50 +46,12 @@ private Q_SLOTS:
     void windowNamesTheLogBeingPacked();
     void masksAsTheSettingsSay_data();
     void masksAsTheSettingsSay();
-    void failures_data();
-    void failures();
-    void roomBeforePacking_data();
-    void roomBeforePacking();
     void archiveShownSelected_data();
     void archiveShownSelected();
     void supportFormAddress();
-    void rotation_data();
-    void rotation();
-    void rotationKeepsWhatNoArchiveHolds_data();
-    void rotationKeepsWhatNoArchiveHolds();
-
-private:
-    // Writes the error log, the backup folder and the log folder of the sample, as asked.
-    void writeSample(const QString& parts = "error backup logs");
-    bool run(CLogFilesSender& sender);
-    // Points the desktop at path ("$HOME/..." or absolute) through the user's folder settings.
-    void setDesktop(const QString& path);
-    // Mounts a file system of size on folder, made when missing, until the case's cleanup.
-    bool mountSmall(const QString& folder, const QString& size);
-
-    std::unique_ptr<CTestEnvironment> env;
-    CUrlRecorder recorder;
-    QString appData;
-    QString output;
-    QString errorLog;
-    QString logs;
-    QString backup;
-    QStringList mounts;
 };
 
 namespace {
-QRegularExpression record(const QString& text,
-                          const QString& function = "CLogFilesSender::zipAndSendLogFiles")
-{
-    return QRegularExpression("^\\[ -1 : MainThread \\] \\[ CLogFilesSender\\.cpp : \\d+ : " +
-                              function + " \\] " + QRegularExpression::escape(text) + '$');
-}
-
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 // The client's folders apart from the log folder, which receives the staged copies, and the
 // fallback folder for the archive.
 QString clientFiles(const QString& syncarium)
@@ -128,26 +63,6 @@ QString clientFiles(const QString& syncarium)
     return lines.join(';');
 }
 
-QStringList partialsIn(const QString& folder)
-{
-    return QDir(folder).entryList({".*.part"}, QDir::Files | QDir::Hidden | QDir::System);
-}
-
-const QStringList fullSample =
-    QString(
-        "Syncarium.log Syncarium2DataBase.err logs_backup/ logs_backup/Syncarium_2026-11-28.log "
-        "logs_backup/Syncarium_2026-11-29.log logs_backup/crash/ logs_backup/crash/dump.txt "
-        "sync-2026-12-01.log")
-        .split(' ');
-
-// The archive's names for logs: they and the system report.
-QStringList withReport(QStringList logs)
-{
-    logs.append("system.txt");
-    logs.sort();
-    return logs;
-}
-
 QStringList without(QStringList list, const QStringList& names)
 {
     for (const QString& name : names)
@@ -156,122 +71,28 @@ QStringList without(QStringList list, const QStringList& names)
 }
 } // namespace
 
-void tst_CLogFilesSender::init()
-{
-    env = std::make_unique<CTestEnvironment>();
-    QVERIFY(env->isValid());
-    appData = CShellGlobal::getShellSpecialFolderPath(APPDATA);
-    QVERIFY2(appData.startsWith(env->root()), qPrintable(appData));
-    errorLog = appData + "Syncarium/mysql/data/Syncarium2DataBase.err";
-    logs = appData + "Syncarium/logs/";
-    backup = appData + "Syncarium/logs_backup/";
-    // Missing, two levels deep and named without a trailing slash: the sender creates it.
-    output = env->home() + "Desktop Ü/Schreibtisch/";
-    setDesktop("$HOME/Desktop Ü/Schreibtisch");
-    recorder.urls.clear();
-    QDesktopServices::setUrlHandler("https", &recorder, "record");
-    QDesktopServices::setUrlHandler("file", &recorder, "record");
-}
-
-void tst_CLogFilesSender::cleanup()
-{
-    // The next case reads the settings of its own home.
-    CSingleton<CIniFileSettings>::destroy();
-    QDesktopServices::unsetUrlHandler("https");
-    QDesktopServices::unsetUrlHandler("file");
-    // Unmounted so that the temporary folder can be removed; a busy working directory cannot be.
-    QDir::setCurrent(env->root());
-    for (const QString& folder : std::exchange(mounts, {}))
-        QProcess::execute("umount", {folder});
-    CTestTree::unlock(env->root());
-    env.reset();
-}
-
-void tst_CLogFilesSender::writeSample(const QString& parts)
-{
-    QStringList tree;
-    if (parts.contains("error"))
-        tree << "mysql/data/Syncarium2DataBase.err=[ERROR] InnoDB: page checksum mismatch";
-    if (parts.contains("backup"))
-        tree << "logs_backup/Syncarium_2026-11-28.log=sync ok"
-             << "logs_backup/Syncarium_2026-11-29.log=sync failed"
-             << "logs_backup/crash/dump.txt=stack";
-    if (parts.contains("logs"))
-        tree << "logs/Syncarium.log=started"
-             << "logs/sync-2026-12-01.log=3 files";
-    QVERIFY(CTestTree::make(appData + "Syncarium/", tree.join(';')));
-}
-
-void tst_CLogFilesSender::setDesktop(const QString& path)
-{
-    env->writeFile("home/.config/user-dirs.dirs",
-                   QString("XDG_DESKTOP_DIR=\"%1\"\n").arg(path).toUtf8());
-}
-
-bool tst_CLogFilesSender::mountSmall(const QString& folder, const QString& size)
-{
-    if (!QDir().mkpath(folder) ||
-        !CTestChild::mount({"-t", "tmpfs", "-o", "size=" + size, "none", folder}))
-        return false;
-    mounts << folder;
-    return true;
-}
-
-bool tst_CLogFilesSender::run(CLogFilesSender& sender)
-{
-    sender.setLogsFolder(logs);
-    sender.setLogsBackupFolder(backup);
-    return sender.zipAndSendLogFiles();
-}
-
 // A second run stages the current error log, replaces an archive of the same name and removes
 // what an interrupted run left, recognised by its name; anything else stays. Its archive says
 // what machine it came from, and names no user, host or folder.
-// Counts the scans of one folder while it lives, handing every message on.
-class CScanCounter
-{
-public:
-    explicit CScanCounter(const QString& folder)
-    {
-        pattern = QRegularExpression("CDirIterator::dirIterate \\] scanning " +
-                                     QRegularExpression::escape(folder.chopped(1)) + "/?$");
-        scans = 0;
-        previous = qInstallMessageHandler(count);
-    }
-    ~CScanCounter() { qInstallMessageHandler(previous); }
-    int scanned() const { return scans; }
-
-private:
-    static void count(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        scans += pattern.match(text).hasMatch() ? 1 : 0;
-        previous(type, context, text);
-    }
-
-    static inline QRegularExpression pattern;
-    static inline int scans = 0;
-    static inline QtMessageHandler previous = nullptr;
-};
-
 void tst_CLogFilesSender::secondRun()
 {
     writeSample();
     CLogFilesSender first;
     {
-        CScanCounter scans(logs);
+        const CRecordCounter scans("CDirIterator::dirIterate \\] scanning " +
+                                   QRegularExpression::escape(logs.chopped(1)) + "/?$");
         QVERIFY(run(first));
         // The room check's walk is the one that is packed.
-        QCOMPARE(scans.scanned(), 1);
+        QCOMPARE(scans.count(), 1);
     }
-    const int rootSize = env->root().size();
-    env->writeFile(errorLog.mid(rootSize), "newer database errors");
-    env->writeFile((output + first.targetFile()).mid(rootSize), "not a zip");
+    const int rootSize = dir.size();
+    environment->writeFile(errorLog.mid(rootSize), "newer database errors");
+    environment->writeFile((output + first.targetFile()).mid(rootSize), "not a zip");
     const QString working = QDir::currentPath() + '/';
-    for (const QString& folder : {working, output}) {
-        QVERIFY(CTestTree::write(folder + ".logs_2026-12-01_10.00.00.zip.part", "half an archive"));
-        QVERIFY(CTestTree::write(folder + ".notes.zip.part", "the user's"));
-        QVERIFY(CTestTree::write(folder + "logs_2026-12-01_09.00.00.zip", "a finished archive"));
-    }
+    for (const QString& folder : {working, output})
+        QVERIFY(CTestTree::make(folder, ".logs_2026-12-01_10.00.00.zip.part=half an archive;"
+                                        ".notes.zip.part=the user's;"
+                                        "logs_2026-12-01_09.00.00.zip=a finished archive"));
     // The system report takes a name beside the user's own system.txt.
     QVERIFY(CTestTree::write(logs + "system.txt", "the user's own"));
     qputenv("XDG_CURRENT_DESKTOP", "XFCE");
@@ -298,7 +119,7 @@ void tst_CLogFilesSender::secondRun()
     utsname system = {};
     struct statvfs volume = {};
     QVERIFY(osRelease.open(QIODevice::ReadOnly) && ::uname(&system) == 0 &&
-            ::statvfs(env->root().toUtf8().constData(), &volume) == 0);
+            ::statvfs(dir.toUtf8().constData(), &volume) == 0);
     QCOMPARE("PRETTY_NAME=\"" + fields.value("Operating system") + '"',
              QString(osRelease.readAll()).split('\n').filter("PRETTY_NAME=").value(0));
     QCOMPARE(fields.value("Kernel") + ' ' + fields.value("Architecture"),
@@ -318,7 +139,7 @@ void tst_CLogFilesSender::secondRun()
         QVERIFY(qAbs(room.value(0).toDouble() - double(volume.f_bavail) * volume.f_frsize) <
                 total / 100);
     }
-    QVERIFY(!text.contains(env->root()) && !text.contains(qEnvironmentVariable("USER", "root")));
+    QVERIFY(!text.contains(dir) && !text.contains(qEnvironmentVariable("USER", "root")));
     QVERIFY(QSysInfo::machineHostName().size() < 4 || !text.contains(QSysInfo::machineHostName()));
 }
 
@@ -402,18 +223,17 @@ void tst_CLogFilesSender::collects()
     if (kind == "parts" && parts.contains("backup"))
         QVERIFY(CTestTree::write(logs + "logs_backup/stale.log", "old"));
     if (kind == "parts" && !parts.contains("error"))
-        QTest::ignoreMessage(QtCriticalMsg, record("failed to copy " + errorLog));
+        expect(QtCriticalMsg, "failed to copy " + errorLog);
     if (!parts.contains("backup"))
-        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        expect(QtCriticalMsg, "Failed to Copy LogsBackupFolder!");
     // The temporary folder cannot remove a name it cannot decode.
     const QByteArray badName = QFile::encodeName(backup) + "bad\xff.log";
     const auto removeBadName = qScopeGuard([&badName] { ::unlink(badName.constData()); });
-    const QString elsewhere = env->writeFile("elsewhere/secret.log", "not the client's");
+    const QString elsewhere = environment->writeFile("elsewhere/secret.log", "not the client's");
     if (kind == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
     } else if (kind == "link") {
-        QVERIFY(QFile::link(path.endsWith("logs_backup") ? env->root() + "elsewhere" : elsewhere,
-                            path));
+        QVERIFY(QFile::link(path.endsWith("logs_backup") ? dir + "elsewhere" : elsewhere, path));
     } else if (kind == "backuplink") {
         QVERIFY(path.endsWith("logs_backup") ? QDir().rename(backup, path)
                                              : QDir(backup).removeRecursively());
@@ -434,20 +254,19 @@ void tst_CLogFilesSender::collects()
     // packed as if it were current.
     if (parts == "backup logs") {
         QVERIFY(CTestTree::write(logs + "Syncarium2DataBase.err", "database errors of last week"));
-        QTest::ignoreMessage(QtWarningMsg, record("removed the earlier run's copy \"" + logs +
-                                                  "Syncarium2DataBase.err\""));
+        expect(QtWarningMsg,
+               "removed the earlier run's copy \"" + logs + "Syncarium2DataBase.err\"");
     }
     const QString before = clientFiles(syncarium);
-    const QString elsewhereBefore = CTestTree::describe(env->root() + "elsewhere/", true);
+    const QString elsewhereBefore = CTestTree::describe(dir + "elsewhere/", true);
     if (!skippedEntry.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg,
-                             record("skipped \"" + syncarium + skippedEntry + "\": " + reason));
+        expect(QtWarningMsg, "skipped \"" + syncarium + skippedEntry + "\": " + reason);
     if (kind == "readonly") {
         for (const QString& unstaged : {errorLog, backup})
             QTest::ignoreMessage(
                 QtWarningMsg, QRegularExpression("^\\[.*\\] skipped \"" +
                                                  QRegularExpression::escape(unstaged) + "\": .+"));
-        QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
+        expect(QtCriticalMsg, "Failed to Copy LogsBackupFolder!");
         // The report is written into the log folder, which takes nothing here.
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no system report: .+"));
     }
@@ -479,7 +298,7 @@ void tst_CLogFilesSender::collects()
     QCOMPARE(progress.size(), reported);
     QCOMPARE(progress.last().mid(0, 2), (QList<QVariant>{quint32(reported), quint32(reported)}));
     QCOMPARE(clientFiles(syncarium), before);
-    QCOMPARE(CTestTree::describe(env->root() + "elsewhere/", true), elsewhereBefore);
+    QCOMPARE(CTestTree::describe(dir + "elsewhere/", true), elsewhereBefore);
     QCOMPARE(CTestTree::content(elsewhere), "not the client's");
     QCOMPARE(recorder.opened(), (QStringList{"form", output}));
 }
@@ -527,18 +346,18 @@ void tst_CLogFilesSender::placing()
     const auto make = [&](QString relative) {
         const bool readOnly = relative.endsWith("@555");
         relative.chop(readOnly ? 4 : 0);
-        const QString made = env->makeDir("home/" + relative);
+        const QString made = environment->makeDir("home/" + relative);
         if (readOnly)
             QFile::setPermissions(made, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         return made;
     };
     QString folder =
-        landing == "fallback" ? appData + "Syncarium/logsForSend/" : env->home() + landing;
+        landing == "fallback" ? appData + "Syncarium/logsForSend/" : environment->home() + landing;
     std::unique_ptr<QTemporaryDir> otherFileSystem;
     if (desktop == "shm") {
         otherFileSystem = std::make_unique<QTemporaryDir>("/dev/shm/tst_CLogFilesSender-XXXXXX");
         if (!otherFileSystem->isValid() ||
-            QStorageInfo(otherFileSystem->path()).device() == QStorageInfo(env->root()).device())
+            QStorageInfo(otherFileSystem->path()).device() == QStorageInfo(dir).device())
             QSKIP("needs /dev/shm on a file system of its own");
         folder = otherFileSystem->path() + "/Desktop/";
         setDesktop(folder);
@@ -549,7 +368,7 @@ void tst_CLogFilesSender::placing()
     } else if (desktop == "-") {
         qunsetenv("HOME");
     } else if (desktop == "+") {
-        env->writeFile("home/file", "x");
+        environment->writeFile("home/file", "x");
         setDesktop("$HOME/file/Desktop");
     } else {
         if (desktop.endsWith("@555"))
@@ -564,10 +383,8 @@ void tst_CLogFilesSender::placing()
     if (why == "no longer exists")
         QVERIFY(QDir().rmdir(workingFolder));
     if (!why.isEmpty())
-        QTest::ignoreMessage(
-            QtWarningMsg,
-            record(
-                QString("writing the archive in \"%1\": the working folder %2").arg(folder, why)));
+        expect(QtWarningMsg,
+               QString("writing the archive in \"%1\": the working folder %2").arg(folder, why));
     const QString before = clientFiles(appData + "Syncarium/");
     // Without HOME the toolkit's home is "/": no desktop may appear there.
     const bool rootDesktop = QFileInfo::exists("/Desktop");
@@ -590,7 +407,7 @@ void tst_CLogFilesSender::placing()
     QCOMPARE(sender.outputFolder(), folder);
     QCOMPARE(QFileInfo::exists("/Desktop"), rootDesktop);
     QVERIFY(!QFileInfo::exists('/' + sender.targetFile()));
-    QVERIFY(!QFileInfo(env->home() + "file").isDir());
+    QVERIFY(!QFileInfo(environment->home() + "file").isDir());
     QCOMPARE(CZipListing::checkedNames(folder + sender.targetFile()), withReport(fullSample));
     if (QFileInfo(workingFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() &&
         desktop != "bind")
@@ -725,175 +542,17 @@ void tst_CLogFilesSender::masksAsTheSettingsSay()
     QVERIFY(CTestTree::write(logs + "Syncarium.log", log));
     const QString iniFile = CSingleton<CIniFileSettings>::instance()->iniFilePath();
     CSingleton<CIniFileSettings>::destroy();
-    QVERIFY(iniFile.startsWith(env->root()));
+    QVERIFY(iniFile.startsWith(dir));
     if (!ini.isEmpty())
         QVERIFY(CTestTree::write(iniFile, ini));
     CLogFilesSender sender;
     QSignalSpy masked(&sender, &CLogFilesSender::credentialsMasked);
     QVERIFY(run(sender));
     QCOMPARE(masked.isEmpty() ? 0 : masked.last().at(0).toLongLong(), count);
-    QVERIFY(CZipper().unzip(output + sender.targetFile(), env->root() + "out"));
-    QCOMPARE(CTestTree::content(env->root() + "out/Syncarium.log"), packed);
-    QCOMPARE(QFileInfo::exists(env->root() + "out/masked.txt"), count > 0);
+    QVERIFY(CZipper().unzip(output + sender.targetFile(), dir + "out"));
+    QCOMPARE(CTestTree::content(dir + "out/Syncarium.log"), packed);
+    QCOMPARE(QFileInfo::exists(dir + "out/masked.txt"), count > 0);
     QCOMPARE(CTestTree::content(logs + "Syncarium.log"), log);
-}
-
-void tst_CLogFilesSender::failures_data()
-{
-    // What fails: none: there is nothing to pack; "folder": a folder stands where the archive
-    // should land (fails as root too); "desktop", "working": that folder is a full file system
-    // (root only, to mount it).
-    QTest::addColumn<QString>("cause");
-    QTest::addColumn<QString>("message");
-    const auto row = [](const char* tag, const char* cause, const char* message) {
-        QTest::newRow(tag) << QString(cause) << QString(message);
-    };
-    row("nothing to pack: no folder request", "", "could not be packed");
-    row("placing fails: the working folder is opened", "folder", "could not be put into");
-    // The copy fails: the earlier archive of the name stays whole, the new one stays too.
-    row("full desktop keeps both archives", "desktop", "could not be put into");
-    // The message names the folder and the zipper's cause, not the logs.
-    row("full working directory leaves no partial archive", "working",
-        "No log archive could be made in");
-}
-
-void tst_CLogFilesSender::failures()
-{
-    QFETCH(QString, cause);
-    QFETCH(QString, message);
-    const bool full = cause == "desktop" || cause == "working";
-    const bool archiveKept = cause == "folder" || cause == "desktop";
-    if (full && ::geteuid() != 0)
-        QSKIP("needs root to mount a small file system");
-    writeSample(cause.isEmpty() ? "" : "error backup logs");
-    if (full) {
-        // Data that compresses to almost nothing wherever the room check samples it, and data
-        // that does not between the samples: the room looks ample, and the disk fills all the
-        // same.
-        QByteArray content;
-        for (int share = 0; share < CArchiveSpace::samples; ++share)
-            content += QByteArray(CArchiveSpace::sampleSize / CArchiveSpace::samples, '\0') +
-                       CTestTree::noise(16 * 1024);
-        QVERIFY(CTestTree::write(logs + "noise.log", content));
-        const QString folder = cause == "desktop" ? output : env->makeDir("full");
-        if (!mountSmall(folder, "64k"))
-            QSKIP("could not mount a tmpfs");
-        QVERIFY(cause == "desktop" || QDir::setCurrent(folder));
-    }
-    CLogFilesSender sender;
-    const QString working = QDir::currentPath() + '/' + sender.targetFile();
-    if (cause == "folder")
-        QVERIFY(QDir().mkpath(output + sender.targetFile()));
-    if (cause == "desktop") {
-        QVERIFY(CTestTree::write(output + sender.targetFile(), "the earlier archive"));
-        // Room for what the check expects, not for the archive.
-        QVERIFY(CTestTree::fill(output, 32 * 1024));
-    }
-    if (archiveKept) {
-        QTest::ignoreMessage(QtCriticalMsg, record("could not place " + working + " in " + output));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("placing failed: "));
-    } else {
-        if (cause.isEmpty()) {
-            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
-            QTest::ignoreMessage(QtCriticalMsg, record("Failed to Copy LogsBackupFolder!"));
-        }
-        QTest::ignoreMessage(QtCriticalMsg, record("could not zip " + logs));
-    }
-    int urlsAtFailure = -1;
-    connect(&sender, &CLogFilesSender::failed, this,
-            [&urlsAtFailure, this] { urlsAtFailure = recorder.urls.size(); });
-    QSignalSpy failed(&sender, &CLogFilesSender::failed);
-    QVERIFY(run(sender));
-    QCOMPARE(failed.size(), 1);
-    QVERIFY2(failed.at(0).at(0).toString().contains(message),
-             qPrintable(failed.at(0).at(0).toString()));
-    if (cause == "working")
-        QVERIFY(!failed.at(0).at(0).toString().contains("could not be packed"));
-    // A full desktop is named as the cause, so that the user knows to make room there.
-    if (cause == "desktop")
-        QVERIFY(failed.at(0).at(0).toString().contains("No space left on device"));
-    // The user is told before the support form opens.
-    QCOMPARE(urlsAtFailure, 0);
-    QCOMPARE(recorder.opened(),
-             archiveKept ? (QStringList{"form", QDir::currentPath() + '/'}) : QStringList{"form"});
-    // The archive that could not be placed stays where it was made, and nothing else does.
-    QCOMPARE(filesIn(QDir::currentPath()),
-             archiveKept ? QStringList{sender.targetFile()} : QStringList());
-    QVERIFY(partialsIn(output).isEmpty());
-    if (archiveKept) {
-        QStringList names = fullSample;
-        if (full)
-            names.append("noise.log");
-        QCOMPARE(CZipListing::checkedNames(working), withReport(names));
-    }
-    if (cause == "folder")
-        QVERIFY(QFileInfo(output + sender.targetFile()).isDir());
-    if (cause == "desktop")
-        QCOMPARE(CTestTree::content(output + sender.targetFile()), "the earlier archive");
-    if (cause == "working")
-        QVERIFY(filesIn(output).isEmpty());
-}
-
-void tst_CLogFilesSender::roomBeforePacking_data()
-{
-    // A small file system is mounted on the desktop, and on the fallback folder too.
-    QTest::addColumn<bool>("smallFallback");
-    QTest::newRow("desktop full: the fallback folder takes the archive") << false;
-    QTest::newRow("no room anywhere: nothing is written") << true;
-}
-
-// The room is compared before packing; the file systems are mounted in a mount namespace of
-// the test's own, so they vanish with it.
-void tst_CLogFilesSender::roomBeforePacking()
-{
-    QFETCH(bool, smallFallback);
-    if (!CTestChild::inMountNamespace())
-        return;
-    writeSample();
-    // Data that does not compress: its archive needs all of its size.
-    QVERIFY(CTestTree::write(logs + "noise.log", CTestTree::noise(1 << 20)));
-    const QString fallback = appData + "Syncarium/logsForSend/";
-    QVERIFY(mountSmall(output, "256k"));
-    QVERIFY(!smallFallback || mountSmall(fallback, "256k"));
-    QVERIFY(CTestTree::write(output + "earlier.zip", "the user's"));
-
-    CLogFilesSender sender;
-    QSignalSpy failed(&sender, &CLogFilesSender::failed);
-    QSignalSpy notice(&sender, &CLogFilesSender::notice);
-    int urlsWhenTold = -1;
-    const auto told = [&urlsWhenTold, this] { urlsWhenTold = recorder.urls.size(); };
-    connect(&sender, &CLogFilesSender::failed, this, told);
-    connect(&sender, &CLogFilesSender::notice, this, told);
-    if (smallFallback) {
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("no room for the archive, about "));
-        QTest::ignoreMessage(QtCriticalMsg, record("no room for the archive of " + logs));
-    } else {
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no room in .* for the archive"));
-    }
-    QVERIFY(run(sender));
-    QCOMPARE(urlsWhenTold, 0);
-    QCOMPARE(CTestTree::content(output + "earlier.zip"), "the user's");
-    for (const QString& folder : {QDir::currentPath() + '/', output, fallback})
-        QVERIFY2(partialsIn(folder).isEmpty(), qPrintable(folder));
-    QCOMPARE(failed.size(), smallFallback ? 1 : 0);
-    QCOMPARE(notice.size(), smallFallback ? 0 : 1);
-    QCOMPARE(filesIn(output), QStringList{"earlier.zip"});
-    if (smallFallback) {
-        const QString message = failed.at(0).at(0).toString();
-        QVERIFY2(message.contains(QRegularExpression(
-                     "^No log archive was made: it needs about 1\\.\\d+ MiB of free space, but "
-                     ".*Schreibtisch/ has .* free and .*logsForSend/ has .* free\\.")),
-                 qPrintable(message));
-        QVERIFY(filesIn(fallback).isEmpty());
-        QVERIFY(filesIn(QDir::currentPath()).isEmpty());
-        QCOMPARE(recorder.opened(), QStringList{"form"});
-        return;
-    }
-    const QString message = notice.at(0).at(0).toString();
-    QVERIFY2(message.contains("Schreibtisch/") && message.contains(fallback), qPrintable(message));
-    QCOMPARE(filesIn(fallback), QStringList{sender.targetFile()});
-    QVERIFY(CZipListing(fallback + sender.targetFile()).valid);
-    QCOMPARE(recorder.opened(), (QStringList{"form", fallback}));
 }
 
 void tst_CLogFilesSender::archiveShownSelected_data()
@@ -917,7 +576,7 @@ void tst_CLogFilesSender::archiveShownSelected()
     static CPrivateSessionBus bus;
     if (!bus.isValid())
         QSKIP(qPrintable(bus.why()));
-    const QString calls = env->root() + "calls";
+    const QString calls = dir + "calls";
     QVERIFY(!fileManager || bus.startFileManager(calls));
     const auto stop = qScopeGuard([] { bus.stopFileManager(); });
     writeSample();
@@ -944,135 +603,6 @@ void tst_CLogFilesSender::supportFormAddress()
     QCOMPARE(recorder.opened(), (QStringList{"form", output}));
     QCOMPARE(recorder.urls.at(0).path(), "/en/forms/index.php");
     QCOMPARE(recorder.urls.at(0).query(QUrl::FullyEncoded), query);
-}
-
-void tst_CLogFilesSender::rotation_data()
-{
-    // "MM-DD" stands for the archive logs_2026-MM-DD_10.00.00.zip; the new one is 12-05.
-    QTest::addColumn<QString>("present");
-    QTest::addColumn<QString>("kept");
-    const auto row = [](const char* tag, const char* present, const char* kept) {
-        QTest::newRow(tag) << QString(present) << QString(kept);
-    };
-    row("foreign file goes first, until five remain", "a.txt 12-01 12-02 12-03 zz.txt",
-        "12-01 12-02 12-03 12-05 zz.txt");
-    row("prefix is case-sensitive; fewer than five", "LOGS_2026 12-02", "12-02 12-05");
-    row("directories are neither counted nor deleted",
-        "a_dir/ 11-30 12-01 12-02 12-03 12-04 logs_old/",
-        "12-01 12-02 12-03 12-04 12-05 a_dir/ logs_old/");
-    row("packing fails: the logs stay, the pruning runs",
-        "11-01 11-02 11-03 11-04 11-05 11-06 12-05", "11-03 11-04 11-05 11-06 12-05");
-}
-
-void tst_CLogFilesSender::rotation()
-{
-    QFETCH(QString, present);
-    QFETCH(QString, kept);
-    const auto fileName = [](const QString& name) {
-        return name.at(2) == '-' ? "logs_2026-" + name + "_10.00.00.zip" : name;
-    };
-    const QString oldLogs = env->makeDir("logs_old");
-    QVERIFY(CTestTree::make(oldLogs, "Syncarium_2026-12-04.log=yesterday;crash/dump.txt=stack"));
-    const QString archives = env->makeDir("archives");
-    QStringList tree;
-    for (const QString& name : present.split(' '))
-        tree << (name.endsWith('/') ? name : fileName(name) + "=x");
-    QVERIFY(CTestTree::make(archives, tree.join(';')));
-    // An archive of the new one's name makes the packing fail.
-    const bool fails = present.contains("12-05");
-    const qsizetype zips = filesIn(archives).size() + (fails ? 0 : 1);
-    const QString archive = archives + fileName("12-05");
-    CLogFilesSender sender;
-    sender.setOldLogsPaths(oldLogs, archive);
-    sender.setArchiveNamePrefix("logs_");
-    const auto expect = [](QtMsgType type, const QString& text) {
-        QTest::ignoreMessage(type, record(text, "CLogFilesSender::saveLogs"));
-    };
-    expect(QtDebugMsg, oldLogs + ' ' + archive);
-    if (fails)
-        expect(QtCriticalMsg, "unable to zip " + oldLogs + " -> " + archive);
-    else
-        expect(QtDebugMsg, "Logs saved successfully!");
-    expect(QtDebugMsg, QStringLiteral("Anzahl Zips:  %1").arg(zips));
-    sender.saveLogs();
-
-    QStringList expected;
-    for (const QString& name : kept.split(' '))
-        expected.append(fileName(name));
-    QStringList remaining = filesIn(archives);
-    for (const QString& name : QDir(archives).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        remaining.append(name + '/');
-    QCOMPARE(remaining, expected);
-    if (fails) {
-        QVERIFY(QFileInfo::exists(oldLogs + "Syncarium_2026-12-04.log"));
-        return;
-    }
-    QCOMPARE(CZipListing::checkedNames(archive),
-             (QStringList{"Syncarium_2026-12-04.log", "crash/", "crash/dump.txt"}));
-    // The old-logs folder is emptied but stays.
-    QVERIFY(QDir(oldLogs).exists());
-    QCOMPARE(CTestTree::describe(oldLogs), "");
-}
-
-namespace {
-// Lets a case touch the folder or the archive between the packing and the removal of the logs.
-class CInterruptedSender : public CLogFilesSender
-{
-public:
-    std::function<void()> meanwhile;
-
-protected:
-    void oldLogsPacked() override { meanwhile(); }
-};
-} // namespace
-
-void tst_CLogFilesSender::rotationKeepsWhatNoArchiveHolds_data()
-{
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("kept");
-    QTest::newRow("a log comes in") << "new.log"
-                                    << "new.log=fresh";
-    QTest::newRow("a log grows") << "a.log"
-                                 << "a.log=packedfresh";
-    QTest::newRow("the archive goes") << "archive"
-                                      << "a.log=packed;crash/;crash/dump.txt=stack";
-}
-
-void tst_CLogFilesSender::rotationKeepsWhatNoArchiveHolds()
-{
-    QFETCH(QString, change);
-    QFETCH(QString, kept);
-    const QString oldLogs = env->makeDir("logs_old");
-    QVERIFY(CTestTree::make(oldLogs, "a.log=packed;crash/dump.txt=stack"));
-    const QString archive = env->makeDir("archives") + "logs_2026-12-05_10.00.00.zip";
-    CInterruptedSender sender;
-    sender.setOldLogsPaths(oldLogs, archive);
-    sender.meanwhile = [&] {
-        QFile log(oldLogs + change);
-        if (change == "archive")
-            QVERIFY(QFile::remove(archive));
-        else
-            QVERIFY(log.open(QIODevice::Append) && log.write("fresh") == 5 && log.flush());
-    };
-    const auto removal = [](QtMsgType type, const QString& text) {
-        QTest::ignoreMessage(type, QRegularExpression("\\[ CPackedLogs\\.cpp : \\d+ : "
-                                                      "CPackedLogs::removeFrom \\] " +
-                                                      QRegularExpression::escape(text) + '$'));
-    };
-    QTest::ignoreMessage(QtDebugMsg, record(oldLogs + ' ' + archive, "CLogFilesSender::saveLogs"));
-    if (change == "archive") {
-        removal(QtCriticalMsg, "keeping the logs, the archive cannot be read back: " + archive +
-                                   " - No such file or directory");
-        QTest::ignoreMessage(QtCriticalMsg,
-                             record("Could not delete logs_old!", "CLogFilesSender::saveLogs"));
-    } else {
-        if (change == "a.log")
-            removal(QtWarningMsg, "keeping " + oldLogs + "a.log , it changed after it was packed");
-        QTest::ignoreMessage(QtDebugMsg,
-                             record("Logs saved successfully!", "CLogFilesSender::saveLogs"));
-    }
-    sender.saveLogs();
-    QCOMPARE(CTestTree::describe(oldLogs), kept);
 }
 
 QTEST_MAIN(tst_CLogFilesSender)

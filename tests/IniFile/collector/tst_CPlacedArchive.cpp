@@ -2,17 +2,17 @@
 
 #include "common/CFaultInjection.h"
 #include "common/CTestChild.h"
+#include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <unistd.h>
 
-class tst_CPlacedArchive : public QObject
+class tst_CPlacedArchive : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -45,10 +45,8 @@ void tst_CPlacedArchive::confirmsOnlyAnExactCopy()
     QFETCH(QString, reason);
     if (copy == "fuse" && !CTestChild::inMountNamespace())
         return;
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString original = dir.filePath("archive.zip");
-    const QString placed = dir.filePath("placed/archive.zip");
+    const QString original = dir + "archive.zip";
+    const QString placed = dir + "placed/archive.zip";
     QByteArray content = CTestTree::noise(3 * 1024 * 1024 + 17);
     QVERIFY(CTestTree::write(original, content));
     if (copy == "flipped")
@@ -57,15 +55,14 @@ void tst_CPlacedArchive::confirmsOnlyAnExactCopy()
         content.chop(1);
     else if (copy == "long")
         content.append('x');
-    QVERIFY(QDir().mkpath(dir.filePath("placed")));
+    QVERIFY(QDir().mkpath(dir + "placed"));
     const auto unmount = qScopeGuard([&] {
         if (copy == "fuse")
-            QProcess::execute("umount", {dir.filePath("placed")});
+            QProcess::execute("umount", {dir + "placed"});
     });
-    if (copy == "fuse" && (!QDir().mkpath(dir.filePath("store")) ||
-                           !CFaultInjection::mountCorrupting(dir.filePath("store"),
-                                                             dir.filePath("placed"),
-                                                             2 * 1024 * 1024 + 5)))
+    if (copy == "fuse" &&
+        (!QDir().mkpath(dir + "store") ||
+         !CFaultInjection::mountCorrupting(dir + "store", dir + "placed", 2 * 1024 * 1024 + 5)))
         QSKIP("no /dev/fuse or no bindfs here");
     if (copy == "link")
         QVERIFY(::link(qPrintable(original), qPrintable(placed)) == 0);

@@ -50,7 +50,7 @@ public:
 
 } // namespace
 
-class tst_CDirIterator : public QObject
+class tst_CDirIterator : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -62,15 +62,12 @@ private Q_SLOTS:
     void namesNotUtf8();
     void listingInOneWalk_data();
     void listingInOneWalk();
-
-private:
-    CTestEnvironment environment;
 };
 
 // The scanner leaves the flag to its owner: every scan stops until it is cleared.
 void tst_CDirIterator::abortFlag()
 {
-    const QString root = environment.makeDir("abort");
+    const QString root = environment->makeDir("abort");
     QVERIFY(CTestTree::make(root, "a.log=a;b.log=b"));
     CDirIterator scanner(root, zipperEntries, QDirIterator::Subdirectories, nullptr, {}, 0);
     scanner.setAbort(true);
@@ -114,7 +111,7 @@ void tst_CDirIterator::filter()
     QFETCH(QStringList, dirs);
     QFETCH(QStringList, files);
     QFETCH(qint64, totalSize);
-    const QString root = environment.makeDir(QTest::currentDataTag());
+    const QString root = environment->makeDir(QTest::currentDataTag());
     QVERIFY(CTestTree::make(root, ".syncarium/state/s.db=s;ABCDEF~1.TXT=a;docs/qt_temp.x=q;"
                                   "docs/report.txt=r;keep.log=k;PROGRA~1/inner.txt=i"));
     CTestFilter testFilter(filter == "all");
@@ -160,7 +157,7 @@ void tst_CDirIterator::namesNotUtf8()
     QFETCH(bool, recurse);
     QFETCH(QList<QByteArray>, rawDirs);
     QFETCH(QList<QByteArray>, rawFiles);
-    const QString root = environment.makeDir(QTest::currentDataTag());
+    const QString root = environment->makeDir(QTest::currentDataTag());
     QVERIFY(CTestTree::makeByName(root, {"ok.log", "caf\xe9.log", "bad\xff/in.log",
                                          "bad\xff/.hidden", "bad\xff/sub/deep.log"}));
     QVERIFY(QFile::link(root + "ok.log", root + "link.log"));
@@ -200,7 +197,7 @@ void tst_CDirIterator::listingInOneWalk()
 {
     QFETCH(int, entryFilter);
     QFETCH(bool, recurse);
-    const QString root = environment.makeDir(QTest::currentDataTag());
+    const QString root = environment->makeDir(QTest::currentDataTag());
     QVERIFY(CTestTree::makeByName(root, {"ok.log", "caf\xe9.log", "bad\xff/in.log",
                                          "bad\xff/.hidden", "bad\xff/sub/deep.log", "a/b/c.log",
                                          "a/.d/e.log", "a/f.log"}));

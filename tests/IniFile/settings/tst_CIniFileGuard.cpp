@@ -2,24 +2,22 @@
 
 #include "common/CExpect.h"
 #include "common/CFaultInjection.h"
+#include "common/CLockHolder.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSize>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
-#include <cstdio>
 #include <memory>
 
 #include <sys/stat.h>
@@ -46,29 +44,13 @@ QByteArray writtenByQSettings(const QVariantMap& values)
     return CTestTree::content(path);
 }
 
-// The test program started again to run one of its own slots with the given variables set.
-std::unique_ptr<QProcess> startSelf(const char* testCase,
-                                    const QList<QPair<QString, QString>>& variables)
-{
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& variable : variables)
-        environment.insert(variable.first, variable.second);
-    process->setProcessEnvironment(environment);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->start(QCoreApplication::applicationFilePath(), {QLatin1String(testCase)});
-    return process;
-}
-
 } // namespace
 
-class tst_CIniFileGuard : public QObject
+class tst_CIniFileGuard : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-
     void valuesOfOtherTypes();
     void valuesOfOtherWriters_data();
     void valuesOfOtherWriters();
@@ -86,10 +68,6 @@ private Q_SLOTS:
     void failedSyncKeepsTheFile();
     void killedSaveLeavesOldOrNew();
 
-    // Run by the slots above in a second process; they skip when started any other way.
-    void holdLock();
-    void writeKeys();
-
 private:
     QString iniPath() const { return environment->home() + ".config/Syncarium/Syncarium.ini"; }
     // A critical record of function: the pattern text, then the settings file, then tail.
@@ -100,20 +78,14 @@ private:
     }
     QStringList keysOf(const QByteArray& text);
 
-    std::unique_ptr<CTestEnvironment> environment;
     int copies = 0;
 };
-
-void tst_CIniFileGuard::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-}
 
 // What an independent reader finds in text; a path of its own each time, since QSettings keeps
 // the files it read in a per-process cache.
 QStringList tst_CIniFileGuard::keysOf(const QByteArray& text)
 {
-    const QString copy = environment->root() + QString("keys-%1.ini").arg(++copies);
+    const QString copy = dir + QString("keys-%1.ini").arg(++copies);
     return CTestTree::write(copy, text) ? QSettings(copy, QSettings::IniFormat).allKeys()
                                         : QStringList{"<no copy>"};
 }
@@ -248,10 +220,10 @@ void tst_CIniFileGuard::damagedFile()
     QFETCH(QByteArray, content);
     QFETCH(QString, damage);
     QFETCH(bool, skipped);
-    QVERIFY(CTestTree::write(iniPath(), content));
     const QString path = iniPath();
+    QVERIFY(CTestTree::write(path, content));
     const bool damaged = !damage.isEmpty();
-
+    const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
     if (damaged)
         expectCriticalOnFile("CIniFileGuard", damage);
     if (skipped)
@@ -264,28 +236,22 @@ void tst_CIniFileGuard::damagedFile()
         CIniFileGuard guard(path);
         QCOMPARE(guard.value("scannStart").toString(), hasScanKey && !damaged ? "0" : "");
         QCOMPARE(CTestTree::content(path), content);
-
+        const QString aside = QRegularExpression::escape(path) + " -> " +
+                              QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}";
         if (damaged)
             expectCritical("moveDamagedFileAside",
-                           "the settings file could not be parsed and was moved aside: " +
-                               QRegularExpression::escape(path) + " -> " +
-                               QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
-        const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
-        if (copied && !damaged)
-            expectCritical("keepCopy",
-                           "the settings file is not read whole, a copy is kept before it is "
-                           "replaced: " +
-                               QRegularExpression::escape(path) + " -> " +
-                               QRegularExpression::escape(path) + "\\.damaged-\\d{8}-\\d{6}");
+                           "the settings file could not be parsed and was moved aside: " + aside);
+        else if (copied)
+            expectCritical("keepCopy", "the settings file is not read whole, a copy is kept "
+                                       "before it is replaced: " +
+                                           aside);
         guard.change({{"General/trayMessages", 1}});
     }
-
     const QStringList aside =
         QDir(QFileInfo(path).path())
             .entryList({"Syncarium.ini.damaged-*"}, QDir::Files | QDir::Hidden);
     CIniFileGuard again(path);
     QCOMPARE(again.value("General/trayMessages").toString(), "1");
-    const bool copied = skipped || content.contains('\0') || content.endsWith('\xC3');
     if (damaged || copied) {
         QCOMPARE(aside.size(), 1);
         QCOMPARE(CTestTree::content(QFileInfo(path).path() + '/' + aside.first()), content);
@@ -354,13 +320,8 @@ void tst_CIniFileGuard::heldLock()
     const QByteArray before = CTestTree::content(iniPath());
     CIniFileGuard guard(iniPath());
 
-    const auto holder =
-        startSelf("holdLock", {{"SY_TEST_HOLD_SETTINGS_LOCK", iniPath() + ".lock"}});
-    QVERIFY(holder->waitForStarted(30000));
-    QByteArray output;
-    while (!output.contains("holding the lock\n") && holder->waitForReadyRead(30000))
-        output += holder->readAll();
-    QVERIFY2(output.contains("holding the lock\n"), output.constData());
+    CLockHolder holder(iniPath() + ".lock", QStringLiteral("QLockFile"));
+    QVERIFY(holder.isLocked());
 
     // QSettings would wait for this lock without end.
     expectCriticalOnFile("save",
@@ -371,9 +332,7 @@ void tst_CIniFileGuard::heldLock()
     QCOMPARE(guard.value("a/first").toInt(), 0);
     QCOMPARE(CTestTree::content(iniPath()), before);
 
-    holder->closeWriteChannel();
-    QVERIFY(holder->waitForFinished(30000));
-    QCOMPARE(holder->exitCode(), 0);
+    holder.release();
 
     // The kept change goes into the file with the next one.
     guard.change({{"a/second", 0}});
@@ -383,42 +342,41 @@ void tst_CIniFileGuard::heldLock()
     QCOMPARE(again.value("gui/fontSize").toString(), "9");
 }
 
-void tst_CIniFileGuard::holdLock()
-{
-    const QString path = qEnvironmentVariable("SY_TEST_HOLD_SETTINGS_LOCK");
-    if (path.isEmpty())
-        QSKIP("runs as the second process of heldLock");
-    QLockFile lock(path);
-    QVERIFY(lock.tryLock(30000));
-    std::fputs("holding the lock\n", stdout);
-    std::fflush(stdout);
-    QFile input;
-    QVERIFY(input.open(stdin, QIODevice::ReadOnly));
-    input.readAll();
-}
-
+// Two processes change the file a thousand times each: every key either wrote is in it.
 void tst_CIniFileGuard::twoProcessesKeepTheirKeys()
 {
     const int writes = 1000;
+    const char* const prefixes[] = {"first", "second"};
+    if (CTestChild::isChild()) {
+        qputenv("XDG_RUNTIME_DIR", qgetenv("SY_TEST_RUNTIME"));
+        CIniFileGuard guard(qEnvironmentVariable("SY_TEST_SETTINGS_FILE"));
+        const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
+        for (int i = 0; i < writes; ++i)
+            guard.change({{"stress/" + prefix + QString::number(i), i}});
+        return;
+    }
     // The working copies belong in the runtime folder, in memory on a desktop; on disk every
     // copy would cost the writers a flush to storage.
     std::unique_ptr<QTemporaryDir> runtime;
     if (QFileInfo("/dev/shm").isDir())
         runtime = std::make_unique<QTemporaryDir>("/dev/shm/sy-test-XXXXXX");
-    const QString runtimeFolder =
-        runtime && runtime->isValid() ? runtime->path() : qEnvironmentVariable("XDG_RUNTIME_DIR");
-    std::unique_ptr<QProcess> writers[2];
-    const char* const prefixes[] = {"first", "second"};
-    for (int i = 0; i < 2; ++i) {
-        writers[i] = startSelf("writeKeys", {{"SY_TEST_WRITE_KEYS", QLatin1String(prefixes[i])},
-                                             {"SY_TEST_SETTINGS_FILE", iniPath()},
-                                             {"XDG_RUNTIME_DIR", runtimeFolder}});
-        QVERIFY(writers[i]->waitForStarted(30000));
-    }
-    for (const auto& writer : writers) {
-        QVERIFY(writer->waitForFinished(300000));
-        QVERIFY2(writer->exitCode() == 0, writer->readAll().constData());
-    }
+    QProcessEnvironment variables = CTestChild::childEnvironment();
+    variables.insert("SY_TEST_SETTINGS_FILE", iniPath());
+    variables.insert("SY_TEST_RUNTIME", runtime && runtime->isValid()
+                                            ? runtime->path()
+                                            : qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    const QString testCase = CTestChild::currentCase();
+    CChildOutcome writers[2];
+    QVERIFY(runOnThreads(
+        2,
+        [&](int i) {
+            QProcessEnvironment own = variables;
+            own.insert("SY_TEST_WRITE_KEYS", prefixes[i]);
+            writers[i] = CTestChild::runCase(testCase, own);
+        },
+        310000));
+    for (const CChildOutcome& writer : writers)
+        QVERIFY2(writer.passed, writer.output.constData());
 
     QSettings file(iniPath(), QSettings::IniFormat);
     file.beginGroup("stress");
@@ -427,16 +385,6 @@ void tst_CIniFileGuard::twoProcessesKeepTheirKeys()
         for (int i = 0; i < writes; ++i)
             QCOMPARE(file.value(QLatin1String(prefix) + QString::number(i)).toInt(), i);
     }
-}
-
-void tst_CIniFileGuard::writeKeys()
-{
-    const QString prefix = qEnvironmentVariable("SY_TEST_WRITE_KEYS");
-    if (prefix.isEmpty())
-        QSKIP("runs as one of the second processes of twoProcessesKeepTheirKeys");
-    CIniFileGuard guard(qEnvironmentVariable("SY_TEST_SETTINGS_FILE"));
-    for (int i = 0; i < 1000; ++i)
-        guard.change({{"stress/" + prefix + QString::number(i), i}});
 }
 
 void tst_CIniFileGuard::deniedAsUser_data()
@@ -501,8 +449,7 @@ void tst_CIniFileGuard::failedWriteKeepsTheFile()
     QFETCH(int, keys);
     QFETCH(int, leave);
     QFETCH(QString, record);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString folder = QFileInfo(iniPath()).path();
     QVERIFY(QDir().mkpath(folder));
     QByteArray content("[many]\n");
@@ -580,7 +527,7 @@ void tst_CIniFileGuard::killedSaveLeavesOldOrNew()
         [&](int point) {
             const QByteArray now = CTestTree::content(iniPath());
             if (now != old) {
-                const QString copy = environment->root() + QString("killed-%1.ini").arg(point);
+                const QString copy = dir + QString("killed-%1.ini").arg(point);
                 QVERIFY(CTestTree::write(copy, now));
                 QSettings read(copy, QSettings::IniFormat);
                 QVERIFY2(read.value("gui/fontSize").toInt() == 12 &&

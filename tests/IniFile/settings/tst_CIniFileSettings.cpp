@@ -2,21 +2,18 @@
 
 #include "common/CExpect.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
-#include <QThread>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <type_traits>
-#include <vector>
 
 namespace {
 
@@ -110,12 +107,11 @@ const QList<TKey>& keyTable()
 
 } // namespace
 
-class tst_CIniFileSettings : public QObject
+class tst_CIniFileSettings : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void cleanup();
 
     void plainKeys_data();
@@ -146,14 +142,8 @@ private:
     // What an independent reader finds in the file under key.
     QVariant stored(const QString& key);
 
-    std::unique_ptr<CTestEnvironment> environment;
     int copies = 0;
 };
-
-void tst_CIniFileSettings::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-}
 
 void tst_CIniFileSettings::cleanup()
 {
@@ -163,7 +153,7 @@ void tst_CIniFileSettings::cleanup()
 QVariant tst_CIniFileSettings::stored(const QString& key)
 {
     // A path of its own each time: QSettings keeps the files it read in a per-process cache.
-    const QString copy = environment->root() + QString("reader-%1.ini").arg(++copies);
+    const QString copy = dir + QString("reader-%1.ini").arg(++copies);
     if (!CTestTree::write(copy, CTestTree::content(iniPath())))
         return "<no copy>";
     // Qt's reader gives a group "general" back as "General".
@@ -412,7 +402,7 @@ void tst_CIniFileSettings::markers()
     QFETCH(QString, ini);
     QFETCH(QString, spaces);
 
-    const QString root = environment->root();
+    const QString root = dir;
     const QString canonicalRoot = QDir(root).canonicalPath() + '/';
     const QString current = environment->makeDir("work/a/b/c");
     // Four levels above work/a/b/c is the root.
@@ -472,19 +462,16 @@ void tst_CIniFileSettings::threadsShareTheSettings()
     const int threads = 4;
     const int writes = 25;
     CIniFileSettings& settings = fresh();
-    std::vector<std::unique_ptr<QThread>> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::unique_ptr<QThread>(QThread::create([&settings, t] {
+    QVERIFY(runOnThreads(
+        threads,
+        [&settings](int t) {
             for (int i = 0; i < writes; ++i) {
                 settings.setGroupValues("threads", {{QString("t%1-%2").arg(t).arg(i), i}});
                 settings.getFontSize();
                 settings.getGroupValues("threads");
             }
-        })));
-        workers.back()->start();
-    }
-    for (const auto& worker : workers)
-        QVERIFY(worker->wait(120000));
+        },
+        120000));
     QCOMPARE(fresh().getGroupValues("threads").size(), threads * writes);
 }
 

@@ -2,8 +2,9 @@
 #include "IniFile/zip/CZipperVerifier.h"
 #include "IniFile/zip/ISourceFile.h"
 
+#include "common/CTestEnvironment.h"
+
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <quazip.h>
@@ -17,7 +18,7 @@
 // Pieces compressed apart by libdeflate, each but the last opened at its end, read as one
 // stream whatever bit their last block ends on; the archive check, inflating them one by one,
 // agrees with a reader that inflates the stream whole.
-class tst_CDeflateJoin : public QObject
+class tst_CDeflateJoin : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -79,20 +80,6 @@ QByteArray piece(QRandomGenerator& random, const QByteArray& kind)
     return bytes.left(size);
 }
 
-} // namespace
-
-void tst_CDeflateJoin::piecesReadAsOneStream_data()
-{
-    QTest::addColumn<QByteArray>("kind");
-    QTest::addColumn<int>("level");
-    QTest::newRow("log text") << QByteArray("text") << 6;
-    QTest::newRow("log text, fastest") << QByteArray("text") << 1;
-    QTest::newRow("log text, smallest") << QByteArray("text") << 12;
-    // Stored blocks, which end on a byte already.
-    QTest::newRow("noise") << QByteArray("noise") << 6;
-    QTest::newRow("up to three bytes") << QByteArray("tiny") << 6;
-}
-
 // The stream of count pieces of kind joined, the bytes it inflates to, the pieces' compressed
 // and inflated sizes, and how many bytes opening each added.
 struct TJoined
@@ -127,6 +114,50 @@ bool join(const QByteArray& kind, int level, int count, bool openEnds, TJoined& 
         joined.lengths.push_back(bytes.size());
     }
     return true;
+}
+
+// A piece of one fixed-code block that inflates to 256 KiB of one byte after another and ends
+// on a byte boundary, opened, then a short last piece.
+bool joinRuns(TJoined& joined)
+{
+    for (int first = 0; first < 256; ++first) {
+        QByteArray bytes(256 * 1024, 'r');
+        bytes[0] = char(first);
+        z_stream z = {};
+        if (deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_FIXED) != Z_OK)
+            return false;
+        QByteArray data(4096, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(bytes.data());
+        z.avail_in = uInt(bytes.size());
+        z.next_out = reinterpret_cast<Bytef*>(data.data());
+        z.avail_out = uInt(data.size() - CDeflateJoin::room);
+        const bool whole = deflate(&z, Z_FINISH) == Z_STREAM_END;
+        const qint64 size = qint64(z.total_out);
+        deflateEnd(&z);
+        if (!whole || CDeflateJoin::openEnd(data.data(), size) != size)
+            continue;
+        const QByteArray last = compressed("end\n", 6);
+        joined.stream = data.left(size) + last;
+        joined.expected = bytes + "end\n";
+        joined.sizes = {size, last.size()};
+        joined.lengths = {bytes.size(), 4};
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void tst_CDeflateJoin::piecesReadAsOneStream_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<int>("level");
+    QTest::newRow("log text") << QByteArray("text") << 6;
+    QTest::newRow("log text, fastest") << QByteArray("text") << 1;
+    QTest::newRow("log text, smallest") << QByteArray("text") << 12;
+    // Stored blocks, which end on a byte already.
+    QTest::newRow("noise") << QByteArray("noise") << 6;
+    QTest::newRow("up to three bytes") << QByteArray("tiny") << 6;
 }
 
 void tst_CDeflateJoin::piecesReadAsOneStream()
@@ -180,40 +211,6 @@ void tst_CDeflateJoin::checkedPieceByPiece_data()
         << QByteArray("run") << QByteArray() << true << true;
 }
 
-namespace {
-
-// A piece of one fixed-code block that inflates to 256 KiB of one byte after another and ends
-// on a byte boundary, opened, then a short last piece.
-bool joinRuns(TJoined& joined)
-{
-    for (int first = 0; first < 256; ++first) {
-        QByteArray bytes(256 * 1024, 'r');
-        bytes[0] = char(first);
-        z_stream z = {};
-        if (deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_FIXED) != Z_OK)
-            return false;
-        QByteArray data(4096, '\0');
-        z.next_in = reinterpret_cast<Bytef*>(bytes.data());
-        z.avail_in = uInt(bytes.size());
-        z.next_out = reinterpret_cast<Bytef*>(data.data());
-        z.avail_out = uInt(data.size() - CDeflateJoin::room);
-        const bool whole = deflate(&z, Z_FINISH) == Z_STREAM_END;
-        const qint64 size = qint64(z.total_out);
-        deflateEnd(&z);
-        if (!whole || CDeflateJoin::openEnd(data.data(), size) != size)
-            continue;
-        const QByteArray last = compressed("end\n", 6);
-        joined.stream = data.left(size) + last;
-        joined.expected = bytes + "end\n";
-        joined.sizes = {size, last.size()};
-        joined.lengths = {bytes.size(), 4};
-        return true;
-    }
-    return false;
-}
-
-} // namespace
-
 void tst_CDeflateJoin::checkedPieceByPiece()
 {
     QFETCH(QByteArray, kind);
@@ -226,8 +223,7 @@ void tst_CDeflateJoin::checkedPieceByPiece()
         --joined.sizes[150];
         ++joined.sizes[151];
     }
-    QTemporaryDir dir;
-    const QString path = dir.filePath("joined.zip");
+    const QString path = dir + "joined.zip";
     const quint32 crc =
         quint32(crc32(0, reinterpret_cast<const Bytef*>(joined.expected.constData()),
                       uInt(joined.expected.size())));

@@ -4,7 +4,6 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
-#include "common/CZipperRecords.h"
 #include "common/CZipperSpies.h"
 
 #include <QCryptographicHash>
@@ -18,10 +17,9 @@
 
 #include <unistd.h>
 
-namespace {
+using namespace ZipperRecords;
 
-using ZipperRecords::blockSize;
-using ZipperRecords::expect;
+namespace {
 
 // The largest file compressed whole, in one piece.
 const qint64 wholeSize = 2 * blockSize;
@@ -42,9 +40,9 @@ bool isOpenHere(const QString& path)
     return false;
 }
 
-// Runs a shell command line, waiting up to timeout ms (-1: without limit); true when it ends
-// with 0. Its error output goes to failure.
-bool shell(const QString& command, QString& failure, int timeout = 120000)
+// Runs a shell command line, waiting up to timeout ms (-1: without limit); nothing when it ends
+// with 0, else the command and its error output.
+QString shell(const QString& command, int timeout = 120000)
 {
     QProcess process;
     // bsdtar converts names to the locale's character set and refuses UTF-8 names in the C
@@ -55,18 +53,16 @@ bool shell(const QString& command, QString& failure, int timeout = 120000)
     process.start("sh", {"-c", command});
     const bool ok = process.waitForFinished(timeout) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    failure = command + ": " + process.readAllStandardError();
-    return ok;
+    return ok ? QString() : command + ": " + process.readAllStandardError();
 }
 
 } // namespace
 
-class tst_CZipper : public QObject
+class tst_CZipper : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void packs_data();
     void packs();
     void sameArchiveForAnyWorkerCount_data();
@@ -81,19 +77,7 @@ private Q_SLOTS:
     void storesDatesReadersAccept();
     void jobTable();
     void passesOverJobs();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
-    QString dir;
 };
-
-void tst_CZipper::init()
-{
-    // The old folder goes first: made inside its temporary folder, the new one would be removed
-    // with it.
-    QVERIFY(CTestEnvironment::renew(environment));
-    dir = environment->root();
-}
 
 void tst_CZipper::packs_data()
 {
@@ -235,11 +219,9 @@ void tst_CZipper::sameArchiveForAnyWorkerCount()
         QCOMPARE(parallel.times.at(i), single.times.at(i));
         QCOMPARE(single.hashes.at(i), sha256(CTestTree::content(dir + "logs/" + name)));
     }
-    QString failure;
-    QVERIFY2(
-        shell(QString("7z t '%1' >/dev/null && bsdtar -xOf '%1' >/dev/null").arg(dir + "w1.zip"),
-              failure),
-        qPrintable(failure));
+    QCOMPARE(
+        shell(QString("7z t '%1' >/dev/null && bsdtar -xOf '%1' >/dev/null").arg(dir + "w1.zip")),
+        QString());
 }
 
 // Every reader extracts an entry of more than 4 GiB in an archive that also holds a non-ASCII
@@ -272,13 +254,12 @@ void tst_CZipper::largeEntryBesideNonAsciiName()
           QString("bsdtar -xOf '%1' | wc -c | grep -qx %3"),
           QString("bsdtar -xOf - < '%1' | wc -c | grep -qx %3"),
           QString("unzip -p '%1' | wc -c | grep -qx %3")}) {
-        QString failure;
-        QVERIFY2(shell(QString(check)
+        QCOMPARE(shell(QString(check)
                            .replace("%1", target)
                            .replace("%2", QString::number(size))
                            .replace("%3", QString::number(size + 5)),
-                       failure, -1),
-                 qPrintable(failure));
+                       -1),
+                 QString());
     }
 }
 
@@ -404,12 +385,10 @@ void tst_CZipper::packsAFullEntryCount()
     const CZipListing listing(dir + "full.zip");
     QVERIFY(listing.valid);
     QCOMPARE(listing.names.size(), count);
-    QString failure;
-    QVERIFY2(shell(QString("bsdtar -tf '%1' | wc -l | grep -qx %2 && 7z t '%1' >/dev/null")
+    QCOMPARE(shell(QString("bsdtar -tf '%1' | wc -l | grep -qx %2 && 7z t '%1' >/dev/null")
                        .arg(dir + "full.zip")
-                       .arg(count),
-                   failure),
-             qPrintable(failure));
+                       .arg(count)),
+             QString());
 }
 
 // Info-ZIP's unzip restores the stored modes: run as an ordinary user, it extracts every folder
@@ -430,12 +409,10 @@ void tst_CZipper::foldersExtractReadable()
         QVERIFY(QFile::setPermissions(target, QFile::Permissions(0x6644)));
         asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     }
-    QString failure;
-    QVERIFY2(shell(asUser + QString("sh -c 'unzip -q \"$0\" -d \"$1\" && "
+    QCOMPARE(shell(asUser + QString("sh -c 'unzip -q \"$0\" -d \"$1\" && "
                                     "find \"$1\" -type f -exec cat {} + >/dev/null' '%1' '%2'")
-                                .arg(target, out),
-                   failure),
-             qPrintable(failure));
+                                .arg(target, out)),
+             QString());
     QCOMPARE(CTestTree::describe(out), "a/;a/b/;a/b/deep.log=deep;private/@750;"
                                        "private/p.log=p@600;top.log=top@640");
 }
@@ -473,13 +450,10 @@ void tst_CZipper::storesDatesReadersAccept()
     const CZipListing listing(target);
     QVERIFY(listing.valid);
     QCOMPARE(listing.times, QStringList{stored});
-    QString failure;
-    QVERIFY2(shell(QString("bsdtar -tvf '%1' | grep -q ' a.log$'").arg(target), failure),
-             qPrintable(failure));
+    QCOMPARE(shell(QString("bsdtar -tvf '%1' | grep -q ' a.log$'").arg(target)), QString());
     // Info-ZIP's unzip restores the true time from the extended time stamp where it fits.
     if (!restored.isEmpty()) {
-        QVERIFY2(shell(QString("unzip -q '%1' -d '%2'").arg(target, dir + "out"), failure),
-                 qPrintable(failure));
+        QCOMPARE(shell(QString("unzip -q '%1' -d '%2'").arg(target, dir + "out")), QString());
         QCOMPARE(QFileInfo(dir + "out/a.log").lastModified().toString("yyyy-MM-dd hh:mm:ss"),
                  restored);
     }

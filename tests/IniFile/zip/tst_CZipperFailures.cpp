@@ -6,7 +6,6 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
-#include "common/CZipperRecords.h"
 #include "common/CZipperSpies.h"
 
 #include <QProcess>
@@ -19,29 +18,13 @@
 
 #include <unistd.h>
 
-namespace {
+using namespace ZipperRecords;
 
-using ZipperRecords::blockSize;
-using ZipperRecords::expect;
-
-// Counts the "aborting ..." records of zip, whatever QTest does with them.
-std::atomic<int> abortRecords;
-QtMessageHandler previousHandler = nullptr;
-
-void countAbortRecords(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    abortRecords += text.endsWith(" CZipper::zip ] aborting ...");
-    previousHandler(type, context, text);
-}
-
-} // namespace
-
-class tst_CZipperFailures : public QObject
+class tst_CZipperFailures : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void checkFailures_data();
     void checkFailures();
     void failsAfterStart_data();
@@ -60,19 +43,7 @@ private Q_SLOTS:
     void keepsGoingPastUnreadableFiles_data();
     void keepsGoingPastUnreadableFiles();
     void abortDuringLargeFile();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
-    QString dir;
 };
-
-void tst_CZipperFailures::init()
-{
-    // The old folder goes first: made inside its temporary folder, the new one would be removed
-    // with it.
-    QVERIFY(CTestEnvironment::renew(environment));
-    dir = environment->root();
-}
 
 void tst_CZipperFailures::checkFailures_data()
 {
@@ -172,22 +143,18 @@ void tst_CZipperFailures::leavesNothingOutSilently_data()
     QByteArray deep;
     for (int level = 0; level < 24; ++level)
         deep += QByteArray(180, char('a' + level)) + '/';
-    QTest::newRow("file name not UTF-8")
-        << QList<QByteArray>{"ok.log", "caf\xe9.log"} << QString() << QStringList()
-        << QList<QByteArray>{"caf\xe9.log", "ok.log"};
-    QTest::newRow("folder name not UTF-8")
-        << QList<QByteArray>{"bad\xff/inner.log", "bad\xff/Größe/", "ok/"} << QString()
-        << QStringList()
-        << QList<QByteArray>{"bad\xff/", "bad\xff/Größe/", "bad\xff/inner.log", "ok/"};
-    QTest::newRow("path longer than the system opens")
-        << QList<QByteArray>{"ok.log", deep + "deep.log"} << QString()
-        << QStringList{"skipping %R" + QString::fromLatin1(deep) +
-                       "deep.log , path longer than 4095 bytes"}
-        << QList<QByteArray>{"ok.log"};
-    QTest::newRow("unreadable folder")
-        << QList<QByteArray>{"ok.log", "locked/inner.log"} << QString("locked")
-        << QStringList{"skipping %Rlocked , cannot read folder: Permission denied"}
-        << QList<QByteArray>{"locked/", "ok.log"};
+    const auto row = [](const char* tag, const QList<QByteArray>& paths, const char* locked,
+                        const QStringList& warnings, const QList<QByteArray>& names) {
+        QTest::newRow(tag) << paths << QString(locked) << warnings << names;
+    };
+    row("file name not UTF-8", {"ok.log", "caf\xe9.log"}, nullptr, {}, {"caf\xe9.log", "ok.log"});
+    row("folder name not UTF-8", {"bad\xff/inner.log", "bad\xff/Größe/", "ok/"}, nullptr, {},
+        {"bad\xff/", "bad\xff/Größe/", "bad\xff/inner.log", "ok/"});
+    row("path longer than the system opens", {"ok.log", deep + "deep.log"}, nullptr,
+        {"skipping %R" + QString::fromLatin1(deep) + "deep.log , path longer than 4095 bytes"},
+        {"ok.log"});
+    row("unreadable folder", {"ok.log", "locked/inner.log"}, "locked",
+        {"skipping %Rlocked , cannot read folder: Permission denied"}, {"locked/", "ok.log"});
 }
 
 // What cannot be packed is named in a warning; names that are not UTF-8 are packed as they
@@ -257,8 +224,7 @@ void tst_CZipperFailures::failsOnFullDisk()
     QFETCH(qint64, free);
     QFETCH(bool, append);
     QFETCH(bool, masked);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString disk = environment->makeDir("disk");
     if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=1m", "sy-full", disk}))
         QSKIP("tmpfs cannot be mounted here");
@@ -342,8 +308,7 @@ void tst_CZipperFailures::checkReadsTheStorage_data()
 void tst_CZipperFailures::checkReadsTheStorage()
 {
     QFETCH(bool, fuse);
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString disk = environment->makeDir("disk");
     const QString image = dir + "disk.img";
     const QString logs = environment->makeDir("logs");
@@ -352,9 +317,7 @@ void tst_CZipperFailures::checkReadsTheStorage()
         if (!CFaultInjection::mountCorrupting(environment->makeDir("store"), disk, 100000))
             QSKIP("no /dev/fuse or no bindfs here");
     } else {
-        QFile imageFile(image);
-        QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.resize(32 << 20));
-        imageFile.close();
+        QVERIFY(CTestTree::write(image, {}) && QFile::resize(image, 32 << 20));
         if (QProcess::execute("mkfs.ext4", {"-q", "-F", image}) != 0 ||
             !CTestChild::mount({"-o", "loop", image, disk}))
             QSKIP("no loop-mounted ext4 here");
@@ -545,15 +508,13 @@ void tst_CZipperFailures::abortDuringLargeFile()
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
-        abortRecords = 0;
-        previousHandler = qInstallMessageHandler(&countAbortRecords);
+        const CRecordCounter aborts(" CZipper::zip \\] aborting \\.\\.\\.$");
         expect(QtCriticalMsg, "aborting ...");
         const bool result = zipper.zip(source, target, false);
-        qInstallMessageHandler(previousHandler);
         done = true;
         aborter.join();
         QVERIFY(result);
-        QCOMPARE(abortRecords, 1);
+        QCOMPARE(aborts.count(), 1);
         QVERIFY(!zipper.isAborted());
         QCOMPARE(spies.error.size(), 0);
         QCOMPARE(spies.finished.size(), 1);

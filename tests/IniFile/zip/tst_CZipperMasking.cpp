@@ -5,7 +5,7 @@
 #include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "common/CZipListing.h"
-#include "common/CZipperRecords.h"
+#include "common/CZipperSpies.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -14,36 +14,18 @@
 
 #include <unistd.h>
 
-namespace {
+using namespace ZipperRecords;
 
-using ZipperRecords::blockSize;
-using ZipperRecords::expect;
-
-} // namespace
-
-class tst_CZipperMasking : public QObject
+class tst_CZipperMasking : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void masksCredentials();
     void masksAcrossCutsOfLongLines_data();
     void masksAcrossCutsOfLongLines();
     void masksAnEntryOpenedWithZip64Sizes();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
-    QString dir;
 };
-
-void tst_CZipperMasking::init()
-{
-    // The old folder goes first: made inside its temporary folder, the new one would be removed
-    // with it.
-    QVERIFY(CTestEnvironment::renew(environment));
-    dir = environment->root();
-}
 
 // Credentials are masked in the packed text, also where a value or a key block crosses a
 // block boundary, the same for any number of workers; the files stay as they were, a binary

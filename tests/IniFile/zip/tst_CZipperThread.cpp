@@ -13,7 +13,7 @@
 #include <QTest>
 
 // The zipper threads host a zipper, or the log rotation, on a thread of their own.
-class tst_CZipperThread : public QObject
+class tst_CZipperThread : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -21,23 +21,20 @@ private Q_SLOTS:
     void hostsZipper();
     void logsZipperThreadRotates();
     void logsZipperThreadWithoutSenderDoesNothing();
-
-private:
-    CTestEnvironment environment;
 };
 
 // Both zipper threads run the zipper's jobs on their event loop and hand it back when they end.
 void tst_CZipperThread::hostsZipper()
 {
     for (const QString name : {"CZipperThread", "CZipWorkerThread"}) {
-        environment.writeFile(name + "/a.log", "a");
-        const QString target = environment.root() + name + ".zip";
+        environment->writeFile(name + "/a.log", "a");
+        const QString target = dir + name + ".zip";
         CZipper zipper;
         const std::unique_ptr<CBasicThread> thread =
             name == "CZipWorkerThread" ? std::unique_ptr<CBasicThread>(new CZipWorkerThread)
                                        : std::make_unique<CZipperThread>();
         QCOMPARE(thread->description(), name + "::" + name);
-        QVERIFY(zipper.addZipJob(environment.root() + name, target));
+        QVERIFY(zipper.addZipJob(dir + name, target));
         QThread* zippingThread = nullptr;
         QSemaphore finished;
         connect(
@@ -59,9 +56,9 @@ void tst_CZipperThread::hostsZipper()
 
 void tst_CZipperThread::logsZipperThreadRotates()
 {
-    const QString oldLogs = environment.makeDir("logs_old");
-    environment.writeFile("logs_old/Syncarium_2026-12-04.log", "yesterday\n");
-    const QString archive = environment.makeDir("archives") + "logs_2026-12-05_08.00.00.zip";
+    const QString oldLogs = environment->makeDir("logs_old");
+    environment->writeFile("logs_old/Syncarium_2026-12-04.log", "yesterday\n");
+    const QString archive = environment->makeDir("archives") + "logs_2026-12-05_08.00.00.zip";
     CLogFilesSender sender;
     sender.setOldLogsPaths(oldLogs, archive);
     sender.setArchiveNamePrefix("logs_");

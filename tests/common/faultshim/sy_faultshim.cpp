@@ -66,21 +66,6 @@ std::atomic<long> counted{0};
 std::atomic<bool> triggered{false};
 bool configured = false;
 
-int errorNamed(const char* text)
-{
-    static const struct
-    {
-        const char* name;
-        int value;
-    } names[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EINVAL", EINVAL}, {"EXDEV", EXDEV},
-                 {"EPERM", EPERM},   {"EACCES", EACCES}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS},
-                 {"ENOENT", ENOENT}, {"EEXIST", EEXIST}, {"EBUSY", EBUSY},   {"EINTR", EINTR}};
-    for (const auto& entry : names)
-        if (std::strcmp(text, entry.name) == 0)
-            return entry.value;
-    return std::atoi(text);
-}
-
 unsigned familiesNamed(const char* text)
 {
     static const struct
@@ -114,7 +99,7 @@ __attribute__((constructor)) void configure()
     if (const char* value = std::getenv("SY_FAULT_AT"))
         settings.at = std::atol(value);
     if (const char* value = std::getenv("SY_FAULT_ERRNO"))
-        settings.error = errorNamed(value);
+        settings.error = std::atoi(value);
     settings.sticky = std::getenv("SY_FAULT_STICKY") != nullptr;
     settings.kill = std::getenv("SY_FAULT_KILL") != nullptr;
     settings.noRenameFlags = std::getenv("SY_FAULT_NO_RENAME_FLAGS") != nullptr;
@@ -143,6 +128,23 @@ bool below(const char* path)
            std::strncmp(path, settings.prefix, settings.prefixLength) == 0;
 }
 
+// The path descriptor fd is open on, into target; false when there is none.
+bool openOn(int fd, char (&target)[PATH_MAX])
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = fd < 0 ? -1 : readlink(link, target, sizeof target - 1);
+    if (length >= 0)
+        target[length] = '\0';
+    return length >= 0;
+}
+
+bool descriptorBelow(int fd)
+{
+    char target[PATH_MAX];
+    return openOn(fd, target) && below(target);
+}
+
 // Relative paths are resolved against the folder descriptor (or the working directory), as
 // the kernel would, so that openat and renameat below the prefix count too.
 bool pathBelow(int folder, const char* path)
@@ -152,34 +154,11 @@ bool pathBelow(int folder, const char* path)
     if (path[0] == '/')
         return below(path);
     char base[PATH_MAX];
-    if (folder == AT_FDCWD) {
-        if (!getcwd(base, sizeof base))
-            return false;
-    } else {
-        char link[64];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
-        const ssize_t length = readlink(link, base, sizeof base - 1);
-        if (length < 0)
-            return false;
-        base[length] = '\0';
-    }
+    if (folder == AT_FDCWD ? !getcwd(base, sizeof base) : !openOn(folder, base))
+        return false;
     char joined[PATH_MAX * 2];
     std::snprintf(joined, sizeof joined, "%s/%s", base, path);
     return below(joined);
-}
-
-bool descriptorBelow(int fd)
-{
-    if (fd < 0)
-        return false;
-    char link[64];
-    char target[PATH_MAX];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = readlink(link, target, sizeof target - 1);
-    if (length < 0)
-        return false;
-    target[length] = '\0';
-    return below(target);
 }
 
 // True when this call is to fail; kills the process instead where asked.
@@ -204,11 +183,12 @@ T next(const char* name)
     return reinterpret_cast<T>(dlsym(RTLD_NEXT, name));
 }
 
-#define SY_FAIL_WITH(value)                                                                        \
-    do {                                                                                           \
-        errno = settings.error;                                                                    \
-        return value;                                                                              \
-    } while (0)
+// Sets errno to error, the plan's unless given, and answers -1, as a failing call does.
+int refuse(int error = settings.error)
+{
+    errno = error;
+    return -1;
+}
 
 // Writes count bytes at offset with the bit to flip flipped, when they cover it.
 template<typename Write>
@@ -247,211 +227,82 @@ __attribute__((visibility("default"))) long syFaultCount()
     return counted.load();
 }
 
-__attribute__((visibility("default"))) int open(const char* path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const int mode = openFlagsMode(flags, arguments);
-    va_end(arguments);
-    if (strikes(Open, pathBelow(AT_FDCWD, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(const char*, int, ...)>("open");
-    return real(path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int open64(const char* path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const int mode = openFlagsMode(flags, arguments);
-    va_end(arguments);
-    if (strikes(Open, pathBelow(AT_FDCWD, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(const char*, int, ...)>("open64");
-    return real(path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat(int folder, const char* path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const int mode = openFlagsMode(flags, arguments);
-    va_end(arguments);
-    if (strikes(Open, pathBelow(folder, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, const char*, int, ...)>("openat");
-    return real(folder, path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat64(int folder, const char* path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const int mode = openFlagsMode(flags, arguments);
-    va_end(arguments);
-    if (strikes(Open, pathBelow(folder, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, const char*, int, ...)>("openat64");
-    return real(folder, path, flags, mode);
-}
-
-__attribute__((visibility("default"))) ssize_t read(int fd, void* buffer, size_t count)
-{
-    if (strikes(Read, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, void*, size_t)>("read");
-    return real(fd, buffer, count);
-}
-
-__attribute__((visibility("default"))) ssize_t pread64(int fd, void* buffer, size_t count,
-                                                       off_t offset)
-{
-    if (strikes(Read, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread64");
-    return real(fd, buffer, count, offset);
-}
-
-__attribute__((visibility("default"))) ssize_t pread(int fd, void* buffer, size_t count,
-                                                     off_t offset)
-{
-    if (strikes(Read, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
-    return real(fd, buffer, count, offset);
-}
-
-__attribute__((visibility("default"))) ssize_t write(int fd, const void* buffer, size_t count)
-{
-    if (strikes(Write, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
-    return real(fd, buffer, count);
-}
-
-__attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void* buffer, size_t count,
-                                                        off_t offset)
-{
-    if (strikes(Write, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
-    return flipping(fd, buffer, count, offset,
-                    [&](const void* data) { return real(fd, data, count, offset); });
-}
-
-__attribute__((visibility("default"))) ssize_t pwrite(int fd, const void* buffer, size_t count,
-                                                      off_t offset)
-{
-    if (strikes(Write, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-    return flipping(fd, buffer, count, offset,
-                    [&](const void* data) { return real(fd, data, count, offset); });
-}
-
-__attribute__((visibility("default"))) ssize_t writev(int fd, const struct iovec* parts, int count)
-{
-    if (strikes(Write, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<ssize_t (*)(int, const struct iovec*, int)>("writev");
-    return real(fd, parts, count);
-}
-
-__attribute__((visibility("default"))) int rename(const char* from, const char* to)
-{
-    if (strikes(Rename, pathBelow(AT_FDCWD, from) || pathBelow(AT_FDCWD, to)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(const char*, const char*)>("rename");
-    return real(from, to);
-}
-
-__attribute__((visibility("default"))) int renameat(int fromFolder, const char* from, int toFolder,
-                                                    const char* to)
-{
-    if (strikes(Rename, pathBelow(fromFolder, from) || pathBelow(toFolder, to)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
-    return real(fromFolder, from, toFolder, to);
-}
-
-__attribute__((visibility("default"))) int renameat2(int fromFolder, const char* from, int toFolder,
-                                                     const char* to, unsigned int flags)
-{
-    if (strikes(Rename, pathBelow(fromFolder, from) || pathBelow(toFolder, to)))
-        SY_FAIL_WITH(-1);
-    // The kernel interface of NFS, CIFS and FUSE file systems knows no rename flags.
-    if (settings.noRenameFlags && flags != 0) {
-        errno = EINVAL;
-        return -1;
+// An interposer of name: the call fails when it is one of family on a path below the prefix
+// (concerned) and strikes; otherwise call, the real function's call, "real", answers.
+#define SY_INTERPOSE(result, name, parameters, family, concerned, call)                            \
+    __attribute__((visibility("default"))) result name parameters                                  \
+    {                                                                                              \
+        if (strikes(family, concerned))                                                            \
+            return refuse();                                                                       \
+        static auto real = next<result(*) parameters>(#name);                                      \
+        return call;                                                                               \
     }
-    static auto real = next<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
-    return real(fromFolder, from, toFolder, to, flags);
-}
 
-__attribute__((visibility("default"))) int link(const char* from, const char* to)
-{
-    if (strikes(Link, pathBelow(AT_FDCWD, from) || pathBelow(AT_FDCWD, to)))
-        SY_FAIL_WITH(-1);
-    if (settings.noLinks) {
-        errno = EPERM;
-        return -1;
+// The open calls pass a mode on only where they create.
+#define SY_INTERPOSE_OPEN(name, parameters, folder, call)                                          \
+    __attribute__((visibility("default"))) int name parameters                                     \
+    {                                                                                              \
+        va_list arguments;                                                                         \
+        va_start(arguments, flags);                                                                \
+        const int mode = openFlagsMode(flags, arguments);                                          \
+        va_end(arguments);                                                                         \
+        if (strikes(Open, pathBelow(folder, path)))                                                \
+            return refuse();                                                                       \
+        static auto real = next<int(*) parameters>(#name);                                         \
+        return call;                                                                               \
     }
-    static auto real = next<int (*)(const char*, const char*)>("link");
-    return real(from, to);
-}
 
-__attribute__((visibility("default"))) int linkat(int fromFolder, const char* from, int toFolder,
-                                                  const char* to, int flags)
-{
-    if (strikes(Link, pathBelow(fromFolder, from) || pathBelow(toFolder, to)))
-        SY_FAIL_WITH(-1);
-    if (settings.noLinks) {
-        errno = EPERM;
-        return -1;
-    }
-    static auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
-    return real(fromFolder, from, toFolder, to, flags);
-}
+SY_INTERPOSE_OPEN(open, (const char* path, int flags, ...), AT_FDCWD, real(path, flags, mode))
+SY_INTERPOSE_OPEN(open64, (const char* path, int flags, ...), AT_FDCWD, real(path, flags, mode))
+SY_INTERPOSE_OPEN(openat, (int folder, const char* path, int flags, ...), folder,
+                  real(folder, path, flags, mode))
+SY_INTERPOSE_OPEN(openat64, (int folder, const char* path, int flags, ...), folder,
+                  real(folder, path, flags, mode))
 
-__attribute__((visibility("default"))) int unlink(const char* path)
-{
-    if (strikes(Unlink, pathBelow(AT_FDCWD, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(const char*)>("unlink");
-    return real(path);
-}
+SY_INTERPOSE(ssize_t, read, (int fd, void* buffer, size_t count), Read, descriptorBelow(fd),
+             real(fd, buffer, count))
+SY_INTERPOSE(ssize_t, pread64, (int fd, void* buffer, size_t count, off_t offset), Read,
+             descriptorBelow(fd), real(fd, buffer, count, offset))
+SY_INTERPOSE(ssize_t, pread, (int fd, void* buffer, size_t count, off_t offset), Read,
+             descriptorBelow(fd), real(fd, buffer, count, offset))
+SY_INTERPOSE(ssize_t, write, (int fd, const void* buffer, size_t count), Write, descriptorBelow(fd),
+             real(fd, buffer, count))
+SY_INTERPOSE(ssize_t, pwrite64, (int fd, const void* buffer, size_t count, off_t offset), Write,
+             descriptorBelow(fd), flipping(fd, buffer, count, offset, [&](const void* data) {
+                 return real(fd, data, count, offset);
+             }))
+SY_INTERPOSE(ssize_t, pwrite, (int fd, const void* buffer, size_t count, off_t offset), Write,
+             descriptorBelow(fd), flipping(fd, buffer, count, offset, [&](const void* data) {
+                 return real(fd, data, count, offset);
+             }))
+SY_INTERPOSE(ssize_t, writev, (int fd, const struct iovec* parts, int count), Write,
+             descriptorBelow(fd), real(fd, parts, count))
 
-__attribute__((visibility("default"))) int unlinkat(int folder, const char* path, int flags)
-{
-    if (strikes(Unlink, pathBelow(folder, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, const char*, int)>("unlinkat");
-    return real(folder, path, flags);
-}
+SY_INTERPOSE(int, rename, (const char* from, const char* to), Rename,
+             pathBelow(AT_FDCWD, from) || pathBelow(AT_FDCWD, to), real(from, to))
+SY_INTERPOSE(int, renameat, (int fromFolder, const char* from, int toFolder, const char* to),
+             Rename, pathBelow(fromFolder, from) || pathBelow(toFolder, to),
+             real(fromFolder, from, toFolder, to))
+// The kernel interface of NFS, CIFS and FUSE file systems knows no rename flags.
+SY_INTERPOSE(int, renameat2,
+             (int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags),
+             Rename, pathBelow(fromFolder, from) || pathBelow(toFolder, to),
+             (settings.noRenameFlags && flags != 0) ? refuse(EINVAL)
+                                                    : real(fromFolder, from, toFolder, to, flags))
+SY_INTERPOSE(int, link, (const char* from, const char* to), Link,
+             pathBelow(AT_FDCWD, from) || pathBelow(AT_FDCWD, to),
+             settings.noLinks ? refuse(EPERM) : real(from, to))
+SY_INTERPOSE(int, linkat,
+             (int fromFolder, const char* from, int toFolder, const char* to, int flags), Link,
+             pathBelow(fromFolder, from) || pathBelow(toFolder, to),
+             settings.noLinks ? refuse(EPERM) : real(fromFolder, from, toFolder, to, flags))
+SY_INTERPOSE(int, unlink, (const char* path), Unlink, pathBelow(AT_FDCWD, path), real(path))
+SY_INTERPOSE(int, unlinkat, (int folder, const char* path, int flags), Unlink,
+             pathBelow(folder, path), real(folder, path, flags))
+SY_INTERPOSE(int, rmdir, (const char* path), Unlink, pathBelow(AT_FDCWD, path), real(path))
 
-__attribute__((visibility("default"))) int rmdir(const char* path)
-{
-    if (strikes(Unlink, pathBelow(AT_FDCWD, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(const char*)>("rmdir");
-    return real(path);
-}
-
-__attribute__((visibility("default"))) int fsync(int fd)
-{
-    if (strikes(Fsync, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int)>("fsync");
-    return real(fd);
-}
-
-__attribute__((visibility("default"))) int fdatasync(int fd)
-{
-    if (strikes(Fsync, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int)>("fdatasync");
-    return real(fd);
-}
+SY_INTERPOSE(int, fsync, (int fd), Fsync, descriptorBelow(fd), real(fd))
+SY_INTERPOSE(int, fdatasync, (int fd), Fsync, descriptorBelow(fd), real(fd))
 
 // A failed close still frees the descriptor, as Linux's does.
 __attribute__((visibility("default"))) int close(int fd)
@@ -459,52 +310,23 @@ __attribute__((visibility("default"))) int close(int fd)
     static auto real = next<int (*)(int)>("close");
     if (strikes(Close, descriptorBelow(fd))) {
         real(fd);
-        SY_FAIL_WITH(-1);
+        return refuse();
     }
     return real(fd);
 }
 
-__attribute__((visibility("default"))) ssize_t copy_file_range(int from, off64_t* fromOffset,
-                                                               int to, off64_t* toOffset,
-                                                               size_t length, unsigned int flags)
-{
-    if (strikes(CopyRange, descriptorBelow(from) || descriptorBelow(to)))
-        SY_FAIL_WITH(-1);
-    static auto real =
-        next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned int)>("copy_file_range");
-    return real(from, fromOffset, to, toOffset, length, flags);
-}
-
-__attribute__((visibility("default"))) int mkdir(const char* path, mode_t mode)
-{
-    if (strikes(Mkdir, pathBelow(AT_FDCWD, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(const char*, mode_t)>("mkdir");
-    return real(path, mode);
-}
-
-__attribute__((visibility("default"))) int mkdirat(int folder, const char* path, mode_t mode)
-{
-    if (strikes(Mkdir, pathBelow(folder, path)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, const char*, mode_t)>("mkdirat");
-    return real(folder, path, mode);
-}
-
-__attribute__((visibility("default"))) int ftruncate64(int fd, off_t length)
-{
-    if (strikes(Truncate, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, off_t)>("ftruncate64");
-    return real(fd, length);
-}
-
-__attribute__((visibility("default"))) int ftruncate(int fd, off_t length)
-{
-    if (strikes(Truncate, descriptorBelow(fd)))
-        SY_FAIL_WITH(-1);
-    static auto real = next<int (*)(int, off_t)>("ftruncate");
-    return real(fd, length);
-}
+SY_INTERPOSE(ssize_t, copy_file_range,
+             (int from, off64_t* fromOffset, int to, off64_t* toOffset, size_t length,
+              unsigned int flags),
+             CopyRange, descriptorBelow(from) || descriptorBelow(to),
+             real(from, fromOffset, to, toOffset, length, flags))
+SY_INTERPOSE(int, mkdir, (const char* path, mode_t mode), Mkdir, pathBelow(AT_FDCWD, path),
+             real(path, mode))
+SY_INTERPOSE(int, mkdirat, (int folder, const char* path, mode_t mode), Mkdir,
+             pathBelow(folder, path), real(folder, path, mode))
+SY_INTERPOSE(int, ftruncate64, (int fd, off_t length), Truncate, descriptorBelow(fd),
+             real(fd, length))
+SY_INTERPOSE(int, ftruncate, (int fd, off_t length), Truncate, descriptorBelow(fd),
+             real(fd, length))
 
 } // extern "C"

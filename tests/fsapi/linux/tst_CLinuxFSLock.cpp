@@ -2,12 +2,11 @@
 
 #include "common/CExpect.h"
 #include "common/CLockHolder.h"
+#include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "fsapi/CFSLock.h"
 #include "fsapi/FileSystemExceptions.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <clocale>
@@ -60,7 +59,7 @@ Thrower thrower()
 
 Q_DECLARE_METATYPE(Thrower)
 
-class tst_CLinuxFSLock : public QObject
+class tst_CLinuxFSLock : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -81,10 +80,8 @@ private Q_SLOTS:
     void exceptionCauseAndCloneKeepTheirClass();
 
 private:
-    QString file() const { return dir->filePath("f ü.txt"); }
-    QString folder() const { return dir->filePath("d ü"); }
-
-    std::unique_ptr<QTemporaryDir> dir;
+    QString file() const { return dir + "f ü.txt"; }
+    QString folder() const { return dir + "d ü"; }
 };
 
 void tst_CLinuxFSLock::initTestCase()
@@ -95,9 +92,8 @@ void tst_CLinuxFSLock::initTestCase()
 
 void tst_CLinuxFSLock::init()
 {
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    QVERIFY(CTestTree::make(dir->path() + u'/', "f ü.txt=content;d ü/"));
+    CEnvironmentTest::init();
+    QVERIFY(CTestTree::make(dir, "f ü.txt=content;d ü/"));
 }
 
 // What another process may still open while this kind of lock is held.
@@ -172,13 +168,8 @@ void tst_CLinuxFSLock::lockRequests()
 void tst_CLinuxFSLock::refusedRequests()
 {
     // The system's limits in bytes: 4,095 for a path, 255 for a name ("日" is three bytes).
-    const QString base = dir->path() + u'/';
-    const QString folder = base + QString(85, QChar(0x65e5)) + u'/';
-    QString accepted = folder;
-    while (accepted.toUtf8().size() + 255 < 4095)
-        accepted += QString(254, u'd') + u'/';
-    QVERIFY(QDir().mkpath(accepted));
-    accepted += QString(4095 - accepted.toUtf8().size(), u'a');
+    const QString folder = dir + QString(85, QChar(0x65e5)) + u'/';
+    const QString accepted = CTestTree::ofBytes(folder, 4095, QStringLiteral("d"));
     QVERIFY(CTestTree::write(accepted, "x"));
     L lock;
     QVERIFY(lock.getWriteLock(accepted));
@@ -200,7 +191,7 @@ void tst_CLinuxFSLock::refusedRequests()
                                                    {"f ü.txt/f.txt", ENOTDIR}};
     for (const auto& [relative, error] : missing) {
         expectRecord(QtCriticalMsg, "checkSuccess", errorText(error));
-        QVERIFY(!lock.getExclusiveLock(dir->filePath(relative)));
+        QVERIFY(!lock.getExclusiveLock(dir + relative));
     }
     QVERIFY(!lock.isLocked());
     QCOMPARE(lock.getHandle(), -1);
@@ -209,7 +200,7 @@ void tst_CLinuxFSLock::refusedRequests()
 
 void tst_CLinuxFSLock::otherErrorsThrow()
 {
-    const QString loop = dir->filePath("loop");
+    const QString loop = dir + "loop";
     QVERIFY(QFile::link(loop, loop));
     L lock;
     QCOMPARE(CExpect::outcome([&] { return lock.getWriteLock(loop); }),

@@ -1,27 +1,19 @@
 #include "fsapi/linux/CLinuxFSOperations.h"
 
 #include "common/CExpect.h"
-#include "common/CFaultInjection.h"
+#include "common/CFaultyFSOperations.h"
 #include "common/CLockHolder.h"
-#include "common/CTestChild.h"
-#include "common/CTestEnvironment.h"
 #include "common/CTestTree.h"
 #include "fsapi/CFSOperations.h"
 #include "fsapi/CRetryCounter.h"
 #include "fsapi/FSAttributes.h"
-#include "fsapi/FileSystemExceptions.h"
 #include "fsapi/linux/CLinuxFSLock.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
 
 #include <functional>
@@ -30,97 +22,13 @@
 #include <type_traits>
 #include <utility>
 
-#include <csignal>
-
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // Testing the retry counter as a condition must not turn into arithmetic.
 static_assert(!std::is_convertible_v<CRetryCounter, int>);
 
 namespace {
-
-enum class Fault
-{
-    ReturnFalse,
-    Throw
-};
-
-// Faults on request: a call keyed "operation path" ("moveFile src -> dest", "%R" the root)
-// answers false or throws; a full disk fails every copy after its first chunk.
-class CFaultyFSOperations : public CLinuxFSOperations
-{
-public:
-    QString root;
-    bool diskFull = false;
-    // The process dies after the first chunk of a copy, as if killed.
-    bool crashMidCopy = false;
-    bool noUnnamedFiles = false;
-
-    CFaultyFSOperations& failing(const QString& call, Fault fault = Fault::ReturnFalse)
-    {
-        faults.insert(QString(call).replace(QStringLiteral("%R"), root), fault);
-        return *this;
-    }
-    bool deleteFile(const QString& path, bool force) override
-    {
-        return !inject("deleteFile " + path) && CLinuxFSOperations::deleteFile(path, force);
-    }
-    bool deleteDirectory(const QString& path, bool force) override
-    {
-        return !inject("deleteDirectory " + path) &&
-               CLinuxFSOperations::deleteDirectory(path, force);
-    }
-    bool moveFile(const QString& src, const QString& dest, bool force, bool overwrite) override
-    {
-        return !inject("moveFile " + src + " -> " + dest) &&
-               CLinuxFSOperations::moveFile(src, dest, force, overwrite);
-    }
-    bool setAttributes(const QString& path, quint32 attributes) override
-    {
-        return !inject("setAttributes " + path) &&
-               CLinuxFSOperations::setAttributes(path, attributes);
-    }
-    bool setTimeStamps(const QString& path, const QDateTime& creation, const QDateTime& lastAccess,
-                       const QDateTime& lastWrite, bool isDirectory) override
-    {
-        return !inject("setTimeStamps " + path) &&
-               CLinuxFSOperations::setTimeStamps(path, creation, lastAccess, lastWrite,
-                                                 isDirectory);
-    }
-
-protected:
-    qint64 copyChunk(int from, int to, qint64 length) override
-    {
-        if (crashMidCopy && ::lseek(to, 0, SEEK_CUR) > 0)
-            ::raise(SIGKILL);
-        if (diskFull && ::lseek(to, 0, SEEK_CUR) > 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return CLinuxFSOperations::copyChunk(from, to, diskFull || crashMidCopy ? 4096 : length);
-    }
-    int openTemporary(const QByteArray& folder) override
-    {
-        if (!noUnnamedFiles)
-            return CLinuxFSOperations::openTemporary(folder);
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-
-private:
-    bool inject(const QString& call)
-    {
-        SY_FUNCTION("CFaultyFSOperations::inject");
-        const auto found = faults.constFind(call);
-        if (found != faults.constEnd() && *found == Fault::Throw)
-            SY_THROW(Exceptions::FileSystemException, QStringLiteral("injected fault"));
-        return found != faults.constEnd();
-    }
-
-    QHash<QString, Fault> faults;
-};
 
 using Ops = CFaultyFSOperations;
 using Path = std::function<QString(const QString&)>;
@@ -129,109 +37,23 @@ using Call = std::function<bool(Ops&, const Path&)>;
 #define OP(expression) [](Ops& o, const Path& p) -> bool { return expression; }
 
 const QDateTime none;
-
-QString sys(int error, const char* exceptionClass = "FileSystemException")
-{
-    return QString::fromLatin1(exceptionClass) + " | " + CLinuxFSLock::getSystemErrorMsg(error) +
-           " - system error code: " + QString::number(error);
-}
-
-// A record of a CLinuxFSOperations function, from whichever of the class's files holds it.
-void expectRecord(QtMsgType type, const QString& function, const QString& pattern)
-{
-    CExpect::recordMatchingFile(type, QStringLiteral("CLinuxFSOperations(_\\w+)?\\.cpp"),
-                                "CLinuxFSOperations::" + function, pattern);
-}
+const QDateTime fine = CFSOperationsTest::utc(2020, 1, 1);
 
 // Root is not refused by permission bits.
 const bool asRoot = ::geteuid() == 0;
-
-QDateTime modified(const QString& path)
-{
-    return QFileInfo(path).lastModified().toUTC();
-}
-
-QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-              int ms = 0)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms), Qt::UTC);
-}
-
-const QDateTime fine = utc(2020, 1, 1);
-
-// base followed by folders of fill up to exactly bytes bytes in UTF-8, every name within the
-// system's 255; the last name is padded with "a" to land on the byte.
-QString deepPath(const QString& base, qsizetype bytes, const QString& fill)
-{
-    const qsizetype unit = fill.toUtf8().size();
-    QString path = base;
-    qsizetype size = path.toUtf8().size();
-    while (bytes - size > 251) {
-        path += fill.repeated(200 / unit) + u'/';
-        size += 200 / unit * unit + 1;
-    }
-    const qsizetype units = (bytes - size) / unit;
-    return path + fill.repeated(units) + QString(bytes - size - units * unit, u'a');
-}
-void expectExchangeRecord(const QString& pattern)
-{
-    CExpect::recordMatching(QtCriticalMsg, QStringLiteral("CFSOperations.cpp"),
-                            QStringLiteral("CFSOperations::internalSafeExchangeFile"), pattern);
-}
-
-// The tree the fault cases start from, and the operation a case strikes on it below d.
-const char faultTree[] = "in/;in/x=new version;out/;space/;space/file=old version";
-
-bool runOperation(CLinuxFSOperations& o, const QString& operation, const QString& d)
-{
-    const QString file = d + "space/file";
-    try {
-        if (operation == "copyFile")
-            return o.copyFile(file, d + "space/copy", false, false, false);
-        if (operation == "safeCopyFile")
-            return o.safeCopyFile(file, d + "space/copy", d + "space/~c", false, false, false);
-        if (operation == "safeMoveFile")
-            return o.safeMoveFile(file, d + "space/moved", d + "space/~m", false, false);
-        if (operation == "safeDeleteFile")
-            return o.safeDeleteFile(file, d + "space/~d", false);
-        if (operation == "safeRenameFile")
-            return o.safeRenameFile(file, d + "space/renamed", d + "space/~r", false);
-        if (operation == "safeMoveDirectory")
-            return o.safeMoveDirectory(d + "in", d + "out/in", d + "out/~in", false);
-        if (operation == "safeRenameDirectory")
-            return o.safeRenameDirectory(d + "in", d + "renamed", d + "~in");
-        if (operation == "safeDeleteDirectory")
-            return o.safeDeleteDirectory(d + "in", d + "~in", false);
-        if (operation == "safeCleanDirectory")
-            return o.safeCleanDirectory(d + "in", d + "~in", false);
-        if (operation == "safeCreateDirectory")
-            return o.safeCreateDirectory(d + "space/new", d + "space/~n", QDateTime(), QDateTime(),
-                                         QDateTime(), 0, false);
-        if (operation == "safeSetTimeStamps")
-            return o.safeSetTimeStamps(file, d + "space/~t", QDateTime(),
-                                       QDateTime::fromSecsSinceEpoch(1000000000),
-                                       QDateTime::fromSecsSinceEpoch(1000000000), false);
-        return CFSOperations().safeExchangeFile(d + "in", d + "out", d + "space", "x", "file",
-                                                QDateTime(), QDateTime());
-    } catch (const Exceptions::FileSystemException&) {
-        return false;
-    }
-}
 
 // Neither null (which leaves a stamp alone) nor valid.
 const QDateTime invalidTime(QDate(), QTime(1, 0));
 
 } // namespace
 
-class tst_CLinuxFSOperations : public QObject
+// The plain operations, the checks of their arguments and the system's limits, and what a
+// lock another process holds does to them.
+class tst_CLinuxFSOperations : public CFSOperationsTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void argumentChecks_data();
     void argumentChecks();
     void lengthLimits_data();
@@ -239,50 +61,11 @@ private Q_SLOTS:
     void lockProbes();
     void operations_data();
     void operations();
-    void copyDirectory();
-    void copyAfterACrash_data();
-    void copyAfterACrash();
-    void moveFileAcrossFileSystems();
-    void withoutRenameFlags_data();
-    void withoutRenameFlags();
     void timeStamps();
     void attributesIdentityAndLinks();
     void frontClass();
-    void exchange_data();
-    void exchange();
-    void exchangeRollsBack();
-    void exchangesSideBySide();
-    void failingCalls_data();
-    void failingCalls();
-    void killedSafeOperations_data();
-    void killedSafeOperations();
     void retryCounter();
-
-private:
-    QString path(const QString& relative) const { return root + relative; }
-
-    std::unique_ptr<CTestEnvironment> environment;
-    QString root;
-    CLinuxFSOperations ops;
 };
-
-void tst_CLinuxFSOperations::initTestCase()
-{
-    // Modes of new objects are compared in the trees.
-    ::umask(022);
-}
-
-void tst_CLinuxFSOperations::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-    root = environment->makeDir(QStringLiteral("files"));
-}
-
-void tst_CLinuxFSOperations::cleanup()
-{
-    CTestTree::unlock(root);
-    environment.reset();
-}
 
 void tst_CLinuxFSOperations::argumentChecks_data()
 {
@@ -316,7 +99,7 @@ void tst_CLinuxFSOperations::argumentChecks()
     const QString tree = QStringLiteral("important=keep;src=data");
     QVERIFY(CTestTree::make(root, tree));
     CFaultyFSOperations faulty;
-    const QString tooLong = deepPath(root, 4096, QStringLiteral("n"));
+    const QString tooLong = CTestTree::ofBytes(root, 4096, QStringLiteral("n"));
     const QString nameTooLong = root + QString(256, u'n');
     // The system would read these as "important" and "evil.txt".
     const QString cutShort = root + QStringLiteral("important") + QChar(u'\0') + ".bak";
@@ -348,9 +131,8 @@ void tst_CLinuxFSOperations::lengthLimits()
 {
     QFETCH(QString, fill);
     QVERIFY(CTestTree::write(path("source"), "data"));
-    const QString longest = deepPath(root, 4095, fill);
-    const QString parent = longest.left(longest.lastIndexOf(u'/') + 1);
-    QVERIFY(QDir().mkpath(parent));
+    const QString longest = CTestTree::ofBytes(root, 4095, fill);
+    QVERIFY(QDir().mkpath(QFileInfo(longest).path()));
     QVERIFY(ops.copyFile(path("source"), longest, false, false, false));
     QVERIFY(ops.fileExists(longest));
     QCOMPARE(CTestTree::content(longest), QByteArray("data"));
@@ -369,7 +151,7 @@ void tst_CLinuxFSOperations::lengthLimits()
     QVERIFY(ops.deleteDirectory(moved, true));
     // Without unnamed files the copy is written under a hidden name beside its destination
     // first; that name is longer than this destination's own.
-    const QString folder = deepPath(root, 4093, fill) + u'/';
+    const QString folder = CTestTree::ofBytes(root, 4093, fill) + u'/';
     QVERIFY(QDir().mkpath(folder));
     CFaultyFSOperations withoutUnnamedFiles;
     withoutUnnamedFiles.noUnnamedFiles = true;
@@ -380,14 +162,13 @@ void tst_CLinuxFSOperations::lengthLimits()
         expectRecord(QtCriticalMsg, function,
                      QRegularExpression::escape("PathTooLong " + path + ' ' + limit));
     };
-    const QString tooLong = deepPath(root, 4096, fill);
+    const QString tooLong = CTestTree::ofBytes(root, 4096, fill);
     expectTooLong("copyFile", tooLong, "4096");
     QVERIFY(!ops.copyFile(path("source"), tooLong, false, false, false));
     expectTooLong("createDirectory", tooLong, "4096");
     QVERIFY(!ops.createDirectory(tooLong, none, none, none, 0, true));
 
-    const qsizetype unit = fill.toUtf8().size();
-    const QString longestName = fill.repeated(255 / unit) + QString(255 % unit, u'a');
+    const QString longestName = CTestTree::ofBytes({}, 255, fill, false);
     QVERIFY(ops.createFile(path(longestName), none, none, fine, 0));
     QVERIFY(ops.renameFile(path(longestName), path("short"), false));
     QVERIFY(ops.createDirectory(path(longestName), none, none, none, 0, false));
@@ -697,8 +478,7 @@ void tst_CLinuxFSOperations::operations()
         const QString level = record.section(u' ', 0, 0);
         const QString function = record.section(u' ', 1, 1);
         const QString text = record.section(u' ', 2);
-        const QtMsgType type = level.startsWith(u'w') ? QtWarningMsg : QtCriticalMsg;
-        expectRecord(type, function,
+        expectRecord(level.startsWith(u'w') ? QtWarningMsg : QtCriticalMsg, function,
                      level.endsWith(u'~')
                          ? QString(text).replace("%R", QRegularExpression::escape(root))
                          : QRegularExpression::escape(QString(text).replace("%R", root)));
@@ -710,161 +490,6 @@ void tst_CLinuxFSOperations::operations()
              QString(outcome).replace(QStringLiteral("%R"), root));
     holder.reset();
     QCOMPARE(CTestTree::describe(root), expectedAfter);
-}
-
-void tst_CLinuxFSOperations::copyDirectory()
-{
-    // Files keep their content, mode and time; links are copied as links, so that nothing
-    // outside the tree is read.
-    const QString tree = "top.txt=top@444;run.sh=#!/bin/sh@755;sub/large=*3145745@640;"
-                         "sub/deeper/Журнал ログ.txt=deep;none/;toOutsideFolder->%Routside/;"
-                         "relative->top.txt";
-    QVERIFY(CTestTree::make(path("tree/"), QString(tree).replace("%R", root)));
-    QVERIFY(CTestTree::make(root, "outside/private.txt=private"));
-    const QDateTime written = utc(2011, 1, 24, 15, 30, 0, 250);
-    QVERIFY(ops.setTimeStamps(path("tree/sub/large"), none, none, written, false));
-    QVERIFY(ops.copyDirectory(path("tree/"), path("copy")));
-    QCOMPARE(CTestTree::describe(path("copy/")), CTestTree::describe(path("tree/")));
-    QCOMPARE(CTestTree::describe(path("tree/")).count(u';'), 8);
-    QCOMPARE(modified(path("copy/sub/large")), written);
-
-    // Into an existing destination the tree is merged, and nothing there is overwritten. The
-    // entries listed before the conflict are copied, those after it are not; which ones come
-    // first is up to the file system, so only what is there is checked, not what is missing.
-    QVERIFY(CTestTree::make(path("other/"), "top.txt=mine"));
-    QCOMPARE(CExpect::outcome([&] { return ops.copyDirectory(path("tree/"), path("other/")); }),
-             "FileExists | Destination already exists: " + path("other/top.txt"));
-    const QStringList source = CTestTree::describe(path("tree/")).split(u';');
-    QStringList merged = CTestTree::describe(path("other/")).split(u';');
-    QVERIFY(merged.removeOne(QStringLiteral("top.txt=mine")));
-    for (const QString& entry : std::as_const(merged))
-        QVERIFY2(source.contains(entry), qPrintable(entry));
-
-    QCOMPARE(CExpect::outcome([&] { return ops.copyDirectory(path("missing"), path("x")); }),
-             "FileDoesNotExist | File not found: " + path("missing"));
-    if (asRoot)
-        return;
-    // What can be read is copied; the copy answers false for the rest.
-    QVERIFY(CTestTree::make(path("part/"), "readable/f=r;closed/f=c;closed/@0"));
-    QVERIFY(!ops.copyDirectory(path("part/"), path("partCopy")));
-    QCOMPARE(CTestTree::describe(path("partCopy/")), QStringLiteral("readable/;readable/f=r"));
-}
-
-// A kill at each call of a copy into an unnamed file is swept below; here the copy under a
-// hidden name, which a killed copy leaves behind.
-void tst_CLinuxFSOperations::copyAfterACrash_data()
-{
-    QTest::addColumn<bool>("safe");
-    QTest::newRow("copyFile") << false;
-    QTest::newRow("safeCopyFile") << true;
-}
-
-void tst_CLinuxFSOperations::copyAfterACrash()
-{
-    QFETCH(bool, safe);
-    QVERIFY(CTestTree::make(root, "big=*100000"));
-    const auto copy = [&](CFaultyFSOperations& o) {
-        o.noUnnamedFiles = true;
-        return safe ? o.safeCopyFile(path("big"), path("copy"), path("~copy"), false, false, false)
-                    : o.copyFile(path("big"), path("copy"), false, false, false);
-    };
-    const pid_t child = ::fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        CFaultyFSOperations crashing;
-        crashing.crashMidCopy = true;
-        try {
-            copy(crashing);
-        } catch (...) {
-        }
-        ::_exit(0);
-    }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-
-    // Nothing half-written under a name a later copy takes for a finished one; the hidden
-    // file the killed copy wrote goes with a later copy into the folder once it is old.
-    const QStringList left = QDir(root).entryList(QDir::Files | QDir::Hidden);
-    QCOMPARE(left.size(), 2);
-    QVERIFY(left.at(0).startsWith(".syncarium-copy-") && left.at(1) == "big");
-    QVERIFY(ops.setTimeStamps(root + left.at(0), none, none,
-                              QDateTime::currentDateTimeUtc().addSecs(-120), false));
-    CFaultyFSOperations ops;
-    QVERIFY(copy(ops));
-    QCOMPARE(CTestTree::describe(root), QStringLiteral("big=*100000;copy=*100000"));
-}
-
-void tst_CLinuxFSOperations::moveFileAcrossFileSystems()
-{
-    const QString shm = QStringLiteral("/dev/shm");
-    struct stat here, there;
-    if (::stat("/dev/shm", &there) != 0 ||
-        ::stat(QFile::encodeName(root).constData(), &here) != 0 || here.st_dev == there.st_dev ||
-        !QFileInfo(shm).isWritable())
-        QSKIP("no second writable file system");
-    QTemporaryDir other(shm + "/tst_CLinuxFSOperations-XXXXXX");
-    QVERIFY(other.isValid());
-    QVERIFY(CTestTree::make(root, "stay=not moved"));
-    QCOMPARE(
-        CExpect::outcome([&] { return ops.moveFile(path("stay"), other.filePath("m"), 1, 1); }),
-        sys(EXDEV));
-    QCOMPARE(CTestTree::describe(root), QStringLiteral("stay=not moved"));
-    QCOMPARE(CTestTree::describe(other.path() + u'/'), QString());
-}
-
-// NFS, CIFS and FUSE file systems know no rename flags, some no hard links either: moves that
-// must not replace still move, and still refuse a taken name.
-void tst_CLinuxFSOperations::withoutRenameFlags_data()
-{
-    QTest::addColumn<bool>("onFuse");
-    QTest::addColumn<bool>("noLinks");
-    QTest::newRow("no rename flags") << false << false;
-    QTest::newRow("no rename flags, no links") << false << true;
-    QTest::newRow("bindfs") << true << false;
-}
-
-void tst_CLinuxFSOperations::withoutRenameFlags()
-{
-    QFETCH(bool, onFuse);
-    QFETCH(bool, noLinks);
-    const auto moves = [](CLinuxFSOperations& o, const QString& d) {
-        QVERIFY(CTestTree::make(d, "a=first;b=second;folder/;taken/;taken/x=x"));
-        QVERIFY(o.moveFile(d + "a", d + "moved", false, false));
-        QCOMPARE(CExpect::outcome([&] { return o.moveFile(d + "moved", d + "b", false, false); }),
-                 "FileExists | Destination already exists: " + d + "b");
-        QVERIFY(o.safeMoveFile(d + "moved", d + "safe moved", d + "~s", false, false));
-        QVERIFY(o.safeDeleteFile(d + "b", d + "~d", false));
-        QVERIFY(o.safeCopyFile(d + "safe moved", d + "copy", d + "~c", false, false, false));
-        QVERIFY(o.renameDirectory(d + "folder", d + "renamed"));
-        QCOMPARE(CExpect::outcome([&] { return o.renameDirectory(d + "renamed", d + "taken"); }),
-                 "DirectoryExists | Destination already exists: " + d + "taken");
-        QCOMPARE(CTestTree::describe(d),
-                 QStringLiteral("copy=first;renamed/;safe moved=first;taken/;taken/x=x"));
-    };
-    if (CFaultInjection::isInjected()) {
-        CFaultInjection::arm();
-        moves(ops, CFaultInjection::folder() + u'/');
-        return;
-    }
-    if (!onFuse) {
-        CFaultPlan plan;
-        plan.pathPrefix = root.chopped(1);
-        plan.noRenameFlags = true;
-        plan.noLinks = noLinks;
-        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
-        QVERIFY2(outcome.passed, outcome.output.constData());
-        return;
-    }
-    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")) ||
-        QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty())
-        QSKIP("no /dev/fuse or no bindfs here");
-    if (!CTestChild::inMountNamespace())
-        return;
-    QVERIFY(CTestTree::make(root, "store/;fuse/"));
-    QCOMPARE(QProcess::execute(QStringLiteral("bindfs"), {root + "store", root + "fuse"}), 0);
-    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {root + "fuse"}); });
-    moves(ops, root + "fuse/");
 }
 
 void tst_CLinuxFSOperations::timeStamps()
@@ -909,8 +534,7 @@ void tst_CLinuxFSOperations::timeStamps()
     QVERIFY(ops.safeCreateDirectory(path("safe"), path("~safe"), none, none, written,
                                     FSAttributes::ReadOnly, false));
     QCOMPARE(modified(path("safe")), written);
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("a/;a/b/;folder/;ro ☃=@444;safe/@555;stamped=x"));
+    QCOMPARE(CTestTree::describe(root), "a/;a/b/;folder/;ro ☃=@444;safe/@555;stamped=x");
 }
 
 void tst_CLinuxFSOperations::attributesIdentityAndLinks()
@@ -921,11 +545,9 @@ void tst_CLinuxFSOperations::attributesIdentityAndLinks()
     QVERIFY(ops.setAttributes(path("folder"), FSAttributes::ReadOnly));
     // A link has no attributes of its own, and its target is left alone.
     QVERIFY(ops.setAttributes(path("symbolic"), FSAttributes::ReadOnly));
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("f=x@664;folder/@555;other=x;symbolic->%Rf"));
+    QCOMPARE(CTestTree::describe(root), "f=x@664;folder/@555;other=x;symbolic->%Rf");
     QVERIFY(ops.setAttributes(file, FSAttributes::ReadOnly));
-    QCOMPARE(CTestTree::describe(root),
-             QStringLiteral("f=x@444;folder/@555;other=x;symbolic->%Rf"));
+    QCOMPARE(CTestTree::describe(root), "f=x@444;folder/@555;other=x;symbolic->%Rf");
     QVERIFY(ops.removeAttributes(file, FSAttributes::ReadOnly));
     QVERIFY(ops.removeAttributes(path("folder"), FSAttributes::ReadOnly));
     QCOMPARE(CTestTree::describe(root), QStringLiteral("f=x;folder/;other=x;symbolic->%Rf"));
@@ -967,215 +589,6 @@ void tst_CLinuxFSOperations::frontClass()
     QCOMPARE(CExpect::outcome([&] { return front.fileExists(root + "d"); }),
              "NotAFile | " + root + "d is a directory");
 }
-
-void tst_CLinuxFSOperations::exchange_data()
-{
-    QTest::addColumn<QString>("before");
-    QTest::newRow("new file") << "";
-    QTest::newRow("replacing a file") << "space/Документы/report 1.txt=old version@400";
-    QTest::newRow("in place of a template") << "space/Документы/report 1.txt.syncarium=template";
-    QTest::newRow("replacing a file with a template")
-        << "space/Документы/report 1.txt=old;space/Документы/report 1.txt.syncarium=template@444";
-}
-
-void tst_CLinuxFSOperations::exchange()
-{
-    QFETCH(QString, before);
-    QVERIFY(CTestTree::make(root, before + ";in/x7=new version;out/;space/Документы/"));
-    const QDateTime written = utc(2011, 1, 24, 15, 30);
-    QVERIFY(CFSOperations().safeExchangeFile(root + "in", root + "out", root + "space/Документы",
-                                             "x7", "report 1.txt", written.addDays(-1), written));
-    QCOMPARE(CTestTree::describe(root),
-             "in/;out/;space/;space/Документы/;space/Документы/report 1.txt=new version");
-    QCOMPARE(modified(root + "space/Документы/report 1.txt"), written);
-}
-
-void tst_CLinuxFSOperations::exchangeRollsBack()
-{
-    const QString tree = "in/;in/x=new version;out/;space/;space/file=old version";
-    QVERIFY(CTestTree::make(root, tree));
-    // A failure that throws is logged and answered with false; failing calls are swept below.
-    expectExchangeRecord("Exceptions::FileDoesNotExist::.*Source doesn't exists: .*");
-    QVERIFY(!CFSOperations().safeExchangeFile(root + "in", root + "out", root + "space", "missing",
-                                              "new", QDateTime(), QDateTime()));
-
-    // An empty name is refused before anything is touched, and so is one with a null character,
-    // which the system would read as "file" and replace that file.
-    const auto exchangeInto = [this](const QString& name) {
-        return CFSOperations().safeExchangeFile(root + "in", root + "out", root + "space", "x",
-                                                name, QDateTime(), QDateTime());
-    };
-    expectExchangeRecord(QStringLiteral("Empty path \\.\\.\\."));
-    expectExchangeRecord(QRegularExpression::escape(
-        QStringLiteral("XChgIn: %1in XChgOut: %1out XChgSrcName: x").arg(root)));
-    expectExchangeRecord(
-        QRegularExpression::escape("OriginalPath: " + root + "space OriginalName: "));
-    QVERIFY(!exchangeInto(QString()));
-    expectExchangeRecord(QRegularExpression::escape("Null character in path file\\0other"));
-    QVERIFY(!exchangeInto(QStringLiteral("file") + QChar(u'\0') + "other"));
-    QCOMPARE(CTestTree::describe(root), tree);
-}
-
-// Each exchange parks under its own name: two threads exchanging two files of one folder keep
-// both, and leave no parked name behind.
-void tst_CLinuxFSOperations::exchangesSideBySide()
-{
-    QVERIFY(CTestTree::make(root, "in/;out/;space/"));
-    const auto exchange = [this](const QString& name) {
-        for (int round = 0; round < 150; ++round) {
-            const QByteArray version = name.toUtf8() + QByteArray::number(round);
-            if (!CTestTree::write(root + "in/" + name, version) ||
-                !CFSOperations().safeExchangeFile(root + "in", root + "out/" + name, root + "space",
-                                                  name, name, QDateTime(), QDateTime()) ||
-                CTestTree::content(root + "space/" + name) != version)
-                return false;
-        }
-        return true;
-    };
-    bool first = false;
-    bool second = false;
-    std::unique_ptr<QThread> other(QThread::create([&] { second = exchange("b"); }));
-    other->start();
-    first = exchange("a");
-    QVERIFY(other->wait(120000));
-    QVERIFY(first && second);
-    QCOMPARE(CTestTree::describe(root + "space/"), QStringLiteral("a=a149;b=b149"));
-}
-
-// A write error that only fsync or close reports (NFS, FUSE, quotas), or any other failing
-// rename, link, unlink or fsync, fails the operation and leaves the tree as it was, or the
-// operation succeeds; a copy or exchange tried again once the fault is gone succeeds. Only a
-// failed sync of the folder after the exchange's replacing rename keeps the new version.
-void tst_CLinuxFSOperations::failingCalls_data()
-{
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<QString>("calls");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<bool>("noLinks");
-    const QString copy = "copyFile", safeCopy = "safeCopyFile", exchange = "safeExchangeFile";
-    QTest::newRow("copyFile, close EIO") << copy << "close" << EIO << false;
-    QTest::newRow("copyFile, fsync ENOSPC") << copy << "fsync" << ENOSPC << false;
-    QTest::newRow("copyFile, hidden name, close ENOSPC") << copy << "close" << ENOSPC << true;
-    QTest::newRow("safeCopyFile, close EIO") << safeCopy << "close" << EIO << false;
-    QTest::newRow("safeCopyFile, hidden name, fsync EIO") << safeCopy << "fsync" << EIO << true;
-    QTest::newRow("safeCopyFile, rename EINVAL") << safeCopy << "rename,link" << EINVAL << false;
-    QTest::newRow("exchange, rename EIO") << exchange << "rename" << EIO << false;
-    QTest::newRow("exchange, rename ENOSPC") << exchange << "rename" << ENOSPC << false;
-    QTest::newRow("exchange, fsync EIO") << exchange << "fsync" << EIO << false;
-}
-
-void tst_CLinuxFSOperations::failingCalls()
-{
-    QFETCH(QString, operation);
-    QFETCH(QString, calls);
-    QFETCH(int, error);
-    QFETCH(bool, noLinks);
-    if (CFaultInjection::isInjected()) {
-        const QString folder = CFaultInjection::folder() + u'/';
-        CFaultInjection::arm();
-        const bool done = runOperation(ops, operation, folder);
-        CFaultInjection::disarm();
-        // The answer, for the parent to compare with what is on disk.
-        QVERIFY(CTestTree::write(folder + (done ? "true" : "false"), {}));
-        return;
-    }
-    CFaultPlan plan;
-    plan.calls = calls;
-    plan.pathPrefix = root.chopped(1);
-    plan.error = error;
-    plan.noLinks = noLinks;
-    const QString before = faultTree;
-    const QString after = operation == "safeExchangeFile"
-                              ? "in/;out/;space/;space/file=new version"
-                              : "in/;in/x=new version;out/;space/;space/copy=old version;"
-                                "space/file=old version";
-    for (plan.at = 1;; ++plan.at) {
-        QVERIFY(QDir(root).removeRecursively() && QDir().mkpath(root));
-        QVERIFY(CTestTree::make(root, before));
-        const CFaultOutcome outcome = CFaultInjection::runCurrentCase(plan);
-        QVERIFY2(outcome.passed, outcome.output.constData());
-        const bool done = QFile::remove(root + "true");
-        QVERIFY(done || QFile::remove(root + "false"));
-        const QString tree = CTestTree::describe(root);
-        QVERIFY2(done ? tree == after : tree == before || (calls == "fsync" && tree == after),
-                 qPrintable(QString::number(plan.at) + ": " + tree));
-        if (outcome.calls < plan.at)
-            break;
-        if (tree == before) {
-            QVERIFY(runOperation(ops, operation, root));
-            QCOMPARE(CTestTree::describe(root), after);
-        }
-    }
-    QVERIFY(plan.at > 1);
-}
-
-// A safe operation killed before any of its system calls leaves the user's file whole, old or
-// new, and the next call of the operation leaves no safe, parked or hidden name behind.
-void tst_CLinuxFSOperations::killedSafeOperations_data()
-{
-    QTest::addColumn<QString>("operation");
-    // What the user's file may hold after a kill; none: a folder is moved or removed.
-    QTest::addColumn<QStringList>("versions");
-    QTest::addColumn<QString>("after");
-    const QStringList old{"old version"};
-    const QString in = "in/;in/x=new version;";
-    const QString space = "space/;space/file=old version";
-    const auto row = [](const char* operation, const QStringList& versions, const QString& after) {
-        QTest::newRow(operation) << QString(operation) << versions << after;
-    };
-    row("safeMoveFile", old, in + "out/;space/;space/moved=old version");
-    row("safeCopyFile", old, in + "out/;space/;space/copy=old version;space/file=old version");
-    row("safeDeleteFile", {"old version", QString()}, in + "out/;space/");
-    row("safeExchangeFile", {"old version", "new version"}, "in/;out/;space/;space/file=new version");
-    row("safeRenameFile", old, in + "out/;space/;space/renamed=old version");
-    row("safeMoveDirectory", {}, "out/;out/in/;out/in/x=new version;" + space);
-    row("safeRenameDirectory", {}, "out/;renamed/;renamed/x=new version;" + space);
-    row("safeDeleteDirectory", {}, "out/;" + space);
-    row("safeCleanDirectory", {}, "in/;out/;" + space);
-    row("safeCreateDirectory", {}, in + "out/;" + space + ";space/new/");
-    row("safeSetTimeStamps", old, faultTree);
-}
-
-// A safe operation killed before any of its system calls leaves the user's file whole, old or
-// new, and the next call of the operation leaves exactly the state before or after it: no
-// safe, parked or hidden name behind.
-void tst_CLinuxFSOperations::killedSafeOperations()
-{
-    QFETCH(QString, operation);
-    QFETCH(QStringList, versions);
-    QFETCH(QString, after);
-    if (CFaultInjection::isInjected()) {
-        CFaultInjection::arm();
-        runOperation(ops, operation, CFaultInjection::folder() + u'/');
-        return;
-    }
-    CFaultPlan plan;
-    plan.pathPrefix = root.chopped(1);
-    const auto prepare = [&] {
-        QDir(root).removeRecursively();
-        QVERIFY(QDir().mkpath(root) && CTestTree::make(root, faultTree));
-    };
-    const auto check = [&](int at) {
-        if (!versions.isEmpty()) {
-            // A moved or renamed file may be at its new name already.
-            QString user = root + "space/file";
-            for (const char* name : {"space/moved", "space/renamed"})
-                if (QFileInfo::exists(root + name))
-                    user = root + name;
-            const QString content =
-                QFileInfo::exists(user) ? QString::fromUtf8(CTestTree::content(user)) : QString();
-            QVERIFY2(versions.contains(content), qPrintable(QString::number(at) + ": " + content));
-        }
-        runOperation(ops, operation, root);
-        const QString tree = CTestTree::describe(root);
-        QVERIFY2(tree == after || tree == QLatin1String(faultTree),
-                 qPrintable(QString::number(at) + ": " + tree));
-    };
-    const int points = CFaultInjection::killSweep(plan, prepare, check);
-    qInfo("%s: %d kill points", qPrintable(operation), points);
-    QVERIFY(points > 0);
-}
-
 // Each attempt asked for uses one of the retries + 1 up while one is left; asking for none
 // uses none up.
 void tst_CLinuxFSOperations::retryCounter()

@@ -3,6 +3,7 @@
 #include "common/CExpect.h"
 #include "common/CTestChild.h"
 #include "common/CTestEnvironment.h"
+#include "common/CTestThreads.h"
 #include "common/CTestTree.h"
 #include "system/CFSVolumeInformation.h"
 
@@ -19,7 +20,6 @@
 #include <atomic>
 #include <limits>
 #include <memory>
-#include <vector>
 
 #include <climits>
 #include <fcntl.h>
@@ -59,27 +59,6 @@ void expectNoVolume(const QString& path, const QString& error)
     expectNoRootFor("getVolumeInformationByPath", path, error);
     expectRecord("getDiskFreeSpaceByPath", "failed to retrieve root path from " + path);
 }
-
-// Counts the critical records made while it lives; the test framework still sees each one.
-class CriticalCounter
-{
-public:
-    CriticalCounter() { previous = qInstallMessageHandler(&CriticalCounter::handle); }
-    ~CriticalCounter() { qInstallMessageHandler(previous); }
-    CriticalCounter(const CriticalCounter&) = delete;
-    CriticalCounter& operator=(const CriticalCounter&) = delete;
-
-    static inline std::atomic<int> count{0};
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (type == QtCriticalMsg)
-            ++count;
-        previous(type, context, text);
-    }
-    static inline QtMessageHandler previous = nullptr;
-};
 
 int threadCount()
 {
@@ -144,12 +123,11 @@ bool fsidHolds(const QString& fsid, quint32 serial)
 
 } // namespace
 
-class tst_CFSVolumeInformationLinux : public QObject
+class tst_CFSVolumeInformationLinux : public CEnvironmentTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void cleanup();
     void driveTable();
     void paths_data();
@@ -166,18 +144,10 @@ private Q_SLOTS:
 
 private:
     // The fake mount table below the test folder; see writeTable().
-    QString tableFile() const { return environment->root() + QStringLiteral("mountinfo"); }
+    QString tableFile() const { return dir + QStringLiteral("mountinfo"); }
     void writeTable(const QStringList& lines) const;
-    QString base() const { return QDir(environment->root()).canonicalPath(); }
-
-    std::unique_ptr<CTestEnvironment> environment;
+    QString base() const { return QDir(dir).canonicalPath(); }
 };
-
-void tst_CFSVolumeInformationLinux::init()
-{
-    QVERIFY(CTestEnvironment::renew(environment));
-    Volume::setMountInfoPath(QString());
-}
 
 void tst_CFSVolumeInformationLinux::cleanup()
 {
@@ -187,10 +157,7 @@ void tst_CFSVolumeInformationLinux::cleanup()
 
 void tst_CFSVolumeInformationLinux::writeTable(const QStringList& lines) const
 {
-    QFile file(tableFile());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const QString text = lines.join(u'\n').replace(QLatin1String("$T"), base()) + u'\n';
-    QVERIFY(file.write(text.toUtf8()) > 0);
+    environment->writeFile("mountinfo", (lines.join(u'\n').replace("$T", base()) + u'\n').toUtf8());
 }
 
 // Folders stand for mounts; the table says what is mounted where. Mount 6 sits on top of 2,
@@ -294,15 +261,13 @@ void tst_CFSVolumeInformationLinux::paths()
     QFETCH(QString, type);
     QFETCH(int, kind);
     QFETCH(int, error);
-    QVERIFY(CTestTree::make(environment->root(),
-                            "ram/f.txt=x;two words/dir/;share/dir/;share/sub/;nfs/;a/b/;"
-                            "plain/file=x;link->%Rshare/sub;dangling->%Rnfs/missing.txt;"
-                            "loop->%Rloop2;loop2->%Rloop"));
+    QVERIFY(CTestTree::make(dir, "ram/f.txt=x;two words/dir/;share/dir/;share/sub/;nfs/;a/b/;"
+                                 "plain/file=x;link->%Rshare/sub;dangling->%Rnfs/missing.txt;"
+                                 "loop->%Rloop2;loop2->%Rloop"));
     writeTable(fakeTable);
     Volume::setMountInfoPath(tableFile());
-    path.replace(QStringLiteral("$T/"), environment->root());
-    const CriticalCounter criticals;
-    const int criticalsBefore = CriticalCounter::count;
+    path.replace(QStringLiteral("$T/"), dir);
+    const CRecordCounter criticals(QString(), QtCriticalMsg);
     if (root.isNull()) {
         const QString code = QString::number(error);
         expectNoRoot(path, code);
@@ -327,7 +292,7 @@ void tst_CFSVolumeInformationLinux::paths()
     QVERIFY(info.totalBytes > 0);
     QVERIFY(info.totalBytes >= info.totalFreeBytes);
     QCOMPARE(info.driveType, FSDriveType(kind));
-    QCOMPARE(CriticalCounter::count - criticalsBefore, 0);
+    QCOMPARE(criticals.count(), 0);
 }
 
 // No path at all: no root, and nothing filled in.
@@ -363,13 +328,13 @@ void tst_CFSVolumeInformationLinux::unnamedWorkingDirectory()
             if (::chdir("..") != 0 || ::rmdir(name.constData()) != 0)
                 qWarning("could not remove the deep folders");
         }
-        QDir::setCurrent(environment->root());
+        QDir::setCurrent(dir);
     });
-    QVERIFY(QDir::setCurrent(environment->root()));
+    QVERIFY(QDir::setCurrent(dir));
     if (depth == 0) {
         QVERIFY(QDir().mkdir(QStringLiteral("gone")));
         QVERIFY(QDir::setCurrent(QStringLiteral("gone")));
-        QVERIFY(QDir(environment->root()).rmdir(QStringLiteral("gone")));
+        QVERIFY(QDir(dir).rmdir(QStringLiteral("gone")));
     }
     for (; made < depth; ++made)
         QVERIFY(::mkdir(name.constData(), 0700) == 0 && ::chdir(name.constData()) == 0);
@@ -393,7 +358,7 @@ void tst_CFSVolumeInformationLinux::concurrentQueries()
 {
     // A table read from a file is read again at every query, so the workers keep replacing
     // the reading the others use.
-    QVERIFY(CTestTree::make(environment->root(), "ram/dir/;share/"));
+    QVERIFY(CTestTree::make(dir, "ram/dir/;share/"));
     writeTable(fakeTable);
     Volume::setMountInfoPath(tableFile());
     const QString t = base();
@@ -403,20 +368,13 @@ void tst_CFSVolumeInformationLinux::concurrentQueries()
     // Each asks for the cases in turn, starting at the one its number names, and counts the
     // answers that differ from the expected roots.
     std::atomic<int> wrongAnswers{0};
-    std::vector<std::unique_ptr<QThread>> workers;
-    for (int first = 0; first < 4; ++first) {
-        workers.emplace_back(QThread::create([&cases, &wrongAnswers, first] {
-            for (int round = 0; round < 100; ++round) {
-                const auto& [path, root] = cases.at((round + first) % cases.size());
-                if (Volume::rootPathByPath(path) != root ||
-                    CFSVolumeInformation(path).totalBytes == 0)
-                    ++wrongAnswers;
-            }
-        }));
-        workers.back()->start();
-    }
-    for (const auto& worker : workers)
-        QVERIFY(worker->wait(60000));
+    QVERIFY(runOnThreads(4, [&cases, &wrongAnswers](int first) {
+        for (int round = 0; round < 100; ++round) {
+            const auto& [path, root] = cases.at((round + first) % cases.size());
+            if (Volume::rootPathByPath(path) != root || CFSVolumeInformation(path).totalBytes == 0)
+                ++wrongAnswers;
+        }
+    }));
     QCOMPARE(wrongAnswers.load(), 0);
 }
 
@@ -443,8 +401,7 @@ void tst_CFSVolumeInformationLinux::liveTable()
 
 void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(CTestTree::make(d + '/', "ram/;ro/;share/"));
     if (!CTestChild::mount({"-t", "tmpfs", "-o", "size=4m", "sy-ram", d + "/ram"}))
@@ -495,18 +452,16 @@ void tst_CFSVolumeInformationLinux::tmpfsAndBindMounts()
 
 void tst_CFSVolumeInformationLinux::ext4Image()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(QDir().mkpath(d + "/ext"));
-    QFile image(d + "/image");
-    QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(16 << 20));
-    image.close();
+    const QString image = d + "/image";
+    QVERIFY(CTestTree::write(image, {}) && QFile::resize(image, 16 << 20));
     bool made = false;
-    const QString output = run("mkfs.ext4", {"-q", "-F", "-L", "Données", image.fileName()}, &made);
+    const QString output = run("mkfs.ext4", {"-q", "-F", "-L", "Données", image}, &made);
     if (!made)
         QSKIP(qPrintable("mkfs.ext4 failed: " + output));
-    if (!CTestChild::mount({"-o", "loop", image.fileName(), d + "/ext"}))
+    if (!CTestChild::mount({"-o", "loop", image, d + "/ext"}))
         QSKIP("no loop device to mount an image on");
     QVERIFY(CTestTree::make(d + '/', "ext/dir/;toExt->%Rext/dir"));
 
@@ -528,8 +483,7 @@ void tst_CFSVolumeInformationLinux::ext4Image()
 // every answer is the type and size of one of them.
 void tst_CFSVolumeInformationLinux::mountRace()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     const QString point = d + "/race";
     QVERIFY(QDir().mkpath(point));
@@ -547,9 +501,10 @@ void tst_CFSVolumeInformationLinux::mountRace()
     std::atomic<int> mixed{0};
     QElapsedTimer timer;
     timer.start();
-    std::vector<std::unique_ptr<QThread>> askers;
-    for (int i = 0; i < 4; ++i) {
-        askers.emplace_back(QThread::create([&] {
+    mounter->start();
+    const bool asked = runOnThreads(
+        4,
+        [&](int) {
             while (timer.elapsed() < 2000) {
                 const CFSVolumeInformation info(point + "/x");
                 const bool base = info.fileSystemName == "tmpfs" && info.totalBytes == 2u << 20;
@@ -561,15 +516,11 @@ void tst_CFSVolumeInformationLinux::mountRace()
                 }
                 ++answers;
             }
-        }));
-    }
-    mounter->start();
-    for (const auto& asker : askers)
-        asker->start();
-    for (const auto& asker : askers)
-        QVERIFY(asker->wait(30000));
+        },
+        30000);
     stop = true;
     QVERIFY(mounter->wait(30000));
+    QVERIFY(asked);
     QVERIFY2(cycles > 10, qPrintable(QString::number(cycles)));
     qInfo("%d answers, %d mount cycles", int(answers), int(cycles));
     QCOMPARE(mixed.load(), 0);
@@ -577,8 +528,7 @@ void tst_CFSVolumeInformationLinux::mountRace()
 
 void tst_CFSVolumeInformationLinux::hangingServer()
 {
-    if (!CTestChild::inMountNamespace())
-        return;
+    SY_IN_MOUNT_NAMESPACE();
     const QString d = base();
     QVERIFY(QDir().mkpath(d + "/remote"));
     // A FUSE mount whose server never answers: every request on it waits.

@@ -7,6 +7,7 @@
 #include "common/CTestTree.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUrl>
 
@@ -32,8 +33,6 @@ private Q_SLOTS:
     void cleanupTestCase();
     void showsTheFileSelected_data();
     void showsTheFileSelected();
-    void withoutFileManager();
-    void fileManagerThatNeverAnswers();
     void withoutSessionBus();
 
 private:
@@ -64,54 +63,45 @@ void tst_CFileManagerLinux::cleanupTestCase()
 void tst_CFileManagerLinux::showsTheFileSelected_data()
 {
     QTest::addColumn<QString>("name");
+    // The name in the call the file manager records; none: no call.
     QTest::addColumn<QByteArray>("encoded");
-
+    // The file manager on the private bus: "answers", "hangs" (takes the call, never answers) or
+    // "none".
+    QTest::addColumn<QString>("manager");
     QTest::newRow("plain") << "logs_2026-12-07_09.15.00.zip"
-                           << QByteArray("logs_2026-12-07_09.15.00.zip");
+                           << QByteArray("logs_2026-12-07_09.15.00.zip") << "answers";
     QTest::newRow("space and umlaut")
-        << QStringLiteral("Müller logs.zip") << QByteArray("M%C3%BCller%20logs.zip");
-    QTest::newRow("percent and hash") << "100% #1.zip" << QByteArray("100%25%20%231.zip");
+        << QStringLiteral("Müller logs.zip") << QByteArray("M%C3%BCller%20logs.zip") << "answers";
+    QTest::newRow("percent and hash")
+        << "100% #1.zip" << QByteArray("100%25%20%231.zip") << "answers";
+    QTest::newRow("no file manager") << "logs.zip" << QByteArray() << "none";
+    QTest::newRow("file manager that never answers")
+        << "logs.zip" << QByteArray("logs.zip") << "hangs";
 }
 
 void tst_CFileManagerLinux::showsTheFileSelected()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, encoded);
+    QFETCH(QString, manager);
     if (CTestChild::isChild())
         QSKIP("runs on the private bus only");
     const QString record = environment->root() + "calls";
     QFile::remove(record);
-    QVERIFY(bus->startFileManager(record));
+    QVERIFY(manager == "none" || bus->startFileManager(record, manager == "hangs"));
+    const auto stop = qScopeGuard([this] { bus->stopFileManager(); });
     const QString file = environment->writeFile("Desktop/" + name, "PK");
-
-    QVERIFY(CFileManager::showItem(file));
+    if (manager == "none")
+        expectRecord(QtDebugMsg, "no file manager on the session bus to show .*logs\\.zip.*");
+    if (manager == "hangs")
+        expectRecord(QtWarningMsg, "the file manager did not show .*logs\\.zip.* : "
+                                   "org\\.freedesktop\\.DBus\\.Error\\.NoReply .*");
+    QCOMPARE(manager == "hangs" ? CFileManager::showItem(file, 300) : CFileManager::showItem(file),
+             manager == "answers");
     const QByteArray folder = QUrl::fromLocalFile(environment->root()).toEncoded();
-    QCOMPARE(CTestTree::content(record), "ShowItems\t" + folder + "Desktop/" + encoded + "\t\n");
-    bus->stopFileManager();
-}
-
-void tst_CFileManagerLinux::withoutFileManager()
-{
-    if (CTestChild::isChild())
-        QSKIP("runs on the private bus only");
-    const QString file = environment->writeFile("Desktop/logs.zip", "PK");
-    expectRecord(QtDebugMsg, "no file manager on the session bus to show .*logs\\.zip.*");
-    QVERIFY(!CFileManager::showItem(file));
-}
-
-void tst_CFileManagerLinux::fileManagerThatNeverAnswers()
-{
-    if (CTestChild::isChild())
-        QSKIP("runs on the private bus only");
-    const QString record = environment->root() + "calls";
-    QFile::remove(record);
-    QVERIFY(bus->startFileManager(record, true));
-    const QString file = environment->writeFile("Desktop/logs.zip", "PK");
-    expectRecord(QtWarningMsg, "the file manager did not show .*logs\\.zip.* : "
-                               "org\\.freedesktop\\.DBus\\.Error\\.NoReply .*");
-    QVERIFY(!CFileManager::showItem(file, 300));
-    QVERIFY(CTestTree::content(record).startsWith("ShowItems\t"));
-    bus->stopFileManager();
+    QCOMPARE(CTestTree::content(record),
+             encoded.isEmpty() ? QByteArray("<unreadable>")
+                               : "ShowItems\t" + folder + "Desktop/" + encoded + "\t\n");
 }
 
 void tst_CFileManagerLinux::withoutSessionBus()

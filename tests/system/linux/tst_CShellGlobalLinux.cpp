@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QTest>
 
-#include <memory>
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -22,7 +20,7 @@ void expectCritical(const char* function, const QString& text)
 
 } // namespace
 
-class tst_CShellGlobalLinux : public QObject
+class tst_CShellGlobalLinux : public CEnvironmentTest
 {
     Q_OBJECT
 
@@ -37,14 +35,11 @@ private Q_SLOTS:
     void relativeVariables_data();
     void relativeVariables();
     void withoutHome();
-
-private:
-    std::unique_ptr<CTestEnvironment> environment;
 };
 
 void tst_CShellGlobalLinux::init()
 {
-    QVERIFY(CTestEnvironment::renew(environment));
+    CEnvironmentTest::init();
     environment->writeFile(QStringLiteral("home/.config/user-dirs.dirs"),
                            "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
                            "XDG_DOCUMENTS_DIR=\"$HOME/Документы\"\n"

@@ -71,6 +71,20 @@ CException risk()
                       CCallStack(0, 9, "t", "i"));
 }
 
+QSemaphore* caughtSignal = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+// Holds the worker for a moment after it logged the exception it caught: the thread is then
+// marked finished but has not ended yet.
+void holdAfterCatch(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    previousHandler(type, context, text);
+    if (type == QtCriticalMsg && text.endsWith(QLatin1String("Restart::Worker"))) {
+        caughtSignal->release();
+        QThread::msleep(100);
+    }
+}
+
 } // namespace
 
 class tst_CBasicThread : public QObject
@@ -262,22 +276,6 @@ void tst_CBasicThread::exceptionsContained()
         QCOMPARE(worker.callStack().depth(), 0u);
     }
 }
-
-namespace {
-QSemaphore* caughtSignal = nullptr;
-QtMessageHandler previousHandler = nullptr;
-
-// Holds the worker for a moment after it logged the exception it caught: the thread is then
-// marked finished but has not ended yet.
-void holdAfterCatch(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    previousHandler(type, context, text);
-    if (type == QtCriticalMsg && text.endsWith(QLatin1String("Restart::Worker"))) {
-        caughtSignal->release();
-        QThread::msleep(100);
-    }
-}
-} // namespace
 
 void tst_CBasicThread::restartRightAfterException()
 {
