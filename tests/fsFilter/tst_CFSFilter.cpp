@@ -1,3 +1,5 @@
+// The filter's rules and queries; COneCategory, a filter that consults one category, serves only
+// these cases.
 #include "fsFilter/CFSFilter.h"
 
 #include "common/CExpect.h"

@@ -1,3 +1,5 @@
+// The log sender's runs that succeed: what they collect and place, the masking and the window.
+// CQueuedCalls counts the calls queued to the window for one of these cases and has no other use.
 #include "IniFile/collector/CLogFilesSender.h"
 
 #include "IniFile/settings/CIniFileSettings.h"

@@ -1,3 +1,5 @@
+// The settings' named keys, read and written through their accessors; TKey is one row of the
+// cases' own table of them.
 #include "IniFile/settings/CIniFileSettings.h"
 
 #include "common/CExpect.h"

@@ -1,3 +1,5 @@
+// The Linux volume queries against what findmnt and stat say (Reference, the answer they give for
+// a path, is the cases' own), on real mounts, images and a table of mounts written for a case.
 #include "system/linux/CFSVolumeInformationLinux.h"
 
 #include "common/CExpect.h"
